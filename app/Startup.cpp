@@ -1,0 +1,79 @@
+// Start-up and shutdown in their fixed order, with every error shown in one box at the end.
+#include "app/Startup.h"
+
+#include "core/CommandLine.h"
+#include "core/Exception.h"
+#include "core/Logfile.h"
+#include "core/Strings.h"
+#include "platform/SingleInstance.h"
+#include "ui/Mainfm.h"
+#include "ui/Prompts.h"
+
+#include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
+#include <memory>
+#include <new>
+#include <optional>
+
+namespace {
+
+// The standard buttons and dialogs speak Russian like the rest of the program.
+void InstallTranslations(QApplication& app) {
+    auto* translator = new QTranslator(&app);
+    if (translator->load(QStringLiteral("qtbase_ru"), QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+        QApplication::installTranslator(translator);
+    else
+        delete translator;
+}
+
+// Runs from the log's creation to the end of the message loop.
+void RunWithLog(QApplication& app, tSingleInstance& instance) {
+    LogFile = new tLogFile(ChangeFileExt(ExecutablePath(), QStringLiteral(".log")));
+    LogFile->Write(LoadStr(sProgramStart));
+    try {
+        InstallTranslations(app);
+        auto window = std::make_unique<TfmMain>();
+        QObject::connect(&instance, &tSingleInstance::activateRequested, window.get(),
+                         &TfmMain::RestoreAndRaise);
+        instance.Listen();
+        window->showMaximized();
+        app.exec();
+        LogFile->Write(LoadStr(sProgramStop) + QStringLiteral("\r\n"));
+    } catch (const EAbort&) {
+        throw;
+    } catch (const Exception& e) {
+        LogFile->Write(e.Message() + QStringLiteral("\r\n"));
+        throw;
+    }
+}
+
+} // namespace
+
+int RunProgram(QApplication& app) {
+    app.setApplicationName(QStringLiteral("zorbinka"));
+    app.setApplicationDisplayName(QString::fromUtf8(kApplicationTitle));
+
+    std::optional<QString> error;
+    tSingleInstance instance;
+    try {
+        if (!instance.TryTake()) {
+            // Another copy runs: bring it forward and end without a window, a box or a log line.
+            instance.ActivateRunningCopy();
+            return 0;
+        }
+        RunWithLog(app, instance);
+    } catch (const EAbort&) {
+    } catch (const Exception& e) {
+        error = e.Message();
+    } catch (const std::bad_alloc&) {
+        error = QStringLiteral("Недостаточно памяти.");
+    } catch (...) {
+        error = QStringLiteral("Non-VCL Exception");
+    }
+    delete LogFile;
+    LogFile = nullptr;
+    instance.Release();
+    if (error) ShowErrorBox(nullptr, *error);
+    return 0;
+}

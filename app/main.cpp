@@ -1,0 +1,9 @@
+// Entry point of Зорбинка.
+#include "app/Startup.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    return RunProgram(app);
+}

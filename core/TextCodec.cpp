@@ -1,0 +1,158 @@
+// Code-page tables, UTF-8 check and whole-file reading and writing.
+#include "core/TextCodec.h"
+
+#include "core/Exception.h"
+
+#include <QHash>
+#include <QStringDecoder>
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+// Characters of the bytes 0x80 to 0xFF; undefined bytes map to the C1 control of the same value.
+const char16_t kCp1251[128] = {
+    0x0402, 0x0403, 0x201A, 0x0453, 0x201E, 0x2026, 0x2020, 0x2021, 0x20AC, 0x2030, 0x0409, 0x2039, 0x040A,
+    0x040C, 0x040B, 0x040F, 0x0452, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022, 0x2013, 0x2014, 0x0098, 0x2122,
+    0x0459, 0x203A, 0x045A, 0x045C, 0x045B, 0x045F, 0x00A0, 0x040E, 0x045E, 0x0408, 0x00A4, 0x0490, 0x00A6,
+    0x00A7, 0x0401, 0x00A9, 0x0404, 0x00AB, 0x00AC, 0x00AD, 0x00AE, 0x0407, 0x00B0, 0x00B1, 0x0406, 0x0456,
+    0x0491, 0x00B5, 0x00B6, 0x00B7, 0x0451, 0x2116, 0x0454, 0x00BB, 0x0458, 0x0405, 0x0455, 0x0457, 0x0410,
+    0x0411, 0x0412, 0x0413, 0x0414, 0x0415, 0x0416, 0x0417, 0x0418, 0x0419, 0x041A, 0x041B, 0x041C, 0x041D,
+    0x041E, 0x041F, 0x0420, 0x0421, 0x0422, 0x0423, 0x0424, 0x0425, 0x0426, 0x0427, 0x0428, 0x0429, 0x042A,
+    0x042B, 0x042C, 0x042D, 0x042E, 0x042F, 0x0430, 0x0431, 0x0432, 0x0433, 0x0434, 0x0435, 0x0436, 0x0437,
+    0x0438, 0x0439, 0x043A, 0x043B, 0x043C, 0x043D, 0x043E, 0x043F, 0x0440, 0x0441, 0x0442, 0x0443, 0x0444,
+    0x0445, 0x0446, 0x0447, 0x0448, 0x0449, 0x044A, 0x044B, 0x044C, 0x044D, 0x044E, 0x044F,
+};
+
+const char16_t kCp1252[32] = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
+};
+
+char16_t HighChar(unsigned char byte, tCodePage page) {
+    if (page == tCodePage::Cp1251) return kCp1251[byte - 0x80];
+    return byte < 0xA0 ? kCp1252[byte - 0x80] : char16_t(byte);
+}
+
+const QHash<char16_t, char>& ReverseTable(tCodePage page) {
+    static const auto build = [](tCodePage p) {
+        QHash<char16_t, char> table;
+        for (int b = 0x80; b <= 0xFF; ++b) table.insert(HighChar(static_cast<unsigned char>(b), p), char(b));
+        return table;
+    };
+    static const QHash<char16_t, char> cp1251 = build(tCodePage::Cp1251);
+    static const QHash<char16_t, char> cp1252 = build(tCodePage::Cp1252);
+    return page == tCodePage::Cp1251 ? cp1251 : cp1252;
+}
+
+Exception FileError(const char* what, const QString& fileName, int errorNumber) {
+    return Exception(
+        QStringLiteral("%1 \"%2\". %3").arg(QString::fromUtf8(what), fileName, SystemErrorText(errorNumber)));
+}
+
+} // namespace
+
+QString SystemErrorText(int errorNumber) {
+    char buffer[256];
+    // The GNU strerror_r returns the text, which may or may not live in the buffer.
+    const char* text = strerror_r(errorNumber, buffer, sizeof buffer);
+    return QString::fromLocal8Bit(text);
+}
+
+bool IsValidUtf8(const QByteArray& bytes) {
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    Q_UNUSED(text);
+    return !decoder.hasError();
+}
+
+QString DecodeCodePage(const QByteArray& bytes, tCodePage page) {
+    QString text;
+    text.reserve(bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        text += byte < 0x80 ? QChar(byte) : QChar(HighChar(byte, page));
+    }
+    return text;
+}
+
+QByteArray EncodeCodePage(const QString& text, tCodePage page) {
+    const auto& reverse = ReverseTable(page);
+    QByteArray bytes;
+    bytes.reserve(text.size());
+    for (const QChar c : text) {
+        if (c.unicode() < 0x80) {
+            bytes += char(c.unicode());
+        } else {
+            const auto it = reverse.constFind(c.unicode());
+            bytes += it != reverse.constEnd() ? it.value() : '?';
+        }
+    }
+    return bytes;
+}
+
+QString DecodeTextFile(const QByteArray& bytes, bool* wasUtf8) {
+    QByteArray body = bytes;
+    const bool bom = body.startsWith("\xEF\xBB\xBF");
+    if (bom) body.remove(0, 3);
+    const bool utf8 = bom || IsValidUtf8(body);
+    if (wasUtf8) *wasUtf8 = utf8;
+    if (utf8) return QString::fromUtf8(body);
+    return DecodeCodePage(body, tCodePage::Cp1251);
+}
+
+QStringList SplitTextLines(const QString& text) {
+    QStringList lines;
+    qsizetype start = 0;
+    const qsizetype n = text.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const QChar c = text[i];
+        if (c != u'\r' && c != u'\n') continue;
+        lines.append(text.mid(start, i - start));
+        if (c == u'\r' && i + 1 < n && text[i + 1] == u'\n') ++i;
+        start = i + 1;
+    }
+    if (start < n) lines.append(text.mid(start));
+    return lines;
+}
+
+QByteArray ReadFileBytes(const QString& fileName) {
+    const QByteArray path = fileName.toLocal8Bit();
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw FileError("Невозможно открыть файл", fileName, errno);
+    QByteArray bytes;
+    char buffer[65536];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(fd);
+            throw FileError("Невозможно прочитать файл", fileName, error);
+        }
+        if (got == 0) break;
+        bytes.append(buffer, got);
+    }
+    ::close(fd);
+    return bytes;
+}
+
+void WriteFileBytes(const QString& fileName, const QByteArray& bytes) {
+    const QByteArray path = fileName.toLocal8Bit();
+    const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0) throw FileError("Невозможно создать файл", fileName, errno);
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            const int error = errno;
+            ::close(fd);
+            throw FileError("Невозможно записать файл", fileName, error);
+        }
+        done += put;
+    }
+    if (::close(fd) != 0) throw FileError("Невозможно записать файл", fileName, errno);
+}

@@ -1,0 +1,31 @@
+// Text decoding of the program's files: UTF-8 when the bytes are valid UTF-8, else the Windows code page
+// cp1251.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+
+enum class tCodePage { Cp1251, Cp1252 };
+
+bool IsValidUtf8(const QByteArray& bytes);
+
+// Decodes one byte string in an 8-bit Windows code page.
+QString DecodeCodePage(const QByteArray& bytes, tCodePage page);
+
+// Encodes in an 8-bit Windows code page; characters the page lacks become '?'.
+QByteArray EncodeCodePage(const QString& text, tCodePage page);
+
+// Decodes the bytes of a text file: a UTF-8 byte-order mark is dropped; valid UTF-8 is read as such,
+// anything else as cp1251. `wasUtf8` tells which one was used.
+QString DecodeTextFile(const QByteArray& bytes, bool* wasUtf8 = nullptr);
+
+// Splits text into lines ending in CR LF, a lone CR or a lone LF. A terminator at the very end does
+// not start another line.
+QStringList SplitTextLines(const QString& text);
+
+// Reads the whole file; raises Exception with the system's reason when it cannot be opened or read.
+QByteArray ReadFileBytes(const QString& fileName);
+
+// Replaces the file with `bytes`; raises Exception with the system's reason when it cannot be written.
+void WriteFileBytes(const QString& fileName, const QByteArray& bytes);

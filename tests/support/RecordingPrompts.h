@@ -1,0 +1,80 @@
+// Test double of tPrompts: records every box and dialog and answers from a script, else with the default.
+#pragma once
+
+#include "ui/Prompts.h"
+
+#include <QList>
+#include <QString>
+#include <deque>
+
+struct tRecordedBox {
+    QString Kind; // "box", "input", "open", "save", "print", "printsetup", "pagesetup"
+    QString Text;
+    QString Caption;
+    tBoxIcon Icon = tBoxIcon::Information;
+    int Buttons = 0;
+    int DefaultButton = 0;
+    tFileDialogOptions Options;
+};
+
+class tRecordingPrompts : public tPrompts {
+public:
+    tRecordingPrompts() { SetPrompts(this); }
+    ~tRecordingPrompts() override { SetPrompts(nullptr); }
+
+    // Answers for the next boxes (a button), input boxes (text, or "\x1b" to cancel) and file dialogs
+    // (a path, empty = cancel), taken in order; without one a box answers its default button, an input
+    // box and a dialog cancel.
+    std::deque<int> ButtonAnswers;
+    std::deque<QString> TextAnswers;
+    std::deque<bool> DialogAnswers;
+    QList<tRecordedBox> Boxes;
+
+    int MessageBox(QWidget*, const QString& text, const QString& caption, tBoxIcon icon, int buttons,
+                   int defaultButton) override {
+        Boxes.append({QStringLiteral("box"), text, caption, icon, buttons, defaultButton, {}});
+        if (ButtonAnswers.empty()) return defaultButton;
+        const int answer = ButtonAnswers.front();
+        ButtonAnswers.pop_front();
+        return answer;
+    }
+
+    bool InputQuery(QWidget*, const QString& caption, const QString& prompt, QString& value) override {
+        Boxes.append({QStringLiteral("input"), prompt, caption, tBoxIcon::Information, 0, 0, {}});
+        if (TextAnswers.empty() || TextAnswers.front() == QStringLiteral("\x1b")) {
+            if (!TextAnswers.empty()) TextAnswers.pop_front();
+            return false;
+        }
+        value = TextAnswers.front();
+        TextAnswers.pop_front();
+        return true;
+    }
+
+    QString OpenFileName(QWidget*, const tFileDialogOptions& options) override {
+        return File("open", options);
+    }
+    QString SaveFileName(QWidget*, const tFileDialogOptions& options) override {
+        return File("save", options);
+    }
+    bool PrintDialog(QWidget*, QPrinter&) override { return Dialog("print"); }
+    bool PrinterSetupDialog(QWidget*, QPrinter&) override { return Dialog("printsetup"); }
+    bool PageSetupDialog(QWidget*, QPrinter&) override { return Dialog("pagesetup"); }
+
+private:
+    QString File(const char* kind, const tFileDialogOptions& options) {
+        Boxes.append(
+            {QString::fromLatin1(kind), options.Title, QString(), tBoxIcon::Information, 0, 0, options});
+        if (TextAnswers.empty()) return QString();
+        const QString answer = TextAnswers.front();
+        TextAnswers.pop_front();
+        return answer;
+    }
+
+    bool Dialog(const char* kind) {
+        Boxes.append({QString::fromLatin1(kind), QString(), QString(), tBoxIcon::Information, 0, 0, {}});
+        if (DialogAnswers.empty()) return false;
+        const bool answer = DialogAnswers.front();
+        DialogAnswers.pop_front();
+        return answer;
+    }
+};

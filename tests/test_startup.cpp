@@ -1,0 +1,145 @@
+// Start-up and shutdown in one process: log lines, the error box, the closing question, the second copy.
+#include "app/Startup.h"
+#include "core/CommandLine.h"
+#include "core/Strings.h"
+#include "platform/SingleInstance.h"
+#include "support/QtPrint.h"
+#include "support/RecordingPrompts.h"
+#include "support/TempDir.h"
+#include "ui/Mainfm.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+class StartupTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qputenv("ZORBINKA_RUNTIME_DIR", dir.path().toUtf8());
+        SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));
+        SetCommandLine({QStringLiteral("zorbinka"), QStringLiteral("/log")});
+    }
+    void TearDown() override {
+        SetCommandLine({QStringLiteral("zorbinka")});
+        qunsetenv("ZORBINKA_RUNTIME_DIR");
+    }
+
+    QString Cfg() const { return dir.filePath(QStringLiteral("zorbinka.cfg")); }
+    QString Log() const { return dir.filePath(QStringLiteral("zorbinka.log")); }
+    QStringList LogMessages() const {
+        // Each line's time stamp is dropped; an empty line stays empty.
+        QStringList messages;
+        for (const QString& line : QString::fromUtf8(ReadFile(Log())).split(QStringLiteral("\r\n")))
+            messages.append(line.section(u' ', 2));
+        return messages;
+    }
+    // Runs `step` once the message loop is running.
+    static void WhenRunning(std::function<void()> step) { QTimer::singleShot(0, qApp, std::move(step)); }
+
+    QTemporaryDir dir;
+    tRecordingPrompts prompts;
+};
+
+} // namespace
+
+TEST_F(StartupTest, NormalRunShowsTheMaximisedWindowAndLogsStartAndStop) {
+    WriteFile(Cfg(), "UseCDC=1\r\n");
+    prompts.ButtonAnswers = {bbNo, bbYes};
+    bool checked = false;
+    WhenRunning([&] {
+        ASSERT_NE(fmMain, nullptr);
+        EXPECT_EQ(fmMain->windowTitle(), QStringLiteral("Зорбинка"));
+        EXPECT_TRUE(fmMain->windowState() & Qt::WindowMaximized);
+        EXPECT_EQ(fmMain->Settings().GetSettingByName(QStringLiteral("usecdc")), QStringLiteral("1"));
+        EXPECT_FALSE(fmMain->close()) << "answered No: the window stays";
+        EXPECT_TRUE(fmMain->isVisible());
+        fmMain->close();
+        checked = true;
+    });
+    EXPECT_EQ(RunProgram(*qApp), 0);
+    EXPECT_TRUE(checked);
+
+    ASSERT_EQ(prompts.Boxes.size(), 2);
+    for (const tRecordedBox& box : prompts.Boxes) {
+        EXPECT_EQ(box.Text, QStringLiteral("Вы действительно хотите выйти из программы?"));
+        EXPECT_EQ(box.Caption, QStringLiteral("Подтверждение"));
+        EXPECT_EQ(box.Icon, tBoxIcon::Question);
+        EXPECT_EQ(box.Buttons, bbYes | bbNo);
+        EXPECT_EQ(box.DefaultButton, bbNo);
+    }
+    EXPECT_EQ(LogMessages(), (QStringList{QStringLiteral("Запуск программы."),
+                                          QStringLiteral("Остановка программы."), QString(), QString()}));
+    tSingleInstance next(dir.path());
+    EXPECT_TRUE(next.TryTake()) << "the lock was released";
+}
+
+TEST_F(StartupTest, MissingCfgShows1004AndLogsIt) {
+    EXPECT_EQ(RunProgram(*qApp), 0);
+    const QString text = FmtLoadStr(sCannotReadSettings, {Cfg()});
+    ASSERT_EQ(prompts.Boxes.size(), 1);
+    EXPECT_EQ(prompts.Boxes[0].Text, text);
+    EXPECT_EQ(prompts.Boxes[0].Caption, QStringLiteral("Ошибка"));
+    EXPECT_EQ(prompts.Boxes[0].Icon, tBoxIcon::Error);
+    EXPECT_EQ(prompts.Boxes[0].Buttons, bbOk);
+
+    const QString log = QString::fromUtf8(ReadFile(Log()));
+    EXPECT_TRUE(log.contains(QStringLiteral(" Запуск программы.\r\n")));
+    EXPECT_TRUE(log.endsWith(u' ' + text + QStringLiteral("\r\n\r\n"))) << log.toStdString();
+    EXPECT_FALSE(log.contains(QStringLiteral("Остановка")));
+    EXPECT_EQ(fmMain, nullptr);
+
+    tSingleInstance next(dir.path());
+    EXPECT_TRUE(next.TryTake()) << "the next start is not taken for a second copy";
+}
+
+TEST_F(StartupTest, LogThatCannotBeOpenedIsShownNotLogged) {
+    WriteFile(Cfg(), "");
+    ASSERT_TRUE(QDir(dir.path()).mkdir(QStringLiteral("zorbinka.log")));
+    EXPECT_EQ(RunProgram(*qApp), 0);
+    ASSERT_EQ(prompts.Boxes.size(), 1);
+    EXPECT_TRUE(prompts.Boxes[0].Text.contains(Log())) << prompts.Boxes[0].Text.toStdString();
+    EXPECT_EQ(prompts.Boxes[0].Caption, QStringLiteral("Ошибка"));
+    tSingleInstance next(dir.path());
+    EXPECT_TRUE(next.TryTake());
+}
+
+TEST_F(StartupTest, SecondCopyActivatesTheFirstAndEndsSilently) {
+    WriteFile(Cfg(), "");
+    tSingleInstance first(dir.path());
+    ASSERT_TRUE(first.TryTake());
+    int activations = 0;
+    QObject::connect(&first, &tSingleInstance::activateRequested, [&] { ++activations; });
+    first.Listen();
+
+    EXPECT_EQ(RunProgram(*qApp), 0);
+    EXPECT_TRUE(prompts.Boxes.isEmpty());
+    EXPECT_FALSE(QFileInfo::exists(Log())) << "the second copy writes no log line";
+    EXPECT_EQ(fmMain, nullptr);
+    for (int i = 0; i < 100 && activations == 0; ++i)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    EXPECT_EQ(activations, 1);
+}
+
+TEST_F(StartupTest, SecondCopyRestoresAMinimisedWindow) {
+    WriteFile(Cfg(), "");
+    WhenRunning([&] {
+        fmMain->showMinimized();
+        tSingleInstance second(dir.path());
+        EXPECT_FALSE(second.TryTake());
+        EXPECT_TRUE(second.ActivateRunningCopy());
+        QTimer::singleShot(200, qApp, [&] {
+            EXPECT_FALSE(fmMain->isMinimized());
+            EXPECT_TRUE(fmMain->isVisible());
+            prompts.ButtonAnswers = {bbYes};
+            fmMain->close();
+        });
+    });
+    EXPECT_EQ(RunProgram(*qApp), 0);
+}

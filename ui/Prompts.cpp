@@ -1,0 +1,133 @@
+// The real dialogs behind tPrompts: Qt's message boxes, input box, file and printer dialogs.
+#include "ui/Prompts.h"
+
+#include "core/Strings.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QMessageBox>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QPrinter>
+
+namespace {
+
+QMessageBox::StandardButton ToQt(int button) {
+    switch (button) {
+    case bbOk:
+        return QMessageBox::Ok;
+    case bbCancel:
+        return QMessageBox::Cancel;
+    case bbYes:
+        return QMessageBox::Yes;
+    case bbNo:
+        return QMessageBox::No;
+    }
+    return QMessageBox::NoButton;
+}
+
+int FromQt(int button) {
+    switch (button) {
+    case QMessageBox::Ok:
+        return bbOk;
+    case QMessageBox::Cancel:
+        return bbCancel;
+    case QMessageBox::Yes:
+        return bbYes;
+    case QMessageBox::No:
+        return bbNo;
+    }
+    return bbCancel;
+}
+
+QString WithDefaultExt(const QString& fileName, const QString& defaultExt) {
+    if (fileName.isEmpty() || defaultExt.isEmpty() || !QFileInfo(fileName).suffix().isEmpty())
+        return fileName;
+    return fileName + u'.' + defaultExt;
+}
+
+class tQtPrompts : public tPrompts {
+public:
+    int MessageBox(QWidget* parent, const QString& text, const QString& caption, tBoxIcon icon, int buttons,
+                   int defaultButton) override {
+        QMessageBox box(parent);
+        box.setWindowTitle(caption);
+        box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+        box.setIcon(icon == tBoxIcon::Error      ? QMessageBox::Critical
+                    : icon == tBoxIcon::Warning  ? QMessageBox::Warning
+                    : icon == tBoxIcon::Question ? QMessageBox::Question
+                                                 : QMessageBox::Information);
+        QMessageBox::StandardButtons standard;
+        for (const int b : {bbOk, bbCancel, bbYes, bbNo})
+            if (buttons & b) standard |= ToQt(b);
+        box.setStandardButtons(standard);
+        if (defaultButton) box.setDefaultButton(ToQt(defaultButton));
+        return FromQt(box.exec());
+    }
+
+    bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& value) override {
+        bool ok = false;
+        const QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
+        if (ok) value = text;
+        return ok;
+    }
+
+    QString OpenFileName(QWidget* parent, const tFileDialogOptions& options) override {
+        const QString start = options.FileName.isEmpty() ? options.Directory : options.FileName;
+        return QFileDialog::getOpenFileName(parent, options.Title, start, options.Filter);
+    }
+
+    QString SaveFileName(QWidget* parent, const tFileDialogOptions& options) override {
+        QFileDialog dialog(parent, options.Title, options.Directory, options.Filter);
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setDefaultSuffix(options.DefaultExt);
+        if (!options.OverwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
+        if (!options.FileName.isEmpty()) dialog.selectFile(options.FileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+        return WithDefaultExt(dialog.selectedFiles().first(), options.DefaultExt);
+    }
+
+    bool PrintDialog(QWidget* parent, QPrinter& printer) override {
+        QPrintDialog dialog(&printer, parent);
+        dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+        return dialog.exec() == QDialog::Accepted;
+    }
+
+    bool PrinterSetupDialog(QWidget* parent, QPrinter& printer) override {
+        QPrintDialog dialog(&printer, parent);
+        dialog.setOption(QAbstractPrintDialog::PrintToFile, false);
+        return dialog.exec() == QDialog::Accepted;
+    }
+
+    bool PageSetupDialog(QWidget* parent, QPrinter& printer) override {
+        QPageSetupDialog dialog(&printer, parent);
+        return dialog.exec() == QDialog::Accepted;
+    }
+};
+
+tPrompts* gInstalled = nullptr;
+
+} // namespace
+
+tPrompts& Prompts() {
+    static tQtPrompts real;
+    return gInstalled ? *gInstalled : real;
+}
+
+void SetPrompts(tPrompts* prompts) {
+    gInstalled = prompts;
+}
+
+void ShowErrorBox(QWidget* parent, const QString& text) {
+    Prompts().MessageBox(parent, text, LoadStr(sCaptionError), tBoxIcon::Error, bbOk, bbOk);
+}
+
+void ShowWarningBox(QWidget* parent, const QString& text) {
+    Prompts().MessageBox(parent, text, LoadStr(sCaptionWarning), tBoxIcon::Warning, bbOk, bbOk);
+}
+
+bool AskYesNo(QWidget* parent, const QString& text, tBoxIcon icon, int defaultButton) {
+    return Prompts().MessageBox(parent, text, LoadStr(sCaptionConfirm), icon, bbYes | bbNo, defaultButton) ==
+           bbYes;
+}

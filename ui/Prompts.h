@@ -1,0 +1,51 @@
+// Every box and dialog the program shows goes through tPrompts, so tests can see and answer them.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+class QPrinter;
+
+enum class tBoxIcon { Error, Warning, Question, Information };
+
+enum tBoxButton : int { bbOk = 1, bbCancel = 2, bbYes = 4, bbNo = 8 };
+
+struct tFileDialogOptions {
+    QString Title;
+    QString Filter;     // "Описание (*.ext);;Другое (*.x)"
+    QString DefaultExt; // without the dot; added when the user typed a name without extension
+    QString Directory;
+    QString FileName;
+    bool OverwritePrompt = false;
+};
+
+class tPrompts {
+public:
+    virtual ~tPrompts() = default;
+
+    // A modal box; returns the button chosen (Esc or closing the box gives Cancel, or No when there is no
+    // Cancel, or OK).
+    virtual int MessageBox(QWidget* parent, const QString& text, const QString& caption, tBoxIcon icon,
+                           int buttons, int defaultButton) = 0;
+    // The input box; true and the text in `value` when the user confirmed.
+    virtual bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt,
+                            QString& value) = 0;
+    // The chosen file, or empty text when the user cancelled.
+    virtual QString OpenFileName(QWidget* parent, const tFileDialogOptions& options) = 0;
+    virtual QString SaveFileName(QWidget* parent, const tFileDialogOptions& options) = 0;
+    // Printer dialogs; true when confirmed. The print dialog offers no printing to a file.
+    virtual bool PrintDialog(QWidget* parent, QPrinter& printer) = 0;
+    virtual bool PrinterSetupDialog(QWidget* parent, QPrinter& printer) = 0;
+    virtual bool PageSetupDialog(QWidget* parent, QPrinter& printer) = 0;
+};
+
+// The prompts in force: the real dialogs unless a test installed others.
+tPrompts& Prompts();
+// Installs `prompts` (not owned); nullptr returns to the real dialogs.
+void SetPrompts(tPrompts* prompts);
+
+// The usual boxes with their captions from the string table.
+void ShowErrorBox(QWidget* parent, const QString& text);
+void ShowWarningBox(QWidget* parent, const QString& text);
+// A question captioned "Подтверждение" with Yes and No; true on Yes.
+bool AskYesNo(QWidget* parent, const QString& text, tBoxIcon icon, int defaultButton);
