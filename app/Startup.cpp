@@ -10,6 +10,7 @@
 #include "ui/Prompts.h"
 
 #include <QApplication>
+#include <QIcon>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <memory>
@@ -52,7 +53,7 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
 
 int RunProgram(QApplication& app) {
     app.setApplicationName(QStringLiteral("zorbinka"));
-    app.setApplicationDisplayName(QString::fromUtf8(kApplicationTitle));
+    app.setWindowIcon(QIcon(QStringLiteral(":/icons/zorbinka.svg")));
 
     std::optional<QString> error;
     tSingleInstance instance;

@@ -9,7 +9,6 @@
 #include "ui/Prompts.h"
 
 #include <QCloseEvent>
-#include <QIcon>
 
 const char kApplicationTitle[] = "Зорбинка";
 
@@ -28,7 +27,6 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     BindThreadToFirstProcessor();
     PerfFrequency = PerformanceFrequency();
 
-    setWindowIcon(QIcon(QStringLiteral(":/icons/zorbinka.svg")));
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
 
     FSessionEnd = new tSessionEnd(this);
