@@ -1,0 +1,5 @@
+# Copies the experiment catalogue beside the executable; a checkout without one gets an empty folder.
+file(MAKE_DIRECTORY ${DEST})
+if(EXISTS ${SRC})
+    file(COPY ${SRC}/ DESTINATION ${DEST})
+endif()
