@@ -74,3 +74,23 @@ void tLogFile::WriteRaw(const QString& text) {
 void WriteLog(const QString& message) {
     if (LogFile) LogFile->Write(message);
 }
+
+QString LogHex(const void* bytes, int count, const char* prefix, const char* suffix) {
+    static const char kDigits[] = "0123456789ABCDEF";
+    const auto* p = static_cast<const unsigned char*>(bytes);
+    const QString before = QString::fromLatin1(prefix);
+    const QString after = QString::fromLatin1(suffix);
+    QString text;
+    text.reserve(count * (before.size() + after.size() + 2));
+    for (int i = 0; i < count; ++i) {
+        text += before;
+        text += QChar(kDigits[p[i] >> 4]);
+        text += QChar(kDigits[p[i] & 15]);
+        text += after;
+    }
+    return text;
+}
+
+QString LogRaw(const void* bytes, int count) {
+    return QString::fromLatin1(static_cast<const char*>(bytes), count);
+}

@@ -35,3 +35,8 @@ extern tLogFile* LogFile;
 
 // Writes to LogFile when there is one.
 void WriteLog(const QString& message);
+
+// Bytes as the log shows them: each as two upper-case hex digits between `prefix` and `suffix`.
+QString LogHex(const void* bytes, int count, const char* prefix, const char* suffix);
+// Bytes taken as characters, one character per byte.
+QString LogRaw(const void* bytes, int count);

@@ -1,0 +1,207 @@
+// The device object: link dispatch, INFO parsing, FREQ, start and stop of a measurement.
+#include "device/Device.h"
+
+#include "app/Functions.h"
+#include "core/Exception.h"
+#include "core/Settings.h"
+#include "device/Ftdilibrary.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+namespace {
+
+constexpr int kReplyLength = 39;
+std::atomic<int> gStopPause{300};
+
+// The reply taken as 39 characters, trimmed of blanks and control characters at both ends.
+QString ReplyText(const std::uint8_t* reply) {
+    QString text = QString::fromLatin1(reinterpret_cast<const char*>(reply), kReplyLength);
+    qsizetype first = 0;
+    qsizetype last = text.size();
+    while (first < last && text[first].unicode() <= 0x20) ++first;
+    while (last > first && text[last - 1].unicode() <= 0x20) --last;
+    return text.mid(first, last - first);
+}
+
+int DecimalOrZero(const QString& text) {
+    bool ok = false;
+    const int value = text.toInt(&ok, 10);
+    return ok ? value : 0;
+}
+
+QByteArray Command(const QByteArray& text) {
+    return text + '\0';
+}
+
+} // namespace
+
+void tDevice::SetStopPause(int milliseconds) {
+    gStopPause.store(milliseconds);
+}
+
+tDevice::tDevice(const QString& place, std::uint8_t deviceType, tSettings* settings)
+    : DeviceType(deviceType), Handle(InvalidHandle()), Place(place), Settings(settings) {}
+
+tDevice::~tDevice() {
+    // The thread borrows the handle: it must end before the line is closed.
+    if (MeasureThread) {
+        MeasureThread->RequestStop();
+        MeasureThread->WaitFor();
+        MeasureThread.reset();
+    }
+    try {
+        Cleanup();
+    } catch (const Exception&) {
+        // Closing an FTDI line without the library has nothing left to close.
+    }
+}
+
+bool tDevice::Init(QString& error) {
+    error.clear();
+    try {
+        switch (DeviceType) {
+        case dtFTDI:
+        case dtCOM:
+            OpenSerial();
+            break;
+        case dtHID:
+            throw Exception(QStringLiteral("HID: недоступно"));
+        default:
+            throw Exception(QStringLiteral("tDevice::Init: Unknown device type"));
+        }
+    } catch (const Exception& e) {
+        try {
+            Cleanup();
+        } catch (const Exception&) {
+        }
+        error = e.Message();
+        return false;
+    }
+    return true;
+}
+
+bool tDevice::SendRequest(const std::uint8_t* request, int n, std::uint8_t* reply, int m, int t) {
+    switch (DeviceType) {
+    case dtFTDI:
+    case dtCOM:
+        return TransferSerial(request, n, reply, m, t);
+    case dtHID:
+        return false;
+    }
+    throw Exception(QStringLiteral("tDevice::SendRequest: Unknown device type"));
+}
+
+bool tDevice::Info(tDeviceInfo& info) {
+    Name.clear();
+    std::uint8_t reply[kReplyLength] = {};
+    bool ok;
+    if (HubMode) {
+        const QByteArray request = Command("INFO");
+        ok = SendRequest(reinterpret_cast<const std::uint8_t*>(request.constData()), int(request.size()),
+                         reply, kReplyLength, 500);
+    } else {
+        const std::uint8_t request[] = {'I', 0};
+        ok = SendRequest(request, 2, reply, 1, 500) && reply[0] == 0 &&
+             SendRequest(nullptr, 0, reply, kReplyLength, 1000);
+    }
+    if (!ok) return false;
+
+    QString rest = ReplyText(reply);
+    QString fields[6];
+    for (QString& field : fields) field = CutToken(rest, u',', true);
+    info = tDeviceInfo{fields[0], fields[1], fields[2], std::uint8_t(DecimalOrZero(fields[3]) & 0xFF),
+                       fields[4], fields[5]};
+    Name = info.Name;
+    Speed = DecimalOrZero(fields[5]);
+    return true;
+}
+
+bool tDevice::SetFreq(int a, int b) {
+    std::uint8_t reply[kReplyLength] = {};
+    if (HubMode) {
+        const QByteArray request = Command("FREQ " + QByteArray::number(a) + ' ' + QByteArray::number(b));
+        return SendRequest(reinterpret_cast<const std::uint8_t*>(request.constData()), int(request.size()),
+                           reply, kReplyLength, 500) &&
+               std::memcmp(reply, "FREQ: Ok.", 9) == 0;
+    }
+    const QByteArray request = Command("F " + QByteArray::number(b));
+    return SendRequest(reinterpret_cast<const std::uint8_t*>(request.constData()), int(request.size()), reply,
+                       1, 500) &&
+           reply[0] == 0;
+}
+
+bool tDevice::StartMeasure(std::uint8_t startParam) {
+    const bool fixWine = Settings ? Settings->GetInt(QStringLiteral("FixWine"), 1) != 0 : true;
+    MeasureThread = std::make_unique<tMeasureThread>(startParam, Handle, Speed, DeviceType,
+                                                     DecimalOrZero(Place), fixWine);
+    return true;
+}
+
+int tDevice::GetPacketCount() {
+    return MeasureThread ? MeasureThread->GetPacketCount() : 0;
+}
+
+void tDevice::GetPacket(tMeasurePacket& packet) {
+    if (MeasureThread)
+        MeasureThread->GetPacket(packet);
+    else
+        packet = tMeasurePacket();
+}
+
+bool tDevice::Stop() {
+    if (MeasureThread) {
+        MeasureThread->RequestStop();
+        MeasureThread->WaitFor();
+        MeasureThread.reset();
+    }
+    bool ok;
+    if (HubMode) {
+        const std::uint8_t request[] = {0xFF};
+        ok = SendRequest(request, 1, nullptr, 0, 500);
+    } else {
+        const std::uint8_t request[] = {'T', 0};
+        ok = SendRequest(request, 2, nullptr, 0, 500);
+        // The stream may have switched the line to the sensor's own rate.
+        switch (DeviceType) {
+        case dtFTDI:
+        case dtCOM:
+            RestoreSerialRate();
+            break;
+        case dtHID:
+            break;
+        default:
+            throw Exception(QStringLiteral("tDevice::Stop:(1) Unknown device type"));
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(gStopPause.load()));
+    if (ok) {
+        switch (DeviceType) {
+        case dtFTDI:
+        case dtCOM:
+            PurgeSerial();
+            break;
+        case dtHID:
+            break;
+        default:
+            throw Exception(QStringLiteral("tDevice::Stop:(2) Unknown device type"));
+        }
+    }
+    return ok;
+}
+
+void tDevice::Cleanup() {
+    switch (DeviceType) {
+    case dtFTDI:
+    case dtCOM:
+        CloseSerial();
+        break;
+    case dtHID:
+        break;
+    default:
+        throw Exception(QStringLiteral("tDevice::Cleanup: Unknown device type"));
+    }
+    Handle = InvalidHandle();
+}

@@ -1,0 +1,81 @@
+// One sensor connection: opening its link, the command protocol (INFO, FREQ, stop) and its measurement
+// thread.
+#pragma once
+
+#include "measure/Measurethread.h"
+#include "platform/CommApi.h"
+
+#include <QByteArray>
+#include <QString>
+#include <cstdint>
+#include <memory>
+
+class tSettings;
+
+// The six fields of the INFO reply.
+struct tDeviceInfo {
+    QString Name;
+    QString Field2;
+    QString Field3;
+    std::uint8_t Field4 = 0;
+    QString Field5;
+    QString Field6;
+};
+
+class tDevice {
+public:
+    // `place`: the FTDI location ID in decimal, the serial device path, or the HID device path.
+    tDevice(const QString& place, std::uint8_t deviceType, tSettings* settings);
+    virtual ~tDevice();
+
+    tDevice(const tDevice&) = delete;
+    tDevice& operator=(const tDevice&) = delete;
+
+    // Opens the link; false with the reason in `error` when it cannot (the link is closed again).
+    bool Init(QString& error);
+    // Asks the sensor for its name and rate.
+    bool Info(tDeviceInfo& info);
+    QString GetName() const { return Name; }
+    bool SetFreq(int a, int b);
+    bool StartMeasure(std::uint8_t startParam);
+    bool Stop();
+    int GetPacketCount();
+    void GetPacket(tMeasurePacket& packet);
+
+    // Writes n request bytes and reads m reply bytes within t milliseconds; never raises.
+    bool SendRequest(const std::uint8_t* request, int n, std::uint8_t* reply, int m, int t);
+    bool IsHubMode() const { return HubMode; }
+
+    std::uint8_t GetDeviceType() const { return DeviceType; }
+    QString GetPlace() const { return Place; }
+    int GetSpeed() const { return Speed; }
+    bool IsMeasuring() const { return MeasureThread != nullptr; }
+
+    // Pause before the stop's purge; tests shorten it.
+    static void SetStopPause(int milliseconds);
+
+protected:
+    virtual void Cleanup();
+
+private:
+    // The serial call table of this device's link, or nullptr when the FTDI library is not loaded.
+    const tCommApi* SerialApi();
+    void OpenSerial();
+    bool TransferSerial(const std::uint8_t* request, int n, std::uint8_t* reply, int m, int t);
+    void CloseSerial();
+    void RestoreSerialRate();
+    void PurgeSerial();
+
+    const std::uint8_t DeviceType;
+    HANDLE Handle;
+    const QString Place;
+    bool HubMode = true;
+    int Speed = 0;
+    std::unique_ptr<tMeasureThread> MeasureThread;
+    QString Name;
+    tSettings* const Settings;
+    int InputReportLength = 0;
+    int OutputReportLength = 0;
+    QByteArray RecvBuffer;
+    tCommApi FFtdiApi = {};
+};

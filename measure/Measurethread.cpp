@@ -1,0 +1,95 @@
+// The measurement thread object: its packet queue, start and stop, and the choice of the streaming routine.
+#include "measure/Measurethread.h"
+
+#include "core/AppMessages.h"
+#include "core/CommandLine.h"
+#include "core/Exception.h"
+#include "device/Ftdilibrary.h"
+
+int RatePacketSize(int speed) {
+    // Integer arithmetic: speed × 1.05 × 0.01 truncated, without the rounding of a binary fraction.
+    return int(std::int64_t(speed) * 105 / 10000);
+}
+
+tMeasureThread::tMeasureThread(std::uint8_t startParam, HANDLE handle, int speed, std::uint8_t deviceType,
+                               int place, bool fixWine)
+    : StartParam(startParam), Handle(handle), Speed(speed), DeviceType(deviceType), Place(place),
+      FixWine(fixWine), LogMeasure(FindCmdLineSwitch(QStringLiteral("LOG_MEASURE"))) {
+    SetPriority(tPriority::Highest);
+    Start();
+}
+
+tMeasureThread::~tMeasureThread() {
+    RequestStop();
+    WaitFor();
+    ClearPackets();
+}
+
+void tMeasureThread::ClearPackets() {
+    std::lock_guard<std::mutex> guard(Lock);
+    Packets.clear();
+}
+
+int tMeasureThread::GetPacketCount() {
+    std::lock_guard<std::mutex> guard(Lock);
+    return int(Packets.size());
+}
+
+void tMeasureThread::GetPacket(tMeasurePacket& packet) {
+    std::lock_guard<std::mutex> guard(Lock);
+    if (Packets.empty()) {
+        packet = tMeasurePacket();
+        return;
+    }
+    packet = std::move(Packets.front());
+    Packets.pop_front();
+}
+
+void tMeasureThread::RequestStop() {
+    Terminate();
+    StopEvent.Set();
+}
+
+void tMeasureThread::QueuePacket(std::unique_ptr<std::uint8_t[]> data, int size) {
+    {
+        std::lock_guard<std::mutex> guard(Lock);
+        Packets.push_back({std::move(data), size});
+    }
+    PostAppMessage(WM_MEASURE_DATA, Place, 0);
+}
+
+void tMeasureThread::Execute() {
+    // A new run never sees the packets of an earlier one.
+    ClearPackets();
+    switch (DeviceType) {
+    case dtFTDI:
+        MeasureFTDI();
+        break;
+    case dtCOM:
+        MeasureCOM();
+        break;
+    case dtHID:
+        MeasureHID();
+        break;
+    default:
+        throw Exception(QStringLiteral("tMeasureThread::Execute: Unknown device type"));
+    }
+}
+
+void tMeasureThread::MeasureCOM() {
+    MeasureSerial({&ComApi(), 1000, true});
+}
+
+void tMeasureThread::MeasureFTDI() {
+    BindThreadToFirstProcessor();
+    const tFTDILibrary& library = GetFTDILibrary();
+    if (!library.IsLoaded())
+        throw Exception(QStringLiteral("??? Thread: Библиотека доступа через интерфейс FTDI не загружена!"));
+    const tCommApi api = library.CommApi();
+    MeasureSerial({&api, 100, false});
+}
+
+void tMeasureThread::MeasureHID() {
+    // HID streaming is not there yet: the start fails as a sensor that gave no first report.
+    PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+}

@@ -1,0 +1,71 @@
+// The measurement thread: starts the sensor's stream, frames it into packets and queues them for the window.
+#pragma once
+
+#include "core/Event.h"
+#include "core/Thread.h"
+#include "platform/CommApi.h"
+
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <mutex>
+
+// One block of stream bytes handed whole from the thread to the window; the holder owns it.
+struct tMeasurePacket {
+    std::unique_ptr<std::uint8_t[]> Data;
+    int Size = 0;
+};
+
+enum tDeviceType : std::uint8_t { dtFTDI = 0, dtCOM = 1, dtHID = 2 };
+
+// The serial link a stream runs over and the few ways the FTDI one differs from the COM one.
+struct tSerialStreamLink {
+    const tCommApi* Api;
+    DWORD StartReadTimeoutRateMode; // read total constant before the start request in rate mode
+    bool ShortTimeoutAfterSwitch;   // set the read total constant to 100 ms after switching the rate
+};
+
+class tMeasureThread : public tThread {
+public:
+    // Starts running at once.
+    tMeasureThread(std::uint8_t startParam, HANDLE handle, int speed, std::uint8_t deviceType, int place,
+                   bool fixWine);
+    ~tMeasureThread() override;
+
+    int GetPacketCount();
+    // Moves the oldest packet out; an empty queue gives {null, 0}.
+    void GetPacket(tMeasurePacket& packet);
+    // Sets the terminate flag and wakes a waiting read.
+    void RequestStop();
+
+    // Largest packet the thread accepts from a sensor's rate or packet size.
+    static constexpr int kMaxPacketSize = 1 << 20;
+
+protected:
+    void Execute() override;
+
+private:
+    void MeasureCOM();
+    void MeasureFTDI();
+    void MeasureHID();
+    void MeasureSerial(const tSerialStreamLink& link);
+    void StreamRateMode(const tCommApi& api, int size);
+    void StreamPacketMode(const tCommApi& api, int size);
+    void QueuePacket(std::unique_ptr<std::uint8_t[]> data, int size);
+    void ClearPackets();
+
+    const std::uint8_t StartParam;
+    const HANDLE Handle;
+    const int Speed;
+    const std::uint8_t DeviceType;
+    const int Place;
+    const bool FixWine;
+    const bool LogMeasure;
+
+    std::mutex Lock;
+    std::deque<tMeasurePacket> Packets;
+    tEvent StopEvent;
+};
+
+// Size of a rate-mode packet: 100 ms of the line at `speed` baud with 5 % to spare.
+int RatePacketSize(int speed);

@@ -1,0 +1,203 @@
+// Streaming from a serial sensor (COM or FTDI, one routine over either call table): start exchange,
+// rate mode with carry-over, packet-size mode.
+#include "core/AppMessages.h"
+#include "core/Logfile.h"
+#include "measure/Measurethread.h"
+#include "measure/ValueStream.h"
+#include "platform/Clock.h"
+
+#include <QString>
+#include <cstring>
+
+namespace {
+
+constexpr int kFirstResponseLength = 39;
+// The carry store holds 1280 bytes but its count is one byte wide.
+constexpr int kMaxCarry = 255;
+// After this many failed reads in a row every further one is reported.
+constexpr int kFailuresReported = 300;
+
+// Sets the read total constant (and clears the interval and multipliers) when it differs from `constant`,
+// or always when `always` is set.
+void SetReadTimeout(const tCommApi& api, HANDLE handle, DWORD constant, bool always) {
+    tCommTimeouts timeouts = {};
+    api.GetCommTimeouts(handle, &timeouts);
+    if (!always && timeouts.ReadTotalTimeoutConstant == constant) return;
+    timeouts.ReadIntervalTimeout = 0;
+    timeouts.ReadTotalTimeoutMultiplier = 0;
+    timeouts.WriteTotalTimeoutMultiplier = 0;
+    timeouts.ReadTotalTimeoutConstant = constant;
+    api.SetCommTimeouts(handle, &timeouts);
+}
+
+QString ElapsedMs(std::int64_t from, std::int64_t to) {
+    return QString::number(double(to - from) * 1000.0 / double(PerformanceFrequency()), 'f', 3);
+}
+
+// The reply's text without blanks and control characters at either end.
+QByteArray TrimmedReply(const unsigned char* bytes, int count) {
+    int first = 0;
+    int last = count;
+    while (first < last && bytes[first] <= 0x20) ++first;
+    while (last > first && bytes[last - 1] <= 0x20) --last;
+    return QByteArray(reinterpret_cast<const char*>(bytes + first), last - first);
+}
+
+int PacketSizeFromReply(const QByteArray& text) {
+    static const QByteArray kPrefix = QByteArrayLiteral("PACKET_SIZE=");
+    if (!text.startsWith(kPrefix)) return 0;
+    bool ok = false;
+    const int size = text.mid(kPrefix.size()).toInt(&ok, 10);
+    return ok ? size : 0;
+}
+
+} // namespace
+
+void tMeasureThread::MeasureSerial(const tSerialStreamLink& link) {
+    BindThreadToFirstProcessor();
+    const tCommApi& api = *link.Api;
+    const bool rateMode = Speed != 0;
+
+    SetReadTimeout(api, Handle, rateMode ? link.StartReadTimeoutRateMode : 1000, false);
+
+    QByteArray request =
+        QByteArrayLiteral("START ") + QByteArray::number(StartParam) + QByteArrayLiteral("\r\n");
+    if (rateMode) request = QByteArray("S\0", 2);
+    api.PurgeComm(Handle, PURGE_TXCLEAR | PURGE_RXCLEAR);
+    for (char byte : request) {
+        DWORD written = 0;
+        if (!api.WriteFile(Handle, &byte, 1, &written, nullptr) || written != 1) {
+            PostAppMessage(WM_MEASURE_SEND_ERROR, 0, 0);
+            return;
+        }
+    }
+
+    unsigned char response[kFirstResponseLength] = {};
+    const DWORD wanted = rateMode ? 1 : kFirstResponseLength;
+    DWORD got = 0;
+    const bool read = api.ReadFile(Handle, response, wanted, &got, nullptr);
+    const bool accepted = read && got == wanted && (!rateMode || response[0] == 0);
+    if (!accepted) {
+        PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+        WriteLog(QStringLiteral("First read timeout :") + LogRaw(response, int(got)));
+        return;
+    }
+
+    int size = 0;
+    if (rateMode) {
+        const std::int64_t beforeGet = PerformanceCounter();
+        tDCB dcb = {};
+        api.GetCommState(Handle, &dcb);
+        dcb.BaudRate = DWORD(Speed);
+        SetRtsControl(dcb, RTS_CONTROL_ENABLE);
+        WriteLog(QStringLiteral("GetCommState: ") + ElapsedMs(beforeGet, PerformanceCounter()));
+        const std::int64_t beforeSet = PerformanceCounter();
+        api.SetCommState(Handle, &dcb);
+        size = RatePacketSize(Speed);
+        WriteLog(QStringLiteral("SetCommState: ") + ElapsedMs(beforeSet, PerformanceCounter()));
+        api.PurgeComm(Handle, PURGE_RXCLEAR);
+        if (link.ShortTimeoutAfterSwitch) SetReadTimeout(api, Handle, 100, false);
+        // A frame needs 3 header bytes, the final 0xFF and room for data: rates from 96 to 476 baud give
+        // 1 to 4 bytes and are refused like a rate of 0.
+        if (size < 5) size = 0;
+    } else {
+        const QByteArray text = TrimmedReply(response, kFirstResponseLength);
+        WriteLog(QStringLiteral("RECV START: ") + LogRaw(text.constData(), int(text.size())));
+        size = PacketSizeFromReply(text);
+        if (size < 0) size = 0;
+    }
+    if (size <= 0 || size > kMaxPacketSize) {
+        PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+        WriteLog(QStringLiteral("Invalid first response :") + LogRaw(response, int(got)));
+        return;
+    }
+
+    if (rateMode)
+        StreamRateMode(api, size);
+    else
+        StreamPacketMode(api, size);
+
+    SetReadTimeout(api, Handle, 500, true);
+}
+
+void tMeasureThread::StreamRateMode(const tCommApi& api, int size) {
+    unsigned char carry[1280];
+    int carried = 0;
+    int failures = 0;
+    std::uint8_t sequence = 0;
+    // Carrying more than this would leave no room in the packet for a new byte.
+    const int carryLimit = std::min(kMaxCarry, size - 5);
+    while (!Terminated()) {
+        std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[size_t(size)]);
+        std::uint8_t* p = block.get();
+        std::memset(p, kDataEnd, size_t(size));
+        p[0] = kPacketStart;
+        p[1] = sequence;
+        p[2] = kDataStart;
+        std::memcpy(p + 3, carry, size_t(carried));
+        const int c = carried;
+        carried = 0;
+        p[size - 1] = kPacketEnd;
+
+        DWORD got = 0;
+        const bool ok = api.ReadFile(Handle, p + 3 + c, DWORD(size - c - 4), &got, nullptr) != 0;
+        if (!ok) got = std::min<DWORD>(got, DWORD(size - c - 4));
+        if (ok && LogMeasure) {
+            WriteLog(QStringLiteral("\r\ntransfer_size=%1\r\nfooter_size=%2\r\nsize=%3\r\n")
+                         .arg(got)
+                         .arg(c)
+                         .arg(size) +
+                     LogHex(p + 3, c + int(got), "0x", " ") + QStringLiteral("\r\n"));
+        } else if (!ok) {
+            WriteLog(QStringLiteral("ReadTimeout"));
+        }
+
+        int n = c + int(got);
+        if (n == 0) {
+            p[3] = kEmptyRead;
+            n = 1;
+        }
+        // Keep an unfinished number out of this packet: everything after the last group end moves on.
+        int last = 2 + n;
+        while (last > 2 && !EndsGroup(p[last])) --last;
+        int next = 2 + n - last;
+        if (next > carryLimit) next = 0;
+        if (LogMeasure)
+            WriteLog(QStringLiteral("_footer_size=%1\r\n").arg(next) +
+                     LogHex(p + 3 + n - next, next, "0x", "") + QStringLiteral("\r\n"));
+        std::memcpy(carry, p + 3 + n - next, size_t(next));
+        carried = next;
+        n -= next;
+        std::memset(p + 3 + n, kDataEnd, size_t(size - 4 - n));
+
+        if (ok) {
+            QueuePacket(std::move(block), size);
+            failures = 0;
+        } else {
+            WriteLog(QStringLiteral("Invalid data recv :") + LogRaw(p, n));
+            if (++failures >= kFailuresReported) PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
+        }
+        ++sequence;
+    }
+}
+
+void tMeasureThread::StreamPacketMode(const tCommApi& api, int size) {
+    while (!Terminated()) {
+        std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[size_t(size)]());
+        DWORD got = 0;
+        const bool ok = api.ReadFile(Handle, block.get(), DWORD(size), &got, nullptr) != 0;
+        if (!ok || got < DWORD(size)) {
+            WriteLog(QStringLiteral("RECV PACKET: ReadTimeout"));
+            WriteLog(QStringLiteral("Invalid data recv :") +
+                     LogRaw(block.get(), int(std::min<DWORD>(got, DWORD(size)))));
+            PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
+            continue;
+        }
+        if (LogMeasure) {
+            WriteLog(QStringLiteral("RECV PACKET :size=%1\r\n").arg(size) +
+                     LogHex(block.get(), size, "", " "));
+            WriteLog(QStringLiteral("\r\n"));
+        }
+        QueuePacket(std::move(block), size);
+    }
+}

@@ -1,0 +1,104 @@
+// A simulated serial sensor: both command protocols, rate and packet-size streaming, scriptable faults.
+#pragma once
+
+#include "sim/SimClock.h"
+
+#include <QByteArray>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+struct tSimSensorConfig {
+    QByteArray Name = "T100";
+    // The INFO text as sent (padded to 39 bytes with zeros); empty: name, four fields and the rate.
+    QByteArray InfoText;
+    // INFO's sixth field: the line rate of rate mode; 0 selects packet-size mode.
+    int Speed = 921600;
+    // Carrier detect raised: the single-letter protocol at 38400 baud, else hub mode at 921600.
+    bool CarrierDetect = false;
+    int PacketSize = 64;
+    // Sampling period in microseconds until FREQ sets another.
+    int Freq = 1000;
+    int Decimals = 2;
+    int Channels = 1;
+    // The measured quantity at a time in seconds, per channel.
+    std::function<double(double seconds, int channel)> Signal = [](double t, int) { return 20.0 + t; };
+};
+
+// Faults a test can script; each applies until changed.
+struct tSimFaults {
+    bool SilentInfo = false;        // INFO gets no reply at all
+    int ShortInfo = 0;              // INFO's text reply cut to this many bytes (0: whole)
+    int InfoStatus = 0;             // status byte of single-letter INFO
+    bool RefuseStart = false;       // start answered with 0x01 (rate) or a text without PACKET_SIZE
+    bool NoGroupEnd = false;        // the stream carries digits without ever ending a number
+    bool SplitValues = false;       // the bytes of one value arrive spread over its period
+    long long LoseAfterValues = -1; // after this many values the sensor reports itself lost (0xF6)
+    int FailReads = 0;              // this many reads in a row fail
+    int FailReadsAfter = 0;         // ... once this many reads have succeeded
+    int FailWritesAfter = -1;       // writes fail once this many bytes were written
+    bool FailModemStatus = false;   // the modem status cannot be read
+};
+
+class tSimSensor {
+public:
+    explicit tSimSensor(tSimSensorConfig config,
+                        std::shared_ptr<tSimClock> clock = std::make_shared<tRealClock>());
+
+    // The host side of the line.
+    bool HostWrite(const std::uint8_t* bytes, int count);
+    // Reads up to `count` bytes within `timeoutMs` (0 waits for all); -1 for a failed read.
+    int HostRead(std::uint8_t* buffer, int count, std::int64_t timeoutMs);
+    void HostPurgeReceive();
+    void HostSetBaud(int baud);
+    bool CarrierDetect() const { return FConfig.CarrierDetect; }
+
+    // What tests look at and script.
+    tSimFaults& Faults() { return FFaults; }
+    QByteArray Written();
+    std::vector<double> Generated(int channel = 0);
+    int HostBaud();
+    // The byte counts the host asked for, read by read.
+    std::vector<int> ReadRequests();
+    bool Streaming();
+    int Freq();
+    tSimClock& Clock() { return *FClock; }
+    const tSimSensorConfig& Config() const { return FConfig; }
+    std::mutex& Mutex() { return FMutex; }
+
+private:
+    void Command(const QByteArray& command);
+    void Reply(const QByteArray& bytes);
+    void StartStream(bool packetMode);
+    // Produces the stream up to the time `us`.
+    void Generate(std::int64_t us);
+    void EmitValue(std::int64_t at, long long index);
+    void Emit(std::int64_t at, const std::vector<std::uint8_t>& bytes);
+    void FlushPacket(std::int64_t at);
+
+    struct tTimedByte {
+        std::int64_t At;
+        std::uint8_t Byte;
+    };
+
+    tSimSensorConfig FConfig;
+    std::shared_ptr<tSimClock> FClock;
+    std::mutex FMutex;
+    tSimFaults FFaults;
+    QByteArray FInput;
+    QByteArray FWritten;
+    std::deque<tTimedByte> FOutput;
+    int FHostBaud = 9600;
+    int FFreq;
+    bool FStreaming = false;
+    bool FPacketMode = false;
+    bool FLost = false;
+    std::int64_t FStreamStart = 0;
+    long long FNextValue = 0;
+    std::uint8_t FSequence = 0;
+    std::vector<std::uint8_t> FPacketData;
+    std::vector<std::vector<double>> FGenerated;
+    std::vector<int> FReadRequests;
+};

@@ -1,0 +1,41 @@
+// The demo world: simulated sensors on serial paths and FTDI locations, behind the same call tables as real
+// ones.
+#pragma once
+
+#include "device/Ftdilibrary.h"
+#include "platform/CommApi.h"
+#include "sim/SimSensor.h"
+
+#include <QString>
+#include <QStringList>
+#include <memory>
+#include <vector>
+
+class tSimWorld {
+public:
+    static tSimWorld& Instance();
+
+    void Clear();
+    void AddComSensor(const QString& path, std::shared_ptr<tSimSensor> sensor);
+    void AddFtdiSensor(DWORD location, std::shared_ptr<tSimSensor> sensor);
+
+    QStringList ComPaths() const;
+    std::vector<DWORD> FtdiLocations() const;
+    std::shared_ptr<tSimSensor> FindCom(const QString& path) const;
+    std::shared_ptr<tSimSensor> FindFtdi(DWORD location) const;
+
+    // What the FTDI table was told last (tests look at it).
+    int LastLatency = -1;
+    DWORD LastInSize = 0;
+    DWORD LastOutSize = 0;
+
+private:
+    mutable std::mutex FMutex;
+    std::vector<std::pair<QString, std::shared_ptr<tSimSensor>>> FCom;
+    std::vector<std::pair<DWORD, std::shared_ptr<tSimSensor>>> FFtdi;
+};
+
+// The serial call table of the demo COM ports.
+const tCommApi& SimComApi();
+// The 18 D2XX functions of the demo FTDI bridges.
+const tFTDIFunctions& SimFtdiFunctions();

@@ -1,0 +1,49 @@
+// Tests on demo sensors: the demo COM and FTDI tables installed, settings without the open pause.
+#pragma once
+
+#include "core/Settings.h"
+#include "device/Device.h"
+#include "device/Ftdilibrary.h"
+#include "sim/SimWorld.h"
+
+#include <gtest/gtest.h>
+#include <memory>
+
+class tSimFixture : public ::testing::Test {
+protected:
+    void SetUp() override {
+        tSimWorld::Instance().Clear();
+        SetComApi(&SimComApi());
+        SetFTDILibrary(std::make_unique<tFTDILibrary>(SimFtdiFunctions()));
+        tDevice::SetStopPause(0);
+        settings.AddName(QStringLiteral("Timeout"), QStringLiteral("0"));
+    }
+    void TearDown() override {
+        tSimWorld::Instance().Clear();
+        SetComApi(nullptr);
+        SetFTDILibrary(nullptr);
+        tDevice::SetStopPause(300);
+    }
+
+    // A sensor on the demo COM port `path` or the demo FTDI location `location`, on a virtual clock.
+    std::shared_ptr<tSimSensor> AddCom(const QString& path, tSimSensorConfig config = {}) {
+        auto sensor = std::make_shared<tSimSensor>(std::move(config), clock);
+        tSimWorld::Instance().AddComSensor(path, sensor);
+        return sensor;
+    }
+    std::shared_ptr<tSimSensor> AddFtdi(DWORD location, tSimSensorConfig config = {}) {
+        auto sensor = std::make_shared<tSimSensor>(std::move(config), clock);
+        tSimWorld::Instance().AddFtdiSensor(location, sensor);
+        return sensor;
+    }
+    // Opens the device; the test fails when it cannot.
+    std::unique_ptr<tDevice> Open(const QString& place, std::uint8_t type) {
+        auto device = std::make_unique<tDevice>(place, type, &settings);
+        QString error;
+        EXPECT_TRUE(device->Init(error)) << error.toStdString();
+        return device;
+    }
+
+    std::shared_ptr<tVirtualClock> clock = std::make_shared<tVirtualClock>();
+    tSettings settings{false};
+};
