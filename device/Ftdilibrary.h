@@ -33,7 +33,7 @@ struct tFTDIFunctions {
     FT_STATUS (*FT_GetDeviceInfoList)(FT_DEVICE_LIST_INFO_NODE* list, DWORD* count);
     BOOL (*FT_W32_ReadFile)(FT_HANDLE, void* buffer, DWORD size, DWORD* done, void* overlapped);
     BOOL (*FT_W32_WriteFile)(FT_HANDLE, void* buffer, DWORD size, DWORD* done, void* overlapped);
-    FT_HANDLE (*FT_W32_CreateFile)
+    FT_HANDLE(*FT_W32_CreateFile)
     (const char* name, DWORD access, DWORD shareMode, void* security, DWORD creation, DWORD flags,
      HANDLE templateFile);
     BOOL (*FT_W32_GetCommState)(FT_HANDLE, tDCB*);

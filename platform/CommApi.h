@@ -80,7 +80,7 @@ inline constexpr DWORD ONESTOPBIT = 0;
 
 // A non-zero result means success; on failure errno holds the reason.
 struct tCommApi {
-    HANDLE (*CreateFile)
+    HANDLE(*CreateFile)
     (const char* name, DWORD access, DWORD shareMode, void* security, DWORD creation, DWORD flags,
      HANDLE templateFile);
     BOOL (*GetCommState)(HANDLE handle, tDCB* dcb);

@@ -75,9 +75,11 @@ void tSimSensor::Command(const QByteArray& command) {
         Reply(QByteArray(1, FFaults.RefuseStart ? '\x01' : '\0'));
         if (!FFaults.RefuseStart && FConfig.Speed != 0) StartStream(false);
     } else if (command.startsWith("START")) {
-        Reply(Padded(FFaults.RefuseStart ? QByteArray("BUSY")
-                                         : "PACKET_SIZE=" + QByteArray::number(FConfig.PacketSize),
-                     ' '));
+        const QByteArray text = !FConfig.StartReply.isEmpty() ? FConfig.StartReply
+                                : FFaults.RefuseStart
+                                    ? QByteArray("BUSY")
+                                    : "PACKET_SIZE=" + QByteArray::number(FConfig.PacketSize);
+        Reply(Padded(text, ' '));
         if (!FFaults.RefuseStart && FConfig.Speed == 0) StartStream(true);
     }
 }

@@ -19,6 +19,9 @@ struct tSimSensorConfig {
     // Carrier detect raised: the single-letter protocol at 38400 baud, else hub mode at 921600.
     bool CarrierDetect = false;
     int PacketSize = 64;
+    // The answer to START in packet-size mode (padded to 39 bytes with blanks); empty: "PACKET_SIZE=" and the
+    // size.
+    QByteArray StartReply;
     // Sampling period in microseconds until FREQ sets another.
     int Freq = 1000;
     int Decimals = 2;

