@@ -68,7 +68,8 @@ bool tDevice::Init(QString& error) {
             OpenSerial();
             break;
         case dtHID:
-            throw Exception(QStringLiteral("HID: недоступно"));
+            OpenHID();
+            break;
         default:
             throw Exception(QStringLiteral("tDevice::Init: Unknown device type"));
         }
@@ -89,7 +90,7 @@ bool tDevice::SendRequest(const std::uint8_t* request, int n, std::uint8_t* repl
     case dtCOM:
         return TransferSerial(request, n, reply, m, t);
     case dtHID:
-        return false;
+        return TransferHID(request, n, reply, m, t);
     }
     throw Exception(QStringLiteral("tDevice::SendRequest: Unknown device type"));
 }
@@ -184,6 +185,7 @@ bool tDevice::Stop() {
             PurgeSerial();
             break;
         case dtHID:
+            FlushHID();
             break;
         default:
             throw Exception(QStringLiteral("tDevice::Stop:(2) Unknown device type"));
@@ -199,6 +201,7 @@ void tDevice::Cleanup() {
         CloseSerial();
         break;
     case dtHID:
+        CloseHID();
         break;
     default:
         throw Exception(QStringLiteral("tDevice::Cleanup: Unknown device type"));

@@ -65,6 +65,10 @@ private:
     void CloseSerial();
     void RestoreSerialRate();
     void PurgeSerial();
+    void OpenHID();
+    bool TransferHID(const std::uint8_t* request, int n, std::uint8_t* reply, int m, int t);
+    void FlushHID();
+    void CloseHID();
 
     const std::uint8_t DeviceType;
     HANDLE Handle;

@@ -88,8 +88,3 @@ void tMeasureThread::MeasureFTDI() {
     const tCommApi api = library.CommApi();
     MeasureSerial({&api, 100, false});
 }
-
-void tMeasureThread::MeasureHID() {
-    // HID streaming is not there yet: the start fails as a sensor that gave no first report.
-    PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
-}

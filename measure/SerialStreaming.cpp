@@ -3,6 +3,7 @@
 #include "core/AppMessages.h"
 #include "core/Logfile.h"
 #include "measure/Measurethread.h"
+#include "measure/RateFramer.h"
 #include "measure/ValueStream.h"
 #include "platform/Clock.h"
 
@@ -12,10 +13,6 @@
 namespace {
 
 constexpr int kFirstResponseLength = 39;
-// The carry store holds 1280 bytes but its count is one byte wide.
-constexpr int kMaxCarry = 255;
-// After this many failed reads in a row every further one is reported.
-constexpr int kFailuresReported = 300;
 
 // Sets the read total constant (and clears the interval and multipliers) when it differs from `constant`,
 // or always when `always` is set.
@@ -121,63 +118,15 @@ void tMeasureThread::MeasureSerial(const tSerialStreamLink& link) {
 }
 
 void tMeasureThread::StreamRateMode(const tCommApi& api, int size) {
-    unsigned char carry[1280];
-    int carried = 0;
-    int failures = 0;
-    std::uint8_t sequence = 0;
-    // Carrying more than this would leave no room in the packet for a new byte.
-    const int carryLimit = std::min(kMaxCarry, size - 5);
+    tRateFramer framer(size, LogMeasure);
     while (!Terminated()) {
-        std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[size_t(size)]);
-        std::uint8_t* p = block.get();
-        std::memset(p, kDataEnd, size_t(size));
-        p[0] = kPacketStart;
-        p[1] = sequence;
-        p[2] = kDataStart;
-        std::memcpy(p + 3, carry, size_t(carried));
-        const int c = carried;
-        carried = 0;
-        p[size - 1] = kPacketEnd;
-
+        framer.Begin();
         DWORD got = 0;
-        const bool ok = api.ReadFile(Handle, p + 3 + c, DWORD(size - c - 4), &got, nullptr) != 0;
-        if (!ok) got = std::min<DWORD>(got, DWORD(size - c - 4));
-        if (ok && LogMeasure) {
-            WriteLog(QStringLiteral("\r\ntransfer_size=%1\r\nfooter_size=%2\r\nsize=%3\r\n")
-                         .arg(got)
-                         .arg(c)
-                         .arg(size) +
-                     LogHex(p + 3, c + int(got), "0x", " ") + QStringLiteral("\r\n"));
-        } else if (!ok) {
-            WriteLog(QStringLiteral("ReadTimeout"));
-        }
-
-        int n = c + int(got);
-        if (n == 0) {
-            p[3] = kEmptyRead;
-            n = 1;
-        }
-        // Keep an unfinished number out of this packet: everything after the last group end moves on.
-        int last = 2 + n;
-        while (last > 2 && !EndsGroup(p[last])) --last;
-        int next = 2 + n - last;
-        if (next > carryLimit) next = 0;
-        if (LogMeasure)
-            WriteLog(QStringLiteral("_footer_size=%1\r\n").arg(next) +
-                     LogHex(p + 3 + n - next, next, "0x", "") + QStringLiteral("\r\n"));
-        std::memcpy(carry, p + 3 + n - next, size_t(next));
-        carried = next;
-        n -= next;
-        std::memset(p + 3 + n, kDataEnd, size_t(size - 4 - n));
-
-        if (ok) {
+        const bool ok = api.ReadFile(Handle, framer.Data(), DWORD(framer.Room()), &got, nullptr) != 0;
+        if (std::unique_ptr<std::uint8_t[]> block = framer.Finish(int(got), ok))
             QueuePacket(std::move(block), size);
-            failures = 0;
-        } else {
-            WriteLog(QStringLiteral("Invalid data recv :") + LogRaw(p, n));
-            if (++failures >= kFailuresReported) PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
-        }
-        ++sequence;
+        else if (framer.ReportFailure())
+            PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
     }
 }
 

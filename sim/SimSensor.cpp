@@ -187,6 +187,23 @@ int tSimSensor::HostRead(std::uint8_t* buffer, int count, std::int64_t timeoutMs
     return got;
 }
 
+std::int64_t tSimSensor::FirstByteBy(std::int64_t us) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    Generate(us);
+    return !FOutput.empty() && FOutput.front().At <= us ? FOutput.front().At : -1;
+}
+
+int tSimSensor::HostTake(std::uint8_t* buffer, int count, std::int64_t us) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    Generate(us);
+    int got = 0;
+    while (got < count && !FOutput.empty() && FOutput.front().At <= us) {
+        buffer[got++] = FOutput.front().Byte;
+        FOutput.pop_front();
+    }
+    return got;
+}
+
 void tSimSensor::HostPurgeReceive() {
     std::lock_guard<std::mutex> guard(FMutex);
     // Only what has arrived is dropped; bytes still on their way come later.
@@ -208,6 +225,11 @@ QByteArray tSimSensor::Written() {
 std::vector<double> tSimSensor::Generated(int channel) {
     std::lock_guard<std::mutex> guard(FMutex);
     return FGenerated[size_t(channel)];
+}
+
+void tSimSensor::SetFaults(const tSimFaults& faults) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    FFaults = faults;
 }
 
 std::vector<int> tSimSensor::ReadRequests() {

@@ -55,11 +55,17 @@ public:
     // Reads up to `count` bytes within `timeoutMs` (0 waits for all); -1 for a failed read.
     int HostRead(std::uint8_t* buffer, int count, std::int64_t timeoutMs);
     void HostPurgeReceive();
+    // The time of the first byte that has come by `us`, or -1 when none has.
+    std::int64_t FirstByteBy(std::int64_t us);
+    // Takes up to `count` bytes that have come by `us`, without waiting.
+    int HostTake(std::uint8_t* buffer, int count, std::int64_t us);
     void HostSetBaud(int baud);
     bool CarrierDetect() const { return FConfig.CarrierDetect; }
 
     // What tests look at and script.
+    // Faults are set before the sensor is used, or through SetFaults while a thread uses it.
     tSimFaults& Faults() { return FFaults; }
+    void SetFaults(const tSimFaults& faults);
     QByteArray Written();
     std::vector<double> Generated(int channel = 0);
     int HostBaud();

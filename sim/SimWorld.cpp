@@ -218,6 +218,7 @@ void tSimWorld::Clear() {
     std::lock_guard<std::mutex> guard(FMutex);
     FCom.clear();
     FFtdi.clear();
+    FHid.clear();
     LastLatency = -1;
     LastInSize = LastOutSize = 0;
 }
@@ -258,6 +259,23 @@ std::shared_ptr<tSimSensor> tSimWorld::FindFtdi(DWORD location) const {
     for (const auto& entry : FFtdi)
         if (entry.first == location) return entry.second;
     return nullptr;
+}
+
+void tSimWorld::AddHidSensor(const QString& path, std::shared_ptr<tSimHidSensor> sensor) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    FHid.emplace_back(path, std::move(sensor));
+}
+
+std::shared_ptr<tSimHidSensor> tSimWorld::FindHid(const QString& path) const {
+    std::lock_guard<std::mutex> guard(FMutex);
+    for (const auto& entry : FHid)
+        if (entry.first == path) return entry.second;
+    return nullptr;
+}
+
+std::vector<std::pair<QString, std::shared_ptr<tSimHidSensor>>> tSimWorld::HidSensors() const {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return FHid;
 }
 
 const tCommApi& SimComApi() {

@@ -4,6 +4,7 @@
 
 #include "device/Ftdilibrary.h"
 #include "platform/CommApi.h"
+#include "sim/SimHid.h"
 #include "sim/SimSensor.h"
 
 #include <QString>
@@ -18,11 +19,14 @@ public:
     void Clear();
     void AddComSensor(const QString& path, std::shared_ptr<tSimSensor> sensor);
     void AddFtdiSensor(DWORD location, std::shared_ptr<tSimSensor> sensor);
+    void AddHidSensor(const QString& path, std::shared_ptr<tSimHidSensor> sensor);
 
     QStringList ComPaths() const;
     std::vector<DWORD> FtdiLocations() const;
     std::shared_ptr<tSimSensor> FindCom(const QString& path) const;
     std::shared_ptr<tSimSensor> FindFtdi(DWORD location) const;
+    std::shared_ptr<tSimHidSensor> FindHid(const QString& path) const;
+    std::vector<std::pair<QString, std::shared_ptr<tSimHidSensor>>> HidSensors() const;
 
     // What the FTDI table was told last (tests look at it).
     int LastLatency = -1;
@@ -33,6 +37,7 @@ private:
     mutable std::mutex FMutex;
     std::vector<std::pair<QString, std::shared_ptr<tSimSensor>>> FCom;
     std::vector<std::pair<DWORD, std::shared_ptr<tSimSensor>>> FFtdi;
+    std::vector<std::pair<QString, std::shared_ptr<tSimHidSensor>>> FHid;
 };
 
 // The serial call table of the demo COM ports.

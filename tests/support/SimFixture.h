@@ -14,6 +14,7 @@ protected:
     void SetUp() override {
         tSimWorld::Instance().Clear();
         SetComApi(&SimComApi());
+        SetHidApi(&SimHidApi());
         SetFTDILibrary(std::make_unique<tFTDILibrary>(SimFtdiFunctions()));
         tDevice::SetStopPause(0);
         settings.AddName(QStringLiteral("Timeout"), QStringLiteral("0"));
@@ -21,6 +22,7 @@ protected:
     void TearDown() override {
         tSimWorld::Instance().Clear();
         SetComApi(nullptr);
+        SetHidApi(nullptr);
         SetFTDILibrary(nullptr);
         tDevice::SetStopPause(300);
     }
@@ -34,6 +36,12 @@ protected:
     std::shared_ptr<tSimSensor> AddFtdi(DWORD location, tSimSensorConfig config = {}) {
         auto sensor = std::make_shared<tSimSensor>(std::move(config), clock);
         tSimWorld::Instance().AddFtdiSensor(location, sensor);
+        return sensor;
+    }
+    std::shared_ptr<tSimHidSensor> AddHid(const QString& path, tSimSensorConfig config = {},
+                                          tSimHidConfig hid = {}) {
+        auto sensor = std::make_shared<tSimHidSensor>(std::move(config), hid, clock);
+        tSimWorld::Instance().AddHidSensor(path, sensor);
         return sensor;
     }
     // Opens the device; the test fails when it cannot.
