@@ -6,6 +6,7 @@
 #include "core/Logfile.h"
 #include "core/Strings.h"
 #include "platform/SingleInstance.h"
+#include "sim/DemoWorld.h"
 #include "ui/Mainfm.h"
 #include "ui/Prompts.h"
 
@@ -34,6 +35,8 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
     LogFile->Write(LoadStr(sProgramStart));
     try {
         InstallTranslations(app);
+        // The demo sensors stand in for the system's links.
+        if (FindCmdLineSwitch(QStringLiteral("DEMO"))) InstallDemoWorld();
         auto window = std::make_unique<TfmMain>();
         QObject::connect(&instance, &tSingleInstance::activateRequested, window.get(),
                          &TfmMain::RestoreAndRaise);

@@ -104,3 +104,13 @@ void SetComApi(const tCommApi* api);
 
 // The termios implementation.
 const tCommApi& TermiosComApi();
+
+#include <QStringList>
+
+// Serial ports that sit on a USB device (USB serial bridges and CDC ports), by device path, in a stable
+// order; the demo sensors or a test may install another lister. Raises nothing: an empty list when udev
+// cannot tell.
+QStringList ComPorts();
+void SetComPortLister(QStringList (*lister)());
+// False when the system's device database cannot be read at all.
+bool ComPortListAvailable();

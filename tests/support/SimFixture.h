@@ -15,6 +15,7 @@ protected:
         tSimWorld::Instance().Clear();
         SetComApi(&SimComApi());
         SetHidApi(&SimHidApi());
+        SetComPortLister([] { return tSimWorld::Instance().ComPaths(); });
         SetFTDILibrary(std::make_unique<tFTDILibrary>(SimFtdiFunctions()));
         tDevice::SetStopPause(0);
         settings.AddName(QStringLiteral("Timeout"), QStringLiteral("0"));
@@ -23,6 +24,7 @@ protected:
         tSimWorld::Instance().Clear();
         SetComApi(nullptr);
         SetHidApi(nullptr);
+        SetComPortLister(nullptr);
         SetFTDILibrary(nullptr);
         tDevice::SetStopPause(300);
     }

@@ -1,0 +1,21 @@
+// The demo sensors of the DEMO switch: one for every sensor the sample catalogue names, on all three links.
+#pragma once
+
+#include <QString>
+#include <vector>
+
+struct tDemoSensorInfo {
+    QString Name;
+    QString Link;  // "FTDI", "COM" or "HID"
+    QString Place; // location ID, port path or HID path
+};
+
+// Installs the demo FTDI table, COM ports and HID table with their sensors, on the real clock.
+void InstallDemoWorld();
+
+// What InstallDemoWorld puts where.
+std::vector<tDemoSensorInfo> DemoSensors();
+
+// The demo signals, also used by tests: a pulse wave at `bpm` beats per minute, a warming curve.
+double HeartbeatSignal(double seconds, double bpm);
+double WarmingSignal(double seconds);

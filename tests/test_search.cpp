@@ -1,0 +1,207 @@
+// The three sensor searches on demo sensors, the USB notices' filtering and the demo world of the DEMO
+// switch.
+#include "core/Strings.h"
+#include "device/Componentusb.h"
+#include "device/Searches.h"
+#include "sim/DemoWorld.h"
+#include "support/LogCapture.h"
+#include "support/QtPrint.h"
+#include "support/RecordingPrompts.h"
+#include "support/SimFixture.h"
+
+#include <QElapsedTimer>
+
+namespace {
+
+class SearchTest : public tSimFixture {
+protected:
+    void SetUp() override {
+        tSimFixture::SetUp();
+        SetDetectorSpacing(1);
+    }
+    void TearDown() override {
+        SetDetectorSpacing(100);
+        tSimFixture::TearDown();
+    }
+    tSimSensorConfig Named(const char* name) {
+        tSimSensorConfig config;
+        config.Name = name;
+        return config;
+    }
+    // The port of a closed sensor opens again.
+    bool Reopens(const QString& place, std::uint8_t type) {
+        tDevice device(place, type, &settings);
+        QString error;
+        return device.Init(error);
+    }
+};
+
+} // namespace
+
+TEST_F(SearchTest, EachLinkFindsItsSensor) {
+    AddFtdi(1, Named("A"));
+    AddFtdi(2, Named("B"));
+    AddCom(QStringLiteral("/dev/ttyACM0"), Named("C"));
+    AddHid(QStringLiteral("hid0"), Named("D"));
+    auto b = FindFTDISensor(QStringLiteral("B"), &settings);
+    ASSERT_TRUE(b);
+    EXPECT_EQ(b->GetPlace(), QStringLiteral("2"));
+    EXPECT_TRUE(Reopens(QStringLiteral("1"), dtFTDI)) << "the unmatched sensor was closed";
+    auto c = FindCOMSensor(QStringLiteral("C"), &settings);
+    ASSERT_TRUE(c);
+    EXPECT_EQ(c->GetDeviceType(), dtCOM);
+    auto d = FindHIDSensor(QStringLiteral("D"), &settings);
+    ASSERT_TRUE(d);
+    EXPECT_EQ(d->GetPlace(), QStringLiteral("hid0"));
+    tDeviceInfo info;
+    EXPECT_TRUE(d->Info(info)) << "the found device stays open";
+}
+
+TEST_F(SearchTest, FirstInCreationOrderWinsAndNamesMatchExactly) {
+    AddCom(QStringLiteral("/dev/ttyACM0"), Named("T101"));
+    AddCom(QStringLiteral("/dev/ttyACM1"), Named("T101"));
+    AddCom(QStringLiteral("/dev/ttyACM2"), Named("t101"));
+    auto found = FindCOMSensor(QStringLiteral("T101"), &settings);
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->GetPlace(), QStringLiteral("/dev/ttyACM0"));
+    EXPECT_TRUE(Reopens(QStringLiteral("/dev/ttyACM1"), dtCOM));
+    found.reset();
+
+    tLogCapture log;
+    EXPECT_FALSE(FindCOMSensor(QStringLiteral("T10"), &settings));
+    EXPECT_FALSE(FindCOMSensor(QStringLiteral("T101 "), &settings));
+    tSimWorld::Instance().Clear();
+    AddCom(QStringLiteral("/dev/ttyACM2"), Named("t101"));
+    EXPECT_FALSE(FindCOMSensor(QStringLiteral("T101"), &settings));
+    EXPECT_TRUE(Reopens(QStringLiteral("/dev/ttyACM2"), dtCOM))
+        << "a name differing in letter case is closed";
+    EXPECT_EQ(log.Entries().last(), QStringLiteral("COM: ") + LoadStr(sNoSensorsBusy));
+}
+
+TEST_F(SearchTest, EveryFailureIsLoggedWithItsPrefix) {
+    auto silent = AddCom(QStringLiteral("/dev/ttyACM0"), Named("X"));
+    silent->Faults().SilentInfo = true;
+    // A port that the list names but that cannot be opened.
+    tSimWorld::Instance().AddComSensor(QStringLiteral("/dev/ttyACM1"), nullptr);
+    tLogCapture log;
+    EXPECT_FALSE(FindCOMSensor(QStringLiteral("X"), &settings));
+    const QStringList entries = log.Entries();
+    EXPECT_EQ(entries.mid(0, 6),
+              (QStringList{QStringLiteral("Registry created"), QStringLiteral("StringList created"),
+                           QStringLiteral("Rootkey!"), QStringLiteral("Key opened."),
+                           QStringLiteral("Object list created."), QStringLiteral("Get Value Names.")}));
+    EXPECT_TRUE(entries.contains(QStringLiteral("DevID /dev/ttyACM0 error: INFO failed.")));
+    EXPECT_TRUE(
+        entries.contains(QStringLiteral("DevID /dev/ttyACM1 error: Невозможно открыть устройство "
+                                        "'/dev/ttyACM1'.\r\nСистема сообщает: No such file or directory")));
+    EXPECT_EQ(entries.last(), QStringLiteral("COM: ") + LoadStr(sNoSensorsBusy));
+
+    tSimWorld::Instance().Clear();
+    log.Clear();
+    EXPECT_FALSE(FindCOMSensor(QStringLiteral("X"), &settings));
+    EXPECT_EQ(log.Entries().last(), QStringLiteral("COM: ") + LoadStr(sNoSensorsNoPorts));
+    log.Clear();
+    EXPECT_FALSE(FindFTDISensor(QStringLiteral("X"), &settings));
+    EXPECT_EQ(log.Entries(), QStringList{QStringLiteral("FTW32: ") + LoadStr(sNoSensorsBusy)});
+    log.Clear();
+    EXPECT_FALSE(FindHIDSensor(QStringLiteral("X"), &settings));
+    EXPECT_EQ(log.Entries(), QStringList{QStringLiteral("HID: ") + LoadStr(sNoSensorsBusy)});
+}
+
+TEST_F(SearchTest, WithoutTheFtdiLibraryNoDetectorStarts) {
+    AddFtdi(1, Named("X"));
+    tLogCapture log;
+    SetFTDILibrary(std::make_unique<tFTDILibrary>(QStringLiteral("libzorbinka-absent.so")));
+    log.Clear();
+    EXPECT_FALSE(FindFTDISensor(QStringLiteral("X"), &settings));
+    EXPECT_EQ(log.Entries(),
+              QStringList{QStringLiteral("FTW32: Библиотека доступа через интерфейс FTDI не загружена!")});
+}
+
+TEST_F(SearchTest, HidDevicesAreChosenByVendorAndProduct) {
+    AddHid(QStringLiteral("hid-sensor"), Named("M401"));
+    tSimHidConfig other;
+    other.VendorId = 0x046D;
+    AddHid(QStringLiteral("hid-keyboard"), Named("M401"), other);
+    const struct {
+        const char* vid;
+        const char* pid;
+        bool found;
+    } rows[] = {
+        {nullptr, nullptr, true},       {"", "", true},
+        {"VID_0483", "PID_5750", true}, {"vid_0483", "pid_5750", true},
+        {"vid_046d", "pid_5750", true}, {"vid_1234", "pid_5750", false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << (row.vid ? row.vid : "absent"));
+        tSettings keys(false);
+        keys.AddName(QStringLiteral("Timeout"), QStringLiteral("0"));
+        if (row.vid) keys.AddName(QStringLiteral("HID_VID"), QString::fromLatin1(row.vid));
+        if (row.pid) keys.AddName(QStringLiteral("HID_PID"), QString::fromLatin1(row.pid));
+        tLogCapture log;
+        auto device = FindHIDSensor(QStringLiteral("M401"), &keys);
+        EXPECT_EQ(bool(device), row.found);
+        const QStringList entries = log.Entries();
+        const bool keyboard = row.vid && QByteArray(row.vid).toLower() == "vid_046d";
+        EXPECT_EQ(entries.contains(QStringLiteral("START DETECTION: hid-keyboard")), keyboard);
+        EXPECT_EQ(entries.contains(QStringLiteral("START DETECTION: hid-sensor")), row.found && !keyboard);
+    }
+}
+
+TEST_F(SearchTest, OpenPausesOverlap) {
+    SetDetectorSpacing(100);
+    settings.AddName(QStringLiteral("Timeout"), QStringLiteral("500"));
+    for (int i = 0; i < 5; ++i)
+        AddCom(QStringLiteral("/dev/ttyACM%1").arg(i), Named(i == 4 ? "WANTED" : "OTHER"));
+    QElapsedTimer timer;
+    timer.start();
+    auto found = FindCOMSensor(QStringLiteral("WANTED"), &settings);
+    const qint64 elapsed = timer.elapsed();
+    ASSERT_TRUE(found);
+    EXPECT_GE(elapsed, 850) << "one pause of 500 ms and four spacings of 100 ms";
+    EXPECT_LT(elapsed, 1800) << "not five pauses one after another";
+}
+
+TEST(ComponentUsb, NoticesAreFiltered) {
+    const struct {
+        unsigned code;
+        unsigned type;
+        const char* event;
+    } rows[] = {
+        {0x8000, 5, "arrival"}, {0x8004, 5, "removal"}, {0x0007, 0, "tree"},
+        {0x0007, 5, "tree"},    {0x8000, 2, ""},        {0x8004, 3, ""},
+        {0x8001, 5, ""},        {0x8003, 5, ""},        {0x0018, 5, ""},
+    };
+    TComponentUSB usb(nullptr);
+    QStringList events;
+    QObject* sender = nullptr;
+    usb.OnUSBArrival = [&](QObject* s) { events << QStringLiteral("arrival"), sender = s; };
+    usb.OnUSBRemove = [&](QObject*) { events << QStringLiteral("removal"); };
+    usb.OnDevNodeChanged = [&](QObject*) { events << QStringLiteral("tree"); };
+    for (const auto& row : rows) {
+        events.clear();
+        usb.WMDeviceChange(row.code, row.type);
+        EXPECT_EQ(events.join(u','), QString::fromLatin1(row.event))
+            << std::hex << row.code << " " << row.type;
+    }
+    usb.WMDeviceChange(0x8000, 5);
+    EXPECT_EQ(sender, &usb);
+    // Unassigned events are skipped.
+    TComponentUSB bare(nullptr);
+    bare.WMDeviceChange(0x8000, 5);
+    bare.WMDeviceChange(0x0007, 0);
+}
+
+TEST_F(SearchTest, DemoWorldServesEverySensorOnItsLink) {
+    InstallDemoWorld();
+    for (const tDemoSensorInfo& sensor : DemoSensors()) {
+        SCOPED_TRACE(sensor.Name.toStdString());
+        std::unique_ptr<tDevice> device =
+            sensor.Link == QStringLiteral("FTDI")  ? FindFTDISensor(sensor.Name, &settings)
+            : sensor.Link == QStringLiteral("COM") ? FindCOMSensor(sensor.Name, &settings)
+                                                   : FindHIDSensor(sensor.Name, &settings);
+        ASSERT_TRUE(device);
+        EXPECT_EQ(device->GetPlace(), sensor.Place);
+        EXPECT_TRUE(device->SetFreq(0, 10000));
+    }
+}
