@@ -116,6 +116,11 @@ void tSettings::Save(const QString& fileName) {
     FileName = target;
 }
 
+void tSettings::SetLines(const QStringList& lines) {
+    tWriteGuard guard(Lock.get());
+    *Lines = lines;
+}
+
 int tSettings::IndexOfNameUnlocked(const QString& name) const {
     for (qsizetype i = 0; i < Lines->size(); ++i) {
         QString lineName;

@@ -20,6 +20,8 @@ public:
     // A missing file raises message 1004 and changes nothing.
     void Load(const QString& fileName = QString());
     void Save(const QString& fileName = QString());
+    // Replaces the lines with `lines` (a text already read by the caller).
+    void SetLines(const QStringList& lines);
 
     QString GetSettingByName(const QString& name) const;
     // An empty value deletes the first line of that name.

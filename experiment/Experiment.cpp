@@ -1,0 +1,95 @@
+// Reading experiment.txt with the settings store's line rules and the key table's defaults.
+#include "experiment/Experiment.h"
+
+#include "app/Functions.h"
+#include "core/Exception.h"
+#include "core/Settings.h"
+#include "core/Strings.h"
+#include "core/TextCodec.h"
+#include "ui/Prompts.h"
+
+const char kExperimentFile[] = "experiment.txt";
+
+namespace {
+
+double Real(const tSettings& file, const char* key, double fallback) {
+    double value = 0;
+    return ParseFloat(file.GetSettingByName(QString::fromLatin1(key)), value) ? value : fallback;
+}
+
+int Integer(const tSettings& file, const char* key, int fallback) {
+    return file.GetInt(QString::fromLatin1(key), fallback);
+}
+
+QString Text(const tSettings& file, const char* key) {
+    return file.GetSettingByName(QString::fromLatin1(key));
+}
+
+} // namespace
+
+void tExperiment::SetDefaults() {
+    SensorName.clear();
+    Freq = 10000;
+    Average = 1;
+    MinX = 0;
+    MaxX = 100;
+    IncX = 10;
+    CaptionX = QStringLiteral("Значение");
+    MinY = 0;
+    MaxY = 100;
+    IncY = 10;
+    CaptionY = QStringLiteral("t, c");
+    AutoSize = false;
+    YOffset = 0;
+}
+
+void tExperiment::ReadFile() {
+    tSettings file(false);
+    file.SetLines(SplitTextLines(DecodeTextFile(ReadFileBytes(Path + QString::fromLatin1(kExperimentFile)))));
+    if (file.IndexOfName(QStringLiteral("SensorName")) < 0)
+        throw Exception(QStringLiteral("Не указан датчик используемый в экперименте."));
+    SensorName = Text(file, "SensorName");
+    Freq = Integer(file, "Freq", 100000);
+    Average = Integer(file, "Average", 1);
+    FormatY = Text(file, "FormatY");
+    FormatX = Text(file, "FormatX");
+    CaptionX = Text(file, "CaptionX");
+    MinX = Real(file, "MinX", 0);
+    MaxX = Real(file, "MaxX", 100);
+    IncX = Real(file, "IncX", 10);
+    CaptionY = Text(file, "CaptionY");
+    MinY = Real(file, "MinY", 0);
+    MaxY = Real(file, "MaxY", 100);
+    IncY = Real(file, "IncY", 10);
+    AutoSize = file.GetBool(QStringLiteral("AutoSize"), false);
+    TwiceMarker = file.GetBool(QStringLiteral("TwiceMarker"), false);
+    YOffset = Real(file, "YOffset", 0);
+    SeriesCount = Integer(file, "SeriesCount", 1);
+    if (SeriesCount < 1 || SeriesCount > 2) SeriesCount = 1;
+}
+
+void LoadExperimentFolder(tExperiment& experiment, const QString& name, const QString& path,
+                          QWidget* parent) {
+    experiment.Name = name;
+    experiment.Path = path;
+    experiment.SetDefaults();
+    try {
+        experiment.ReadFile();
+    } catch (const Exception& e) {
+        // A record that was never read has no usable line count; the frame keeps one line then.
+        if (experiment.SeriesCount < 1 || experiment.SeriesCount > 2) experiment.SeriesCount = 1;
+        ShowWarningBox(parent, LoadStr(sCannotLoadExperiment) + e.Message());
+    }
+}
+
+bool IsPulseSensor(const QString& sensorName) {
+    return sensorName == QStringLiteral("M401");
+}
+
+bool IsNoSensor(const QString& sensorName) {
+    return sensorName.compare(QStringLiteral("NO"), Qt::CaseInsensitive) == 0;
+}
+
+bool HidesValueLabel(const QString& sensorName) {
+    return sensorName == QStringLiteral("C101");
+}

@@ -1,0 +1,47 @@
+// The experiment definition: what experiment.txt says about the sensor, the sampling and the chart.
+#pragma once
+
+#include <QString>
+
+class QWidget;
+
+class tExperiment {
+public:
+    QString Name;
+    QString Path; // the experiment's folder, ending in "/"
+    QString SensorName;
+    QString FormatY;
+    QString FormatX;
+    int Freq = 0;
+    int Average = 0;
+    bool TwiceMarker = false;
+    QString CaptionX;
+    double MinX = 0;
+    double MaxX = 0;
+    double IncX = 0;
+    QString CaptionY;
+    double MinY = 0;
+    double MaxY = 0;
+    double IncY = 0;
+    bool AutoSize = false;
+    double YOffset = 0;
+    int SeriesCount = 0;
+
+    // What an experiment shows when its file cannot be read.
+    void SetDefaults();
+
+    // Reads `Path` + "experiment.txt"; raises Exception when the file cannot be read or names no sensor.
+    void ReadFile();
+};
+
+// The experiment's file name in its folder.
+extern const char kExperimentFile[];
+
+// Fills `experiment` from the folder `path` (ending in "/") named `name`. A file that cannot be read is
+// reported in a warning box (message 5012 and the reason); the experiment then keeps its defaults.
+void LoadExperimentFolder(tExperiment& experiment, const QString& name, const QString& path, QWidget* parent);
+
+// Special sensor names.
+bool IsPulseSensor(const QString& sensorName);   // "M401", exact
+bool IsNoSensor(const QString& sensorName);      // "NO", any letter case
+bool HidesValueLabel(const QString& sensorName); // "C101", exact

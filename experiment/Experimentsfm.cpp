@@ -1,0 +1,277 @@
+// The chooser dialog: lazy tree from the disk, description pane with its tool bar, OK on groups and
+// experiments.
+#include "experiment/Experimentsfm.h"
+
+#include "core/Exception.h"
+#include "core/Strings.h"
+#include "experiment/Experiment.h"
+#include "ui/Prompts.h"
+#include "widgets/Icons.h"
+#include "widgets/RichEdit.h"
+
+#include <QAction>
+#include <QCollator>
+#include <QDialogButtonBox>
+#include <QDir>
+#include <QFrame>
+#include <QHeaderView>
+#include <QPrinter>
+#include <QPushButton>
+#include <QSplitter>
+#include <QTextCursor>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kGroupPicture = 0;
+constexpr int kExperimentPicture = 2;
+constexpr int kGroupRole = Qt::UserRole + 1;
+
+QIcon TreePicture(int index) {
+    static const QIcon group(QStringLiteral(":/icons/group.svg"));
+    static const QIcon experiment(QStringLiteral(":/icons/experiment.svg"));
+    return index == kGroupPicture ? group : experiment;
+}
+
+} // namespace
+
+QStringList CatalogueSubfolders(const QString& folder) {
+    // Hidden folders (and files of any kind) never show; names are listed in the reader's alphabetical order.
+    QStringList names =
+        QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
+    QCollator collator(QLocale(QLocale::Russian));
+    collator.setNumericMode(true);
+    std::sort(names.begin(), names.end(), collator);
+    return names;
+}
+
+bool HasSubfolders(const QString& folder) {
+    return !QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks).isEmpty();
+}
+
+TfmExperiments::TfmExperiments(QWidget* owner) : QDialog(owner) {
+    setWindowTitle(QStringLiteral("Выбор эксперимента"));
+    setWindowFlags(Qt::Dialog | Qt::WindowCloseButtonHint | Qt::WindowTitleHint | Qt::CustomizeWindowHint);
+    setSizeGripEnabled(true);
+    QFont face(QStringList{QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
+    face.setPointSize(9);
+    setFont(face);
+
+    auto* panel = new QFrame(this);
+    panel->setFrameShape(QFrame::StyledPanel);
+    tbDescr = new QToolBar(panel);
+    tbDescr->setIconSize(QSize(24, 24));
+    tvExperiments = new QTreeWidget;
+    tvExperiments->setHeaderHidden(true);
+    tvExperiments->setIndentation(19);
+    tvExperiments->setIconSize(QSize(16, 16));
+    tvExperiments->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Long experiment names scroll sideways instead of being cut short.
+    tvExperiments->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+    tvExperiments->header()->setStretchLastSection(false);
+    reDescr = new TRichEdit;
+    reDescr->setReadOnly(true);
+    reDescr->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+    spDescr = new QSplitter(Qt::Horizontal);
+    spDescr->setHandleWidth(4);
+    spDescr->setChildrenCollapsible(false);
+    spDescr->addWidget(tvExperiments);
+    spDescr->addWidget(reDescr);
+    spDescr->setStretchFactor(0, 1);
+    spDescr->setStretchFactor(1, 1);
+    spDescr->setSizes({220, 268});
+    auto* panelLayout = new QVBoxLayout(panel);
+    panelLayout->setContentsMargins(2, 2, 2, 2);
+    panelLayout->setSpacing(2);
+    panelLayout->addWidget(tbDescr);
+    panelLayout->addWidget(spDescr, 1);
+
+    Buttons = new QDialogButtonBox(this);
+    QPushButton* ok = Buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
+    Buttons->addButton(QStringLiteral("Отмена"), QDialogButtonBox::RejectRole);
+    ok->setDefault(true);
+    // OK accepts only an experiment; the dialog decides itself.
+    disconnect(Buttons, nullptr, this, nullptr);
+    connect(ok, &QPushButton::clicked, this, &TfmExperiments::OkClicked);
+    connect(Buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(panel, 1);
+    layout->addWidget(Buttons);
+
+    acDescrShowHide = new QAction(ToolIcon(QStringLiteral("description")), QStringLiteral("&Описание"), this);
+    acDescrShowHide->setToolTip(QStringLiteral("Показать/скрыть описание эксперимента"));
+    acDescrShowHide->setCheckable(true);
+    acDescrShowHide->setChecked(true);
+    acDescrCopy = new QAction(ToolIcon(QStringLiteral("copy")), QStringLiteral("&Копировать"), this);
+    acDescrCopy->setToolTip(QStringLiteral("Копировать описание эксперимента в буфер обмена"));
+    acDescrCopy->setShortcut(QKeySequence(QStringLiteral("Ctrl+C")));
+    acDescrPrint = new QAction(ToolIcon(QStringLiteral("print")), QStringLiteral("&Печать..."), this);
+    acDescrPrint->setToolTip(QStringLiteral("Печать описания эксперимента"));
+    acDescrPrint->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
+    acDescrSave = new QAction(ToolIcon(QStringLiteral("save")), QString(), this);
+    acDescrSave->setToolTip(QStringLiteral("Сохранить описание эксперимента в файл"));
+    acDescrSave->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
+    for (QAction* action : {acDescrShowHide, acDescrCopy, acDescrPrint, acDescrSave}) {
+        action->setShortcutContext(Qt::WindowShortcut);
+        addAction(action);
+    }
+    tbDescr->addAction(acDescrShowHide);
+    tbDescr->addSeparator();
+    tbDescr->addAction(acDescrCopy);
+    tbDescr->addSeparator();
+    tbDescr->addAction(acDescrPrint);
+    tbDescr->addAction(acDescrSave);
+    for (QAction* action : {acDescrShowHide, acDescrCopy, acDescrPrint, acDescrSave})
+        action->setStatusTip(action->toolTip());
+
+    connect(acDescrShowHide, &QAction::toggled, this, &TfmExperiments::ShowHideDescription);
+    connect(acDescrCopy, &QAction::triggered, this, &TfmExperiments::CopyDescription);
+    connect(acDescrPrint, &QAction::triggered, this, &TfmExperiments::PrintDescription);
+    connect(acDescrSave, &QAction::triggered, this, &TfmExperiments::SaveDescription);
+    connect(reDescr, &QTextEdit::selectionChanged, this, &TfmExperiments::UpdateActions);
+    connect(tvExperiments, &QTreeWidget::itemExpanded, this, &TfmExperiments::Expand);
+    connect(tvExperiments, &QTreeWidget::itemCollapsed, this, &TfmExperiments::Collapse);
+    connect(tvExperiments, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* current) {
+        if (!current) return;
+        Refresh(current);
+        ShowDescription(current);
+    });
+    connect(tvExperiments, &QTreeWidget::itemActivated, this, [this] { OkClicked(); });
+    connect(spDescr, &QSplitter::splitterMoved, this, [this] {
+        if (tvExperiments->width() > 0) DescrRatio = double(reDescr->width()) / tvExperiments->width();
+        reDescr->viewport()->update();
+    });
+
+    resize(510, 378);
+    if (owner) move(owner->geometry().center() - rect().center());
+    UpdateActions();
+}
+
+bool TfmExperiments::IsGroup(QTreeWidgetItem* node) {
+    return node && node->data(0, kGroupRole).toBool();
+}
+
+QString TfmExperiments::NodeFolder(QTreeWidgetItem* node) const {
+    QString path;
+    for (QTreeWidgetItem* n = node; n; n = n->parent()) path = n->text(0) + u'/' + path;
+    return Root + path;
+}
+
+void TfmExperiments::AddNode(QTreeWidgetItem* parent, const QString& name) {
+    auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tvExperiments);
+    node->setText(0, name);
+    Refresh(node);
+}
+
+void TfmExperiments::Refresh(QTreeWidgetItem* node) {
+    const bool group = HasSubfolders(NodeFolder(node));
+    node->setData(0, kGroupRole, group);
+    node->setChildIndicatorPolicy(group ? QTreeWidgetItem::ShowIndicator
+                                        : QTreeWidgetItem::DontShowIndicator);
+    node->setIcon(0, TreePicture(group ? kGroupPicture : kExperimentPicture));
+}
+
+void TfmExperiments::FillTree(const QString& root) {
+    Root = root;
+    tvExperiments->clear();
+    for (const QString& name : CatalogueSubfolders(Root)) AddNode(nullptr, name);
+}
+
+void TfmExperiments::Expand(QTreeWidgetItem* node) {
+    // The disk is read again at every expansion: the catalogue may have changed since.
+    const QSignalBlocker blocker(tvExperiments);
+    qDeleteAll(node->takeChildren());
+    const QStringList names = CatalogueSubfolders(NodeFolder(node));
+    for (const QString& name : names) AddNode(node, name);
+    node->setData(0, kGroupRole, !names.isEmpty());
+    node->setChildIndicatorPolicy(names.isEmpty() ? QTreeWidgetItem::DontShowIndicator
+                                                  : QTreeWidgetItem::ShowIndicator);
+    node->setIcon(0, TreePicture(names.isEmpty() ? kExperimentPicture : kGroupPicture));
+    if (names.isEmpty()) node->setExpanded(false);
+}
+
+void TfmExperiments::Collapse(QTreeWidgetItem* node) {
+    const QSignalBlocker blocker(tvExperiments);
+    QTreeWidgetItem* current = tvExperiments->currentItem();
+    for (QTreeWidgetItem* n = current; n; n = n->parent())
+        if (n->parent() == node) tvExperiments->setCurrentItem(node);
+    qDeleteAll(node->takeChildren());
+    Refresh(node);
+}
+
+void TfmExperiments::ShowDescription(QTreeWidgetItem* node) {
+    try {
+        reDescr->LoadFromFile(NodeFolder(node) + QStringLiteral("descr.rtf"));
+    } catch (const Exception&) {
+        reDescr->clear();
+        reDescr->SetParagraphAlignment(Qt::AlignHCenter);
+        reDescr->SetBold(true);
+        for (int i = 0; i < 3; ++i) reDescr->AddLine(QStringLiteral(" "));
+        reDescr->AddLine(LoadStr(sNoDescription));
+    }
+    UpdateActions();
+}
+
+void TfmExperiments::OkClicked() {
+    QTreeWidgetItem* node = tvExperiments->currentItem();
+    if (!node) return;
+    Refresh(node);
+    if (IsGroup(node)) {
+        node->setExpanded(true);
+        return;
+    }
+    accept();
+}
+
+void TfmExperiments::LoadExperiment(tExperiment* experiment) {
+    if (!experiment) return;
+    QTreeWidgetItem* node = tvExperiments->currentItem();
+    if (!node) return;
+    LoadExperimentFolder(*experiment, node->text(0), NodeFolder(node), this);
+}
+
+void TfmExperiments::ShowHideDescription(bool on) {
+    const int treeWidth = tvExperiments->width();
+    if (!on) {
+        if (treeWidth > 0) DescrRatio = double(reDescr->width()) / treeWidth;
+        reDescr->hide();
+    } else {
+        reDescr->show();
+        const int total = treeWidth;
+        const int pane = int(total * DescrRatio / (DescrRatio + 1));
+        spDescr->setSizes({total - pane, pane});
+    }
+    UpdateActions();
+}
+
+void TfmExperiments::UpdateActions() {
+    const bool on = acDescrShowHide->isChecked();
+    acDescrCopy->setEnabled(on && reDescr->HasSelection());
+    acDescrPrint->setEnabled(on);
+    acDescrSave->setEnabled(on);
+}
+
+void TfmExperiments::CopyDescription() {
+    if (acDescrCopy->isEnabled()) reDescr->copy();
+}
+
+void TfmExperiments::PrintDescription() {
+    if (!acDescrPrint->isEnabled()) return;
+    QPrinter printer(QPrinter::HighResolution);
+    if (!Prompts().PrintDialog(this, printer)) return;
+    QTreeWidgetItem* node = tvExperiments->currentItem();
+    reDescr->PrintDocument(node ? node->text(0) : QString(), printer);
+}
+
+void TfmExperiments::SaveDescription() {
+    if (!acDescrSave->isEnabled()) return;
+    tFileDialogOptions options;
+    options.Filter = QStringLiteral("RTF-файлы (*.rtf);;Все файлы (*)");
+    options.DefaultExt = QStringLiteral("rtf");
+    const QString fileName = Prompts().SaveFileName(this, options);
+    if (fileName.isEmpty()) return;
+    reDescr->SaveToFile(fileName);
+}

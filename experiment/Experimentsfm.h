@@ -1,0 +1,70 @@
+// TfmExperiments: the modal chooser "Выбор эксперимента" over the catalogue folder tree, with the description
+// pane.
+#pragma once
+
+#include <QDialog>
+
+class QAction;
+class QSplitter;
+class QToolBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QDialogButtonBox;
+class TRichEdit;
+class tExperiment;
+
+class TfmExperiments : public QDialog {
+    Q_OBJECT
+public:
+    explicit TfmExperiments(QWidget* owner);
+
+    // Shows one top-level node per folder of `root` (which ends in "/").
+    void FillTree(const QString& root);
+    // Fills `experiment` from the selected experiment node; reports its own errors.
+    void LoadExperiment(tExperiment* experiment);
+
+    // For the program and its tests.
+    QTreeWidget* Tree() const { return tvExperiments; }
+    TRichEdit* Description() const { return reDescr; }
+    QAction* ShowHideAction() const { return acDescrShowHide; }
+    QAction* CopyAction() const { return acDescrCopy; }
+    QAction* PrintAction() const { return acDescrPrint; }
+    QAction* SaveAction() const { return acDescrSave; }
+    double GetDescrRatio() const { return DescrRatio; }
+    // The OK button's command: accepts an experiment, expands a group.
+    void OkClicked();
+    // The folder of a node, ending in "/".
+    QString NodeFolder(QTreeWidgetItem* node) const;
+    // Whether the node stands for a group (it has subfolders).
+    static bool IsGroup(QTreeWidgetItem* node);
+
+private:
+    void AddNode(QTreeWidgetItem* parent, const QString& name);
+    // Sets the node's expand button and picture from its folder on disk.
+    void Refresh(QTreeWidgetItem* node);
+    void Expand(QTreeWidgetItem* node);
+    void Collapse(QTreeWidgetItem* node);
+    void ShowDescription(QTreeWidgetItem* node);
+    void ShowHideDescription(bool on);
+    void UpdateActions();
+    void CopyDescription();
+    void PrintDescription();
+    void SaveDescription();
+
+    double DescrRatio = 1.0;
+    QString Root;
+
+    QToolBar* tbDescr = nullptr;
+    QTreeWidget* tvExperiments = nullptr;
+    QSplitter* spDescr = nullptr;
+    TRichEdit* reDescr = nullptr;
+    QDialogButtonBox* Buttons = nullptr;
+    QAction* acDescrShowHide = nullptr;
+    QAction* acDescrCopy = nullptr;
+    QAction* acDescrPrint = nullptr;
+    QAction* acDescrSave = nullptr;
+};
+
+// Folder listing of the catalogue: visible subfolders, in name order.
+QStringList CatalogueSubfolders(const QString& folder);
+bool HasSubfolders(const QString& folder);

@@ -1,0 +1,264 @@
+// The experiment file: the key table, its defaults and errors; the chooser's tree over a folder on disk.
+#include "core/LocaleFormats.h"
+#include "core/TextCodec.h"
+#include "experiment/Experiment.h"
+#include "experiment/Experimentsfm.h"
+#include "support/QtPrint.h"
+#include "support/RecordingPrompts.h"
+#include "support/TempDir.h"
+#include "widgets/RichEdit.h"
+
+#include <QAction>
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTreeWidget>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+// An experiment folder with that experiment.txt (written in cp1251, as catalogues made on Windows are).
+tExperiment Load(const QString& text, tRecordingPrompts& prompts) {
+    QTemporaryDir dir;
+    const QString folder = dir.path() + QStringLiteral("/Опыт/");
+    QDir().mkpath(folder);
+    if (!text.isNull())
+        WriteFile(folder + QStringLiteral("experiment.txt"), EncodeCodePage(text, tCodePage::Cp1251));
+    tExperiment experiment;
+    LoadExperimentFolder(experiment, QStringLiteral("Опыт"), folder, nullptr);
+    (void)prompts;
+    return experiment;
+}
+
+} // namespace
+
+TEST(Experiment, KeysDefaultsAndLineRules) {
+    const struct {
+        const char* file;
+        const char* sensor;
+        int freq;
+        double maxX;
+        int seriesCount;
+        bool read;
+    } rows[] = {
+        {"SensorName=", "", 100000, 100, 1, true},
+        {"SensorName=T101\r\nSeriesCount=5", "T101", 100000, 100, 1, true},
+        {"SensorName=T101\nSeriesCount=0", "T101", 100000, 100, 1, true},
+        {"SensorName=T101\rSeriesCount=x", "T101", 100000, 100, 1, true},
+        {"SensorName=T101\r\nSeriesCount=2", "T101", 100000, 100, 2, true},
+        {"sensorname=ABC\r\nMaxX=12,5", "ABC", 100000, 12.5, 1, true},
+        {"SensorName=ABC\r\nMaxX=12.5\r\nFreq=1000\r\nFreq=2000", "ABC", 1000, 12.5, 1, true},
+        {"SensorName = ABC\r\nFreq=5", "", 10000, 100, 1, false},
+        {"junk\r\n=x\r\nSensorName=N\r\nUnknown=1\r\nMaxX=abc", "N", 100000, 100, 1, true},
+    };
+    for (const char16_t separator : {u'.', u','}) {
+        SetSystemDecimalSeparator(QChar(separator));
+        for (const auto& row : rows) {
+            SCOPED_TRACE(testing::Message() << row.file << " on " << char(separator));
+            tRecordingPrompts prompts;
+            const tExperiment e = Load(QString::fromUtf8(row.file), prompts);
+            EXPECT_EQ(e.SensorName, QString::fromUtf8(row.sensor));
+            EXPECT_EQ(e.Freq, row.freq);
+            EXPECT_DOUBLE_EQ(e.MaxX, row.maxX);
+            EXPECT_EQ(e.SeriesCount, row.seriesCount);
+            EXPECT_EQ(prompts.Boxes.isEmpty(), row.read);
+            if (!row.read) {
+                ASSERT_EQ(prompts.Boxes.size(), 1);
+                EXPECT_EQ(prompts.Boxes[0].Text, QStringLiteral("Невозможно загрузить сценарий проведения "
+                                                                "эксперимента.\r\nПричина: Не указан датчик "
+                                                                "используемый в экперименте."));
+                EXPECT_EQ(prompts.Boxes[0].Caption, QStringLiteral("Внимание"));
+                EXPECT_EQ(prompts.Boxes[0].Icon, tBoxIcon::Warning);
+                EXPECT_EQ(e.CaptionX, QStringLiteral("Значение")) << "the defaults of an unread file";
+            }
+        }
+    }
+    ResetSystemDecimalSeparator();
+}
+
+TEST(Experiment, EveryKeyIsRead) {
+    tRecordingPrompts prompts;
+    const tExperiment e =
+        Load(QStringLiteral("SensorName=M401\r\nFreq=2000\r\nAverage=10\r\nFormatY=0.00\r\nFormatX=0.0\r\n"
+                            "CaptionX=t, с\r\nMinX=-1\r\nMaxX=30\r\nIncX=2,5\r\nCaptionY=T, °C\r\n"
+                            "MinY=20\r\nMaxY=80\r\nIncY=5\r\nAutoSize=1\r\nTwiceMarker=7\r\n"
+                            "YOffset=0,3\r\nSeriesCount=2\r\n"),
+             prompts);
+    EXPECT_TRUE(prompts.Boxes.isEmpty());
+    EXPECT_EQ(e.Name, QStringLiteral("Опыт"));
+    EXPECT_TRUE(e.Path.endsWith(QStringLiteral("/Опыт/")));
+    EXPECT_EQ(e.SensorName, QStringLiteral("M401"));
+    EXPECT_EQ(e.Freq, 2000);
+    EXPECT_EQ(e.Average, 10);
+    EXPECT_EQ(e.FormatY, QStringLiteral("0.00"));
+    EXPECT_EQ(e.FormatX, QStringLiteral("0.0"));
+    EXPECT_EQ(e.CaptionX, QStringLiteral("t, с"));
+    EXPECT_EQ(e.CaptionY, QStringLiteral("T, °C"));
+    EXPECT_DOUBLE_EQ(e.MinX, -1);
+    EXPECT_DOUBLE_EQ(e.IncX, 2.5);
+    EXPECT_DOUBLE_EQ(e.MinY, 20);
+    EXPECT_DOUBLE_EQ(e.MaxY, 80);
+    EXPECT_DOUBLE_EQ(e.IncY, 5);
+    EXPECT_TRUE(e.AutoSize);
+    EXPECT_TRUE(e.TwiceMarker);
+    EXPECT_DOUBLE_EQ(e.YOffset, 0.3);
+    EXPECT_EQ(e.SeriesCount, 2);
+    EXPECT_TRUE(IsPulseSensor(e.SensorName));
+    EXPECT_TRUE(IsNoSensor(QStringLiteral("No")));
+    EXPECT_FALSE(IsPulseSensor(QStringLiteral("m401")));
+    EXPECT_TRUE(HidesValueLabel(QStringLiteral("C101")));
+    EXPECT_FALSE(HidesValueLabel(QStringLiteral("c101")));
+}
+
+TEST(Experiment, MissingFileKeepsNameAndPathAndShowsTheReason) {
+    tRecordingPrompts prompts;
+    const tExperiment e = Load(QString(), prompts);
+    ASSERT_EQ(prompts.Boxes.size(), 1);
+    EXPECT_TRUE(prompts.Boxes[0].Text.startsWith(QStringLiteral("Невозможно загрузить сценарий проведения "
+                                                                "эксперимента.\r\nПричина: ")));
+    EXPECT_TRUE(prompts.Boxes[0].Text.contains(QStringLiteral("experiment.txt")));
+    EXPECT_EQ(e.Name, QStringLiteral("Опыт"));
+    EXPECT_EQ(e.CaptionX, QStringLiteral("Значение"));
+    EXPECT_EQ(e.CaptionY, QStringLiteral("t, c"));
+    EXPECT_EQ(e.Freq, 10000);
+    EXPECT_EQ(e.SeriesCount, 1) << "a new record that was never read keeps one line";
+}
+
+namespace {
+
+class ChooserTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        for (const char* folder : {"Физика/Тепло/Нагревание", "Физика/Оптика", "Химия/.скрытая", "Биология",
+                                   "Пусто/.hidden/внутри"})
+            QDir().mkpath(dir.filePath(QString::fromUtf8(folder)));
+        WriteFile(dir.filePath(QStringLiteral("файл.txt")), "не папка");
+        WriteFile(dir.filePath(QStringLiteral("Биология/descr.rtf")),
+                  "{\\rtf1\\ansi\\ansicpg1251 " +
+                      EncodeCodePage(QStringLiteral("Описание биологии"), tCodePage::Cp1251) + "}");
+        chooser.FillTree(dir.path() + u'/');
+    }
+    QTreeWidgetItem* Top(const char* name) {
+        const auto found = chooser.Tree()->findItems(QString::fromUtf8(name), Qt::MatchExactly);
+        return found.isEmpty() ? nullptr : found.first();
+    }
+
+    QTemporaryDir dir;
+    TfmExperiments chooser{nullptr};
+};
+
+} // namespace
+
+TEST_F(ChooserTest, TreeShowsGroupsAndExperimentsOnly) {
+    QStringList names;
+    for (int i = 0; i < chooser.Tree()->topLevelItemCount(); ++i)
+        names << chooser.Tree()->topLevelItem(i)->text(0);
+    EXPECT_EQ(names, (QStringList{QStringLiteral("Биология"), QStringLiteral("Пусто"),
+                                  QStringLiteral("Физика"), QStringLiteral("Химия")}));
+    EXPECT_TRUE(TfmExperiments::IsGroup(Top("Физика")));
+    EXPECT_FALSE(TfmExperiments::IsGroup(Top("Химия"))) << "its only subfolder is hidden";
+    EXPECT_FALSE(TfmExperiments::IsGroup(Top("Пусто")));
+    EXPECT_FALSE(TfmExperiments::IsGroup(Top("Биология")));
+
+    QTreeWidgetItem* physics = Top("Физика");
+    physics->setExpanded(true);
+    ASSERT_EQ(physics->childCount(), 2);
+    EXPECT_EQ(physics->child(0)->text(0), QStringLiteral("Оптика"));
+    EXPECT_TRUE(TfmExperiments::IsGroup(physics->child(1)));
+    EXPECT_EQ(chooser.NodeFolder(physics->child(1)), dir.path() + QStringLiteral("/Физика/Тепло/"));
+
+    // A folder added on disk shows after collapsing and expanding again.
+    QDir().mkpath(dir.filePath(QStringLiteral("Физика/Звук")));
+    physics->setExpanded(false);
+    EXPECT_EQ(physics->childCount(), 0);
+    physics->setExpanded(true);
+    EXPECT_EQ(physics->childCount(), 3);
+}
+
+TEST_F(ChooserTest, OkAcceptsExperimentsAndExpandsGroups) {
+    QTreeWidgetItem* physics = Top("Физика");
+    chooser.Tree()->setCurrentItem(physics);
+    chooser.OkClicked();
+    EXPECT_EQ(chooser.result(), QDialog::Rejected);
+    EXPECT_TRUE(physics->isExpanded());
+    chooser.OkClicked();
+    EXPECT_EQ(chooser.result(), QDialog::Rejected) << "OK on a group again keeps the dialog open";
+
+    // A subfolder made inside an experiment turns it into a group when it is selected.
+    QTreeWidgetItem* optics = physics->child(0);
+    QDir().mkpath(dir.filePath(QStringLiteral("Физика/Оптика/Линзы")));
+    chooser.Tree()->setCurrentItem(optics);
+    EXPECT_TRUE(TfmExperiments::IsGroup(optics));
+    chooser.OkClicked();
+    EXPECT_EQ(chooser.result(), QDialog::Rejected);
+
+    chooser.Tree()->setCurrentItem(Top("Биология"));
+    chooser.OkClicked();
+    EXPECT_EQ(chooser.result(), QDialog::Accepted);
+    tRecordingPrompts prompts;
+    tExperiment experiment;
+    chooser.LoadExperiment(&experiment);
+    EXPECT_EQ(experiment.Name, QStringLiteral("Биология"));
+    EXPECT_EQ(experiment.Path, dir.path() + QStringLiteral("/Биология/"));
+    EXPECT_EQ(prompts.Boxes.size(), 1) << "no experiment.txt there";
+    chooser.LoadExperiment(nullptr);
+}
+
+TEST_F(ChooserTest, DescriptionOrItsFallback) {
+    chooser.Tree()->setCurrentItem(Top("Биология"));
+    EXPECT_EQ(chooser.Description()->toPlainText(), QStringLiteral("Описание биологии"));
+    chooser.Tree()->setCurrentItem(Top("Пусто"));
+    EXPECT_EQ(chooser.Description()->toPlainText(),
+              QStringLiteral(" \n \n \nОписание для данного эксперимента не доступно."));
+    EXPECT_EQ(chooser.Description()->document()->lastBlock().blockFormat().alignment() &
+                  Qt::AlignHorizontal_Mask,
+              Qt::AlignHCenter);
+
+    EXPECT_FALSE(chooser.CopyAction()->isEnabled()) << "nothing selected";
+    chooser.Description()->selectAll();
+    EXPECT_TRUE(chooser.CopyAction()->isEnabled());
+    chooser.ShowHideAction()->setChecked(false);
+    EXPECT_FALSE(chooser.PrintAction()->isEnabled());
+    EXPECT_FALSE(chooser.SaveAction()->isEnabled());
+    chooser.ShowHideAction()->setChecked(true);
+    EXPECT_TRUE(chooser.SaveAction()->isEnabled());
+
+    tRecordingPrompts prompts;
+    prompts.TextAnswers = {dir.filePath(QStringLiteral("saved.rtf"))};
+    chooser.SaveAction()->trigger();
+    ASSERT_EQ(prompts.Boxes.size(), 1);
+    EXPECT_EQ(prompts.Boxes[0].Options.DefaultExt, QStringLiteral("rtf"));
+    EXPECT_TRUE(ReadFile(dir.filePath(QStringLiteral("saved.rtf"))).startsWith("{\\rtf1"));
+    chooser.PrintAction()->trigger();
+    EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("print"));
+}
+
+TEST(Catalogue, EverySampleExperimentReads) {
+    const QString root = QStringLiteral(SAMPLE_DATA_DIR "/");
+    int experiments = 0;
+    QStringList sensors;
+    std::function<void(const QString&)> walk = [&](const QString& folder) {
+        const QStringList children = CatalogueSubfolders(folder);
+        if (children.isEmpty()) {
+            tRecordingPrompts prompts;
+            tExperiment e;
+            LoadExperimentFolder(e, QDir(folder).dirName(), folder, nullptr);
+            EXPECT_TRUE(prompts.Boxes.isEmpty()) << folder.toStdString();
+            EXPECT_TRUE(QFile::exists(folder + QStringLiteral("descr.rtf")));
+            EXPECT_TRUE(QFile::exists(folder + QStringLiteral("report.rtf")));
+            TRichEdit edit;
+            edit.LoadFromFile(folder + QStringLiteral("report.rtf"));
+            EXPECT_TRUE(edit.toPlainText().contains(QStringLiteral("Отчёт о лабораторной работе")));
+            sensors << e.SensorName;
+            ++experiments;
+            return;
+        }
+        for (const QString& child : children) walk(folder + child + u'/');
+    };
+    walk(root);
+    EXPECT_GE(experiments, 8);
+    for (const char* sensor : {"M401", "C101", "NO", "T101"})
+        EXPECT_TRUE(sensors.contains(QString::fromLatin1(sensor))) << sensor;
+}

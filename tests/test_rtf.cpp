@@ -1,0 +1,301 @@
+// RTF reading and writing: round trips, documents written by another program, control words, hostile input.
+#include "core/Exception.h"
+#include "support/QtPrint.h"
+#include "support/TempDir.h"
+#include "widgets/RichEdit.h"
+#include "widgets/RtfReader.h"
+#include "widgets/RtfWriter.h"
+
+#include <QBuffer>
+#include <QImage>
+#include <QTemporaryDir>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTextTable>
+#include <QUrl>
+#include <gtest/gtest.h>
+
+namespace {
+
+QTextDocument* Read(const QByteArray& rtf) {
+    auto* document = new QTextDocument;
+    ReadRtf(rtf, *document);
+    return document;
+}
+
+// The text with every character as read (no-break spaces and line separators kept), paragraphs as "\n".
+QString TextOf(const QByteArray& rtf) {
+    std::unique_ptr<QTextDocument> document(Read(rtf));
+    return document->toRawText().replace(QChar::ParagraphSeparator, u'\n');
+}
+
+// Every fragment's text with its format, the tables and the pictures, in document order.
+QStringList Describe(const QTextDocument& document) {
+    QStringList out;
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+        // Empty spacer paragraphs around tables are the text engine's own.
+        if (block.length() <= 1 && !QTextCursor(block).currentTable()) continue;
+        QString line =
+            QStringLiteral("[%1]").arg(int(block.blockFormat().alignment() & Qt::AlignHorizontal_Mask));
+        if (QTextTable* table = QTextCursor(block).currentTable()) {
+            const QTextTableCell cell = table->cellAt(block.position());
+            line += QStringLiteral("cell%1,%2/%3x%4 ")
+                        .arg(cell.row())
+                        .arg(cell.column())
+                        .arg(table->rows())
+                        .arg(table->columns());
+        }
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment f = it.fragment();
+            const QTextCharFormat c = f.charFormat();
+            if (c.isImageFormat()) {
+                const QTextImageFormat image = c.toImageFormat();
+                const bool jpeg = image.property(kImageKindProperty).toString() == QStringLiteral("jpeg");
+                line += QStringLiteral("<img %1x%2%3>")
+                            .arg(image.width())
+                            .arg(image.height())
+                            .arg(jpeg ? QStringLiteral(" jpeg") : QString());
+                continue;
+            }
+            line += QStringLiteral("{%1|%2%3%4%5|%6|%7|%8}")
+                        .arg(f.text())
+                        .arg(c.fontWeight() >= QFont::DemiBold ? QStringLiteral("b") : QString())
+                        .arg(c.fontItalic() ? QStringLiteral("i") : QString())
+                        .arg(c.fontUnderline() ? QStringLiteral("u") : QString())
+                        .arg(c.fontStrikeOut() ? QStringLiteral("s") : QString())
+                        .arg(c.fontPointSize())
+                        .arg(c.hasProperty(QTextFormat::ForegroundBrush) ? c.foreground().color().name()
+                                                                         : QString())
+                        .arg(c.hasProperty(QTextFormat::BackgroundBrush) ? c.background().color().name()
+                                                                         : QString());
+        }
+        out.append(line);
+    }
+    return out;
+}
+
+QByteArray Jpeg() {
+    QImage image(32, 20, QImage::Format_RGB32);
+    image.fill(QColor(30, 120, 200));
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "JPEG", 90);
+    return bytes;
+}
+
+QByteArray LibreOfficeFile(const char* name) {
+    return ReadFile(QStringLiteral(RTF_DATA_DIR "/") + QString::fromLatin1(name));
+}
+
+} // namespace
+
+TEST(Rtf, ADocumentWrittenAndReadAgainIsTheSame) {
+    QTextDocument document;
+    QTextCursor cursor(&document);
+    QTextBlockFormat centred;
+    centred.setAlignment(Qt::AlignHCenter);
+    cursor.setBlockFormat(centred);
+    QTextCharFormat title;
+    title.setFontFamilies({QStringLiteral("DejaVu Sans")});
+    title.setFontPointSize(16);
+    title.setFontWeight(QFont::Bold);
+    title.setForeground(QColor(31, 79, 154));
+    cursor.insertText(QStringLiteral("Отчёт «№ 1» {скобки} \\ слэш"), title);
+    QTextBlockFormat justified;
+    justified.setAlignment(Qt::AlignJustify);
+    justified.setLeftMargin(24);
+    justified.setTextIndent(12);
+    cursor.insertBlock(justified);
+    QTextCharFormat plain;
+    plain.setFontPointSize(12);
+    cursor.insertText(QStringLiteral("Обычный, "), plain);
+    QTextCharFormat styled = plain;
+    styled.setFontItalic(true);
+    styled.setFontUnderline(true);
+    styled.setBackground(QColor(255, 255, 0));
+    cursor.insertText(QStringLiteral("курсив\tс табуляцией"), styled);
+    QTextCharFormat struck = plain;
+    struck.setFontStrikeOut(true);
+    cursor.insertText(QStringLiteral(" и зачёркнутый ✓"), struck);
+    cursor.insertBlock(QTextBlockFormat());
+    QTextTableFormat tableFormat;
+    tableFormat.setColumnWidthConstraints(
+        {QTextLength(QTextLength::FixedLength, 100), QTextLength(QTextLength::FixedLength, 140)});
+    QTextTable* table = cursor.insertTable(3, 2, tableFormat);
+    for (int r = 0; r < 3; ++r)
+        for (int c = 0; c < 2; ++c)
+            table->cellAt(r, c).firstCursorPosition().insertText(QStringLiteral("я%1%2").arg(r).arg(c),
+                                                                 plain);
+    cursor = table->lastCursorPosition();
+    cursor.movePosition(QTextCursor::NextBlock);
+    QImage png(16, 8, QImage::Format_ARGB32);
+    png.fill(Qt::red);
+    document.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("png")), png);
+    QTextImageFormat pngFormat;
+    pngFormat.setName(QStringLiteral("png"));
+    pngFormat.setWidth(16);
+    pngFormat.setHeight(8);
+    cursor.insertImage(pngFormat);
+    const QByteArray jpeg = Jpeg();
+    QImage jpegImage;
+    jpegImage.loadFromData(jpeg, "JPEG");
+    document.addResource(QTextDocument::ImageResource, QUrl(QStringLiteral("jpeg")), jpegImage);
+    QTextImageFormat jpegFormat;
+    jpegFormat.setName(QStringLiteral("jpeg"));
+    jpegFormat.setWidth(64);
+    jpegFormat.setHeight(40);
+    jpegFormat.setProperty(kImageBytesProperty, jpeg);
+    jpegFormat.setProperty(kImageKindProperty, QStringLiteral("jpeg"));
+    cursor.insertImage(jpegFormat);
+
+    const QByteArray rtf = WriteRtf(document);
+    EXPECT_TRUE(rtf.startsWith("{\\rtf1"));
+    for (const char c : rtf) ASSERT_LT(static_cast<unsigned char>(c), 0x80) << "7-bit RTF for every reader";
+    std::unique_ptr<QTextDocument> back(Read(rtf));
+    EXPECT_EQ(Describe(*back), Describe(document));
+    const auto withoutBlankLines = [](const QTextDocument& d) {
+        return d.toPlainText().split(u'\n', Qt::SkipEmptyParts);
+    };
+    EXPECT_EQ(withoutBlankLines(*back), withoutBlankLines(document));
+
+    // The JPEG is written back as the same JPEG bytes.
+    bool sawJpeg = false;
+    for (QTextBlock block = back->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().isImageFormat() &&
+                it.fragment().charFormat().property(kImageKindProperty).toString() ==
+                    QStringLiteral("jpeg")) {
+                EXPECT_EQ(it.fragment().charFormat().property(kImageBytesProperty).toByteArray(), jpeg);
+                sawJpeg = true;
+            }
+    EXPECT_TRUE(sawJpeg);
+    // And a second round changes nothing more.
+    EXPECT_TRUE(WriteRtf(*back) == WriteRtf(*std::unique_ptr<QTextDocument>(Read(WriteRtf(*back)))));
+}
+
+TEST(Rtf, DocumentsWrittenByLibreOffice) {
+    std::unique_ptr<QTextDocument> report(Read(LibreOfficeFile("libreoffice-report.rtf")));
+    const QStringList lines = Describe(*report);
+    const QString text = report->toPlainText();
+    EXPECT_TRUE(text.contains(QStringLiteral("Лабораторная работа № 3")));
+    EXPECT_TRUE(text.contains(QStringLiteral("Ёлка, «кавычки» — тире.")));
+    EXPECT_TRUE(lines.join(u'\n').contains(QStringLiteral("{температуру|b")));
+    EXPECT_TRUE(lines.join(u'\n').contains(QStringLiteral("{построить|i")));
+    EXPECT_TRUE(lines.join(u'\n').contains(QStringLiteral("{Подпись учителя|u")));
+    int cells = 0;
+    int images = 0;
+    for (const QString& line : lines) {
+        if (line.contains(QStringLiteral("cell"))) ++cells;
+        if (line.contains(QStringLiteral("<img 40x30>"))) ++images;
+        if (line.contains(QStringLiteral("Лабораторная"))) {
+            EXPECT_TRUE(line.startsWith(QStringLiteral("[%1]").arg(int(Qt::AlignHCenter))));
+        }
+    }
+    EXPECT_EQ(cells, 6) << lines.join(u'\n').toStdString();
+    EXPECT_EQ(images, 1) << "the PNG is read, its metafile twin is not";
+    EXPECT_TRUE(lines.join(u'\n').contains(QStringLiteral("cell2,1/3x2 {34,0")));
+
+    std::unique_ptr<QTextDocument> colours(Read(LibreOfficeFile("libreoffice-colours.rtf")));
+    const QString all = Describe(*colours).join(u'\n');
+    EXPECT_TRUE(all.contains(QStringLiteral("{Красный текст||12|#c00000|}"))) << all.toStdString();
+    EXPECT_TRUE(all.contains(QStringLiteral("{выделенный||12||#ffff00}"))) << all.toStdString();
+    EXPECT_TRUE(
+        colours->toPlainText().contains(QStringLiteral("Съешь же ещё этих мягких французских булок")));
+}
+
+TEST(Rtf, ControlWordsAndCodePages) {
+    const struct {
+        const char* rtf;
+        const char* text;
+    } rows[] = {
+        {R"({\rtf1\ansi\ansicpg1251 \'cf\'f0\'e8\'e2\'e5\'f2})", "Привет"},
+        {R"({\rtf1\ansi \'e9t\'e9})", "été"},
+        {R"({\rtf1\ansi\ansicpg1252{\fonttbl{\f0\fcharset204 Arial;}{\f1\fcharset0 Times;}}\f0\'e4\f1\'e4})",
+         "дä"},
+        {R"({\rtf1 \u1071?\u1079\'3f\uc2\u1082??\uc0\u1100 !})", "Язкь!"},
+        {R"({\rtf1 \u-3913?})", "\xef\x82\xb7"},
+        {R"({\rtf1 a\{b\}c\\d\~e\tab f\line g})", "a{b}c\\d\xc2\xa0"
+                                                  "e\tf\xe2\x80\xa8g"},
+        {R"({\rtf1 one\par two\par})", "one\ntwo"},
+        {R"({\rtf1{\*\generator Writer;}{\info{\title T}}{\*\unknownword skipped}shown})", "shown"},
+        {R"({\rtf1{\field{\*\fldinst HYPERLINK "x"}{\fldrslt link}}})", "link"},
+        {R"({\rtf1 \emdash\endash\bullet\lquote\rquote\ldblquote\rdblquote})", "—–•‘’“”"},
+        {R"({\rtf1{\stylesheet{\s0 Normal;}}text})", "text"},
+    };
+    for (const auto& row : rows) EXPECT_EQ(TextOf(row.rtf), QString::fromUtf8(row.text)) << row.rtf;
+}
+
+TEST(Rtf, PicturesInHexAndBinaryAndOtherKinds) {
+    QImage image(5, 4, QImage::Format_RGB32);
+    image.fill(Qt::green);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    const QByteArray hex = "{\\rtf1{\\pict\\pngblip\\picwgoal150\\pichgoal120 " + png.toHex() + "}}";
+    const QByteArray bin =
+        "{\\rtf1{\\pict\\pngblip\\bin" + QByteArray::number(png.size()) + " " + png + "}after}";
+    const QByteArray other = "{\\rtf1{\\pict\\wmetafile8\\picwgoal300\\pichgoal300 0102030405}}";
+    EXPECT_EQ(Describe(*std::unique_ptr<QTextDocument>(Read(hex))),
+              QStringList{QStringLiteral("[1]<img 10x8>")});
+    EXPECT_EQ(Describe(*std::unique_ptr<QTextDocument>(Read(bin))).first().left(12),
+              QStringLiteral("[1]<img 5x4>"));
+    EXPECT_TRUE(TextOf(bin).endsWith(QStringLiteral("after")));
+    EXPECT_EQ(Describe(*std::unique_ptr<QTextDocument>(Read(other))),
+              QStringList{QStringLiteral("[1]<img 20x20>")})
+        << "a picture kind we cannot show keeps its place";
+}
+
+TEST(Rtf, HostileInputNeverCrashesOrHangs) {
+    QByteArray deep = "{\\rtf1 ";
+    deep += QByteArray(200000, '{') + "deep" + QByteArray(200000, '}');
+    const QByteArray rows[] = {
+        "",
+        "{",
+        "}}}}{\\rtf1 text",
+        "{\\rtf1 unbalanced}}}} more}",
+        "{\\rtf1 \\fs99999999999999999999 \\li-99999999999 \\cf999 \\f-5 big}",
+        "{\\rtf1 \\'4",
+        "{\\rtf1 \\'",
+        "{\\rtf1 \\",
+        "{\\rtf1 {\\pict\\pngblip\\bin999999 abc",
+        "{\\rtf1 {\\pict\\jpegblip ffd8ffe0zz}}",
+        "{\\rtf1 \\uc99999 \\u65 abc}",
+        "{\\rtf1 \\trowd\\cellx-5\\cellx99999999 a\\cell b\\cell\\row\\row\\cell\\cell}",
+        "{\\rtf1 \\intbl x\\cell y\\par z}",
+        deep,
+        QByteArray(5000, '\\'),
+        QByteArray("{\\rtf1 ") + QByteArray(100000, 'a') + QByteArray(1, '\0') + "b}",
+    };
+    for (const QByteArray& rtf : rows) {
+        std::unique_ptr<QTextDocument> document(Read(rtf));
+        (void)WriteRtf(*document);
+    }
+    EXPECT_TRUE(TextOf(deep).contains(QStringLiteral("deep")));
+    EXPECT_TRUE(TextOf("{\\rtf1 unbalanced}}}} more}").contains(QStringLiteral("unbalanced")));
+}
+
+TEST(RichEdit, FilesAndTheFallbackOperations) {
+    QTemporaryDir dir;
+    TRichEdit edit;
+    EXPECT_THROW(edit.LoadFromFile(dir.filePath(QStringLiteral("absent.rtf"))), Exception);
+    edit.SetParagraphAlignment(Qt::AlignHCenter);
+    edit.SetBold(true);
+    edit.AddLine(QStringLiteral(" "));
+    edit.AddLine(QStringLiteral("Описание недоступно."));
+    const QString file = dir.filePath(QStringLiteral("saved.rtf"));
+    edit.SaveToFile(file);
+    TRichEdit again;
+    again.LoadFromFile(file);
+    EXPECT_EQ(again.toPlainText(), QStringLiteral(" \nОписание недоступно."));
+    const QTextBlock last = again.document()->lastBlock();
+    EXPECT_EQ(last.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+    EXPECT_GE(last.begin().fragment().charFormat().fontWeight(), QFont::Bold);
+
+    WriteFile(dir.filePath(QStringLiteral("plain.txt")), QStringLiteral("просто текст").toUtf8());
+    again.LoadFromFile(dir.filePath(QStringLiteral("plain.txt")));
+    EXPECT_EQ(again.toPlainText(), QStringLiteral("просто текст"));
+}

@@ -1,0 +1,80 @@
+// The rich-text control's file, print and picture operations.
+#include "widgets/RichEdit.h"
+
+#include "core/TextCodec.h"
+#include "widgets/RtfReader.h"
+#include "widgets/RtfWriter.h"
+
+#include <QPrinter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QUrl>
+
+TRichEdit::TRichEdit(QWidget* parent) : QTextEdit(parent) {
+    setAcceptRichText(true);
+}
+
+void TRichEdit::LoadFromFile(const QString& fileName) {
+    const QByteArray bytes = ReadFileBytes(fileName);
+    if (bytes.trimmed().startsWith("{\\rtf"))
+        ReadRtf(bytes, *document());
+    else
+        setPlainText(DecodeTextFile(bytes));
+    moveCursor(QTextCursor::Start);
+}
+
+void TRichEdit::SaveToFile(const QString& fileName) const {
+    WriteFileBytes(fileName, WriteRtf(*document()));
+}
+
+void TRichEdit::AddLine(const QString& text) {
+    QTextCursor cursor(document());
+    cursor.movePosition(QTextCursor::End);
+    const bool empty = document()->isEmpty();
+    const QTextBlockFormat block = textCursor().blockFormat();
+    const QTextCharFormat format = currentCharFormat();
+    if (!empty)
+        cursor.insertBlock(block, format);
+    else
+        cursor.setBlockFormat(block);
+    cursor.insertText(text, format);
+}
+
+void TRichEdit::SetParagraphAlignment(Qt::Alignment alignment) {
+    QTextCursor cursor = textCursor();
+    QTextBlockFormat block = cursor.blockFormat();
+    block.setAlignment(alignment);
+    cursor.setBlockFormat(block);
+    setTextCursor(cursor);
+}
+
+void TRichEdit::SetBold(bool bold) {
+    QTextCharFormat format = currentCharFormat();
+    format.setFontWeight(bold ? QFont::Bold : QFont::Normal);
+    setCurrentCharFormat(format);
+}
+
+void TRichEdit::PrintDocument(const QString& title, QPrinter& printer) const {
+    printer.setDocName(title);
+    document()->print(&printer);
+}
+
+void TRichEdit::InsertPicture(const QImage& image, const QByteArray& jpegBytes) {
+    static int counter = 0;
+    const QString name = QStringLiteral("picture-%1").arg(++counter);
+    document()->addResource(QTextDocument::ImageResource, QUrl(name), image);
+    QTextImageFormat format;
+    format.setName(name);
+    // A photo wider than the page is shown at the page's width.
+    const double maxWidth =
+        std::max(200.0, document()->textWidth() > 0 ? document()->textWidth() - 20 : 600.0);
+    const double scale = image.width() > maxWidth ? maxWidth / image.width() : 1.0;
+    format.setWidth(image.width() * scale);
+    format.setHeight(image.height() * scale);
+    if (!jpegBytes.isEmpty()) {
+        format.setProperty(kImageBytesProperty, jpegBytes);
+        format.setProperty(kImageKindProperty, QStringLiteral("jpeg"));
+    }
+    textCursor().insertImage(format);
+}

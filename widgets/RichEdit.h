@@ -1,0 +1,32 @@
+// TRichEdit: the rich-text control of descriptions and reports, with RTF files, printing and pictures.
+#pragma once
+
+#include <QTextEdit>
+
+class QPrinter;
+
+class TRichEdit : public QTextEdit {
+    Q_OBJECT
+public:
+    explicit TRichEdit(QWidget* parent = nullptr);
+
+    // Loads an RTF file (a file that is no RTF is shown as plain text); raises Exception when it cannot be
+    // read.
+    void LoadFromFile(const QString& fileName);
+    // Saves the content as RTF; raises Exception when the file cannot be written.
+    void SaveToFile(const QString& fileName) const;
+
+    // Appends a paragraph in the current paragraph and character settings.
+    void AddLine(const QString& text);
+    // Settings for the text added next.
+    void SetParagraphAlignment(Qt::Alignment alignment);
+    void SetBold(bool bold);
+
+    // Prints the whole content as a document of that title.
+    void PrintDocument(const QString& title, QPrinter& printer) const;
+
+    // Puts a picture at the caret; JPEG bytes are kept so that the report saves them as JPEG.
+    void InsertPicture(const QImage& image, const QByteArray& jpegBytes = QByteArray());
+
+    bool HasSelection() const { return textCursor().hasSelection(); }
+};

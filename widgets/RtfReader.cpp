@@ -1,0 +1,765 @@
+// The RTF reader: a byte tokenizer, a stack of group states, and a document model built into a QTextDocument.
+#include "widgets/RtfReader.h"
+
+#include "core/TextCodec.h"
+
+#include <QBuffer>
+#include <QColor>
+#include <QHash>
+#include <QImage>
+#include <QPainter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextTable>
+#include <QUrl>
+#include <limits>
+#include <vector>
+
+namespace {
+
+// Deeper groups are read as if they were one level: a hostile file cannot exhaust the memory with braces.
+constexpr std::size_t kMaxDepth = 512;
+// A picture's declared size beyond this many pixels is taken as this many.
+constexpr int kMaxPictureSide = 10000;
+
+double TwipsToPixels(int twips) {
+    return twips / 15.0;
+}
+
+enum class tDestination { Text, Skip, FontTable, ColorTable, Picture };
+
+struct tState {
+    tDestination Destination = tDestination::Text;
+    int SkipAfterUnicode = 1;
+    int Font = -1;
+    int HalfPoints = 24;
+    bool Bold = false;
+    bool Italic = false;
+    bool Underline = false;
+    bool Strike = false;
+    int Foreground = 0;
+    int Background = 0;
+    Qt::Alignment Alignment = Qt::AlignLeft;
+    int LeftIndent = 0;
+    int RightIndent = 0;
+    int FirstIndent = 0;
+    int SpaceBefore = 0;
+    int SpaceAfter = 0;
+    std::vector<int> TabStops; // twips
+    bool InTable = false;
+};
+
+struct tRun {
+    QString Text;
+    QTextCharFormat Format;
+    bool IsImage = false;
+    QTextImageFormat Image;
+};
+
+struct tParagraph {
+    QTextBlockFormat Block;
+    std::vector<tRun> Runs;
+};
+
+struct tCell {
+    std::vector<tParagraph> Paragraphs;
+};
+
+struct tRow {
+    std::vector<tCell> Cells;
+    std::vector<int> Rights; // cell right edges in twips
+};
+
+struct tItem {
+    bool IsTable = false;
+    tParagraph Paragraph;
+    std::vector<tRow> Rows;
+};
+
+struct tFont {
+    QString Name;
+    tCodePage CodePage = tCodePage::Cp1252;
+    bool Known = false;
+};
+
+struct tPicture {
+    QByteArray Data;
+    QString Kind; // "png", "jpeg" or another kind we only hold a place for
+    int Width = 0;
+    int Height = 0;
+    int GoalWidth = 0;
+    int GoalHeight = 0;
+    int ScaleX = 100;
+    int ScaleY = 100;
+    int HighNibble = -1;
+    std::size_t Depth = 0;
+};
+
+class tReader {
+public:
+    tReader(const QByteArray& rtf, QTextDocument& document) : FData(rtf), FDocument(document) {}
+
+    void Run() {
+        FStates.push_back(tState());
+        while (FPos < FData.size()) Step();
+        FlushText();
+        if (!FParagraph.Runs.empty()) EndParagraph();
+        if (!FCells.empty() || !FCellParagraphs.empty()) EndRow();
+        Build();
+    }
+
+private:
+    tState& State() { return FStates.back(); }
+
+    void Step() {
+        const char c = FData[FPos];
+        if (c == '{') {
+            ++FPos;
+            FlushText();
+            if (FStates.size() < kMaxDepth)
+                FStates.push_back(State());
+            else
+                ++FOverflow;
+            FSkipUnicode = 0;
+            return;
+        }
+        if (c == '}') {
+            ++FPos;
+            FlushText();
+            FSkipUnicode = 0;
+            if (FOverflow > 0) {
+                --FOverflow;
+                return;
+            }
+            if (FStates.size() <= 1) return; // an unbalanced brace: ignored
+            if (FPicture && FStates.size() == FPicture->Depth) EndPicture();
+            // The document's last paragraph may end without \par: it keeps the settings it had.
+            if (FStates.size() == 2 && !FParagraph.Runs.empty()) EndParagraph();
+            FStates.pop_back();
+            return;
+        }
+        if (c == '\\') {
+            ++FPos;
+            ControlWord();
+            return;
+        }
+        ++FPos;
+        if (c == '\r' || c == '\n') return;
+        Character(static_cast<unsigned char>(c));
+    }
+
+    // Text bytes in the current destination.
+    void Character(unsigned char byte) {
+        if (FSkipUnicode > 0) {
+            --FSkipUnicode;
+            return;
+        }
+        switch (State().Destination) {
+        case tDestination::Text:
+            FText += byte < 0x80 ? QChar(byte) : DecodeCodePage(QByteArray(1, char(byte)), CodePage())[0];
+            break;
+        case tDestination::FontTable:
+            if (byte == ';') {
+                if (FFontIndex >= 0) {
+                    FFonts[FFontIndex].Name = FFontName.trimmed();
+                    FFonts[FFontIndex].Known = true;
+                }
+                FFontName.clear();
+            } else {
+                FFontName += QChar(byte);
+            }
+            break;
+        case tDestination::ColorTable:
+            if (byte == ';') {
+                FColors.push_back(FColorSeen ? QColor(FRed, FGreen, FBlue) : QColor());
+                FRed = FGreen = FBlue = 0;
+                FColorSeen = false;
+            }
+            break;
+        case tDestination::Picture:
+            PictureHex(byte);
+            break;
+        case tDestination::Skip:
+            break;
+        }
+    }
+
+    void PictureHex(unsigned char byte) {
+        int value = -1;
+        if (byte >= '0' && byte <= '9')
+            value = byte - '0';
+        else if (byte >= 'a' && byte <= 'f')
+            value = byte - 'a' + 10;
+        else if (byte >= 'A' && byte <= 'F')
+            value = byte - 'A' + 10;
+        if (value < 0 || !FPicture) return;
+        if (FPicture->HighNibble < 0) {
+            FPicture->HighNibble = value;
+        } else {
+            FPicture->Data.append(char(FPicture->HighNibble << 4 | value));
+            FPicture->HighNibble = -1;
+        }
+    }
+
+    tCodePage CodePage() {
+        const tState& s = State();
+        if (s.Font >= 0) {
+            const auto it = FFonts.constFind(s.Font);
+            if (it != FFonts.constEnd() && it->Known) return it->CodePage;
+        }
+        return FDefaultCodePage;
+    }
+
+    // Reads a control word or symbol after the backslash.
+    void ControlWord() {
+        if (FPos >= FData.size()) return;
+        const char first = FData[FPos];
+        if (!std::isalpha(static_cast<unsigned char>(first))) {
+            ++FPos;
+            ControlSymbol(first);
+            return;
+        }
+        QByteArray word;
+        while (FPos < FData.size() && std::isalpha(static_cast<unsigned char>(FData[FPos]))) {
+            if (word.size() < 32) word.append(FData[FPos]);
+            ++FPos;
+        }
+        bool hasParameter = false;
+        bool negative = false;
+        long long value = 0;
+        if (FPos < FData.size() && FData[FPos] == '-') {
+            negative = true;
+            ++FPos;
+        }
+        while (FPos < FData.size() && std::isdigit(static_cast<unsigned char>(FData[FPos]))) {
+            hasParameter = true;
+            if (value < 100000000000LL) value = value * 10 + (FData[FPos] - '0');
+            ++FPos;
+        }
+        if (FPos < FData.size() && FData[FPos] == ' ') ++FPos;
+        value = std::clamp<long long>(negative ? -value : value, std::numeric_limits<int>::min(),
+                                      std::numeric_limits<int>::max());
+        Word(word, hasParameter, int(value));
+    }
+
+    void ControlSymbol(char symbol) {
+        switch (symbol) {
+        case '\'': {
+            // Two hex digits; a truncated pair is dropped.
+            int value = 0;
+            int digits = 0;
+            while (digits < 2 && FPos < FData.size() &&
+                   std::isxdigit(static_cast<unsigned char>(FData[FPos]))) {
+                const char h = FData[FPos++];
+                value =
+                    value * 16 +
+                    (std::isdigit(static_cast<unsigned char>(h)) ? h - '0' : (std::tolower(h) - 'a' + 10));
+                ++digits;
+            }
+            if (digits == 2)
+                Character(static_cast<unsigned char>(value));
+            else if (FSkipUnicode > 0)
+                --FSkipUnicode;
+            return;
+        }
+        case '*':
+            FIgnorable = true;
+            return;
+        case '~':
+            Literal(QChar(0x00A0));
+            return;
+        case '-':
+            Literal(QChar(0x00AD));
+            return;
+        case '_':
+            Literal(QChar(0x2011));
+            return;
+        case '\\':
+        case '{':
+        case '}':
+            Literal(QChar::fromLatin1(symbol));
+            return;
+        case '\r':
+        case '\n':
+            Word("par", false, 0);
+            return;
+        case '\t':
+            Literal(QChar(u'\t'));
+            return;
+        default:
+            return;
+        }
+    }
+
+    void Literal(QChar c) {
+        if (FSkipUnicode > 0) {
+            --FSkipUnicode;
+            return;
+        }
+        if (State().Destination == tDestination::Text)
+            FText += c;
+        else if (State().Destination == tDestination::FontTable)
+            FFontName += c;
+    }
+
+    void Word(const QByteArray& word, bool hasParameter, int value) {
+        const bool ignorable = FIgnorable;
+        FIgnorable = false;
+        tState& s = State();
+        if (s.Destination == tDestination::Skip) return;
+        if (FSkipUnicode > 0 && word != "u") {
+            --FSkipUnicode;
+            return;
+        }
+        const int on = hasParameter ? value : 1;
+
+        static const QSet<QByteArray> kSkipped = {
+            "stylesheet",
+            "info",
+            "header",
+            "footer",
+            "headerl",
+            "headerr",
+            "headerf",
+            "footerl",
+            "footerr",
+            "footerf",
+            "listtable",
+            "listoverridetable",
+            "revtbl",
+            "rsidtbl",
+            "generator",
+            "xmlnstbl",
+            "pgdsctbl",
+            "themedata",
+            "colorschememapping",
+            "datastore",
+            "latentstyles",
+            "mmathPr",
+            "nonshppict",
+            "fldinst",
+            "footnote",
+            "annotation",
+            "object",
+            "objdata",
+            "bkmkstart",
+            "bkmkend",
+            "pnseclvl",
+            "userprops",
+            "docvar",
+            "template",
+        };
+        if (word == "shppict") return; // a picture for newer readers: read it
+        if (kSkipped.contains(word) || (ignorable && !IsKnownWord(word))) {
+            FlushText();
+            s.Destination = tDestination::Skip;
+            return;
+        }
+        if (word == "fonttbl") {
+            FlushText();
+            s.Destination = tDestination::FontTable;
+            return;
+        }
+        if (word == "colortbl") {
+            FlushText();
+            s.Destination = tDestination::ColorTable;
+            FColors.clear();
+            return;
+        }
+        if (word == "pict") {
+            FlushText();
+            s.Destination = tDestination::Picture;
+            FPicture = std::make_unique<tPicture>();
+            FPicture->Depth = FStates.size();
+            return;
+        }
+        if (s.Destination == tDestination::FontTable) {
+            if (word == "f")
+                FFontIndex = value;
+            else if (word == "fcharset")
+                FFonts[FFontIndex].CodePage = value == 204 ? tCodePage::Cp1251 : tCodePage::Cp1252;
+            return;
+        }
+        if (s.Destination == tDestination::ColorTable) {
+            FColorSeen = true;
+            if (word == "red")
+                FRed = std::clamp(value, 0, 255);
+            else if (word == "green")
+                FGreen = std::clamp(value, 0, 255);
+            else if (word == "blue")
+                FBlue = std::clamp(value, 0, 255);
+            return;
+        }
+        if (s.Destination == tDestination::Picture) {
+            PictureWord(word, hasParameter, value);
+            return;
+        }
+        if (word == "ansicpg") {
+            FDefaultCodePage = value == 1251 ? tCodePage::Cp1251 : tCodePage::Cp1252;
+        } else if (word == "u") {
+            FText += QChar(char16_t(value < 0 ? value + 65536 : value));
+            FSkipUnicode = s.SkipAfterUnicode;
+        } else if (word == "uc") {
+            s.SkipAfterUnicode = std::clamp(value, 0, 16);
+        } else if (word == "par" || word == "sect" || word == "page") {
+            FlushText();
+            EndParagraph();
+        } else if (word == "line") {
+            FText += QChar(QChar::LineSeparator);
+        } else if (word == "tab") {
+            FText += u'\t';
+        } else if (word == "emdash") {
+            FText += QChar(0x2014);
+        } else if (word == "endash") {
+            FText += QChar(0x2013);
+        } else if (word == "bullet") {
+            FText += QChar(0x2022);
+        } else if (word == "lquote") {
+            FText += QChar(0x2018);
+        } else if (word == "rquote") {
+            FText += QChar(0x2019);
+        } else if (word == "ldblquote") {
+            FText += QChar(0x201C);
+        } else if (word == "rdblquote") {
+            FText += QChar(0x201D);
+        } else if (word == "cell" || word == "nestcell") {
+            FlushText();
+            EndCell();
+        } else if (word == "row" || word == "nestrow") {
+            FlushText();
+            EndRow();
+        } else if (word == "trowd") {
+            FlushText();
+            FRights.clear();
+        } else if (word == "cellx") {
+            if (FRights.size() < 64) FRights.push_back(value);
+        } else {
+            FlushText();
+            CharacterOrParagraph(word, hasParameter, value, on);
+        }
+    }
+
+    static bool IsKnownWord(const QByteArray& word) {
+        return word == "shppict" || word == "pict" || word == "fonttbl" || word == "colortbl";
+    }
+
+    void CharacterOrParagraph(const QByteArray& word, bool hasParameter, int value, int on) {
+        tState& s = State();
+        if (word == "plain") {
+            const tState keep = s;
+            s = tState();
+            s.Destination = keep.Destination;
+            s.SkipAfterUnicode = keep.SkipAfterUnicode;
+            s.Alignment = keep.Alignment;
+            s.LeftIndent = keep.LeftIndent;
+            s.RightIndent = keep.RightIndent;
+            s.FirstIndent = keep.FirstIndent;
+            s.SpaceBefore = keep.SpaceBefore;
+            s.SpaceAfter = keep.SpaceAfter;
+            s.TabStops = keep.TabStops;
+            s.InTable = keep.InTable;
+        } else if (word == "pard") {
+            s.Alignment = Qt::AlignLeft;
+            s.LeftIndent = s.RightIndent = s.FirstIndent = s.SpaceBefore = s.SpaceAfter = 0;
+            s.TabStops.clear();
+            s.InTable = false;
+        } else if (word == "b") {
+            s.Bold = on != 0;
+        } else if (word == "i") {
+            s.Italic = on != 0;
+        } else if (word == "ul") {
+            s.Underline = on != 0;
+        } else if (word == "ulnone") {
+            s.Underline = false;
+        } else if (word == "strike") {
+            s.Strike = on != 0;
+        } else if (word == "fs") {
+            s.HalfPoints = hasParameter ? std::clamp(value, 2, 3276) : 24;
+        } else if (word == "f") {
+            s.Font = value;
+        } else if (word == "cf") {
+            s.Foreground = value;
+        } else if (word == "cb" || word == "highlight" || word == "chcbpat") {
+            s.Background = value;
+        } else if (word == "ql") {
+            s.Alignment = Qt::AlignLeft;
+        } else if (word == "qc") {
+            s.Alignment = Qt::AlignHCenter;
+        } else if (word == "qr") {
+            s.Alignment = Qt::AlignRight;
+        } else if (word == "qj") {
+            s.Alignment = Qt::AlignJustify;
+        } else if (word == "li") {
+            s.LeftIndent = value;
+        } else if (word == "ri") {
+            s.RightIndent = value;
+        } else if (word == "fi") {
+            s.FirstIndent = value;
+        } else if (word == "sb") {
+            s.SpaceBefore = value;
+        } else if (word == "sa") {
+            s.SpaceAfter = value;
+        } else if (word == "tx") {
+            if (s.TabStops.size() < 64 && value > 0) s.TabStops.push_back(value);
+        } else if (word == "intbl") {
+            s.InTable = true;
+        }
+    }
+
+    void PictureWord(const QByteArray& word, bool hasParameter, int value) {
+        if (!FPicture) return;
+        if (word == "pngblip")
+            FPicture->Kind = QStringLiteral("png");
+        else if (word == "jpegblip")
+            FPicture->Kind = QStringLiteral("jpeg");
+        else if (word == "emfblip" || word == "wmetafile" || word == "dibitmap" || word == "wbitmap" ||
+                 word == "macpict" || word == "pmmetafile")
+            FPicture->Kind = QString::fromLatin1(word);
+        else if (word == "picw")
+            FPicture->Width = value;
+        else if (word == "pich")
+            FPicture->Height = value;
+        else if (word == "picwgoal")
+            FPicture->GoalWidth = value;
+        else if (word == "pichgoal")
+            FPicture->GoalHeight = value;
+        else if (word == "picscalex")
+            FPicture->ScaleX = value;
+        else if (word == "picscaley")
+            FPicture->ScaleY = value;
+        else if (word == "bin" && hasParameter) {
+            // Raw bytes follow the control word directly.
+            const qsizetype count = std::clamp<qsizetype>(value, 0, FData.size() - FPos);
+            FPicture->Data.append(FData.constData() + FPos, count);
+            FPos += count;
+        }
+    }
+
+    void EndPicture() {
+        std::unique_ptr<tPicture> picture = std::move(FPicture);
+        QImage image;
+        if (picture->Kind == QStringLiteral("png") || picture->Kind == QStringLiteral("jpeg"))
+            image.loadFromData(picture->Data, picture->Kind == QStringLiteral("png") ? "PNG" : "JPEG");
+        // The size the writer asked for, in pixels.
+        const auto side = [](int goal, int scale, int natural) {
+            double pixels = goal > 0 ? TwipsToPixels(goal) : natural;
+            pixels = pixels * std::clamp(scale, 1, 1000) / 100.0;
+            return std::clamp(pixels, 1.0, double(kMaxPictureSide));
+        };
+        double width = side(picture->GoalWidth, picture->ScaleX, image.isNull() ? 64 : image.width());
+        double height = side(picture->GoalHeight, picture->ScaleY, image.isNull() ? 48 : image.height());
+        QTextImageFormat format;
+        const QString name = QStringLiteral("rtf-image-%1").arg(++FImageCount);
+        if (image.isNull()) {
+            // A picture kind we cannot show, or broken data: a grey frame holds its place.
+            QImage placeholder(int(width), int(height), QImage::Format_RGB32);
+            placeholder.fill(QColor(0xEE, 0xEE, 0xEE));
+            QPainter painter(&placeholder);
+            painter.setPen(QColor(0x99, 0x99, 0x99));
+            painter.drawRect(0, 0, placeholder.width() - 1, placeholder.height() - 1);
+            painter.drawLine(0, 0, placeholder.width() - 1, placeholder.height() - 1);
+            painter.drawLine(0, placeholder.height() - 1, placeholder.width() - 1, 0);
+            painter.end();
+            image = placeholder;
+        } else {
+            format.setProperty(kImageBytesProperty, picture->Data);
+            format.setProperty(kImageKindProperty, picture->Kind);
+        }
+        FImages.emplace_back(name, image);
+        format.setName(name);
+        format.setWidth(width);
+        format.setHeight(height);
+        tRun run;
+        run.IsImage = true;
+        run.Image = format;
+        Current().Runs.push_back(run);
+    }
+
+    tParagraph& Current() { return FParagraph; }
+
+    QTextCharFormat CharFormat() {
+        const tState& s = State();
+        QTextCharFormat format;
+        if (s.Font >= 0) {
+            const auto it = FFonts.constFind(s.Font);
+            if (it != FFonts.constEnd() && !it->Name.isEmpty()) format.setFontFamilies({it->Name});
+        }
+        format.setFontPointSize(s.HalfPoints / 2.0);
+        if (s.Bold) format.setFontWeight(QFont::Bold);
+        if (s.Italic) format.setFontItalic(true);
+        if (s.Underline) format.setFontUnderline(true);
+        if (s.Strike) format.setFontStrikeOut(true);
+        if (s.Foreground > 0 && s.Foreground < int(FColors.size()) && FColors[size_t(s.Foreground)].isValid())
+            format.setForeground(FColors[size_t(s.Foreground)]);
+        if (s.Background > 0 && s.Background < int(FColors.size()) && FColors[size_t(s.Background)].isValid())
+            format.setBackground(FColors[size_t(s.Background)]);
+        return format;
+    }
+
+    QTextBlockFormat BlockFormat() {
+        const tState& s = State();
+        QTextBlockFormat format;
+        format.setAlignment(s.Alignment);
+        format.setLeftMargin(TwipsToPixels(std::max(0, s.LeftIndent)));
+        format.setRightMargin(TwipsToPixels(std::max(0, s.RightIndent)));
+        format.setTextIndent(TwipsToPixels(s.FirstIndent));
+        format.setTopMargin(TwipsToPixels(std::max(0, s.SpaceBefore)));
+        format.setBottomMargin(TwipsToPixels(std::max(0, s.SpaceAfter)));
+        if (!s.TabStops.empty()) {
+            QList<QTextOption::Tab> tabs;
+            for (const int stop : s.TabStops)
+                tabs.append(QTextOption::Tab(TwipsToPixels(stop), QTextOption::LeftTab));
+            format.setTabPositions(tabs);
+        }
+        return format;
+    }
+
+    void FlushText() {
+        if (FText.isEmpty()) return;
+        {
+            tRun run;
+            run.Text = FText;
+            run.Format = CharFormat();
+            Current().Runs.push_back(run);
+        }
+        FText.clear();
+    }
+
+    void EndParagraph() {
+        FParagraph.Block = BlockFormat();
+        if (State().InTable) {
+            FCellParagraphs.push_back(std::move(FParagraph));
+        } else {
+            if (!FCells.empty()) EndRow();
+            FTableOpen = false;
+            tItem item;
+            item.Paragraph = std::move(FParagraph);
+            FItems.push_back(std::move(item));
+        }
+        FParagraph = tParagraph();
+    }
+
+    void EndCell() {
+        FParagraph.Block = BlockFormat();
+        FCellParagraphs.push_back(std::move(FParagraph));
+        FParagraph = tParagraph();
+        tCell cell;
+        cell.Paragraphs = std::move(FCellParagraphs);
+        FCellParagraphs.clear();
+        if (FCells.size() < 64) FCells.push_back(std::move(cell));
+    }
+
+    void EndRow() {
+        if (!FCellParagraphs.empty() || !FParagraph.Runs.empty()) EndCell();
+        if (FCells.empty()) return;
+        if (!FTableOpen) {
+            tItem item;
+            item.IsTable = true;
+            FItems.push_back(std::move(item));
+            FTableOpen = true;
+        }
+        tRow row;
+        row.Cells = std::move(FCells);
+        row.Rights = FRights;
+        FCells.clear();
+        if (FItems.back().Rows.size() < 10000) FItems.back().Rows.push_back(std::move(row));
+    }
+
+    static void InsertRuns(QTextCursor& cursor, const std::vector<tRun>& runs) {
+        for (const tRun& run : runs) {
+            if (run.IsImage)
+                cursor.insertImage(run.Image);
+            else
+                cursor.insertText(run.Text, run.Format);
+        }
+    }
+
+    void Build() {
+        FDocument.clear();
+        for (const auto& [name, image] : FImages)
+            FDocument.addResource(QTextDocument::ImageResource, QUrl(name), image);
+        QTextCursor cursor(&FDocument);
+        bool emptyBlock = true;
+        for (const tItem& item : FItems) {
+            if (!item.IsTable) {
+                if (!emptyBlock) cursor.insertBlock();
+                cursor.setBlockFormat(item.Paragraph.Block);
+                InsertRuns(cursor, item.Paragraph.Runs);
+                emptyBlock = false;
+                continue;
+            }
+            int columns = 0;
+            for (const tRow& row : item.Rows) columns = std::max(columns, int(row.Cells.size()));
+            if (columns == 0) continue;
+            // The table goes after the current paragraph; the text engine keeps the block structure itself.
+            QTextTableFormat tableFormat;
+            tableFormat.setBorder(1);
+            tableFormat.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+            tableFormat.setCellPadding(3);
+            tableFormat.setCellSpacing(0);
+            tableFormat.setBorderCollapse(true);
+            const std::vector<int>& rights = item.Rows.front().Rights;
+            if (int(rights.size()) == columns) {
+                QList<QTextLength> widths;
+                int left = 0;
+                for (const int right : rights) {
+                    widths.append(
+                        QTextLength(QTextLength::FixedLength, std::max(8.0, TwipsToPixels(right - left))));
+                    left = right;
+                }
+                tableFormat.setColumnWidthConstraints(widths);
+            }
+            QTextTable* table = cursor.insertTable(int(item.Rows.size()), columns, tableFormat);
+            for (int r = 0; r < int(item.Rows.size()); ++r) {
+                const tRow& row = item.Rows[size_t(r)];
+                for (int c = 0; c < int(row.Cells.size()); ++c) {
+                    QTextCursor cell = table->cellAt(r, c).firstCursorPosition();
+                    bool first = true;
+                    for (const tParagraph& paragraph : row.Cells[size_t(c)].Paragraphs) {
+                        if (!first) cell.insertBlock();
+                        cell.setBlockFormat(paragraph.Block);
+                        InsertRuns(cell, paragraph.Runs);
+                        first = false;
+                    }
+                }
+            }
+            cursor = table->lastCursorPosition();
+            cursor.movePosition(QTextCursor::NextBlock);
+            emptyBlock = true;
+        }
+    }
+
+    const QByteArray& FData;
+    QTextDocument& FDocument;
+    qsizetype FPos = 0;
+    std::vector<tState> FStates;
+    std::size_t FOverflow = 0;
+    bool FIgnorable = false;
+    int FSkipUnicode = 0;
+    QString FText;
+    tCodePage FDefaultCodePage = tCodePage::Cp1252;
+    QHash<int, tFont> FFonts;
+    int FFontIndex = -1;
+    QString FFontName;
+    std::vector<QColor> FColors;
+    int FRed = 0, FGreen = 0, FBlue = 0;
+    bool FColorSeen = false;
+    std::unique_ptr<tPicture> FPicture;
+    int FImageCount = 0;
+    std::vector<std::pair<QString, QImage>> FImages;
+    tParagraph FParagraph;
+    std::vector<tParagraph> FCellParagraphs;
+    std::vector<tCell> FCells;
+    std::vector<int> FRights;
+    bool FTableOpen = false;
+    std::vector<tItem> FItems;
+};
+
+} // namespace
+
+void ReadRtf(const QByteArray& rtf, QTextDocument& document) {
+    document.clear();
+    tReader reader(rtf, document);
+    reader.Run();
+}

@@ -1,0 +1,17 @@
+// Reading RTF into a QTextDocument: text with fonts and colours, paragraphs, simple tables, PNG and JPEG
+// pictures.
+#pragma once
+
+#include <QByteArray>
+#include <QTextFormat>
+
+class QTextDocument;
+
+// Properties of an image format that keep the picture's original bytes, so that a JPEG is written back as
+// JPEG.
+inline constexpr int kImageBytesProperty = QTextFormat::UserProperty + 1;
+inline constexpr int kImageKindProperty = QTextFormat::UserProperty + 2; // "png" or "jpeg"
+
+// Replaces the document's content with the RTF text. Malformed or truncated input never fails: the document
+// gets what could be read.
+void ReadRtf(const QByteArray& rtf, QTextDocument& document);
