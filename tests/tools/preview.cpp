@@ -1,21 +1,24 @@
-// Opens one window of the program on a real display for a look or a screenshot (the chooser until the main
-// window has its commands).
+// Opens one window of the program on a real display for a look or a screenshot: "chooser", "frame" or
+// "pulse".
+#include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
+#include "sim/DemoWorld.h"
+#include "ui/Pulsefr.h"
+#include "widgets/Chart.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QTimer>
 #include <QTreeWidget>
+#include <cmath>
 
-int main(int argc, char** argv) {
-    QApplication app(argc, argv);
-    const QString root =
-        argc > 1 ? QString::fromLocal8Bit(argv[1]) : QDir::currentPath() + QStringLiteral("/data/");
+namespace {
+
+int Chooser(const QString& root) {
     TfmExperiments chooser(nullptr);
     chooser.FillTree(root);
     const auto found = chooser.Tree()->findItems(QStringLiteral("Физика"), Qt::MatchExactly);
-    QTreeWidgetItem* physics = found.isEmpty() ? nullptr : found.first();
-    if (physics) {
+    if (!found.isEmpty()) {
+        QTreeWidgetItem* physics = found.first();
         physics->setExpanded(true);
         for (int i = 0; i < physics->childCount(); ++i) {
             QTreeWidgetItem* child = physics->child(i);
@@ -26,4 +29,50 @@ int main(int argc, char** argv) {
     }
     chooser.resize(900, 560);
     return chooser.exec() == QDialog::Accepted ? 0 : 1;
+}
+
+int Frame(const QString& root, bool pulse) {
+    tExperiment experiment;
+    const QString folder =
+        pulse ? root + QStringLiteral("Биология/Частота пульса человека/")
+              : root + QStringLiteral("Физика/Тепловые явления/Остывание воды в разных сосудах/");
+    LoadExperimentFolder(experiment, QDir(folder).dirName(), folder, nullptr);
+    TfrExperiment* frame = pulse ? new TfrPulse(nullptr, experiment.TwiceMarker)
+                                 : new TfrExperiment(nullptr, experiment.TwiceMarker);
+    frame->SetUp(experiment);
+    frame->resize(1200, 720);
+    frame->show();
+    frame->BeginMeasurement(experiment);
+    tFastLine* line = frame->chMain->Series(frame->ActiveSeries);
+    const double step = experiment.Freq * 1e-6 * experiment.Average;
+    const int points = pulse ? 2500 : 420;
+    for (int k = 0; k < points; ++k) {
+        const double t = k * step;
+        if (!pulse && k == 60) frame->PointLabel = QStringLiteral("крышка");
+        if (!pulse && k == 250) frame->PointLabel = QStringLiteral("помешали");
+        const double y =
+            pulse ? HeartbeatSignal(t, 70) : 72 - 40 * (1 - std::exp(-t / 300)) + 0.2 * std::sin(k);
+        line->Add(t, y, frame->TakePointLabel());
+        if (k % 10 == 9) frame->FollowNewest(experiment.AutoSize);
+    }
+    frame->FollowNewest(experiment.AutoSize);
+    frame->EndMeasurement();
+    if (!pulse) {
+        frame->chMain->Marker = 300;
+        frame->chMain->SecondMarker = 120;
+    }
+    frame->chMain->replot();
+    return qApp->exec();
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("chooser");
+    const QString root =
+        argc > 2 ? QString::fromLocal8Bit(argv[2]) : QDir::currentPath() + QStringLiteral("/data/");
+    if (mode == QStringLiteral("frame")) return Frame(root, false);
+    if (mode == QStringLiteral("pulse")) return Frame(root, true);
+    return Chooser(root);
 }

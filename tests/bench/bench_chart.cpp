@@ -1,0 +1,86 @@
+// Chart repaint with long runs, offscreen at 1280 x 700 with a noisy signal: a full repaint (axes changed)
+// and the repaint after one tick's new points (axes still), and the memory held per point.
+#include "widgets/Chart.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <benchmark/benchmark.h>
+#include <cmath>
+#include <memory>
+
+namespace {
+
+double Noisy(int i) {
+    const double t = i * 0.001;
+    const double x = std::sin(i * 12.9898 + 78.233) * 43758.5453;
+    return 20 + 5 * std::sin(t / 30) + (x - std::floor(x) - 0.5);
+}
+
+std::unique_ptr<TChart> MakeChart(int points) {
+    auto chart = std::make_unique<TChart>();
+    chart->resize(1280, 700);
+    chart->AddSeries(QColor(255, 0, 0));
+    const double span = points * 0.001;
+    chart->SetBottomAxis(0, span * 1.02, span / 10, QStringLiteral("t, с"));
+    chart->SetLeftAxis(10, 30, 2, QStringLiteral("T, °C"));
+    for (int i = 0; i < points; ++i) chart->Series(0)->Add(i * 0.001, Noisy(i));
+    chart->show();
+    chart->Redraw();
+    return chart;
+}
+
+void BM_FullRepaint(benchmark::State& state) {
+    auto chart = MakeChart(int(state.range(0)));
+    const QCPRange range = chart->BottomRange();
+    bool flip = false;
+    double slowest = 0;
+    for (auto _ : state) {
+        // A pan by a pixel's width: the axes change, everything is drawn again.
+        flip = !flip;
+        const double shift = flip ? range.size() / 1280 : 0;
+        QElapsedTimer timer;
+        timer.start();
+        chart->SetBottomRange(range.lower + shift, range.upper + shift);
+        chart->Redraw();
+        slowest = std::max(slowest, timer.nsecsElapsed() / 1e6);
+    }
+    state.counters["points"] = double(state.range(0));
+    state.counters["slowest_ms"] = slowest;
+}
+BENCHMARK(BM_FullRepaint)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_TickRepaint(benchmark::State& state) {
+    auto chart = MakeChart(int(state.range(0)));
+    int next = int(state.range(0));
+    for (auto _ : state) {
+        // One tick of a 1 kHz sensor: 100 new points, axes unchanged.
+        for (int k = 0; k < 100; ++k, ++next) chart->Series(0)->Add(next * 0.001, Noisy(next));
+        chart->Redraw();
+        // The window shows the new picture: the layers are put together on the screen.
+        chart->repaint();
+    }
+}
+BENCHMARK(BM_TickRepaint)
+    ->Arg(10000)
+    ->Arg(1000000)
+    ->Arg(10000000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+void BM_BytesPerPoint(benchmark::State& state) {
+    auto chart = MakeChart(int(state.range(0)));
+    for (auto _ : state) benchmark::DoNotOptimize(chart->Series(0)->BytesHeld());
+    state.counters["bytes_per_point"] = double(chart->Series(0)->BytesHeld()) / double(state.range(0));
+}
+BENCHMARK(BM_BytesPerPoint)->Arg(1000000)->Arg(10000000)->Iterations(1);
+
+} // namespace
+
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -1,0 +1,316 @@
+// Number patterns, the experiment frame (lines, markers, labels, following) and the pulse frame's beat rates.
+#include "app/Functions.h"
+#include "core/LocaleFormats.h"
+#include "experiment/Experiment.h"
+#include "support/MessageCollector.h"
+#include "support/QtPrint.h"
+#include "support/RecordingPrompts.h"
+#include "ui/Pulsefr.h"
+#include "widgets/Chart.h"
+#include "widgets/NumberFormat.h"
+
+#include <QPainter>
+#include <cmath>
+#include <gtest/gtest.h>
+
+TEST(NumberFormat, PatternsOnBothSeparators) {
+    const struct {
+        const char* pattern;
+        double value;
+        const char* point;
+        const char* comma;
+    } rows[] = {
+        {"0.00", 12.4, "12.40", "12,40"},
+        {"0.0", 21.5, "21.5", "21,5"},
+        {"0.0", 21.54, "21.5", "21,5"},
+        {"0.0", 21.55, "21.6", "21,6"},
+        {"#0.#", 3.0, "3", "3"},
+        {"#0.#", 3.25, "3.3", "3,3"},
+        {"#.##", 0.5, ".5", ",5"},
+        {"0", 2.5, "3", "3"},
+        {"0", -2.5, "-3", "-3"},
+        {"000", 7, "007", "007"},
+        {"0.000", -0.0004, "0.000", "0,000"},
+        {"0.0;(0.0)", -1.25, "(1.3)", "(1,3)"},
+        {"0.0;-0.0;ноль", 0, "ноль", "ноль"},
+        {"0.00E+00", 12345, "1.23E+04", "1,23E+04"},
+        {"0.0E-0", 0.00012, "1.2E-4", "1,2E-4"},
+        {"\"T=\"0.0\" °C\"", 20, "T=20.0 °C", "T=20,0 °C"},
+        {"", 3.1, "3.1", "3,1"},
+        {"", 1.0 / 3, "0.333333333333333", "0,333333333333333"},
+        {"", 1e20, "1E20", "1E20"},
+        {"", -2.5e-7, "-2.5E-7", "-2,5E-7"},
+        {"", 100, "100", "100"},
+    };
+    for (const char16_t separator : {u'.', u','}) {
+        SetSystemDecimalSeparator(QChar(separator));
+        for (const auto& row : rows)
+            EXPECT_EQ(FormatFloat(QString::fromUtf8(row.pattern), row.value),
+                      QString::fromUtf8(separator == u'.' ? row.point : row.comma))
+                << row.pattern << " " << row.value;
+    }
+    SetSystemDecimalSeparator(u'.');
+    EXPECT_EQ(
+        FormatFloat(QStringLiteral("#,##0.0"), 1234567.891).remove(QChar(0xA0)).remove(u',').remove(u' '),
+        QStringLiteral("1234567.9"));
+    ResetSystemDecimalSeparator();
+}
+
+namespace {
+
+tExperiment MakeExperiment(const QString& sensor = QStringLiteral("T101")) {
+    tExperiment e;
+    e.SetDefaults();
+    e.SensorName = sensor;
+    e.MinX = 0;
+    e.MaxX = 10;
+    e.IncX = 1;
+    e.CaptionX = QStringLiteral("t");
+    e.CaptionY = QStringLiteral("T");
+    e.SeriesCount = 2;
+    return e;
+}
+
+class FrameTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        SetSystemDecimalSeparator(u'.');
+        frame.resize(800, 600);
+        frame.chMain->resize(800, 500);
+        frame.chMain->replot();
+    }
+    void TearDown() override { ResetSystemDecimalSeparator(); }
+    void Click(TChart* chart, double x, bool ctrl = false, Qt::MouseButton button = Qt::LeftButton) {
+        chart->OnMouseUp(button, QPoint(int(std::lround(chart->XToPixel(x))), chart->PlotRect().center().y()),
+                         ctrl);
+    }
+    TfrExperiment frame{nullptr, true};
+};
+
+} // namespace
+
+TEST_F(FrameTest, FourRunsAlternateBetweenTwoLines) {
+    const tExperiment e = MakeExperiment();
+    std::vector<int> chosen;
+    for (int run = 0; run < 4; ++run) {
+        chosen.push_back(frame.BeginMeasurement(e));
+        frame.chMain->Series(chosen.back())->Add(0, 1);
+        frame.EndMeasurement();
+    }
+    EXPECT_EQ(chosen, (std::vector<int>{0, 1, 0, 1}));
+    EXPECT_EQ(frame.chMain->Series(0)->Count(), 1) << "the third run cleared line 0";
+}
+
+TEST_F(FrameTest, FollowNewestGrowsOrScrolls) {
+    const tExperiment e = MakeExperiment();
+    for (const bool autoSize : {true, false}) {
+        frame.BeginMeasurement(e);
+        frame.chMain->Series(frame.ActiveSeries)->Add(9.5, 1);
+        frame.FollowNewest(autoSize);
+        EXPECT_EQ(frame.chMain->BottomRange(), QCPRange(0, 10));
+        frame.chMain->Series(frame.ActiveSeries)->Add(10.5, 1);
+        frame.FollowNewest(autoSize);
+        EXPECT_EQ(frame.chMain->BottomRange(), autoSize ? QCPRange(0, 15) : QCPRange(5, 15));
+        frame.EndMeasurement();
+    }
+}
+
+TEST_F(FrameTest, MarkersTheirPlacesAndTexts) {
+    const tExperiment e = MakeExperiment();
+    frame.BeginMeasurement(e);
+    tFastLine* line = frame.chMain->Series(0);
+    line->Add(1, 20);
+    line->Add(3, 21);
+    line->Add(5, 22);
+    line->Add(9.3, 19.7);
+    line->Add(12.4, 21.5);
+    // While measuring nothing is placed.
+    Click(frame.chMain, 3);
+    EXPECT_EQ(frame.chMain->Marker, -1);
+    frame.EndMeasurement();
+
+    tMessageCollector messages;
+    Click(frame.chMain, 2.99);
+    EXPECT_EQ(frame.chMain->Marker, 1);
+    EXPECT_EQ(TfrExperiment::NearestPoint(*line, 4.0), 1)
+        << "3 and 5 are as far from 4: the lower index wins";
+    EXPECT_EQ(TfrExperiment::NearestPoint(*line, 4.01), 2);
+    EXPECT_EQ(TfrExperiment::NearestPoint(*line, -100), 0);
+    EXPECT_EQ(TfrExperiment::NearestPoint(*line, 100), 4);
+    tFastLine* same = frame.chMain->Series(1);
+    for (const double x : {1.0, 2.0, 2.0, 2.0, 3.0}) same->Add(x, 0);
+    EXPECT_EQ(TfrExperiment::NearestPoint(*same, 2.1), 1) << "equal X values: the lowest index";
+    same->Clear();
+    Click(frame.chMain, 5.0);
+    EXPECT_EQ(frame.chMain->Marker, 2);
+    ASSERT_EQ(messages.Count(WM_MARKER_MOVED), 2);
+    EXPECT_EQ(messages.Messages.back().second, reinterpret_cast<qintptr>(frame.chMain));
+
+    frame.chMain->SetBottomRange(0, 20);
+    Click(frame.chMain, 12.4);
+    Click(frame.chMain, 9.3, true);
+    EXPECT_EQ(frame.GetMarkerText(QStringLiteral("0.00"), QStringLiteral("0.0"), nullptr),
+              QStringLiteral("T=21.5\tt=12.40\tdt=3.10"));
+    // Scrolled out of view: not drawn, but its text is still given.
+    frame.chMain->SetBottomRange(0, 10);
+    EXPECT_EQ(frame.GetMarkerText(QStringLiteral("0.00"), QStringLiteral("0.0"), nullptr).left(6),
+              QStringLiteral("T=21.5"));
+
+    // Outside the plotting rectangle: no marker, no text.
+    frame.chMain->OnMouseUp(Qt::LeftButton, QPoint(2, 2), false);
+    EXPECT_EQ(frame.chMain->Marker, -1);
+    EXPECT_TRUE(frame.GetMarkerText(QString(), QString(), nullptr).isEmpty());
+    // Other buttons do nothing.
+    Click(frame.chMain, 5, false, Qt::RightButton);
+    EXPECT_EQ(frame.chMain->Marker, -1);
+
+    TfrExperiment single(nullptr, false);
+    single.resize(800, 600);
+    single.chMain->resize(800, 500);
+    single.chMain->replot();
+    single.chMain->Series(0)->Add(1, 5);
+    Click(single.chMain, 1, true);
+    EXPECT_EQ(single.chMain->Marker, 0) << "Ctrl without TwiceMarker places the primary marker";
+    EXPECT_EQ(single.chMain->SecondMarker, -1);
+}
+
+TEST_F(FrameTest, MarkersAreDrawnYellowOverLime) {
+    frame.chMain->SetBottomAxis(0, 10, 1, QStringLiteral("t"));
+    frame.chMain->Series(0)->Add(2, 50);
+    frame.chMain->Series(0)->Add(6, 50);
+    frame.chMain->Marker = 0;
+    frame.chMain->SecondMarker = 1;
+    const QImage image = frame.chMain->RenderImage();
+    const QRect plot = frame.chMain->PlotRect();
+    const int y = plot.top() + 5;
+    EXPECT_EQ(image.pixelColor(int(std::lround(frame.chMain->XToPixel(2))), y), QColor(255, 255, 0));
+    EXPECT_EQ(image.pixelColor(int(std::lround(frame.chMain->XToPixel(6))), y), QColor(0, 255, 0));
+    frame.MeasureRunning = true;
+    const QImage measuring = frame.chMain->RenderImage();
+    EXPECT_EQ(measuring.pixelColor(int(std::lround(frame.chMain->XToPixel(2))), y), QColor(Qt::white));
+}
+
+TEST_F(FrameTest, PointLabels) {
+    tRecordingPrompts prompts;
+    prompts.TextAnswers = {QStringLiteral("до пуска"), QStringLiteral("\x1b"), QStringLiteral("кипение")};
+    frame.AskPointLabel();
+    ASSERT_EQ(prompts.Boxes.size(), 1);
+    EXPECT_EQ(prompts.Boxes[0].Caption, QStringLiteral("Ввод данных"));
+    EXPECT_EQ(prompts.Boxes[0].Text, QStringLiteral("Введите метку точки:"));
+    frame.BeginMeasurement(MakeExperiment());
+    EXPECT_TRUE(frame.TakePointLabel().isEmpty()) << "a label entered before the start is dropped";
+    frame.AskPointLabel();
+    EXPECT_TRUE(frame.PointLabel.isEmpty()) << "cancel changes nothing";
+    frame.AskPointLabel();
+    EXPECT_EQ(frame.TakePointLabel(), QStringLiteral("кипение"));
+    EXPECT_TRUE(frame.TakePointLabel().isEmpty());
+}
+
+namespace {
+
+// Feeds a signal sampled every `step` seconds into the pulse frame, calling FollowNewest every 0.1 s.
+std::vector<std::pair<double, double>> Rates(const std::function<double(double)>& signal, double seconds,
+                                             double step = 0.01) {
+    TfrPulse pulse(nullptr, false);
+    tExperiment e = MakeExperiment(QStringLiteral("M401"));
+    e.MaxX = 1000;
+    pulse.BeginMeasurement(e);
+    tFastLine* line = pulse.chMain->Series(0);
+    const int perCall = int(std::lround(0.1 / step));
+    for (int k = 0; k * step <= seconds + 1e-9; ++k) {
+        line->Add(k * step, signal(k * step));
+        if ((k + 1) % perCall == 0) pulse.FollowNewest(false);
+    }
+    pulse.FollowNewest(false);
+    std::vector<std::pair<double, double>> rates;
+    for (int i = 0; i < pulse.chPulse->Series(0)->Count(); ++i)
+        rates.emplace_back(pulse.chPulse->Series(0)->X(i), pulse.chPulse->Series(0)->Y(i));
+    return rates;
+}
+
+// Spikes that fall through the threshold at the given times.
+std::function<double(double)> Spikes(std::vector<double> times) {
+    return [times](double t) {
+        for (const double beat : times)
+            if (t > beat - 0.035 && t < beat + 0.005) return 100.0;
+        return 0.0;
+    };
+}
+
+} // namespace
+
+TEST(PulseFrame, BeatRates) {
+    EXPECT_TRUE(Rates(Spikes({1, 2, 3, 4}), 5.2).empty()) << "no rate before 5.3 s";
+    // Beats at 1.0 and 1.8: one rate of 75 at their mid-time; the first beat gives none.
+    auto rates = Rates(Spikes({1.0, 1.8}), 6);
+    ASSERT_EQ(rates.size(), 1u);
+    EXPECT_NEAR(rates[0].first, 1.4, 0.011);
+    EXPECT_EQ(rates[0].second, 75);
+    // A crossing 0.15 s after a beat is ignored; 0.25 s after it gives 240.
+    rates = Rates(Spikes({1.0, 1.15, 1.4}), 6);
+    ASSERT_EQ(rates.size(), 1u);
+    EXPECT_EQ(rates[0].second, 150) << "1.15 ignored, then 1.4 is 0.4 s after 1.0";
+    rates = Rates(Spikes({1.0, 1.25}), 6);
+    ASSERT_EQ(rates.size(), 1u);
+    EXPECT_EQ(rates[0].second, 240);
+    // A flat signal: a beat every time more than 0.2 s has passed.
+    rates = Rates([](double) { return 5.0; }, 6);
+    ASSERT_FALSE(rates.empty());
+    EXPECT_EQ(rates[0].second, RoundHalf049(60 / 0.21));
+}
+
+TEST(PulseFrame, SyntheticHeartbeatAt72) {
+    const auto rates = Rates(
+        [](double t) {
+            const double phase = std::fmod(t, 60.0 / 72) / (60.0 / 72);
+            return 500 + 400 * std::exp(-std::pow((phase - 0.2) / 0.07, 2)) +
+                   100 * std::exp(-std::pow((phase - 0.5) / 0.08, 2));
+        },
+        30);
+    ASSERT_GE(rates.size(), 25u);
+    for (const auto& [x, rate] : rates) EXPECT_NEAR(rate, 72, 2) << x;
+}
+
+TEST(Chart, EnvelopeDrawingLooksLikeEveryPointDrawn) {
+    TChart fast;
+    TChart plain;
+    for (TChart* chart : {&fast, &plain}) {
+        chart->resize(1280, 700);
+        chart->AddSeries(QColor(255, 0, 0));
+        chart->SetBottomAxis(0, 1000, 100, QStringLiteral("t"));
+        chart->SetLeftAxis(-2, 2, 0.5, QStringLiteral("y"));
+        for (int i = 0; i < 200000; ++i) {
+            const double t = i * 0.005;
+            chart->Series(0)->Add(t, std::sin(t / 10) + 0.3 * std::sin(i * 12.9898));
+        }
+    }
+    plain.Series(0)->SetPlainDrawing(true);
+    const QImage a = fast.RenderImage().convertToFormat(QImage::Format_RGB32);
+    const QImage b = plain.RenderImage().convertToFormat(QImage::Format_RGB32);
+    if (qEnvironmentVariableIsSet("ZORBINKA_SAVE_RENDERS")) {
+        a.save(QStringLiteral("/tmp/render-fast.png"));
+        b.save(QStringLiteral("/tmp/render-plain.png"));
+    }
+    ASSERT_EQ(a.size(), b.size());
+    int different = 0;
+    int red = 0;
+    int redFast = 0;
+    for (int y = 0; y < a.height(); ++y)
+        for (int x = 0; x < a.width(); ++x) {
+            const QColor ca = a.pixelColor(x, y);
+            const QColor cb = b.pixelColor(x, y);
+            if (cb.red() > 200 && cb.green() < 60) ++red;
+            if (ca.red() > 200 && ca.green() < 60) ++redFast;
+            // A real difference: one picture has the line where the other has the white back wall. Pixels of
+            // smoothed edges are neither.
+            const bool solidA = ca.red() > 200 && ca.green() < 60;
+            const bool solidB = cb.red() > 200 && cb.green() < 60;
+            const bool emptyA = ca.green() > 200 && ca.red() > 200;
+            const bool emptyB = cb.green() > 200 && cb.red() > 200;
+            if ((solidA && emptyB) || (solidB && emptyA)) ++different;
+        }
+    EXPECT_GT(red, 10000);
+    EXPECT_LT(different, red / 25) << "differences only at the edges of the stroke";
+    EXPECT_LT(std::abs(red - redFast), red / 25) << "the same area is painted";
+    EXPECT_LE(fast.Series(0)->BytesHeld(), 200000u * 20);
+}

@@ -1,0 +1,234 @@
+// The experiment frame: pages, the chart's lines and axes, markers and their text, following the newest
+// point.
+#include "ui/Experimentfr.h"
+
+#include "core/AppMessages.h"
+#include "core/Strings.h"
+#include "experiment/Experiment.h"
+#include "ui/Prompts.h"
+#include "widgets/Chart.h"
+#include "widgets/NumberFormat.h"
+#include "widgets/RichEdit.h"
+
+#include "core/Exception.h"
+
+#include <QLabel>
+#include <QPainter>
+#include <QStackedLayout>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+QWidget* Page(QTabWidget* tabs, const QString& title, QWidget* content) {
+    auto* page = new QWidget;
+    auto* layout = new QVBoxLayout(page);
+    layout->setContentsMargins(0, 0, 0, 0);
+    if (content) layout->addWidget(content);
+    tabs->addTab(page, title);
+    return page;
+}
+
+} // namespace
+
+TfrExperiment::TfrExperiment(QWidget* owner, bool twiceMarker) : QWidget(owner), TwiceMarker(twiceMarker) {
+    pcMain = new QTabWidget(this);
+    pcMain->setTabPosition(QTabWidget::South);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(pcMain);
+
+    FChartArea = new QWidget;
+    auto* chartLayout = new QVBoxLayout(FChartArea);
+    chartLayout->setContentsMargins(0, 0, 0, 0);
+    chartLayout->setSpacing(0);
+    chMain = new TChart;
+    chMain->AddSeries(QColor(255, 0, 0));
+    chMain->AddSeries(QColor(0, 0, 255));
+    lbNoSensor = new QLabel(QStringLiteral("Эксперимент проводится без датчика."));
+    lbNoSensor->setAlignment(Qt::AlignCenter);
+    QFont big = lbNoSensor->font();
+    big.setPointSizeF(big.pointSizeF() * 1.4);
+    lbNoSensor->setFont(big);
+    lbNoSensor->hide();
+    chartLayout->addWidget(chMain, 1);
+    chartLayout->addWidget(lbNoSensor, 1);
+    tsChart = Page(pcMain, QStringLiteral("&График"), FChartArea);
+    tsTable = Page(pcMain, QStringLiteral("&Таблица"), nullptr);
+    reDescr = new TRichEdit;
+    reDescr->setReadOnly(true);
+    tsDescr = Page(pcMain, QStringLiteral("&Описание"), reDescr);
+    reReport = new TRichEdit;
+    tsReport = Page(pcMain, QStringLiteral("О&тчет"), reReport);
+    // The table page is never shown.
+    pcMain->setTabVisible(1, false);
+    AttachMarkers(chMain);
+}
+
+void TfrExperiment::AttachMarkers(TChart* chart) {
+    chart->OnMouseUp = [this, chart](Qt::MouseButton button, const QPoint& position, bool ctrl) {
+        PlaceMarker(chart, button, position, ctrl);
+    };
+    chart->OnAfterDraw = [this, chart](QPainter& painter, const QRect& plotRect) {
+        DrawMarkers(chart, painter, plotRect);
+    };
+}
+
+void TfrExperiment::PlaceMarker(TChart* chart, Qt::MouseButton button, const QPoint& position, bool ctrl) {
+    if (button != Qt::LeftButton || MeasureRunning) return;
+    const bool second = TwiceMarker && ctrl;
+    int& marker = second ? chart->SecondMarker : chart->Marker;
+    tFastLine* line = ActiveSeries < chart->SeriesCount() ? chart->Series(ActiveSeries) : nullptr;
+    // The chart has no depth: the 3-D offsets are zero.
+    if (chart->PlotRect().contains(position) && line && line->Count() > 0) {
+        marker = NearestPoint(*line, chart->PixelToX(position.x()));
+    } else {
+        marker = -1;
+    }
+    chart->replot();
+    PostAppMessage(WM_MARKER_MOVED, reinterpret_cast<qintptr>(chart), 0);
+}
+
+int TfrExperiment::NearestPoint(const tFastLine& line, double v) {
+    // X values ascend, so the nearest point is a neighbour of v; on equal distance the lower index wins.
+    const int upper = line.UpperBound(v);
+    int best = std::clamp(upper, 0, line.Count() - 1);
+    for (int i = std::max(0, upper - 2); i <= std::min(line.Count() - 1, upper + 1); ++i) {
+        const double d = (line.X(i) - v) * (line.X(i) - v);
+        const double bestD = (line.X(best) - v) * (line.X(best) - v);
+        if (d < bestD || (d == bestD && i < best)) best = i;
+    }
+    // Equal X values further left are as near: the lowest index among them wins.
+    while (best > 0 && line.X(best - 1) == line.X(best)) --best;
+    return best;
+}
+
+void TfrExperiment::DrawMarkers(TChart* chart, QPainter& painter, const QRect& plotRect) const {
+    if (MeasureRunning || ActiveSeries >= chart->SeriesCount()) return;
+    tFastLine* line = chart->Series(ActiveSeries);
+    const int count = line->Count();
+    const auto draw = [&](int index, const QColor& color) {
+        const double x = line->X(index);
+        if (x < chart->BottomRange().lower || x > chart->BottomRange().upper) return;
+        const int width = std::max(1, int(line->pen().widthF()));
+        const int pixel = int(std::lround(chart->XToPixel(x)));
+        painter.fillRect(QRect(pixel - width / 2, plotRect.top(), width, plotRect.height()), color);
+    };
+    if (TwiceMarker && chart->SecondMarker >= 0 && chart->SecondMarker < count)
+        draw(chart->SecondMarker, QColor(0, 255, 0));
+    if (chart->Marker >= 0 && chart->Marker < count) draw(chart->Marker, QColor(255, 255, 0));
+}
+
+QString TfrExperiment::MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const {
+    if (ActiveSeries >= chart->SeriesCount()) return QString();
+    tFastLine* line = chart->Series(ActiveSeries);
+    const int count = line->Count();
+    if (chart->Marker < 0 || chart->Marker >= count) return QString();
+    const double x = line->X(chart->Marker);
+    const double y = line->Y(chart->Marker);
+    QString text = chart->LeftTitle() + u'=' + FormatFloat(formatY, y) + u'\t' + chart->BottomTitle() + u'=' +
+                   FormatFloat(formatX, x);
+    if (TwiceMarker && chart->SecondMarker >= 0 && chart->SecondMarker < count)
+        text += QStringLiteral("\td") + chart->BottomTitle() + u'=' +
+                FormatFloat(formatX, x - line->X(chart->SecondMarker));
+    return text;
+}
+
+QString TfrExperiment::GetMarkerText(const QString& formatX, const QString& formatY, TChart*) {
+    return MarkerText(formatX, formatY, chMain);
+}
+
+QString TfrExperiment::GetValueText(const QString& formatY) {
+    tFastLine* line = chMain->Series(ActiveSeries);
+    return chMain->LeftTitle() + QStringLiteral(" = ") + FormatFloat(formatY, line->Y(line->Count() - 1));
+}
+
+void TfrExperiment::BeginChart(TChart* chart) {
+    chart->AllowPanZoom(false, false);
+    chart->Marker = -1;
+    chart->SecondMarker = -1;
+}
+
+int TfrExperiment::BeginMeasurement(const tExperiment& experiment) {
+    chMain->SetBottomAxis(experiment.MinX, experiment.MaxX, experiment.IncX, experiment.CaptionX);
+    chMain->SetLeftAxis(experiment.MinY, experiment.MaxY, experiment.IncY, experiment.CaptionY);
+    BeginChart(chMain);
+    int chosen = -1;
+    for (int i = 0; i < chMain->SeriesCount() && chosen < 0; ++i)
+        if (chMain->Series(i)->Count() == 0) chosen = i;
+    // With every line filled, measurements alternate between the lines.
+    if (chosen < 0) chosen = ActiveSeries != 0 ? 0 : chMain->SeriesCount() - 1;
+    chMain->Series(chosen)->Clear();
+    ActiveSeries = chosen;
+    MeasureRunning = true;
+    PointLabel.clear();
+    chMain->Redraw();
+    return chosen;
+}
+
+void TfrExperiment::EndMeasurement() {
+    chMain->AllowPanZoom(true, true);
+    MeasureRunning = false;
+    chMain->replot();
+}
+
+void TfrExperiment::FollowNewest(bool autoSize) {
+    tFastLine* line = chMain->Series(ActiveSeries);
+    if (line->Count() == 0) return;
+    const double x = line->X(line->Count() - 1);
+    const QCPRange range = chMain->BottomRange();
+    const double half = (range.upper - range.lower) * 0.5;
+    if (x > range.upper) {
+        if (autoSize)
+            chMain->SetBottomRange(range.lower, range.upper + half);
+        else
+            chMain->SetBottomRange(range.lower + half, range.upper + half);
+    }
+}
+
+void TfrExperiment::AskPointLabel() {
+    QString text;
+    if (Prompts().InputQuery(this, LoadStr(sCaptionInput), QStringLiteral("Введите метку точки:"), text))
+        PointLabel = text;
+}
+
+int TfrExperiment::CurrentTabIndex() const {
+    // The index among the visible tabs: the hidden table page does not count.
+    int index = 0;
+    for (int i = 0; i < pcMain->currentIndex(); ++i)
+        if (pcMain->isTabVisible(i)) ++index;
+    return index;
+}
+
+QString TfrExperiment::TakePointLabel() {
+    QString label = PointLabel;
+    PointLabel.clear();
+    return label;
+}
+
+void TfrExperiment::LoadOrFallback(TRichEdit* edit, const QString& fileName, const QString& fallback) {
+    try {
+        edit->LoadFromFile(fileName);
+    } catch (const Exception&) {
+        edit->clear();
+        edit->SetParagraphAlignment(Qt::AlignHCenter);
+        edit->SetBold(true);
+        for (int i = 0; i < 3; ++i) edit->AddLine(QStringLiteral(" "));
+        edit->AddLine(fallback);
+    }
+}
+
+void TfrExperiment::SetUp(const tExperiment& experiment) {
+    while (chMain->SeriesCount() > std::max(1, experiment.SeriesCount)) chMain->RemoveLastSeries();
+    const bool noSensor = IsNoSensor(experiment.SensorName);
+    chMain->setVisible(!noSensor);
+    lbNoSensor->setVisible(noSensor);
+    chMain->SetBottomAxis(experiment.MinX, experiment.MaxX, experiment.IncX, experiment.CaptionX);
+    chMain->SetLeftAxis(experiment.MinY, experiment.MaxY, experiment.IncY, experiment.CaptionY);
+    // The description and report tabs stay visible: the report is written on its page, and export, print and
+    // pictures act on the page shown (tab index 1 the description, 2 the report).
+    LoadOrFallback(reDescr, experiment.Path + QStringLiteral("descr.rtf"), LoadStr(sNoDescription));
+    LoadOrFallback(reReport, experiment.Path + QStringLiteral("report.rtf"), LoadStr(sNoReportTemplate));
+    pcMain->setCurrentIndex(0);
+    ActiveSeries = 0;
+}

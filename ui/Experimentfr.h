@@ -1,0 +1,67 @@
+// TfrExperiment: the panel of an open experiment: the chart with markers and point labels, description,
+// report.
+#pragma once
+
+#include <QWidget>
+
+class QLabel;
+class QTabWidget;
+class TChart;
+class tFastLine;
+class TRichEdit;
+class tExperiment;
+
+class TfrExperiment : public QWidget {
+    Q_OBJECT
+public:
+    TfrExperiment(QWidget* owner, bool twiceMarker);
+
+    // The five operations the main window drives, in their order.
+    virtual QString GetMarkerText(const QString& formatX, const QString& formatY, TChart* chart);
+    virtual QString GetValueText(const QString& formatY);
+    virtual int BeginMeasurement(const tExperiment& experiment);
+    virtual void EndMeasurement();
+    virtual void FollowNewest(bool autoSize);
+
+    // The point-label box; the label goes to the next point added.
+    void AskPointLabel();
+    QString TakePointLabel();
+    // The index of the point of `line` nearest to v by X; on equal distance the lower index.
+    static int NearestPoint(const tFastLine& line, double v);
+
+    // Set-up for an experiment: lines beyond `seriesCount` removed, the chart hidden without a sensor, the
+    // description and report loaded or their fallbacks shown, the chart page current.
+    void SetUp(const tExperiment& experiment);
+    // The current page counted among the visible tabs: 0 chart, 1 description, 2 report.
+    int CurrentTabIndex() const;
+
+    QTabWidget* pcMain = nullptr;
+    QWidget* tsChart = nullptr;
+    QWidget* tsTable = nullptr;
+    QWidget* tsDescr = nullptr;
+    QWidget* tsReport = nullptr;
+    QLabel* lbNoSensor = nullptr;
+    TChart* chMain = nullptr;
+    TRichEdit* reDescr = nullptr;
+    TRichEdit* reReport = nullptr;
+
+    QString PointLabel;
+    bool MeasureRunning = false;
+    bool TwiceMarker = false;
+    int ActiveSeries = 0;
+
+protected:
+    // The chart area of the chart page; the pulse frame puts a second chart below it.
+    QWidget* ChartArea() const { return FChartArea; }
+    // Marker placement and drawing on a chart of this frame.
+    void AttachMarkers(TChart* chart);
+    QString MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const;
+    void BeginChart(TChart* chart);
+    static void LoadOrFallback(TRichEdit* edit, const QString& fileName, const QString& fallback);
+
+private:
+    void PlaceMarker(TChart* chart, Qt::MouseButton button, const QPoint& position, bool ctrl);
+    void DrawMarkers(TChart* chart, QPainter& painter, const QRect& plotRect) const;
+
+    QWidget* FChartArea = nullptr;
+};

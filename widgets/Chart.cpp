@@ -1,0 +1,135 @@
+// The chart's set-up on QCustomPlot and its layers: grid and axes, the lines, an overlay for markers.
+#include "widgets/Chart.h"
+
+#include "core/LocaleFormats.h"
+
+#include <QPrinter>
+
+namespace {
+
+// Calls the chart's after-draw hook on the top layer.
+class tOverlay : public QCPLayerable {
+public:
+    tOverlay(QCustomPlot* plot, TChart* chart)
+        : QCPLayerable(plot, QStringLiteral("overlay")), FChart(chart) {}
+
+protected:
+    void applyDefaultAntialiasingHint(QCPPainter* painter) const override { painter->setAntialiasing(false); }
+    void draw(QCPPainter* painter) override {
+        if (FChart->OnAfterDraw) FChart->OnAfterDraw(*painter, FChart->PlotRect());
+    }
+
+private:
+    TChart* FChart;
+};
+
+} // namespace
+
+TChart::TChart(QWidget* parent) : QCustomPlot(parent) {
+    setBackground(Qt::white);
+    axisRect()->setBackground(Qt::white);
+    legend->setVisible(false);
+    xAxis2->setVisible(false);
+    yAxis2->setVisible(false);
+    for (QCPAxis* axis : {xAxis, yAxis}) {
+        axis->setTicker(QSharedPointer<QCPAxisTickerFixed>::create());
+        axis->grid()->setPen(QPen(QColor(215, 220, 228), 1, Qt::DotLine));
+        axis->setBasePen(QPen(QColor(90, 90, 90), 1));
+        axis->setTickPen(QPen(QColor(90, 90, 90), 1));
+        axis->setSubTickPen(Qt::NoPen);
+    }
+    setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
+    // The lines have a layer of their own, so that new points need not repaint the axes.
+    addLayer(QStringLiteral("lines"), layer(QStringLiteral("main")), QCustomPlot::limAbove);
+    FLinesLayer = layer(QStringLiteral("lines"));
+    FLinesLayer->setMode(QCPLayer::lmBuffered);
+    // QCustomPlot's own top layer "overlay" carries the markers.
+    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmBuffered);
+    new tOverlay(this, this);
+    ApplyLocale();
+    connect(this, &QCustomPlot::mouseRelease, this, [this](QMouseEvent* event) {
+        if (OnMouseUp)
+            OnMouseUp(event->button(), event->position().toPoint(), event->modifiers() & Qt::ControlModifier);
+    });
+    AllowPanZoom(true, true);
+}
+
+void TChart::ApplyLocale() {
+    // Axis labels use the system's decimal separator.
+    QLocale locale = SystemDecimalSeparator() == u',' ? QLocale(QLocale::Russian) : QLocale(QLocale::C);
+    locale.setNumberOptions(QLocale::OmitGroupSeparator);
+    setLocale(locale);
+}
+
+int TChart::AddSeries(const QColor& color) {
+    auto* line = new tFastLine(xAxis, yAxis);
+    line->setLayer(FLinesLayer);
+    line->setPen(QPen(color, 5));
+    FSeries.push_back(line);
+    return int(FSeries.size()) - 1;
+}
+
+void TChart::RemoveLastSeries() {
+    if (FSeries.empty()) return;
+    removePlottable(FSeries.back());
+    FSeries.pop_back();
+}
+
+void TChart::SetBottomAxis(double min, double max, double step, const QString& title) {
+    xAxis->setRange(min, max);
+    qSharedPointerCast<QCPAxisTickerFixed>(xAxis->ticker())->setTickStep(step > 0 ? step : (max - min) / 10);
+    xAxis->setLabel(title);
+}
+
+void TChart::SetLeftAxis(double min, double max, double step, const QString& title) {
+    yAxis->setRange(min, max);
+    qSharedPointerCast<QCPAxisTickerFixed>(yAxis->ticker())->setTickStep(step > 0 ? step : (max - min) / 10);
+    yAxis->setLabel(title);
+}
+
+void TChart::SetBottomRange(double min, double max) {
+    xAxis->setRange(min, max);
+}
+
+void TChart::SetLeftRange(double min, double max) {
+    yAxis->setRange(min, max);
+}
+
+QRect TChart::PlotRect() const {
+    return axisRect()->rect();
+}
+
+void TChart::AllowPanZoom(bool horizontal, bool zoom) {
+    setInteraction(QCP::iRangeDrag, true);
+    setInteraction(QCP::iRangeZoom, zoom);
+    axisRect()->setRangeDrag(horizontal ? Qt::Horizontal | Qt::Vertical : Qt::Vertical);
+    axisRect()->setRangeZoom(Qt::Horizontal | Qt::Vertical);
+}
+
+void TChart::Redraw() {
+    const bool still = FDrawnKeys == xAxis->range() && FDrawnValues == yAxis->range() && FDrawnSize == size();
+    if (still) {
+        FLinesLayer->replot();
+        layer(QStringLiteral("overlay"))->replot();
+    } else {
+        replot(QCustomPlot::rpImmediateRefresh);
+    }
+    FDrawnKeys = xAxis->range();
+    FDrawnValues = yAxis->range();
+    FDrawnSize = size();
+}
+
+QImage TChart::RenderImage() {
+    return toPixmap(width(), height()).toImage();
+}
+
+void TChart::PrintPage(QPrinter& printer) {
+    QCPPainter painter(&printer);
+    const QRectF page = printer.pageRect(QPrinter::DevicePixel);
+    // Keep the chart's shape: as wide as the page, and no taller than it.
+    const double scale = std::min(page.width() / std::max(1, width()), page.height() / std::max(1, height()));
+    painter.setMode(QCPPainter::pmVectorized);
+    painter.setMode(QCPPainter::pmNoCaching);
+    painter.scale(scale, scale);
+    toPainter(&painter, width(), height());
+}

@@ -1,0 +1,65 @@
+// TChart: the program's line chart on QCustomPlot: fixed axes, lines with point labels, markers drawn after
+// painting, mouse release with Ctrl, pixel/value conversion, pan and zoom switches, bitmap and printing.
+#pragma once
+
+#include "widgets/FastLine.h"
+
+#include <QImage>
+#include <functional>
+#include <vector>
+
+class QPrinter;
+
+class TChart : public QCustomPlot {
+    Q_OBJECT
+public:
+    explicit TChart(QWidget* parent = nullptr);
+
+    // Lines: width 5, no point symbols, marks with their labels.
+    int AddSeries(const QColor& color);
+    void RemoveLastSeries();
+    int SeriesCount() const { return int(FSeries.size()); }
+    tFastLine* Series(int index) const { return FSeries[size_t(index)]; }
+
+    void SetBottomAxis(double min, double max, double step, const QString& title);
+    void SetLeftAxis(double min, double max, double step, const QString& title);
+    QCPRange BottomRange() const { return xAxis->range(); }
+    QCPRange LeftRange() const { return yAxis->range(); }
+    void SetBottomRange(double min, double max);
+    void SetLeftRange(double min, double max);
+    QString BottomTitle() const { return xAxis->label(); }
+    QString LeftTitle() const { return yAxis->label(); }
+
+    // The plotting rectangle in widget coordinates.
+    QRect PlotRect() const;
+    double PixelToX(double pixel) const { return xAxis->pixelToCoord(pixel); }
+    double XToPixel(double x) const { return xAxis->coordToPixel(x); }
+
+    // Pan and zoom switches: while measuring only vertical panning, when idle both directions and zoom.
+    void AllowPanZoom(bool horizontal, bool zoom);
+
+    // Redraws; after new points only the lines' layer is drawn again, from a picture kept of the old points.
+    void Redraw();
+    // The chart as a picture of its size on screen.
+    QImage RenderImage();
+    // The chart on one page of the printer, as large as the page allows.
+    void PrintPage(QPrinter& printer);
+
+    // Called after every painting, with the painter and the plotting rectangle.
+    std::function<void(QPainter& painter, const QRect& plotRect)> OnAfterDraw;
+    // Called when a mouse button is released over the chart.
+    std::function<void(Qt::MouseButton button, const QPoint& position, bool ctrl)> OnMouseUp;
+
+    // Markers placed on this chart (indices of points of the active line; -1 = none).
+    int Marker = -1;
+    int SecondMarker = -1;
+
+private:
+    void ApplyLocale();
+
+    std::vector<tFastLine*> FSeries;
+    QCPLayer* FLinesLayer = nullptr;
+    QCPRange FDrawnKeys;
+    QCPRange FDrawnValues;
+    QSize FDrawnSize;
+};

@@ -1,0 +1,226 @@
+// Drawing long lines by per-column envelopes from block summaries, and adding new points to a cached picture.
+#include "widgets/FastLine.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+tFastLine::tFastLine(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPAbstractPlottable(keyAxis, valueAxis) {}
+
+tFastLine::~tFastLine() = default;
+
+void tFastLine::Add(double x, double y, const QString& label) {
+    const size_t chunk = size_t(FCount >> kChunkBits);
+    if (chunk == FChunks.size()) FChunks.push_back(std::make_unique<tChunk>());
+    tChunk& c = *FChunks[chunk];
+    // Chunks grow to their full size step by step, so short lines stay small.
+    if (c.X.size() == c.X.capacity()) {
+        const size_t wanted =
+            std::min<size_t>(size_t(1) << kChunkBits, std::max<size_t>(64, c.X.capacity() * 2));
+        c.X.reserve(wanted);
+        c.Y.reserve(wanted);
+    }
+    c.X.push_back(x);
+    c.Y.push_back(y);
+    const size_t block = size_t(FCount >> kBlockBits);
+    if (block == FBlocks.size()) FBlocks.push_back({y, y});
+    FBlocks[block].Min = std::min(FBlocks[block].Min, y);
+    FBlocks[block].Max = std::max(FBlocks[block].Max, y);
+    if (!label.isEmpty()) FLabels[FCount] = label;
+    ++FCount;
+}
+
+void tFastLine::Clear() {
+    FChunks.clear();
+    FBlocks.clear();
+    FLabels.clear();
+    FCount = 0;
+    FCachePoints = 0;
+    FCache = QImage();
+}
+
+QString tFastLine::Label(int i) const {
+    const auto it = FLabels.find(i);
+    return it == FLabels.end() ? QString() : it->second;
+}
+
+int tFastLine::UpperBound(double x) const {
+    int low = 0;
+    int high = FCount;
+    while (low < high) {
+        const int middle = low + (high - low) / 2;
+        if (X(middle) <= x)
+            low = middle + 1;
+        else
+            high = middle;
+    }
+    return low;
+}
+
+std::size_t tFastLine::BytesHeld() const {
+    std::size_t bytes = FBlocks.capacity() * sizeof(tBlock) + FChunks.capacity() * sizeof(void*);
+    for (const auto& chunk : FChunks)
+        bytes += sizeof(tChunk) + (chunk->X.capacity() + chunk->Y.capacity()) * sizeof(double);
+    for (const auto& [index, label] : FLabels) bytes += 48 + size_t(label.size()) * 2;
+    return bytes;
+}
+
+QCPRange tFastLine::getKeyRange(bool& found, QCP::SignDomain) const {
+    found = FCount > 0;
+    return found ? QCPRange(X(0), X(FCount - 1)) : QCPRange();
+}
+
+QCPRange tFastLine::getValueRange(bool& found, QCP::SignDomain, const QCPRange&) const {
+    found = FCount > 0;
+    if (!found) return QCPRange();
+    double low = 0;
+    double high = 0;
+    MinMax(0, FCount, low, high);
+    return QCPRange(low, high);
+}
+
+void tFastLine::MinMax(int from, int to, double& low, double& high) const {
+    low = std::numeric_limits<double>::infinity();
+    high = -low;
+    const int blockSize = 1 << kBlockBits;
+    int i = from;
+    for (; i < to && (i & (blockSize - 1)) != 0; ++i) low = std::min(low, Y(i)), high = std::max(high, Y(i));
+    for (; i + blockSize <= to; i += blockSize) {
+        const tBlock& block = FBlocks[size_t(i >> kBlockBits)];
+        low = std::min(low, block.Min);
+        high = std::max(high, block.Max);
+    }
+    for (; i < to; ++i) low = std::min(low, Y(i)), high = std::max(high, Y(i));
+}
+
+bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path) const {
+    path.clear();
+    QCPAxis* keys = keyAxis();
+    QCPAxis* values = valueAxis();
+    const int columns =
+        std::max(1, int(std::abs(keys->coordToPixel(X(to)) - keys->coordToPixel(X(from)))) + 1);
+    if (FPlain || to - from + 1 <= 2 * columns) {
+        path.reserve(to - from + 1);
+        for (int i = from; i <= to; ++i)
+            path.append(QPointF(keys->coordToPixel(X(i)), values->coordToPixel(Y(i))));
+        return true;
+    }
+    // Dense points: per pixel column the span from the lowest to the highest value, stretched to the next
+    // column's first value so that the columns join up.
+    path.reserve(2 * columns + 4);
+    int i = from;
+    while (i <= to) {
+        const double pixel = std::floor(keys->coordToPixel(X(i)));
+        const double nextEdge = keys->pixelToCoord(pixel + 1);
+        int end = std::min(to + 1, std::max(i + 1, UpperBound(std::nextafter(nextEdge, -INFINITY))));
+        double low = 0;
+        double high = 0;
+        MinMax(i, end, low, high);
+        if (end <= to) {
+            low = std::min(low, Y(end));
+            high = std::max(high, Y(end));
+        }
+        const double a = values->coordToPixel(low);
+        const double b = values->coordToPixel(high);
+        path.append(QPointF(pixel + 0.5, std::min(a, b)));
+        path.append(QPointF(pixel + 0.5, std::max(a, b)));
+        i = end;
+    }
+    return false;
+}
+
+void tFastLine::DrawPath(QPainter& painter, const QVector<QPointF>& path, bool sparse) const {
+    const QPen& pen = painter.pen();
+    if (sparse) {
+        // Antialiased wide strokes cost much more than plain ones: they are kept for lines of few segments.
+        painter.setRenderHint(QPainter::Antialiasing, path.size() <= 1500);
+        if (path.size() == 1)
+            painter.drawPoint(path.front());
+        else if (path.size() > 1)
+            painter.drawPolyline(path.constData(), int(path.size()));
+        return;
+    }
+    // A column of a wide line: a bar as wide as the pen from the lowest to the highest value.
+    const double width = std::max(1.0, pen.widthF());
+    const QBrush brush = pen.brush();
+    for (qsizetype k = 0; k + 1 < path.size(); k += 2) {
+        const QPointF& top = path[k];
+        const QPointF& bottom = path[k + 1];
+        painter.fillRect(
+            QRectF(top.x() - width / 2, top.y() - width / 2, width, bottom.y() - top.y() + width), brush);
+    }
+}
+
+void tFastLine::DrawLabels(QCPPainter* painter, int from, int to) const {
+    if (FLabels.empty()) return;
+    QCPAxis* keys = keyAxis();
+    QCPAxis* values = valueAxis();
+    painter->setPen(QPen(QColor(60, 60, 60), 1));
+    QFont font = painter->font();
+    font.setPointSizeF(std::max(7.0, font.pointSizeF() * 0.9));
+    painter->setFont(font);
+    const QFontMetrics metrics(font);
+    for (auto it = FLabels.lower_bound(from); it != FLabels.end() && it->first <= to; ++it) {
+        const QPointF point(keys->coordToPixel(X(it->first)), values->coordToPixel(Y(it->first)));
+        // A mark: an 8-pixel arrow up from the point and the label in a white box above it.
+        const QPointF tip(point.x(), point.y() - 4);
+        const QPointF tail(point.x(), point.y() - 12);
+        painter->drawLine(tail, tip);
+        painter->drawLine(tip, tip + QPointF(-3, -3));
+        painter->drawLine(tip, tip + QPointF(3, -3));
+        QRectF box = metrics.boundingRect(it->second);
+        box.adjust(-3, -1, 3, 1);
+        box.moveCenter(QPointF(tail.x(), tail.y() - box.height() / 2));
+        painter->fillRect(box, QColor(255, 255, 240));
+        painter->drawRect(box);
+        painter->drawText(box, Qt::AlignCenter, it->second);
+    }
+}
+
+void tFastLine::draw(QCPPainter* painter) {
+    if (FCount == 0) return;
+    QCPAxis* keys = keyAxis();
+    QCPAxis* values = valueAxis();
+    const QRect rect = clipRect();
+    const int first = std::max(0, UpperBound(keys->range().lower) - 1);
+    const int last = std::min(FCount - 1, UpperBound(keys->range().upper));
+    QVector<QPointF> path;
+    QPen pen = mPen;
+    pen.setCapStyle(Qt::RoundCap);
+    pen.setJoinStyle(Qt::RoundJoin);
+    // Printing and exporting draw everything at the target's own resolution.
+    if (FPlain || painter->modes().testFlag(QCPPainter::pmVectorized) ||
+        painter->modes().testFlag(QCPPainter::pmNoCaching)) {
+        painter->setPen(pen);
+        const bool sparse = BuildPath(first, last, path);
+        DrawPath(*painter, path, sparse);
+        DrawLabels(painter, first, last);
+        return;
+    }
+
+    const bool still = !FCache.isNull() && FCacheKeys == keys->range() && FCacheValues == values->range() &&
+                       FCacheRect == rect && FCachePen == mPen && FCachePoints <= FCount && FCachePoints > 0;
+    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+    if (!still) {
+        FCache = QImage(rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        FCache.setDevicePixelRatio(ratio);
+        FCache.fill(Qt::transparent);
+        FCachePoints = 0;
+    }
+    // Only what is new since the cached picture is drawn: from the last point drawn on.
+    const int from = std::max(first, FCachePoints > 0 ? FCachePoints - 1 : first);
+    if (last >= from) {
+        QPainter cache(&FCache);
+        cache.translate(-rect.topLeft());
+        cache.setPen(pen);
+        const bool sparse = BuildPath(from, last, path);
+        DrawPath(cache, path, sparse);
+    }
+    FCacheKeys = keys->range();
+    FCacheValues = values->range();
+    FCacheRect = rect;
+    FCachePen = mPen;
+    FCachePoints = FCount;
+    painter->drawImage(rect.topLeft(), FCache);
+    DrawLabels(painter, first, last);
+}

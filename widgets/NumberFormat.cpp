@@ -1,0 +1,188 @@
+// The number-pattern formatter: sections, required and optional digits, grouping, exponents, quoted text.
+#include "widgets/NumberFormat.h"
+
+#include "core/LocaleFormats.h"
+
+#include <QLocale>
+#include <QStringList>
+#include <cmath>
+
+namespace {
+
+struct tSection {
+    QString Prefix;
+    QString Suffix;
+    int IntegerRequired = 0;
+    int IntegerPlaces = 0;
+    int FractionRequired = 0;
+    int FractionPlaces = 0;
+    bool Grouping = false;
+    bool Point = false;
+    bool Scientific = false;
+    bool ExponentSignAlways = false;
+    QChar ExponentLetter = u'E';
+    int ExponentDigits = 0;
+};
+
+// Splits at ';' outside quotes.
+QStringList Sections(const QString& pattern) {
+    QStringList sections{QString()};
+    QChar quote;
+    for (const QChar c : pattern) {
+        if (!quote.isNull()) {
+            if (c == quote) quote = QChar();
+        } else if (c == u'"' || c == u'\'') {
+            quote = c;
+        } else if (c == u';') {
+            sections.append(QString());
+            continue;
+        }
+        sections.last() += c;
+    }
+    return sections;
+}
+
+tSection Parse(const QString& text) {
+    tSection s;
+    bool seenDigit = false;
+    bool afterDigits = false;
+    for (qsizetype i = 0; i < text.size(); ++i) {
+        const QChar c = text[i];
+        if (c == u'"' || c == u'\'') {
+            const qsizetype end = text.indexOf(c, i + 1);
+            const qsizetype stop = end < 0 ? text.size() : end;
+            if (seenDigit) afterDigits = true;
+            (afterDigits ? s.Suffix : s.Prefix) += text.mid(i + 1, stop - i - 1);
+            i = stop;
+            continue;
+        }
+        if (s.Scientific) {
+            if (c == u'0') {
+                ++s.ExponentDigits;
+                continue;
+            }
+            afterDigits = true;
+            s.Suffix += c;
+            continue;
+        }
+        if (c == u'0' || c == u'#') {
+            if (afterDigits) {
+                s.Suffix += c;
+                continue;
+            }
+            seenDigit = true;
+            if (s.Point) {
+                ++s.FractionPlaces;
+                if (c == u'0') s.FractionRequired = s.FractionPlaces;
+            } else {
+                ++s.IntegerPlaces;
+                if (c == u'0' || s.IntegerRequired > 0) ++s.IntegerRequired;
+            }
+        } else if (c == u'.' && !s.Point && !afterDigits) {
+            s.Point = true;
+            seenDigit = true;
+        } else if (c == u',' && !afterDigits && seenDigit && !s.Point) {
+            s.Grouping = true;
+        } else if ((c == u'E' || c == u'e') && seenDigit && i + 1 < text.size() &&
+                   (text[i + 1] == u'+' || text[i + 1] == u'-')) {
+            s.Scientific = true;
+            s.ExponentLetter = c;
+            s.ExponentSignAlways = text[i + 1] == u'+';
+            ++i;
+        } else {
+            if (seenDigit) afterDigits = true;
+            (afterDigits ? s.Suffix : s.Prefix) += c;
+        }
+    }
+    return s;
+}
+
+QString GroupDigits(const QString& digits) {
+    const QString separator = QLocale::system().groupSeparator();
+    QString out;
+    for (qsizetype i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            out += separator.isEmpty() ? QStringLiteral(" ") : separator;
+        out += digits[i];
+    }
+    return out;
+}
+
+// The magnitude with the section's digits; the sign is the caller's. A section without digits shows only its
+// text.
+QString Digits(const tSection& s, double magnitude) {
+    if (s.IntegerPlaces == 0 && s.FractionPlaces == 0 && !s.Point) return QString();
+    QString exponentText;
+    if (s.Scientific) {
+        int exponent = 0;
+        if (magnitude != 0) {
+            const int integerDigits = std::max(1, s.IntegerPlaces);
+            exponent = int(std::floor(std::log10(magnitude))) - integerDigits + 1;
+            double mantissa = magnitude / std::pow(10.0, exponent);
+            const double rounded =
+                std::round(mantissa * std::pow(10.0, s.FractionPlaces)) / std::pow(10.0, s.FractionPlaces);
+            if (rounded >= std::pow(10.0, integerDigits)) ++exponent;
+            magnitude = magnitude / std::pow(10.0, exponent);
+        }
+        QString number = QString::number(std::abs(exponent));
+        while (number.size() < s.ExponentDigits) number.prepend(u'0');
+        exponentText = QString(s.ExponentLetter) +
+                       (exponent < 0           ? QStringLiteral("-")
+                        : s.ExponentSignAlways ? QStringLiteral("+")
+                                               : QString()) +
+                       number;
+    }
+    // Round half away from zero at the pattern's last place.
+    const double scale = std::pow(10.0, s.FractionPlaces);
+    double rounded = std::round(magnitude * scale) / scale;
+    QString text = QString::number(rounded, 'f', s.FractionPlaces);
+    QString integer = text.section(u'.', 0, 0);
+    QString fraction = s.FractionPlaces > 0 ? text.section(u'.', 1, 1) : QString();
+    while (fraction.size() > s.FractionRequired && fraction.endsWith(u'0')) fraction.chop(1);
+    if (integer == QStringLiteral("0") && s.IntegerRequired == 0) integer.clear();
+    while (integer.size() < s.IntegerRequired) integer.prepend(u'0');
+    if (s.Grouping) integer = GroupDigits(integer);
+    QString out = integer;
+    if (!fraction.isEmpty()) out += SystemDecimalSeparator() + fraction;
+    if (out.isEmpty()) out = QStringLiteral("0");
+    return out + exponentText;
+}
+
+QString General(double value) {
+    if (value == 0) return QStringLiteral("0");
+    if (!std::isfinite(value))
+        return std::isnan(value) ? QStringLiteral("NAN")
+               : value > 0       ? QStringLiteral("INF")
+                                 : QStringLiteral("-INF");
+    QString text = QLocale::c().toString(value, 'g', 15);
+    const qsizetype e = text.indexOf(u'e');
+    if (e >= 0) {
+        const QString mantissa = text.left(e);
+        const int exponent = text.mid(e + 1).toInt();
+        text = mantissa + QStringLiteral("E") + QString::number(exponent);
+    }
+    return text.replace(u'.', SystemDecimalSeparator());
+}
+
+} // namespace
+
+QString FormatFloat(const QString& pattern, double value) {
+    if (pattern.isEmpty() || !std::isfinite(value)) return General(value);
+    const QStringList sections = Sections(pattern);
+    const tSection positive = Parse(sections[0]);
+    if (value == 0 && sections.size() > 2 && !sections[2].isEmpty()) {
+        const tSection zero = Parse(sections[2]);
+        return zero.Prefix + Digits(zero, 0) + zero.Suffix;
+    }
+    if (value < 0 && sections.size() > 1 && !sections[1].isEmpty()) {
+        const tSection negative = Parse(sections[1]);
+        return negative.Prefix + Digits(negative, -value) + negative.Suffix;
+    }
+    const QString digits = Digits(positive, std::abs(value));
+    // A value that rounds to zero shows no minus sign.
+    bool zero = true;
+    for (const QChar c : digits)
+        if (c.isDigit() && c != u'0') zero = false;
+    return (value < 0 && !zero ? QStringLiteral("-") : QString()) + positive.Prefix + digits +
+           positive.Suffix;
+}

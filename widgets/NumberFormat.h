@@ -1,0 +1,7 @@
+// Number patterns such as "0.00", "#0.#", "#,##0.0", "0.0E+00" and "pos;neg;zero", printed with the system's
+// decimal separator; an empty pattern gives the general format (shortest exact form, up to 15 digits).
+#pragma once
+
+#include <QString>
+
+QString FormatFloat(const QString& pattern, double value);
