@@ -186,6 +186,10 @@ void TfrExperiment::FollowNewest(bool autoSize) {
     }
 }
 
+void TfrExperiment::Redraw() {
+    chMain->Redraw();
+}
+
 void TfrExperiment::AskPointLabel() {
     QString text;
     if (Prompts().InputQuery(this, LoadStr(sCaptionInput), QStringLiteral("Введите метку точки:"), text))

@@ -32,6 +32,8 @@ public:
     // Set-up for an experiment: lines beyond `seriesCount` removed, the chart hidden without a sensor, the
     // description and report loaded or their fallbacks shown, the chart page current.
     void SetUp(const tExperiment& experiment);
+    // Draws the charts again after new points (only the new points when the axes stayed).
+    virtual void Redraw();
     // The current page counted among the visible tabs: 0 chart, 1 description, 2 report.
     int CurrentTabIndex() const;
 

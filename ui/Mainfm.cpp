@@ -1,18 +1,54 @@
-// The main window's construction, closing question and log-off handling.
+// The main window's construction: actions with their images and rules, menus, tool bar, status bar, clock.
 #include "ui/Mainfm.h"
 
+#include "core/AppMessages.h"
 #include "core/CommandLine.h"
+#include "core/Exception.h"
+#include "core/LocaleFormats.h"
 #include "core/Strings.h"
 #include "core/Thread.h"
+#include "device/Componentusb.h"
+#include "device/Device.h"
+#include "experiment/Experiment.h"
+#include "experiment/Experimentsfm.h"
 #include "platform/Clock.h"
 #include "platform/SessionEnd.h"
+#include "ui/Experimentfr.h"
 #include "ui/Prompts.h"
+#include "widgets/Chart.h"
+#include "widgets/Icons.h"
 
+#include <QAbstractEventDispatcher>
+#include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
+#include <QDateTime>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPrinter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
 
 const char kApplicationTitle[] = "Зорбинка";
 
 TfmMain* fmMain = nullptr;
+
+namespace {
+
+QAction* MakeAction(QObject* owner, const char* icon, const QString& caption, const QString& hint) {
+    auto* action = new QAction(caption, owner);
+    if (icon) action->setIcon(ToolIcon(QString::fromLatin1(icon)));
+    action->setToolTip(hint);
+    action->setStatusTip(hint);
+    return action;
+}
+
+} // namespace
 
 TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     // Tahoma where it is installed, else the closest sans-serif face the system has.
@@ -23,9 +59,16 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     setFont(face);
     resize(650, 328);
 
+    CreateActions();
+    CreateMenus();
+    CreateToolBar();
+    CreateStatusBar();
+
     // The main thread reads the elapsed-time counter; keeping it on one processor keeps the readings steady.
     BindThreadToFirstProcessor();
     PerfFrequency = PerformanceFrequency();
+    Counter = [] { return PerformanceCounter(); };
+    ShowChooser = [](TfmExperiments& chooser) { return chooser.exec(); };
 
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
 
@@ -33,13 +76,266 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     connect(FSessionEnd, &tSessionEnd::endQueried, this, [this] { FCloseQueryInstalled = false; });
     connect(FSessionEnd, &tSessionEnd::endRequested, this, [this] { close(); });
 
+    // USB devices coming and going change nothing here: a lost sensor shows in its measurement.
+    usb = new TComponentUSB(this);
+    usb->OnUSBArrival = [](QObject*) {};
+    usb->OnUSBRemove = [](QObject*) {};
+
+    tmTime = new QTimer(this);
+    tmTime->setInterval(1000);
+    connect(tmTime, &QTimer::timeout, this,
+            [this] { StatusPanels[2]->setText(QTime::currentTime().toString(LongTimeFormat())); });
+    tmTime->start();
+    StatusPanels[2]->setText(QTime::currentTime().toString(LongTimeFormat()));
+    tmMeasure = new QTimer(this);
+    tmMeasure->setInterval(100);
+    connect(tmMeasure, &QTimer::timeout, this, [this] { Guarded([this] { tmMeasureTimer(); }); });
+
+    qApp->installEventFilter(this);
+    if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
+        FIdle = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfmMain::UpdateActions);
+    UpdateActions();
+
     FSettings = std::make_unique<tSettings>(false);
     FSettings->Load(ChangeFileExt(ExecutablePath(), QStringLiteral(".cfg")));
     fmMain = this;
 }
 
 TfmMain::~TfmMain() {
+    disconnect(FIdle);
+    qApp->removeEventFilter(this);
+    // No thread outlives the window: a running measurement is stopped and the sensor released first.
+    tmMeasure->stop();
+    if (Device) {
+        try {
+            if (Device->IsMeasuring()) Device->Stop();
+        } catch (const Exception&) {
+        }
+        Device.reset();
+    }
     if (fmMain == this) fmMain = nullptr;
+}
+
+void TfmMain::CreateActions() {
+    acFileExit = MakeAction(this, "exit", QStringLiteral("&Выход..."), QStringLiteral("Выйти из программы"));
+    acFileExit->setShortcuts({QKeySequence(QStringLiteral("Alt+X")), QKeySequence(QStringLiteral("Alt+Ч"))});
+    acHelpAbout =
+        MakeAction(this, "about", QStringLiteral("&О программе..."),
+                   QStringLiteral("Вывести информацию о программе, разработчике и авторских правах"));
+    acViewToolBar = MakeAction(this, nullptr, QStringLiteral("&Панель инструментов"),
+                               QStringLiteral("Показать/спрятать панель инструментов"));
+    acViewStatusBar = MakeAction(this, nullptr, QStringLiteral("&Строка состояния"),
+                                 QStringLiteral("Позазать/спрятать строку состояния"));
+    acExperimentConnect = MakeAction(this, "connect", QStringLiteral("&Подключение"),
+                                     QStringLiteral("Найти датчики и подключиться к ним"));
+    acExperimentChoose = MakeAction(this, "choose", QStringLiteral("&Выбор эксперимента..."),
+                                    QStringLiteral("Выбрать сценарий для проведения эксперимента"));
+    acExperimentStart =
+        MakeAction(this, "start", QStringLiteral("&Пуск"), QStringLiteral("Запустить измерения"));
+    acExperimentStop =
+        MakeAction(this, "stop", QStringLiteral("&Стоп"), QStringLiteral("Остановить измерения"));
+    acExperimentMarkPoint = MakeAction(this, "mark", QStringLiteral("&Отметить точку...."),
+                                       QStringLiteral("Отметить точку на графике"));
+    acFileExport = MakeAction(this, "export", QStringLiteral("&Экспорт..."),
+                              QStringLiteral("Экспортировать данные во внешний файл"));
+    acFilePrint = MakeAction(this, "print", QStringLiteral("&Печать..."),
+                             QStringLiteral("Напечатать содержимое текущей вкладки"));
+    acFilePrint->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
+    acFilePrintSetup = MakeAction(this, nullptr, QStringLiteral("Параметры печати..."),
+                                  QStringLiteral("Изменить настройки печати"));
+    acFilePageSetup = MakeAction(this, nullptr, QStringLiteral("Параметры страницы..."),
+                                 QStringLiteral("Изменить настройки страницы"));
+    acFileAddImage = MakeAction(this, "addimage", QStringLiteral("&Добавить изображение..."),
+                                QStringLiteral("&Добавить изображение из файла"));
+
+    for (QAction* checkable : {acViewToolBar, acViewStatusBar, acExperimentConnect, acExperimentMarkPoint})
+        checkable->setCheckable(true);
+    acViewToolBar->setChecked(true);
+    acViewStatusBar->setChecked(true);
+
+    connect(acFileExit, &QAction::triggered, this, &QWidget::close);
+    const auto command = [this](QAction* action, void (TfmMain::*handler)()) {
+        connect(action, &QAction::triggered, this,
+                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+    };
+    connect(acViewToolBar, &QAction::triggered, this, [this](bool on) { pnToolBar->setVisible(on); });
+    connect(acViewStatusBar, &QAction::triggered, this, [this](bool on) { statusBar()->setVisible(on); });
+    // The Connect button shows the state, not the click: the command decides whether it stays pressed.
+    connect(acExperimentConnect, &QAction::triggered, this, [this] {
+        acExperimentConnect->setChecked(Device != nullptr);
+        Guarded([this] { Connect(); });
+    });
+    command(acExperimentChoose, &TfmMain::Choose);
+    command(acExperimentStart, &TfmMain::Start);
+    command(acExperimentStop, &TfmMain::Stop);
+    connect(acExperimentMarkPoint, &QAction::triggered, this, [this] {
+        acExperimentMarkPoint->setChecked(false);
+        Guarded([this] { MarkPoint(); });
+    });
+    command(acFileExport, &TfmMain::Export);
+    command(acFilePrint, &TfmMain::Print);
+    command(acFilePrintSetup, &TfmMain::PrintSetup);
+    command(acFilePageSetup, &TfmMain::PageSetup);
+    command(acFileAddImage, &TfmMain::AddImage);
+    for (QAction* action : {acFileExit, acHelpAbout, acViewToolBar, acViewStatusBar, acExperimentConnect,
+                            acExperimentChoose, acExperimentStart, acExperimentStop, acExperimentMarkPoint,
+                            acFileExport, acFilePrint, acFilePrintSetup, acFilePageSetup, acFileAddImage}) {
+        addAction(action);
+        connect(action, &QAction::hovered, this,
+                [this, action] { StatusPanels[0]->setText(action->statusTip()); });
+    }
+}
+
+void TfmMain::CreateMenus() {
+    QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
+    file->addAction(acFileExport);
+    file->addSeparator();
+    file->addAction(acFileAddImage);
+    file->addSeparator();
+    file->addAction(acFilePrintSetup);
+    file->addAction(acFilePageSetup);
+    file->addAction(acFilePrint);
+    file->addSeparator();
+    file->addAction(acFileExit);
+    QMenu* view = menuBar()->addMenu(QStringLiteral("&Вид"));
+    view->addAction(acViewToolBar);
+    view->addAction(acViewStatusBar);
+    view->addSeparator();
+    QMenu* experiment = menuBar()->addMenu(QStringLiteral("&Эксперимент"));
+    experiment->addAction(acExperimentConnect);
+    experiment->addSeparator();
+    experiment->addAction(acExperimentChoose);
+    experiment->addSeparator();
+    experiment->addAction(acExperimentStart);
+    experiment->addAction(acExperimentStop);
+    experiment->addAction(acExperimentMarkPoint);
+    QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
+    help->addAction(acHelpAbout);
+}
+
+void TfmMain::CreateToolBar() {
+    pnToolBar = new QFrame;
+    static_cast<QFrame*>(pnToolBar)->setFrameShape(QFrame::StyledPanel);
+    static_cast<QFrame*>(pnToolBar)->setFrameShadow(QFrame::Raised);
+    pnToolBar->setFixedHeight(36);
+    auto* layout = new QHBoxLayout(pnToolBar);
+    layout->setContentsMargins(2, 1, 2, 1);
+    layout->setSpacing(0);
+    tlbMain = new QToolBar;
+    tlbExit = new QToolBar;
+    for (QToolBar* bar : {tlbMain, tlbExit}) {
+        bar->setIconSize(QSize(24, 24));
+        bar->setMovable(false);
+        bar->setFloatable(false);
+        bar->setToolButtonStyle(Qt::ToolButtonIconOnly);
+    }
+    tlbMain->addAction(acExperimentChoose);
+    tlbMain->addSeparator();
+    tlbMain->addAction(acExperimentConnect);
+    tlbMain->addSeparator();
+    tlbMain->addAction(acHelpAbout);
+    tlbMain->addSeparator();
+    tlbMain->addAction(acExperimentStart);
+    tlbMain->addAction(acExperimentStop);
+    tlbMain->addAction(acExperimentMarkPoint);
+    tlbMain->addSeparator();
+    tlbMain->addAction(acFileExport);
+    tlbMain->addAction(acFilePrint);
+    tlbMain->addSeparator();
+    tlbMain->addAction(acFileAddImage);
+    lb = new QLabel;
+    QFont bold(QStringList{QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
+    bold.setPixelSize(17);
+    bold.setBold(true);
+    lb->setFont(bold);
+    lb->setContentsMargins(12, 0, 0, 0);
+    FLabelAction = tlbMain->addWidget(lb);
+    FLabelAction->setVisible(false);
+    tlbExit->addAction(acFileExit);
+    for (QToolBar* bar : {tlbMain, tlbExit})
+        for (QAction* action : bar->actions())
+            if (QWidget* button = bar->widgetForAction(action); qobject_cast<QToolButton*>(button))
+                button->setFixedSize(31, 30);
+    layout->addWidget(tlbMain, 1);
+    layout->addWidget(tlbExit, 0, Qt::AlignRight);
+    // The tool bar panel across the top, the frame below it filling the rest.
+    auto* central = new QWidget;
+    auto* centralLayout = new QVBoxLayout(central);
+    centralLayout->setContentsMargins(0, 0, 0, 0);
+    centralLayout->setSpacing(0);
+    centralLayout->addWidget(pnToolBar);
+    FClient = new QWidget;
+    auto* clientLayout = new QVBoxLayout(FClient);
+    clientLayout->setContentsMargins(0, 0, 0, 0);
+    centralLayout->addWidget(FClient, 1);
+    setCentralWidget(central);
+}
+
+void TfmMain::ShowValueLabel(bool visible) {
+    FLabelAction->setVisible(visible);
+}
+
+bool TfmMain::ValueLabelVisible() const {
+    return FLabelAction->isVisible();
+}
+
+void TfmMain::CreateStatusBar() {
+    for (int i = 0; i < 3; ++i) {
+        StatusPanels[i] = new QLabel;
+        StatusPanels[i]->setFrameShape(QFrame::StyledPanel);
+        StatusPanels[i]->setFrameShadow(QFrame::Sunken);
+        if (i > 0) StatusPanels[i]->setAlignment(Qt::AlignCenter);
+        statusBar()->addWidget(StatusPanels[i], i == 0 ? 1 : 0);
+    }
+    statusBar()->setSizeGripEnabled(true);
+    LayoutStatusPanels();
+}
+
+void TfmMain::LayoutStatusPanels() {
+    const QFontMetrics metrics(statusBar()->font());
+    StatusPanels[2]->setFixedWidth(int(1.5 * metrics.horizontalAdvance(QStringLiteral(" 88:88:88 "))));
+    StatusPanels[1]->setFixedWidth(int(1.5 * metrics.horizontalAdvance(QStringLiteral(" 888:88.88 "))));
+}
+
+void TfmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    LayoutStatusPanels();
+}
+
+QString TfmMain::CatalogueRoot() const {
+    QString folder = ExecutablePath();
+    folder = folder.left(folder.lastIndexOf(u'/') + 1);
+    return folder + QStringLiteral("data/");
+}
+
+void TfmMain::UpdateActions() {
+    const bool connected = Device != nullptr;
+    const bool measuring = tmMeasure->isActive();
+    acExperimentConnect->setChecked(connected);
+    acExperimentStart->setEnabled(connected && !measuring);
+    acFileExport->setEnabled(connected && !measuring);
+    acExperimentStop->setEnabled(connected && measuring);
+    acExperimentMarkPoint->setEnabled(connected && measuring);
+    acFileAddImage->setEnabled(Frame && Frame->CurrentTabIndex() == 2);
+    acHelpAbout->setEnabled(false);
+}
+
+void TfmMain::Guarded(const std::function<void()>& command) {
+    try {
+        command();
+    } catch (const EAbort&) {
+    } catch (const Exception& e) {
+        Prompts().MessageBox(this, e.Message(), QString::fromUtf8(kApplicationTitle), tBoxIcon::Error, bbOk,
+                             bbOk);
+    } catch (const std::exception& e) {
+        Prompts().MessageBox(this, QString::fromLocal8Bit(e.what()), QString::fromUtf8(kApplicationTitle),
+                             tBoxIcon::Error, bbOk, bbOk);
+    }
+}
+
+void TfmMain::RunAction(QAction* action) {
+    UpdateActions();
+    if (action->isEnabled()) action->trigger();
 }
 
 void TfmMain::RestoreAndRaise() {
@@ -59,4 +355,13 @@ void TfmMain::closeEvent(QCloseEvent* event) {
         event->accept();
     else
         event->ignore();
+}
+
+QPrinter& TfmMain::Printer() {
+    if (!FPrinter) {
+        FPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        FPrinter->setPageSize(QPageSize(QPageSize::A4));
+        FPrinter->setPageMargins(QMarginsF(25, 25, 25, 25), QPageLayout::Millimeter);
+    }
+    return *FPrinter;
 }

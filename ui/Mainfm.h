@@ -1,16 +1,28 @@
-// The main window: owns the settings, the decoded channels and, later, the experiment, the sensor and the
-// frame.
+// The main window: menus, tool bar, status bar, the experiment workflow and the live display of a
+// measurement.
 #pragma once
 
 #include "core/Settings.h"
+#include "measure/ValueStream.h"
 
 #include <QMainWindow>
-#include <array>
 #include <cstdint>
+#include <functional>
 #include <memory>
-#include <vector>
 
+class QAction;
+class QLabel;
+class QTimer;
+class QToolBar;
+class QPrinter;
+class QWidget;
+class tDevice;
+class tExperiment;
 class tSessionEnd;
+class TChart;
+class TComponentUSB;
+class TfmExperiments;
+class TfrExperiment;
 
 class TfmMain : public QMainWindow {
     Q_OBJECT
@@ -25,19 +37,105 @@ public:
     // state it had, then it is raised and activated.
     void RestoreAndRaise();
 
-    std::array<std::vector<double>, 16> Channels;
+    // Runs an action as a click does: its enabling rule is evaluated first.
+    void RunAction(QAction* action);
+    // Runs a command; an error that escapes it is shown in the error box and the program goes on.
+    void Guarded(const std::function<void()>& command);
+    // The enabling and check rules, evaluated whenever the application is idle.
+    void UpdateActions();
+
+    // One tick of the live display (the 100 ms timer).
+    void tmMeasureTimer();
+    // Decodes one packet's payload into the channels; a lost sensor posts WM_SENSOR_LOST.
+    void DecodeValueStream(const std::vector<std::uint8_t>& payload);
+
+    // The state the workflow works on.
+    std::unique_ptr<tExperiment> Experiment;
+    std::unique_ptr<tDevice> Device;
+    TfrExperiment* Frame = nullptr;
+    tChannels Channels;
+    int CurrentChannel = 0;
+    int SeriesIndex = 0;
     std::int64_t PerfFrequency = 0;
+    std::int64_t MeasureStart = 0;
+
+    QAction* acFileExit = nullptr;
+    QAction* acHelpAbout = nullptr;
+    QAction* acViewToolBar = nullptr;
+    QAction* acViewStatusBar = nullptr;
+    QAction* acExperimentConnect = nullptr;
+    QAction* acExperimentChoose = nullptr;
+    QAction* acExperimentStart = nullptr;
+    QAction* acExperimentStop = nullptr;
+    QAction* acExperimentMarkPoint = nullptr;
+    QAction* acFileExport = nullptr;
+    QAction* acFilePrint = nullptr;
+    QAction* acFilePrintSetup = nullptr;
+    QAction* acFilePageSetup = nullptr;
+    QAction* acFileAddImage = nullptr;
+
+    QWidget* pnToolBar = nullptr;
+    QToolBar* tlbMain = nullptr;
+    QToolBar* tlbExit = nullptr;
+    QLabel* lb = nullptr;
+    QLabel* StatusPanels[3] = {};
+    QTimer* tmTime = nullptr;
+    QTimer* tmMeasure = nullptr;
+    TComponentUSB* usb = nullptr;
+
+    // Tests replace these: how the chooser is shown, and the counter behind the elapsed time.
+    std::function<int(TfmExperiments& chooser)> ShowChooser;
+    std::function<std::int64_t()> Counter;
+
+    // The value label in the tool bar.
+    void ShowValueLabel(bool visible);
+    bool ValueLabelVisible() const;
+
+    // The catalogue folder beside the executable, ending in "/".
+    QString CatalogueRoot() const;
+    // The printer the File commands use; its page settings are remembered between showings.
+    QPrinter& Printer();
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void CreateActions();
+    void CreateMenus();
+    void CreateToolBar();
+    void CreateStatusBar();
+    void LayoutStatusPanels();
+
     // The close query: asks 5003 while installed; log-off removes it.
     bool FormCloseQuery();
 
+    // The workflow's commands.
+    void Choose();
+    void Connect();
+    void Disconnect();
+    void Start();
+    void Stop();
+    void MarkPoint();
+    void BuildFrame();
+    void StopNotice(const QString& text);
+    void ShowElapsed();
+
+    // Export, print and pictures (the File commands).
+    void Export();
+    void Print();
+    void PrintSetup();
+    void PageSetup();
+    void AddImage();
+
     bool FCloseQueryInstalled = true;
     std::unique_ptr<tSettings> FSettings;
+    std::unique_ptr<QPrinter> FPrinter;
+    QWidget* FClient = nullptr;
+    QAction* FLabelAction = nullptr;
     tSessionEnd* FSessionEnd = nullptr;
+    QMetaObject::Connection FIdle;
 };
 
 // The program's title, the window caption until an experiment is chosen.

@@ -70,6 +70,11 @@ int TfrPulse::BeginMeasurement(const tExperiment& experiment) {
     return n;
 }
 
+void TfrPulse::Redraw() {
+    TfrExperiment::Redraw();
+    chPulse->Redraw();
+}
+
 void TfrPulse::EndMeasurement() {
     TfrExperiment::EndMeasurement();
     chPulse->AllowPanZoom(true, true);

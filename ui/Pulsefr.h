@@ -16,6 +16,7 @@ public:
     int BeginMeasurement(const tExperiment& experiment) override;
     void EndMeasurement() override;
     void FollowNewest(bool autoSize) override;
+    void Redraw() override;
 
     QSplitter* slVert = nullptr;
     TChart* chPulse = nullptr;

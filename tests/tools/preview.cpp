@@ -1,10 +1,14 @@
 // Opens one window of the program on a real display for a look or a screenshot: "chooser", "frame" or
 // "pulse".
+#include "core/CommandLine.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
 #include "sim/DemoWorld.h"
+#include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
+#include <QAction>
+#include <QTimer>
 
 #include <QApplication>
 #include <QDir>
@@ -65,6 +69,38 @@ int Frame(const QString& root, bool pulse) {
     return qApp->exec();
 }
 
+// The main window on the demo sensors: chooses the experiment at `path` (relative to data/), starts measuring
+// and keeps measuring (or stops after `stopAfter` ms when given).
+int Main(const QString& exe, const QString& path, int stopAfter) {
+    SetExecutablePath(exe);
+    InstallDemoWorld();
+    TfmMain window;
+    window.ShowChooser = [&](TfmExperiments& chooser) {
+        QTreeWidgetItem* node = nullptr;
+        for (const QString& part : path.split(u'/')) {
+            QTreeWidgetItem* parent = node;
+            if (parent) parent->setExpanded(true);
+            node = nullptr;
+            const int count = parent ? parent->childCount() : chooser.Tree()->topLevelItemCount();
+            for (int i = 0; i < count && !node; ++i) {
+                QTreeWidgetItem* child = parent ? parent->child(i) : chooser.Tree()->topLevelItem(i);
+                if (child->text(0) == part) node = child;
+            }
+            if (!node) return int(QDialog::Rejected);
+        }
+        chooser.Tree()->setCurrentItem(node);
+        return int(QDialog::Accepted);
+    };
+    window.showMaximized();
+    QTimer::singleShot(300, &window, [&] {
+        window.RunAction(window.acExperimentChoose);
+        window.RunAction(window.acExperimentStart);
+        if (stopAfter > 0)
+            QTimer::singleShot(stopAfter, &window, [&] { window.RunAction(window.acExperimentStop); });
+    });
+    return qApp->exec();
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -74,5 +110,8 @@ int main(int argc, char** argv) {
         argc > 2 ? QString::fromLocal8Bit(argv[2]) : QDir::currentPath() + QStringLiteral("/data/");
     if (mode == QStringLiteral("frame")) return Frame(root, false);
     if (mode == QStringLiteral("pulse")) return Frame(root, true);
+    if (mode == QStringLiteral("main"))
+        return Main(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                    argc > 4 ? atoi(argv[4]) : 0);
     return Chooser(root);
 }

@@ -1,0 +1,150 @@
+// The experiment workflow: choose, build the frame, connect, start, stop, mark a point, and the stop notices.
+#include "ui/Mainfm.h"
+
+#include "core/AppMessages.h"
+#include "core/Strings.h"
+#include "device/Device.h"
+#include "device/Ftdilibrary.h"
+#include "device/Searches.h"
+#include "experiment/Experiment.h"
+#include "experiment/Experimentsfm.h"
+#include "ui/Experimentfr.h"
+#include "ui/Prompts.h"
+#include "ui/Pulsefr.h"
+#include "widgets/Chart.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTimer>
+
+void TfmMain::Choose() {
+    TfmExperiments chooser(this);
+    chooser.FillTree(CatalogueRoot());
+    if (ShowChooser(chooser) != QDialog::Accepted) return;
+    if (!Experiment) {
+        Experiment = std::make_unique<tExperiment>();
+        chooser.LoadExperiment(Experiment.get());
+        RunAction(acExperimentConnect);
+        BuildFrame();
+    } else if (Prompts().MessageBox(this, LoadStr(sConfirmNewExperiment), LoadStr(sCaptionConfirm),
+                                    tBoxIcon::Warning, bbYes | bbNo, bbYes) == bbYes) {
+        chooser.LoadExperiment(Experiment.get());
+        RunAction(acExperimentConnect);
+        BuildFrame();
+    }
+    setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
+}
+
+void TfmMain::BuildFrame() {
+    if (Frame) {
+        Frame->setParent(nullptr);
+        delete Frame;
+        Frame = nullptr;
+    }
+    const tExperiment& e = *Experiment;
+    Frame = IsPulseSensor(e.SensorName) ? new TfrPulse(this, e.TwiceMarker)
+                                        : new TfrExperiment(this, e.TwiceMarker);
+    ShowValueLabel(false);
+    Frame->SetUp(e);
+    FClient->layout()->addWidget(Frame);
+    SeriesIndex = 0;
+    Frame->ActiveSeries = 0;
+}
+
+void TfmMain::Connect() {
+    if (Device) Disconnect();
+    if (!Experiment) {
+        acExperimentConnect->setChecked(false);
+        ShowWarningBox(this, LoadStr(sChooseExperimentFirst));
+        return;
+    }
+    if (IsNoSensor(Experiment->SensorName)) {
+        acExperimentConnect->setChecked(false);
+        return;
+    }
+    const QString wanted = Experiment->SensorName;
+    tSettings* settings = FSettings.get();
+    // The searches hold the window while the sensors settle; the cursor says so.
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    struct tCursorBack {
+        ~tCursorBack() { QApplication::restoreOverrideCursor(); }
+    } cursorBack;
+    if (settings->GetBool(QStringLiteral("UseFTDI"), true)) {
+        Device = FindFTDISensor(wanted, settings);
+        if (!Device && !GetFTDILibrary().IsLoaded())
+            ShowWarningBox(
+                this, QStringLiteral("Была предпринята попытка работы с датчиками через интерфейс FTDI, при "
+                                     "этом драйверы установлены не были.\r\nПодключите датчик к ПК, "
+                                     "дождитесь установки драйвера и повторите попытку."));
+    }
+    if (!Device && settings->GetBool(QStringLiteral("UseCDC"), false))
+        Device = FindCOMSensor(wanted, settings);
+    if (!Device && settings->GetBool(QStringLiteral("UseHID"), true))
+        Device = FindHIDSensor(wanted, settings);
+    acExperimentConnect->setChecked(Device != nullptr);
+    if (Device)
+        Device->SetFreq(0, Experiment->Freq);
+    else
+        ShowWarningBox(this, QStringLiteral("Не найден датчик для проведения эксперимента."));
+}
+
+void TfmMain::Disconnect() {
+    RunAction(acExperimentStop);
+    Device.reset();
+    acExperimentConnect->setChecked(false);
+}
+
+void TfmMain::Start() {
+    SeriesIndex = Frame->BeginMeasurement(*Experiment);
+    ShowValueLabel(false);
+    for (auto& channel : Channels) std::vector<double>().swap(channel);
+    if (Device) Device->StartMeasure(0);
+    CurrentChannel = 0;
+    MeasureStart = Counter();
+    tmMeasure->start();
+}
+
+void TfmMain::Stop() {
+    tmMeasure->stop();
+    if (Device) Device->Stop();
+    if (Frame) Frame->EndMeasurement();
+}
+
+void TfmMain::MarkPoint() {
+    if (!Frame) return;
+    acExperimentMarkPoint->setChecked(true);
+    Frame->AskPointLabel();
+    acExperimentMarkPoint->setChecked(false);
+}
+
+void TfmMain::StopNotice(const QString& text) {
+    RunAction(acExperimentStop);
+    ShowWarningBox(this, text);
+}
+
+bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
+    const int type = int(event->type());
+    if (type == WM_MEASURE_SEND_ERROR) {
+        StopNotice(LoadStr(sSendError));
+        return true;
+    }
+    if (type == WM_MEASURE_RECV_ERROR) {
+        StopNotice(LoadStr(sReceiveError));
+        return true;
+    }
+    if (type == WM_SENSOR_LOST) {
+        StopNotice(QStringLiteral(
+            "Внимание! Измерения были остановлены.\r\nДатчик , был отключен в процессе проведения "
+            "измерений."));
+        return true;
+    }
+    if (type == WM_MARKER_MOVED) {
+        if (auto* message = dynamic_cast<tAppMessage*>(event); message && Frame && Experiment)
+            lb->setText(Frame->GetMarkerText(Experiment->FormatX, Experiment->FormatY,
+                                             reinterpret_cast<TChart*>(message->WParam)));
+        return true;
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
