@@ -1,0 +1,356 @@
+// The main window end to end on demo sensors: states, enabling rules, the workflow's boxes, the live display.
+#include "core/CommandLine.h"
+#include "core/Strings.h"
+#include "core/TextCodec.h"
+#include "device/Searches.h"
+#include "experiment/Experiment.h"
+#include "experiment/Experimentsfm.h"
+#include "sim/DemoWorld.h"
+#include "support/MessageCollector.h"
+#include "support/QtPrint.h"
+#include "support/RecordingPrompts.h"
+#include "support/SimFixture.h"
+#include "support/TempDir.h"
+#include "ui/Experimentfr.h"
+#include "ui/Mainfm.h"
+#include "ui/Pulsefr.h"
+#include "widgets/Chart.h"
+#include "widgets/NumberFormat.h"
+
+#include <QAction>
+#include <QDir>
+#include <QLabel>
+#include <QTabWidget>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QTreeWidget>
+
+namespace {
+
+const QString kNotFound = QStringLiteral("Не найден датчик для проведения эксперимента.");
+
+class MainWindowTest : public tSimFixture {
+protected:
+    void SetUp() override {
+        tSimFixture::SetUp();
+        SetDetectorSpacing(0);
+        SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));
+        Cfg("UseFTDI=1\r\nUseCDC=1\r\nUseHID=1\r\nTimeout=0\r\n");
+        Experiment("Тепло",
+                   "SensorName=T101\r\nFreq=100000\r\nAverage=1\r\nCaptionY=T\r\nFormatY=0.0\r\nMaxX=10\r\n");
+        Experiment("Без датчика", "SensorName=no\r\n");
+        Experiment("Звук", "SensorName=C101\r\nFreq=1000\r\nAverage=1\r\n");
+        Experiment("Пульс", "SensorName=M401\r\nFreq=10000\r\nAverage=1\r\nMaxX=30\r\nMaxY=1024\r\n");
+        tSimSensorConfig temperature;
+        temperature.Name = "T101";
+        temperature.Signal = [](double t, int) { return 20 + t; };
+        AddCom(QStringLiteral("/dev/ttyACM0"), temperature);
+        tSimSensorConfig sound;
+        sound.Name = "C101";
+        sound.CarrierDetect = true;
+        sound.Speed = 115200;
+        AddFtdi(7, sound);
+        tSimSensorConfig pulse;
+        pulse.Name = "M401";
+        pulse.Speed = 115200;
+        pulse.Decimals = 0;
+        pulse.Signal = [](double t, int) { return HeartbeatSignal(t, 70); };
+        AddHid(QStringLiteral("demo-hid"), pulse);
+    }
+    void TearDown() override {
+        window.reset();
+        SetDetectorSpacing(100);
+        tSimFixture::TearDown();
+    }
+
+    void Cfg(const char* text) { WriteFile(dir.filePath(QStringLiteral("zorbinka.cfg")), text); }
+    void Experiment(const char* name, const char* text) {
+        const QString folder = dir.filePath(QStringLiteral("data/Опыты/") + QString::fromUtf8(name));
+        QDir().mkpath(folder);
+        WriteFile(folder + QStringLiteral("/experiment.txt"),
+                  EncodeCodePage(QString::fromUtf8(text), tCodePage::Cp1251));
+    }
+
+    TfmMain& Window() {
+        if (!window) {
+            window = std::make_unique<TfmMain>();
+            // Ticks are run by the test, not by the clock.
+            window->tmMeasure->setInterval(24 * 3600 * 1000);
+            window->Counter = [this] { return counter; };
+            window->ShowChooser = [this](TfmExperiments& chooser) {
+                if (chosen.isEmpty()) return int(QDialog::Rejected);
+                QTreeWidgetItem* group = chooser.Tree()->topLevelItem(0);
+                group->setExpanded(true);
+                for (int i = 0; i < group->childCount(); ++i)
+                    if (group->child(i)->text(0) == chosen) chooser.Tree()->setCurrentItem(group->child(i));
+                return int(QDialog::Accepted);
+            };
+        }
+        return *window;
+    }
+    void Choose(const QString& name) {
+        chosen = name;
+        Window().RunAction(Window().acExperimentChoose);
+    }
+    bool Enabled(QAction* action) {
+        Window().UpdateActions();
+        return action->isEnabled();
+    }
+    QStringList BoxTexts() const {
+        QStringList texts;
+        for (const tRecordedBox& box : prompts.Boxes)
+            if (box.Kind == QStringLiteral("box")) texts << box.Text;
+        return texts;
+    }
+    // Runs ticks until the line holds `points` points (the sensor's virtual clock runs as fast as it is
+    // read).
+    void TicksUntil(int points) {
+        ASSERT_TRUE(WaitUntil([&] {
+            Window().tmMeasureTimer();
+            return Window().Frame->chMain->Series(Window().SeriesIndex)->Count() >= points;
+        }));
+    }
+
+    QTemporaryDir dir;
+    tRecordingPrompts prompts;
+    std::unique_ptr<TfmMain> window;
+    QString chosen;
+    std::int64_t counter = 0;
+};
+
+} // namespace
+
+TEST_F(MainWindowTest, BeforeAnyExperiment) {
+    TfmMain& w = Window();
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка"));
+    for (QAction* action : {w.acExperimentStart, w.acExperimentStop, w.acExperimentMarkPoint, w.acFileExport,
+                            w.acHelpAbout, w.acFileAddImage})
+        EXPECT_FALSE(Enabled(action)) << action->text().toStdString();
+    for (QAction* action : {w.acExperimentConnect, w.acExperimentChoose, w.acFilePrint, w.acFileExit})
+        EXPECT_TRUE(Enabled(action)) << action->text().toStdString();
+    w.RunAction(w.acExperimentConnect);
+    EXPECT_EQ(BoxTexts(), QStringList{LoadStr(sChooseExperimentFirst)});
+    EXPECT_FALSE(w.acExperimentConnect->isChecked());
+    // Print with no experiment still shows the print dialog and prints nothing.
+    w.RunAction(w.acFilePrint);
+    EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("print"));
+    // A cancelled chooser changes nothing, not even the caption.
+    Choose(QString());
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка"));
+    EXPECT_FALSE(w.Experiment);
+}
+
+TEST_F(MainWindowTest, ChooseConnectStartStop) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка - Тепло"));
+    ASSERT_TRUE(w.Device);
+    EXPECT_TRUE(w.acExperimentConnect->isChecked());
+    EXPECT_EQ(tSimWorld::Instance().FindCom(QStringLiteral("/dev/ttyACM0"))->Freq(), 100000) << "FREQ sent";
+    EXPECT_TRUE(BoxTexts().isEmpty());
+    EXPECT_TRUE(Enabled(w.acExperimentStart));
+    EXPECT_TRUE(Enabled(w.acFileExport));
+    EXPECT_FALSE(Enabled(w.acExperimentStop));
+
+    w.RunAction(w.acExperimentStart);
+    EXPECT_TRUE(Enabled(w.acExperimentStop));
+    EXPECT_TRUE(Enabled(w.acExperimentMarkPoint));
+    EXPECT_FALSE(Enabled(w.acFileExport)) << "export is disabled while measuring";
+    EXPECT_FALSE(Enabled(w.acExperimentStart));
+    TicksUntil(20);
+    tFastLine* line = w.Frame->chMain->Series(w.SeriesIndex);
+    for (int i = 0; i < 20; ++i) {
+        EXPECT_DOUBLE_EQ(line->X(i), i * 0.1);
+        EXPECT_NEAR(line->Y(i), 20 + (i + 1) * 0.1, 0.006);
+    }
+    EXPECT_TRUE(w.ValueLabelVisible()) << w.lb->text().toStdString();
+    EXPECT_EQ(w.lb->text(),
+              QStringLiteral("T = ") + FormatFloat(QStringLiteral("0.0"), line->Y(line->Count() - 1)));
+
+    w.RunAction(w.acExperimentStop);
+    EXPECT_FALSE(w.tmMeasure->isActive());
+    EXPECT_TRUE(Enabled(w.acFileExport)) << "enabled again after Stop";
+    EXPECT_TRUE(Enabled(w.acExperimentStart));
+    EXPECT_FALSE(w.Frame->MeasureRunning);
+
+    // Connect while measuring stops, releases and finds the sensor again; the chart keeps its points.
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(3);
+    w.RunAction(w.acExperimentConnect);
+    EXPECT_FALSE(w.tmMeasure->isActive());
+    EXPECT_TRUE(w.Device);
+    EXPECT_GE(w.Frame->chMain->Series(w.SeriesIndex)->Count(), 3);
+}
+
+TEST_F(MainWindowTest, ExperimentWithoutSensorAndLinksSwitchedOff) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Без датчика"));
+    EXPECT_TRUE(BoxTexts().isEmpty());
+    EXPECT_FALSE(w.Device);
+    EXPECT_FALSE(w.Frame->chMain->isVisibleTo(w.Frame));
+    EXPECT_TRUE(w.Frame->lbNoSensor->isVisibleTo(w.Frame));
+    EXPECT_FALSE(Enabled(w.acExperimentStart));
+    EXPECT_FALSE(Enabled(w.acFileExport));
+
+    window.reset();
+    Cfg("UseFTDI=0\r\nUseCDC=0\r\nUseHID=0\r\nTimeout=0\r\n");
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_EQ(BoxTexts(), QStringList{kNotFound});
+    EXPECT_FALSE(Window().acExperimentConnect->isChecked());
+}
+
+TEST_F(MainWindowTest, MissingFtdiLibraryGivesTwoBoxes) {
+    SetFTDILibrary(std::make_unique<tFTDILibrary>(QStringLiteral("libzorbinka-absent.so")));
+    prompts.Boxes.clear();
+    tSimWorld::Instance().Clear();
+    Choose(QStringLiteral("Тепло"));
+    const QStringList texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 2);
+    EXPECT_TRUE(texts[0].startsWith(
+        QStringLiteral("Была предпринята попытка работы с датчиками через интерфейс FTDI")));
+    EXPECT_EQ(texts[1], kNotFound);
+    EXPECT_EQ(prompts.Boxes.last().Caption, QStringLiteral("Внимание"));
+}
+
+TEST_F(MainWindowTest, ChooseWhileMeasuring) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Тепло"));
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(2);
+    TfrExperiment* frame = w.Frame;
+    prompts.ButtonAnswers = {bbNo};
+    Choose(QStringLiteral("Звук"));
+    EXPECT_EQ(prompts.Boxes.last().Text, LoadStr(sConfirmNewExperiment));
+    EXPECT_EQ(prompts.Boxes.last().DefaultButton, bbYes);
+    EXPECT_TRUE(w.tmMeasure->isActive()) << "No: the measurement goes on";
+    EXPECT_EQ(w.Frame, frame);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка - Тепло"));
+
+    prompts.ButtonAnswers = {bbYes};
+    Choose(QStringLiteral("Звук"));
+    EXPECT_FALSE(w.tmMeasure->isActive()) << "Yes: the measurement stops";
+    EXPECT_NE(w.Frame, frame);
+    EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка - Звук"));
+    ASSERT_TRUE(w.Device);
+    EXPECT_EQ(w.Device->GetName(), QStringLiteral("C101"));
+    // The value label is not shown for C101.
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(30);
+    EXPECT_FALSE(w.ValueLabelVisible());
+}
+
+TEST_F(MainWindowTest, StopNoticesShowTheirBoxesAfterStop) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Тепло"));
+    w.RunAction(w.acExperimentStart);
+    PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.tmMeasure->isActive());
+    EXPECT_EQ(BoxTexts().last(), LoadStr(sReceiveError));
+    EXPECT_TRUE(w.Device) << "the sensor stays connected";
+    EXPECT_TRUE(Enabled(w.acExperimentStart));
+    // A late notice after the stop still shows its box; two lost-sensor notices give two boxes.
+    PostAppMessage(WM_MEASURE_SEND_ERROR, 0, 0);
+    PostAppMessage(WM_SENSOR_LOST, 0, 0);
+    PostAppMessage(WM_SENSOR_LOST, 0, 0);
+    QCoreApplication::processEvents();
+    const QStringList texts = BoxTexts();
+    ASSERT_EQ(texts.size(), 4);
+    EXPECT_EQ(texts[1], LoadStr(sSendError));
+    EXPECT_EQ(texts[2],
+              QStringLiteral("Внимание! Измерения были остановлены.\r\nДатчик , был отключен в процессе "
+                             "проведения измерений."));
+    EXPECT_EQ(texts[3], texts[2]);
+}
+
+TEST_F(MainWindowTest, LiveDisplayRules) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Без датчика"));
+    w.Frame->chMain->show();
+    tExperiment& e = *w.Experiment;
+    e.SensorName = QStringLiteral("T101");
+    e.Freq = 1000;
+    e.Average = 10;
+    e.MinY = 0;
+    e.MaxY = 100;
+    e.YOffset = 0.3;
+    w.SeriesIndex = w.Frame->BeginMeasurement(e);
+    tFastLine* line = w.Frame->chMain->Series(0);
+    // Ten values draw nothing; the eleventh lets the mean of the first ten appear.
+    w.Channels[0] = std::vector<double>(10, 50);
+    w.tmMeasureTimer();
+    EXPECT_EQ(line->Count(), 0);
+    w.Channels[0].push_back(500);
+    w.tmMeasureTimer();
+    ASSERT_EQ(line->Count(), 1);
+    EXPECT_DOUBLE_EQ(line->Y(0), 50);
+    EXPECT_EQ(w.Frame->chMain->LeftRange(), QCPRange(20, 120)) << "YOffset places the first point";
+    for (int i = 0; i < 20; ++i) w.Channels[0].push_back(500);
+    w.tmMeasureTimer();
+    ASSERT_EQ(line->Count(), 3);
+    EXPECT_DOUBLE_EQ(line->X(1), 0.01);
+    EXPECT_DOUBLE_EQ(line->X(2), 0.02);
+    EXPECT_EQ(w.Frame->chMain->LeftRange(), QCPRange(20, 120)) << "only the first point moves the axis";
+
+    // Points wait while the label box is open; the first one drawn afterwards carries the label.
+    w.acExperimentMarkPoint->setChecked(true);
+    for (int i = 0; i < 30; ++i) w.Channels[0].push_back(7);
+    w.tmMeasureTimer();
+    EXPECT_EQ(line->Count(), 3);
+    w.acExperimentMarkPoint->setChecked(false);
+    w.Frame->PointLabel = QStringLiteral("метка");
+    w.tmMeasureTimer();
+    EXPECT_EQ(line->Count(), 6);
+    EXPECT_EQ(line->Label(3), QStringLiteral("метка"));
+    EXPECT_TRUE(line->Label(4).isEmpty());
+
+    // A lost sensor after two values: both kept, the rest dropped, the notice posted.
+    tMessageCollector messages;
+    w.DecodeValueStream({0x1C, 0x2C, 0xF6, 0x3C});
+    EXPECT_EQ(messages.Count(WM_SENSOR_LOST), 1);
+    EXPECT_EQ(std::vector<double>(w.Channels[0].end() - 2, w.Channels[0].end()), (std::vector<double>{1, 2}));
+}
+
+TEST_F(MainWindowTest, ElapsedTimeTexts) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Без датчика"));
+    const std::int64_t second = w.PerfFrequency;
+    const struct {
+        double seconds;
+        const char* text;
+    } rows[] = {{0.05, "00:00.0"}, {65.47, "01:05.4"}, {6000, "100:00.0"}, {59.99, "00:59.9"}};
+    for (const auto& row : rows) {
+        w.MeasureStart = 1000;
+        counter = 1000 + std::int64_t(row.seconds * double(second));
+        w.tmMeasureTimer();
+        EXPECT_EQ(w.StatusPanels[1]->text(), QString::fromLatin1(row.text)) << row.seconds;
+    }
+}
+
+TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Пульс"));
+    ASSERT_TRUE(w.Device);
+    auto* pulse = dynamic_cast<TfrPulse*>(w.Frame);
+    ASSERT_TRUE(pulse);
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(2000);
+    tFastLine* rates = pulse->chPulse->Series(w.SeriesIndex);
+    ASSERT_GE(rates->Count(), 15);
+    for (int i = 0; i < rates->Count(); ++i) EXPECT_NEAR(rates->Y(i), 70, 3) << i;
+    w.tmMeasureTimer();
+    EXPECT_TRUE(w.lb->text().contains(QStringLiteral("\tЧастота="))) << w.lb->text().toStdString();
+    // Destroying the window while it measures ends the thread first.
+    window.reset();
+}
+
+TEST_F(MainWindowTest, ClosingAsksWithNoAsDefault) {
+    TfmMain& w = Window();
+    w.show();
+    prompts.ButtonAnswers = {bbNo};
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(prompts.Boxes.last().Text, LoadStr(sConfirmExit));
+    EXPECT_EQ(prompts.Boxes.last().DefaultButton, bbNo);
+    prompts.ButtonAnswers = {bbYes};
+    EXPECT_TRUE(w.close());
+}
