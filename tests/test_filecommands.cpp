@@ -19,6 +19,7 @@
 #include <QBuffer>
 #include <QClipboard>
 #include <QDir>
+#include <QPainter>
 #include <QPrinter>
 #include <QProcess>
 #include <QTabWidget>
@@ -73,6 +74,21 @@ protected:
         window->Frame->pcMain->setCurrentIndex(page);
         window->UpdateActions();
     }
+    // A photo-like picture: a sky, the sun and a field.
+    static QByteArray Photo() {
+        QImage image(320, 200, QImage::Format_RGB32);
+        QPainter painter(&image);
+        painter.fillRect(0, 0, 320, 130, QColor(120, 180, 240));
+        painter.fillRect(0, 130, 320, 70, QColor(70, 150, 60));
+        painter.setBrush(QColor(250, 210, 60));
+        painter.drawEllipse(QPoint(250, 50), 28, 28);
+        painter.end();
+        QByteArray bytes;
+        QBuffer buffer(&bytes);
+        buffer.open(QIODevice::WriteOnly);
+        image.save(&buffer, "JPEG", 90);
+        return bytes;
+    }
     static QByteArray Jpeg(int width, int height) {
         QImage image(width, height, QImage::Format_RGB32);
         image.fill(QColor(40, 160, 90));
@@ -120,6 +136,8 @@ TEST_F(FileCommandsTest, ChartExportsAsABitmapOfItsSize) {
     EXPECT_EQ(prompts.Boxes[0].Kind, QStringLiteral("save"));
     EXPECT_EQ(prompts.Boxes[0].Options.DefaultExt, QStringLiteral("bmp"));
     EXPECT_TRUE(ReadFile(file).startsWith("BM"));
+    if (const QString keep = qEnvironmentVariable("ZORBINKA_KEEP_OUTPUT"); !keep.isEmpty())
+        QFile::copy(file, keep + QStringLiteral("/chart.bmp"));
     QImage image(file, "BMP");
     ASSERT_FALSE(image.isNull());
     EXPECT_EQ(image.size(), window->Frame->chMain->size());
@@ -175,7 +193,7 @@ TEST_F(FileCommandsTest, PicturesGoIntoTheReportAtTheCaret) {
     ShowPage(3);
     ASSERT_TRUE(window->acFileAddImage->isEnabled());
     const QString jpeg = dir.filePath(QStringLiteral("photo.jpg"));
-    WriteFile(jpeg, Jpeg(64, 48));
+    WriteFile(jpeg, Photo());
     QImage bmp(20, 10, QImage::Format_RGB32);
     bmp.fill(Qt::blue);
     const QString bitmap = dir.filePath(QStringLiteral("scheme.bmp"));
@@ -186,10 +204,18 @@ TEST_F(FileCommandsTest, PicturesGoIntoTheReportAtTheCaret) {
     prompts.TextAnswers = {jpeg, bitmap};
     window->RunAction(window->acFileAddImage);
     EXPECT_EQ(ReportImages(), 1);
-    EXPECT_EQ(QApplication::clipboard()->image().size(), QSize(64, 48)) << "the clipboard holds the picture";
+    EXPECT_EQ(QApplication::clipboard()->image().size(), QSize(320, 200))
+        << "the clipboard holds the picture";
     window->RunAction(window->acFileAddImage);
     EXPECT_EQ(ReportImages(), 2);
     EXPECT_EQ(prompts.Boxes[0].Options.DefaultExt, QStringLiteral("jpg"));
+    // For a look at the result: ZORBINKA_KEEP_OUTPUT names a folder that gets the report printed to PDF.
+    if (const QString keep = qEnvironmentVariable("ZORBINKA_KEEP_OUTPUT"); !keep.isEmpty()) {
+        window->Printer().setOutputFormat(QPrinter::PdfFormat);
+        window->Printer().setOutputFileName(keep + QStringLiteral("/report-with-photo.pdf"));
+        prompts.DialogAnswers = {true};
+        window->RunAction(window->acFilePrint);
+    }
     // Saved, the photo stays a JPEG.
     const QString saved = dir.filePath(QStringLiteral("with-photo.rtf"));
     window->Frame->reReport->SaveToFile(saved);

@@ -12,8 +12,11 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
 #include <QTreeWidget>
 #include <cmath>
+#include <cstdio>
 
 namespace {
 
@@ -92,6 +95,33 @@ int Main(const QString& exe, const QString& path, int stopAfter) {
         return int(QDialog::Accepted);
     };
     window.showMaximized();
+    // With ZORBINKA_PREVIEW_STATS the run reports once a minute: points held, memory, and the longest pause
+    // of the event loop (a 50 ms heartbeat that arrives late shows a window that stopped answering).
+    QElapsedTimer sinceBeat;
+    sinceBeat.start();
+    double longestPause = 0;
+    QTimer heartbeat;
+    QTimer report;
+    if (qEnvironmentVariableIsSet("ZORBINKA_PREVIEW_STATS")) {
+        QObject::connect(&heartbeat, &QTimer::timeout, [&] {
+            longestPause = std::max(longestPause, sinceBeat.nsecsElapsed() / 1e6 - 50);
+            sinceBeat.restart();
+        });
+        heartbeat.start(50);
+        QObject::connect(&report, &QTimer::timeout, [&] {
+            QFile status(QStringLiteral("/proc/self/status"));
+            status.open(QIODevice::ReadOnly);
+            QString rss;
+            for (const QByteArray& line : status.readAll().split('\n'))
+                if (line.startsWith("VmRSS:")) rss = QString::fromLatin1(line.mid(6).trimmed());
+            const int points = window.Frame ? window.Frame->chMain->Series(window.SeriesIndex)->Count() : 0;
+            std::printf("points=%d rss=%s longest_pause_ms=%.1f\n", points, rss.toLatin1().constData(),
+                        longestPause);
+            std::fflush(stdout);
+            longestPause = 0;
+        });
+        report.start(60000);
+    }
     QTimer::singleShot(300, &window, [&] {
         window.RunAction(window.acExperimentChoose);
         window.RunAction(window.acExperimentStart);
