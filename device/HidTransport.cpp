@@ -18,6 +18,24 @@ int SettingOr(tSettings* settings, const char* key, int fallback) {
     return settings ? settings->GetInt(QString::fromLatin1(key), fallback) : fallback;
 }
 
+// Logs one report's transfer as the overlapped calls would: completed at once ("(1) ..."), completed after a
+// wait, or failed. Returns the byte count, 0 on failure.
+int LogHidTransfer(int result, bool immediate, const char* verb, const char* record, const char* tag) {
+    const QString v = QString::fromLatin1(verb);
+    const QString r = QString::fromLatin1(record);
+    const QString t = QString::fromLatin1(tag);
+    if (result < 0) {
+        WriteLog(v + QStringLiteral(" Error: ") + HidErrorText(result));
+        return 0;
+    }
+    const QString at = immediate ? QStringLiteral("(1) ") : QString();
+    WriteLog(at + QStringLiteral("HID %1 successfully.").arg(v));
+    WriteLog(at + QStringLiteral("%1.InternalHigh%2").arg(r).arg(result));
+    WriteLog(at + QStringLiteral("%1 SUCCESS:%2").arg(t).arg(result));
+    if (!immediate) WriteLog(QStringLiteral("%1 SUCCESS:%2").arg(t).arg(result));
+    return result;
+}
+
 } // namespace
 
 void tDevice::OpenHID() {
@@ -59,27 +77,11 @@ bool tDevice::TransferHID(const std::uint8_t* request, int n, std::uint8_t* repl
         WriteLog(QStringLiteral("SEND: BIN '") + LogRaw(output.data(), OutputReportLength) + u'\'');
 
         bool immediate = false;
+        errno = 0;
         const int result = api->Write(Handle, output.data(), OutputReportLength, 500, &immediate);
-        int count = 0;
-        if (result >= 0 && immediate) {
-            WriteLog(QStringLiteral("(1) HID Write successfully."));
-            WriteLog(QStringLiteral("(1) ovWrite.InternalHigh%1").arg(result));
-            WriteLog(QStringLiteral("(1) OVW SUCCESS:%1").arg(result));
-            count = result;
-        } else if (result >= 0) {
-            WriteLog(QStringLiteral("HID Write successfully."));
-            WriteLog(QStringLiteral("ovWrite.InternalHigh%1").arg(result));
-            WriteLog(QStringLiteral("OVW SUCCESS:%1").arg(result));
-            WriteLog(QStringLiteral("OVW SUCCESS:%1").arg(result));
-            // Wine reports a pending HID write one byte short.
-            count = result + (IsWine() && SettingOr(Settings, "FixWine", 1) != 0 ? 1 : 0);
-        } else if (result == kHidTimeout) {
-            WriteLog(QStringLiteral("Write Error: Timeout"));
-        } else if (result == kHidStopped) {
-            WriteLog(QStringLiteral("Write Error: Wait Error"));
-        } else {
-            WriteLog(QStringLiteral("Write Error: ") + SystemErrorText(errno != 0 ? errno : EIO));
-        }
+        int count = LogHidTransfer(result, immediate, "Write", "ovWrite", "OVW");
+        // Wine reports a pending HID write one byte short.
+        if (result >= 0 && !immediate && IsWine() && SettingOr(Settings, "FixWine", 1) != 0) ++count;
         ok = result >= 0 && count == OutputReportLength;
         if (ok) WriteLog(QStringLiteral("SEND: report %1 written.").arg(pos));
     }
@@ -105,25 +107,7 @@ bool tDevice::TransferHID(const std::uint8_t* request, int n, std::uint8_t* repl
         bool immediate = false;
         errno = 0;
         const int result = api->Read(Handle, input.data(), InputReportLength, t, nullptr, &immediate);
-        int count = 0;
-        if (result >= 0 && immediate) {
-            WriteLog(QStringLiteral("(1) HID Read successfully."));
-            WriteLog(QStringLiteral("(1) ovRead.InternalHigh%1").arg(result));
-            WriteLog(QStringLiteral("(1) OVR SUCCESS:%1").arg(result));
-            count = result;
-        } else if (result >= 0) {
-            WriteLog(QStringLiteral("HID Read successfully."));
-            WriteLog(QStringLiteral("ovRead.InternalHigh%1").arg(result));
-            WriteLog(QStringLiteral("OVR SUCCESS:%1").arg(result));
-            WriteLog(QStringLiteral("OVR SUCCESS:%1").arg(result));
-            count = result;
-        } else if (result == kHidTimeout) {
-            WriteLog(QStringLiteral("Read Error: Timeout"));
-        } else if (result == kHidStopped) {
-            WriteLog(QStringLiteral("Read Error: Wait Error"));
-        } else {
-            WriteLog(QStringLiteral("Read Error: ") + SystemErrorText(errno != 0 ? errno : EIO));
-        }
+        const int count = LogHidTransfer(result, immediate, "Read", "ovRead", "OVR");
         WriteLog(QStringLiteral("RECV: read bytes %1").arg(count));
         WriteLog(QStringLiteral("RECV: HEX ") + LogHex(input.data(), count, "0x", " "));
         WriteLog(QStringLiteral("RECV: BIN '") + LogRaw(input.data(), count) + u'\'');

@@ -20,16 +20,9 @@ constexpr std::uint8_t kStreamInId = 1;
 
 // One write or read of the start-up, with its error line; the byte count or a negative result.
 int StartupIo(int result, const char* what) {
-    if (result == kHidTimeout)
-        WriteLog(QStringLiteral("%1 Error: Timeout").arg(QString::fromLatin1(what)));
-    else if (result == kHidStopped)
-        WriteLog(QStringLiteral("%1 Error: Wait Error").arg(QString::fromLatin1(what)));
-    else if (result < 0)
-        WriteLog(QStringLiteral("%1 Error: ").arg(QString::fromLatin1(what)) +
-                 SystemErrorText(errno != 0 ? errno : EIO));
+    if (result < 0) WriteLog(QString::fromLatin1(what) + QStringLiteral(" Error: ") + HidErrorText(result));
     return result;
 }
-
 } // namespace
 
 void tMeasureThread::MeasureHID() {

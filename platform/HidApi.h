@@ -38,6 +38,9 @@ struct tHidApi {
     std::vector<tHidDeviceInfo> (*Enumerate)();
 };
 
+// The reason of a failed HID write or read as the log gives it: "Timeout", "Wait Error" or the system's text.
+QString HidErrorText(int result);
+
 // The HID table in force: hidapi (loaded on first use) unless the demo sensors or a test installed another.
 // nullptr when hidapi cannot be loaded.
 const tHidApi* HidApi();

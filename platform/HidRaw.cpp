@@ -198,6 +198,12 @@ std::atomic<const tHidApi*> gInstalled{nullptr};
 
 } // namespace
 
+QString HidErrorText(int result) {
+    if (result == kHidTimeout) return QStringLiteral("Timeout");
+    if (result == kHidStopped) return QStringLiteral("Wait Error");
+    return QString::fromLocal8Bit(strerror(errno != 0 ? errno : EIO));
+}
+
 const tHidApi* HidApi() {
     const tHidApi* installed = gInstalled.load();
     if (installed) return installed;

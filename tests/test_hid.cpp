@@ -19,6 +19,17 @@ protected:
         SetWineOverride(std::nullopt);
         tSimFixture::TearDown();
     }
+    // A new HID sensor at that rate, opened and asked INFO.
+    std::pair<std::shared_ptr<tSimHidSensor>, std::unique_ptr<tDevice>> FreshSensor(int speed) {
+        tSimWorld::Instance().Clear();
+        tSimSensorConfig config;
+        config.Speed = speed;
+        auto sensor = AddHid(kPath, config);
+        auto device = Open(kPath, dtHID);
+        tDeviceInfo info;
+        EXPECT_TRUE(device->Info(info));
+        return {sensor, std::move(device)};
+    }
     static bool Contains(const QStringList& entries, const QString& start) {
         for (const QString& e : entries)
             if (e.startsWith(start)) return true;
@@ -233,13 +244,7 @@ TEST_F(HidTest, StartFailures) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        tSimWorld::Instance().Clear();
-        tSimSensorConfig config;
-        config.Speed = row.speed;
-        auto sensor = AddHid(kPath, config);
-        auto device = Open(kPath, dtHID);
-        tDeviceInfo info;
-        ASSERT_TRUE(device->Info(info));
+        auto [sensor, device] = FreshSensor(row.speed);
         sensor->Faults() = row.faults;
         tLogCapture log;
         tMessageCollector messages;
@@ -266,13 +271,7 @@ TEST_F(HidTest, DataReportRules) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
-        tSimWorld::Instance().Clear();
-        tSimSensorConfig config;
-        config.Speed = row.speed;
-        auto sensor = AddHid(kPath, config);
-        auto device = Open(kPath, dtHID);
-        tDeviceInfo info;
-        ASSERT_TRUE(device->Info(info));
+        auto [sensor, device] = FreshSensor(row.speed);
         tLogCapture log;
         // The first report is the start answer; the data reports after it carry the scripted count.
         sensor->Faults().CountOverride = row.count;

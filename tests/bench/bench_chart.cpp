@@ -2,6 +2,8 @@
 // and the repaint after one tick's new points (axes still), and the memory held per point.
 #include "widgets/Chart.h"
 
+#include "QtBenchmarkMain.h"
+
 #include <QApplication>
 #include <QElapsedTimer>
 #include <benchmark/benchmark.h>
@@ -77,10 +79,5 @@ BENCHMARK(BM_BytesPerPoint)->Arg(1000000)->Arg(10000000)->Iterations(1);
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunQtBenchmarks(argc, argv);
 }

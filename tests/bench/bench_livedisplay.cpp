@@ -9,6 +9,8 @@
 #include "ui/Mainfm.h"
 #include "widgets/Chart.h"
 
+#include "QtBenchmarkMain.h"
+
 #include <QApplication>
 #include <QDir>
 #include <QFile>
@@ -99,10 +101,5 @@ BENCHMARK(BM_Tick)->Arg(0)->Arg(1000000)->Unit(benchmark::kMillisecond)->UseReal
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunQtBenchmarks(argc, argv);
 }
