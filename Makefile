@@ -23,7 +23,7 @@ run: build
 	$(BUILD_DIR)/zorbinka DEMO
 
 test: build
-	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
+	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
 
 clean:
 	rm -rf $(BUILD_DIR)

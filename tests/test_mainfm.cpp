@@ -18,6 +18,7 @@
 #include "widgets/NumberFormat.h"
 
 #include <QAction>
+#include <QPrinter>
 #include <QDir>
 #include <QLabel>
 #include <QTabWidget>
@@ -342,6 +343,30 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     EXPECT_TRUE(w.lb->text().contains(QStringLiteral("\tЧастота="))) << w.lb->text().toStdString();
     // Destroying the window while it measures ends the thread first.
     window.reset();
+}
+
+TEST_F(MainWindowTest, MarkPointAndPageSetup) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_FALSE(Enabled(w.acExperimentMarkPoint));
+    w.RunAction(w.acExperimentStart);
+    prompts.TextAnswers = {QStringLiteral("кипение")};
+    w.RunAction(w.acExperimentMarkPoint);
+    EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("input"));
+    EXPECT_EQ(w.Frame->PointLabel, QStringLiteral("кипение"));
+    EXPECT_FALSE(w.acExperimentMarkPoint->isChecked()) << "unchecked when the box is closed";
+    w.RunAction(w.acExperimentStop);
+
+    // Page set-up starts at A4 with 25 mm margins and keeps what the user set.
+    const QPageLayout layout = w.Printer().pageLayout();
+    EXPECT_EQ(layout.pageSize().id(), QPageSize::A4);
+    EXPECT_EQ(layout.margins(QPageLayout::Millimeter), QMarginsF(25, 25, 25, 25));
+    w.RunAction(w.acFilePageSetup);
+    EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("pagesetup"));
+    w.Printer().setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+    w.RunAction(w.acFilePrintSetup);
+    EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("printsetup"));
+    EXPECT_EQ(w.Printer().pageLayout().margins(QPageLayout::Millimeter), QMarginsF(10, 10, 10, 10));
 }
 
 TEST_F(MainWindowTest, ClosingAsksWithNoAsDefault) {
