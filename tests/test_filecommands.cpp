@@ -33,6 +33,9 @@ namespace {
 class FileCommandsTest : public tSimFixture {
 protected:
     void SetUp() override {
+        // The window's ticks are slower than a free-running sensor: the sensors run 20 times faster than real
+        // time.
+        clock = std::make_shared<tVirtualClock>(20);
         tSimFixture::SetUp();
         SetDetectorSpacing(0);
         SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));

@@ -18,9 +18,9 @@
 #include "widgets/NumberFormat.h"
 
 #include <QAction>
-#include <QPrinter>
 #include <QDir>
 #include <QLabel>
+#include <QPrinter>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -33,6 +33,9 @@ const QString kNotFound = QStringLiteral("Не найден датчик для 
 class MainWindowTest : public tSimFixture {
 protected:
     void SetUp() override {
+        // The window's ticks are slower than a free-running sensor: the sensors run 20 times faster than real
+        // time.
+        clock = std::make_shared<tVirtualClock>(20);
         tSimFixture::SetUp();
         SetDetectorSpacing(0);
         SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));
