@@ -20,6 +20,7 @@
 #include <QAction>
 #include <QDir>
 #include <QLabel>
+#include <QPointer>
 #include <QPrinter>
 #include <QTabWidget>
 #include <QTemporaryDir>
@@ -221,7 +222,7 @@ TEST_F(MainWindowTest, ChooseWhileMeasuring) {
     Choose(QStringLiteral("Тепло"));
     w.RunAction(w.acExperimentStart);
     TicksUntil(2);
-    TfrExperiment* frame = w.Frame;
+    QPointer<TfrExperiment> frame = w.Frame;
     prompts.ButtonAnswers = {bbNo};
     Choose(QStringLiteral("Звук"));
     EXPECT_EQ(prompts.Boxes.last().Text, LoadStr(sConfirmNewExperiment));
@@ -233,7 +234,7 @@ TEST_F(MainWindowTest, ChooseWhileMeasuring) {
     prompts.ButtonAnswers = {bbYes};
     Choose(QStringLiteral("Звук"));
     EXPECT_FALSE(w.tmMeasure->isActive()) << "Yes: the measurement stops";
-    EXPECT_NE(w.Frame, frame);
+    EXPECT_TRUE(frame.isNull()) << "the old frame is gone";
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка - Звук"));
     ASSERT_TRUE(w.Device);
     EXPECT_EQ(w.Device->GetName(), QStringLiteral("C101"));

@@ -3,9 +3,15 @@
 #include <gtest/gtest.h>
 
 #if defined(__SANITIZE_THREAD__)
-// glibc's time-zone cache and Qt's own locking are not instrumented: their internal locks look like no locks.
+// glibc's time-zone cache and Qt's own locking (Core and Gui) are not instrumented: their internal locks look
+// like no locks.
 extern "C" const char* __tsan_default_suppressions() {
-    return "race:tzset_internal\ncalled_from_lib:libQt6Core.so.6\nrace:libQt6Core.so.6\n";
+    return "race:tzset_internal\ncalled_from_lib:libQt6Core.so.6\nrace:libQt6Core.so.6\n"
+           "called_from_lib:libQt6Gui.so.6\nrace:libQt6Gui.so.6\n";
+}
+// Tests start helper programs (pdftotext, copies of the program) from threaded processes.
+extern "C" const char* __tsan_default_options() {
+    return "die_after_fork=0";
 }
 #endif
 
