@@ -22,10 +22,15 @@ std::atomic<int> gSpacing{100};
 
 using tDetectors = std::vector<std::unique_ptr<tDeviceDetector>>;
 
-// Starts a detector and lets the next one wait, so that the open pauses of the candidates overlap.
+// Starts a detector and lets the next one wait, so that the open pauses of the candidates overlap. A candidate
+// whose detector cannot start is logged and left out; the search goes on with the others.
 void StartDetector(tDetectors& detectors, const QString& place, std::uint8_t type, tSettings* settings) {
-    detectors.push_back(std::make_unique<tDeviceDetector>(place, type, settings));
-    std::this_thread::sleep_for(std::chrono::milliseconds(gSpacing.load()));
+    try {
+        detectors.push_back(std::make_unique<tDeviceDetector>(place, type, settings));
+        std::this_thread::sleep_for(std::chrono::milliseconds(gSpacing.load()));
+    } catch (const Exception& e) {
+        WriteLog(e.Message());
+    }
 }
 
 // Waits for every detector in creation order and keeps the first device of the wanted name; the others are
@@ -71,13 +76,8 @@ std::unique_ptr<tDevice> FindFTDISensor(const QString& wanted, tSettings* settin
         std::vector<FT_DEVICE_LIST_INFO_NODE> records(count);
         if (count > 0 && library.FT_GetDeviceInfoList(records.data(), &count) != 0)
             throw Exception(QStringLiteral("Невозможно получить данные о подключенных устройствах."));
-        for (DWORD i = 0; i < std::min<DWORD>(count, DWORD(records.size())); ++i) {
-            try {
-                StartDetector(detectors, QString::number(records[i].LocId), dtFTDI, settings);
-            } catch (const Exception& e) {
-                WriteLog(e.Message());
-            }
-        }
+        for (DWORD i = 0; i < std::min<DWORD>(count, DWORD(records.size())); ++i)
+            StartDetector(detectors, QString::number(records[i].LocId), dtFTDI, settings);
         return Collect(detectors, wanted);
     } catch (const Exception& e) {
         WriteLog(QStringLiteral("FTW32: ") + e.Message());
@@ -98,13 +98,8 @@ std::unique_ptr<tDevice> FindCOMSensor(const QString& wanted, tSettings* setting
         const QStringList ports = ComPorts();
         WriteLog(QStringLiteral("Get Value Names."));
         if (ports.isEmpty()) throw Exception(LoadStr(sNoSensorsNoPorts));
-        for (const QString& port : ports) {
-            try {
-                StartDetector(detectors, port, dtCOM, settings);
-            } catch (const Exception& e) {
-                WriteLog(e.Message());
-            }
-        }
+        for (const QString& port : ports)
+            StartDetector(detectors, port, dtCOM, settings);
         return Collect(detectors, wanted);
     } catch (const Exception& e) {
         WriteLog(QStringLiteral("COM: ") + e.Message());
@@ -121,12 +116,8 @@ std::unique_ptr<tDevice> FindHIDSensor(const QString& wanted, tSettings* setting
         tDetectors detectors;
         for (const tHidDeviceInfo& device : api->Enumerate()) {
             if (device.VendorId != vendor || device.ProductId != product) continue;
-            try {
-                WriteLog(QStringLiteral("START DETECTION: ") + device.Path);
-                StartDetector(detectors, device.Path, dtHID, settings);
-            } catch (const Exception& e) {
-                WriteLog(e.Message());
-            }
+            WriteLog(QStringLiteral("START DETECTION: ") + device.Path);
+            StartDetector(detectors, device.Path, dtHID, settings);
         }
         return Collect(detectors, wanted);
     } catch (const Exception& e) {
