@@ -5,9 +5,8 @@
 #include "device/Searches.h"
 #include "experiment/Experimentsfm.h"
 #include "support/QtPrint.h"
-#include "support/RecordingPrompts.h"
-#include "support/SimFixture.h"
 #include "support/TempDir.h"
+#include "support/WindowFixture.h"
 #include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
 #include "widgets/Chart.h"
@@ -30,20 +29,13 @@
 
 namespace {
 
-class FileCommandsTest : public tSimFixture {
+class FileCommandsTest : public tWindowFixture {
 protected:
     void SetUp() override {
-        // The window's ticks are slower than a free-running sensor: the sensors run 20 times faster than real
-        // time.
-        clock = std::make_shared<tVirtualClock>(20);
-        tSimFixture::SetUp();
-        SetDetectorSpacing(0);
-        SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));
-        WriteFile(dir.filePath(QStringLiteral("zorbinka.cfg")), "UseCDC=1\r\nTimeout=0\r\n");
-        const QString folder = dir.filePath(QStringLiteral("data/Опыты/Тепло"));
-        QDir().mkpath(folder);
-        WriteFile(folder + QStringLiteral("/experiment.txt"),
-                  "SensorName=T101\r\nFreq=100000\r\nMaxX=5\r\nIncX=1\r\nCaptionX=time\r\nCaptionY=heat\r\n");
+        tWindowFixture::SetUp();
+        Cfg("UseCDC=1\r\nTimeout=0\r\n");
+        const QString folder = Experiment(
+            "Тепло", "SensorName=T101\r\nFreq=100000\r\nMaxX=5\r\nIncX=1\r\nCaptionX=time\r\nCaptionY=heat\r\n");
         WriteFile(folder + QStringLiteral("/report.rtf"), "{\\rtf1 Report of the day\\par Second line}");
         tSimSensorConfig sensor;
         sensor.Name = "T101";
@@ -67,11 +59,6 @@ protected:
         }
         window->RunAction(window->acExperimentStop);
         prompts.Boxes.clear();
-    }
-    void TearDown() override {
-        window.reset();
-        SetDetectorSpacing(100);
-        tSimFixture::TearDown();
     }
     void ShowPage(int page) {
         window->Frame->pcMain->setCurrentIndex(page);
@@ -123,9 +110,6 @@ protected:
         return -1;
     }
 
-    QTemporaryDir dir;
-    tRecordingPrompts prompts;
-    std::unique_ptr<TfmMain> window;
 };
 
 } // namespace

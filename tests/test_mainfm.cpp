@@ -8,9 +8,8 @@
 #include "sim/DemoWorld.h"
 #include "support/MessageCollector.h"
 #include "support/QtPrint.h"
-#include "support/RecordingPrompts.h"
-#include "support/SimFixture.h"
 #include "support/TempDir.h"
+#include "support/WindowFixture.h"
 #include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
@@ -31,15 +30,10 @@ namespace {
 
 const QString kNotFound = QStringLiteral("Не найден датчик для проведения эксперимента.");
 
-class MainWindowTest : public tSimFixture {
+class MainWindowTest : public tWindowFixture {
 protected:
     void SetUp() override {
-        // The window's ticks are slower than a free-running sensor: the sensors run 20 times faster than real
-        // time.
-        clock = std::make_shared<tVirtualClock>(20);
-        tSimFixture::SetUp();
-        SetDetectorSpacing(0);
-        SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));
+        tWindowFixture::SetUp();
         Cfg("UseFTDI=1\r\nUseCDC=1\r\nUseHID=1\r\nTimeout=0\r\n");
         Experiment("Тепло",
                    "SensorName=T101\r\nFreq=100000\r\nAverage=1\r\nCaptionY=T\r\nFormatY=0.0\r\nMaxX=10\r\n");
@@ -62,20 +56,6 @@ protected:
         pulse.Signal = [](double t, int) { return HeartbeatSignal(t, 70); };
         AddHid(QStringLiteral("demo-hid"), pulse);
     }
-    void TearDown() override {
-        window.reset();
-        SetDetectorSpacing(100);
-        tSimFixture::TearDown();
-    }
-
-    void Cfg(const char* text) { WriteFile(dir.filePath(QStringLiteral("zorbinka.cfg")), text); }
-    void Experiment(const char* name, const char* text) {
-        const QString folder = dir.filePath(QStringLiteral("data/Опыты/") + QString::fromUtf8(name));
-        QDir().mkpath(folder);
-        WriteFile(folder + QStringLiteral("/experiment.txt"),
-                  EncodeCodePage(QString::fromUtf8(text), tCodePage::Cp1251));
-    }
-
     TfmMain& Window() {
         if (!window) {
             window = std::make_unique<TfmMain>();
@@ -116,9 +96,6 @@ protected:
         }));
     }
 
-    QTemporaryDir dir;
-    tRecordingPrompts prompts;
-    std::unique_ptr<TfmMain> window;
     QString chosen;
     std::int64_t counter = 0;
 };
