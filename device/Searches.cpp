@@ -22,8 +22,8 @@ std::atomic<int> gSpacing{100};
 
 using tDetectors = std::vector<std::unique_ptr<tDeviceDetector>>;
 
-// Starts a detector and lets the next one wait, so that the open pauses of the candidates overlap. A candidate
-// whose detector cannot start is logged and left out; the search goes on with the others.
+// Starts a detector and lets the next one wait, so that the open pauses of the candidates overlap. A
+// candidate whose detector cannot start is logged and left out; the search goes on with the others.
 void StartDetector(tDetectors& detectors, const QString& place, std::uint8_t type, tSettings* settings) {
     try {
         detectors.push_back(std::make_unique<tDeviceDetector>(place, type, settings));
@@ -98,8 +98,7 @@ std::unique_ptr<tDevice> FindCOMSensor(const QString& wanted, tSettings* setting
         const QStringList ports = ComPorts();
         WriteLog(QStringLiteral("Get Value Names."));
         if (ports.isEmpty()) throw Exception(LoadStr(sNoSensorsNoPorts));
-        for (const QString& port : ports)
-            StartDetector(detectors, port, dtCOM, settings);
+        for (const QString& port : ports) StartDetector(detectors, port, dtCOM, settings);
         return Collect(detectors, wanted);
     } catch (const Exception& e) {
         WriteLog(QStringLiteral("COM: ") + e.Message());

@@ -35,7 +35,8 @@ protected:
         tWindowFixture::SetUp();
         Cfg("UseCDC=1\r\nTimeout=0\r\n");
         const QString folder = Experiment(
-            "Тепло", "SensorName=T101\r\nFreq=100000\r\nMaxX=5\r\nIncX=1\r\nCaptionX=time\r\nCaptionY=heat\r\n");
+            "Тепло",
+            "SensorName=T101\r\nFreq=100000\r\nMaxX=5\r\nIncX=1\r\nCaptionX=time\r\nCaptionY=heat\r\n");
         WriteFile(folder + QStringLiteral("/report.rtf"), "{\\rtf1 Report of the day\\par Second line}");
         tSimSensorConfig sensor;
         sensor.Name = "T101";
@@ -109,7 +110,6 @@ protected:
             if (line.startsWith(QStringLiteral("Pages:"))) return line.mid(6).trimmed().toInt();
         return -1;
     }
-
 };
 
 } // namespace
