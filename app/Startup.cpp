@@ -4,11 +4,12 @@
 #include "core/CommandLine.h"
 #include "core/Exception.h"
 #include "core/Logfile.h"
+#include "core/Prompts.h"
 #include "core/Strings.h"
 #include "platform/SingleInstance.h"
 #include "sim/DemoWorld.h"
+#include "ui/DialogPrompts.h"
 #include "ui/Mainfm.h"
-#include "ui/Prompts.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -57,6 +58,7 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
 int RunProgram(QApplication& app) {
     app.setApplicationName(QStringLiteral("zorbinka"));
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/zorbinka.svg")));
+    SetDefaultPrompts(&DialogPrompts());
 
     std::optional<QString> error;
     tSingleInstance instance;
@@ -72,6 +74,8 @@ int RunProgram(QApplication& app) {
         error = e.Message();
     } catch (const std::bad_alloc&) {
         error = QStringLiteral("Недостаточно памяти.");
+    } catch (const std::exception& e) {
+        error = QString::fromLocal8Bit(e.what());
     } catch (...) {
         error = QStringLiteral("Non-VCL Exception");
     }

@@ -6,7 +6,9 @@
 #include <QHash>
 #include <QStringDecoder>
 #include <cerrno>
+#include <cstdint>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -94,6 +96,18 @@ QByteArray EncodeCodePage(const QString& text, tCodePage page) {
 }
 
 QString DecodeTextFile(const QByteArray& bytes, bool* wasUtf8) {
+    const bool little = bytes.startsWith("\xFF\xFE");
+    if (little || bytes.startsWith("\xFE\xFF")) {
+        if (wasUtf8) *wasUtf8 = true;
+        QString text;
+        text.reserve((bytes.size() - 2) / 2);
+        for (qsizetype i = 2; i + 1 < bytes.size(); i += 2) {
+            const auto a = std::uint8_t(bytes[i]);
+            const auto b = std::uint8_t(bytes[i + 1]);
+            text.append(QChar(char16_t(little ? a | b << 8 : b | a << 8)));
+        }
+        return text;
+    }
     QByteArray body = bytes;
     const bool bom = body.startsWith("\xEF\xBB\xBF");
     if (bom) body.remove(0, 3);
@@ -118,11 +132,19 @@ QStringList SplitTextLines(const QString& text) {
     return lines;
 }
 
-QByteArray ReadFileBytes(const QString& fileName) {
+QByteArray ReadFileBytes(const QString& fileName, qint64 maxSize) {
     const QByteArray path = fileName.toLocal8Bit();
     const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) throw FileError("Невозможно открыть файл", fileName, errno);
     QByteArray bytes;
+    struct stat info = {};
+    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
+        if (maxSize >= 0 && info.st_size > maxSize) {
+            ::close(fd);
+            throw FileError("Невозможно прочитать файл", fileName, EFBIG);
+        }
+        bytes.reserve(qsizetype(info.st_size));
+    }
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -133,6 +155,10 @@ QByteArray ReadFileBytes(const QString& fileName) {
             throw FileError("Невозможно прочитать файл", fileName, error);
         }
         if (got == 0) break;
+        if (maxSize >= 0 && bytes.size() + got > maxSize) {
+            ::close(fd);
+            throw FileError("Невозможно прочитать файл", fileName, EFBIG);
+        }
         bytes.append(buffer, got);
     }
     ::close(fd);

@@ -16,16 +16,18 @@ QString DecodeCodePage(const QByteArray& bytes, tCodePage page);
 // Encodes in an 8-bit Windows code page; characters the page lacks become '?'.
 QByteArray EncodeCodePage(const QString& text, tCodePage page);
 
-// Decodes the bytes of a text file: a UTF-8 byte-order mark is dropped; valid UTF-8 is read as such,
-// anything else as cp1251. `wasUtf8` tells which one was used.
+// Decodes the bytes of a text file: a UTF-16 byte-order mark (either byte order) reads the file as UTF-16; a
+// UTF-8 one is dropped; valid UTF-8 is read as such, anything else as cp1251. `wasUtf8` tells whether a
+// Unicode form was used.
 QString DecodeTextFile(const QByteArray& bytes, bool* wasUtf8 = nullptr);
 
 // Splits text into lines ending in CR LF, a lone CR or a lone LF. A terminator at the very end does
 // not start another line.
 QStringList SplitTextLines(const QString& text);
 
-// Reads the whole file; raises Exception with the system's reason when it cannot be opened or read.
-QByteArray ReadFileBytes(const QString& fileName);
+// Reads the whole file; raises Exception with the system's reason when it cannot be opened or read, or when
+// it is larger than `maxSize` bytes (a negative limit reads any size).
+QByteArray ReadFileBytes(const QString& fileName, qint64 maxSize = -1);
 
 // Replaces the file with `bytes`; raises Exception with the system's reason when it cannot be written.
 void WriteFileBytes(const QString& fileName, const QByteArray& bytes);

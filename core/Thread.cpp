@@ -2,9 +2,11 @@
 #include "core/Thread.h"
 
 #include "core/Exception.h"
+#include "core/Logfile.h"
 
-#include <pthread.h>
-#include <sched.h>
+#include <cerrno>
+#include <new>
+
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -53,22 +55,21 @@ QString tThread::FatalMessage() const {
 
 void tThread::Run() {
     const int nice = NiceOf(FPriority.load());
-    if (nice != 0) setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), nice);
+    // An ordinary user may not raise a thread's priority; it then runs at normal priority, and the log says
+    // so.
+    if (nice != 0 && setpriority(PRIO_PROCESS, pid_t(syscall(SYS_gettid)), nice) != 0)
+        WriteLog(QStringLiteral("Thread priority not raised: ") + SystemErrorText(errno));
     try {
         Execute();
     } catch (const Exception& e) {
         FFatalMessage = e.Message();
+    } catch (const std::bad_alloc&) {
+        FFatalMessage = QStringLiteral("Недостаточно памяти.");
     } catch (const std::exception& e) {
         FFatalMessage = QString::fromLocal8Bit(e.what());
     } catch (...) {
         FFatalMessage = QStringLiteral("Unknown error");
     }
+    if (!FFatalMessage.isEmpty()) WriteLog(FFatalMessage);
     FFinished.store(true);
-}
-
-void BindThreadToFirstProcessor() {
-    cpu_set_t set;
-    CPU_ZERO(&set);
-    CPU_SET(0, &set);
-    pthread_setaffinity_np(pthread_self(), sizeof set, &set);
 }

@@ -47,6 +47,3 @@ private:
     std::atomic<tPriority> FPriority{tPriority::Normal};
     QString FFatalMessage;
 };
-
-// Binds the calling thread to the first processor only.
-void BindThreadToFirstProcessor();

@@ -2,8 +2,8 @@
 #include "device/Componentusb.h"
 
 #include "core/Exception.h"
+#include "core/Prompts.h"
 #include "platform/UsbMonitor.h"
-#include "ui/Prompts.h"
 
 namespace {
 
@@ -26,6 +26,8 @@ void TComponentUSB::Dispatch(unsigned code, unsigned deviceType) {
         WMDeviceChange(code, deviceType);
     } catch (const Exception& e) {
         ShowErrorBox(nullptr, e.Message());
+    } catch (const std::exception& e) {
+        ShowErrorBox(nullptr, ErrorText(e));
     }
 }
 

@@ -134,8 +134,12 @@ bool tDevice::SetFreq(int a, int b) {
            reply[0] == 0;
 }
 
+int tDevice::Setting(const char* key, int fallback) const {
+    return Settings ? Settings->GetInt(QString::fromLatin1(key), fallback) : fallback;
+}
+
 bool tDevice::StartMeasure(std::uint8_t startParam) {
-    const bool fixWine = Settings ? Settings->GetInt(QStringLiteral("FixWine"), 1) != 0 : true;
+    const bool fixWine = Setting("FixWine", 1) != 0;
     MeasureThread = std::make_unique<tMeasureThread>(startParam, Handle, Speed, DeviceType,
                                                      DecimalOrZero(Place), fixWine);
     return true;
@@ -150,6 +154,12 @@ void tDevice::GetPacket(tMeasurePacket& packet) {
         MeasureThread->GetPacket(packet);
     else
         packet = tMeasurePacket();
+}
+
+void tDevice::EndMeasureThread() {
+    if (!MeasureThread) return;
+    MeasureThread->RequestStop();
+    MeasureThread->WaitFor();
 }
 
 bool tDevice::Stop() {

@@ -38,6 +38,9 @@ public:
     QString GetName() const { return Name; }
     bool SetFreq(int a, int b);
     bool StartMeasure(std::uint8_t startParam);
+    // Ends the measurement thread and waits for it, keeping what it queued for GetPacket; Stop then frees
+    // the thread and stops the sensor.
+    void EndMeasureThread();
     bool Stop();
     int GetPacketCount();
     void GetPacket(tMeasurePacket& packet);
@@ -58,6 +61,8 @@ protected:
     virtual void Cleanup();
 
 private:
+    // An integer key of the settings, or `fallback` when there are none or the value is missing or invalid.
+    int Setting(const char* key, int fallback) const;
     // The serial call table of this device's link, or nullptr when the FTDI library is not loaded.
     const tCommApi* SerialApi();
     void OpenSerial();

@@ -3,6 +3,7 @@
 
 #include "core/Exception.h"
 #include "core/Logfile.h"
+#include "core/Prompts.h"
 #include "device/Device.h"
 
 #include <mutex>
@@ -34,5 +35,8 @@ void tDeviceDetector::Execute() {
     } catch (const Exception& e) {
         device.reset();
         WriteLog(QStringLiteral("DevID ") + Place + QStringLiteral(" error: ") + e.Message());
+    } catch (const std::exception& e) {
+        device.reset();
+        WriteLog(QStringLiteral("DevID ") + Place + QStringLiteral(" error: ") + ErrorText(e));
     }
 }

@@ -3,8 +3,8 @@
 
 #include "core/Exception.h"
 #include "core/Logfile.h"
+#include "core/Prompts.h"
 #include "device/Library.h"
-#include "ui/Prompts.h"
 
 #include <mutex>
 

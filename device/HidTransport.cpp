@@ -14,10 +14,6 @@
 
 namespace {
 
-int SettingOr(tSettings* settings, const char* key, int fallback) {
-    return settings ? settings->GetInt(QString::fromLatin1(key), fallback) : fallback;
-}
-
 // Logs one report's transfer as the overlapped calls would: completed at once ("(1) ..."), completed after a
 // wait, or failed. Returns the byte count, 0 on failure.
 int LogHidTransfer(int result, bool immediate, const char* verb, const char* record, const char* tag) {
@@ -70,7 +66,7 @@ bool tDevice::TransferHID(const std::uint8_t* request, int n, std::uint8_t* repl
     for (int pos = 0; pos < n && ok; pos += OutputReportLength - 1) {
         WriteLog(QStringLiteral("SEND: write report %1").arg(pos));
         std::fill(output.begin(), output.end(), 0);
-        output[0] = std::uint8_t(SettingOr(Settings, "HID_SendReportID", 2) & 0xFF);
+        output[0] = std::uint8_t(Setting("HID_SendReportID", 2) & 0xFF);
         const int chunk = std::min(OutputReportLength - 1, n - pos);
         std::memcpy(output.data() + 1, request + pos, size_t(chunk));
         WriteLog(QStringLiteral("SEND: HEX ") + LogHex(output.data(), OutputReportLength, "0x", " "));
@@ -81,7 +77,7 @@ bool tDevice::TransferHID(const std::uint8_t* request, int n, std::uint8_t* repl
         const int result = api->Write(Handle, output.data(), OutputReportLength, 500, &immediate);
         int count = LogHidTransfer(result, immediate, "Write", "ovWrite", "OVW");
         // Wine reports a pending HID write one byte short.
-        if (result >= 0 && !immediate && IsWine() && SettingOr(Settings, "FixWine", 1) != 0) ++count;
+        if (result >= 0 && !immediate && IsWine() && Setting("FixWine", 1) != 0) ++count;
         ok = result >= 0 && count == OutputReportLength;
         if (ok) WriteLog(QStringLiteral("SEND: report %1 written.").arg(pos));
     }
@@ -101,7 +97,7 @@ bool tDevice::TransferHID(const std::uint8_t* request, int n, std::uint8_t* repl
             WriteLog(QStringLiteral("RECV: Read from  buffer BIN '") + LogRaw(reply, taken) + u'\'');
         }
     }
-    const int recvId = SettingOr(Settings, "HID_RecvReportID", 1);
+    const int recvId = Setting("HID_RecvReportID", 1);
     while (ok && taken + got < m) {
         std::fill(input.begin(), input.end(), 0);
         bool immediate = false;

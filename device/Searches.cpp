@@ -4,6 +4,7 @@
 
 #include "core/Exception.h"
 #include "core/Logfile.h"
+#include "core/Prompts.h"
 #include "core/Settings.h"
 #include "core/Strings.h"
 #include "device/Device.h"
@@ -30,6 +31,9 @@ void StartDetector(tDetectors& detectors, const QString& place, std::uint8_t typ
         std::this_thread::sleep_for(std::chrono::milliseconds(gSpacing.load()));
     } catch (const Exception& e) {
         WriteLog(e.Message());
+    } catch (const std::exception& e) {
+        // The system refused a new thread.
+        WriteLog(ErrorText(e));
     }
 }
 

@@ -5,6 +5,9 @@
 #include "core/Strings.h"
 #include "device/Device.h"
 #include "device/Ftdilibrary.h"
+#include "platform/SessionEnd.h"
+
+#include <algorithm>
 
 #include <cerrno>
 #include <chrono>
@@ -16,8 +19,18 @@ QString LastErrorText() {
     return SystemErrorText(errno != 0 ? errno : EIO);
 }
 
-int SettingOr(tSettings* settings, const char* key, int fallback) {
-    return settings ? settings->GetInt(QString::fromLatin1(key), fallback) : fallback;
+// The open pause is bounded: a mistyped Timeout must not hold the window for days.
+constexpr int kMaxOpenPauseMs = 60000;
+
+// Waits `milliseconds`, or less when the session ends meanwhile.
+void OpenPause(int milliseconds) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    while (!SessionEnding()) {
+        const auto left = end - std::chrono::steady_clock::now();
+        if (left <= std::chrono::steady_clock::duration::zero()) return;
+        std::this_thread::sleep_for(
+            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
+    }
 }
 
 } // namespace
@@ -60,8 +73,14 @@ void tDevice::OpenSerial() {
                         QStringLiteral("."));
     // A sensor that raises carrier detect speaks the single-letter protocol.
     HubMode = (status & MS_RLSD_ON) == 0;
-    std::this_thread::sleep_for(std::chrono::milliseconds(SettingOr(Settings, "Timeout", 5000)));
-    if (!ftdi && SettingOr(Settings, "IgnoreCD", 0) != 0) HubMode = false;
+    int pause = Setting("Timeout", 5000);
+    if (pause < 0 || pause > kMaxOpenPauseMs) {
+        const int bounded = std::clamp(pause, 0, kMaxOpenPauseMs);
+        WriteLog(QStringLiteral("Timeout=%1 is out of range; %2 ms taken").arg(pause).arg(bounded));
+        pause = bounded;
+    }
+    OpenPause(pause);
+    if (!ftdi && Setting("IgnoreCD", 0) != 0) HubMode = false;
 
     tDCB dcb = {};
     api->GetCommState(Handle, &dcb);
@@ -75,9 +94,9 @@ void tDevice::OpenSerial() {
         throw Exception(FmtLoadStr(sCannotSetDeviceParams, {Place, LastErrorText()}));
 
     if (ftdi) {
-        const int latency = SettingOr(Settings, "Latency", 16);
-        const int inSize = SettingOr(Settings, "InSize", 4096);
-        const int outSize = SettingOr(Settings, "OutSize", 4096);
+        const int latency = Setting("Latency", 16);
+        const int inSize = Setting("InSize", 4096);
+        const int outSize = Setting("OutSize", 4096);
         GetFTDILibrary().FT_SetLatencyTimer(Handle, static_cast<unsigned char>(latency & 0xFF));
         GetFTDILibrary().FT_SetUSBParameters(Handle, DWORD(inSize), DWORD(outSize));
     }

@@ -3,10 +3,11 @@
 
 #include "app/Functions.h"
 #include "core/Exception.h"
+#include "core/Logfile.h"
+#include "core/Prompts.h"
 #include "core/Settings.h"
 #include "core/Strings.h"
 #include "core/TextCodec.h"
-#include "ui/Prompts.h"
 
 const char kExperimentFile[] = "experiment.txt";
 
@@ -66,6 +67,38 @@ void tExperiment::ReadFile() {
     YOffset = Real(file, "YOffset", 0);
     SeriesCount = Integer(file, "SeriesCount", 1);
     if (SeriesCount < 1 || SeriesCount > 2) SeriesCount = 1;
+
+    // Values that cannot work count as unreadable: the key's default is taken and the log says so.
+    const auto reject = [this](const char* keys) {
+        WriteLog(Path + QString::fromLatin1(kExperimentFile) + QStringLiteral(": invalid ") +
+                 QString::fromLatin1(keys) + QStringLiteral(", the default is taken"));
+    };
+    if (Freq <= 0) {
+        reject("Freq");
+        Freq = 100000;
+    }
+    if (Average <= 0) {
+        reject("Average");
+        Average = 1;
+    }
+    if (!(MinX < MaxX)) {
+        reject("MinX/MaxX");
+        MinX = 0;
+        MaxX = 100;
+    }
+    if (!(MinY < MaxY)) {
+        reject("MinY/MaxY");
+        MinY = 0;
+        MaxY = 100;
+    }
+    if (!(IncX > 0)) {
+        reject("IncX");
+        IncX = 10;
+    }
+    if (!(IncY > 0)) {
+        reject("IncY");
+        IncY = 10;
+    }
 }
 
 void LoadExperimentFolder(tExperiment& experiment, const QString& name, const QString& path,

@@ -3,9 +3,9 @@
 #include "experiment/Experimentsfm.h"
 
 #include "core/Exception.h"
+#include "core/Prompts.h"
 #include "core/Strings.h"
 #include "experiment/Experiment.h"
-#include "ui/Prompts.h"
 #include "widgets/Icons.h"
 #include "widgets/RichEdit.h"
 
@@ -128,9 +128,14 @@ TfmExperiments::TfmExperiments(QWidget* owner) : QDialog(owner) {
         action->setStatusTip(action->toolTip());
 
     connect(acDescrShowHide, &QAction::toggled, this, &TfmExperiments::ShowHideDescription);
-    connect(acDescrCopy, &QAction::triggered, this, &TfmExperiments::CopyDescription);
-    connect(acDescrPrint, &QAction::triggered, this, &TfmExperiments::PrintDescription);
-    connect(acDescrSave, &QAction::triggered, this, &TfmExperiments::SaveDescription);
+    // A failed print or save shows its error in a box; the chooser stays open.
+    const auto command = [this](QAction* action, void (TfmExperiments::*handler)()) {
+        connect(action, &QAction::triggered, this,
+                [this, handler] { RunCommand(this, [this, handler] { (this->*handler)(); }); });
+    };
+    command(acDescrCopy, &TfmExperiments::CopyDescription);
+    command(acDescrPrint, &TfmExperiments::PrintDescription);
+    command(acDescrSave, &TfmExperiments::SaveDescription);
     connect(reDescr, &QTextEdit::selectionChanged, this, &TfmExperiments::UpdateActions);
     connect(tvExperiments, &QTreeWidget::itemExpanded, this, &TfmExperiments::Expand);
     connect(tvExperiments, &QTreeWidget::itemCollapsed, this, &TfmExperiments::Collapse);

@@ -26,7 +26,6 @@ int StartupIo(int result, const char* what) {
 } // namespace
 
 void tMeasureThread::MeasureHID() {
-    BindThreadToFirstProcessor();
     const tHidApi* api = HidApi();
     int inputLength = 0;
     int outputLength = 0;
@@ -35,7 +34,7 @@ void tMeasureThread::MeasureHID() {
         WriteLog(QStringLiteral("MEASURE: Unable to get HID preparsed data."));
         // Without the report lengths nothing can be read: the start fails like a sensor that gave no first
         // report.
-        PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+        PostFailure(WM_MEASURE_RECV_ERROR, 1);
         return;
     }
     std::vector<std::uint8_t> output(size_t(outputLength), 0);
@@ -50,17 +49,22 @@ void tMeasureThread::MeasureHID() {
     // Wine reports HID writes one byte short.
     if (count >= 0 && IsWine() && FixWine) ++count;
     if (count != outputLength) {
-        PostAppMessage(WM_MEASURE_SEND_ERROR, 0, 0);
+        PostFailure(WM_MEASURE_SEND_ERROR, 0);
         return;
     }
     WriteLog(QStringLiteral("SEND: start report written."));
 
     errno = 0;
-    const int first =
-        StartupIo(api->Read(Handle, input.data(), inputLength, kStartWaitMs, &StopEvent, &immediate), "Read");
+    const int firstRead = api->Read(Handle, input.data(), inputLength, kStartWaitMs, &StopEvent, &immediate);
+    // Stopped before the sensor answered: the run ends without a word.
+    if (firstRead == kHidStopped) {
+        WriteLog(QStringLiteral("Terminating..."));
+        return;
+    }
+    const int first = StartupIo(firstRead, "Read");
     const int transferred = std::max(first, 0);
     if (transferred != inputLength || input[0] != 1 || input[1] != 1 || input[2] != 0) {
-        PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+        PostFailure(WM_MEASURE_RECV_ERROR, 1);
         WriteLog(QStringLiteral("First read timeout :") + LogRaw(input.data(), transferred));
         WriteLog(QStringLiteral("ERR Tranferred: %1").arg(transferred));
         for (int i = 0; i < 3; ++i) WriteLog(QStringLiteral("ERR in[%1]: %2").arg(i).arg(input[size_t(i)]));
@@ -69,13 +73,13 @@ void tMeasureThread::MeasureHID() {
 
     const int size = RatePacketSize(Speed);
     if (Speed == 0) {
-        PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+        PostFailure(WM_MEASURE_RECV_ERROR, 1);
         WriteLog(QStringLiteral("Speed is non zero"));
         return;
     }
     // Rates below 477 give packets too small for the frame.
     if (size < 5 || size > kMaxPacketSize) {
-        PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+        PostFailure(WM_MEASURE_RECV_ERROR, 1);
         WriteLog(QStringLiteral("Invalid speed: %1").arg(Speed));
         return;
     }
@@ -86,11 +90,15 @@ void tMeasureThread::MeasureHID() {
         std::fill(input.begin(), input.end(), 0);
         errno = 0;
         const int result = api->Read(Handle, input.data(), inputLength, kDataWaitMs, &StopEvent, &immediate);
+        const int error = errno;
         if (result == kHidStopped) {
             WriteLog(QStringLiteral("Terminating..."));
             continue;
         }
         bool good = StartupIo(result, "Read") >= 0;
+        // A device that has gone away fails every further read; one that sent nothing for the whole wait is
+        // reported as silent at once, as a serial sensor is after its read time-outs.
+        const bool gone = result == kHidFailed && IsLinkGoneError(error);
         int got = 0;
         if (good && input[0] != kStreamInId) {
             WriteLog(QStringLiteral("First byte in report is 0x") + LogHex(input.data(), 1, "", ""));
@@ -98,7 +106,7 @@ void tMeasureThread::MeasureHID() {
         }
         if (good) {
             const int reportCount = input[1] == 255 ? 62 : input[1];
-            if (reportCount > framer.Room() || reportCount > inputLength - 2) {
+            if (reportCount > framer.Room() || reportCount > result - 2) {
                 WriteLog(QStringLiteral("Too Many Data"));
                 good = false;
             } else {
@@ -108,7 +116,10 @@ void tMeasureThread::MeasureHID() {
         }
         if (std::unique_ptr<std::uint8_t[]> block = framer.Finish(got, good))
             QueuePacket(std::move(block), size);
-        else if (framer.ReportFailure())
-            PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
+        else if (gone || result == kHidTimeout || framer.ReportFailure())
+            return EndStream(gone ? SystemErrorText(error)
+                             : result == kHidTimeout
+                                 ? QStringLiteral("no report for %1 ms").arg(kDataWaitMs)
+                                 : QStringLiteral("%1 failed reads").arg(framer.Failures()));
     }
 }

@@ -4,11 +4,27 @@
 #include "core/AppMessages.h"
 #include "core/CommandLine.h"
 #include "core/Exception.h"
+#include "core/Logfile.h"
 #include "device/Ftdilibrary.h"
+
+#include <cerrno>
 
 int RatePacketSize(int speed) {
     // Integer arithmetic: speed × 1.05 × 0.01 truncated, without the rounding of a binary fraction.
     return int(std::int64_t(speed) * 105 / 10000);
+}
+
+bool IsLinkGoneError(int error) {
+    switch (error) {
+    case EIO:
+    case ENODEV:
+    case ENXIO:
+    case EBADF:
+    case EPIPE:
+    case ESHUTDOWN:
+        return true;
+    }
+    return false;
 }
 
 tMeasureThread::tMeasureThread(std::uint8_t startParam, HANDLE handle, int speed, std::uint8_t deviceType,
@@ -58,6 +74,15 @@ void tMeasureThread::QueuePacket(std::unique_ptr<std::uint8_t[]> data, int size)
     PostAppMessage(WM_MEASURE_DATA, Place, 0);
 }
 
+void tMeasureThread::PostFailure(int message, int parameter) {
+    if (!Terminated()) PostAppMessage(message, parameter, 0);
+}
+
+void tMeasureThread::EndStream(const QString& reason) {
+    WriteLog(QStringLiteral("RECV: stream ended: ") + reason);
+    PostFailure(WM_MEASURE_RECV_ERROR, 2);
+}
+
 void tMeasureThread::Execute() {
     // A new run never sees the packets of an earlier one.
     ClearPackets();
@@ -77,14 +102,20 @@ void tMeasureThread::Execute() {
 }
 
 void tMeasureThread::MeasureCOM() {
-    MeasureSerial({&ComApi(), 1000, true});
+    MeasureSerial({&ComApi(), 1000, true, [](HANDLE) { return IsLinkGoneError(errno); }});
 }
 
 void tMeasureThread::MeasureFTDI() {
-    BindThreadToFirstProcessor();
     const tFTDILibrary& library = GetFTDILibrary();
     if (!library.IsLoaded())
         throw Exception(QStringLiteral("??? Thread: Библиотека доступа через интерфейс FTDI не загружена!"));
     const tCommApi api = library.CommApi();
-    MeasureSerial({&api, 100, false});
+    // The library's own status after a failed call: invalid handle, device not found, not opened or an I/O
+    // error all mean the bridge has gone.
+    MeasureSerial({&api, 100, false, [](HANDLE handle) {
+                       const tFTDILibrary& ftdi = GetFTDILibrary();
+                       if (!ftdi.IsLoaded() || !ftdi.FT_W32_GetLastError) return false;
+                       const DWORD status = ftdi.FT_W32_GetLastError(handle);
+                       return status >= 1 && status <= 4;
+                   }});
 }

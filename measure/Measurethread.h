@@ -3,6 +3,7 @@
 
 #include "core/Event.h"
 #include "core/Thread.h"
+#include "device/DeviceType.h"
 #include "platform/CommApi.h"
 
 #include <cstdint>
@@ -10,20 +11,26 @@
 #include <memory>
 #include <mutex>
 
+class QString;
+
 // One block of stream bytes handed whole from the thread to the window; the holder owns it.
 struct tMeasurePacket {
     std::unique_ptr<std::uint8_t[]> Data;
     int Size = 0;
 };
 
-enum tDeviceType : std::uint8_t { dtFTDI = 0, dtCOM = 1, dtHID = 2 };
-
 // The serial link a stream runs over and the few ways the FTDI one differs from the COM one.
 struct tSerialStreamLink {
     const tCommApi* Api;
     DWORD StartReadTimeoutRateMode; // read total constant before the start request in rate mode
     bool ShortTimeoutAfterSwitch;   // set the read total constant to 100 ms after switching the rate
+    // After a failed read: true when the line itself is gone (the sensor was unplugged), so that no further
+    // read can succeed.
+    bool (*LinkGone)(HANDLE handle);
 };
+
+// True for the reasons a read or write gives once a serial line or a HID device has gone away.
+bool IsLinkGoneError(int error);
 
 class tMeasureThread : public tThread {
 public:
@@ -49,9 +56,14 @@ private:
     void MeasureFTDI();
     void MeasureHID();
     void MeasureSerial(const tSerialStreamLink& link);
-    void StreamRateMode(const tCommApi& api, int size);
-    void StreamPacketMode(const tCommApi& api, int size);
+    void StreamRateMode(const tSerialStreamLink& link, int size);
+    void StreamPacketMode(const tSerialStreamLink& link, int size);
     void QueuePacket(std::unique_ptr<std::uint8_t[]> data, int size);
+    // Posts a failure of the start or of the stream, unless a stop was asked for: a run the user ended
+    // reports nothing afterwards.
+    void PostFailure(int message, int parameter);
+    // A failure that ends the stream: logged with its reason, posted once.
+    void EndStream(const QString& reason);
     void ClearPackets();
 
     const std::uint8_t StartParam;

@@ -1,6 +1,7 @@
 // Streaming from a serial sensor (COM or FTDI, one routine over either call table): start exchange,
 // rate mode with carry-over, packet-size mode.
 #include "core/AppMessages.h"
+#include "core/Exception.h"
 #include "core/Logfile.h"
 #include "measure/Measurethread.h"
 #include "measure/RateFramer.h"
@@ -8,6 +9,7 @@
 #include "platform/Clock.h"
 
 #include <QString>
+#include <cerrno>
 #include <cstring>
 
 namespace {
@@ -51,7 +53,6 @@ int PacketSizeFromReply(const QByteArray& text) {
 } // namespace
 
 void tMeasureThread::MeasureSerial(const tSerialStreamLink& link) {
-    BindThreadToFirstProcessor();
     const tCommApi& api = *link.Api;
     const bool rateMode = Speed != 0;
 
@@ -64,7 +65,7 @@ void tMeasureThread::MeasureSerial(const tSerialStreamLink& link) {
     for (char byte : request) {
         DWORD written = 0;
         if (!api.WriteFile(Handle, &byte, 1, &written, nullptr) || written != 1) {
-            PostAppMessage(WM_MEASURE_SEND_ERROR, 0, 0);
+            PostFailure(WM_MEASURE_SEND_ERROR, 0);
             return;
         }
     }
@@ -75,7 +76,7 @@ void tMeasureThread::MeasureSerial(const tSerialStreamLink& link) {
     const bool read = api.ReadFile(Handle, response, wanted, &got, nullptr);
     const bool accepted = read && got == wanted && (!rateMode || response[0] == 0);
     if (!accepted) {
-        PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+        PostFailure(WM_MEASURE_RECV_ERROR, 1);
         WriteLog(QStringLiteral("First read timeout :") + LogRaw(response, int(got)));
         return;
     }
@@ -104,43 +105,56 @@ void tMeasureThread::MeasureSerial(const tSerialStreamLink& link) {
         if (size < 0) size = 0;
     }
     if (size <= 0 || size > kMaxPacketSize) {
-        PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+        PostFailure(WM_MEASURE_RECV_ERROR, 1);
         WriteLog(QStringLiteral("Invalid first response :") + LogRaw(response, int(got)));
         return;
     }
 
     if (rateMode)
-        StreamRateMode(api, size);
+        StreamRateMode(link, size);
     else
-        StreamPacketMode(api, size);
+        StreamPacketMode(link, size);
 
     SetReadTimeout(api, Handle, 500, true);
 }
 
-void tMeasureThread::StreamRateMode(const tCommApi& api, int size) {
+// A failed read on a line that has gone away ends the stream at once; other failures end it once 300 came
+// in a row. Either way the failure is posted once and the thread ends: the window stops the run on the first
+// notice, so reading on would only spin.
+void tMeasureThread::StreamRateMode(const tSerialStreamLink& link, int size) {
+    const tCommApi& api = *link.Api;
     tRateFramer framer(size, LogMeasure);
     while (!Terminated()) {
         framer.Begin();
         DWORD got = 0;
+        errno = 0;
         const bool ok = api.ReadFile(Handle, framer.Data(), DWORD(framer.Room()), &got, nullptr) != 0;
+        const int error = errno;
+        const bool gone = !ok && link.LinkGone(Handle);
         if (std::unique_ptr<std::uint8_t[]> block = framer.Finish(int(got), ok))
             QueuePacket(std::move(block), size);
-        else if (framer.ReportFailure())
-            PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
+        else if (gone || framer.ReportFailure())
+            return EndStream(gone ? SystemErrorText(error != 0 ? error : EIO)
+                                  : QStringLiteral("%1 failed reads").arg(framer.Failures()));
     }
 }
 
-void tMeasureThread::StreamPacketMode(const tCommApi& api, int size) {
+// Every failed or short packet is reported, so the first one ends the stream.
+void tMeasureThread::StreamPacketMode(const tSerialStreamLink& link, int size) {
+    const tCommApi& api = *link.Api;
     while (!Terminated()) {
         std::unique_ptr<std::uint8_t[]> block(new std::uint8_t[size_t(size)]());
         DWORD got = 0;
+        errno = 0;
         const bool ok = api.ReadFile(Handle, block.get(), DWORD(size), &got, nullptr) != 0;
+        const int error = errno;
         if (!ok || got < DWORD(size)) {
+            // Bytes that came before a loss are the sensor's last packet, unfinished: nothing to draw.
             WriteLog(QStringLiteral("RECV PACKET: ReadTimeout"));
             WriteLog(QStringLiteral("Invalid data recv :") +
                      LogRaw(block.get(), int(std::min<DWORD>(got, DWORD(size)))));
-            PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
-            continue;
+            return EndStream(!ok ? SystemErrorText(error != 0 ? error : EIO)
+                                 : QStringLiteral("%1 of %2 bytes").arg(got).arg(size));
         }
         if (LogMeasure) {
             WriteLog(QStringLiteral("RECV PACKET :size=%1\r\n").arg(size) +

@@ -27,8 +27,9 @@ struct tHidApi {
     // Writes one output report (byte 0 the report ID). Returns the bytes written or a negative result;
     // `immediate` tells whether it completed without waiting.
     int (*Write)(void* device, const std::uint8_t* report, int length, int timeoutMs, bool* immediate);
-    // Reads one input report of `length` bytes (byte 0 the report ID; a shorter report is padded with zeros)
-    // within `timeoutMs`, waiting in short slices so that `stop` ends the wait at once.
+    // Reads one input report of at most `length` bytes (byte 0 the report ID; the rest of the buffer zeroed)
+    // within `timeoutMs`, waiting in short slices so that `stop` ends the wait at once. Returns the bytes of
+    // the report as it came; ENODEV when the device has gone.
     int (*Read)(void* device, std::uint8_t* report, int length, int timeoutMs, const tEvent* stop,
                 bool* immediate);
     // Discards every input report still pending.
@@ -45,3 +46,5 @@ QString HidErrorText(int result);
 // nullptr when hidapi cannot be loaded.
 const tHidApi* HidApi();
 void SetHidApi(const tHidApi* api);
+// The file name hidapi is loaded from; tests point it at a stand-in before the first use.
+void SetHidapiLibraryName(const char* fileName);

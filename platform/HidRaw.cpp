@@ -8,11 +8,15 @@
 #include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <memory>
 #include <mutex>
+#include <poll.h>
 #include <sys/file.h>
+#include <thread>
 #include <unistd.h>
 #include <wchar.h>
 
@@ -45,6 +49,18 @@ struct tHidapiLibrary {
     int (*get_report_descriptor)(void*, unsigned char*, size_t) = nullptr;
 };
 
+// A report write handed to a helper thread: the kernel's hidraw write blocks until the device takes the
+// report (up to its own USB time-out of seconds), which would hold the caller well beyond its time-out.
+struct tPendingWrite {
+    std::mutex Mutex;
+    std::condition_variable Done;
+    bool Finished = false;
+    int Result = 0;
+    int Error = 0;
+    std::vector<std::uint8_t> Report;
+    std::thread Thread;
+};
+
 // One open device: hidapi's handle, our own lock on the node and the layout of its reports.
 struct tHidRawDevice {
     void* Handle = nullptr;
@@ -52,14 +68,17 @@ struct tHidRawDevice {
     std::string Path;
     tHidReportLengths Lengths;
     bool LengthsKnown = false;
+    std::unique_ptr<tPendingWrite> Write;
 };
+
+std::string gLibraryName = "libhidapi-hidraw.so.0";
 
 const tHidapiLibrary* Library() {
     static tHidapiLibrary library;
     static std::once_flag once;
     static bool loaded = false;
     std::call_once(once, [] {
-        void* module = dlopen("libhidapi-hidraw.so.0", RTLD_NOW | RTLD_LOCAL);
+        void* module = dlopen(gLibraryName.c_str(), RTLD_NOW | RTLD_LOCAL);
         if (!module) return;
         library.Module = module;
         const auto bind = [module](auto& slot, const char* name) {
@@ -107,10 +126,12 @@ void* RawOpen(const char* path) {
         errno = EBUSY;
         return nullptr;
     }
+    errno = 0;
     void* handle = lib->open_path(path);
     if (!handle) {
+        const int error = errno != 0 ? errno : EACCES;
         ::close(lockFd);
-        if (errno == 0) errno = EACCES;
+        errno = error;
         return nullptr;
     }
     auto* device = new tHidRawDevice;
@@ -130,15 +151,63 @@ bool RawGetReportLengths(void* handle, int* input, int* output) {
     return true;
 }
 
-int RawWrite(void* handle, const std::uint8_t* report, int length, int, bool* immediate) {
+// Ends a finished helper write; false while the device still has not taken the report.
+bool ReapWrite(tHidRawDevice& device) {
+    if (!device.Write) return true;
+    {
+        std::lock_guard<std::mutex> guard(device.Write->Mutex);
+        if (!device.Write->Finished) return false;
+    }
+    device.Write->Thread.join();
+    device.Write.reset();
+    return true;
+}
+
+int RawWrite(void* handle, const std::uint8_t* report, int length, int timeoutMs, bool* immediate) {
     auto* device = static_cast<tHidRawDevice*>(handle);
     *immediate = true;
-    const int written = Library()->write(device->Handle, report, size_t(length));
-    if (written < 0) {
-        errno = EIO;
+    // The report before has still not been taken: the device is stuck, this one times out at once.
+    if (!ReapWrite(*device)) return kHidTimeout;
+    auto pending = std::make_unique<tPendingWrite>();
+    pending->Report.assign(report, report + length);
+    tPendingWrite* write = pending.get();
+    void* hid = device->Handle;
+    pending->Thread = std::thread([write, hid] {
+        errno = 0;
+        const int result = Library()->write(hid, write->Report.data(), write->Report.size());
+        const int error = errno;
+        std::lock_guard<std::mutex> guard(write->Mutex);
+        write->Result = result;
+        write->Error = error;
+        write->Finished = true;
+        write->Done.notify_all();
+    });
+    device->Write = std::move(pending);
+    int result = 0;
+    int error = 0;
+    {
+        std::unique_lock<std::mutex> lock(write->Mutex);
+        if (!write->Done.wait_for(lock, std::chrono::milliseconds(std::max(timeoutMs, 0)),
+                                  [write] { return write->Finished; })) {
+            *immediate = false;
+            return kHidTimeout;
+        }
+        result = write->Result;
+        error = write->Error;
+    }
+    ReapWrite(*device);
+    if (result < 0) {
+        errno = error != 0 ? error : EIO;
         return kHidFailed;
     }
-    return written;
+    return result;
+}
+
+// The reason of a failed read: a node that hangs up has gone with its device.
+int ReadFailure(const tHidRawDevice& device, int error) {
+    pollfd p = {device.LockFd, POLLIN, 0};
+    if (::poll(&p, 1, 0) > 0 && (p.revents & (POLLHUP | POLLERR | POLLNVAL))) return ENODEV;
+    return error != 0 ? error : EIO;
 }
 
 int RawRead(void* handle, std::uint8_t* report, int length, int timeoutMs, const tEvent* stop,
@@ -153,13 +222,15 @@ int RawRead(void* handle, std::uint8_t* report, int length, int timeoutMs, const
     *immediate = true;
     for (int slice = 0;; ++slice) {
         if (stop && stop->IsSet()) return kHidStopped;
+        errno = 0;
         const int got =
             lib->read_timeout(device->Handle, report + offset, size_t(length - offset), slice == 0 ? 0 : 5);
         if (got < 0) {
-            errno = EIO;
+            errno = ReadFailure(*device, errno);
             return kHidFailed;
         }
-        if (got > 0) return length;
+        // A report shorter than the descriptor says is handed over as it came.
+        if (got > 0) return got + offset;
         *immediate = false;
         if (std::chrono::steady_clock::now() >= deadline) return kHidTimeout;
     }
@@ -176,6 +247,11 @@ void RawFlush(void* handle) {
 void RawClose(void* handle) {
     auto* device = static_cast<tHidRawDevice*>(handle);
     if (!device) return;
+    // A write still in the kernel ends by the device's own time-out; the handle must outlive it.
+    if (device->Write) {
+        device->Write->Thread.join();
+        device->Write.reset();
+    }
     Library()->close(device->Handle);
     ::close(device->LockFd);
     delete device;
@@ -212,4 +288,8 @@ const tHidApi* HidApi() {
 
 void SetHidApi(const tHidApi* api) {
     gInstalled.store(api);
+}
+
+void SetHidapiLibraryName(const char* fileName) {
+    gLibraryName = fileName;
 }

@@ -4,6 +4,7 @@
 #include <QGuiApplication>
 #include <QSessionManager>
 #include <QSocketNotifier>
+#include <atomic>
 #include <csignal>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -11,13 +12,20 @@
 namespace {
 
 int gSignalPipe[2] = {-1, -1};
+std::atomic<bool> gEnding{false};
+static_assert(std::atomic<bool>::is_always_lock_free, "set from a signal handler");
 
 void OnSignal(int) {
+    gEnding.store(true);
     const char byte = 1;
     [[maybe_unused]] const ssize_t put = ::write(gSignalPipe[0], &byte, 1);
 }
 
 } // namespace
+
+bool SessionEnding() {
+    return gEnding.load();
+}
 
 tSessionEnd::tSessionEnd(QObject* parent) : QObject(parent) {
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {

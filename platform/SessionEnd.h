@@ -6,6 +6,9 @@
 
 class QSocketNotifier;
 
+// True once SIGTERM or SIGHUP came: long waits (the searches' pause) end early, so the window can close.
+bool SessionEnding();
+
 class tSessionEnd : public QObject {
     Q_OBJECT
 public:

@@ -14,7 +14,16 @@ constexpr std::int64_t kSliceUs = 5000;
 // One open demo device.
 struct tSimHidHandle {
     std::shared_ptr<tSimHidSensor> Sensor;
+    std::uint64_t Generation = 0;
 };
+
+// False (errno set) once the device behind the handle has been unplugged.
+bool Alive(void* handle) {
+    auto* open = static_cast<tSimHidHandle*>(handle);
+    if (open->Sensor->Sensor().LineAlive(open->Generation)) return true;
+    errno = ENODEV;
+    return false;
+}
 
 std::mutex gOpenMutex;
 std::vector<tSimHidSensor*> gOpen;
@@ -25,7 +34,7 @@ tSimHidSensor* Sensor(void* handle) {
 
 void* SimOpen(const char* path) {
     std::shared_ptr<tSimHidSensor> sensor = tSimWorld::Instance().FindHid(QString::fromLocal8Bit(path));
-    if (!sensor) {
+    if (!sensor || !sensor->Sensor().Plugged()) {
         errno = ENOENT;
         return nullptr;
     }
@@ -35,7 +44,8 @@ void* SimOpen(const char* path) {
         return nullptr;
     }
     gOpen.push_back(sensor.get());
-    return new tSimHidHandle{std::move(sensor)};
+    const std::uint64_t generation = sensor->Sensor().Generation();
+    return new tSimHidHandle{std::move(sensor), generation};
 }
 
 bool SimGetReportLengths(void* handle, int* input, int* output) {
@@ -47,11 +57,19 @@ bool SimGetReportLengths(void* handle, int* input, int* output) {
 }
 
 int SimWrite(void* handle, const std::uint8_t* report, int length, int timeoutMs, bool* immediate) {
+    *immediate = true;
+    if (!Alive(handle)) return kHidFailed;
     return Sensor(handle)->Write(report, length, timeoutMs, immediate);
 }
 
 int SimRead(void* handle, std::uint8_t* report, int length, int timeoutMs, const tEvent* stop,
             bool* immediate) {
+    *immediate = true;
+    // The reports sent before the cable was pulled still come; after them the device is gone.
+    if (!Alive(handle) && !Sensor(handle)->Sensor().HasPendingBytes()) {
+        errno = ENODEV;
+        return kHidFailed;
+    }
     return Sensor(handle)->Read(report, length, timeoutMs, stop, immediate);
 }
 
@@ -114,6 +132,7 @@ int tSimHidSensor::Write(const std::uint8_t* report, int length, int timeoutMs, 
 int tSimHidSensor::Read(std::uint8_t* report, int length, int timeoutMs, const tEvent* stop,
                         bool* immediate) {
     std::unique_lock<std::mutex> lock(FMutex);
+    ++FReads;
     std::memset(report, 0, size_t(length));
     const tSimHidFaults faults = FFaults;
     tSimClock& clock = FSensor->Clock();
@@ -158,6 +177,11 @@ void tSimHidSensor::SetFaults(const tSimHidFaults& faults) {
 std::vector<std::vector<std::uint8_t>> tSimHidSensor::Reports() {
     std::lock_guard<std::mutex> guard(FMutex);
     return FReports;
+}
+
+int tSimHidSensor::Reads() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return FReads;
 }
 
 const tHidApi& SimHidApi() {

@@ -39,6 +39,9 @@ public:
     void Flush();
 
     tSimSensor& Sensor() { return *FSensor; }
+    std::shared_ptr<tSimSensor> SharedSensor() { return FSensor; }
+    // Input-report reads asked of the sensor so far.
+    int Reads();
     // Faults are set before the sensor is used, or through SetFaults while a thread uses it.
     tSimHidFaults& Faults() { return FFaults; }
     void SetFaults(const tSimHidFaults& faults);
@@ -55,6 +58,7 @@ private:
     tSimHidFaults FFaults;
     std::mutex FMutex;
     std::int64_t FNextReport = 0;
+    int FReads = 0;
     std::vector<std::vector<std::uint8_t>> FReports;
 };
 

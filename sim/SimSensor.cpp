@@ -99,8 +99,59 @@ void tSimSensor::Generate(std::int64_t us) {
     while (FStreaming && !FLost) {
         const std::int64_t at = FStreamStart + (FNextValue + 1) * std::int64_t(FFreq);
         if (at > us) break;
-        EmitValue(at, FNextValue++);
+        if (FFaults.Mute)
+            ++FNextValue;
+        else
+            EmitValue(at, FNextValue++);
     }
+}
+
+void tSimSensor::Unplug() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    Generate(FClock->NowUs());
+    FStreaming = false;
+    FPlugged = false;
+}
+
+void tSimSensor::Plug() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    FOutput.clear();
+    FInput.clear();
+    FStreaming = false;
+    FHostBaud = 9600;
+    FPlugged = true;
+    ++FGeneration;
+}
+
+bool tSimSensor::Plugged() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return FPlugged;
+}
+
+bool tSimSensor::LineAlive(std::uint64_t generation) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return FPlugged && generation == FGeneration;
+}
+
+std::uint64_t tSimSensor::Generation() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return FGeneration;
+}
+
+int tSimSensor::HostDrain(std::uint8_t* buffer, int count) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    if (FReadRequests.size() < 100000) FReadRequests.push_back(count);
+    int got = 0;
+    while (got < count && !FOutput.empty()) {
+        buffer[got++] = FOutput.front().Byte;
+        FOutput.pop_front();
+    }
+    return got;
+}
+
+bool tSimSensor::HasPendingBytes() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return !FOutput.empty();
 }
 
 void tSimSensor::EmitValue(std::int64_t at, long long index) {
@@ -250,4 +301,14 @@ bool tSimSensor::Streaming() {
 int tSimSensor::Freq() {
     std::lock_guard<std::mutex> guard(FMutex);
     return FFreq;
+}
+
+void tSimSensor::RecordCall(const QString& call) {
+    std::lock_guard<std::mutex> guard(FMutex);
+    if (FCalls.size() < 10000) FCalls.append(call);
+}
+
+QStringList tSimSensor::Calls() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return FCalls;
 }

@@ -4,6 +4,7 @@
 #include "sim/SimClock.h"
 
 #include <QByteArray>
+#include <QStringList>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -43,6 +44,7 @@ struct tSimFaults {
     int FailReadsAfter = 0;         // ... once this many reads have succeeded
     int FailWritesAfter = -1;       // writes fail once this many bytes were written
     bool FailModemStatus = false;   // the modem status cannot be read
+    bool Mute = false;              // the sensor streams nothing (its values are skipped, not sent later)
 };
 
 class tSimSensor {
@@ -61,6 +63,23 @@ public:
     int HostTake(std::uint8_t* buffer, int count, std::int64_t us);
     void HostSetBaud(int baud);
     bool CarrierDetect() const { return FConfig.CarrierDetect; }
+
+    // Pulling the cable: the bytes already sent still arrive, then every call on a line opened before fails
+    // as on a removed device, and the sensor cannot be found or opened. Plugging it back makes it a new
+    // device, to be found and opened again.
+    void Unplug();
+    void Plug();
+    bool Plugged();
+    // Whether a line opened at `generation` still reaches the sensor.
+    bool LineAlive(std::uint64_t generation);
+    std::uint64_t Generation();
+    // Takes the bytes that were on their way when the sensor was unplugged.
+    int HostDrain(std::uint8_t* buffer, int count);
+    bool HasPendingBytes();
+
+    // The control calls made on the sensor's lines, in order ("Escape 3", "SetState 921600 8N1 rts=1" ...).
+    void RecordCall(const QString& call);
+    QStringList Calls();
 
     // What tests look at and script.
     // Faults are set before the sensor is used, or through SetFaults while a thread uses it.
@@ -104,10 +123,13 @@ private:
     bool FStreaming = false;
     bool FPacketMode = false;
     bool FLost = false;
+    bool FPlugged = true;
+    std::uint64_t FGeneration = 1;
     std::int64_t FStreamStart = 0;
     long long FNextValue = 0;
     std::uint8_t FSequence = 0;
     std::vector<std::uint8_t> FPacketData;
     std::vector<std::vector<double>> FGenerated;
     std::vector<int> FReadRequests;
+    QStringList FCalls;
 };

@@ -10,6 +10,7 @@ namespace {
 // One open line of a simulated sensor.
 struct tSimPort {
     std::shared_ptr<tSimSensor> Sensor;
+    std::uint64_t Generation = 0;
     tCommTimeouts Timeouts = {};
     tDCB Dcb = {};
 };
@@ -25,8 +26,26 @@ tSimPort* Port(HANDLE handle) {
     return static_cast<tSimPort*>(handle);
 }
 
+// A port whose sensor is still there; calls on a line whose sensor was unplugged fail as on a removed
+// device.
+tSimPort* LivePort(HANDLE handle) {
+    tSimPort* port = Port(handle);
+    if (port && !port->Sensor->LineAlive(port->Generation)) {
+        errno = ENODEV;
+        return nullptr;
+    }
+    return port;
+}
+
+// Records a call on a live line; false (errno set) on a dead one.
+tSimPort* Call(HANDLE handle, const QString& call) {
+    tSimPort* port = LivePort(handle);
+    if (port) port->Sensor->RecordCall(call);
+    return port;
+}
+
 HANDLE OpenPort(std::shared_ptr<tSimSensor> sensor) {
-    if (!sensor) {
+    if (!sensor || !sensor->Plugged()) {
         errno = ENOENT;
         return InvalidHandle();
     }
@@ -37,6 +56,7 @@ HANDLE OpenPort(std::shared_ptr<tSimSensor> sensor) {
     }
     gOpen.push_back(sensor.get());
     auto* port = new tSimPort;
+    port->Generation = sensor->Generation();
     port->Sensor = std::move(sensor);
     port->Dcb.DCBlength = sizeof(tDCB);
     port->Dcb.BaudRate = 9600;
@@ -57,14 +77,22 @@ HANDLE FtdiCreateFile(const char* name, DWORD, DWORD, void*, DWORD, DWORD flags,
 }
 
 BOOL GetState(HANDLE handle, tDCB* dcb) {
-    tSimPort* port = Port(handle);
+    tSimPort* port = LivePort(handle);
     if (!port) return 0;
     *dcb = port->Dcb;
     return 1;
 }
 
 BOOL SetState(HANDLE handle, tDCB* dcb) {
-    tSimPort* port = Port(handle);
+    static const char kParity[] = "NOE";
+    tSimPort* port = Call(handle, QStringLiteral("SetState %1 %2%3%4 rts=%5")
+                                      .arg(dcb->BaudRate)
+                                      .arg(dcb->ByteSize)
+                                      .arg(QLatin1Char(dcb->Parity < 3 ? kParity[dcb->Parity] : '?'))
+                                      .arg(dcb->StopBits == 0   ? 1
+                                           : dcb->StopBits == 2 ? 2
+                                                                : 0)
+                                      .arg(RtsControl(*dcb)));
     if (!port) return 0;
     port->Dcb = *dcb;
     port->Sensor->HostSetBaud(int(dcb->BaudRate));
@@ -72,35 +100,38 @@ BOOL SetState(HANDLE handle, tDCB* dcb) {
 }
 
 BOOL GetTimeouts(HANDLE handle, tCommTimeouts* timeouts) {
-    tSimPort* port = Port(handle);
+    tSimPort* port = LivePort(handle);
     if (!port) return 0;
     *timeouts = port->Timeouts;
     return 1;
 }
 
 BOOL SetTimeouts(HANDLE handle, tCommTimeouts* timeouts) {
-    tSimPort* port = Port(handle);
+    tSimPort* port = LivePort(handle);
     if (!port) return 0;
     port->Timeouts = *timeouts;
     return 1;
 }
 
 BOOL Purge(HANDLE handle, DWORD flags) {
-    tSimPort* port = Port(handle);
+    tSimPort* port = Call(handle, QStringLiteral("Purge %1").arg(flags));
     if (!port) return 0;
     if (flags & PURGE_RXCLEAR) port->Sensor->HostPurgeReceive();
     return 1;
 }
 
-BOOL Escape(HANDLE handle, DWORD) {
-    return Port(handle) ? 1 : 0;
+BOOL Escape(HANDLE handle, DWORD function) {
+    return Call(handle, QStringLiteral("Escape %1").arg(function)) ? 1 : 0;
 }
-BOOL Break(HANDLE handle) {
-    return Port(handle) ? 1 : 0;
+BOOL SetBreak(HANDLE handle) {
+    return Call(handle, QStringLiteral("SetBreak")) ? 1 : 0;
+}
+BOOL ClearBreak(HANDLE handle) {
+    return Call(handle, QStringLiteral("ClearBreak")) ? 1 : 0;
 }
 
 BOOL ModemStatus(HANDLE handle, DWORD* status) {
-    tSimPort* port = Port(handle);
+    tSimPort* port = LivePort(handle);
     if (!port) return 0;
     if (port->Sensor->Faults().FailModemStatus) {
         errno = ENOTTY;
@@ -114,11 +145,20 @@ BOOL Read(HANDLE handle, void* buffer, DWORD size, DWORD* done, void*) {
     *done = 0;
     tSimPort* port = Port(handle);
     if (!port) return 0;
+    if (!port->Sensor->LineAlive(port->Generation)) {
+        // The last bytes sent before the cable was pulled still come; after them the line is gone.
+        const int got = port->Sensor->HostDrain(static_cast<std::uint8_t*>(buffer), int(size));
+        *done = DWORD(got);
+        if (got > 0) return 1;
+        errno = ENODEV;
+        return 0;
+    }
     const tCommTimeouts& t = port->Timeouts;
     const std::int64_t total = std::int64_t(t.ReadTotalTimeoutMultiplier) * size + t.ReadTotalTimeoutConstant;
     const int got = port->Sensor->HostRead(static_cast<std::uint8_t*>(buffer), int(size), total);
     if (got < 0) {
-        errno = EIO;
+        // A scripted failure of a line that is still there.
+        errno = EPROTO;
         return 0;
     }
     *done = DWORD(got);
@@ -127,7 +167,7 @@ BOOL Read(HANDLE handle, void* buffer, DWORD size, DWORD* done, void*) {
 
 BOOL Write(HANDLE handle, void* buffer, DWORD size, DWORD* done, void*) {
     *done = 0;
-    tSimPort* port = Port(handle);
+    tSimPort* port = Call(handle, QStringLiteral("Write %1").arg(size));
     if (!port) return 0;
     if (!port->Sensor->HostWrite(static_cast<const std::uint8_t*>(buffer), int(size))) {
         errno = EIO;
@@ -179,12 +219,14 @@ FT_STATUS SetUsbParameters(FT_HANDLE, DWORD in, DWORD out) {
     return 0;
 }
 
-DWORD LastError(FT_HANDLE) {
-    return 0;
+// FT_IO_ERROR once the bridge has been unplugged.
+DWORD LastError(FT_HANDLE handle) {
+    tSimPort* port = Port(handle);
+    return port && !port->Sensor->LineAlive(port->Generation) ? 4 : 0;
 }
 
-const tCommApi kSimCom = {ComCreateFile, GetState, SetState,    GetTimeouts, SetTimeouts, Purge, Escape,
-                          Break,         Break,    ModemStatus, Read,        Write,       Close};
+const tCommApi kSimCom = {ComCreateFile, GetState,   SetState,    GetTimeouts, SetTimeouts, Purge, Escape,
+                          SetBreak,      ClearBreak, ModemStatus, Read,        Write,       Close};
 
 const tFTDIFunctions kSimFtdi = {
     CreateDeviceInfoList,
@@ -199,8 +241,8 @@ const tFTDIFunctions kSimFtdi = {
     GetTimeouts,
     Close,
     Escape,
-    Break,
-    Break,
+    SetBreak,
+    ClearBreak,
     SetLatency,
     SetUsbParameters,
     ModemStatus,
@@ -236,14 +278,16 @@ void tSimWorld::AddFtdiSensor(DWORD location, std::shared_ptr<tSimSensor> sensor
 QStringList tSimWorld::ComPaths() const {
     std::lock_guard<std::mutex> guard(FMutex);
     QStringList paths;
-    for (const auto& entry : FCom) paths.append(entry.first);
+    for (const auto& entry : FCom)
+        if (!entry.second || entry.second->Plugged()) paths.append(entry.first);
     return paths;
 }
 
 std::vector<DWORD> tSimWorld::FtdiLocations() const {
     std::lock_guard<std::mutex> guard(FMutex);
     std::vector<DWORD> locations;
-    for (const auto& entry : FFtdi) locations.push_back(entry.first);
+    for (const auto& entry : FFtdi)
+        if (!entry.second || entry.second->Plugged()) locations.push_back(entry.first);
     return locations;
 }
 
@@ -275,7 +319,27 @@ std::shared_ptr<tSimHidSensor> tSimWorld::FindHid(const QString& path) const {
 
 std::vector<std::pair<QString, std::shared_ptr<tSimHidSensor>>> tSimWorld::HidSensors() const {
     std::lock_guard<std::mutex> guard(FMutex);
-    return FHid;
+    std::vector<std::pair<QString, std::shared_ptr<tSimHidSensor>>> plugged;
+    for (const auto& entry : FHid)
+        if (!entry.second || entry.second->Sensor().Plugged()) plugged.push_back(entry);
+    return plugged;
+}
+
+void tSimWorld::SetPlugged(bool plugged) {
+    std::vector<std::shared_ptr<tSimSensor>> sensors;
+    {
+        std::lock_guard<std::mutex> guard(FMutex);
+        for (const auto& entry : FCom)
+            if (entry.second) sensors.push_back(entry.second);
+        for (const auto& entry : FFtdi)
+            if (entry.second) sensors.push_back(entry.second);
+        for (const auto& entry : FHid)
+            if (entry.second) sensors.push_back(entry.second->SharedSensor());
+    }
+    for (const auto& sensor : sensors) {
+        if (plugged && !sensor->Plugged()) sensor->Plug();
+        if (!plugged && sensor->Plugged()) sensor->Unplug();
+    }
 }
 
 const tCommApi& SimComApi() {

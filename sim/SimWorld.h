@@ -26,7 +26,10 @@ public:
     std::shared_ptr<tSimSensor> FindCom(const QString& path) const;
     std::shared_ptr<tSimSensor> FindFtdi(DWORD location) const;
     std::shared_ptr<tSimHidSensor> FindHid(const QString& path) const;
+    // The plugged-in HID sensors.
     std::vector<std::pair<QString, std::shared_ptr<tSimHidSensor>>> HidSensors() const;
+    // Pulls every sensor's cable, or plugs every pulled one back.
+    void SetPlugged(bool plugged);
 
     // What the FTDI table was told last (tests look at it).
     int LastLatency = -1;

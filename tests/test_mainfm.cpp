@@ -221,28 +221,33 @@ TEST_F(MainWindowTest, ChooseWhileMeasuring) {
     EXPECT_FALSE(w.ValueLabelVisible());
 }
 
-TEST_F(MainWindowTest, StopNoticesShowTheirBoxesAfterStop) {
+TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
     TfmMain& w = Window();
     Choose(QStringLiteral("Тепло"));
-    w.RunAction(w.acExperimentStart);
-    PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
-    QCoreApplication::processEvents();
-    EXPECT_FALSE(w.tmMeasure->isActive());
-    EXPECT_EQ(BoxTexts().last(), LoadStr(sReceiveError));
-    EXPECT_TRUE(w.Device) << "the sensor stays connected";
-    EXPECT_TRUE(Enabled(w.acExperimentStart));
-    // A late notice after the stop still shows its box; two lost-sensor notices give two boxes.
-    PostAppMessage(WM_MEASURE_SEND_ERROR, 0, 0);
-    PostAppMessage(WM_SENSOR_LOST, 0, 0);
-    PostAppMessage(WM_SENSOR_LOST, 0, 0);
-    QCoreApplication::processEvents();
-    const QStringList texts = BoxTexts();
-    ASSERT_EQ(texts.size(), 4);
-    EXPECT_EQ(texts[1], LoadStr(sSendError));
-    EXPECT_EQ(texts[2],
-              QStringLiteral("Внимание! Измерения были остановлены.\r\nДатчик , был отключен в процессе "
-                             "проведения измерений."));
-    EXPECT_EQ(texts[3], texts[2]);
+    const QString lost = QStringLiteral(
+        "Внимание! Измерения были остановлены.\r\nДатчик , был отключен в процессе проведения измерений.");
+    const struct {
+        int message;
+        int parameter;
+        QString text;
+    } rows[] = {{WM_MEASURE_RECV_ERROR, 2, LoadStr(sReceiveError)},
+                {WM_MEASURE_SEND_ERROR, 0, LoadStr(sSendError)},
+                {WM_SENSOR_LOST, 0, lost}};
+    for (const auto& row : rows) {
+        prompts.Boxes.clear();
+        w.RunAction(w.acExperimentStart);
+        // The notice and late ones behind it: the first stops the run with its box, the others find nothing
+        // to stop.
+        PostAppMessage(row.message, row.parameter, 0);
+        PostAppMessage(WM_MEASURE_RECV_ERROR, 2, 0);
+        PostAppMessage(WM_SENSOR_LOST, 0, 0);
+        QCoreApplication::processEvents();
+        EXPECT_FALSE(w.tmMeasure->isActive());
+        EXPECT_EQ(BoxTexts(), QStringList{row.text});
+        EXPECT_EQ(prompts.Boxes.last().Caption, QStringLiteral("Внимание"));
+        EXPECT_TRUE(w.Device) << "the sensor stays connected";
+        EXPECT_TRUE(Enabled(w.acExperimentStart));
+    }
 }
 
 TEST_F(MainWindowTest, LiveDisplayRules) {

@@ -238,7 +238,7 @@ TEST_F(MeasureTest, StartRequestThatCannotBeWrittenPostsSendError) {
     EXPECT_EQ(messages.Count(WM_MEASURE_RECV_ERROR), 0);
 }
 
-TEST_F(MeasureTest, TheThreeHundredthFailedReadInARowIsReported) {
+TEST_F(MeasureTest, TheThreeHundredthFailedReadInARowIsReportedOnceAndEndsTheStream) {
     for (const int failures : {299, 300, 302}) {
         SCOPED_TRACE(failures);
         tSimWorld::Instance().Clear();
@@ -252,16 +252,23 @@ TEST_F(MeasureTest, TheThreeHundredthFailedReadInARowIsReported) {
         tLogCapture log;
         tMessageCollector messages;
         Start(*device);
-        ASSERT_TRUE(WaitUntil([&] { return device->GetPacketCount() >= 4; }));
+        const bool ends = failures >= 300;
+        ASSERT_TRUE(WaitUntil([&] {
+            return ends ? messages.Count(WM_MEASURE_RECV_ERROR, 2) > 0 : device->GetPacketCount() >= 4;
+        }));
+        device->EndMeasureThread();
         const auto stream = Drain(*device);
         device->Stop();
-        EXPECT_EQ(messages.Count(WM_MEASURE_RECV_ERROR, 2), std::max(0, failures - 299));
-        // Dropped packets still used their sequence numbers.
-        ASSERT_GE(stream.size(), 3u);
+        EXPECT_EQ(messages.Count(WM_MEASURE_RECV_ERROR, 2), ends ? 1 : 0);
+        EXPECT_EQ(log.Entries().count(QStringLiteral("ReadTimeout")), std::min(failures, 300));
+        // Dropped packets still used their sequence numbers; after the report nothing more is read.
+        ASSERT_GE(stream.size(), ends ? 2u : 3u);
         EXPECT_EQ(stream[0].Data[1], 0);
         EXPECT_EQ(stream[1].Data[1], 1);
-        EXPECT_EQ(stream[2].Data[1], std::uint8_t(2 + failures));
-        EXPECT_EQ(log.Entries().count(QStringLiteral("ReadTimeout")), failures);
+        if (ends)
+            EXPECT_EQ(stream.size(), 2u);
+        else
+            EXPECT_EQ(stream[2].Data[1], std::uint8_t(2 + failures));
     }
 }
 

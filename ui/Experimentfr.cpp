@@ -2,10 +2,12 @@
 // point.
 #include "ui/Experimentfr.h"
 
+#include <QTextDocument>
+
 #include "core/AppMessages.h"
+#include "core/Prompts.h"
 #include "core/Strings.h"
 #include "experiment/Experiment.h"
-#include "ui/Prompts.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
@@ -222,7 +224,7 @@ void TfrExperiment::LoadOrFallback(TRichEdit* edit, const QString& fileName, con
     }
 }
 
-void TfrExperiment::SetUp(const tExperiment& experiment) {
+void TfrExperiment::SetUp(const tExperiment& experiment, const QTextDocument* description) {
     while (chMain->SeriesCount() > std::max(1, experiment.SeriesCount)) chMain->RemoveLastSeries();
     const bool noSensor = IsNoSensor(experiment.SensorName);
     chMain->setVisible(!noSensor);
@@ -231,7 +233,12 @@ void TfrExperiment::SetUp(const tExperiment& experiment) {
     chMain->SetLeftAxis(experiment.MinY, experiment.MaxY, experiment.IncY, experiment.CaptionY);
     // The description and report tabs stay visible: the report is written on its page, and export, print and
     // pictures act on the page shown (tab index 1 the description, 2 the report).
-    LoadOrFallback(reDescr, experiment.Path + QStringLiteral("descr.rtf"), LoadStr(sNoDescription));
+    if (description) {
+        QTextDocument* copy = description->clone(reDescr);
+        reDescr->setDocument(copy);
+    } else {
+        LoadOrFallback(reDescr, experiment.Path + QStringLiteral("descr.rtf"), LoadStr(sNoDescription));
+    }
     LoadOrFallback(reReport, experiment.Path + QStringLiteral("report.rtf"), LoadStr(sNoReportTemplate));
     pcMain->setCurrentIndex(0);
     ActiveSeries = 0;

@@ -8,6 +8,7 @@ class QLabel;
 class QTabWidget;
 class TChart;
 class tFastLine;
+class QTextDocument;
 class TRichEdit;
 class tExperiment;
 
@@ -31,7 +32,8 @@ public:
 
     // Set-up for an experiment: lines beyond `seriesCount` removed, the chart hidden without a sensor, the
     // description and report loaded or their fallbacks shown, the chart page current.
-    void SetUp(const tExperiment& experiment);
+    // `description`: the description already read for the chooser, taken instead of reading the file again.
+    void SetUp(const tExperiment& experiment, const QTextDocument* description = nullptr);
     // Draws the charts again after new points (only the new points when the axes stayed).
     virtual void Redraw();
     // The current page counted among the visible tabs: 0 chart, 1 description, 2 report.

@@ -2,10 +2,10 @@
 #include "ui/Mainfm.h"
 
 #include "core/Exception.h"
+#include "core/Prompts.h"
 #include "core/TextCodec.h"
 #include "experiment/Experiment.h"
 #include "ui/Experimentfr.h"
-#include "ui/Prompts.h"
 #include "widgets/Chart.h"
 #include "widgets/JpegImage.h"
 #include "widgets/RichEdit.h"

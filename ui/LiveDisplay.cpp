@@ -27,7 +27,18 @@ void TfmMain::ShowElapsed() {
 }
 
 void TfmMain::tmMeasureTimer() {
-    // 1. The packets queued when the tick began; later ones wait for the next tick.
+    Tick(false);
+}
+
+void TfmMain::Tick(bool last) {
+    FInTick = true;
+    struct tTickEnd {
+        bool& Flag;
+        ~tTickEnd() { Flag = false; }
+    } tickEnd{FInTick};
+
+    // 1. The packets queued when the tick began; later ones wait for the next tick. The last tick of a run
+    // comes after the thread has ended and takes everything it left.
     const int packets = Device ? Device->GetPacketCount() : 0;
     std::vector<std::uint8_t> payload;
     for (int n = 0; n < packets && Device; ++n) {
@@ -36,29 +47,31 @@ void TfmMain::tmMeasureTimer() {
         payload.clear();
         if (!packet.Data || !ExtractPayload(packet.Data.get(), size_t(packet.Size), payload)) {
             // A broken packet ends the measurement without a word.
-            RunAction(acExperimentStop);
+            if (!last) RunAction(acExperimentStop);
             break;
         }
         DecodeValueStream(payload);
     }
 
-    // 2. Points: blocks of Average values of channel 0, held back while the label box is open.
+    // 2. Points: blocks of Average values of channel 0, held back while the label box is open. During a run
+    // a complete block waits for one more value; the last tick draws it, so a run keeps every value it got.
     std::vector<double>& values = Channels[0];
     std::size_t used = 0;
     if (Experiment && Frame && Experiment->Average > 0 && SeriesIndex < Frame->chMain->SeriesCount()) {
-        const int average = Experiment->Average;
+        const std::size_t average = std::size_t(Experiment->Average);
+        const std::size_t keep = last ? 0 : 1;
         tFastLine* line = Frame->chMain->Series(SeriesIndex);
-        while (values.size() - used > std::size_t(average) && !acExperimentMarkPoint->isChecked()) {
+        while (values.size() - used >= average + keep && !acExperimentMarkPoint->isChecked()) {
             double sum = 0;
-            for (int k = 0; k < average; ++k) sum += values[used + std::size_t(k)];
-            const double y = sum / average;
-            const double x = line->Count() * double(Experiment->Freq) * 0.000001 * average;
+            for (std::size_t k = 0; k < average; ++k) sum += values[used + k];
+            const double y = sum / double(average);
+            const double x = line->Count() * double(Experiment->Freq) * 0.000001 * double(average);
             line->Add(x, y, Frame->TakePointLabel());
             if (line->Count() == 1 && std::abs(Experiment->YOffset) > 0.000001) {
                 const double w = Experiment->MaxY - Experiment->MinY;
                 Frame->chMain->SetLeftRange(y - Experiment->YOffset * w, y + (1 - Experiment->YOffset) * w);
             }
-            used += std::size_t(average);
+            used += average;
             ShowElapsed();
         }
     }

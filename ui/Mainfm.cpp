@@ -5,16 +5,16 @@
 #include "core/CommandLine.h"
 #include "core/Exception.h"
 #include "core/LocaleFormats.h"
+#include "core/Prompts.h"
 #include "core/Strings.h"
-#include "core/Thread.h"
 #include "device/Componentusb.h"
 #include "device/Device.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
 #include "platform/Clock.h"
 #include "platform/SessionEnd.h"
+#include "ui/DialogPrompts.h"
 #include "ui/Experimentfr.h"
-#include "ui/Prompts.h"
 #include "widgets/Chart.h"
 #include "widgets/Icons.h"
 
@@ -33,8 +33,6 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
-
-const char kApplicationTitle[] = "Зорбинка";
 
 TfmMain* fmMain = nullptr;
 
@@ -57,6 +55,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     face.setStyleHint(QFont::SansSerif);
     face.setPointSize(9);
     setFont(face);
+    SetDefaultPrompts(&DialogPrompts());
     resize(650, 328);
 
     CreateActions();
@@ -64,8 +63,6 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     CreateToolBar();
     CreateStatusBar();
 
-    // The main thread reads the elapsed-time counter; keeping it on one processor keeps the readings steady.
-    BindThreadToFirstProcessor();
     PerfFrequency = PerformanceFrequency();
     Counter = [] { return PerformanceCounter(); };
     ShowChooser = [](TfmExperiments& chooser) { return chooser.exec(); };
@@ -76,9 +73,13 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     connect(FSessionEnd, &tSessionEnd::endQueried, this, [this] { FCloseQueryInstalled = false; });
     connect(FSessionEnd, &tSessionEnd::endRequested, this, [this] { close(); });
 
-    // USB devices coming and going change nothing here: a lost sensor shows in its measurement.
+    // A lost sensor shows in its measurement; a device that arrives while the experiment's sensor is not
+    // connected is only pointed out: connecting stays the user's choice.
     usb = new TComponentUSB(this);
-    usb->OnUSBArrival = [](QObject*) {};
+    usb->OnUSBArrival = [this](QObject*) {
+        if (Experiment && !Device && !IsNoSensor(Experiment->SensorName))
+            StatusPanels[0]->setText(QStringLiteral("Датчик подключён. Нажмите «Подключить»."));
+    };
     usb->OnUSBRemove = [](QObject*) {};
 
     tmTime = new QTimer(this);
@@ -321,16 +322,7 @@ void TfmMain::UpdateActions() {
 }
 
 void TfmMain::Guarded(const std::function<void()>& command) {
-    try {
-        command();
-    } catch (const EAbort&) {
-    } catch (const Exception& e) {
-        Prompts().MessageBox(this, e.Message(), QString::fromUtf8(kApplicationTitle), tBoxIcon::Error, bbOk,
-                             bbOk);
-    } catch (const std::exception& e) {
-        Prompts().MessageBox(this, QString::fromLocal8Bit(e.what()), QString::fromUtf8(kApplicationTitle),
-                             tBoxIcon::Error, bbOk, bbOk);
-    }
+    RunCommand(this, command);
 }
 
 void TfmMain::RunAction(QAction* action) {

@@ -12,6 +12,7 @@
 
 class QAction;
 class QLabel;
+class QTextDocument;
 class QTimer;
 class QToolBar;
 class QPrinter;
@@ -46,6 +47,8 @@ public:
 
     // One tick of the live display (the 100 ms timer).
     void tmMeasureTimer();
+    // A tick; the last one of a run (`last`) draws what the ended thread left, the waiting block included.
+    void Tick(bool last);
     // Decodes one packet's payload into the channels; a lost sensor posts WM_SENSOR_LOST.
     void DecodeValueStream(const std::vector<std::uint8_t>& payload);
 
@@ -118,7 +121,7 @@ private:
     void Start();
     void Stop();
     void MarkPoint();
-    void BuildFrame();
+    void BuildFrame(const QTextDocument* description);
     void StopNotice(const QString& text);
     void ShowElapsed();
 
@@ -130,6 +133,7 @@ private:
     void AddImage();
 
     bool FCloseQueryInstalled = true;
+    bool FInTick = false;
     std::unique_ptr<tSettings> FSettings;
     std::unique_ptr<QPrinter> FPrinter;
     QWidget* FClient = nullptr;
@@ -137,9 +141,6 @@ private:
     tSessionEnd* FSessionEnd = nullptr;
     QMetaObject::Connection FIdle;
 };
-
-// The program's title, the window caption until an experiment is chosen.
-extern const char kApplicationTitle[];
 
 // The one main window while it exists.
 extern TfmMain* fmMain;

@@ -2,6 +2,7 @@
 #include "ui/Mainfm.h"
 
 #include "core/AppMessages.h"
+#include "core/Prompts.h"
 #include "core/Strings.h"
 #include "device/Device.h"
 #include "device/Ftdilibrary.h"
@@ -9,9 +10,9 @@
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
 #include "ui/Experimentfr.h"
-#include "ui/Prompts.h"
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
+#include "widgets/RichEdit.h"
 
 #include <QAction>
 #include <QApplication>
@@ -27,17 +28,17 @@ void TfmMain::Choose() {
         Experiment = std::make_unique<tExperiment>();
         chooser.LoadExperiment(Experiment.get());
         RunAction(acExperimentConnect);
-        BuildFrame();
+        BuildFrame(chooser.Description()->document());
     } else if (Prompts().MessageBox(this, LoadStr(sConfirmNewExperiment), LoadStr(sCaptionConfirm),
                                     tBoxIcon::Warning, bbYes | bbNo, bbYes) == bbYes) {
         chooser.LoadExperiment(Experiment.get());
         RunAction(acExperimentConnect);
-        BuildFrame();
+        BuildFrame(chooser.Description()->document());
     }
     setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
 }
 
-void TfmMain::BuildFrame() {
+void TfmMain::BuildFrame(const QTextDocument* description) {
     if (Frame) {
         Frame->setParent(nullptr);
         delete Frame;
@@ -47,7 +48,7 @@ void TfmMain::BuildFrame() {
     Frame = IsPulseSensor(e.SensorName) ? new TfrPulse(this, e.TwiceMarker)
                                         : new TfrExperiment(this, e.TwiceMarker);
     ShowValueLabel(false);
-    Frame->SetUp(e);
+    Frame->SetUp(e, description);
     FClient->layout()->addWidget(Frame);
     SeriesIndex = 0;
     Frame->ActiveSeries = 0;
@@ -108,7 +109,15 @@ void TfmMain::Start() {
 
 void TfmMain::Stop() {
     tmMeasure->stop();
-    if (Device) Device->Stop();
+    if (Device) {
+        // What the sensor sent up to the stop or the loss is drawn before the thread goes. A broken packet
+        // stops the run from inside a tick: what is queued behind it is dropped.
+        if (!FInTick) {
+            Device->EndMeasureThread();
+            Tick(true);
+        }
+        Device->Stop();
+    }
     if (Frame) Frame->EndMeasurement();
 }
 
@@ -126,6 +135,11 @@ void TfmMain::StopNotice(const QString& text) {
 
 bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
     const int type = int(event->type());
+    // A notice that arrives after its run has stopped (by the user, or by an earlier notice of the same
+    // loss) has nothing left to stop: one box per run at most.
+    if ((type == WM_MEASURE_SEND_ERROR || type == WM_MEASURE_RECV_ERROR || type == WM_SENSOR_LOST) &&
+        !tmMeasure->isActive())
+        return true;
     if (type == WM_MEASURE_SEND_ERROR) {
         StopNotice(LoadStr(sSendError));
         return true;

@@ -1,7 +1,7 @@
 // Test double of tPrompts: records every box and dialog and answers from a script, else with the default.
 #pragma once
 
-#include "ui/Prompts.h"
+#include "core/Prompts.h"
 
 #include <QList>
 #include <QString>

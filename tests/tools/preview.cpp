@@ -4,6 +4,7 @@
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
 #include "sim/DemoWorld.h"
+#include "ui/DialogPrompts.h"
 #include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
@@ -135,6 +136,7 @@ int Main(const QString& exe, const QString& path, int stopAfter) {
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
+    SetDefaultPrompts(&DialogPrompts());
     const QString mode = argc > 1 ? QString::fromLocal8Bit(argv[1]) : QStringLiteral("chooser");
     const QString root =
         argc > 2 ? QString::fromLocal8Bit(argv[2]) : QDir::currentPath() + QStringLiteral("/data/");

@@ -1,7 +1,9 @@
-// Every box and dialog the program shows goes through tPrompts, so tests can see and answer them.
+// Every box and dialog the program shows goes through tPrompts, so tests can see and answer them; the window
+// provides the real dialogs.
 #pragma once
 
 #include <QString>
+#include <functional>
 
 class QWidget;
 class QPrinter;
@@ -39,13 +41,25 @@ public:
     virtual bool PageSetupDialog(QWidget* parent, QPrinter& printer) = 0;
 };
 
-// The prompts in force: the real dialogs unless a test installed others.
+// The prompts in force: those a test installed, else the default (the real dialogs, once the user interface
+// has set them), else prompts that only log what would have been asked and answer Cancel.
 tPrompts& Prompts();
-// Installs `prompts` (not owned); nullptr returns to the real dialogs.
+// Installs `prompts` (not owned); nullptr returns to the default.
 void SetPrompts(tPrompts* prompts);
+void SetDefaultPrompts(tPrompts* prompts);
 
 // The usual boxes with their captions from the string table.
 void ShowErrorBox(QWidget* parent, const QString& text);
 void ShowWarningBox(QWidget* parent, const QString& text);
 // A question captioned "Подтверждение" with Yes and No; true on Yes.
 bool AskYesNo(QWidget* parent, const QString& text, tBoxIcon icon, int defaultButton);
+
+// The program's title: the window caption until an experiment is chosen, and the caption of the box that
+// shows an error escaping a command.
+extern const char kApplicationTitle[];
+
+// Runs a user command; an error that escapes it is shown in the error box (out of memory as
+// «Недостаточно памяти.») and the program goes on. A silent abort shows nothing.
+void RunCommand(QWidget* parent, const std::function<void()>& command);
+// The text an escaping error is shown or logged with.
+QString ErrorText(const std::exception& error);

@@ -1,7 +1,5 @@
 // The real dialogs behind tPrompts: Qt's message boxes, input box, file and printer dialogs.
-#include "ui/Prompts.h"
-
-#include "core/Strings.h"
+#include "ui/DialogPrompts.h"
 
 #include <QFileDialog>
 #include <QFileInfo>
@@ -106,28 +104,9 @@ public:
     }
 };
 
-tPrompts* gInstalled = nullptr;
-
 } // namespace
 
-tPrompts& Prompts() {
+tPrompts& DialogPrompts() {
     static tQtPrompts real;
-    return gInstalled ? *gInstalled : real;
-}
-
-void SetPrompts(tPrompts* prompts) {
-    gInstalled = prompts;
-}
-
-void ShowErrorBox(QWidget* parent, const QString& text) {
-    Prompts().MessageBox(parent, text, LoadStr(sCaptionError), tBoxIcon::Error, bbOk, bbOk);
-}
-
-void ShowWarningBox(QWidget* parent, const QString& text) {
-    Prompts().MessageBox(parent, text, LoadStr(sCaptionWarning), tBoxIcon::Warning, bbOk, bbOk);
-}
-
-bool AskYesNo(QWidget* parent, const QString& text, tBoxIcon icon, int defaultButton) {
-    return Prompts().MessageBox(parent, text, LoadStr(sCaptionConfirm), icon, bbYes | bbNo, defaultButton) ==
-           bbYes;
+    return real;
 }
