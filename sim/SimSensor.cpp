@@ -92,6 +92,7 @@ void tSimSensor::StartStream(bool packetMode) {
     FNextValue = 0;
     FSequence = 0;
     FPacketData.clear();
+    FPacketValues = 0;
     for (auto& values : FGenerated) values.clear();
 }
 
@@ -109,6 +110,10 @@ void tSimSensor::Generate(std::int64_t us) {
 void tSimSensor::Unplug() {
     std::lock_guard<std::mutex> guard(FMutex);
     Generate(FClock->NowUs());
+    // An unfinished packet never leaves the sensor.
+    for (auto& values : FGenerated) values.resize(values.size() - std::min(values.size(), FPacketValues));
+    FPacketData.clear();
+    FPacketValues = 0;
     FStreaming = false;
     FPlugged = false;
 }
@@ -185,6 +190,7 @@ void tSimSensor::EmitValue(std::int64_t at, long long index) {
     const size_t room = size_t(std::max(0, FConfig.PacketSize - 4));
     if (!FPacketData.empty() && FPacketData.size() + bytes.size() > room) FlushPacket(at);
     FPacketData.insert(FPacketData.end(), bytes.begin(), bytes.end());
+    if (!FLost) ++FPacketValues;
     if (FLost) FlushPacket(at);
 }
 
@@ -196,6 +202,7 @@ void tSimSensor::FlushPacket(std::int64_t at) {
     std::copy_n(FPacketData.begin(), std::min(FPacketData.size(), packet.size() - 4), packet.begin() + 3);
     packet.back() = kPacketEnd;
     FPacketData.clear();
+    FPacketValues = 0;
     for (const std::uint8_t byte : packet) FOutput.push_back({at, byte});
 }
 
@@ -275,7 +282,8 @@ QByteArray tSimSensor::Written() {
 
 std::vector<double> tSimSensor::Generated(int channel) {
     std::lock_guard<std::mutex> guard(FMutex);
-    return FGenerated[size_t(channel)];
+    const std::vector<double>& values = FGenerated[size_t(channel)];
+    return std::vector<double>(values.begin(), values.end() - std::ptrdiff_t(std::min(values.size(), FPacketValues)));
 }
 
 void tSimSensor::SetFaults(const tSimFaults& faults) {

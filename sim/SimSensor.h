@@ -86,6 +86,8 @@ public:
     tSimFaults& Faults() { return FFaults; }
     void SetFaults(const tSimFaults& faults);
     QByteArray Written();
+    // The values the sensor has sent (a value waiting in an unfinished packet of packet-size mode is not
+    // sent yet).
     std::vector<double> Generated(int channel = 0);
     int HostBaud();
     // The byte counts the host asked for, read by read.
@@ -129,6 +131,7 @@ private:
     long long FNextValue = 0;
     std::uint8_t FSequence = 0;
     std::vector<std::uint8_t> FPacketData;
+    std::size_t FPacketValues = 0;
     std::vector<std::vector<double>> FGenerated;
     std::vector<int> FReadRequests;
     QStringList FCalls;

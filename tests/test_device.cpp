@@ -5,7 +5,11 @@
 #include "support/RecordingPrompts.h"
 #include "support/SimFixture.h"
 
+#include "platform/SessionEnd.h"
+#include "support/MessageCollector.h"
+
 #include <QElapsedTimer>
+#include <csignal>
 
 namespace {
 
@@ -56,6 +60,30 @@ TEST_F(DeviceTest, InfoFreqAndStopBytesInBothProtocolsOverBothTables) {
         EXPECT_EQ(sensor->Written(), row.expected);
         EXPECT_EQ(sensor->HostBaud(), row.baudAfterStop)
             << "single-letter stop returns the line to 38400, hub stop leaves it";
+
+        // What the sensors depend on beyond the bytes: the control lines, the line format, the purges, and
+        // how a command is cut into write calls.
+        device->StartMeasure(0);
+        ASSERT_TRUE(WaitUntil([&] { return device->GetPacketCount() > 0; }));
+        device->Stop();
+        device.reset();
+        QStringList calls = sensor->Calls();
+        const QString line = QStringLiteral("SetState %1 8N1 rts=1").arg(row.carrier ? 38400 : 921600);
+        EXPECT_EQ(calls.mid(0, 4), (QStringList{QStringLiteral("Escape 3"), QStringLiteral("ClearBreak"), line,
+                                                 QStringLiteral("Purge 12")}))
+            << "RTS up, break off, 8N1, both buffers purged";
+        EXPECT_EQ(calls.mid(calls.size() - 2), (QStringList{QStringLiteral("Escape 4"), QStringLiteral("SetBreak")}))
+            << "RTS down and break on at close";
+        const qsizetype start = calls.indexOf(QStringLiteral("SetState 460800 8N1 rts=1"));
+        ASSERT_GE(start, 0) << "the stream runs at the sensor's rate";
+        EXPECT_EQ(calls[start + 1], QStringLiteral("Purge 8")) << "receive buffer purged after the switch";
+        EXPECT_EQ(calls.count(QStringLiteral("Purge 15")), 2) << "each stop purges everything";
+        QStringList writes = calls.filter(QStringLiteral("Write "));
+        writes.removeDuplicates();
+        EXPECT_EQ(writes, row.carrier ? (QStringList{QStringLiteral("Write 2"), QStringLiteral("Write 9"),
+                                                      QStringLiteral("Write 1")})
+                                      : QStringList{QStringLiteral("Write 1")})
+            << "hub mode writes byte by byte, single-letter mode a command per call (the start byte by byte)";
     }
     EXPECT_EQ(tSimWorld::Instance().LastLatency, 16);
     EXPECT_EQ(tSimWorld::Instance().LastInSize, 4096u);
@@ -239,4 +267,23 @@ TEST_F(DeviceTest, StopPausesBeforeThePurge) {
     timer.start();
     EXPECT_TRUE(device->Stop()) << "no measurement: the stop command is sent all the same";
     EXPECT_GE(timer.elapsed(), 295);
+}
+
+TEST_F(DeviceTest, OpenPauseIsTakenBoundedAndCutShortBySigterm) {
+    AddCom(QStringLiteral("/dev/ttyACM0"));
+    settings.SetSettingByName(QStringLiteral("Timeout"), QStringLiteral("120"));
+    QElapsedTimer timer;
+    timer.start();
+    Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
+    EXPECT_GE(timer.elapsed(), 115) << "the sensor gets its pause after the line opens";
+
+    // A pause of 24 days is bounded to a minute, and SIGTERM (log-off, shut-down) ends it at once.
+    tSessionEnd sessionEnd;
+    std::raise(SIGTERM);
+    settings.SetSettingByName(QStringLiteral("Timeout"), QStringLiteral("2147483647"));
+    tLogCapture log;
+    timer.restart();
+    Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
+    EXPECT_LT(timer.elapsed(), 1000);
+    EXPECT_TRUE(log.Entries().contains(QStringLiteral("Timeout=2147483647 is out of range; 60000 ms taken")));
 }

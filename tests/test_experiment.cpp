@@ -3,6 +3,7 @@
 #include "core/TextCodec.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
+#include "support/LogCapture.h"
 #include "support/QtPrint.h"
 #include "support/RecordingPrompts.h"
 #include "support/TempDir.h"
@@ -110,6 +111,42 @@ TEST(Experiment, EveryKeyIsRead) {
     EXPECT_FALSE(IsPulseSensor(QStringLiteral("m401")));
     EXPECT_TRUE(HidesValueLabel(QStringLiteral("C101")));
     EXPECT_FALSE(HidesValueLabel(QStringLiteral("c101")));
+}
+
+// Values that cannot work are taken as unreadable: the default, and a log line; a UTF-16 file is read.
+TEST(Experiment, InvalidValuesAndUnicodeFiles) {
+    const struct {
+        QByteArray file;
+        int freq, average;
+        double minX, maxX, minY, maxY;
+        int logLines;
+    } rows[] = {
+        {"SensorName=A\r\nFreq=0\r\nAverage=-2", 100000, 1, 0, 100, 0, 100, 2},
+        {"SensorName=A\r\nFreq=-5\r\nMinX=5\r\nMaxX=5\r\nMinY=3\r\nMaxY=-3", 100000, 1, 0, 100, 0, 100, 3},
+        {"SensorName=A\r\nMinX=-10\r\nMaxX=10\r\nIncX=0\r\nIncY=-1", 100000, 1, -10, 10, 0, 100, 2},
+        {QByteArray("\xFF\xFES\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x35\0", 44), 5,
+         1, 0, 100, 0, 100, 0},
+        {QByteArray("\xFE\xFF\0S\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x37", 44), 7,
+         1, 0, 100, 0, 100, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.file.toHex().toStdString());
+        QTemporaryDir dir;
+        WriteFile(dir.filePath(QStringLiteral("experiment.txt")), row.file);
+        tRecordingPrompts prompts;
+        tLogCapture log;
+        tExperiment e;
+        LoadExperimentFolder(e, QStringLiteral("Опыт"), dir.path() + u'/', nullptr);
+        EXPECT_TRUE(prompts.Boxes.isEmpty());
+        EXPECT_EQ(e.SensorName, QStringLiteral("A"));
+        EXPECT_EQ(e.Freq, row.freq);
+        EXPECT_EQ(e.Average, row.average);
+        EXPECT_EQ(QList<double>({e.MinX, e.MaxX, e.MinY, e.MaxY}),
+                  QList<double>({row.minX, row.maxX, row.minY, row.maxY}));
+        EXPECT_GT(e.IncX, 0);
+        EXPECT_GT(e.IncY, 0);
+        EXPECT_EQ(log.Entries().size(), row.logLines) << log.Entries().join(u'|').toStdString();
+    }
 }
 
 TEST(Experiment, MissingFileKeepsNameAndPathAndShowsTheReason) {
@@ -231,6 +268,12 @@ TEST_F(ChooserTest, DescriptionOrItsFallback) {
     ASSERT_EQ(prompts.Boxes.size(), 1);
     EXPECT_EQ(prompts.Boxes[0].Options.DefaultExt, QStringLiteral("rtf"));
     EXPECT_TRUE(ReadFile(dir.filePath(QStringLiteral("saved.rtf"))).startsWith("{\\rtf1"));
+    // A folder that cannot be written: the error box, and the chooser goes on.
+    prompts.TextAnswers = {dir.filePath(QStringLiteral("нет/saved.rtf"))};
+    chooser.SaveAction()->trigger();
+    ASSERT_EQ(prompts.Boxes.size(), 3);
+    EXPECT_EQ(prompts.Boxes[2].Caption, QStringLiteral("Зорбинка"));
+    EXPECT_TRUE(prompts.Boxes[2].Text.startsWith(QStringLiteral("Невозможно создать файл"))) << prompts.Boxes[2].Text.toStdString();
     chooser.PrintAction()->trigger();
     EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("print"));
 }

@@ -2,6 +2,7 @@
 #include "core/CommandLine.h"
 #include "core/Strings.h"
 #include "core/TextCodec.h"
+#include "device/Componentusb.h"
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
@@ -248,6 +249,108 @@ TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
         EXPECT_TRUE(w.Device) << "the sensor stays connected";
         EXPECT_TRUE(Enabled(w.acExperimentStart));
     }
+}
+
+// A cable pulled, or a sensor that falls silent, in the middle of a run on each link: one box at most, every
+// value the sensor sent on the chart, the thread gone and no reading on; then the sensor plugged back in is
+// found again and the next run goes on the second line.
+TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
+    Experiment("Обрыв", "SensorName=Z101\r\nFreq=10000\r\nAverage=1\r\nSeriesCount=2\r\nMaxX=1000\r\n");
+    enum tLink { FtdiHub, FtdiSingle, ComRate, ComPacket, Hid };
+    const struct {
+        tLink link;
+        bool silent;
+        bool box; // silence on a serial line in rate mode is not a failure: its reads succeed empty
+    } rows[] = {{FtdiHub, false, true},   {FtdiSingle, false, true}, {ComRate, false, true},
+                {ComPacket, false, true}, {Hid, false, true},        {FtdiHub, true, false},
+                {ComRate, true, false},   {ComPacket, true, true},   {Hid, true, true}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << "link " << row.link << (row.silent ? " silent" : " unplugged"));
+        window.reset();
+        prompts.Boxes.clear();
+        tSimWorld::Instance().Clear();
+        tSimSensorConfig config;
+        config.Name = "Z101";
+        config.CarrierDetect = row.link == FtdiSingle;
+        config.Speed = row.link == ComPacket ? 0 : row.link == FtdiHub || row.link == ComRate ? 921600 : 115200;
+        std::shared_ptr<tSimSensor> sensor;
+        std::shared_ptr<tSimHidSensor> hid;
+        if (row.link == FtdiHub || row.link == FtdiSingle) sensor = AddFtdi(7, config);
+        if (row.link == ComRate || row.link == ComPacket) sensor = AddCom(QStringLiteral("/dev/ttyACM0"), config);
+        if (row.link == Hid) {
+            hid = AddHid(QStringLiteral("demo-hid"), config);
+            sensor = hid->SharedSensor();
+        }
+        const auto reads = [&] { return hid ? hid->Reads() : int(sensor->ReadRequests().size()); };
+
+        TfmMain& w = Window();
+        Choose(QStringLiteral("Обрыв"));
+        ASSERT_TRUE(w.Device);
+        w.RunAction(w.acExperimentStart);
+        TicksUntil(20);
+        if (row.silent) {
+            tSimFaults faults = sensor->Faults();
+            faults.Mute = true;
+            sensor->SetFaults(faults);
+        } else {
+            sensor->Unplug();
+        }
+        if (row.box) {
+            ASSERT_TRUE(WaitUntil([&] {
+                QCoreApplication::processEvents();
+                if (w.tmMeasure->isActive()) w.tmMeasureTimer();
+                return !w.tmMeasure->isActive();
+            }));
+        } else {
+            for (int i = 0; i < 20; ++i) {
+                w.tmMeasureTimer();
+                QCoreApplication::processEvents();
+            }
+            EXPECT_TRUE(w.tmMeasure->isActive());
+            w.RunAction(w.acExperimentStop);
+        }
+        const int readsAfterStop = reads();
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+        EXPECT_EQ(BoxTexts(), row.box ? QStringList{LoadStr(sReceiveError)} : QStringList());
+        EXPECT_FALSE(w.Device->IsMeasuring()) << "the thread is gone";
+        EXPECT_EQ(reads(), readsAfterStop) << "nothing reads on";
+        const std::vector<double> sent = sensor->Generated();
+        tFastLine* line = w.Frame->chMain->Series(0);
+        ASSERT_EQ(std::size_t(line->Count()), sent.size());
+        for (int i = 0; i < line->Count(); ++i) ASSERT_DOUBLE_EQ(line->Y(i), sent[std::size_t(i)]) << i;
+
+        if (row.silent) continue;
+        // Back in: a device arrival is pointed out, Connect finds the sensor, the next run takes line 2.
+        sensor->Plug();
+        w.usb->WMDeviceChange(0x8000, 5);
+        EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty()) << "still connected to the lost sensor";
+        prompts.Boxes.clear();
+        w.RunAction(w.acExperimentConnect);
+        ASSERT_TRUE(w.Device);
+        EXPECT_TRUE(BoxTexts().isEmpty());
+        w.RunAction(w.acExperimentStart);
+        EXPECT_EQ(w.SeriesIndex, 1);
+        TicksUntil(5);
+        w.RunAction(w.acExperimentStop);
+        EXPECT_EQ(w.Frame->chMain->Series(0)->Count(), line->Count()) << "the first run stays";
+    }
+}
+
+TEST_F(MainWindowTest, ADeviceArrivingIsPointedOutWhileTheSensorIsNotConnected) {
+    TfmMain& w = Window();
+    const QString hint = QStringLiteral("Датчик подключён. Нажмите «Подключить».");
+    w.usb->WMDeviceChange(0x8000, 5);
+    EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty()) << "no experiment chosen";
+    Choose(QStringLiteral("Без датчика"));
+    w.usb->WMDeviceChange(0x8000, 5);
+    EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty()) << "an experiment without a sensor";
+    tSimWorld::Instance().SetPlugged(false);
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_FALSE(w.Device);
+    tSimWorld::Instance().SetPlugged(true);
+    w.usb->WMDeviceChange(0x8000, 5);
+    EXPECT_EQ(w.StatusPanels[0]->text(), hint);
+    EXPECT_FALSE(w.Device) << "nothing connects by itself";
 }
 
 TEST_F(MainWindowTest, LiveDisplayRules) {
