@@ -312,6 +312,14 @@ TEST_F(HidTest, StopDuringAWaitingReadReturnsAtOnce) {
     EXPECT_LT(timer.elapsed(), 100) << "the stop event ends the 10-second wait";
     EXPECT_TRUE(log.Entries().contains(QStringLiteral("Terminating...")));
     EXPECT_LE(queued, 12);
+
+    // Stopped while the first report is awaited: the run ends without a failure to report.
+    tMessageCollector messages;
+    device->StartMeasure(0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    device->Stop();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(messages.Count(WM_MEASURE_RECV_ERROR), 0);
 }
 
 TEST_F(HidTest, HubModeAndMissingLibrary) {
