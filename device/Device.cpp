@@ -38,6 +38,19 @@ QByteArray Command(const QByteArray& text) {
 
 } // namespace
 
+tDeviceInfo ParseInfoReply(const std::uint8_t* reply, int* speed) {
+    QString rest = ReplyText(reply);
+    QString fields[6];
+    for (QString& field : fields) field = CutToken(rest, u',', true);
+    *speed = DecimalOrZero(fields[5]);
+    return tDeviceInfo{fields[0], fields[1], fields[2], std::uint8_t(DecimalOrZero(fields[3]) & 0xFF),
+                       fields[4], fields[5]};
+}
+
+bool IsFreqAccepted(const std::uint8_t* reply) {
+    return std::memcmp(reply, "FREQ: Ok.", 9) == 0;
+}
+
 void tDevice::SetStopPause(int milliseconds) {
     gStopPause.store(milliseconds);
 }
@@ -109,14 +122,8 @@ bool tDevice::Info(tDeviceInfo& info) {
              SendRequest(nullptr, 0, reply, kReplyLength, 1000);
     }
     if (!ok) return false;
-
-    QString rest = ReplyText(reply);
-    QString fields[6];
-    for (QString& field : fields) field = CutToken(rest, u',', true);
-    info = tDeviceInfo{fields[0], fields[1], fields[2], std::uint8_t(DecimalOrZero(fields[3]) & 0xFF),
-                       fields[4], fields[5]};
+    info = ParseInfoReply(reply, &Speed);
     Name = info.Name;
-    Speed = DecimalOrZero(fields[5]);
     return true;
 }
 
@@ -126,7 +133,7 @@ bool tDevice::SetFreq(int a, int b) {
         const QByteArray request = Command("FREQ " + QByteArray::number(a) + ' ' + QByteArray::number(b));
         return SendRequest(reinterpret_cast<const std::uint8_t*>(request.constData()), int(request.size()),
                            reply, kReplyLength, 500) &&
-               std::memcmp(reply, "FREQ: Ok.", 9) == 0;
+               IsFreqAccepted(reply);
     }
     const QByteArray request = Command("F " + QByteArray::number(b));
     return SendRequest(reinterpret_cast<const std::uint8_t*>(request.constData()), int(request.size()), reply,

@@ -22,6 +22,12 @@ struct tDeviceInfo {
     QString Field6;
 };
 
+// The sensor's 39-byte INFO reply: six comma-separated fields; the sixth is the streaming rate (0 when it is
+// no number).
+tDeviceInfo ParseInfoReply(const std::uint8_t* reply, int* speed);
+// The answer to FREQ in hub mode.
+bool IsFreqAccepted(const std::uint8_t* reply);
+
 class tDevice {
 public:
     // `place`: the FTDI location ID in decimal, the serial device path, or the HID device path.

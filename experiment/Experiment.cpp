@@ -45,8 +45,13 @@ void tExperiment::SetDefaults() {
 }
 
 void tExperiment::ReadFile() {
+    // A definition is a few lines; anything far larger is not one.
+    ReadText(ReadFileBytes(Path + QString::fromLatin1(kExperimentFile), 1024 * 1024));
+}
+
+void tExperiment::ReadText(const QByteArray& bytes) {
     tSettings file(false);
-    file.SetLines(SplitTextLines(DecodeTextFile(ReadFileBytes(Path + QString::fromLatin1(kExperimentFile)))));
+    file.SetLines(SplitTextLines(DecodeTextFile(bytes)));
     if (file.IndexOfName(QStringLiteral("SensorName")) < 0)
         throw Exception(QStringLiteral("Не указан датчик используемый в экперименте."));
     SensorName = Text(file, "SensorName");

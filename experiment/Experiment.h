@@ -1,6 +1,7 @@
 // The experiment definition: what experiment.txt says about the sensor, the sampling and the chart.
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 class QWidget;
@@ -32,6 +33,8 @@ public:
 
     // Reads `Path` + "experiment.txt"; raises Exception when the file cannot be read or names no sensor.
     void ReadFile();
+    // The same from the file's bytes.
+    void ReadText(const QByteArray& bytes);
 };
 
 // The experiment's file name in its folder.

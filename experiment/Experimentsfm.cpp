@@ -41,7 +41,7 @@ QStringList CatalogueSubfolders(const QString& folder) {
     // Hidden folders (and files of any kind) never show; names are listed in the reader's alphabetical order.
     QStringList names =
         QDir(folder).entryList(QDir::Dirs | QDir::NoDotAndDotDot | QDir::NoSymLinks, QDir::Unsorted);
-    QCollator collator(QLocale(QLocale::Russian));
+    QCollator collator{QLocale(QLocale::Russian)};
     collator.setNumericMode(true);
     std::sort(names.begin(), names.end(), collator);
     return names;

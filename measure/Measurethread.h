@@ -81,3 +81,6 @@ private:
 
 // Size of a rate-mode packet: 100 ms of the line at `speed` baud with 5 % to spare.
 int RatePacketSize(int speed);
+// The packet size that the 39-byte answer to START gives in packet-size mode ("PACKET_SIZE=" and a decimal
+// number, blanks and control characters around it); 0 when it gives none.
+int PacketSizeFromResponse(const unsigned char* bytes, int count);

@@ -42,15 +42,16 @@ QByteArray TrimmedReply(const unsigned char* bytes, int count) {
     return QByteArray(reinterpret_cast<const char*>(bytes + first), last - first);
 }
 
-int PacketSizeFromReply(const QByteArray& text) {
+} // namespace
+
+int PacketSizeFromResponse(const unsigned char* bytes, int count) {
     static const QByteArray kPrefix = QByteArrayLiteral("PACKET_SIZE=");
+    const QByteArray text = TrimmedReply(bytes, count);
     if (!text.startsWith(kPrefix)) return 0;
     bool ok = false;
     const int size = text.mid(kPrefix.size()).toInt(&ok, 10);
-    return ok ? size : 0;
+    return ok && size > 0 ? size : 0;
 }
-
-} // namespace
 
 void tMeasureThread::MeasureSerial(const tSerialStreamLink& link) {
     const tCommApi& api = *link.Api;
@@ -101,8 +102,7 @@ void tMeasureThread::MeasureSerial(const tSerialStreamLink& link) {
     } else {
         const QByteArray text = TrimmedReply(response, kFirstResponseLength);
         WriteLog(QStringLiteral("RECV START: ") + LogRaw(text.constData(), int(text.size())));
-        size = PacketSizeFromReply(text);
-        if (size < 0) size = 0;
+        size = PacketSizeFromResponse(response, kFirstResponseLength);
     }
     if (size <= 0 || size > kMaxPacketSize) {
         PostFailure(WM_MEASURE_RECV_ERROR, 1);
