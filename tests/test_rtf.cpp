@@ -7,6 +7,7 @@
 #include "widgets/RtfWriter.h"
 
 #include <QBuffer>
+#include <QFile>
 #include <QImage>
 #include <QTemporaryDir>
 #include <QTextBlock>
@@ -298,4 +299,14 @@ TEST(RichEdit, FilesAndTheFallbackOperations) {
     WriteFile(dir.filePath(QStringLiteral("plain.txt")), QStringLiteral("просто текст").toUtf8());
     again.LoadFromFile(dir.filePath(QStringLiteral("plain.txt")));
     EXPECT_EQ(again.toPlainText(), QStringLiteral("просто текст"));
+
+    // A document above 20 MB is refused before it is read (the file is sparse: nothing is written).
+    QFile huge(dir.filePath(QStringLiteral("huge.rtf")));
+    ASSERT_TRUE(huge.open(QIODevice::WriteOnly) && huge.write("{\\rtf1 ") == 7 &&
+                huge.resize(20 * 1024 * 1024 + 1));
+    huge.close();
+    EXPECT_THROW(again.LoadFromFile(huge.fileName()), Exception);
+    EXPECT_EQ(again.toPlainText(), QStringLiteral("просто текст")) << "the document shown stays";
+    ASSERT_TRUE(huge.resize(20 * 1024 * 1024));
+    EXPECT_NO_THROW(again.LoadFromFile(huge.fileName()));
 }

@@ -98,7 +98,8 @@ struct tPicture {
 
 class tReader {
 public:
-    tReader(const QByteArray& rtf, QTextDocument& document) : FData(rtf), FDocument(document) {}
+    tReader(const QByteArray& rtf, QTextDocument& document)
+        : FData(rtf), FDocument(document), FCursor(&document) {}
 
     void Run() {
         FStates.push_back(tState());
@@ -106,7 +107,7 @@ public:
         FlushText();
         if (!FParagraph.Runs.empty()) EndParagraph();
         if (!FCells.empty() || !FCellParagraphs.empty()) EndRow();
-        Build();
+        EmitItems();
     }
 
 private:
@@ -566,7 +567,7 @@ private:
             format.setProperty(kImageBytesProperty, picture->Data);
             format.setProperty(kImageKindProperty, picture->Kind);
         }
-        FImages.emplace_back(name, image);
+        FDocument.addResource(QTextDocument::ImageResource, QUrl(name), image);
         format.setName(name);
         format.setWidth(width);
         format.setHeight(height);
@@ -636,6 +637,9 @@ private:
             tItem item;
             item.Paragraph = std::move(FParagraph);
             FItems.push_back(std::move(item));
+            // Everything before a paragraph outside a table is complete: it goes into the document now, so
+            // the reader holds no more than the table being read besides the document.
+            EmitItems();
         }
         FParagraph = tParagraph();
     }
@@ -675,12 +679,9 @@ private:
         }
     }
 
-    void Build() {
-        FDocument.clear();
-        for (const auto& [name, image] : FImages)
-            FDocument.addResource(QTextDocument::ImageResource, QUrl(name), image);
-        QTextCursor cursor(&FDocument);
-        bool emptyBlock = true;
+    void EmitItems() {
+        QTextCursor& cursor = FCursor;
+        bool& emptyBlock = FEmptyBlock;
         for (const tItem& item : FItems) {
             if (!item.IsTable) {
                 if (!emptyBlock) cursor.insertBlock();
@@ -728,6 +729,7 @@ private:
             cursor.movePosition(QTextCursor::NextBlock);
             emptyBlock = true;
         }
+        FItems.clear();
     }
 
     const QByteArray& FData;
@@ -747,13 +749,14 @@ private:
     bool FColorSeen = false;
     std::unique_ptr<tPicture> FPicture;
     int FImageCount = 0;
-    std::vector<std::pair<QString, QImage>> FImages;
     tParagraph FParagraph;
     std::vector<tParagraph> FCellParagraphs;
     std::vector<tCell> FCells;
     std::vector<int> FRights;
     bool FTableOpen = false;
     std::vector<tItem> FItems;
+    QTextCursor FCursor;
+    bool FEmptyBlock = true;
 };
 
 } // namespace
