@@ -6,7 +6,9 @@
 #include "core/Logfile.h"
 #include "core/Prompts.h"
 #include "core/Strings.h"
+#include "device/Componentusb.h"
 #include "platform/SingleInstance.h"
+#include "sim/DemoCable.h"
 #include "sim/DemoWorld.h"
 #include "ui/DialogPrompts.h"
 #include "ui/Mainfm.h"
@@ -36,9 +38,14 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
     LogFile->Write(LoadStr(sProgramStart));
     try {
         InstallTranslations(app);
-        // The demo sensors stand in for the system's links.
-        if (FindCmdLineSwitch(QStringLiteral("DEMO"))) InstallDemoWorld();
+        // The demo sensors stand in for the system's links; their cables can be pulled with SIGUSR1.
+        const bool demo = FindCmdLineSwitch(QStringLiteral("DEMO"));
+        if (demo) InstallDemoWorld();
         auto window = std::make_unique<TfmMain>();
+        if (demo) {
+            auto* cable = new tDemoCable(window.get());
+            QObject::connect(cable, &tDemoCable::deviceChange, window->usb, &TComponentUSB::Dispatch);
+        }
         QObject::connect(&instance, &tSingleInstance::activateRequested, window.get(),
                          &TfmMain::RestoreAndRaise);
         instance.Listen();

@@ -22,9 +22,10 @@ public:
     // 0x8004 removal of a device interface (type 5); nothing for anything else.
     virtual void WMDeviceChange(unsigned code, unsigned deviceType);
 
-private:
-    // An error of a handler is shown, and the component goes on.
+    // A notice from the system (or the demo cable): WMDeviceChange, with an error of a handler shown in the
+    // error box while the component goes on.
     void Dispatch(unsigned code, unsigned deviceType);
 
+private:
     tUsbMonitor* FMonitor = nullptr;
 };

@@ -272,11 +272,14 @@ TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
         tSimSensorConfig config;
         config.Name = "Z101";
         config.CarrierDetect = row.link == FtdiSingle;
-        config.Speed = row.link == ComPacket ? 0 : row.link == FtdiHub || row.link == ComRate ? 921600 : 115200;
+        config.Speed = row.link == ComPacket                        ? 0
+                       : row.link == FtdiHub || row.link == ComRate ? 921600
+                                                                    : 115200;
         std::shared_ptr<tSimSensor> sensor;
         std::shared_ptr<tSimHidSensor> hid;
         if (row.link == FtdiHub || row.link == FtdiSingle) sensor = AddFtdi(7, config);
-        if (row.link == ComRate || row.link == ComPacket) sensor = AddCom(QStringLiteral("/dev/ttyACM0"), config);
+        if (row.link == ComRate || row.link == ComPacket)
+            sensor = AddCom(QStringLiteral("/dev/ttyACM0"), config);
         if (row.link == Hid) {
             hid = AddHid(QStringLiteral("demo-hid"), config);
             sensor = hid->SharedSensor();
@@ -323,11 +326,12 @@ TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
         // Back in: a device arrival is pointed out, Connect finds the sensor, the next run takes line 2.
         sensor->Plug();
         w.usb->WMDeviceChange(0x8000, 5);
-        EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty()) << "still connected to the lost sensor";
+        EXPECT_EQ(w.StatusPanels[0]->text(), QStringLiteral("Датчик подключён. Нажмите «Подключить»."));
         prompts.Boxes.clear();
         w.RunAction(w.acExperimentConnect);
         ASSERT_TRUE(w.Device);
         EXPECT_TRUE(BoxTexts().isEmpty());
+        EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty());
         w.RunAction(w.acExperimentStart);
         EXPECT_EQ(w.SeriesIndex, 1);
         TicksUntil(5);

@@ -77,7 +77,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     // connected is only pointed out: connecting stays the user's choice.
     usb = new TComponentUSB(this);
     usb->OnUSBArrival = [this](QObject*) {
-        if (Experiment && !Device && !IsNoSensor(Experiment->SensorName))
+        if (Experiment && (!Device || FSensorLost) && !IsNoSensor(Experiment->SensorName))
             StatusPanels[0]->setText(QStringLiteral("Датчик подключён. Нажмите «Подключить»."));
     };
     usb->OnUSBRemove = [](QObject*) {};

@@ -134,6 +134,9 @@ private:
 
     bool FCloseQueryInstalled = true;
     bool FInTick = false;
+    // The last run ended because the sensor stopped answering: its line may be gone even though the device
+    // is still held.
+    bool FSensorLost = false;
     std::unique_ptr<tSettings> FSettings;
     std::unique_ptr<QPrinter> FPrinter;
     QWidget* FClient = nullptr;

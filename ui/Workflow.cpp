@@ -85,6 +85,8 @@ void TfmMain::Connect() {
     if (!Device && settings->GetBool(QStringLiteral("UseHID"), true))
         Device = FindHIDSensor(wanted, settings);
     acExperimentConnect->setChecked(Device != nullptr);
+    FSensorLost = false;
+    if (Device) StatusPanels[0]->clear();
     if (Device)
         Device->SetFreq(0, Experiment->Freq);
     else
@@ -145,10 +147,13 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     if (type == WM_MEASURE_RECV_ERROR) {
+        if (auto* message = dynamic_cast<tAppMessage*>(event); message && message->WParam == 2)
+            FSensorLost = true;
         StopNotice(LoadStr(sReceiveError));
         return true;
     }
     if (type == WM_SENSOR_LOST) {
+        FSensorLost = true;
         StopNotice(QStringLiteral(
             "Внимание! Измерения были остановлены.\r\nДатчик , был отключен в процессе проведения "
             "измерений."));
