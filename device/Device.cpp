@@ -67,7 +67,7 @@ tDevice::~tDevice() {
     }
     try {
         Cleanup();
-    } catch (const Exception&) {
+    } catch (...) {
         // Closing an FTDI line without the library has nothing left to close.
     }
 }

@@ -210,7 +210,8 @@ void TfmExperiments::Collapse(QTreeWidgetItem* node) {
 void TfmExperiments::ShowDescription(QTreeWidgetItem* node) {
     try {
         reDescr->LoadFromFile(NodeFolder(node) + QStringLiteral("descr.rtf"));
-    } catch (const Exception&) {
+    } catch (...) {
+        // Unreadable, too large, or more than the memory holds: the fallback text is shown instead.
         reDescr->clear();
         reDescr->SetParagraphAlignment(Qt::AlignHCenter);
         reDescr->SetBold(true);

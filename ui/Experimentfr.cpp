@@ -215,7 +215,8 @@ QString TfrExperiment::TakePointLabel() {
 void TfrExperiment::LoadOrFallback(TRichEdit* edit, const QString& fileName, const QString& fallback) {
     try {
         edit->LoadFromFile(fileName);
-    } catch (const Exception&) {
+    } catch (...) {
+        // Unreadable, too large, or more than the memory holds: the fallback text is shown instead.
         edit->clear();
         edit->SetParagraphAlignment(Qt::AlignHCenter);
         edit->SetBold(true);

@@ -110,7 +110,8 @@ TfmMain::~TfmMain() {
     if (Device) {
         try {
             if (Device->IsMeasuring()) Device->Stop();
-        } catch (const Exception&) {
+        } catch (...) {
+            // A destructor raises nothing: the sensor is released below all the same.
         }
         Device.reset();
     }
