@@ -14,14 +14,25 @@
 #include "ui/Mainfm.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
+#include <QTimer>
 #include <QTranslator>
 #include <memory>
 #include <new>
 #include <optional>
 
 namespace {
+
+// A work folder named on the command line (`zorbinka DEMO ~/.local/share/zorbinka/...`): the first argument
+// that is a folder; switches are never folders.
+QString WorkFolderArgument() {
+    const QStringList arguments = QCoreApplication::arguments();
+    for (qsizetype i = 1; i < arguments.size(); ++i)
+        if (QFileInfo(arguments[i]).isDir()) return QFileInfo(arguments[i]).absoluteFilePath();
+    return QString();
+}
 
 // The standard buttons and dialogs speak Russian like the rest of the program.
 void InstallTranslations(QApplication& app) {
@@ -48,8 +59,15 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
         }
         QObject::connect(&instance, &tSingleInstance::activateRequested, window.get(),
                          &TfmMain::RestoreAndRaise);
+        TfmMain* shown = window.get();
+        QObject::connect(&instance, &tSingleInstance::openRequested, shown, [shown](const QString& path) {
+            shown->Guarded([shown, path] { shown->OpenWork(path); });
+        });
         instance.Listen();
         window->showMaximized();
+        if (const QString work = WorkFolderArgument(); !work.isEmpty())
+            QTimer::singleShot(0, shown,
+                               [shown, work] { shown->Guarded([shown, work] { shown->OpenWork(work); }); });
         app.exec();
         LogFile->Write(LoadStr(sProgramStop) + QStringLiteral("\r\n"));
     } catch (const EAbort&) {
@@ -72,7 +90,7 @@ int RunProgram(QApplication& app) {
     try {
         if (!instance.TryTake()) {
             // Another copy runs: bring it forward and end without a window, a box or a log line.
-            instance.ActivateRunningCopy();
+            instance.ActivateRunningCopy(2000, WorkFolderArgument());
             return 0;
         }
         RunWithLog(app, instance);

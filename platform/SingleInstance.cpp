@@ -65,8 +65,17 @@ void tSingleInstance::Listen() {
     connect(FServer.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = FServer->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+            // Requests are lines: "ACTIVATE", then "OPEN " and a path in UTF-8 when one is to be opened.
             const auto read = [this, socket] {
-                if (socket->readAll().contains(kActivate)) emit activateRequested();
+                QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
+                for (qsizetype end = buffer.indexOf('\n'); end >= 0; end = buffer.indexOf('\n')) {
+                    const QByteArray line = buffer.left(end + 1);
+                    buffer.remove(0, end + 1);
+                    if (line == kActivate) emit activateRequested();
+                    if (line.startsWith("OPEN "))
+                        emit openRequested(QString::fromUtf8(line.mid(5).chopped(1)));
+                }
+                socket->setProperty("buffer", buffer);
             };
             connect(socket, &QLocalSocket::readyRead, this, read);
             if (socket->bytesAvailable() > 0) read();
@@ -74,11 +83,12 @@ void tSingleInstance::Listen() {
     });
 }
 
-bool tSingleInstance::ActivateRunningCopy(int timeoutMs) {
+bool tSingleInstance::ActivateRunningCopy(int timeoutMs, const QString& openPath) {
     QLocalSocket socket;
     socket.connectToServer(ServerName());
     if (!socket.waitForConnected(timeoutMs)) return false;
     socket.write(kActivate);
+    if (!openPath.isEmpty()) socket.write("OPEN " + openPath.toUtf8().replace('\n', ' ') + '\n');
     const bool sent = socket.waitForBytesWritten(timeoutMs);
     socket.disconnectFromServer();
     if (socket.state() != QLocalSocket::UnconnectedState) socket.waitForDisconnected(timeoutMs);

@@ -23,8 +23,9 @@ public:
     // Starts listening for a second copy; each request emits activateRequested.
     void Listen();
 
-    // A second copy asks the running one to come forward; false when none answered.
-    bool ActivateRunningCopy(int timeoutMs = 2000);
+    // A second copy asks the running one to come forward, and to open the work folder `openPath` when one is
+    // given; false when none answered.
+    bool ActivateRunningCopy(int timeoutMs = 2000, const QString& openPath = QString());
 
     // Stops listening and releases the lock.
     void Release();
@@ -36,6 +37,7 @@ public:
 
 signals:
     void activateRequested();
+    void openRequested(const QString& path);
 
 private:
     QString FDirectory;

@@ -140,7 +140,7 @@ TEST_F(FileCommandsTest, ChartExportsAsABitmapOfItsSize) {
 
 TEST_F(FileCommandsTest, PagesExportAsRtfThatReadsBack) {
     ShowPage(3);
-    EXPECT_EQ(window->Frame->CurrentTabIndex(), 2);
+    EXPECT_EQ(window->Frame->CurrentPage(), TfrExperiment::tPage::Report);
     const QString file = dir.filePath(QStringLiteral("report.rtf"));
     prompts.TextAnswers = {file};
     window->RunAction(window->acFileExport);

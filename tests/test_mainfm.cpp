@@ -1,11 +1,15 @@
 // The main window end to end on demo sensors: states, enabling rules, the workflow's boxes, the live display.
+#include "app/Functions.h"
 #include "core/CommandLine.h"
+#include "core/LocaleFormats.h"
 #include "core/Strings.h"
 #include "core/TextCodec.h"
 #include "device/Componentusb.h"
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
+#include "runs/Csv.h"
+#include "runs/WorkFolder.h"
 #include "sim/DemoWorld.h"
 #include "support/MessageCollector.h"
 #include "support/QtPrint.h"
@@ -14,8 +18,11 @@
 #include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
+#include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
+#include "widgets/RichEdit.h"
+#include <QFileInfo>
 
 #include <QAction>
 #include <QDir>
@@ -355,6 +362,111 @@ TEST_F(MainWindowTest, ADeviceArrivingIsPointedOutWhileTheSensorIsNotConnected) 
     w.usb->WMDeviceChange(0x8000, 5);
     EXPECT_EQ(w.StatusPanels[0]->text(), hint);
     EXPECT_FALSE(w.Device) << "nothing connects by itself";
+}
+
+// A second Пуск on a one-line experiment clears the line, not the measurement: run 1 stays in the table and
+// in its file, as drawn; the work opens again with its runs, labels and report, and markers work on it.
+TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Тепло"));
+    w.Frame->reReport->setPlainText(QStringLiteral("Вывод: вода нагревается."));
+    w.Frame->reReport->document()->setModified(true);
+    std::vector<std::vector<double>> drawn;
+    std::vector<int> labelled;
+    for (int run = 0; run < 2; ++run) {
+        w.RunAction(w.acExperimentStart);
+        TicksUntil(4);
+        w.Frame->PointLabel = QStringLiteral("метка %1").arg(run + 1);
+        TicksUntil(12 + 3 * run);
+        w.RunAction(w.acExperimentStop);
+        tFastLine* line = w.Frame->chMain->Series(0);
+        drawn.emplace_back();
+        for (int i = 0; i < line->Count(); ++i) drawn.back().push_back(line->Y(i));
+        labelled.push_back(int(line->Series()->Labels().begin()->first));
+    }
+    ASSERT_EQ(w.Runs.Count(), 2);
+    EXPECT_EQ(w.Runs.Run(0).Points->Count(), int(drawn[0].size())) << "run 1 survives the second start";
+    tRunsModel* model = w.Frame->tvTable->Model();
+    EXPECT_EQ(model->columnCount(), 4);
+    EXPECT_EQ(model->rowCount(), int(std::max(drawn[0].size(), drawn[1].size())));
+    EXPECT_EQ(model->data(model->index(2, 1)).toString(), FormatFloat(QStringLiteral("0.0"), drawn[0][2]));
+    EXPECT_TRUE(model->headerData(1, Qt::Horizontal).toString().startsWith(QStringLiteral("T\n")));
+    ASSERT_TRUE(w.Work);
+    const QString path = w.Work->Path();
+    // The file of run 1 holds exactly the values drawn.
+    const QList<QStringList> rows =
+        ParseCsv(QString::fromUtf8(ReadFile(path + QStringLiteral("/run-01.csv"))).mid(1), u',');
+    ASSERT_EQ(std::size_t(rows.size()), drawn[0].size() + 1);
+    for (std::size_t i = 0; i < drawn[0].size(); ++i)
+        EXPECT_EQ(rows[qsizetype(i) + 1][1], CsvNumber(drawn[0][i], u'.'));
+    EXPECT_EQ(rows[labelled[0] + 1][2], QStringLiteral("метка 1"));
+
+    window.reset();
+    Window().OpenWork(path);
+    TfmMain& again = Window();
+    EXPECT_EQ(again.windowTitle(), QStringLiteral("Зорбинка - Тепло"));
+    EXPECT_FALSE(again.Device) << "a saved work opens without a sensor";
+    ASSERT_EQ(again.Runs.Count(), 2);
+    tFastLine* line = again.Frame->chMain->Series(0);
+    ASSERT_EQ(std::size_t(line->Count()), drawn[1].size()) << "the last run is on the chart";
+    for (int i = 0; i < line->Count(); ++i) EXPECT_EQ(line->Y(i), drawn[1][std::size_t(i)]);
+    EXPECT_EQ(line->Label(labelled[1]), QStringLiteral("метка 2"));
+    EXPECT_EQ(again.Frame->tvTable->Model()->columnCount(), 4);
+    EXPECT_TRUE(again.Frame->reReport->toPlainText().contains(QStringLiteral("Вывод: вода нагревается.")));
+    TChart* chart = again.Frame->chMain;
+    chart->resize(600, 400);
+    chart->replot();
+    chart->OnMouseUp(Qt::LeftButton, chart->PlotRect().center(), false);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(again.lb->text().startsWith(QStringLiteral("T="))) << again.lb->text().toStdString();
+
+    // Export works without a sensor on the pages; the chart keeps its rule.
+    again.Frame->ShowPage(TfrExperiment::tPage::Table);
+    EXPECT_TRUE(Enabled(again.acFileExport));
+    again.Frame->ShowPage(TfrExperiment::tPage::Chart);
+    EXPECT_FALSE(Enabled(again.acFileExport));
+    // A third run goes on in the same folder.
+    again.RunAction(again.acExperimentConnect);
+    again.RunAction(again.acExperimentStart);
+    TicksUntil(3);
+    again.RunAction(again.acExperimentStop);
+    EXPECT_TRUE(QFileInfo::exists(path + QStringLiteral("/run-03.csv")));
+}
+
+TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Тепло"));
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(6);
+    w.RunAction(w.acExperimentStop);
+    const tPointSeries& points = *w.Runs.Run(0).Points;
+    TTablePage* table = w.Frame->tvTable;
+    for (const char16_t decimal : {u'.', u','}) {
+        SCOPED_TRACE(char(decimal));
+        SetSystemDecimalSeparator(QChar(decimal));
+        table->clearSelection();
+        const QList<QStringList> all = ParseCsv(table->SelectionText(), u'\t');
+        ASSERT_EQ(all.size(), points.Count() + 1);
+        EXPECT_EQ(all[0][0], table->Model()->headerData(0, Qt::Horizontal).toString().replace(u'\n', u' '));
+        for (int i = 0; i < points.Count(); ++i) {
+            double x = 0;
+            double y = 0;
+            ASSERT_TRUE(ParseFloat(all[i + 1][0], x) && ParseFloat(all[i + 1][1], y));
+            EXPECT_EQ(x, points.X(i));
+            EXPECT_EQ(y, points.Y(i));
+        }
+        table->selectionModel()->select(table->Model()->index(2, 1), QItemSelectionModel::Select);
+        EXPECT_EQ(table->SelectionText(), CsvNumber(points.Y(2), QChar(decimal)) + u'\n');
+        const QByteArray csv = table->CsvText();
+        EXPECT_TRUE(csv.startsWith("\xEF\xBB\xBF"));
+        const QList<QStringList> records =
+            ParseCsv(QString::fromUtf8(csv.mid(3)), decimal == u',' ? u';' : u',');
+        ASSERT_EQ(records.size(), points.Count() + 1);
+        double y = 0;
+        ASSERT_TRUE(ParseFloat(records[3][1], y));
+        EXPECT_EQ(y, points.Y(2));
+    }
+    ResetSystemDecimalSeparator();
 }
 
 TEST_F(MainWindowTest, LiveDisplayRules) {

@@ -8,6 +8,7 @@
 #include "core/Prompts.h"
 #include "core/Strings.h"
 #include "experiment/Experiment.h"
+#include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
@@ -56,14 +57,13 @@ TfrExperiment::TfrExperiment(QWidget* owner, bool twiceMarker) : QWidget(owner),
     chartLayout->addWidget(chMain, 1);
     chartLayout->addWidget(lbNoSensor, 1);
     tsChart = Page(pcMain, QStringLiteral("&График"), FChartArea);
-    tsTable = Page(pcMain, QStringLiteral("&Таблица"), nullptr);
+    tvTable = new TTablePage;
+    tsTable = Page(pcMain, QStringLiteral("&Таблица"), tvTable);
     reDescr = new TRichEdit;
     reDescr->setReadOnly(true);
     tsDescr = Page(pcMain, QStringLiteral("&Описание"), reDescr);
     reReport = new TRichEdit;
     tsReport = Page(pcMain, QStringLiteral("О&тчет"), reReport);
-    // The table page is never shown.
-    pcMain->setTabVisible(1, false);
     AttachMarkers(chMain);
 }
 
@@ -198,12 +198,8 @@ void TfrExperiment::AskPointLabel() {
         PointLabel = text;
 }
 
-int TfrExperiment::CurrentTabIndex() const {
-    // The index among the visible tabs: the hidden table page does not count.
-    int index = 0;
-    for (int i = 0; i < pcMain->currentIndex(); ++i)
-        if (pcMain->isTabVisible(i)) ++index;
-    return index;
+void TfrExperiment::ShowPage(tPage page) {
+    pcMain->setCurrentIndex(int(page));
 }
 
 QString TfrExperiment::TakePointLabel() {

@@ -2,6 +2,7 @@
 // report.
 #pragma once
 
+#include <QTabWidget>
 #include <QWidget>
 
 class QLabel;
@@ -10,6 +11,7 @@ class TChart;
 class tFastLine;
 class QTextDocument;
 class TRichEdit;
+class TTablePage;
 class tExperiment;
 
 class TfrExperiment : public QWidget {
@@ -36,12 +38,15 @@ public:
     void SetUp(const tExperiment& experiment, const QTextDocument* description = nullptr);
     // Draws the charts again after new points (only the new points when the axes stayed).
     virtual void Redraw();
-    // The current page counted among the visible tabs: 0 chart, 1 description, 2 report.
-    int CurrentTabIndex() const;
+    // The pages, in their order; the commands of the File menu act on the current one.
+    enum class tPage { Chart, Table, Description, Report };
+    tPage CurrentPage() const { return tPage(pcMain->currentIndex()); }
+    void ShowPage(tPage page);
 
     QTabWidget* pcMain = nullptr;
     QWidget* tsChart = nullptr;
     QWidget* tsTable = nullptr;
+    TTablePage* tvTable = nullptr;
     QWidget* tsDescr = nullptr;
     QWidget* tsReport = nullptr;
     QLabel* lbNoSensor = nullptr;

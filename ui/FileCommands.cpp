@@ -6,6 +6,7 @@
 #include "core/TextCodec.h"
 #include "experiment/Experiment.h"
 #include "ui/Experimentfr.h"
+#include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/JpegImage.h"
 #include "widgets/RichEdit.h"
@@ -23,6 +24,15 @@ tFileDialogOptions BmpDialog() {
     return {QString(),
             QStringLiteral("BMP-файлы (*.bmp);;Все файлы (*)"),
             QStringLiteral("bmp"),
+            QString(),
+            QString(),
+            false};
+}
+
+tFileDialogOptions CsvDialog() {
+    return {QString(),
+            QStringLiteral("CSV-файлы (*.csv);;Все файлы (*)"),
+            QStringLiteral("csv"),
             QString(),
             QString(),
             false};
@@ -61,17 +71,22 @@ QImage LoadBitmap(const QString& fileName) {
 
 void TfmMain::Export() {
     if (!Frame) return;
-    const int tab = Frame->CurrentTabIndex();
-    if (tab == 0) {
+    using tPage = TfrExperiment::tPage;
+    const tPage page = Frame->CurrentPage();
+    if (page == tPage::Chart) {
         const QString fileName = Prompts().SaveFileName(this, BmpDialog());
         if (fileName.isEmpty()) return;
         QImage image = Frame->chMain->RenderImage().convertToFormat(QImage::Format_RGB888);
         if (!image.save(fileName, "BMP"))
             throw Exception(QStringLiteral("Невозможно создать файл \"%1\".").arg(fileName));
-    } else if (tab == 1 || tab == 2) {
+    } else if (page == tPage::Table) {
+        const QString fileName = Prompts().SaveFileName(this, CsvDialog());
+        if (fileName.isEmpty()) return;
+        WriteFileBytes(fileName, Frame->tvTable->CsvText());
+    } else {
         const QString fileName = Prompts().SaveFileName(this, RtfDialog());
         if (fileName.isEmpty()) return;
-        (tab == 1 ? Frame->reDescr : Frame->reReport)->SaveToFile(fileName);
+        (page == tPage::Description ? Frame->reDescr : Frame->reReport)->SaveToFile(fileName);
     }
 }
 
@@ -79,13 +94,14 @@ void TfmMain::Print() {
     QPrinter& printer = Printer();
     if (!Prompts().PrintDialog(this, printer)) return;
     if (!Frame) return;
-    const int tab = Frame->CurrentTabIndex();
+    using tPage = TfrExperiment::tPage;
+    const tPage page = Frame->CurrentPage();
     const QString title = Experiment ? Experiment->Name : QString();
-    if (tab == 0)
+    if (page == tPage::Chart)
         Frame->chMain->PrintPage(printer);
-    else if (tab == 1)
+    else if (page == tPage::Description)
         Frame->reDescr->PrintDocument(title, printer);
-    else if (tab == 2)
+    else if (page == tPage::Report)
         Frame->reReport->PrintDocument(title, printer);
 }
 

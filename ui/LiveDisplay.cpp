@@ -2,8 +2,10 @@
 #include "ui/Mainfm.h"
 
 #include "core/AppMessages.h"
+#include "core/Exception.h"
 #include "device/Device.h"
 #include "experiment/Experiment.h"
+#include "runs/WorkFolder.h"
 #include "ui/Experimentfr.h"
 #include "widgets/Chart.h"
 
@@ -75,7 +77,18 @@ void TfmMain::Tick(bool last) {
             ShowElapsed();
         }
     }
-    if (used > 0) values.erase(values.begin(), values.begin() + std::ptrdiff_t(used));
+    if (used > 0) {
+        values.erase(values.begin(), values.begin() + std::ptrdiff_t(used));
+        // The new points go to the disk at every tick, and to the table.
+        if (Work) {
+            try {
+                Work->AppendPoints();
+            } catch (const Exception& e) {
+                WorkFailed(e.Message());
+            }
+        }
+        Runs.PointsAdded();
+    }
     ShowElapsed();
 
     // 4. The newest value in the tool bar and the axes following the newest point.

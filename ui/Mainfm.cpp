@@ -13,8 +13,10 @@
 #include "experiment/Experimentsfm.h"
 #include "platform/Clock.h"
 #include "platform/SessionEnd.h"
+#include "runs/WorkFolder.h"
 #include "ui/DialogPrompts.h"
 #include "ui/Experimentfr.h"
+#include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/Icons.h"
 
@@ -91,6 +93,17 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     tmMeasure = new QTimer(this);
     tmMeasure->setInterval(100);
     connect(tmMeasure, &QTimer::timeout, this, [this] { Guarded([this] { tmMeasureTimer(); }); });
+    // The report being typed reaches the disk every minute.
+    tmReportSave = new QTimer(this);
+    tmReportSave->setInterval(60000);
+    connect(tmReportSave, &QTimer::timeout, this, [this] { SaveReport(); });
+    tmReportSave->start();
+    Runs.OnRunsChanged = [this] {
+        if (Frame) Frame->tvTable->Model()->Reset();
+    };
+    Runs.OnPointsAdded = [this] {
+        if (Frame) Frame->tvTable->Model()->PointsAdded();
+    };
 
     qApp->installEventFilter(this);
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
@@ -106,21 +119,25 @@ TfmMain::~TfmMain() {
     disconnect(FIdle);
     qApp->removeEventFilter(this);
     // No thread outlives the window: a running measurement is stopped and the sensor released first.
-    tmMeasure->stop();
-    if (Device) {
-        try {
-            if (Device->IsMeasuring()) Device->Stop();
-        } catch (...) {
-            // A destructor raises nothing: the sensor is released below all the same.
-        }
-        Device.reset();
+    // A run still measured is ended as Stop ends it, so its last points reach the table and the disk.
+    try {
+        if (tmMeasure->isActive()) Stop();
+        if (Device && Device->IsMeasuring()) Device->Stop();
+    } catch (...) {
+        // A destructor raises nothing: the sensor is released below all the same.
     }
+    tmMeasure->stop();
+    Device.reset();
+    Work.reset();
     if (fmMain == this) fmMain = nullptr;
 }
 
 void TfmMain::CreateActions() {
     acFileExit = MakeAction(this, "exit", QStringLiteral("&Выход..."), QStringLiteral("Выйти из программы"));
     acFileExit->setShortcuts({QKeySequence(QStringLiteral("Alt+X")), QKeySequence(QStringLiteral("Alt+Ч"))});
+    acFileOpenWork = MakeAction(this, nullptr, QStringLiteral("&Открыть работу..."),
+                                QStringLiteral("Открыть сохранённые измерения и отчёт"));
+    acFileOpenWork->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
     acHelpAbout =
         MakeAction(this, "about", QStringLiteral("&О программе..."),
                    QStringLiteral("Вывести информацию о программе, разработчике и авторских правах"));
@@ -175,13 +192,15 @@ void TfmMain::CreateActions() {
         Guarded([this] { MarkPoint(); });
     });
     command(acFileExport, &TfmMain::Export);
+    command(acFileOpenWork, &TfmMain::OpenWorkCommand);
     command(acFilePrint, &TfmMain::Print);
     command(acFilePrintSetup, &TfmMain::PrintSetup);
     command(acFilePageSetup, &TfmMain::PageSetup);
     command(acFileAddImage, &TfmMain::AddImage);
-    for (QAction* action : {acFileExit, acHelpAbout, acViewToolBar, acViewStatusBar, acExperimentConnect,
-                            acExperimentChoose, acExperimentStart, acExperimentStop, acExperimentMarkPoint,
-                            acFileExport, acFilePrint, acFilePrintSetup, acFilePageSetup, acFileAddImage}) {
+    for (QAction* action :
+         {acFileExit, acFileOpenWork, acHelpAbout, acViewToolBar, acViewStatusBar, acExperimentConnect,
+          acExperimentChoose, acExperimentStart, acExperimentStop, acExperimentMarkPoint, acFileExport,
+          acFilePrint, acFilePrintSetup, acFilePageSetup, acFileAddImage}) {
         addAction(action);
         connect(action, &QAction::hovered, this,
                 [this, action] { StatusPanels[0]->setText(action->statusTip()); });
@@ -190,6 +209,7 @@ void TfmMain::CreateActions() {
 
 void TfmMain::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
+    file->addAction(acFileOpenWork);
     file->addAction(acFileExport);
     file->addSeparator();
     file->addAction(acFileAddImage);
@@ -315,10 +335,13 @@ void TfmMain::UpdateActions() {
     const bool measuring = tmMeasure->isActive();
     acExperimentConnect->setChecked(connected);
     acExperimentStart->setEnabled(connected && !measuring);
-    acFileExport->setEnabled(connected && !measuring);
+    // The chart is exported once a sensor is connected; the pages whenever nothing is measured, with or
+    // without a sensor (the report of an experiment without one must be savable).
+    const bool chartPage = !Frame || Frame->CurrentPage() == TfrExperiment::tPage::Chart;
+    acFileExport->setEnabled(chartPage ? connected && !measuring : !measuring);
     acExperimentStop->setEnabled(connected && measuring);
     acExperimentMarkPoint->setEnabled(connected && measuring);
-    acFileAddImage->setEnabled(Frame && Frame->CurrentTabIndex() == 2);
+    acFileAddImage->setEnabled(Frame && Frame->CurrentPage() == TfrExperiment::tPage::Report);
     acHelpAbout->setEnabled(false);
 }
 
@@ -344,10 +367,12 @@ bool TfmMain::FormCloseQuery() {
 }
 
 void TfmMain::closeEvent(QCloseEvent* event) {
-    if (FormCloseQuery())
+    if (FormCloseQuery()) {
+        SaveReport();
         event->accept();
-    else
+    } else {
         event->ignore();
+    }
 }
 
 QPrinter& TfmMain::Printer() {

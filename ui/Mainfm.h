@@ -4,6 +4,7 @@
 
 #include "core/Settings.h"
 #include "measure/ValueStream.h"
+#include "runs/Runs.h"
 
 #include <QMainWindow>
 #include <cstdint>
@@ -20,6 +21,7 @@ class QWidget;
 class tDevice;
 class tExperiment;
 class tSessionEnd;
+class tWorkFolder;
 class TChart;
 class TComponentUSB;
 class TfmExperiments;
@@ -52,8 +54,15 @@ public:
     // Decodes one packet's payload into the channels; a lost sensor posts WM_SENSOR_LOST.
     void DecodeValueStream(const std::vector<std::uint8_t>& payload);
 
+    // Opens a saved work folder: its experiment without a sensor, its runs on the chart and in the table, its
+    // report. Asks first when an experiment is open.
+    void OpenWork(const QString& path);
+
     // The state the workflow works on.
     std::unique_ptr<tExperiment> Experiment;
+    // Every run of the current experiment, and the folder they are written to as they are measured.
+    tRunStore Runs;
+    std::unique_ptr<tWorkFolder> Work;
     std::unique_ptr<tDevice> Device;
     TfrExperiment* Frame = nullptr;
     tChannels Channels;
@@ -63,6 +72,7 @@ public:
     std::int64_t MeasureStart = 0;
 
     QAction* acFileExit = nullptr;
+    QAction* acFileOpenWork = nullptr;
     QAction* acHelpAbout = nullptr;
     QAction* acViewToolBar = nullptr;
     QAction* acViewStatusBar = nullptr;
@@ -84,6 +94,7 @@ public:
     QLabel* StatusPanels[3] = {};
     QTimer* tmTime = nullptr;
     QTimer* tmMeasure = nullptr;
+    QTimer* tmReportSave = nullptr;
     TComponentUSB* usb = nullptr;
 
     // Tests replace these: how the chooser is shown, and the counter behind the elapsed time.
@@ -123,6 +134,13 @@ private:
     void MarkPoint();
     void BuildFrame(const QTextDocument* description);
     void StopNotice(const QString& text);
+    // The work folder of the experiment, made on first need; raises when it cannot be.
+    tWorkFolder& EnsureWork();
+    // Writes the report into the work folder when it was changed or a work folder exists.
+    void SaveReport();
+    // A failure to write the work folder: said once per experiment; measuring goes on.
+    void WorkFailed(const QString& reason);
+    void OpenWorkCommand();
     void ShowElapsed();
 
     // Export, print and pictures (the File commands).
@@ -134,6 +152,7 @@ private:
 
     bool FCloseQueryInstalled = true;
     bool FInTick = false;
+    bool FWorkFailed = false;
     // The last run ended because the sensor stopped answering: its line may be gone even though the device
     // is still held.
     bool FSensorLost = false;

@@ -2,6 +2,8 @@
 #include "ui/Mainfm.h"
 
 #include "core/AppMessages.h"
+#include "core/Exception.h"
+#include "core/Logfile.h"
 #include "core/Prompts.h"
 #include "core/Strings.h"
 #include "device/Device.h"
@@ -9,10 +11,17 @@
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
+#include "runs/WorkFolder.h"
 #include "ui/Experimentfr.h"
 #include "ui/Pulsefr.h"
+#include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/RichEdit.h"
+#include "widgets/RtfWriter.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTextDocument>
 
 #include <QAction>
 #include <QApplication>
@@ -39,6 +48,11 @@ void TfmMain::Choose() {
 }
 
 void TfmMain::BuildFrame(const QTextDocument* description) {
+    // The work of the experiment that goes: its report is saved, its runs leave the table.
+    SaveReport();
+    Work.reset();
+    FWorkFailed = false;
+    Runs.Clear();
     if (Frame) {
         Frame->setParent(nullptr);
         delete Frame;
@@ -49,6 +63,8 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
                                         : new TfrExperiment(this, e.TwiceMarker);
     ShowValueLabel(false);
     Frame->SetUp(e, description);
+    Frame->reReport->document()->setModified(false);
+    Frame->tvTable->Model()->SetRuns(&Runs);
     FClient->layout()->addWidget(Frame);
     SeriesIndex = 0;
     Frame->ActiveSeries = 0;
@@ -101,6 +117,25 @@ void TfmMain::Disconnect() {
 
 void TfmMain::Start() {
     SeriesIndex = Frame->BeginMeasurement(*Experiment);
+    // A run of its own: the line just cleared draws it, the table shows it, the work folder keeps it.
+    auto run = std::make_shared<tRun>();
+    run->Experiment = Experiment->Name;
+    run->Sensor = Experiment->SensorName;
+    run->Start = QDateTime::currentDateTime();
+    run->CaptionX = Experiment->CaptionX;
+    run->CaptionY = Experiment->CaptionY;
+    run->FormatX = Experiment->FormatX;
+    run->FormatY = Experiment->FormatY;
+    run->Line = SeriesIndex;
+    run->Points = Frame->chMain->Series(SeriesIndex)->Series();
+    Runs.Add(run);
+    if (!FWorkFailed) {
+        try {
+            EnsureWork().BeginRun(run);
+        } catch (const Exception& e) {
+            WorkFailed(e.Message());
+        }
+    }
     ShowValueLabel(false);
     for (auto& channel : Channels) std::vector<double>().swap(channel);
     if (Device) Device->StartMeasure(0);
@@ -121,6 +156,87 @@ void TfmMain::Stop() {
         Device->Stop();
     }
     if (Frame) Frame->EndMeasurement();
+    if (Work) {
+        try {
+            Work->EndRun();
+        } catch (const Exception& e) {
+            WorkFailed(e.Message());
+        }
+    }
+    SaveReport();
+}
+
+tWorkFolder& TfmMain::EnsureWork() {
+    if (!Work) Work = tWorkFolder::Create(Experiment->Name, Experiment->Path);
+    return *Work;
+}
+
+void TfmMain::SaveReport() {
+    if (!Frame || !Experiment || FWorkFailed) return;
+    QTextDocument* report = Frame->reReport->document();
+    if (!Work && !report->isModified()) return;
+    try {
+        EnsureWork().SaveReport(WriteRtf(*report));
+        report->setModified(false);
+    } catch (const Exception& e) {
+        WorkFailed(e.Message());
+    }
+}
+
+void TfmMain::WorkFailed(const QString& reason) {
+    WriteLog(reason);
+    Work.reset();
+    if (FWorkFailed) return;
+    FWorkFailed = true;
+    ShowWarningBox(this, QStringLiteral("Измерения и отчёт этого эксперимента не сохраняются на диск.\r\n") +
+                             reason);
+}
+
+void TfmMain::OpenWorkCommand() {
+    tFileDialogOptions options;
+    options.Title = QStringLiteral("Открыть работу");
+    options.Filter = QStringLiteral("Сохранённые работы (work.txt);;Все файлы (*)");
+    options.Directory = tWorkFolder::DataRoot();
+    const QString fileName = Prompts().OpenFileName(this, options);
+    if (fileName.isEmpty()) return;
+    const QFileInfo chosen(fileName);
+    OpenWork(chosen.isDir() ? chosen.absoluteFilePath() : chosen.absolutePath());
+}
+
+void TfmMain::OpenWork(const QString& path) {
+    if (Experiment && Prompts().MessageBox(this, LoadStr(sConfirmNewExperiment), LoadStr(sCaptionConfirm),
+                                           tBoxIcon::Warning, bbYes | bbNo, bbYes) != bbYes)
+        return;
+    // Everything is read before anything is replaced: a folder that cannot be read leaves the window as it
+    // was.
+    tRunStore loaded;
+    const tOpenedWork opened = ReadWorkFolder(path, loaded);
+    WriteLog(QStringLiteral("Open work: ") + path);
+    RunAction(acExperimentStop);
+    if (Device) Disconnect();
+    auto experiment = std::make_unique<tExperiment>();
+    const QString name = opened.ExperimentName.isEmpty() ? QDir(path).dirName() : opened.ExperimentName;
+    LoadExperimentFolder(*experiment, name, path + u'/', this);
+    Experiment = std::move(experiment);
+    BuildFrame(nullptr);
+    int last = -1;
+    for (int i = 0; i < loaded.Count(); ++i) {
+        std::shared_ptr<tRun> run = loaded.Shared(i);
+        run->FormatX = Experiment->FormatX;
+        run->FormatY = Experiment->FormatY;
+        run->Line = std::min(run->Line, Frame->chMain->SeriesCount() - 1);
+        Runs.Add(run);
+        // The newest run of each line is drawn, as after Стоп.
+        Frame->chMain->Series(run->Line)->SetSeries(run->Points);
+        last = run->Line;
+    }
+    if (last >= 0) SeriesIndex = Frame->ActiveSeries = last;
+    Work = std::make_unique<tWorkFolder>(path, opened.RunFiles);
+    setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
+    Frame->Redraw();
+    if (!opened.Skipped.isEmpty())
+        ShowWarningBox(this, QStringLiteral("Не всё удалось прочитать из сохранённой работы:\r\n") +
+                                 opened.Skipped.join(QStringLiteral("\r\n")));
 }
 
 void TfmMain::MarkPoint() {

@@ -9,88 +9,30 @@ tFastLine::tFastLine(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPAbstractPlottabl
 
 tFastLine::~tFastLine() = default;
 
-void tFastLine::Add(double x, double y, const QString& label) {
-    const size_t chunk = size_t(FCount >> kChunkBits);
-    if (chunk == FChunks.size()) FChunks.push_back(std::make_unique<tChunk>());
-    tChunk& c = *FChunks[chunk];
-    // Chunks grow to their full size step by step, so short lines stay small.
-    if (c.X.size() == c.X.capacity()) {
-        const size_t wanted =
-            std::min<size_t>(size_t(1) << kChunkBits, std::max<size_t>(64, c.X.capacity() * 2));
-        c.X.reserve(wanted);
-        c.Y.reserve(wanted);
-    }
-    c.X.push_back(x);
-    c.Y.push_back(y);
-    const size_t block = size_t(FCount >> kBlockBits);
-    if (block == FBlocks.size()) FBlocks.push_back({y, y});
-    FBlocks[block].Min = std::min(FBlocks[block].Min, y);
-    FBlocks[block].Max = std::max(FBlocks[block].Max, y);
-    if (!label.isEmpty()) FLabels[FCount] = label;
-    ++FCount;
-}
-
 void tFastLine::Clear() {
-    FChunks.clear();
-    FBlocks.clear();
-    FLabels.clear();
-    FCount = 0;
+    FSeries = std::make_shared<tPointSeries>();
     FCachePoints = 0;
     FCache = QImage();
 }
 
-QString tFastLine::Label(int i) const {
-    const auto it = FLabels.find(i);
-    return it == FLabels.end() ? QString() : it->second;
-}
-
-int tFastLine::UpperBound(double x) const {
-    int low = 0;
-    int high = FCount;
-    while (low < high) {
-        const int middle = low + (high - low) / 2;
-        if (X(middle) <= x)
-            low = middle + 1;
-        else
-            high = middle;
-    }
-    return low;
-}
-
-std::size_t tFastLine::BytesHeld() const {
-    std::size_t bytes = FBlocks.capacity() * sizeof(tBlock) + FChunks.capacity() * sizeof(void*);
-    for (const auto& chunk : FChunks)
-        bytes += sizeof(tChunk) + (chunk->X.capacity() + chunk->Y.capacity()) * sizeof(double);
-    for (const auto& [index, label] : FLabels) bytes += 48 + size_t(label.size()) * 2;
-    return bytes;
+void tFastLine::SetSeries(std::shared_ptr<tPointSeries> series) {
+    FSeries = series ? std::move(series) : std::make_shared<tPointSeries>();
+    FCachePoints = 0;
+    FCache = QImage();
 }
 
 QCPRange tFastLine::getKeyRange(bool& found, QCP::SignDomain) const {
-    found = FCount > 0;
-    return found ? QCPRange(X(0), X(FCount - 1)) : QCPRange();
+    found = Count() > 0;
+    return found ? QCPRange(X(0), X(Count() - 1)) : QCPRange();
 }
 
 QCPRange tFastLine::getValueRange(bool& found, QCP::SignDomain, const QCPRange&) const {
-    found = FCount > 0;
+    found = Count() > 0;
     if (!found) return QCPRange();
     double low = 0;
     double high = 0;
-    MinMax(0, FCount, low, high);
+    FSeries->MinMax(0, Count(), low, high);
     return QCPRange(low, high);
-}
-
-void tFastLine::MinMax(int from, int to, double& low, double& high) const {
-    low = std::numeric_limits<double>::infinity();
-    high = -low;
-    const int blockSize = 1 << kBlockBits;
-    int i = from;
-    for (; i < to && (i & (blockSize - 1)) != 0; ++i) low = std::min(low, Y(i)), high = std::max(high, Y(i));
-    for (; i + blockSize <= to; i += blockSize) {
-        const tBlock& block = FBlocks[size_t(i >> kBlockBits)];
-        low = std::min(low, block.Min);
-        high = std::max(high, block.Max);
-    }
-    for (; i < to; ++i) low = std::min(low, Y(i)), high = std::max(high, Y(i));
 }
 
 bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path) const {
@@ -115,7 +57,7 @@ bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path) const {
         int end = std::min(to + 1, std::max(i + 1, UpperBound(std::nextafter(nextEdge, -INFINITY))));
         double low = 0;
         double high = 0;
-        MinMax(i, end, low, high);
+        FSeries->MinMax(i, end, low, high);
         if (end <= to) {
             low = std::min(low, Y(end));
             high = std::max(high, Y(end));
@@ -152,7 +94,8 @@ void tFastLine::DrawPath(QPainter& painter, const QVector<QPointF>& path, bool s
 }
 
 void tFastLine::DrawLabels(QCPPainter* painter, int from, int to) const {
-    if (FLabels.empty()) return;
+    const std::map<int, QString>& labels = FSeries->Labels();
+    if (labels.empty()) return;
     QCPAxis* keys = keyAxis();
     QCPAxis* values = valueAxis();
     painter->setPen(QPen(QColor(60, 60, 60), 1));
@@ -160,7 +103,7 @@ void tFastLine::DrawLabels(QCPPainter* painter, int from, int to) const {
     font.setPointSizeF(std::max(7.0, font.pointSizeF() * 0.9));
     painter->setFont(font);
     const QFontMetrics metrics(font);
-    for (auto it = FLabels.lower_bound(from); it != FLabels.end() && it->first <= to; ++it) {
+    for (auto it = labels.lower_bound(from); it != labels.end() && it->first <= to; ++it) {
         const QPointF point(keys->coordToPixel(X(it->first)), values->coordToPixel(Y(it->first)));
         // A mark: an 8-pixel arrow up from the point and the label in a white box above it.
         const QPointF tip(point.x(), point.y() - 4);
@@ -178,12 +121,13 @@ void tFastLine::DrawLabels(QCPPainter* painter, int from, int to) const {
 }
 
 void tFastLine::draw(QCPPainter* painter) {
-    if (FCount == 0) return;
+    const int count = Count();
+    if (count == 0) return;
     QCPAxis* keys = keyAxis();
     QCPAxis* values = valueAxis();
     const QRect rect = clipRect();
     const int first = std::max(0, UpperBound(keys->range().lower) - 1);
-    const int last = std::min(FCount - 1, UpperBound(keys->range().upper));
+    const int last = std::min(count - 1, UpperBound(keys->range().upper));
     QVector<QPointF> path;
     QPen pen = mPen;
     pen.setCapStyle(Qt::RoundCap);
@@ -199,7 +143,7 @@ void tFastLine::draw(QCPPainter* painter) {
     }
 
     const bool still = !FCache.isNull() && FCacheKeys == keys->range() && FCacheValues == values->range() &&
-                       FCacheRect == rect && FCachePen == mPen && FCachePoints <= FCount && FCachePoints > 0;
+                       FCacheRect == rect && FCachePen == mPen && FCachePoints <= count && FCachePoints > 0;
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
     if (!still) {
         FCache = QImage(rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
@@ -220,7 +164,7 @@ void tFastLine::draw(QCPPainter* painter) {
     FCacheValues = values->range();
     FCacheRect = rect;
     FCachePen = mPen;
-    FCachePoints = FCount;
+    FCachePoints = count;
     painter->drawImage(rect.topLeft(), FCache);
     DrawLabels(painter, first, last);
 }

@@ -1,12 +1,13 @@
-// A chart line for long runs: points in chunks, block summaries for per-column envelopes, sparse point
-// labels, and a cached picture to which new points are added while the axes stay still.
+// A chart line for long runs: it draws a point series (chunks, block summaries for per-column envelopes,
+// sparse point labels) and keeps a cached picture to which new points are added while the axes stay still.
 #pragma once
+
+#include "runs/PointSeries.h"
 
 #include <qcustomplot.h>
 
 #include <QImage>
 #include <QString>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -17,16 +18,20 @@ public:
     ~tFastLine() override;
 
     // X values must not decrease: the line is a measurement in time.
-    void Add(double x, double y, const QString& label = QString());
+    void Add(double x, double y, const QString& label = QString()) { FSeries->Add(x, y, label); }
+    // Starts a new, empty series; whoever holds the old one keeps it.
     void Clear();
-    int Count() const { return FCount; }
-    double X(int i) const { return FChunks[size_t(i >> kChunkBits)]->X[size_t(i & kChunkMask)]; }
-    double Y(int i) const { return FChunks[size_t(i >> kChunkBits)]->Y[size_t(i & kChunkMask)]; }
-    QString Label(int i) const;
+    // Shows `series` (a run read back from disk); the line draws it from now on.
+    void SetSeries(std::shared_ptr<tPointSeries> series);
+    const std::shared_ptr<tPointSeries>& Series() const { return FSeries; }
+    int Count() const { return FSeries->Count(); }
+    double X(int i) const { return FSeries->X(i); }
+    double Y(int i) const { return FSeries->Y(i); }
+    QString Label(int i) const { return FSeries->Label(i); }
     // Index of the first point whose X is greater than x.
-    int UpperBound(double x) const;
+    int UpperBound(double x) const { return FSeries->UpperBound(x); }
     // Bytes held for the points, their summaries and labels.
-    std::size_t BytesHeld() const;
+    std::size_t BytesHeld() const { return FSeries->BytesHeld(); }
     // Draws every point, the slow way: the reference picture for tests.
     void SetPlainDrawing(bool plain) { FPlain = plain; }
 
@@ -40,20 +45,6 @@ protected:
     void drawLegendIcon(QCPPainter*, const QRectF&) const override {}
 
 private:
-    static constexpr int kChunkBits = 16;
-    static constexpr int kChunkMask = (1 << kChunkBits) - 1;
-    static constexpr int kBlockBits = 8;
-
-    struct tChunk {
-        std::vector<double> X;
-        std::vector<double> Y;
-    };
-    struct tBlock {
-        double Min;
-        double Max;
-    };
-
-    void MinMax(int from, int to, double& low, double& high) const;
     // The polyline that covers the points [from, to] on screen: every point when they are few per pixel
     // column, else per column the first, lowest, highest and last point. Returns false when the points are
     // dense: `path` then holds per pixel column the x, the lowest and the highest pixel the line covers there
@@ -62,10 +53,7 @@ private:
     void DrawPath(QPainter& painter, const QVector<QPointF>& path, bool sparse) const;
     void DrawLabels(QCPPainter* painter, int from, int to) const;
 
-    std::vector<std::unique_ptr<tChunk>> FChunks;
-    std::vector<tBlock> FBlocks;
-    std::map<int, QString> FLabels;
-    int FCount = 0;
+    std::shared_ptr<tPointSeries> FSeries = std::make_shared<tPointSeries>();
     bool FPlain = false;
 
     // What the cached picture shows: the axes' ranges, the plot rectangle and how many points.

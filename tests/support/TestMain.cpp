@@ -1,5 +1,6 @@
 // Test runner with a Qt application object (offscreen unless a display is asked for), in the C locale.
 #include <QApplication>
+#include <QTemporaryDir>
 #include <gtest/gtest.h>
 
 #if defined(__SANITIZE_THREAD__)
@@ -24,6 +25,10 @@ int main(int argc, char** argv) {
     qputenv("LANG", "C.UTF-8");
     qunsetenv("LC_ALL");
     qunsetenv("LC_MESSAGES");
+    // The program writes measurements under the user's data folder: a test writes into a folder of its own.
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.filePath(QStringLiteral("data")).toLocal8Bit());
+    qputenv("XDG_STATE_HOME", home.filePath(QStringLiteral("state")).toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
     return RUN_ALL_TESTS();

@@ -1,0 +1,46 @@
+// The runs of the current experiment: every measurement with its points, kept whatever the chart clears.
+#pragma once
+
+#include "runs/PointSeries.h"
+
+#include <QDateTime>
+#include <QString>
+#include <functional>
+#include <memory>
+#include <vector>
+
+struct tRun {
+    QString Experiment;
+    QString Sensor;
+    QDateTime Start;
+    QString CaptionX;
+    QString CaptionY;
+    QString FormatX;
+    QString FormatY;
+    // The chart line the run was drawn on.
+    int Line = 0;
+    std::shared_ptr<tPointSeries> Points = std::make_shared<tPointSeries>();
+};
+
+class tRunStore {
+public:
+    void Clear();
+    // Adds a run; the store keeps it until cleared.
+    void Add(std::shared_ptr<tRun> run);
+    int Count() const { return int(FRuns.size()); }
+    const tRun& Run(int i) const { return *FRuns[size_t(i)]; }
+    std::shared_ptr<tRun> Shared(int i) const { return FRuns[size_t(i)]; }
+    // The longest run's point count: the rows of the table.
+    int MaxPoints() const;
+
+    // Told after runs were added or removed, and after points were added to the newest run (on every tick of
+    // a measurement).
+    std::function<void()> OnRunsChanged;
+    std::function<void()> OnPointsAdded;
+    void PointsAdded() {
+        if (OnPointsAdded) OnPointsAdded();
+    }
+
+private:
+    std::vector<std::shared_ptr<tRun>> FRuns;
+};

@@ -1,0 +1,282 @@
+// Writing a work folder as the runs are measured, and reading it back.
+#include "runs/WorkFolder.h"
+
+#include "app/Functions.h"
+#include "core/Exception.h"
+#include "core/LocaleFormats.h"
+#include "core/Settings.h"
+#include "core/TextCodec.h"
+#include "runs/Csv.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QStandardPaths>
+#include <cerrno>
+#include <condition_variable>
+#include <fcntl.h>
+#include <mutex>
+#include <thread>
+#include <unistd.h>
+
+const char kWorkListFile[] = "work.txt";
+const char kReportFile[] = "report.rtf";
+
+namespace {
+
+const QString kLabelHeader = QStringLiteral("Метка");
+
+// Hands written bytes to the disk without holding the window: fdatasync can take tens of milliseconds on a
+// slow disk, so it runs on a thread of its own after every tick.
+class tSyncer {
+public:
+    tSyncer() : FThread([this] { Run(); }) {}
+    ~tSyncer() {
+        {
+            std::lock_guard<std::mutex> guard(FMutex);
+            FEnd = true;
+        }
+        FWake.notify_all();
+        FThread.join();
+    }
+    void Sync(int fd) {
+        {
+            std::lock_guard<std::mutex> guard(FMutex);
+            FFd = fd;
+            FPending = true;
+        }
+        FWake.notify_all();
+    }
+    // The file is about to be closed: nothing of it may be synced afterwards.
+    void Forget(int fd) {
+        std::unique_lock<std::mutex> lock(FMutex);
+        FIdle.wait(lock, [this] { return !FBusy; });
+        if (FFd == fd) {
+            FFd = -1;
+            FPending = false;
+        }
+    }
+
+private:
+    void Run() {
+        std::unique_lock<std::mutex> lock(FMutex);
+        for (;;) {
+            FWake.wait(lock, [this] { return FEnd || FPending; });
+            if (FEnd) return;
+            const int fd = FFd;
+            FPending = false;
+            FBusy = true;
+            lock.unlock();
+            if (fd >= 0) ::fdatasync(fd);
+            lock.lock();
+            FBusy = false;
+            FIdle.notify_all();
+        }
+    }
+
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    std::condition_variable FIdle;
+    int FFd = -1;
+    bool FPending = false;
+    bool FBusy = false;
+    bool FEnd = false;
+    std::thread FThread;
+};
+
+tSyncer& Syncer() {
+    static tSyncer syncer;
+    return syncer;
+}
+
+void WriteAll(int fd, const QByteArray& bytes, const QString& fileName) {
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t put = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (put < 0 && errno == EINTR) continue;
+        if (put <= 0)
+            throw Exception(QStringLiteral("Невозможно записать файл \"%1\".\r\nСистема сообщает: %2")
+                                .arg(fileName, SystemErrorText(errno)));
+        done += put;
+    }
+}
+
+// Replaces `fileName` with `bytes` through a file beside it, so a reader finds the old or the new content.
+void ReplaceFile(const QString& fileName, const QByteArray& bytes) {
+    const QString temporary = fileName + QStringLiteral(".tmp");
+    const int fd =
+        ::open(temporary.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    if (fd < 0)
+        throw Exception(QStringLiteral("Невозможно создать файл \"%1\".\r\nСистема сообщает: %2")
+                            .arg(temporary, SystemErrorText(errno)));
+    try {
+        WriteAll(fd, bytes, temporary);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    ::fdatasync(fd);
+    ::close(fd);
+    if (::rename(temporary.toLocal8Bit().constData(), fileName.toLocal8Bit().constData()) != 0)
+        throw Exception(QStringLiteral("Невозможно создать файл \"%1\".\r\nСистема сообщает: %2")
+                            .arg(fileName, SystemErrorText(errno)));
+}
+
+QString RunKey(int number, const char* field) {
+    return QStringLiteral("Run%1.%2").arg(number).arg(QString::fromLatin1(field));
+}
+
+} // namespace
+
+QString tWorkFolder::DataRoot() {
+    return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
+           QStringLiteral("/zorbinka");
+}
+
+std::unique_ptr<tWorkFolder> tWorkFolder::Create(const QString& experimentName,
+                                                 const QString& experimentFolder) {
+    const QString base = DataRoot() + u'/' +
+                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH-mm-ss")) + u' ' +
+                         QString(experimentName).replace(u'/', u'_');
+    QString path = base;
+    for (int n = 2; QFileInfo::exists(path); ++n) path = base + QStringLiteral(" (%1)").arg(n);
+    if (!QDir().mkpath(path))
+        throw Exception(
+            QStringLiteral("Невозможно создать папку \"%1\" для сохранения измерений.").arg(path));
+    // The definition and the description travel with the measurements, so the work opens without the
+    // catalogue.
+    for (const char* name : {"experiment.txt", "descr.rtf"})
+        QFile::copy(experimentFolder + QString::fromLatin1(name), path + u'/' + QString::fromLatin1(name));
+    auto folder = std::make_unique<tWorkFolder>(path);
+    folder->FList << QStringLiteral("Experiment=") + experimentName;
+    folder->WriteList();
+    return folder;
+}
+
+tWorkFolder::tWorkFolder(const QString& path, int runsWritten) : FPath(path), FRuns(runsWritten) {
+    const QString list = FPath + u'/' + QString::fromLatin1(kWorkListFile);
+    if (QFileInfo::exists(list)) FList = SplitTextLines(DecodeTextFile(ReadFileBytes(list)));
+}
+
+tWorkFolder::~tWorkFolder() {
+    try {
+        EndRun();
+    } catch (...) {
+        // Closing never raises: what was written stays.
+    }
+}
+
+void tWorkFolder::WriteList() {
+    ReplaceFile(FPath + u'/' + QString::fromLatin1(kWorkListFile),
+                (FList.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+}
+
+void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
+    EndRun();
+    ++FRuns;
+    const QString name = QStringLiteral("run-%1.csv").arg(FRuns, 2, 10, QLatin1Char('0'));
+    const QString fileName = FPath + u'/' + name;
+    FFd =
+        ::open(fileName.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    if (FFd < 0)
+        throw Exception(QStringLiteral("Невозможно создать файл \"%1\".\r\nСистема сообщает: %2")
+                            .arg(fileName, SystemErrorText(errno)));
+    FRun = run;
+    FWritten = 0;
+    FDecimal = SystemDecimalSeparator();
+    const QChar separator = CsvSeparator(FDecimal);
+    WriteAll(FFd, "\xEF\xBB\xBF" + CsvLine({run->CaptionX, run->CaptionY, kLabelHeader}, separator).toUtf8(),
+             fileName);
+    FList << RunKey(FRuns, "File") + u'=' + name << RunKey(FRuns, "Sensor") + u'=' + run->Sensor
+          << RunKey(FRuns, "Start") + u'=' + run->Start.toString(Qt::ISODate)
+          << RunKey(FRuns, "Line") + u'=' + QString::number(run->Line)
+          << RunKey(FRuns, "Separator") + u'=' + separator;
+    WriteList();
+}
+
+void tWorkFolder::AppendPoints() {
+    if (!FRun || FFd < 0) return;
+    const tPointSeries& points = *FRun->Points;
+    if (points.Count() <= FWritten) return;
+    const QChar separator = CsvSeparator(FDecimal);
+    QString text;
+    text.reserve((points.Count() - FWritten) * 24);
+    for (int i = FWritten; i < points.Count(); ++i) {
+        text += CsvNumber(points.X(i), FDecimal) + separator + CsvNumber(points.Y(i), FDecimal) + separator;
+        const QString label = points.Label(i);
+        if (!label.isEmpty()) text += CsvField(label, separator);
+        text += QStringLiteral("\r\n");
+    }
+    WriteAll(FFd, text.toUtf8(), FPath);
+    FWritten = points.Count();
+    Syncer().Sync(FFd);
+}
+
+void tWorkFolder::EndRun() {
+    if (FFd < 0) return;
+    AppendPoints();
+    Syncer().Forget(FFd);
+    ::fdatasync(FFd);
+    ::close(FFd);
+    FFd = -1;
+    FRun.reset();
+}
+
+void tWorkFolder::SaveReport(const QByteArray& rtf) {
+    ReplaceFile(FPath + u'/' + QString::fromLatin1(kReportFile), rtf);
+}
+
+tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs) {
+    const QString listName = path + u'/' + QString::fromLatin1(kWorkListFile);
+    if (!QFileInfo::exists(listName))
+        throw Exception(QStringLiteral("В папке \"%1\" нет сохранённой работы.").arg(path));
+    tSettings list(false);
+    list.SetLines(SplitTextLines(DecodeTextFile(ReadFileBytes(listName))));
+    tOpenedWork work;
+    work.ExperimentName = list.GetSettingByName(QStringLiteral("Experiment"));
+    work.Runs = &runs;
+    for (int number = 1; list.IndexOfName(RunKey(number, "File")) >= 0; ++number) {
+        work.RunFiles = number;
+        const QString file = list.GetSettingByName(RunKey(number, "File"));
+        auto run = std::make_shared<tRun>();
+        run->Experiment = work.ExperimentName;
+        run->Sensor = list.GetSettingByName(RunKey(number, "Sensor"));
+        run->Start = QDateTime::fromString(list.GetSettingByName(RunKey(number, "Start")), Qt::ISODate);
+        run->Line = std::clamp(list.GetInt(RunKey(number, "Line"), 0), 0, 1);
+        const QString separator = list.GetSettingByName(RunKey(number, "Separator"));
+        QString text;
+        try {
+            // The file name comes from the list: it must not lead out of the folder.
+            if (file.isEmpty() || file.contains(u'/')) throw Exception(QStringLiteral("неверное имя файла"));
+            text = DecodeTextFile(ReadFileBytes(path + u'/' + file));
+        } catch (const Exception& e) {
+            work.Skipped << QStringLiteral("%1: %2").arg(file, e.Message());
+            continue;
+        }
+        int row = 0;
+        int bad = 0;
+        double lastX = -std::numeric_limits<double>::infinity();
+        ForEachCsvRecord(text, separator.isEmpty() ? QChar(u';') : separator[0],
+                         [&](const QStringList& fields, bool finished) {
+                             if (row++ == 0) {
+                                 run->CaptionX = fields.value(0);
+                                 run->CaptionY = fields.value(1);
+                                 return;
+                             }
+                             double x = 0;
+                             double y = 0;
+                             // A line cut short by a crash, junk, or time running backwards is left out.
+                             if (!finished || fields.size() < 2 || !ParseFloat(fields[0], x) ||
+                                 !ParseFloat(fields[1], y) || !std::isfinite(x) || !std::isfinite(y) ||
+                                 x < lastX) {
+                                 if (finished || !fields.value(0).isEmpty()) ++bad;
+                                 return;
+                             }
+                             lastX = x;
+                             run->Points->Add(x, y, fields.value(2));
+                         });
+        if (bad > 0) work.Skipped << QStringLiteral("%1: пропущено строк: %2").arg(file).arg(bad);
+        runs.Add(run);
+    }
+    return work;
+}

@@ -1,0 +1,63 @@
+// The work folder of a chosen experiment under the user's data folder: a copy of the experiment's
+// definition and description, one CSV file per run written as it is measured, and the report. A crash, a
+// kill or a power cut loses at most the last tick of a run and the last minute of typing.
+#pragma once
+
+#include "runs/Runs.h"
+
+#include <QByteArray>
+#include <QString>
+#include <QStringList>
+#include <memory>
+
+class tWorkFolder {
+public:
+    // Where work folders go: $XDG_DATA_HOME/zorbinka (~/.local/share/zorbinka).
+    static QString DataRoot();
+    // A new folder under DataRoot named by the date, the time and the experiment, holding copies of the
+    // experiment's files from `experimentFolder` (ending in "/"). Raises Exception when it cannot be made.
+    static std::unique_ptr<tWorkFolder> Create(const QString& experimentName,
+                                               const QString& experimentFolder);
+    // An existing folder, to go on writing to after it was opened.
+    explicit tWorkFolder(const QString& path, int runsWritten = 0);
+    ~tWorkFolder();
+
+    const QString& Path() const { return FPath; }
+
+    // Starts the CSV file of `run` (its header row) and records it in the folder's list.
+    void BeginRun(const std::shared_ptr<tRun>& run);
+    // Appends the points added to the current run since the last call and hands them to the disk.
+    void AppendPoints();
+    // The current run is complete.
+    void EndRun();
+    // Replaces the saved report with `rtf`, so that a reader never sees half a file.
+    void SaveReport(const QByteArray& rtf);
+
+private:
+    void WriteList();
+
+    QString FPath;
+    int FRuns = 0;
+    QStringList FList;
+    std::shared_ptr<tRun> FRun;
+    int FWritten = 0;
+    int FFd = -1;
+    QChar FDecimal;
+};
+
+// What a work folder gives back.
+struct tOpenedWork {
+    QString ExperimentName;
+    tRunStore* Runs = nullptr;
+    int RunFiles = 0;
+    // Files and lines that could not be read, for the message to the user.
+    QStringList Skipped;
+};
+
+// Reads the runs of the work folder `path` into `runs` (the experiment's definition is read by the caller
+// from the folder's copy). Raises Exception when the folder holds no work at all.
+tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs);
+
+// The names of the files in a work folder.
+extern const char kWorkListFile[];
+extern const char kReportFile[];

@@ -1,0 +1,194 @@
+// The table of runs: a model reading the run store in place, a delegate drawing labels beside values, copy
+// and CSV.
+#include "ui/TablePage.h"
+
+#include "core/LocaleFormats.h"
+#include "runs/Csv.h"
+#include "runs/Runs.h"
+#include "widgets/NumberFormat.h"
+
+#include <QApplication>
+#include <QClipboard>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QPainter>
+#include <QStyledItemDelegate>
+
+namespace {
+
+// A value cell: the number, and the point's label after it in grey italics.
+class tLabelDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter* painter, const QStyleOptionViewItem& option,
+               const QModelIndex& index) const override {
+        QStyledItemDelegate::paint(painter, option, index);
+        const QString label = index.data(tRunsModel::kLabelRole).toString();
+        if (label.isEmpty()) return;
+        const QString value = index.data().toString();
+        QFont font = option.font;
+        font.setItalic(true);
+        const int left = option.rect.left() + 6 + option.fontMetrics.horizontalAdvance(value) + 8;
+        painter->save();
+        painter->setFont(font);
+        painter->setPen(option.state & QStyle::State_Selected ? option.palette.highlightedText().color()
+                                                              : QColor(90, 90, 90));
+        painter->drawText(QRect(left, option.rect.top(), option.rect.right() - left, option.rect.height()),
+                          Qt::AlignVCenter | Qt::AlignLeft, QStringLiteral("◂ ") + label);
+        painter->restore();
+    }
+};
+
+} // namespace
+
+tRunsModel::tRunsModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void tRunsModel::SetRuns(tRunStore* runs) {
+    FRuns = runs;
+    Reset();
+}
+
+void tRunsModel::Reset() {
+    beginResetModel();
+    FRows = FRuns ? FRuns->MaxPoints() : 0;
+    FCounts.clear();
+    if (FRuns)
+        for (int r = 0; r < FRuns->Count(); ++r) FCounts.push_back(FRuns->Run(r).Points->Count());
+    endResetModel();
+}
+
+void tRunsModel::PointsAdded() {
+    if (!FRuns) return;
+    if (int(FCounts.size()) != FRuns->Count()) return Reset();
+    // Only the newest run grows: new rows at the end, and the cells it fills in rows that were there.
+    const int newest = FRuns->Count() - 1;
+    if (newest < 0) return;
+    const int before = FCounts[size_t(newest)];
+    const int now = FRuns->Run(newest).Points->Count();
+    if (now == before) return;
+    FCounts[size_t(newest)] = now;
+    if (before < FRows)
+        emit dataChanged(index(before, 2 * newest), index(std::min(now, FRows) - 1, 2 * newest + 1));
+    if (now > FRows) {
+        beginInsertRows(QModelIndex(), FRows, now - 1);
+        FRows = now;
+        endInsertRows();
+    }
+}
+
+int tRunsModel::rowCount(const QModelIndex& parent) const {
+    return parent.isValid() ? 0 : FRows;
+}
+
+int tRunsModel::columnCount(const QModelIndex& parent) const {
+    return parent.isValid() || !FRuns ? 0 : int(FCounts.size()) * 2;
+}
+
+QVariant tRunsModel::data(const QModelIndex& index, int role) const {
+    if (!FRuns || !index.isValid()) return QVariant();
+    const int run = index.column() / 2;
+    if (run >= int(FCounts.size()) || index.row() >= FCounts[size_t(run)]) return QVariant();
+    const tRun& r = FRuns->Run(run);
+    const bool value = index.column() % 2 == 1;
+    if (role == Qt::DisplayRole) {
+        return value ? FormatFloat(r.FormatY, r.Points->Y(index.row()))
+                     : FormatFloat(r.FormatX, r.Points->X(index.row()));
+    }
+    if (role == kLabelRole && value) return r.Points->Label(index.row());
+    if (role == Qt::ToolTipRole && value) return r.Points->Label(index.row());
+    if (role == Qt::TextAlignmentRole) return int(Qt::AlignLeft | Qt::AlignVCenter);
+    return QVariant();
+}
+
+QVariant tRunsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    if (role != Qt::DisplayRole) return QVariant();
+    if (orientation == Qt::Vertical) return section + 1;
+    if (!FRuns || section / 2 >= FRuns->Count()) return QVariant();
+    const tRun& run = FRuns->Run(section / 2);
+    return (section % 2 == 0 ? run.CaptionX : run.CaptionY) + u'\n' +
+           run.Start.toString(ShortDateFormat() + u' ' + LongTimeFormat());
+}
+
+QString tRunsModel::PlainText(int row, int column) const {
+    const int run = column / 2;
+    if (!FRuns || run >= int(FCounts.size()) || row >= FCounts[size_t(run)]) return QString();
+    const tPointSeries& points = *FRuns->Run(run).Points;
+    return CsvNumber(column % 2 == 1 ? points.Y(row) : points.X(row), SystemDecimalSeparator());
+}
+
+TTablePage::TTablePage(QWidget* parent) : QTableView(parent) {
+    FModel = new tRunsModel(this);
+    setModel(FModel);
+    setItemDelegate(new tLabelDelegate(this));
+    setSelectionMode(QAbstractItemView::ExtendedSelection);
+    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    setWordWrap(false);
+    // A million rows scroll smoothly only when no row has to be measured.
+    verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
+    verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
+    horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    horizontalHeader()->setDefaultSectionSize(150);
+}
+
+void TTablePage::keyPressEvent(QKeyEvent* event) {
+    if (event->matches(QKeySequence::Copy)) {
+        QApplication::clipboard()->setText(SelectionText());
+        return;
+    }
+    QTableView::keyPressEvent(event);
+}
+
+QString TTablePage::SelectionText() const {
+    const QModelIndexList selected =
+        selectionModel() ? selectionModel()->selectedIndexes() : QModelIndexList();
+    int top = 0;
+    int left = 0;
+    int bottom = FModel->rowCount() - 1;
+    int right = FModel->columnCount() - 1;
+    const bool all = selected.isEmpty();
+    if (!all) {
+        top = left = std::numeric_limits<int>::max();
+        bottom = right = -1;
+        for (const QModelIndex& index : selected) {
+            top = std::min(top, index.row());
+            bottom = std::max(bottom, index.row());
+            left = std::min(left, index.column());
+            right = std::max(right, index.column());
+        }
+    }
+    QString text;
+    if (all && right >= 0) {
+        QStringList heads;
+        for (int c = 0; c <= right; ++c)
+            heads << FModel->headerData(c, Qt::Horizontal).toString().replace(u'\n', u' ');
+        text += heads.join(u'\t') + u'\n';
+    }
+    for (int r = top; r <= bottom; ++r) {
+        QStringList cells;
+        for (int c = left; c <= right; ++c)
+            cells << (all || selectionModel()->isSelected(FModel->index(r, c)) ? FModel->PlainText(r, c)
+                                                                               : QString());
+        text += cells.join(u'\t') + u'\n';
+    }
+    return text;
+}
+
+QByteArray TTablePage::CsvText() const {
+    const QChar separator = CsvSeparator(SystemDecimalSeparator());
+    const int runs = FModel->columnCount() / 2;
+    QStringList heads;
+    for (int c = 0; c < runs * 2; ++c) {
+        heads << FModel->headerData(c, Qt::Horizontal).toString().replace(u'\n', u' ');
+        if (c % 2 == 1) heads << QStringLiteral("Метка");
+    }
+    QString text = CsvLine(heads, separator);
+    for (int r = 0; r < FModel->rowCount(); ++r) {
+        QStringList cells;
+        for (int c = 0; c < runs * 2; ++c) {
+            cells << FModel->PlainText(r, c);
+            if (c % 2 == 1) cells << FModel->data(FModel->index(r, c), tRunsModel::kLabelRole).toString();
+        }
+        text += CsvLine(cells, separator);
+    }
+    return "\xEF\xBB\xBF" + text.toUtf8();
+}

@@ -1,0 +1,54 @@
+// The Таблица page: every run of the experiment as a pair of columns (time, value), labels beside their
+// points, the newest values appearing while a run is measured; copy to the clipboard and CSV.
+#pragma once
+
+#include <QAbstractTableModel>
+#include <QTableView>
+
+class tRunStore;
+
+class tRunsModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit tRunsModel(QObject* parent = nullptr);
+
+    // The store shown; the model follows its notices.
+    void SetRuns(tRunStore* runs);
+    // Takes in the points added since the last call (a tick of a measurement).
+    void PointsAdded();
+    void Reset();
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+
+    // The role that holds a point's label, on the value cell.
+    static constexpr int kLabelRole = Qt::UserRole + 1;
+    // The cell as a number a spreadsheet reads (the system's decimal separator, no grouping), or empty.
+    QString PlainText(int row, int column) const;
+
+private:
+    tRunStore* FRuns = nullptr;
+    int FRows = 0;
+    std::vector<int> FCounts;
+};
+
+class TTablePage : public QTableView {
+    Q_OBJECT
+public:
+    explicit TTablePage(QWidget* parent = nullptr);
+
+    tRunsModel* Model() const { return FModel; }
+    // The selection (everything when nothing is selected) as tab-separated lines, with the column heads when
+    // everything is taken.
+    QString SelectionText() const;
+    // Every run as CSV: a byte-order mark, ";" between fields where the decimal separator is a comma.
+    QByteArray CsvText() const;
+
+protected:
+    void keyPressEvent(QKeyEvent* event) override;
+
+private:
+    tRunsModel* FModel = nullptr;
+};
