@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
+#include <QHash>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -33,8 +34,11 @@ protected:
         QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
         environment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("offscreen"));
         environment.insert(QStringLiteral("ZORBINKA_RUNTIME_DIR"), dir.filePath(QStringLiteral("run")));
+        environment.insert(QStringLiteral("XDG_DATA_HOME"), dir.filePath(QStringLiteral("home")));
+        for (auto it = extraEnvironment.begin(); it != extraEnvironment.end(); ++it)
+            environment.insert(it.key(), it.value());
         process->setProcessEnvironment(environment);
-        process->start(exe, arguments);
+        process->start(program.isEmpty() ? exe : program, arguments);
         EXPECT_TRUE(process->waitForStarted(10000));
         return process;
     }
@@ -67,6 +71,8 @@ protected:
 
     QTemporaryDir dir;
     QString exe;
+    QString program;
+    QHash<QString, QString> extraEnvironment;
 };
 
 } // namespace
@@ -109,4 +115,65 @@ TEST_F(ProcessTest, CrashedCopysLockIsTakenOver) {
     next->terminate();
     ASSERT_TRUE(next->waitForFinished(20000));
     EXPECT_EQ(next->exitCode(), 0);
+}
+
+TEST_F(ProcessTest, ASecondCopyHandsItsWorkFolderToTheFirst) {
+    const QString work = dir.filePath(QStringLiteral("home/zorbinka/2026-12-07 10-00-00 Опыт"));
+    QDir().mkpath(work);
+    WriteFile(work + QStringLiteral("/experiment.txt"), "SensorName=T101\r\n");
+    WriteFile(work + QStringLiteral("/work.txt"), "Experiment=Опыт\r\nRun1.File=run-01.csv\r\nRun1.Separator=,\r\n");
+    WriteFile(work + QStringLiteral("/run-01.csv"), "t,T,Метка\r\n0,20,\r\n0.1,21,\r\n");
+    auto first = Start({QStringLiteral("/log")});
+    ASSERT_TRUE(WaitUntilListening(1));
+    auto second = Start({QStringLiteral("/log"), work});
+    ASSERT_TRUE(second->waitForFinished(20000));
+    EXPECT_EQ(second->exitCode(), 0);
+    QElapsedTimer timer;
+    timer.start();
+    while (!LogText().contains(QStringLiteral("Open work: ") + work) && timer.elapsed() < 10000) QThread::msleep(20);
+    EXPECT_TRUE(LogText().contains(QStringLiteral("Open work: ") + work)) << LogText().toStdString();
+    first->terminate();
+    ASSERT_TRUE(first->waitForFinished(20000));
+}
+
+// The real window on the demo sensors, killed in the middle of its second run: every point up to the last
+// tick is in the run's file, the first run is whole, and the report typed before it is there.
+TEST_F(ProcessTest, AKilledProgramLosesAtMostTheLastTick) {
+    WriteFile(dir.filePath(QStringLiteral("zorbinka.cfg")), "UseFTDI=1\r\nTimeout=0\r\n");
+    const QString experiment = dir.filePath(QStringLiteral("data/Опыты/Тепло"));
+    QDir().mkpath(experiment);
+    WriteFile(experiment + QStringLiteral("/experiment.txt"), "SensorName=T101\r\nFreq=100000\r\nAverage=1\r\n");
+    program = QStringLiteral(ZORBINKA_PREVIEW);
+    extraEnvironment.insert(QStringLiteral("ZORBINKA_PREVIEW_REPORT"), QStringLiteral("Вывод: вода нагревается."));
+    extraEnvironment.insert(QStringLiteral("ZORBINKA_PREVIEW_RESTART"), QStringLiteral("1"));
+    auto process = Start({QStringLiteral("main"), exe, QStringLiteral("Опыты/Тепло"), QStringLiteral("1500")});
+    const QDir home(dir.filePath(QStringLiteral("home/zorbinka")));
+    QString folder;
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 30000) {
+        const QStringList found = home.entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        if (!found.isEmpty()) folder = home.filePath(found.first());
+        if (!folder.isEmpty() && ReadFile(folder + QStringLiteral("/run-02.csv")).count('\n') > 10) break;
+        QThread::msleep(20);
+    }
+    ASSERT_FALSE(folder.isEmpty());
+    process->kill();
+    ASSERT_TRUE(process->waitForFinished(20000));
+
+    for (const char* name : {"run-01.csv", "run-02.csv"}) {
+        SCOPED_TRACE(name);
+        const QStringList lines = QString::fromUtf8(ReadFile(folder + u'/' + QString::fromLatin1(name))).split(QStringLiteral("\r\n"));
+        ASSERT_GT(lines.size(), 10);
+        // Every point of a tick is there, in order: x runs 0, 0.1, 0.2 ... without a gap.
+        for (qsizetype i = 1; i + 1 < lines.size(); ++i) {
+            const QStringList fields = lines[i].split(u',');
+            ASSERT_EQ(fields.size(), 3) << lines[i].toStdString();
+            EXPECT_EQ(fields[0].toDouble(), double(i - 1) * 100000 * 0.000001) << i;
+            EXPECT_GT(fields[1].toDouble(), 15);
+        }
+        EXPECT_TRUE(lines.last().isEmpty()) << "nothing but whole lines";
+    }
+    EXPECT_TRUE(ReadFile(folder + QStringLiteral("/report.rtf")).contains("\\u1042"))
+        << "the report, saved when run 1 ended";
 }

@@ -8,6 +8,7 @@
 #include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
+#include "widgets/RichEdit.h"
 #include <QAction>
 #include <QTimer>
 
@@ -123,11 +124,20 @@ int Main(const QString& exe, const QString& path, int stopAfter) {
         });
         report.start(60000);
     }
+    // ZORBINKA_PREVIEW_REPORT types a report before the run; ZORBINKA_PREVIEW_RESTART starts a second run
+    // after the stop, which goes on until the process ends.
     QTimer::singleShot(300, &window, [&] {
         window.RunAction(window.acExperimentChoose);
+        if (qEnvironmentVariableIsSet("ZORBINKA_PREVIEW_REPORT") && window.Frame) {
+            window.Frame->reReport->setPlainText(qEnvironmentVariable("ZORBINKA_PREVIEW_REPORT"));
+            window.Frame->reReport->document()->setModified(true);
+        }
         window.RunAction(window.acExperimentStart);
         if (stopAfter > 0)
-            QTimer::singleShot(stopAfter, &window, [&] { window.RunAction(window.acExperimentStop); });
+            QTimer::singleShot(stopAfter, &window, [&] {
+                window.RunAction(window.acExperimentStop);
+                if (qEnvironmentVariableIsSet("ZORBINKA_PREVIEW_RESTART")) window.RunAction(window.acExperimentStart);
+            });
     });
     return qApp->exec();
 }
