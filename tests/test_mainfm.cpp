@@ -425,6 +425,11 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     EXPECT_TRUE(Enabled(again.acFileExport));
     again.Frame->ShowPage(TfrExperiment::tPage::Chart);
     EXPECT_FALSE(Enabled(again.acFileExport));
+    // Opening asks first, as choosing does; No keeps what is open.
+    prompts.ButtonAnswers = {bbNo};
+    again.OpenWork(path);
+    EXPECT_EQ(prompts.Boxes.last().Text, LoadStr(sConfirmNewExperiment));
+    EXPECT_EQ(again.Runs.Count(), 2);
     // A third run goes on in the same folder.
     again.RunAction(again.acExperimentConnect);
     again.RunAction(again.acExperimentStart);
