@@ -1,6 +1,7 @@
 // The HID table over hidapi (hidraw back end), loaded at run time so the program runs without it.
 #include "platform/HidApi.h"
 #include "platform/HidDescriptor.h"
+#include "platform/HidapiAbi.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -21,20 +22,6 @@
 #include <wchar.h>
 
 namespace {
-
-struct hid_device_info {
-    char* path;
-    unsigned short vendor_id;
-    unsigned short product_id;
-    wchar_t* serial_number;
-    unsigned short release_number;
-    wchar_t* manufacturer_string;
-    wchar_t* product_string;
-    unsigned short usage_page;
-    unsigned short usage;
-    int interface_number;
-    hid_device_info* next;
-};
 
 // The functions of hidapi the program uses; get_report_descriptor only exists in newer versions.
 struct tHidapiLibrary {

@@ -4,8 +4,6 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 // True once SIGTERM or SIGHUP came: long waits (the searches' pause) end early, so the window can close.
 bool SessionEnding();
 
@@ -20,7 +18,4 @@ signals:
     void endQueried();
     // The session ends now: the program closes without questions.
     void endRequested();
-
-private:
-    QSocketNotifier* FNotifier = nullptr;
 };

@@ -4,18 +4,12 @@
 
 #include <QObject>
 
-class QSocketNotifier;
-
 class tDemoCable : public QObject {
     Q_OBJECT
 public:
     explicit tDemoCable(QObject* parent = nullptr);
-    ~tDemoCable() override;
 
 signals:
     // After the demo world changed: the system's device-change notice that a real cable would give.
     void deviceChange(unsigned code, unsigned deviceType);
-
-private:
-    QSocketNotifier* FNotifier = nullptr;
 };

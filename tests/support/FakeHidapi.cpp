@@ -2,26 +2,14 @@
 // the device takes late.
 #include "support/FakeHidapi.h"
 
+#include "platform/HidapiAbi.h"
+
 #include <cerrno>
 #include <chrono>
 #include <cstring>
 #include <thread>
 
 namespace {
-
-struct hid_device_info {
-    char* path;
-    unsigned short vendor_id;
-    unsigned short product_id;
-    wchar_t* serial_number;
-    unsigned short release_number;
-    wchar_t* manufacturer_string;
-    wchar_t* product_string;
-    unsigned short usage_page;
-    unsigned short usage;
-    int interface_number;
-    hid_device_info* next;
-};
 
 tFakeHidState gState;
 int gDevice = 0;
