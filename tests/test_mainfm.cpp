@@ -22,7 +22,9 @@
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
+#include "widgets/RtfReader.h"
 #include <QFileInfo>
+#include <QTextDocument>
 
 #include <QAction>
 #include <QDir>
@@ -436,6 +438,25 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     TicksUntil(3);
     again.RunAction(again.acExperimentStop);
     EXPECT_TRUE(QFileInfo::exists(path + QStringLiteral("/run-03.csv")));
+}
+
+// The report of an experiment without a sensor is kept too: it goes to that experiment's folder when
+// another one is chosen, and export saves it.
+TEST_F(MainWindowTest, AReportWithoutASensorIsSavedWithItsOwnExperiment) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Без датчика"));
+    w.Frame->ShowPage(TfrExperiment::tPage::Report);
+    EXPECT_TRUE(Enabled(w.acFileExport));
+    w.Frame->reReport->setPlainText(QStringLiteral("Фасоль выросла на 3 см."));
+    w.Frame->reReport->document()->setModified(true);
+    prompts.ButtonAnswers = {bbYes};
+    Choose(QStringLiteral("Тепло"));
+    const QStringList folders = QDir(tWorkFolder::DataRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+    ASSERT_EQ(folders.size(), 1) << folders.join(u'|').toStdString();
+    EXPECT_TRUE(folders[0].endsWith(QStringLiteral(" Без датчика")));
+    QTextDocument back;
+    ReadRtf(ReadFile(tWorkFolder::DataRoot() + u'/' + folders[0] + QStringLiteral("/report.rtf")), back);
+    EXPECT_EQ(back.toPlainText(), QStringLiteral("Фасоль выросла на 3 см."));
 }
 
 TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {

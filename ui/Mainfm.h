@@ -134,6 +134,8 @@ private:
     void MarkPoint();
     void BuildFrame(const QTextDocument* description);
     void StopNotice(const QString& text);
+    // Before another experiment is opened: the run measured is stopped, the report saved, the runs let go.
+    void CloseWork();
     // The work folder of the experiment, made on first need; raises when it cannot be.
     tWorkFolder& EnsureWork();
     // Writes the report into the work folder when it was changed or a work folder exists.

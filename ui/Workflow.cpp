@@ -40,6 +40,7 @@ void TfmMain::Choose() {
         BuildFrame(chooser.Description()->document());
     } else if (Prompts().MessageBox(this, LoadStr(sConfirmNewExperiment), LoadStr(sCaptionConfirm),
                                     tBoxIcon::Warning, bbYes | bbNo, bbYes) == bbYes) {
+        CloseWork();
         chooser.LoadExperiment(Experiment.get());
         RunAction(acExperimentConnect);
         BuildFrame(chooser.Description()->document());
@@ -47,12 +48,16 @@ void TfmMain::Choose() {
     setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
 }
 
-void TfmMain::BuildFrame(const QTextDocument* description) {
-    // The work of the experiment that goes: its report is saved, its runs leave the table.
+void TfmMain::CloseWork() {
+    // The run measured ends as Stop ends it, the report is saved, and the runs leave the table.
+    RunAction(acExperimentStop);
     SaveReport();
     Work.reset();
     FWorkFailed = false;
     Runs.Clear();
+}
+
+void TfmMain::BuildFrame(const QTextDocument* description) {
     if (Frame) {
         Frame->setParent(nullptr);
         delete Frame;
@@ -212,7 +217,7 @@ void TfmMain::OpenWork(const QString& path) {
     tRunStore loaded;
     const tOpenedWork opened = ReadWorkFolder(path, loaded);
     WriteLog(QStringLiteral("Open work: ") + path);
-    RunAction(acExperimentStop);
+    CloseWork();
     if (Device) Disconnect();
     auto experiment = std::make_unique<tExperiment>();
     const QString name = opened.ExperimentName.isEmpty() ? QDir(path).dirName() : opened.ExperimentName;

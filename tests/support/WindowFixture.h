@@ -22,6 +22,8 @@ protected:
         tSimFixture::SetUp();
         SetDetectorSpacing(0);
         SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));
+        // Work folders of this test alone.
+        qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("home")).toLocal8Bit());
     }
     void TearDown() override {
         window.reset();
