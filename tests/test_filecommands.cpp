@@ -21,11 +21,15 @@
 #include <QPainter>
 #include <QPrinter>
 #include <QProcess>
+#include <QStandardPaths>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTextBlock>
+#include <QTextCursor>
 #include <QTimer>
 #include <QTreeWidget>
+#include <cstdio>
+#include <jpeglib.h>
 
 namespace {
 
@@ -102,6 +106,17 @@ protected:
         process.waitForFinished(20000);
         return QString::fromUtf8(process.readAllStandardOutput());
     }
+    // The page of the PDF as a picture, `dpi` pixels an inch.
+    static QImage PdfPage(const QString& file, int page, int dpi) {
+        const QString base = file + QStringLiteral("-page");
+        QProcess process;
+        process.start(QStringLiteral("pdftoppm"),
+                      {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
+                       QString::number(page), QStringLiteral("-singlefile"), QStringLiteral("-png"), file,
+                       base});
+        process.waitForFinished(60000);
+        return QImage(base + QStringLiteral(".png"));
+    }
     static int PdfPages(const QString& file) {
         QProcess process;
         process.start(QStringLiteral("pdfinfo"), {file});
@@ -111,6 +126,51 @@ protected:
         return -1;
     }
 };
+
+// What a reader compares between the screen and the paper: the red line's extent and thickness, the height
+// of the bottom axis's digits.
+struct tChartLook {
+    QRect Red;
+    int LineWidth = 0;
+    int DigitHeight = 0;
+};
+
+bool IsRed(QColor c) {
+    return c.red() > 180 && c.green() < 110 && c.blue() < 110;
+}
+
+tChartLook Look(const QImage& image) {
+    tChartLook look;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (IsRed(image.pixelColor(x, y))) look.Red |= QRect(x, y, 1, 1);
+    // The line's thickness: the shortest vertical run of red across the middle third of the curve.
+    look.LineWidth = 1 << 20;
+    for (int x = look.Red.left() + look.Red.width() / 3; x < look.Red.right() - look.Red.width() / 3; ++x) {
+        int run = 0;
+        for (int y = look.Red.top(); y <= look.Red.bottom(); ++y)
+            run += IsRed(image.pixelColor(x, y)) ? 1 : 0;
+        if (run > 0) look.LineWidth = std::min(look.LineWidth, run);
+    }
+    // Below the plot: the first band of rows with dark pixels under the curve's span is the row of digits.
+    const auto dark = [&](int y) {
+        for (int x = look.Red.left() + look.Red.width() / 8; x <= look.Red.right(); ++x) {
+            const QColor c = image.pixelColor(x, y);
+            if (c.red() < 110 && c.green() < 110 && c.blue() < 110) return true;
+        }
+        return false;
+    };
+    int y = look.Red.bottom() + 1;
+    // Past the curve, the plot's bottom edge and the ticks: the first white row, then the first dark one.
+    while (y < image.height() && dark(y)) ++y;
+    while (y < image.height() && !dark(y)) ++y;
+    while (y < image.height() && dark(y)) ++y;
+    while (y < image.height() && !dark(y)) ++y;
+    const int top = y;
+    while (y < image.height() && dark(y)) ++y;
+    look.DigitHeight = y - top;
+    return look;
+}
 
 } // namespace
 
@@ -210,7 +270,51 @@ TEST_F(FileCommandsTest, PicturesGoIntoTheReportAtTheCaret) {
     EXPECT_TRUE(ReadFile(saved).contains("\\pngblip"));
 }
 
-TEST_F(FileCommandsTest, BrokenAndHostilePicturesAreRefused) {
+// A CMYK JPEG of one colour as printing work saves it (Adobe's inverted inks when `adobe`).
+QByteArray CmykJpeg(int c, int m, int y, int k, bool adobe) {
+    jpeg_compress_struct info;
+    jpeg_error_mgr errors;
+    info.err = jpeg_std_error(&errors);
+    jpeg_create_compress(&info);
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    jpeg_mem_dest(&info, &buffer, &size);
+    info.image_width = 16;
+    info.image_height = 8;
+    info.input_components = 4;
+    info.in_color_space = JCS_CMYK;
+    jpeg_set_defaults(&info);
+    info.write_Adobe_marker = adobe;
+    jpeg_set_quality(&info, 95, TRUE);
+    jpeg_start_compress(&info, TRUE);
+    std::vector<unsigned char> row(16 * 4);
+    for (int x = 0; x < 16; ++x) {
+        const int inks[] = {c, m, y, k};
+        for (int i = 0; i < 4; ++i) row[size_t(x * 4 + i)] = std::uint8_t(adobe ? 255 - inks[i] : inks[i]);
+    }
+    while (info.next_scanline < info.image_height) {
+        JSAMPROW line = row.data();
+        jpeg_write_scanlines(&info, &line, 1);
+    }
+    jpeg_finish_compress(&info);
+    QByteArray bytes(reinterpret_cast<const char*>(buffer), qsizetype(size));
+    jpeg_destroy_compress(&info);
+    free(buffer);
+    return bytes;
+}
+
+// The EXIF orientation tag put in front of a JPEG's own markers.
+QByteArray WithOrientation(const QByteArray& jpeg, int orientation) {
+    QByteArray exif("Exif\0\0II*\0\x08\0\0\0\x01\0\x12\x01\x03\0\x01\0\0\0", 24);
+    exif += char(orientation);
+    exif += QByteArray(7, '\0');
+    QByteArray app1("\xFF\xE1", 2);
+    app1 += char((exif.size() + 2) >> 8);
+    app1 += char((exif.size() + 2) & 0xFF);
+    return jpeg.left(2) + app1 + exif + jpeg.mid(2);
+}
+
+TEST_F(FileCommandsTest, PicturesAsEveryViewerReadsThem) {
     ShowPage(3);
     QByteArray huge = Jpeg(16, 16);
     const qsizetype sof = huge.indexOf(QByteArray("\xFF\xC0", 2));
@@ -220,28 +324,177 @@ TEST_F(FileCommandsTest, BrokenAndHostilePicturesAreRefused) {
     huge[sof + 7] = char(0xEA);
     huge[sof + 8] = char(0x60);
     const QByteArray good = Jpeg(64, 48);
+    // Stray bytes before a marker and a missing end marker: libjpeg warns, the picture is whole.
+    QByteArray extraneous = good;
+    extraneous.insert(extraneous.indexOf(QByteArray("\xFF\xDA", 2)), QByteArray("\x00\x11\x22", 3));
     const struct {
         const char* name;
         QByteArray bytes;
+        QSize size;    // an accepted picture's size, empty: refused
+        QColor colour; // the colour in its middle, when it matters
+        const char* reason;
     } rows[] = {
-        {"text.jpg", "this is no picture at all"},
-        {"truncated.jpg", good.left(good.size() / 2)},
-        {"huge.jpg", huge},
-        {"garbage.bmp", "BM garbage garbage"},
-        {"picture.gif", good},
+        {"extraneous.jpg", extraneous, QSize(64, 48), QColor(), nullptr},
+        {"no-end-marker.jpg", good.left(good.size() - 2), QSize(64, 48), QColor(), nullptr},
+        {"rotated.jpg", WithOrientation(good, 6), QSize(48, 64), QColor(), nullptr},
+        {"mirrored.jpg", WithOrientation(good, 2), QSize(64, 48), QColor(), nullptr},
+        {"cmyk.jpg", CmykJpeg(0, 255, 255, 0, false), QSize(16, 8), QColor(255, 0, 0), nullptr},
+        {"cmyk-adobe.jpg", CmykJpeg(255, 0, 255, 0, true), QSize(16, 8), QColor(0, 255, 0), nullptr},
+        {"text.jpg", "this is no picture at all", QSize(), QColor(), "файл не является рисунком JPEG"},
+        {"truncated.jpg", good.left(good.size() / 2), QSize(), QColor(),
+         "файл обрывается раньше, чем рисунок"},
+        {"huge.jpg", huge, QSize(), QColor(), "слишком большой размер рисунка (60000x60000)"},
+        {"garbage.bmp", "BM garbage garbage", QSize(), QColor(), "файл не является точечным рисунком BMP"},
+        {"picture.gif", good, QSize(), QColor(), "неизвестный формат рисунка"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
         const QString file = dir.filePath(QString::fromLatin1(row.name));
         WriteFile(file, row.bytes);
+        window->Frame->reReport->clear();
         prompts.Boxes.clear();
         prompts.TextAnswers = {file};
         window->RunAction(window->acFileAddImage);
+        if (row.size.isValid()) {
+            EXPECT_EQ(prompts.Boxes.size(), 1) << prompts.Boxes.last().Text.toStdString();
+            EXPECT_EQ(ReportImages(), 1);
+            const QImage picture = QApplication::clipboard()->image();
+            EXPECT_EQ(picture.size(), row.size);
+            if (row.colour.isValid()) {
+                const QColor middle = picture.pixelColor(picture.width() / 2, picture.height() / 2);
+                EXPECT_NEAR(middle.red(), row.colour.red(), 12);
+                EXPECT_NEAR(middle.green(), row.colour.green(), 12);
+                EXPECT_NEAR(middle.blue(), row.colour.blue(), 12);
+            }
+            continue;
+        }
         EXPECT_EQ(ReportImages(), 0);
         ASSERT_EQ(prompts.Boxes.size(), 2);
         EXPECT_EQ(prompts.Boxes[1].Icon, tBoxIcon::Error);
         EXPECT_EQ(prompts.Boxes[1].Caption, QStringLiteral("Зорбинка"));
-        EXPECT_TRUE(prompts.Boxes[1].Text.startsWith(QStringLiteral("Невозможно загрузить изображение")))
-            << prompts.Boxes[1].Text.toStdString();
+        EXPECT_EQ(prompts.Boxes[1].Text,
+                  QStringLiteral("Невозможно загрузить изображение \"%1\".\r\nПричина: %2.")
+                      .arg(file, QString::fromUtf8(row.reason)));
     }
+}
+
+// The chart on paper is the chart as the screen draws it at the printable width, enlarged from the screen's
+// 96 pixels an inch: its line, its digits and its plot in the same proportions (fonts scaled twice would be
+// twelve times too large).
+TEST_F(FileCommandsTest, ThePrintedChartLooksLikeTheScreen) {
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        GTEST_SKIP() << "pdftoppm missing";
+    TChart* chart = window->Frame->chMain;
+    // A curve across most of the axis, so that digits stand under it.
+    tFastLine* line = chart->Series(0);
+    line->Clear();
+    for (int i = 0; i <= 450; ++i) line->Add(i * 0.01, 50 + 20 * std::sin(i * 0.03));
+    chart->replot();
+    // The screen's rendering at the width the paper gives the chart: 160 mm at the screen's 96 pixels an
+    // inch, in the proportions the window shows.
+    const int width = qRound(160 / 25.4 * 96);
+    const QImage screen = chart->toPixmap(width, width * chart->height() / chart->width()).toImage();
+    const tChartLook onScreen = Look(screen);
+    if (const QString keep = qEnvironmentVariable("ZORBINKA_KEEP_OUTPUT"); !keep.isEmpty())
+        screen.save(keep + QStringLiteral("/screen-chart.png"));
+    ASSERT_GT(onScreen.Red.width(), 100);
+    ASSERT_GT(onScreen.DigitHeight, 4);
+    const QString file = dir.filePath(QStringLiteral("printed-chart.pdf"));
+    window->Printer().setOutputFormat(QPrinter::PdfFormat);
+    window->Printer().setOutputFileName(file);
+    prompts.DialogAnswers = {true};
+    window->RunAction(window->acFilePrint);
+    ASSERT_EQ(PdfPages(file), 1);
+    const int dpi = 150;
+    const QImage page = PdfPage(file, 1, dpi);
+    ASSERT_FALSE(page.isNull());
+    const tChartLook onPaper = Look(page);
+    // The chart fills the printable width (A4 less 25 mm each side) in the screen's proportions.
+    const double scale = double(onPaper.Red.width()) / onScreen.Red.width();
+    const double printable = (210.0 - 50.0) / 25.4 * dpi;
+    EXPECT_NEAR(scale * screen.width(), printable, printable * 0.04);
+    EXPECT_NEAR(double(onPaper.Red.height()) / onPaper.Red.width(),
+                double(onScreen.Red.height()) / onScreen.Red.width(), 0.03);
+    EXPECT_NEAR(scale, dpi / 96.0, 0.05);
+    EXPECT_NEAR(onPaper.Red.left(), 25 / 25.4 * dpi + scale * onScreen.Red.left(), 0.01 * page.width());
+    // Line and digits at the screen's sizes, enlarged by the same scale.
+    EXPECT_NEAR(onPaper.LineWidth, onScreen.LineWidth * scale, 1.5 + 0.25 * onScreen.LineWidth * scale);
+    EXPECT_NEAR(onPaper.DigitHeight, onScreen.DigitHeight * scale, 1.5 + 0.3 * onScreen.DigitHeight * scale);
+    if (const QString keep = qEnvironmentVariable("ZORBINKA_KEEP_OUTPUT"); !keep.isEmpty())
+        page.save(keep + QStringLiteral("/printed-chart.png"));
+}
+
+// A report with a table wider than the text and a picture wider than the page: nothing cut off, the margins
+// of the page set-up taken once; a print that cannot start says why; every export reads back.
+TEST_F(FileCommandsTest, PrintedPagesAndExportsKeepEverything) {
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        GTEST_SKIP() << "pdftoppm missing";
+    ShowPage(3);
+    QByteArray rtf = "{\\rtf1\\ansi Report\\par\\trowd";
+    for (int c = 1; c <= 8; ++c) rtf += "\\cellx" + QByteArray::number(c * 2000);
+    rtf += "\n";
+    for (int c = 1; c <= 8; ++c) rtf += "\\intbl cell" + QByteArray::number(c) + "\\cell";
+    rtf += "\\row\\pard After the table\\par}";
+    WriteFile(dir.filePath(QStringLiteral("wide.rtf")), rtf);
+    window->Frame->reReport->LoadFromFile(dir.filePath(QStringLiteral("wide.rtf")));
+    QImage wide(3000, 300, QImage::Format_RGB32);
+    wide.fill(QColor(0, 200, 0));
+    QTextCursor caret(window->Frame->reReport->document());
+    caret.movePosition(QTextCursor::End);
+    window->Frame->reReport->setTextCursor(caret);
+    window->Frame->reReport->InsertPicture(wide, QByteArray());
+    const QString file = dir.filePath(QStringLiteral("printed-report.pdf"));
+    window->Printer().setOutputFormat(QPrinter::PdfFormat);
+    window->Printer().setOutputFileName(file);
+    prompts.DialogAnswers = {true};
+    window->RunAction(window->acFilePrint);
+    const QString text = PdfText(file);
+    for (int c = 1; c <= 8; ++c)
+        EXPECT_TRUE(text.contains(QStringLiteral("cell%1").arg(c))) << c << text.toStdString();
+    QRect green;
+    int pages = PdfPages(file);
+    for (int p = 1; p <= pages; ++p) {
+        const QImage page = PdfPage(file, p, 72);
+        for (int y = 0; y < page.height(); ++y)
+            for (int x = 0; x < page.width(); ++x)
+                if (page.pixelColor(x, y).green() > 150 && page.pixelColor(x, y).red() < 80)
+                    green |= QRect(x, y, 1, 1);
+        if (!green.isEmpty()) {
+            // Inside the margins: 25 mm is 71 points.
+            EXPECT_GE(green.left(), 70);
+            EXPECT_LE(green.right(), page.width() - 70);
+            break;
+        }
+    }
+    EXPECT_FALSE(green.isEmpty()) << "the picture is printed";
+
+    // A print that cannot start says so.
+    prompts.Boxes.clear();
+    window->Printer().setOutputFileName(QStringLiteral("/nonexistent/folder/report.pdf"));
+    prompts.DialogAnswers = {true};
+    window->RunAction(window->acFilePrint);
+    ASSERT_EQ(prompts.Boxes.size(), 2);
+    EXPECT_TRUE(prompts.Boxes[1].Text.startsWith(
+        QStringLiteral("Невозможно выполнить печать на «/nonexistent/folder/report.pdf»")))
+        << prompts.Boxes[1].Text.toStdString();
+
+    // Every export format read back: the page as PDF, the chart as PNG and PDF.
+    const QString pagePdf = dir.filePath(QStringLiteral("report-export.pdf"));
+    prompts.TextAnswers = {pagePdf};
+    window->RunAction(window->acFileExport);
+    EXPECT_TRUE(PdfText(pagePdf).contains(QStringLiteral("After the table")));
+    ShowPage(0);
+    const QString png = dir.filePath(QStringLiteral("chart.png"));
+    prompts.TextAnswers = {png};
+    window->RunAction(window->acFileExport);
+    EXPECT_EQ(prompts.Boxes.last().Options.DefaultExt, QStringLiteral("bmp"))
+        << "the Part's format stays the default";
+    const QImage picture(png, "PNG");
+    EXPECT_EQ(picture.size(), window->Frame->chMain->size());
+    EXPECT_GT(Look(picture).Red.width(), 50);
+    const QString chartPdf = dir.filePath(QStringLiteral("chart-export.pdf"));
+    prompts.TextAnswers = {chartPdf};
+    window->RunAction(window->acFileExport);
+    EXPECT_EQ(PdfPages(chartPdf), 1);
+    EXPECT_TRUE(PdfText(chartPdf).contains(QStringLiteral("heat")));
 }

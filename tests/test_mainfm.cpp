@@ -24,6 +24,8 @@
 #include "widgets/RichEdit.h"
 #include "widgets/RtfReader.h"
 #include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTextDocument>
 
 #include <QAction>
@@ -72,6 +74,7 @@ protected:
             // Ticks are run by the test, not by the clock.
             window->tmMeasure->setInterval(24 * 3600 * 1000);
             window->Counter = [this] { return counter; };
+            window->PrintersInstalled = [this] { return printers; };
             window->ShowChooser = [this](TfmExperiments& chooser) {
                 if (chosen.isEmpty()) return int(QDialog::Rejected);
                 QTreeWidgetItem* group = chooser.Tree()->topLevelItem(0);
@@ -108,6 +111,7 @@ protected:
 
     QString chosen;
     std::int64_t counter = 0;
+    bool printers = true;
 };
 
 } // namespace
@@ -126,6 +130,13 @@ TEST_F(MainWindowTest, BeforeAnyExperiment) {
     // Print with no experiment still shows the print dialog and prints nothing.
     w.RunAction(w.acFilePrint);
     EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("print"));
+    // Without any printer the dialog would offer nothing: a word instead, pointing to the PDF export.
+    printers = false;
+    w.RunAction(w.acFilePrint);
+    EXPECT_TRUE(
+        prompts.Boxes.last().Text.startsWith(QStringLiteral("В системе не установлен ни один принтер.")));
+    EXPECT_EQ(prompts.Boxes.last().Caption, QStringLiteral("Внимание"));
+    printers = true;
     // A cancelled chooser changes nothing, not even the caption.
     Choose(QString());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка"));
@@ -572,6 +583,22 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     for (int i = 0; i < rates->Count(); ++i) EXPECT_NEAR(rates->Y(i), 70, 3) << i;
     w.tmMeasureTimer();
     EXPECT_TRUE(w.lb->text().contains(QStringLiteral("\tЧастота="))) << w.lb->text().toStdString();
+    w.RunAction(w.acExperimentStop);
+    // Both charts are printed, one above the other.
+    if (!QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
+        const QString file = dir.filePath(QStringLiteral("pulse.pdf"));
+        w.Printer().setOutputFormat(QPrinter::PdfFormat);
+        w.Printer().setOutputFileName(file);
+        prompts.DialogAnswers = {true};
+        w.RunAction(w.acFilePrint);
+        QProcess text;
+        text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
+        text.waitForFinished(20000);
+        const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+        EXPECT_TRUE(printed.contains(QStringLiteral("Частота"))) << printed.toStdString();
+        EXPECT_TRUE(printed.contains(QStringLiteral("1000"))) << "the pulse chart's axis";
+        EXPECT_LT(printed.indexOf(QStringLiteral("1000")), printed.indexOf(QStringLiteral("Частота")));
+    }
     // Destroying the window while it measures ends the thread first.
     window.reset();
 }

@@ -8,6 +8,7 @@
 #include <QPageSetupDialog>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QRegularExpression>
 
 namespace {
 
@@ -80,10 +81,16 @@ public:
         QFileDialog dialog(parent, options.Title, options.Directory, options.Filter);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setDefaultSuffix(options.DefaultExt);
+        // Choosing another type of file gives a name without an extension that type's extension.
+        QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
+            const QRegularExpressionMatch match =
+                QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(filter);
+            if (match.hasMatch()) dialog.setDefaultSuffix(match.captured(1));
+        });
         if (!options.OverwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
         if (!options.FileName.isEmpty()) dialog.selectFile(options.FileName);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
-        return WithDefaultExt(dialog.selectedFiles().first(), options.DefaultExt);
+        return WithDefaultExt(dialog.selectedFiles().first(), dialog.defaultSuffix());
     }
 
     bool PrintDialog(QWidget* parent, QPrinter& printer) override {

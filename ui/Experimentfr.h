@@ -4,6 +4,7 @@
 
 #include <QTabWidget>
 #include <QWidget>
+#include <vector>
 
 class QLabel;
 class QTabWidget;
@@ -38,6 +39,8 @@ public:
     void SetUp(const tExperiment& experiment, const QTextDocument* description = nullptr);
     // Draws the charts again after new points (only the new points when the axes stayed).
     virtual void Redraw();
+    // The charts of the chart page, top to bottom, as they are printed and exported.
+    virtual std::vector<TChart*> Charts() const { return {chMain}; }
     // The pages, in their order; the commands of the File menu act on the current one.
     enum class tPage { Chart, Table, Description, Report };
     tPage CurrentPage() const { return tPage(pcMain->currentIndex()); }

@@ -9,6 +9,7 @@
 #include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/JpegImage.h"
+#include "widgets/Printing.h"
 #include "widgets/RichEdit.h"
 
 #include <QApplication>
@@ -17,34 +18,30 @@
 #include <QImageReader>
 #include <QMimeData>
 #include <QPrinter>
+#include <QTextDocument>
 
 namespace {
 
-tFileDialogOptions BmpDialog() {
-    return {QString(),
-            QStringLiteral("BMP-файлы (*.bmp);;Все файлы (*)"),
-            QStringLiteral("bmp"),
-            QString(),
-            QString(),
-            false};
+// The Part's format first and by default; the others are chosen by their filter or the name's extension.
+tFileDialogOptions SaveDialog(const QString& filter, const QString& extension) {
+    return {QString(), filter + QStringLiteral(";;Все файлы (*)"), extension, QString(), QString(), false};
 }
 
-tFileDialogOptions CsvDialog() {
-    return {QString(),
-            QStringLiteral("CSV-файлы (*.csv);;Все файлы (*)"),
-            QStringLiteral("csv"),
-            QString(),
-            QString(),
-            false};
+tFileDialogOptions ChartDialog() {
+    return SaveDialog(QStringLiteral("BMP-файлы (*.bmp);;PNG-файлы (*.png);;PDF-файлы (*.pdf)"),
+                      QStringLiteral("bmp"));
 }
 
-tFileDialogOptions RtfDialog() {
-    return {QString(),
-            QStringLiteral("RTF-файлы (*.rtf);;Все файлы (*)"),
-            QStringLiteral("rtf"),
-            QString(),
-            QString(),
-            false};
+tFileDialogOptions PageDialog() {
+    return SaveDialog(QStringLiteral("RTF-файлы (*.rtf);;PDF-файлы (*.pdf)"), QStringLiteral("rtf"));
+}
+
+tFileDialogOptions TableDialog() {
+    return SaveDialog(QStringLiteral("CSV-файлы (*.csv);;PDF-файлы (*.pdf)"), QStringLiteral("csv"));
+}
+
+bool IsPdf(const QString& fileName) {
+    return QFileInfo(fileName).suffix().compare(QStringLiteral("pdf"), Qt::CaseInsensitive) == 0;
 }
 
 // A Windows bitmap that cannot be decoded, or declares a size beyond reason, is refused.
@@ -73,36 +70,57 @@ void TfmMain::Export() {
     if (!Frame) return;
     using tPage = TfrExperiment::tPage;
     const tPage page = Frame->CurrentPage();
+    const QString title = Experiment ? Experiment->Name : QString();
+    const QPageLayout layout = Printer().pageLayout();
     if (page == tPage::Chart) {
-        const QString fileName = Prompts().SaveFileName(this, BmpDialog());
+        const QString fileName = Prompts().SaveFileName(this, ChartDialog());
         if (fileName.isEmpty()) return;
+        if (IsPdf(fileName)) return SaveChartsPdf(fileName, Frame->Charts(), layout);
+        const bool png =
+            QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
         QImage image = Frame->chMain->RenderImage().convertToFormat(QImage::Format_RGB888);
-        if (!image.save(fileName, "BMP"))
+        if (!image.save(fileName, png ? "PNG" : "BMP"))
             throw Exception(QStringLiteral("Невозможно создать файл \"%1\".").arg(fileName));
     } else if (page == tPage::Table) {
-        const QString fileName = Prompts().SaveFileName(this, CsvDialog());
+        const QString fileName = Prompts().SaveFileName(this, TableDialog());
         if (fileName.isEmpty()) return;
+        if (IsPdf(fileName)) {
+            const std::unique_ptr<QTextDocument> table = Frame->tvTable->Document(title);
+            return SaveDocumentPdf(fileName, *table, title, layout);
+        }
         WriteFileBytes(fileName, Frame->tvTable->CsvText());
     } else {
-        const QString fileName = Prompts().SaveFileName(this, RtfDialog());
+        const QString fileName = Prompts().SaveFileName(this, PageDialog());
         if (fileName.isEmpty()) return;
-        (page == tPage::Description ? Frame->reDescr : Frame->reReport)->SaveToFile(fileName);
+        TRichEdit* edit = page == tPage::Description ? Frame->reDescr : Frame->reReport;
+        if (IsPdf(fileName)) return SaveDocumentPdf(fileName, *edit->document(), title, layout);
+        edit->SaveToFile(fileName);
     }
 }
 
 void TfmMain::Print() {
     QPrinter& printer = Printer();
+    // Without any printer the print dialog has nothing to offer: say so, and where a PDF comes from.
+    if (printer.outputFileName().isEmpty() && !PrintersInstalled()) {
+        ShowWarningBox(this,
+                       QStringLiteral("В системе не установлен ни один принтер.\r\nЧтобы получить PDF-файл, "
+                                      "выберите Файл → Экспорт… и тип файла «PDF-файлы»."));
+        return;
+    }
     if (!Prompts().PrintDialog(this, printer)) return;
     if (!Frame) return;
     using tPage = TfrExperiment::tPage;
     const tPage page = Frame->CurrentPage();
     const QString title = Experiment ? Experiment->Name : QString();
-    if (page == tPage::Chart)
-        Frame->chMain->PrintPage(printer);
-    else if (page == tPage::Description)
-        Frame->reDescr->PrintDocument(title, printer);
-    else if (page == tPage::Report)
-        Frame->reReport->PrintDocument(title, printer);
+    if (page == tPage::Chart) {
+        PrintCharts(printer, Frame->Charts());
+    } else if (page == tPage::Table) {
+        const std::unique_ptr<QTextDocument> table = Frame->tvTable->Document(title);
+        PrintDocument(printer, *table, title);
+    } else {
+        PrintDocument(printer, *(page == tPage::Description ? Frame->reDescr : Frame->reReport)->document(),
+                      title);
+    }
 }
 
 void TfmMain::PrintSetup() {

@@ -30,6 +30,7 @@
 #include <QLabel>
 #include <QMenuBar>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTimer>
@@ -67,6 +68,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
 
     PerfFrequency = PerformanceFrequency();
     Counter = [] { return PerformanceCounter(); };
+    PrintersInstalled = [] { return !QPrinterInfo::availablePrinterNames().isEmpty(); };
     ShowChooser = [](TfmExperiments& chooser) { return chooser.exec(); };
 
     setWindowTitle(QString::fromUtf8(kApplicationTitle));

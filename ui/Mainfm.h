@@ -100,6 +100,8 @@ public:
     // Tests replace these: how the chooser is shown, and the counter behind the elapsed time.
     std::function<int(TfmExperiments& chooser)> ShowChooser;
     std::function<std::int64_t()> Counter;
+    // Whether the system has any printer; tests answer it.
+    std::function<bool()> PrintersInstalled;
 
     // The value label in the tool bar.
     void ShowValueLabel(bool visible);

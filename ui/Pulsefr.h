@@ -17,6 +17,7 @@ public:
     void EndMeasurement() override;
     void FollowNewest(bool autoSize) override;
     void Redraw() override;
+    std::vector<TChart*> Charts() const override { return {chMain, chPulse}; }
 
     QSplitter* slVert = nullptr;
     TChart* chPulse = nullptr;

@@ -13,6 +13,9 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextTable>
 
 namespace {
 
@@ -191,4 +194,36 @@ QByteArray TTablePage::CsvText() const {
         text += CsvLine(cells, separator);
     }
     return "\xEF\xBB\xBF" + text.toUtf8();
+}
+
+std::unique_ptr<QTextDocument> TTablePage::Document(const QString& title) const {
+    auto document = std::make_unique<QTextDocument>();
+    QTextCursor cursor(document.get());
+    QTextCharFormat heading;
+    heading.setFontWeight(QFont::Bold);
+    heading.setFontPointSize(12);
+    cursor.insertText(title, heading);
+    const int columns = FModel->columnCount();
+    if (columns == 0) return document;
+    QTextTableFormat format;
+    format.setBorder(0.5);
+    format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
+    format.setCellPadding(2);
+    format.setCellSpacing(0);
+    format.setHeaderRowCount(1);
+    format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
+    QTextTable* table = cursor.insertTable(FModel->rowCount() + 1, columns, format);
+    QTextCharFormat bold;
+    bold.setFontWeight(QFont::Bold);
+    for (int c = 0; c < columns; ++c)
+        table->cellAt(0, c).firstCursorPosition().insertText(FModel->headerData(c, Qt::Horizontal).toString(),
+                                                             bold);
+    for (int r = 0; r < FModel->rowCount(); ++r)
+        for (int c = 0; c < columns; ++c) {
+            QString text = FModel->data(FModel->index(r, c)).toString();
+            const QString label = FModel->data(FModel->index(r, c), tRunsModel::kLabelRole).toString();
+            if (!label.isEmpty()) text += QStringLiteral("  ◂ ") + label;
+            if (!text.isEmpty()) table->cellAt(r + 1, c).firstCursorPosition().insertText(text);
+        }
+    return document;
 }

@@ -4,6 +4,9 @@
 
 #include <QAbstractTableModel>
 #include <QTableView>
+#include <memory>
+
+class QTextDocument;
 
 class tRunStore;
 
@@ -45,6 +48,8 @@ public:
     QString SelectionText() const;
     // Every run as CSV: a byte-order mark, ";" between fields where the decimal separator is a comma.
     QByteArray CsvText() const;
+    // The table as a document to print, under `title`: the heads and the values as the page shows them.
+    std::unique_ptr<QTextDocument> Document(const QString& title) const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -3,8 +3,6 @@
 
 #include "core/LocaleFormats.h"
 
-#include <QPrinter>
-
 namespace {
 
 // Calls the chart's after-draw hook on the top layer.
@@ -121,15 +119,4 @@ void TChart::Redraw() {
 
 QImage TChart::RenderImage() {
     return toPixmap(width(), height()).toImage();
-}
-
-void TChart::PrintPage(QPrinter& printer) {
-    QCPPainter painter(&printer);
-    const QRectF page = printer.pageRect(QPrinter::DevicePixel);
-    // Keep the chart's shape: as wide as the page, and no taller than it.
-    const double scale = std::min(page.width() / std::max(1, width()), page.height() / std::max(1, height()));
-    painter.setMode(QCPPainter::pmVectorized);
-    painter.setMode(QCPPainter::pmNoCaching);
-    painter.scale(scale, scale);
-    toPainter(&painter, width(), height());
 }

@@ -42,8 +42,6 @@ public:
     void Redraw();
     // The chart as a picture of its size on screen.
     QImage RenderImage();
-    // The chart on one page of the printer, as large as the page allows.
-    void PrintPage(QPrinter& printer);
 
     // Called after every painting, with the painter and the plotting rectangle.
     std::function<void(QPainter& painter, const QRect& plotRect)> OnAfterDraw;

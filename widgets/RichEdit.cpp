@@ -1,6 +1,8 @@
 // The rich-text control's file, print and picture operations.
 #include "widgets/RichEdit.h"
 
+#include "widgets/Printing.h"
+
 #include "core/TextCodec.h"
 #include "widgets/RtfReader.h"
 #include "widgets/RtfWriter.h"
@@ -64,8 +66,7 @@ void TRichEdit::SetBold(bool bold) {
 }
 
 void TRichEdit::PrintDocument(const QString& title, QPrinter& printer) const {
-    printer.setDocName(title);
-    document()->print(&printer);
+    ::PrintDocument(printer, *document(), title);
 }
 
 void TRichEdit::InsertPicture(const QImage& image, const QByteArray& jpegBytes) {

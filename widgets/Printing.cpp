@@ -1,0 +1,200 @@
+// Rendering charts and documents on paged devices at the screen's scale of 96 pixels an inch.
+#include "widgets/Printing.h"
+
+#include "core/Exception.h"
+#include "widgets/Chart.h"
+
+#include <QAbstractTextDocumentLayout>
+#include <QFile>
+#include <QFileInfo>
+#include <QImage>
+#include <QPainter>
+#include <QPdfWriter>
+#include <QPrinter>
+#include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
+#include <QTextFrame>
+#include <QTextTable>
+#include <cerrno>
+#include <numeric>
+
+namespace {
+
+// The screen's scale: what a chart and a document are laid out in before they go to paper.
+constexpr int kScreenDpi = 96;
+
+[[noreturn]] void CannotPrint(const QString& target, const QString& reason) {
+    throw Exception(
+        QStringLiteral("Невозможно выполнить печать на «%1».\r\nПричина: %2").arg(target, reason));
+}
+
+QString PrinterName(const QPrinter& printer) {
+    if (printer.outputFormat() == QPrinter::PdfFormat) return printer.outputFileName();
+    return printer.printerName().isEmpty() ? QStringLiteral("принтер") : printer.printerName();
+}
+
+// What the system says when a PDF file cannot be written, or a plain word for a printer that refused.
+QString FileReason(const QString& fileName) {
+    QFile probe(fileName);
+    if (!probe.open(QIODevice::WriteOnly | QIODevice::Append)) return probe.errorString();
+    return QStringLiteral("ошибка вывода");
+}
+
+void Begin(QPainter& painter, QPaintDevice& device, const QString& target, const QString& fileName) {
+    if (painter.begin(&device)) return;
+    CannotPrint(target,
+                fileName.isEmpty() ? QStringLiteral("принтер не принимает задание") : FileReason(fileName));
+}
+
+void PaintCharts(QCPPainter& painter, const QRectF& area, const std::vector<TChart*>& charts) {
+    if (charts.empty()) return;
+    int screenWidth = 1;
+    int screenHeight = 0;
+    for (const TChart* chart : charts) {
+        screenWidth = std::max(screenWidth, chart->width());
+        screenHeight += std::max(1, chart->height());
+    }
+    // As wide as the area, in the screen's proportions, and no taller than the area.
+    double width = area.width();
+    double height = width * screenHeight / screenWidth;
+    if (height > area.height()) {
+        width *= area.height() / height;
+        height = area.height();
+    }
+    double top = area.top();
+    for (TChart* chart : charts) {
+        const double share = height * std::max(1, chart->height()) / screenHeight;
+        painter.save();
+        painter.translate(area.left(), top);
+        painter.setMode(QCPPainter::pmVectorized);
+        painter.setMode(QCPPainter::pmNoCaching);
+        chart->toPainter(&painter, int(width), int(share));
+        painter.restore();
+        top += share;
+    }
+}
+
+// A copy of the document laid out for pages of `page` (in screen pixels): tables no wider than the page,
+// pictures no wider than the page.
+std::unique_ptr<QTextDocument> PagedCopy(const QTextDocument& source, const QSizeF& page,
+                                         QPaintDevice* screen) {
+    std::unique_ptr<QTextDocument> copy(source.clone());
+    copy->documentLayout()->setPaintDevice(screen);
+    copy->setPageSize(page);
+    const double width = page.width() - 2 * copy->documentMargin();
+    // Tables with fixed column widths wider than the page are narrowed in proportion.
+    for (QTextBlock block = copy->begin(); block.isValid(); block = block.next()) {
+        QTextCursor cursor(block);
+        QTextTable* table = cursor.currentTable();
+        if (!table) continue;
+        QTextTableFormat format = table->format();
+        QList<QTextLength> widths = format.columnWidthConstraints();
+        double fixed = 0;
+        for (const QTextLength& length : widths)
+            if (length.type() == QTextLength::FixedLength) fixed += length.rawValue();
+        if (fixed > width * 0.98) {
+            for (QTextLength& length : widths)
+                if (length.type() == QTextLength::FixedLength)
+                    length = QTextLength(QTextLength::FixedLength, length.rawValue() * width * 0.98 / fixed);
+            format.setColumnWidthConstraints(widths);
+            table->setFormat(format);
+        }
+    }
+    // Pictures wider than the page are scaled down to its width.
+    for (QTextBlock block = copy->begin(); block.isValid(); block = block.next()) {
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextFragment fragment = it.fragment();
+            if (!fragment.charFormat().isImageFormat()) continue;
+            QTextImageFormat image = fragment.charFormat().toImageFormat();
+            if (image.width() <= width) continue;
+            image.setHeight(image.height() * width / image.width());
+            image.setWidth(width);
+            QTextCursor cursor(copy.get());
+            cursor.setPosition(fragment.position());
+            cursor.setPosition(fragment.position() + fragment.length(), QTextCursor::KeepAnchor);
+            cursor.setCharFormat(image);
+        }
+    }
+    return copy;
+}
+
+void PaintDocument(QPainter& painter, QPagedPaintDevice& device, const QTextDocument& source) {
+    // The document is laid out at the screen's scale, as the reader sees it, and drawn enlarged to the
+    // device.
+    QImage screen(1, 1, QImage::Format_RGB32);
+    screen.setDotsPerMeterX(qRound(kScreenDpi / 0.0254));
+    screen.setDotsPerMeterY(qRound(kScreenDpi / 0.0254));
+    const double scale = double(device.logicalDpiX()) / screen.logicalDpiX();
+    const QSizeF page(device.width() / scale, device.height() / scale);
+    std::unique_ptr<QTextDocument> copy = PagedCopy(source, page, &screen);
+    const int pages = copy->pageCount();
+    for (int index = 0; index < pages; ++index) {
+        if (index > 0) device.newPage();
+        const QRectF clip(0, index * page.height(), page.width(), page.height());
+        painter.save();
+        painter.scale(scale, scale);
+        painter.translate(0, -clip.top());
+        painter.setClipRect(clip);
+        QAbstractTextDocumentLayout::PaintContext context;
+        context.clip = clip;
+        copy->documentLayout()->draw(&painter, context);
+        painter.restore();
+    }
+}
+
+// Sets the device to the screen's scale for the charts and gives it back afterwards.
+template <typename tDevice> class tScreenResolution {
+public:
+    explicit tScreenResolution(tDevice& device) : FDevice(device), FOld(device.resolution()) {
+        device.setResolution(kScreenDpi);
+    }
+    ~tScreenResolution() { FDevice.setResolution(FOld); }
+
+private:
+    tDevice& FDevice;
+    int FOld;
+};
+
+} // namespace
+
+void PrintCharts(QPrinter& printer, const std::vector<TChart*>& charts) {
+    const tScreenResolution<QPrinter> resolution(printer);
+    QCPPainter painter;
+    Begin(painter, printer, PrinterName(printer), printer.outputFileName());
+    PaintCharts(painter, QRectF(0, 0, printer.width(), printer.height()), charts);
+    if (!painter.end() || printer.printerState() == QPrinter::Error)
+        CannotPrint(PrinterName(printer), QStringLiteral("ошибка вывода"));
+}
+
+void PrintDocument(QPrinter& printer, const QTextDocument& document, const QString& title) {
+    printer.setDocName(title);
+    QPainter painter;
+    Begin(painter, printer, PrinterName(printer), printer.outputFileName());
+    PaintDocument(painter, printer, document);
+    if (!painter.end() || printer.printerState() == QPrinter::Error)
+        CannotPrint(PrinterName(printer), QStringLiteral("ошибка вывода"));
+}
+
+void SaveChartsPdf(const QString& fileName, const std::vector<TChart*>& charts, const QPageLayout& layout) {
+    QPdfWriter pdf(fileName);
+    pdf.setPageLayout(layout);
+    pdf.setCreator(QStringLiteral("Зорбинка"));
+    const tScreenResolution<QPdfWriter> resolution(pdf);
+    QCPPainter painter;
+    Begin(painter, pdf, fileName, fileName);
+    PaintCharts(painter, QRectF(0, 0, pdf.width(), pdf.height()), charts);
+    painter.end();
+}
+
+void SaveDocumentPdf(const QString& fileName, const QTextDocument& document, const QString& title,
+                     const QPageLayout& layout) {
+    QPdfWriter pdf(fileName);
+    pdf.setPageLayout(layout);
+    pdf.setTitle(title);
+    pdf.setCreator(QStringLiteral("Зорбинка"));
+    QPainter painter;
+    Begin(painter, pdf, fileName, fileName);
+    PaintDocument(painter, pdf, document);
+    painter.end();
+}
