@@ -449,6 +449,8 @@ TEST_F(FileCommandsTest, PrintedPagesAndExportsKeepEverything) {
     prompts.DialogAnswers = {true};
     window->RunAction(window->acFilePrint);
     const QString text = PdfText(file);
+    if (const QString keep = qEnvironmentVariable("ZORBINKA_KEEP_OUTPUT"); !keep.isEmpty())
+        QFile::copy(file, keep + QStringLiteral("/printed-report.pdf"));
     for (int c = 1; c <= 8; ++c)
         EXPECT_TRUE(text.contains(QStringLiteral("cell%1").arg(c))) << c << text.toStdString();
     QRect green;
