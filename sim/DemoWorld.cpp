@@ -52,6 +52,17 @@ double WarmingSignal(double seconds) {
     return 21.0 + 14.0 * (1 - std::exp(-seconds / 90.0)) + Noise(seconds, 0.05);
 }
 
+double CoolingSignal(double seconds) {
+    return 22.0 + 48.0 * std::exp(-seconds / 240.0) + Noise(seconds, 0.05);
+}
+
+double DissolvingSignal(double seconds) {
+    // Room temperature for 20 s, then the salt takes heat from the water, which slowly warms again.
+    if (seconds < 20) return 22.0 + Noise(seconds, 0.05);
+    const double t = seconds - 20;
+    return 22.0 - 14.0 * (1 - std::exp(-t / 12.0)) * std::exp(-t / 400.0) + Noise(seconds, 0.05);
+}
+
 std::vector<tDemoSensorInfo> DemoSensors() {
     return {
         {QStringLiteral("T101"), QStringLiteral("FTDI"), QStringLiteral("4097")},
@@ -60,6 +71,7 @@ std::vector<tDemoSensorInfo> DemoSensors() {
         {QStringLiteral("V501"), QStringLiteral("COM"), QStringLiteral("/dev/ttyDEMO1")},
         {QStringLiteral("M401"), QStringLiteral("HID"), QStringLiteral("demo-hidraw0")},
         {QStringLiteral("T102"), QStringLiteral("HID"), QStringLiteral("demo-hidraw1")},
+        {QStringLiteral("T103"), QStringLiteral("COM"), QStringLiteral("/dev/ttyDEMO2")},
     };
 }
 
@@ -92,13 +104,17 @@ void InstallDemoWorld() {
     });
     voltage.PacketSize = 64;
     world.AddComSensor(QStringLiteral("/dev/ttyDEMO1"), std::make_shared<tSimSensor>(voltage, clock));
+    // A thermometer in water in which a salt dissolves, on a CDC port in hub mode.
+    world.AddComSensor(
+        QStringLiteral("/dev/ttyDEMO2"),
+        std::make_shared<tSimSensor>(Sensor("T103", 921600, false, 2, DissolvingSignal), clock));
     // The pulse sensor and a second thermometer as HID devices, and a keyboard the HID search must pass over.
     world.AddHidSensor(QStringLiteral("demo-hidraw0"),
                        std::make_shared<tSimHidSensor>(
                            Sensor("M401", 115200, true, 0, [](double t) { return HeartbeatSignal(t, 70); }),
                            tSimHidConfig{}, clock));
     world.AddHidSensor(QStringLiteral("demo-hidraw1"),
-                       std::make_shared<tSimHidSensor>(Sensor("T102", 115200, true, 2, WarmingSignal),
+                       std::make_shared<tSimHidSensor>(Sensor("T102", 115200, true, 2, CoolingSignal),
                                                        tSimHidConfig{}, clock));
     tSimHidConfig keyboard;
     keyboard.VendorId = 0x046D;

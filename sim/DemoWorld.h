@@ -16,6 +16,9 @@ void InstallDemoWorld();
 // What InstallDemoWorld puts where.
 std::vector<tDemoSensorInfo> DemoSensors();
 
-// The demo signals, also used by tests: a pulse wave at `bpm` beats per minute, a warming curve.
+// The demo signals, also used by tests: a pulse wave at `bpm` beats per minute, water warming, water cooling
+// in a vessel, water in which a salt dissolves.
 double HeartbeatSignal(double seconds, double bpm);
 double WarmingSignal(double seconds);
+double CoolingSignal(double seconds);
+double DissolvingSignal(double seconds);

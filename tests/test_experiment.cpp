@@ -3,6 +3,7 @@
 #include "core/TextCodec.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
+#include "sim/DemoWorld.h"
 #include "support/LogCapture.h"
 #include "support/QtPrint.h"
 #include "support/RecordingPrompts.h"
@@ -17,6 +18,7 @@
 #include <QTreeWidget>
 #include <functional>
 #include <gtest/gtest.h>
+#include <map>
 
 namespace {
 
@@ -124,10 +126,10 @@ TEST(Experiment, InvalidValuesAndUnicodeFiles) {
         {"SensorName=A\r\nFreq=0\r\nAverage=-2", 100000, 1, 0, 100, 0, 100, 2},
         {"SensorName=A\r\nFreq=-5\r\nMinX=5\r\nMaxX=5\r\nMinY=3\r\nMaxY=-3", 100000, 1, 0, 100, 0, 100, 3},
         {"SensorName=A\r\nMinX=-10\r\nMaxX=10\r\nIncX=0\r\nIncY=-1", 100000, 1, -10, 10, 0, 100, 2},
-        {QByteArray("\xFF\xFES\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x35\0", 44), 5,
-         1, 0, 100, 0, 100, 0},
-        {QByteArray("\xFE\xFF\0S\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x37", 44), 7,
-         1, 0, 100, 0, 100, 0},
+        {QByteArray("\xFF\xFES\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x35\0", 44), 5, 1, 0,
+         100, 0, 100, 0},
+        {QByteArray("\xFE\xFF\0S\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x37", 44), 7, 1, 0,
+         100, 0, 100, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.file.toHex().toStdString());
@@ -273,7 +275,8 @@ TEST_F(ChooserTest, DescriptionOrItsFallback) {
     chooser.SaveAction()->trigger();
     ASSERT_EQ(prompts.Boxes.size(), 3);
     EXPECT_EQ(prompts.Boxes[2].Caption, QStringLiteral("Зорбинка"));
-    EXPECT_TRUE(prompts.Boxes[2].Text.startsWith(QStringLiteral("Невозможно создать файл"))) << prompts.Boxes[2].Text.toStdString();
+    EXPECT_TRUE(prompts.Boxes[2].Text.startsWith(QStringLiteral("Невозможно создать файл")))
+        << prompts.Boxes[2].Text.toStdString();
     chooser.PrintAction()->trigger();
     EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("print"));
 }
@@ -296,12 +299,29 @@ TEST(Catalogue, EverySampleExperimentReads) {
             EXPECT_TRUE(edit.toPlainText().contains(QStringLiteral("Отчёт о лабораторной работе")));
             sensors << e.SensorName;
             ++experiments;
+            // The demo thermometer of the experiment tells its story: inside the chart's range over its time,
+            // and cooling where the experiment is about cooling.
+            const std::map<QString, double (*)(double)> thermometers = {
+                {QStringLiteral("T101"), WarmingSignal},
+                {QStringLiteral("T102"), CoolingSignal},
+                {QStringLiteral("T103"), DissolvingSignal}};
+            if (const auto it = thermometers.find(e.SensorName); it != thermometers.end()) {
+                double low = 1e9;
+                for (double t = e.MinX; t <= e.MaxX; t += (e.MaxX - e.MinX) / 100) {
+                    EXPECT_GT(it->second(t), e.MinY) << folder.toStdString() << " at " << t;
+                    EXPECT_LT(it->second(t), e.MaxY) << folder.toStdString() << " at " << t;
+                    low = std::min(low, it->second(t));
+                }
+                const bool cools = folder.contains(QStringLiteral("Остывание")) ||
+                                   folder.contains(QStringLiteral("нитрата"));
+                EXPECT_EQ(low < it->second(e.MinX) - 5, cools) << folder.toStdString();
+            }
             return;
         }
         for (const QString& child : children) walk(folder + child + u'/');
     };
     walk(root);
     EXPECT_GE(experiments, 8);
-    for (const char* sensor : {"M401", "C101", "NO", "T101"})
+    for (const char* sensor : {"M401", "C101", "NO", "T101", "T102", "T103"})
         EXPECT_TRUE(sensors.contains(QString::fromLatin1(sensor))) << sensor;
 }

@@ -9,6 +9,8 @@
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 
+#include <QApplication>
+#include <QMouseEvent>
 #include <QPainter>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -150,7 +152,7 @@ TEST_F(FrameTest, MarkersTheirPlacesAndTexts) {
     Click(frame.chMain, 12.4);
     Click(frame.chMain, 9.3, true);
     EXPECT_EQ(frame.GetMarkerText(QStringLiteral("0.00"), QStringLiteral("0.0"), nullptr),
-              QStringLiteral("T=21.5\tt=12.40\tdt=3.10"));
+              QStringLiteral("T=21.5\tt=12.40\tdt=3.10\tdT=1.8"));
     // Scrolled out of view: not drawn, but its text is still given.
     frame.chMain->SetBottomRange(0, 10);
     EXPECT_EQ(frame.GetMarkerText(QStringLiteral("0.00"), QStringLiteral("0.0"), nullptr).left(6),
@@ -163,6 +165,18 @@ TEST_F(FrameTest, MarkersTheirPlacesAndTexts) {
     // Other buttons do nothing.
     Click(frame.chMain, 5, false, Qt::RightButton);
     EXPECT_EQ(frame.chMain->Marker, -1);
+    // Only a click places the marker: a drag that pans the chart does not.
+    const QPoint at(int(std::lround(frame.chMain->XToPixel(5))), frame.chMain->PlotRect().center().y());
+    for (const int drag : {60, 0}) {
+        QMouseEvent press(QEvent::MouseButtonPress, at, frame.chMain->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(frame.chMain, &press);
+        const QPoint end = at + QPoint(drag, 0);
+        QMouseEvent release(QEvent::MouseButtonRelease, end, frame.chMain->mapToGlobal(end), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(frame.chMain, &release);
+        EXPECT_EQ(frame.chMain->Marker, drag ? -1 : 2) << drag;
+    }
 
     TfrExperiment single(nullptr, false);
     single.resize(800, 600);

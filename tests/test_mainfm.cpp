@@ -198,7 +198,9 @@ TEST_F(MainWindowTest, ExperimentWithoutSensorAndLinksSwitchedOff) {
     window.reset();
     Cfg("UseFTDI=0\r\nUseCDC=0\r\nUseHID=0\r\nTimeout=0\r\n");
     Choose(QStringLiteral("Тепло"));
-    EXPECT_EQ(BoxTexts(), QStringList{kNotFound});
+    ASSERT_EQ(BoxTexts().size(), 1);
+    EXPECT_EQ(BoxTexts()[0],
+              kNotFound + QStringLiteral("\r\nДатчик «T101» не найден (все способы подключения выключены)."));
     EXPECT_FALSE(Window().acExperimentConnect->isChecked());
 }
 
@@ -211,8 +213,20 @@ TEST_F(MainWindowTest, MissingFtdiLibraryGivesTwoBoxes) {
     ASSERT_EQ(texts.size(), 2);
     EXPECT_TRUE(texts[0].startsWith(
         QStringLiteral("Была предпринята попытка работы с датчиками через интерфейс FTDI")));
-    EXPECT_EQ(texts[1], kNotFound);
+    EXPECT_EQ(texts[1], kNotFound + QStringLiteral("\r\nДатчик «T101» не найден (искали: FTDI, COM, HID)."));
     EXPECT_EQ(prompts.Boxes.last().Caption, QStringLiteral("Внимание"));
+    // Said once a program run; and not at all when the sensor is found on another link.
+    prompts.Boxes.clear();
+    Window().RunAction(Window().acExperimentConnect);
+    EXPECT_EQ(BoxTexts().size(), 1);
+    tSimSensorConfig found;
+    found.Name = "T101";
+    AddCom(QStringLiteral("/dev/ttyACM5"), found);
+    window.reset();
+    prompts.Boxes.clear();
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_TRUE(BoxTexts().isEmpty()) << BoxTexts().join(u'|').toStdString();
+    EXPECT_TRUE(Window().Device);
 }
 
 TEST_F(MainWindowTest, ChooseWhileMeasuring) {
@@ -582,7 +596,7 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     ASSERT_GE(rates->Count(), 15);
     for (int i = 0; i < rates->Count(); ++i) EXPECT_NEAR(rates->Y(i), 70, 3) << i;
     w.tmMeasureTimer();
-    EXPECT_TRUE(w.lb->text().contains(QStringLiteral("\tЧастота="))) << w.lb->text().toStdString();
+    EXPECT_TRUE(w.lb->text().contains(QStringLiteral("     Частота="))) << w.lb->text().toStdString();
     w.RunAction(w.acExperimentStop);
     // Both charts are printed, one above the other.
     if (!QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {

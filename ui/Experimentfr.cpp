@@ -130,9 +130,13 @@ QString TfrExperiment::MarkerText(const QString& formatX, const QString& formatY
     const double y = line->Y(chart->Marker);
     QString text = chart->LeftTitle() + u'=' + FormatFloat(formatY, y) + u'\t' + chart->BottomTitle() + u'=' +
                    FormatFloat(formatX, x);
-    if (TwiceMarker && chart->SecondMarker >= 0 && chart->SecondMarker < count)
+    if (TwiceMarker && chart->SecondMarker >= 0 && chart->SecondMarker < count) {
         text += QStringLiteral("\td") + chart->BottomTitle() + u'=' +
                 FormatFloat(formatX, x - line->X(chart->SecondMarker));
+        // The difference of the values too, as every data-logging program shows it.
+        text += QStringLiteral("\td") + chart->LeftTitle() + u'=' +
+                FormatFloat(formatY, y - line->Y(chart->SecondMarker));
+    }
     return text;
 }
 

@@ -96,7 +96,7 @@ void TfmMain::Tick(bool last) {
         Frame->chMain->Series(SeriesIndex)->Count() > 0) {
         if (!HidesValueLabel(Experiment->SensorName)) {
             ShowValueLabel(true);
-            lb->setText(Frame->GetValueText(Experiment->FormatY));
+            ShowLabelText(Frame->GetValueText(Experiment->FormatY));
         }
         Frame->FollowNewest(Experiment->AutoSize);
     }

@@ -32,6 +32,7 @@
 #include <QPrinter>
 #include <QPrinterInfo>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
@@ -299,6 +300,11 @@ void TfmMain::ShowValueLabel(bool visible) {
     FLabelAction->setVisible(visible);
 }
 
+void TfmMain::ShowLabelText(const QString& text) {
+    // A tool-bar label draws a tab as nothing.
+    lb->setText(QString(text).replace(u'\t', QStringLiteral("     ")));
+}
+
 bool TfmMain::ValueLabelVisible() const {
     return FLabelAction->isVisible();
 }
@@ -366,6 +372,14 @@ void TfmMain::RestoreAndRaise() {
 bool TfmMain::FormCloseQuery() {
     if (!FCloseQueryInstalled) return true;
     return AskYesNo(this, LoadStr(sConfirmExit), tBoxIcon::Question, bbNo);
+}
+
+bool TfmMain::event(QEvent* event) {
+    if (event->type() == QEvent::StatusTip) {
+        StatusPanels[0]->setText(static_cast<QStatusTipEvent*>(event)->tip());
+        return true;
+    }
+    return QMainWindow::event(event);
 }
 
 void TfmMain::closeEvent(QCloseEvent* event) {

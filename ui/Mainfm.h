@@ -103,8 +103,9 @@ public:
     // Whether the system has any printer; tests answer it.
     std::function<bool()> PrintersInstalled;
 
-    // The value label in the tool bar.
+    // The value label in the tool bar, and its text (its fields, joined by tabs, shown with clear spacing).
     void ShowValueLabel(bool visible);
+    void ShowLabelText(const QString& text);
     bool ValueLabelVisible() const;
 
     // The catalogue folder beside the executable, ending in "/".
@@ -114,6 +115,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    // Hints go to the first panel of the status bar, never over the elapsed time and the clock.
+    bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
@@ -157,6 +160,7 @@ private:
     bool FCloseQueryInstalled = true;
     bool FInTick = false;
     bool FWorkFailed = false;
+    bool FFtdiWarned = false;
     // The last run ended because the sensor stopped answering: its line may be gone even though the device
     // is still held.
     bool FSensorLost = false;

@@ -93,25 +93,42 @@ void TfmMain::Connect() {
     struct tCursorBack {
         ~tCursorBack() { QApplication::restoreOverrideCursor(); }
     } cursorBack;
+    QStringList searched;
+    bool ftdiMissing = false;
     if (settings->GetBool(QStringLiteral("UseFTDI"), true)) {
+        searched << QStringLiteral("FTDI");
         Device = FindFTDISensor(wanted, settings);
-        if (!Device && !GetFTDILibrary().IsLoaded())
-            ShowWarningBox(
-                this, QStringLiteral("Была предпринята попытка работы с датчиками через интерфейс FTDI, при "
-                                     "этом драйверы установлены не были.\r\nПодключите датчик к ПК, "
-                                     "дождитесь установки драйвера и повторите попытку."));
+        ftdiMissing = !Device && !GetFTDILibrary().IsLoaded();
     }
-    if (!Device && settings->GetBool(QStringLiteral("UseCDC"), false))
+    if (!Device && settings->GetBool(QStringLiteral("UseCDC"), false)) {
+        searched << QStringLiteral("COM");
         Device = FindCOMSensor(wanted, settings);
-    if (!Device && settings->GetBool(QStringLiteral("UseHID"), true))
+    }
+    if (!Device && settings->GetBool(QStringLiteral("UseHID"), true)) {
+        searched << QStringLiteral("HID");
         Device = FindHIDSensor(wanted, settings);
+    }
     acExperimentConnect->setChecked(Device != nullptr);
     FSensorLost = false;
     if (Device) StatusPanels[0]->clear();
-    if (Device)
+    if (Device) {
         Device->SetFreq(0, Experiment->Freq);
-    else
-        ShowWarningBox(this, QStringLiteral("Не найден датчик для проведения эксперимента."));
+        return;
+    }
+    // On Linux FTDI sensors usually work as serial ports without the D2XX library: its absence matters only
+    // when no link found the sensor, and is said once a program run.
+    if (ftdiMissing && !FFtdiWarned) {
+        FFtdiWarned = true;
+        ShowWarningBox(
+            this, QStringLiteral("Была предпринята попытка работы с датчиками через интерфейс FTDI, при этом "
+                                 "драйверы установлены не были.\r\nПодключите датчик к ПК, дождитесь "
+                                 "установки драйвера и повторите попытку."));
+    }
+    ShowWarningBox(
+        this, QStringLiteral("Не найден датчик для проведения эксперимента.\r\nДатчик «%1» не найден (%2).")
+                  .arg(wanted, searched.isEmpty()
+                                   ? QStringLiteral("все способы подключения выключены")
+                                   : QStringLiteral("искали: ") + searched.join(QStringLiteral(", "))));
 }
 
 void TfmMain::Disconnect() {
@@ -281,9 +298,14 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     if (type == WM_MARKER_MOVED) {
-        if (auto* message = dynamic_cast<tAppMessage*>(event); message && Frame && Experiment)
-            lb->setText(Frame->GetMarkerText(Experiment->FormatX, Experiment->FormatY,
-                                             reinterpret_cast<TChart*>(message->WParam)));
+        if (auto* message = dynamic_cast<tAppMessage*>(event); message && Frame && Experiment) {
+            const QString text = Frame->GetMarkerText(Experiment->FormatX, Experiment->FormatY,
+                                                      reinterpret_cast<TChart*>(message->WParam));
+            ShowLabelText(text);
+            // The sound sensor hides the value label while measuring; a marker's reading is shown all the
+            // same.
+            if (!text.isEmpty()) ShowValueLabel(true);
+        }
         return true;
     }
     return QMainWindow::eventFilter(watched, event);

@@ -3,6 +3,8 @@
 
 #include "core/LocaleFormats.h"
 
+#include <QApplication>
+
 namespace {
 
 // Calls the chart's after-draw hook on the top layer.
@@ -45,9 +47,13 @@ TChart::TChart(QWidget* parent) : QCustomPlot(parent) {
     layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmBuffered);
     new tOverlay(this, this);
     ApplyLocale();
+    // A click places a marker; a drag that pans the chart does not.
+    connect(this, &QCustomPlot::mousePress, this,
+            [this](QMouseEvent* event) { FPressedAt = event->position().toPoint(); });
     connect(this, &QCustomPlot::mouseRelease, this, [this](QMouseEvent* event) {
-        if (OnMouseUp)
-            OnMouseUp(event->button(), event->position().toPoint(), event->modifiers() & Qt::ControlModifier);
+        const QPoint at = event->position().toPoint();
+        if ((at - FPressedAt).manhattanLength() >= QApplication::startDragDistance()) return;
+        if (OnMouseUp) OnMouseUp(event->button(), at, event->modifiers() & Qt::ControlModifier);
     });
     AllowPanZoom(true, true);
 }

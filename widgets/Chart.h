@@ -60,4 +60,5 @@ private:
     QCPRange FDrawnKeys;
     QCPRange FDrawnValues;
     QSize FDrawnSize;
+    QPoint FPressedAt;
 };
