@@ -267,10 +267,18 @@ TEST(PulseFrame, BeatRates) {
     rates = Rates(Spikes({1.0, 1.25}), 6);
     ASSERT_EQ(rates.size(), 1u);
     EXPECT_EQ(rates[0].second, 240);
-    // A flat signal: a beat every time more than 0.2 s has passed.
-    rates = Rates([](double) { return 5.0; }, 6);
+    // A flat signal or noise is no pulse (the rule alone would find a beat every 0.21 s in a flat line); a
+    // pulse that begins after noise gives its rate from its second beat on.
+    EXPECT_TRUE(Rates([](double) { return 5.0; }, 6).empty());
+    EXPECT_TRUE(Rates([](double t) { return 50 + 4 * std::sin(t * 977.0); }, 12).empty());
+    rates = Rates(
+        [](double t) {
+            if (t < 6) return 4 + 4 * std::sin(t * 977.0);
+            return Spikes({7.0, 7.8, 8.6, 9.4})(t);
+        },
+        10);
     ASSERT_FALSE(rates.empty());
-    EXPECT_EQ(rates[0].second, RoundHalf049(60 / 0.21));
+    for (const auto& [x, rate] : rates) EXPECT_EQ(rate, 75) << x;
 }
 
 TEST(PulseFrame, SyntheticHeartbeatAt72) {

@@ -26,6 +26,7 @@
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <QStatusTipEvent>
 #include <QTextDocument>
 
 #include <QAction>
@@ -250,10 +251,18 @@ TEST_F(MainWindowTest, ChooseWhileMeasuring) {
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка - Звук"));
     ASSERT_TRUE(w.Device);
     EXPECT_EQ(w.Device->GetName(), QStringLiteral("C101"));
-    // The value label is not shown for C101.
+    // The value label is not shown for C101 while measuring; a marker placed after the run shows its reading.
     w.RunAction(w.acExperimentStart);
     TicksUntil(30);
     EXPECT_FALSE(w.ValueLabelVisible());
+    w.RunAction(w.acExperimentStop);
+    TChart* chart = w.Frame->chMain;
+    chart->resize(600, 400);
+    chart->replot();
+    chart->OnMouseUp(Qt::LeftButton, chart->PlotRect().center(), false);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.ValueLabelVisible());
+    EXPECT_FALSE(w.lb->text().contains(u'\t')) << "fields spaced, not tabbed";
 }
 
 TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
@@ -648,6 +657,37 @@ TEST_F(MainWindowTest, ClosingAsksWithNoAsDefault) {
     EXPECT_FALSE(w.close());
     EXPECT_EQ(prompts.Boxes.last().Text, LoadStr(sConfirmExit));
     EXPECT_EQ(prompts.Boxes.last().DefaultButton, bbNo);
+    // The session manager asks (log-off): no question; once the log-off was cancelled, closing asks again.
+    w.SessionEndQueried();
+    prompts.Boxes.clear();
+    EXPECT_TRUE(w.close());
+    EXPECT_TRUE(prompts.Boxes.isEmpty());
+    w.show();
+    ASSERT_TRUE(w.tmCloseQueryBack->isActive());
+    emit w.tmCloseQueryBack->timeout({});
+    prompts.ButtonAnswers = {bbNo};
+    EXPECT_FALSE(w.close());
+    EXPECT_EQ(prompts.Boxes.size(), 1);
     prompts.ButtonAnswers = {bbYes};
     EXPECT_TRUE(w.close());
+}
+
+TEST_F(MainWindowTest, StartScreenAndStatusBar) {
+    TfmMain& w = Window();
+    w.resize(900, 500);
+    w.show();
+    EXPECT_TRUE(w.lbStart->isVisible());
+    EXPECT_TRUE(w.lbStart->text().contains(QStringLiteral("Эксперимент → Выбор эксперимента…")));
+    // A hint goes to the first panel; the elapsed time and the clock stay in sight, and the hint goes when
+    // the pointer leaves.
+    QStatusTipEvent tip(QStringLiteral("Запустить измерения"));
+    QApplication::sendEvent(&w, &tip);
+    EXPECT_EQ(w.StatusPanels[0]->text(), QStringLiteral("Запустить измерения"));
+    EXPECT_TRUE(w.StatusPanels[1]->isVisible());
+    EXPECT_TRUE(w.StatusPanels[2]->isVisible());
+    QStatusTipEvent none{QString()};
+    QApplication::sendEvent(&w, &none);
+    EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty());
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_FALSE(w.lbStart->isVisible());
 }

@@ -6,9 +6,11 @@
 #include "widgets/RtfReader.h"
 #include "widgets/RtfWriter.h"
 
+#include <QApplication>
 #include <QBuffer>
 #include <QFile>
 #include <QImage>
+#include <QKeyEvent>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -309,4 +311,30 @@ TEST(RichEdit, FilesAndTheFallbackOperations) {
     EXPECT_EQ(again.toPlainText(), QStringLiteral("просто текст")) << "the document shown stays";
     ASSERT_TRUE(huge.resize(20 * 1024 * 1024));
     EXPECT_NO_THROW(again.LoadFromFile(huge.fileName()));
+}
+
+TEST(RichEdit, TabMovesBetweenTableCells) {
+    TRichEdit edit;
+    QTextCursor cursor(edit.document());
+    cursor.insertText(QStringLiteral("Таблица"));
+    QTextTable* table = cursor.insertTable(2, 2);
+    table->cellAt(0, 0).firstCursorPosition().insertText(QStringLiteral("a"));
+    table->cellAt(0, 1).firstCursorPosition().insertText(QStringLiteral("b"));
+    edit.setTextCursor(table->cellAt(0, 0).firstCursorPosition());
+    const auto press = [&](int key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QKeyEvent event(QEvent::KeyPress, key, modifiers);
+        QApplication::sendEvent(&edit, &event);
+        const QTextTableCell cell = table->cellAt(edit.textCursor());
+        return std::make_pair(cell.row(), cell.column());
+    };
+    EXPECT_EQ(press(Qt::Key_Tab), std::make_pair(0, 1));
+    EXPECT_EQ(edit.textCursor().selectedText(), QStringLiteral("b")) << "the cell's text is selected";
+    EXPECT_EQ(press(Qt::Key_Tab), std::make_pair(1, 0));
+    EXPECT_EQ(press(Qt::Key_Backtab, Qt::ShiftModifier), std::make_pair(0, 1));
+    press(Qt::Key_Tab);
+    press(Qt::Key_Tab);
+    EXPECT_EQ(press(Qt::Key_Tab), std::make_pair(2, 0)) << "Tab in the last cell adds a row";
+    EXPECT_EQ(table->rows(), 3);
+    edit.setReadOnly(true);
+    EXPECT_EQ(press(Qt::Key_Tab), std::make_pair(2, 0)) << "a read-only text is not changed";
 }

@@ -75,7 +75,13 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
 
     FSessionEnd = new tSessionEnd(this);
-    connect(FSessionEnd, &tSessionEnd::endQueried, this, [this] { FCloseQueryInstalled = false; });
+    // Qt gives no notice when the session manager cancels a log-off: the close question comes back after a
+    // while, long after a log-off that goes on would have ended the program.
+    tmCloseQueryBack = new QTimer(this);
+    tmCloseQueryBack->setSingleShot(true);
+    tmCloseQueryBack->setInterval(30000);
+    connect(tmCloseQueryBack, &QTimer::timeout, this, [this] { FCloseQueryInstalled = true; });
+    connect(FSessionEnd, &tSessionEnd::endQueried, this, &TfmMain::SessionEndQueried);
     connect(FSessionEnd, &tSessionEnd::endRequested, this, [this] { close(); });
 
     // A lost sensor shows in its measurement; a device that arrives while the experiment's sensor is not
@@ -292,6 +298,16 @@ void TfmMain::CreateToolBar() {
     FClient = new QWidget;
     auto* clientLayout = new QVBoxLayout(FClient);
     clientLayout->setContentsMargins(0, 0, 0, 0);
+    // Before an experiment is chosen, the empty field says how to begin.
+    lbStart = new QLabel(
+        QStringLiteral("Чтобы начать, выберите эксперимент:\n"
+                       "Эксперимент → Выбор эксперимента… или первая кнопка панели инструментов."));
+    lbStart->setAlignment(Qt::AlignCenter);
+    QFont hint = lbStart->font();
+    hint.setPointSizeF(hint.pointSizeF() * 1.3);
+    lbStart->setFont(hint);
+    lbStart->setStyleSheet(QStringLiteral("color: #505050"));
+    clientLayout->addWidget(lbStart);
     centralLayout->addWidget(FClient, 1);
     setCentralWidget(central);
 }
@@ -367,6 +383,11 @@ void TfmMain::RestoreAndRaise() {
     show();
     raise();
     activateWindow();
+}
+
+void TfmMain::SessionEndQueried() {
+    FCloseQueryInstalled = false;
+    tmCloseQueryBack->start();
 }
 
 bool TfmMain::FormCloseQuery() {

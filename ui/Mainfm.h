@@ -40,6 +40,10 @@ public:
     // state it had, then it is raised and activated.
     void RestoreAndRaise();
 
+    // The session asks whether the program may end (log-off): nothing is asked of the user until the question
+    // comes back, which it does when the log-off was cancelled.
+    void SessionEndQueried();
+
     // Runs an action as a click does: its enabling rule is evaluated first.
     void RunAction(QAction* action);
     // Runs a command; an error that escapes it is shown in the error box and the program goes on.
@@ -95,6 +99,8 @@ public:
     QTimer* tmTime = nullptr;
     QTimer* tmMeasure = nullptr;
     QTimer* tmReportSave = nullptr;
+    QTimer* tmCloseQueryBack = nullptr;
+    QLabel* lbStart = nullptr;
     TComponentUSB* usb = nullptr;
 
     // Tests replace these: how the chooser is shown, and the counter behind the elapsed time.

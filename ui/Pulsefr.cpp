@@ -63,6 +63,8 @@ int TfrPulse::BeginMeasurement(const tExperiment& experiment) {
     if (n < chPulse->SeriesCount()) chPulse->Series(n)->Clear();
     WindowMin = 10000;
     WindowMax = -10000;
+    // Noise or a flat line is no pulse: a beat needs the curve to swing over a tenth of the chart's height.
+    MinSwing = (experiment.MaxY - experiment.MinY) * 0.1;
     LastBeat = -1;
     Beat = -1;
     ScanFrom = 0;
@@ -96,6 +98,11 @@ void TfrPulse::FollowNewest(bool autoSize) {
         // A beat is where the curve falls through 70 % of the last five seconds' swing.
         const double h = WindowMin + (WindowMax - WindowMin) * 0.7;
         if (ScanFrom < 2) ScanFrom = 2;
+        if (WindowMax - WindowMin < MinSwing) {
+            // No pulse in the window: no crossing counts, and the next beat starts afresh.
+            LastBeat = -1;
+            ScanFrom = n;
+        }
         tFastLine* rates = chPulse->Series(std::min(ActiveSeries, chPulse->SeriesCount() - 1));
         for (int i = ScanFrom; i < n; ++i) {
             if (!(line->Y(i - 1) <= h && line->Y(i - 2) >= h)) continue;

@@ -26,6 +26,7 @@ public:
     double WindowMax = 0;
     double LastBeat = -1;
     double Beat = -1;
+    double MinSwing = 0;
     int ScanFrom = 0;
 
 protected:

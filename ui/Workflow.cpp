@@ -67,6 +67,7 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
     Frame = IsPulseSensor(e.SensorName) ? new TfrPulse(this, e.TwiceMarker)
                                         : new TfrExperiment(this, e.TwiceMarker);
     ShowValueLabel(false);
+    lbStart->hide();
     Frame->SetUp(e, description);
     Frame->reReport->document()->setModified(false);
     Frame->tvTable->Model()->SetRuns(&Runs);

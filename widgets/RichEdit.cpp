@@ -3,6 +3,9 @@
 
 #include "widgets/Printing.h"
 
+#include <QKeyEvent>
+#include <QTextTable>
+
 #include "core/TextCodec.h"
 #include "widgets/RtfReader.h"
 #include "widgets/RtfWriter.h"
@@ -86,4 +89,28 @@ void TRichEdit::InsertPicture(const QImage& image, const QByteArray& jpegBytes) 
         format.setProperty(kImageKindProperty, QStringLiteral("jpeg"));
     }
     textCursor().insertImage(format);
+}
+
+void TRichEdit::keyPressEvent(QKeyEvent* event) {
+    QTextCursor cursor = textCursor();
+    QTextTable* table = cursor.currentTable();
+    const bool tab = event->key() == Qt::Key_Tab && !(event->modifiers() & Qt::ControlModifier);
+    const bool back = event->key() == Qt::Key_Backtab;
+    if (!table || isReadOnly() || !(tab || back)) return QTextEdit::keyPressEvent(event);
+    const QTextTableCell cell = table->cellAt(cursor);
+    int row = cell.row();
+    int column = cell.column() + cell.columnSpan() - 1;
+    if (tab) {
+        if (++column >= table->columns()) column = 0, ++row;
+        if (row >= table->rows()) table->appendRows(1);
+    } else {
+        column = cell.column() - 1;
+        if (column < 0) column = table->columns() - 1, --row;
+        if (row < 0) return;
+    }
+    // The whole text of the cell is selected, as word processors do.
+    const QTextTableCell next = table->cellAt(row, column);
+    QTextCursor target = next.firstCursorPosition();
+    target.setPosition(next.lastCursorPosition().position(), QTextCursor::KeepAnchor);
+    setTextCursor(target);
 }

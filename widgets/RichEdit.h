@@ -22,6 +22,12 @@ public:
     void SetParagraphAlignment(Qt::Alignment alignment);
     void SetBold(bool bold);
 
+protected:
+    // In a table, Tab and Shift+Tab move between the cells as in every word processor; Tab in the last cell
+    // adds a row.
+    void keyPressEvent(QKeyEvent* event) override;
+
+public:
     // Prints the whole content as a document of that title.
     void PrintDocument(const QString& title, QPrinter& printer) const;
 
