@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "core/Prompts.h"
 #include "core/Strings.h"
+#include "core/UserFolders.h"
 #include "experiment/Experiment.h"
 #include "widgets/Icons.h"
 #include "widgets/RichEdit.h"
@@ -17,6 +18,7 @@
 #include <QHeaderView>
 #include <QPrinter>
 #include <QPushButton>
+#include <QSettings>
 #include <QSplitter>
 #include <QTextCursor>
 #include <QToolBar>
@@ -68,6 +70,8 @@ TfmExperiments::TfmExperiments(QWidget* owner) : QDialog(owner) {
     tvExperiments->setIndentation(19);
     tvExperiments->setIconSize(QSize(16, 16));
     tvExperiments->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // A double click opens a group through OK's rule; the tree's own toggling would close it again.
+    tvExperiments->setExpandsOnDoubleClick(false);
     // Long experiment names scroll sideways instead of being cut short.
     tvExperiments->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     tvExperiments->header()->setStretchLastSection(false);
@@ -168,6 +172,8 @@ QString TfmExperiments::NodeFolder(QTreeWidgetItem* node) const {
 void TfmExperiments::AddNode(QTreeWidgetItem* parent, const QString& name) {
     auto* node = parent ? new QTreeWidgetItem(parent) : new QTreeWidgetItem(tvExperiments);
     node->setText(0, name);
+    // A name the pane cuts short is read whole in its tip.
+    node->setToolTip(0, name);
     Refresh(node);
 }
 
@@ -183,6 +189,41 @@ void TfmExperiments::FillTree(const QString& root) {
     Root = root;
     tvExperiments->clear();
     for (const QString& name : CatalogueSubfolders(Root)) AddNode(nullptr, name);
+    RestoreState();
+}
+
+QString TfmExperiments::StateFile() {
+    return UserStateFolder() + QStringLiteral("/chooser.ini");
+}
+
+void TfmExperiments::SaveState() const {
+    QSettings state(StateFile(), QSettings::IniFormat);
+    state.setValue(QStringLiteral("Size"), size());
+    QString path;
+    for (QTreeWidgetItem* n = tvExperiments->currentItem(); n; n = n->parent())
+        path = path.isEmpty() ? n->text(0) : n->text(0) + u'/' + path;
+    state.setValue(QStringLiteral("Experiment"), path);
+}
+
+void TfmExperiments::RestoreState() {
+    const QSettings state(StateFile(), QSettings::IniFormat);
+    const QSize size = state.value(QStringLiteral("Size")).toSize();
+    if (size.isValid()) resize(size.expandedTo(minimumSizeHint()));
+    // The experiment chosen last, opened down to its node when the catalogue still has it.
+    QTreeWidgetItem* node = nullptr;
+    for (const QString& part :
+         state.value(QStringLiteral("Experiment")).toString().split(u'/', Qt::SkipEmptyParts)) {
+        if (node) node->setExpanded(true);
+        QTreeWidgetItem* found = nullptr;
+        const int count = node ? node->childCount() : tvExperiments->topLevelItemCount();
+        for (int i = 0; i < count && !found; ++i) {
+            QTreeWidgetItem* child = node ? node->child(i) : tvExperiments->topLevelItem(i);
+            if (child->text(0) == part) found = child;
+        }
+        if (!found) break;
+        node = found;
+    }
+    if (node) tvExperiments->setCurrentItem(node);
 }
 
 void TfmExperiments::Expand(QTreeWidgetItem* node) {
@@ -205,6 +246,8 @@ void TfmExperiments::Collapse(QTreeWidgetItem* node) {
         if (n->parent() == node) tvExperiments->setCurrentItem(node);
     qDeleteAll(node->takeChildren());
     Refresh(node);
+    // The selection moved to the group without a notice: the description follows it.
+    if (tvExperiments->currentItem() == node) ShowDescription(node);
 }
 
 void TfmExperiments::ShowDescription(QTreeWidgetItem* node) {
@@ -236,6 +279,7 @@ void TfmExperiments::LoadExperiment(tExperiment* experiment) {
     if (!experiment) return;
     QTreeWidgetItem* node = tvExperiments->currentItem();
     if (!node) return;
+    SaveState();
     LoadExperimentFolder(*experiment, node->text(0), NodeFolder(node), this);
 }
 

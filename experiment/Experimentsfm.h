@@ -38,7 +38,12 @@ public:
     // Whether the node stands for a group (it has subfolders).
     static bool IsGroup(QTreeWidgetItem* node);
 
+    // The chooser's size and the experiment chosen last, kept per user between showings (not in the .cfg).
+    static QString StateFile();
+
 private:
+    void SaveState() const;
+    void RestoreState();
     void AddNode(QTreeWidgetItem* parent, const QString& name);
     // Sets the node's expand button and picture from its folder on disk.
     void Refresh(QTreeWidgetItem* node);

@@ -11,7 +11,9 @@
 #include "widgets/RichEdit.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QDir>
+#include <QMouseEvent>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -243,6 +245,42 @@ TEST_F(ChooserTest, OkAcceptsExperimentsAndExpandsGroups) {
     EXPECT_EQ(experiment.Path, dir.path() + QStringLiteral("/Биология/"));
     EXPECT_EQ(prompts.Boxes.size(), 1) << "no experiment.txt there";
     chooser.LoadExperiment(nullptr);
+
+    // The next chooser comes back at the size it had and with the experiment chosen last.
+    chooser.resize(640, 420);
+    chooser.Tree()->setCurrentItem(optics->child(0));
+    chooser.LoadExperiment(&experiment);
+    TfmExperiments next(nullptr);
+    next.FillTree(dir.path() + u'/');
+    EXPECT_EQ(next.size(), QSize(640, 420));
+    ASSERT_TRUE(next.Tree()->currentItem());
+    EXPECT_EQ(next.NodeFolder(next.Tree()->currentItem()),
+              dir.path() + QStringLiteral("/Физика/Оптика/Линзы/"));
+}
+
+TEST_F(ChooserTest, DoubleClickOpensAGroupAndTheDescriptionFollowsACollapse) {
+    chooser.resize(500, 400);
+    chooser.show();
+    QTreeWidgetItem* physics = Top("Физика");
+    const auto doubleClick = [&](QTreeWidgetItem* item) {
+        QWidget* viewport = chooser.Tree()->viewport();
+        const QPoint at = chooser.Tree()->visualItemRect(item).center();
+        for (const QEvent::Type type : {QEvent::MouseButtonPress, QEvent::MouseButtonRelease,
+                                        QEvent::MouseButtonDblClick, QEvent::MouseButtonRelease}) {
+            QMouseEvent event(type, at, viewport->mapToGlobal(at), Qt::LeftButton,
+                              type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton,
+                              Qt::NoModifier);
+            QApplication::sendEvent(viewport, &event);
+        }
+    };
+    doubleClick(physics);
+    EXPECT_TRUE(physics->isExpanded()) << "opened, not opened and closed again";
+    chooser.Tree()->setCurrentItem(physics->child(0));
+    WriteFile(dir.filePath(QStringLiteral("Физика/descr.rtf")), "{\\rtf1 Physics}");
+    physics->setExpanded(false);
+    EXPECT_EQ(chooser.Tree()->currentItem(), physics);
+    EXPECT_EQ(chooser.Description()->toPlainText(), QStringLiteral("Physics"));
+    EXPECT_EQ(physics->toolTip(0), QStringLiteral("Физика")) << "a name cut short is read in its tip";
 }
 
 TEST_F(ChooserTest, DescriptionOrItsFallback) {

@@ -456,6 +456,12 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     QCoreApplication::processEvents();
     EXPECT_TRUE(again.lb->text().startsWith(QStringLiteral("T="))) << again.lb->text().toStdString();
 
+    // «Показать всё» brings back the experiment's axes after the user zoomed in.
+    chart->SetBottomRange(1, 2);
+    chart->SetLeftRange(20, 21);
+    again.RunAction(again.acViewShowAll);
+    EXPECT_EQ(chart->BottomRange(), QCPRange(0, 10));
+    EXPECT_EQ(chart->LeftRange(), QCPRange(0, 100));
     // Export works without a sensor on the pages; the chart keeps its rule.
     again.Frame->ShowPage(TfrExperiment::tPage::Table);
     EXPECT_TRUE(Enabled(again.acFileExport));
@@ -618,6 +624,9 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
         text.start(QStringLiteral("pdftotext"), {QStringLiteral("-layout"), file, QStringLiteral("-")});
         text.waitForFinished(20000);
         const QString printed = QString::fromUtf8(text.readAllStandardOutput());
+        // The rate chart keeps the upper chart's time axis when the user pans after the run.
+        w.Frame->chMain->SetBottomRange(3, 13);
+        EXPECT_EQ(pulse->chPulse->BottomRange(), QCPRange(3, 13));
         EXPECT_TRUE(printed.contains(QStringLiteral("Частота"))) << printed.toStdString();
         EXPECT_TRUE(printed.contains(QStringLiteral("1000"))) << "the pulse chart's axis";
         EXPECT_LT(printed.indexOf(QStringLiteral("1000")), printed.indexOf(QStringLiteral("Частота")));

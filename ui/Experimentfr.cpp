@@ -202,6 +202,30 @@ void TfrExperiment::AskPointLabel() {
         PointLabel = text;
 }
 
+void TfrExperiment::ShowAll(const tExperiment& experiment) {
+    double minX = experiment.MinX;
+    double maxX = experiment.MaxX;
+    double minY = experiment.MinY;
+    double maxY = experiment.MaxY;
+    for (int i = 0; i < chMain->SeriesCount(); ++i) {
+        const tFastLine* line = chMain->Series(i);
+        if (line->Count() == 0) continue;
+        minX = std::min(minX, line->X(0));
+        maxX = std::max(maxX, line->X(line->Count() - 1));
+        double low = 0;
+        double high = 0;
+        line->Series()->MinMax(0, line->Count(), low, high);
+        minY = std::min(minY, low);
+        maxY = std::max(maxY, high);
+    }
+    chMain->SetBottomRange(minX, maxX);
+    chMain->SetLeftRange(minY, maxY);
+    for (TChart* chart : Charts()) {
+        if (chart != chMain) chart->SetBottomRange(minX, maxX);
+        chart->replot();
+    }
+}
+
 void TfrExperiment::ShowPage(tPage page) {
     pcMain->setCurrentIndex(int(page));
 }

@@ -39,6 +39,9 @@ public:
     void SetUp(const tExperiment& experiment, const QTextDocument* description = nullptr);
     // Draws the charts again after new points (only the new points when the axes stayed).
     virtual void Redraw();
+    // «Показать всё»: the experiment's axes again, widened to the whole of every run drawn.
+    void ShowAll(const tExperiment& experiment);
+
     // The charts of the chart page, top to bottom, as they are printed and exported.
     virtual std::vector<TChart*> Charts() const { return {chMain}; }
     // The pages, in their order; the commands of the File menu act on the current one.

@@ -154,6 +154,9 @@ void TfmMain::CreateActions() {
                                QStringLiteral("Показать/спрятать панель инструментов"));
     acViewStatusBar = MakeAction(this, nullptr, QStringLiteral("&Строка состояния"),
                                  QStringLiteral("Позазать/спрятать строку состояния"));
+    acViewShowAll = MakeAction(this, nullptr, QStringLiteral("Показать &всё"),
+                               QStringLiteral("Показать оси эксперимента и все измерения целиком"));
+    acViewShowAll->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
     acExperimentConnect = MakeAction(this, "connect", QStringLiteral("&Подключение"),
                                      QStringLiteral("Найти датчики и подключиться к ним"));
     acExperimentChoose = MakeAction(this, "choose", QStringLiteral("&Выбор эксперимента..."),
@@ -188,6 +191,9 @@ void TfmMain::CreateActions() {
     };
     connect(acViewToolBar, &QAction::triggered, this, [this](bool on) { pnToolBar->setVisible(on); });
     connect(acViewStatusBar, &QAction::triggered, this, [this](bool on) { statusBar()->setVisible(on); });
+    connect(acViewShowAll, &QAction::triggered, this, [this] {
+        if (Frame && Experiment) Frame->ShowAll(*Experiment);
+    });
     // The Connect button shows the state, not the click: the command decides whether it stays pressed.
     connect(acExperimentConnect, &QAction::triggered, this, [this] {
         acExperimentConnect->setChecked(Device != nullptr);
@@ -207,9 +213,9 @@ void TfmMain::CreateActions() {
     command(acFilePageSetup, &TfmMain::PageSetup);
     command(acFileAddImage, &TfmMain::AddImage);
     for (QAction* action :
-         {acFileExit, acFileOpenWork, acHelpAbout, acViewToolBar, acViewStatusBar, acExperimentConnect,
-          acExperimentChoose, acExperimentStart, acExperimentStop, acExperimentMarkPoint, acFileExport,
-          acFilePrint, acFilePrintSetup, acFilePageSetup, acFileAddImage}) {
+         {acFileExit, acFileOpenWork, acHelpAbout, acViewToolBar, acViewStatusBar, acViewShowAll,
+          acExperimentConnect, acExperimentChoose, acExperimentStart, acExperimentStop, acExperimentMarkPoint,
+          acFileExport, acFilePrint, acFilePrintSetup, acFilePageSetup, acFileAddImage}) {
         addAction(action);
         connect(action, &QAction::hovered, this,
                 [this, action] { StatusPanels[0]->setText(action->statusTip()); });
@@ -232,6 +238,7 @@ void TfmMain::CreateMenus() {
     view->addAction(acViewToolBar);
     view->addAction(acViewStatusBar);
     view->addSeparator();
+    view->addAction(acViewShowAll);
     QMenu* experiment = menuBar()->addMenu(QStringLiteral("&Эксперимент"));
     experiment->addAction(acExperimentConnect);
     experiment->addSeparator();
@@ -367,6 +374,7 @@ void TfmMain::UpdateActions() {
     acExperimentMarkPoint->setEnabled(connected && measuring);
     acFileAddImage->setEnabled(Frame && Frame->CurrentPage() == TfrExperiment::tPage::Report);
     acHelpAbout->setEnabled(false);
+    acViewShowAll->setEnabled(Frame && !measuring);
 }
 
 void TfmMain::Guarded(const std::function<void()>& command) {

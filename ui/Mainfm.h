@@ -80,6 +80,7 @@ public:
     QAction* acHelpAbout = nullptr;
     QAction* acViewToolBar = nullptr;
     QAction* acViewStatusBar = nullptr;
+    QAction* acViewShowAll = nullptr;
     QAction* acExperimentConnect = nullptr;
     QAction* acExperimentChoose = nullptr;
     QAction* acExperimentStart = nullptr;

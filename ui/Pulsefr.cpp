@@ -26,6 +26,13 @@ TfrPulse::TfrPulse(QWidget* owner, bool twiceMarker) : TfrExperiment(owner, twic
     slVert->addWidget(chPulse);
     layout->insertWidget(0, slVert, 1);
     AttachMarkers(chPulse);
+    // The rate chart keeps the upper chart's time axis, also when the user pans or zooms after a run.
+    connect(chMain->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), chPulse,
+            [this](const QCPRange& range) {
+                if (chPulse->BottomRange() == range) return;
+                chPulse->SetBottomRange(range.lower, range.upper);
+                chPulse->replot(QCustomPlot::rpQueuedReplot);
+            });
     // The chart page sets the rate chart's height on its first two showings only.
     tsChart->installEventFilter(this);
 }

@@ -26,6 +26,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QLabel>
+#include <QMenu>
 #include <QTabWidget>
 #include <QTimer>
 
@@ -69,6 +70,16 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
     ShowValueLabel(false);
     lbStart->hide();
     Frame->SetUp(e, description);
+    // The charts' context menu offers «Показать всё» too.
+    for (TChart* chart : Frame->Charts()) {
+        chart->setContextMenuPolicy(Qt::CustomContextMenu);
+        connect(chart, &QWidget::customContextMenuRequested, chart, [this, chart](const QPoint& at) {
+            QMenu menu;
+            menu.addAction(acViewShowAll);
+            UpdateActions();
+            menu.exec(chart->mapToGlobal(at));
+        });
+    }
     Frame->reReport->document()->setModified(false);
     Frame->tvTable->Model()->SetRuns(&Runs);
     FClient->layout()->addWidget(Frame);
