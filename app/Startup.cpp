@@ -6,6 +6,7 @@
 #include "core/Logfile.h"
 #include "core/Prompts.h"
 #include "core/Strings.h"
+#include "core/UserFolders.h"
 #include "device/Componentusb.h"
 #include "platform/SingleInstance.h"
 #include "sim/DemoCable.h"
@@ -14,6 +15,7 @@
 #include "ui/Mainfm.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
@@ -43,9 +45,26 @@ void InstallTranslations(QApplication& app) {
         delete translator;
 }
 
+// The log beside the executable; where the program's folder cannot be written (an installed program), the
+// log goes to the user's state folder, and its first entry says so.
+tLogFile* OpenLog() {
+    const QString beside = ChangeFileExt(ExecutablePath(), QStringLiteral(".log"));
+    if (!FindCmdLineSwitch(QStringLiteral("LOG"))) return new tLogFile(beside);
+    const QFileInfo file(beside);
+    const bool writable = file.exists() ? file.isFile() && file.isWritable() : QFileInfo(file.absolutePath()).isWritable();
+    if (writable) return new tLogFile(beside);
+    const QString folder = UserStateFolder();
+    QDir().mkpath(folder);
+    const QString own = folder + QStringLiteral("/zorbinka.log");
+    auto* log = new tLogFile(own);
+    log->Write(QStringLiteral("Журнал ведётся в \"%1\": в папку программы \"%2\" записать нельзя.")
+                   .arg(own, file.absolutePath()));
+    return log;
+}
+
 // Runs from the log's creation to the end of the message loop.
 void RunWithLog(QApplication& app, tSingleInstance& instance) {
-    LogFile = new tLogFile(ChangeFileExt(ExecutablePath(), QStringLiteral(".log")));
+    LogFile = OpenLog();
     LogFile->Write(LoadStr(sProgramStart));
     try {
         InstallTranslations(app);
@@ -53,6 +72,10 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
         const bool demo = FindCmdLineSwitch(QStringLiteral("DEMO"));
         if (demo) InstallDemoWorld();
         auto window = std::make_unique<TfmMain>();
+        // Where the program took its catalogue from (an installed program finds it through its real path).
+        LogFile->Write(QStringLiteral("Каталог опытов: %1 (групп: %2)")
+                           .arg(window->CatalogueRoot())
+                           .arg(QDir(window->CatalogueRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()));
         if (demo) {
             auto* cable = new tDemoCable(window.get());
             QObject::connect(cable, &tDemoCable::deviceChange, window->usb, &TComponentUSB::Dispatch);
