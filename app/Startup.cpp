@@ -50,15 +50,20 @@ void InstallTranslations(QApplication& app) {
 tLogFile* OpenLog() {
     const QString beside = ChangeFileExt(ExecutablePath(), QStringLiteral(".log"));
     if (!FindCmdLineSwitch(QStringLiteral("LOG"))) return new tLogFile(beside);
+    // A folder that can be written keeps the log, and a log that still cannot be opened there is the error
+    // start-up shows.
     const QFileInfo file(beside);
-    const bool writable = file.exists() ? file.isFile() && file.isWritable() : QFileInfo(file.absolutePath()).isWritable();
-    if (writable) return new tLogFile(beside);
+    if (QFileInfo(file.absolutePath()).isWritable()) return new tLogFile(beside);
     const QString folder = UserStateFolder();
     QDir().mkpath(folder);
     const QString own = folder + QStringLiteral("/zorbinka.log");
     auto* log = new tLogFile(own);
-    log->Write(QStringLiteral("Журнал ведётся в \"%1\": в папку программы \"%2\" записать нельзя.")
-                   .arg(own, file.absolutePath()));
+    // The program's folder is found through the executable's real path; its catalogue is named too.
+    const QString catalogue = file.absolutePath() + QStringLiteral("/data/");
+    log->Write(QStringLiteral("Журнал ведётся в \"%1\": в папку программы \"%2\" записать нельзя. "
+                              "Каталог опытов: %3 (групп: %4).")
+                   .arg(own, file.absolutePath(), catalogue)
+                   .arg(QDir(catalogue).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()));
     return log;
 }
 
@@ -72,10 +77,7 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
         const bool demo = FindCmdLineSwitch(QStringLiteral("DEMO"));
         if (demo) InstallDemoWorld();
         auto window = std::make_unique<TfmMain>();
-        // Where the program took its catalogue from (an installed program finds it through its real path).
-        LogFile->Write(QStringLiteral("Каталог опытов: %1 (групп: %2)")
-                           .arg(window->CatalogueRoot())
-                           .arg(QDir(window->CatalogueRoot()).entryList(QDir::Dirs | QDir::NoDotAndDotDot).size()));
+
         if (demo) {
             auto* cable = new tDemoCable(window.get());
             QObject::connect(cable, &tDemoCable::deviceChange, window->usb, &TComponentUSB::Dispatch);
