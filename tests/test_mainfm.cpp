@@ -186,6 +186,39 @@ TEST_F(MainWindowTest, ChooseConnectStartStop) {
     EXPECT_GE(w.Frame->chMain->Series(w.SeriesIndex)->Count(), 3);
 }
 
+// While the searches run the window repaints and shows a box saying what is searched; nothing else runs: a
+// tick of the timer or a command in that time changes nothing.
+TEST_F(MainWindowTest, TheSearchShowsThatItWorksAndNothingRunsMeanwhile) {
+    Cfg("UseFTDI=1\r\nUseCDC=1\r\nUseHID=1\r\nTimeout=400\r\n");
+    TfmMain& w = Window();
+    int choosers = 0;
+    const auto show = w.ShowChooser;
+    w.ShowChooser = [&](TfmExperiments& chooser) {
+        ++choosers;
+        return show(chooser);
+    };
+    bool seen = false;
+    QString text;
+    QTimer::singleShot(150, [&] {
+        seen = w.SearchBox && w.SearchBox->isVisible();
+        if (seen)
+            for (QLabel* label : w.SearchBox->findChildren<QLabel*>()) text += label->text() + u'|';
+        w.RunAction(w.acExperimentChoose);
+        w.RunAction(w.acExperimentStart);
+        w.tmMeasureTimer();
+        w.UpdateActions();
+        EXPECT_FALSE(w.acFileExit->isEnabled()) << "every command waits";
+    });
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_TRUE(seen);
+    EXPECT_TRUE(text.startsWith(QStringLiteral("Поиск датчика «T101»…|Подключение: "))) << text.toStdString();
+    EXPECT_EQ(choosers, 1) << "the chooser was not opened again";
+    ASSERT_TRUE(w.Device);
+    EXPECT_FALSE(w.tmMeasure->isActive()) << "Пуск did not run";
+    EXPECT_FALSE(w.SearchBox);
+    EXPECT_TRUE(Enabled(w.acFileExit));
+}
+
 TEST_F(MainWindowTest, ExperimentWithoutSensorAndLinksSwitchedOff) {
     TfmMain& w = Window();
     Choose(QStringLiteral("Без датчика"));

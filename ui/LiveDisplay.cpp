@@ -29,6 +29,7 @@ void TfmMain::ShowElapsed() {
 }
 
 void TfmMain::tmMeasureTimer() {
+    if (FSearching) return;
     Tick(false);
 }
 

@@ -362,6 +362,14 @@ QString TfmMain::CatalogueRoot() const {
 }
 
 void TfmMain::UpdateActions() {
+    // While the searches run, nothing may start: every command waits for them.
+    if (FSearching) {
+        for (QAction* action : actions()) action->setEnabled(false);
+        return;
+    }
+    for (QAction* action : {acFileExit, acFileOpenWork, acViewToolBar, acViewStatusBar, acExperimentConnect,
+                            acExperimentChoose, acFilePrint, acFilePrintSetup, acFilePageSetup})
+        action->setEnabled(true);
     const bool connected = Device != nullptr;
     const bool measuring = tmMeasure->isActive();
     acExperimentConnect->setChecked(connected);
@@ -382,6 +390,7 @@ void TfmMain::Guarded(const std::function<void()>& command) {
 }
 
 void TfmMain::RunAction(QAction* action) {
+    if (FSearching) return;
     UpdateActions();
     if (action->isEnabled()) action->trigger();
 }

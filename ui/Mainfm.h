@@ -12,6 +12,7 @@
 #include <memory>
 
 class QAction;
+class QDialog;
 class QLabel;
 class QTextDocument;
 class QTimer;
@@ -102,6 +103,9 @@ public:
     QTimer* tmReportSave = nullptr;
     QTimer* tmCloseQueryBack = nullptr;
     QLabel* lbStart = nullptr;
+    // The box shown while the searches run (null otherwise); no command runs meanwhile.
+    QDialog* SearchBox = nullptr;
+    bool Searching() const { return FSearching; }
     TComponentUSB* usb = nullptr;
 
     // Tests replace these: how the chooser is shown, and the counter behind the elapsed time.
@@ -146,6 +150,14 @@ private:
     void MarkPoint();
     void BuildFrame(const QTextDocument* description);
     void StopNotice(const QString& text);
+    // The three searches, off the window's thread while a box shows that they work.
+    struct tSearchResult {
+        std::unique_ptr<tDevice> Device;
+        QStringList Searched;
+        bool FtdiMissing = false;
+    };
+    tSearchResult SearchSensor(const QString& wanted);
+
     // Before another experiment is opened: the run measured is stopped, the report saved, the runs let go.
     void CloseWork();
     // The work folder of the experiment, made on first need; raises when it cannot be.
@@ -168,6 +180,7 @@ private:
     bool FInTick = false;
     bool FWorkFailed = false;
     bool FFtdiWarned = false;
+    bool FSearching = false;
     // The last run ended because the sensor stopped answering: its line may be gone even though the device
     // is still held.
     bool FSensorLost = false;

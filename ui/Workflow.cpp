@@ -25,10 +25,16 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDialog>
+#include <QEventLoop>
 #include <QLabel>
 #include <QMenu>
+#include <QProgressBar>
 #include <QTabWidget>
 #include <QTimer>
+#include <QVBoxLayout>
+#include <atomic>
+#include <thread>
 
 void TfmMain::Choose() {
     TfmExperiments chooser(this);
@@ -99,27 +105,10 @@ void TfmMain::Connect() {
         return;
     }
     const QString wanted = Experiment->SensorName;
-    tSettings* settings = FSettings.get();
-    // The searches hold the window while the sensors settle; the cursor says so.
-    QApplication::setOverrideCursor(Qt::WaitCursor);
-    struct tCursorBack {
-        ~tCursorBack() { QApplication::restoreOverrideCursor(); }
-    } cursorBack;
-    QStringList searched;
-    bool ftdiMissing = false;
-    if (settings->GetBool(QStringLiteral("UseFTDI"), true)) {
-        searched << QStringLiteral("FTDI");
-        Device = FindFTDISensor(wanted, settings);
-        ftdiMissing = !Device && !GetFTDILibrary().IsLoaded();
-    }
-    if (!Device && settings->GetBool(QStringLiteral("UseCDC"), false)) {
-        searched << QStringLiteral("COM");
-        Device = FindCOMSensor(wanted, settings);
-    }
-    if (!Device && settings->GetBool(QStringLiteral("UseHID"), true)) {
-        searched << QStringLiteral("HID");
-        Device = FindHIDSensor(wanted, settings);
-    }
+    tSearchResult result = SearchSensor(wanted);
+    Device = std::move(result.Device);
+    const QStringList& searched = result.Searched;
+    const bool ftdiMissing = result.FtdiMissing;
     acExperimentConnect->setChecked(Device != nullptr);
     FSensorLost = false;
     if (Device) StatusPanels[0]->clear();
@@ -141,6 +130,73 @@ void TfmMain::Connect() {
                   .arg(wanted, searched.isEmpty()
                                    ? QStringLiteral("все способы подключения выключены")
                                    : QStringLiteral("искали: ") + searched.join(QStringLiteral(", "))));
+}
+
+TfmMain::tSearchResult TfmMain::SearchSensor(const QString& wanted) {
+    // The searches run in the order FTDI, COM, HID on a thread of their own, while the window shows that it
+    // works: a small modal box with the link being searched, the clock going on, nothing else running.
+    tSettings* settings = FSettings.get();
+    const bool useFtdi = settings->GetBool(QStringLiteral("UseFTDI"), true);
+    const bool useCom = settings->GetBool(QStringLiteral("UseCDC"), false);
+    const bool useHid = settings->GetBool(QStringLiteral("UseHID"), true);
+    tSearchResult result;
+    std::atomic<int> link{0};
+    QEventLoop loop;
+    std::thread worker([&] {
+        try {
+            if (useFtdi) {
+                link = 1;
+                result.Searched << QStringLiteral("FTDI");
+                result.Device = FindFTDISensor(wanted, settings);
+                result.FtdiMissing = !result.Device && !GetFTDILibrary().IsLoaded();
+            }
+            if (!result.Device && useCom) {
+                link = 2;
+                result.Searched << QStringLiteral("COM");
+                result.Device = FindCOMSensor(wanted, settings);
+            }
+            if (!result.Device && useHid) {
+                link = 3;
+                result.Searched << QStringLiteral("HID");
+                result.Device = FindHIDSensor(wanted, settings);
+            }
+        } catch (const Exception& e) {
+            WriteLog(e.Message());
+        } catch (const std::exception& e) {
+            WriteLog(ErrorText(e));
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    FSearching = true;
+    UpdateActions();
+    QDialog box(this);
+    box.setWindowTitle(QString::fromUtf8(kApplicationTitle));
+    box.setWindowModality(Qt::WindowModal);
+    box.setWindowFlag(Qt::WindowCloseButtonHint, false);
+    auto* layout = new QVBoxLayout(&box);
+    auto* title = new QLabel(QStringLiteral("Поиск датчика «%1»…").arg(wanted));
+    auto* where = new QLabel;
+    auto* busy = new QProgressBar;
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    layout->addWidget(title);
+    layout->addWidget(busy);
+    layout->addWidget(where);
+    SearchBox = &box;
+    static const char* const kLinks[] = {"", "FTDI", "COM", "HID"};
+    QTimer poll;
+    const auto show = [&] {
+        where->setText(QStringLiteral("Подключение: %1").arg(QString::fromLatin1(kLinks[link.load()])));
+    };
+    connect(&poll, &QTimer::timeout, &box, show);
+    show();
+    poll.start(100);
+    box.show();
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    worker.join();
+    SearchBox = nullptr;
+    FSearching = false;
+    return result;
 }
 
 void TfmMain::Disconnect() {
@@ -206,7 +262,7 @@ tWorkFolder& TfmMain::EnsureWork() {
 }
 
 void TfmMain::SaveReport() {
-    if (!Frame || !Experiment || FWorkFailed) return;
+    if (!Frame || !Experiment || FWorkFailed || FSearching) return;
     QTextDocument* report = Frame->reReport->document();
     if (!Work && !report->isModified()) return;
     try {
