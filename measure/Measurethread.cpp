@@ -67,11 +67,15 @@ void tMeasureThread::RequestStop() {
 }
 
 void tMeasureThread::QueuePacket(std::unique_ptr<std::uint8_t[]> data, int size) {
+    bool first = false;
     {
         std::lock_guard<std::mutex> guard(Lock);
         Packets.push_back({std::move(data), size});
+        first = Packets.size() == 1;
     }
-    PostAppMessage(WM_MEASURE_DATA, Place, 0);
+    // One notice pending at a time: the window polls the queue anyway, and a notice per packet (a hundred a
+    // second from a HID sensor) would only wake it for nothing.
+    if (first) PostAppMessage(WM_MEASURE_DATA, Place, 0);
 }
 
 void tMeasureThread::PostFailure(int message, int parameter) {

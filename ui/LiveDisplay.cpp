@@ -99,7 +99,8 @@ void TfmMain::Tick(bool last) {
             ShowValueLabel(true);
             ShowLabelText(Frame->GetValueText(Experiment->FormatY));
         }
-        Frame->FollowNewest(Experiment->AutoSize);
+        if (used > 0) Frame->FollowNewest(Experiment->AutoSize);
     }
-    if (Frame) Frame->Redraw();
+    // A tick without a new point leaves the chart's pixels as they are.
+    if (Frame && (used > 0 || last)) Frame->Redraw();
 }

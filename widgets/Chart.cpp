@@ -114,7 +114,8 @@ void TChart::Redraw() {
     const bool still = FDrawnKeys == xAxis->range() && FDrawnValues == yAxis->range() && FDrawnSize == size();
     if (still) {
         FLinesLayer->replot();
-        layer(QStringLiteral("overlay"))->replot();
+        // The markers' layer is empty unless a marker stands: nothing to clear and blend then.
+        if (Marker >= 0 || SecondMarker >= 0) layer(QStringLiteral("overlay"))->replot();
     } else {
         replot(QCustomPlot::rpImmediateRefresh);
     }
