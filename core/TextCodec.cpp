@@ -4,10 +4,13 @@
 #include "core/Exception.h"
 
 #include <QHash>
+#include <QMutex>
 #include <QStringDecoder>
+#include <array>
 #include <cerrno>
 #include <cstdint>
 #include <fcntl.h>
+#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -68,6 +71,60 @@ bool IsValidUtf8(const QByteArray& bytes) {
     const QString text = decoder.decode(bytes);
     Q_UNUSED(text);
     return !decoder.hasError();
+}
+
+namespace {
+
+// The upper half of a code page through the system's converter, once per page.
+const std::array<char16_t, 128>* UpperHalf(int codePage) {
+    static QMutex mutex;
+    static QHash<int, std::array<char16_t, 128>> tables;
+    static QHash<int, bool> missing;
+    QMutexLocker locker(&mutex);
+    if (const auto it = tables.constFind(codePage); it != tables.constEnd()) return &*it;
+    if (missing.contains(codePage)) return nullptr;
+    QByteArray name;
+    if ((codePage >= 1250 && codePage <= 1258) || codePage == 874 || codePage == 437 || codePage == 850 ||
+        codePage == 866)
+        name = "CP" + QByteArray::number(codePage);
+    else if (codePage == 10000)
+        name = "MACINTOSH";
+    else if (codePage == 10007)
+        name = "MAC-CYRILLIC";
+    iconv_t converter = name.isEmpty() ? iconv_t(-1) : iconv_open("UTF-16LE", name.constData());
+    if (converter == iconv_t(-1)) {
+        missing.insert(codePage, true);
+        return nullptr;
+    }
+    std::array<char16_t, 128> table{};
+    for (int b = 0x80; b <= 0xFF; ++b) {
+        char in = char(b);
+        char16_t out = 0;
+        char* inPtr = &in;
+        size_t inLeft = 1;
+        char* outPtr = reinterpret_cast<char*>(&out);
+        size_t outLeft = sizeof out;
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        // The Hebrew and Vietnamese converters hold a letter back for the marks that may follow: flushed
+        // here.
+        const bool converted = iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1) &&
+                               iconv(converter, nullptr, nullptr, &outPtr, &outLeft) != size_t(-1) &&
+                               outLeft == 0;
+        // A byte the page does not define reads as the C1 control of the same value, as in the tables above.
+        table[size_t(b - 0x80)] = converted ? out : char16_t(b);
+    }
+    iconv_close(converter);
+    return &*tables.insert(codePage, table);
+}
+
+} // namespace
+
+QChar DecodeCodePageByte(int codePage, unsigned char byte) {
+    if (byte < 0x80) return QChar(byte);
+    if (codePage == 1251) return QChar(HighChar(byte, tCodePage::Cp1251));
+    if (codePage != 1252)
+        if (const std::array<char16_t, 128>* table = UpperHalf(codePage)) return QChar((*table)[byte - 0x80]);
+    return QChar(HighChar(byte, tCodePage::Cp1252));
 }
 
 QString DecodeCodePage(const QByteArray& bytes, tCodePage page) {

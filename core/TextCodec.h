@@ -13,6 +13,10 @@ bool IsValidUtf8(const QByteArray& bytes);
 // Decodes one byte string in an 8-bit Windows code page.
 QString DecodeCodePage(const QByteArray& bytes, tCodePage page);
 
+// The character of one byte in a single-byte code page given by its Windows number (1250 to 1258, 874, the
+// DOS pages 437, 850 and 866, the Mac pages 10000 and 10007); an unknown number reads as 1252.
+QChar DecodeCodePageByte(int codePage, unsigned char byte);
+
 // Encodes in an 8-bit Windows code page; characters the page lacks become '?'.
 QByteArray EncodeCodePage(const QString& text, tCodePage page);
 

@@ -227,8 +227,36 @@ TEST(Rtf, ControlWordsAndCodePages) {
         {R"({\rtf1{\field{\*\fldinst HYPERLINK "x"}{\fldrslt link}}})", "link"},
         {R"({\rtf1 \emdash\endash\bullet\lquote\rquote\ldblquote\rdblquote})", "—–•‘’“”"},
         {R"({\rtf1{\stylesheet{\s0 Normal;}}text})", "text"},
+        // The document's code page for fonts without their own: no \fcharset, \fcharset0 or 1, the \deff
+        // font, after \plain; \pc, \pca and \mac documents; every \fcharset its page.
+        {R"({\rtf1\ansi\ansicpg1251{\fonttbl{\f0 Arial;}}\f0 \'ce\'ef\'e8\'f1\'e0\'ed\'e8\'e5})", "Описание"},
+        {R"({\rtf1\ansi\ansicpg1251{\fonttbl{\f0\fnil\fcharset0 Calibri;}}\f0 \'c4\'e0})", "Да"},
+        {R"({\rtf1\ansi\ansicpg1251{\fonttbl{\f0\fcharset1 Calibri;}}\f0 \'c4\'e0})", "Да"},
+        {R"({\rtf1\ansi\deff1{\fonttbl{\f0\fcharset0 Times;}{\f1\fcharset204 Arial;}}\'c4\'e0})", "Да"},
+        {R"({\rtf1\ansi\deff1{\fonttbl{\f0\fcharset0 Times;}{\f1\fcharset204 Arial;}}\f0\'e4\plain\'e4})",
+         "äд"},
+        {R"({\rtf1\pc \'82t\'82\'d0})", "été╨"},
+        {R"({\rtf1\pca \'82t\'82\'d0})", "étéð"},
+        {R"({\rtf1\ansi\ansicpg866 \'8f\'e0\'a8\'a2\'a5\'e2})", "Привет"},
+        {R"({\rtf1\mac \'8et\'8e})", "été"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset238 A;}}\f0\'9f\'b9})", "źą"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset161 A;}}\f0\'e1\'e2})", "αβ"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset162 A;}}\f0\'fe\'f0})", "şğ"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset177 A;}}\f0\'e0})", "א"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset178 A;}}\f0\'c7})", "ا"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset186 A;}}\f0\'e0})", "ą"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset222 A;}}\f0\'a1})", "ก"},
+        // Hidden text, raw bytes in a skipped group, nothing after the final brace.
+        {R"({\rtf1 shown{\v hidden \u1071?}\v0  too})", "shown too"},
+        {"{\\rtf1{\\*\\unknown \\bin4 }{ab}text}", "text"},
+        {"{\\rtf1 last}\n\0", "last"},
     };
     for (const auto& row : rows) EXPECT_EQ(TextOf(row.rtf), QString::fromUtf8(row.text)) << row.rtf;
+    // A font's name in its own code page.
+    QTextDocument document;
+    ReadRtf(R"({\rtf1\ansi{\fonttbl{\f0\fcharset204 \'c0\'f0\'e8\'e0\'eb;}}\f0 x})", document);
+    EXPECT_EQ(document.begin().begin().fragment().charFormat().fontFamilies().toStringList().value(0),
+              QStringLiteral("Ариал"));
 }
 
 TEST(Rtf, PicturesInHexAndBinaryAndOtherKinds) {

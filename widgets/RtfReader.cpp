@@ -48,6 +48,7 @@ struct tState {
     int SpaceAfter = 0;
     std::vector<int> TabStops; // twips
     bool InTable = false;
+    bool Hidden = false; // \v: text that is not shown
 };
 
 struct tRun {
@@ -79,9 +80,52 @@ struct tItem {
 
 struct tFont {
     QString Name;
-    tCodePage CodePage = tCodePage::Cp1252;
+    // The font's own code page; 0: the document's (no \fcharset, or \fcharset0 and 1 as Word and WordPad
+    // write them for text in the document's code page).
+    int CodePage = 0;
     bool Known = false;
 };
+
+// The Windows code page of a \fcharset value; 0 for the document's own.
+int CharsetCodePage(int charset) {
+    switch (charset) {
+    case 77:
+        return 10000;
+    case 128:
+        return 932;
+    case 129:
+        return 949;
+    case 130:
+        return 1361;
+    case 134:
+        return 936;
+    case 136:
+        return 950;
+    case 161:
+        return 1253;
+    case 162:
+        return 1254;
+    case 163:
+        return 1258;
+    case 177:
+        return 1255;
+    case 178:
+        return 1256;
+    case 186:
+        return 1257;
+    case 204:
+        return 1251;
+    case 222:
+        return 874;
+    case 238:
+        return 1250;
+    case 254:
+        return 437;
+    case 255:
+        return 850;
+    }
+    return 0;
+}
 
 struct tPicture {
     QByteArray Data;
@@ -103,7 +147,8 @@ public:
 
     void Run() {
         FStates.push_back(tState());
-        while (FPos < FData.size()) Step();
+        // Nothing after the document's final brace is read (WordPad ends its files with a NUL).
+        while (FPos < FData.size() && !FEnded) Step();
         FlushText();
         if (!FParagraph.Runs.empty()) EndParagraph();
         if (!FCells.empty() || !FCellParagraphs.empty()) EndRow();
@@ -138,6 +183,7 @@ private:
             // The document's last paragraph may end without \par: it keeps the settings it had.
             if (FStates.size() == 2 && !FParagraph.Runs.empty()) EndParagraph();
             FStates.pop_back();
+            if (FStates.size() == 1) FEnded = true;
             return;
         }
         if (c == '\\') {
@@ -158,7 +204,7 @@ private:
         }
         switch (State().Destination) {
         case tDestination::Text:
-            FText += byte < 0x80 ? QChar(byte) : DecodeCodePage(QByteArray(1, char(byte)), CodePage())[0];
+            if (!State().Hidden) FText += DecodeCodePageByte(CodePage(), byte);
             break;
         case tDestination::FontTable:
             if (byte == ';') {
@@ -168,7 +214,9 @@ private:
                 }
                 FFontName.clear();
             } else {
-                FFontName += QChar(byte);
+                // A font's name is written in the font's own code page.
+                const int own = FFontIndex >= 0 ? FFonts.value(FFontIndex).CodePage : 0;
+                FFontName += DecodeCodePageByte(own != 0 ? own : FDefaultCodePage, byte);
             }
             break;
         case tDestination::ColorTable:
@@ -203,11 +251,12 @@ private:
         }
     }
 
-    tCodePage CodePage() {
-        const tState& s = State();
-        if (s.Font >= 0) {
-            const auto it = FFonts.constFind(s.Font);
-            if (it != FFonts.constEnd() && it->Known) return it->CodePage;
+    // The code page of the current font (the \deff font when none was set), else the document's.
+    int CodePage() {
+        const int font = State().Font >= 0 ? State().Font : FDefaultFont;
+        if (font >= 0) {
+            const auto it = FFonts.constFind(font);
+            if (it != FFonts.constEnd() && it->CodePage != 0) return it->CodePage;
         }
         return FDefaultCodePage;
     }
@@ -298,9 +347,9 @@ private:
             --FSkipUnicode;
             return;
         }
-        if (State().Destination == tDestination::Text)
-            FText += c;
-        else if (State().Destination == tDestination::FontTable)
+        if (State().Destination == tDestination::Text) {
+            if (!State().Hidden) FText += c;
+        } else if (State().Destination == tDestination::FontTable)
             FFontName += c;
     }
 
@@ -308,6 +357,11 @@ private:
         const bool ignorable = FIgnorable;
         FIgnorable = false;
         tState& s = State();
+        // Raw bytes are skipped by their count wherever they stand, or they would be read as text and braces.
+        if (word == "bin" && hasParameter && s.Destination != tDestination::Picture) {
+            FPos += std::clamp<qsizetype>(value, 0, FData.size() - FPos);
+            return;
+        }
         if (s.Destination == tDestination::Skip) return;
         if (FSkipUnicode > 0 && word != "u") {
             --FSkipUnicode;
@@ -379,7 +433,7 @@ private:
             if (word == "f")
                 FFontIndex = value;
             else if (word == "fcharset")
-                FFonts[FFontIndex].CodePage = value == 204 ? tCodePage::Cp1251 : tCodePage::Cp1252;
+                FFonts[FFontIndex].CodePage = CharsetCodePage(value);
             return;
         }
         if (s.Destination == tDestination::ColorTable) {
@@ -397,8 +451,22 @@ private:
             return;
         }
         if (word == "ansicpg") {
-            FDefaultCodePage = value == 1251 ? tCodePage::Cp1251 : tCodePage::Cp1252;
+            if (value > 0) FDefaultCodePage = value;
+        } else if (word == "pc") {
+            FDefaultCodePage = 437;
+        } else if (word == "pca") {
+            FDefaultCodePage = 850;
+        } else if (word == "mac") {
+            FDefaultCodePage = 10000;
+        } else if (word == "deff") {
+            FDefaultFont = value;
+        } else if (word == "v") {
+            s.Hidden = on != 0;
         } else if (word == "u") {
+            if (s.Hidden) {
+                FSkipUnicode = s.SkipAfterUnicode;
+                return;
+            }
             FText += QChar(char16_t(value < 0 ? value + 65536 : value));
             FSkipUnicode = s.SkipAfterUnicode;
         } else if (word == "uc") {
@@ -582,8 +650,8 @@ private:
     QTextCharFormat CharFormat() {
         const tState& s = State();
         QTextCharFormat format;
-        if (s.Font >= 0) {
-            const auto it = FFonts.constFind(s.Font);
+        if (const int font = s.Font >= 0 ? s.Font : FDefaultFont; font >= 0) {
+            const auto it = FFonts.constFind(font);
             if (it != FFonts.constEnd() && !it->Name.isEmpty()) format.setFontFamilies({it->Name});
         }
         format.setFontPointSize(s.HalfPoints / 2.0);
@@ -740,8 +808,10 @@ private:
     bool FIgnorable = false;
     int FSkipUnicode = 0;
     QString FText;
-    tCodePage FDefaultCodePage = tCodePage::Cp1252;
+    int FDefaultCodePage = 1252;
+    int FDefaultFont = -1;
     QHash<int, tFont> FFonts;
+    bool FEnded = false;
     int FFontIndex = -1;
     QString FFontName;
     std::vector<QColor> FColors;
