@@ -493,7 +493,7 @@ TEST_F(FileCommandsTest, PrintedPagesAndExportsKeepEverything) {
         << "the Part's format stays the default";
     const QImage picture(png, "PNG");
     EXPECT_EQ(picture.size(), window->Frame->chMain->size());
-    EXPECT_GT(Look(picture).Red.width(), 50);
+    EXPECT_FALSE(Look(picture).Red.isEmpty()) << "the red line is there";
     const QString chartPdf = dir.filePath(QStringLiteral("chart-export.pdf"));
     prompts.TextAnswers = {chartPdf};
     window->RunAction(window->acFileExport);
