@@ -366,3 +366,39 @@ TEST(RichEdit, TabMovesBetweenTableCells) {
     edit.setReadOnly(true);
     EXPECT_EQ(press(Qt::Key_Tab), std::make_pair(2, 0)) << "a read-only text is not changed";
 }
+
+TEST(Rtf, SubscriptsSuperscriptsAndCapitalsSurviveASaveAndALoad) {
+    const struct {
+        const char* rtf;
+        const char* marked; // the text that carries the mark
+        QTextCharFormat::VerticalAlignment script;
+        bool caps;
+    } rows[] = {
+        {R"({\rtf1 H{\sub 2}O})", "2", QTextCharFormat::AlignSubScript, false},
+        {R"({\rtf1\ansicpg1251 \'f1\'ec{\super 3}})", "3", QTextCharFormat::AlignSuperScript, false},
+        {R"({\rtf1 x\up6 2\up0  y})", "2", QTextCharFormat::AlignSuperScript, false},
+        {R"({\rtf1 a\dn4 i\nosupersub  b})", "i", QTextCharFormat::AlignSubScript, false},
+        {R"({\rtf1 {\caps capitals} rest})", "capitals", QTextCharFormat::AlignNormal, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.rtf);
+        QTextDocument first;
+        ReadRtf(row.rtf, first);
+        QTextDocument again;
+        ReadRtf(WriteRtf(first), again);
+        for (QTextDocument* document : {&first, &again}) {
+            bool found = false;
+            for (auto it = document->begin().begin(); !it.atEnd(); ++it) {
+                const QTextFragment fragment = it.fragment();
+                const bool marked = fragment.text().trimmed() == QString::fromUtf8(row.marked);
+                found = found || marked;
+                EXPECT_EQ(fragment.charFormat().verticalAlignment(),
+                          marked ? row.script : QTextCharFormat::AlignNormal)
+                    << fragment.text().toStdString();
+                EXPECT_EQ(fragment.charFormat().fontCapitalization() == QFont::AllUppercase,
+                          marked && row.caps);
+            }
+            EXPECT_TRUE(found);
+        }
+    }
+}

@@ -38,6 +38,8 @@ struct tState {
     bool Italic = false;
     bool Underline = false;
     bool Strike = false;
+    int Script = 0; // -1 subscript, 1 superscript (\sub, \super, \dn, \up)
+    bool Caps = false;
     int Foreground = 0;
     int Background = 0;
     Qt::Alignment Alignment = Qt::AlignLeft;
@@ -541,6 +543,14 @@ private:
             s.Underline = on != 0;
         } else if (word == "ulnone") {
             s.Underline = false;
+        } else if (word == "sub" || word == "dn") {
+            s.Script = on != 0 ? -1 : 0;
+        } else if (word == "super" || word == "up") {
+            s.Script = on != 0 ? 1 : 0;
+        } else if (word == "nosupersub") {
+            s.Script = 0;
+        } else if (word == "caps") {
+            s.Caps = on != 0;
         } else if (word == "strike") {
             s.Strike = on != 0;
         } else if (word == "fs") {
@@ -659,6 +669,11 @@ private:
         if (s.Italic) format.setFontItalic(true);
         if (s.Underline) format.setFontUnderline(true);
         if (s.Strike) format.setFontStrikeOut(true);
+        // H₂O and см³: the script's position; the text engine draws it smaller.
+        if (s.Script != 0)
+            format.setVerticalAlignment(s.Script > 0 ? QTextCharFormat::AlignSuperScript
+                                                     : QTextCharFormat::AlignSubScript);
+        if (s.Caps) format.setFontCapitalization(QFont::AllUppercase);
         if (s.Foreground > 0 && s.Foreground < int(FColors.size()) && FColors[size_t(s.Foreground)].isValid())
             format.setForeground(FColors[size_t(s.Foreground)]);
         if (s.Background > 0 && s.Background < int(FColors.size()) && FColors[size_t(s.Background)].isValid())

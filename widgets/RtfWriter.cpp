@@ -93,6 +93,9 @@ private:
         if (format.fontItalic()) out += "\\i";
         if (format.fontUnderline()) out += "\\ul";
         if (format.fontStrikeOut()) out += "\\strike";
+        if (format.verticalAlignment() == QTextCharFormat::AlignSuperScript) out += "\\super";
+        if (format.verticalAlignment() == QTextCharFormat::AlignSubScript) out += "\\sub";
+        if (format.fontCapitalization() == QFont::AllUppercase) out += "\\caps";
         if (format.hasProperty(QTextFormat::ForegroundBrush) && format.foreground().style() != Qt::NoBrush)
             out += "\\cf" + QByteArray::number(ColorIndex(format.foreground().color()));
         if (format.hasProperty(QTextFormat::BackgroundBrush) && format.background().style() != Qt::NoBrush)
