@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QBuffer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
@@ -246,6 +247,9 @@ TEST(Rtf, ControlWordsAndCodePages) {
         {R"({\rtf1{\fonttbl{\f0\fcharset178 A;}}\f0\'c7})", "ا"},
         {R"({\rtf1{\fonttbl{\f0\fcharset186 A;}}\f0\'e0})", "ą"},
         {R"({\rtf1{\fonttbl{\f0\fcharset222 A;}}\f0\'a1})", "ก"},
+        // A text box shows its text in place, not the shape's properties nor the fallback for old readers.
+        {R"({\rtf1 a {\shp{\*\shpinst\shpleft0{\sp{\sn shapeType}{\sv 202}}{\shptxt boxed}}{\shprslt old}} b})",
+         "a boxed b"},
         // Hidden text, raw bytes in a skipped group, nothing after the final brace.
         {R"({\rtf1 shown{\v hidden \u1071?}\v0  too})", "shown too"},
         {"{\\rtf1{\\*\\unknown \\bin4 }{ab}text}", "text"},
@@ -401,4 +405,70 @@ TEST(Rtf, SubscriptsSuperscriptsAndCapitalsSurviveASaveAndALoad) {
             EXPECT_TRUE(found);
         }
     }
+}
+
+TEST(Rtf, ObjectsShowTheirResultAndShapesTheirPicture) {
+    QImage image(4, 3, QImage::Format_RGB32);
+    image.fill(Qt::red);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    const QByteArray pict = "{\\pict\\pngblip\\picw4\\pich3 " + png.toHex() + "}";
+    const QByteArray rows[] = {
+        // A formula embedded by WordPad: its data skipped, its picture shown.
+        "{\\rtf1 x{\\object\\objemb{\\*\\objclass Equation.3}\\objw80\\objh60{\\*\\objdata 0102}{\\result " +
+            pict + "}}y}",
+        // A floating picture: the shape's own picture, not its fallback.
+        "{\\rtf1 x{\\shp{\\*\\shpinst{\\sp{\\sn pib}{\\sv " + pict +
+            "}}}{\\shprslt {\\*\\do\\dobxcolumn fallback}}}y}",
+    };
+    for (const QByteArray& rtf : rows) {
+        QTextDocument document;
+        ReadRtf(rtf, document);
+        int images = 0;
+        for (auto it = document.begin().begin(); !it.atEnd(); ++it)
+            if (it.fragment().charFormat().isImageFormat()) ++images;
+        EXPECT_EQ(images, 1) << rtf.left(60).toStdString();
+        EXPECT_EQ(document.toPlainText().remove(QChar::ObjectReplacementCharacter), QStringLiteral("xy"));
+    }
+}
+
+// A WMF formula this program does not draw: a small placeholder shown at its size, and its bytes written back
+// unchanged by a save; a picture that declares a huge size costs no memory for it.
+TEST(Rtf, PicturesNotDrawnAreKeptAndCostLittle) {
+    const QByteArray wmf =
+        QByteArray::fromHex("0100090000037a00000002001c00000000000400000003010800050000000b0200000000");
+    const QByteArray rtf =
+        "{\\rtf1 a{\\pict\\wmetafile8\\picw2000\\pich1000\\picwgoal1500\\pichgoal750 " + wmf.toHex() + "}b}";
+    QTextDocument first;
+    ReadRtf(rtf, first);
+    QTextDocument again;
+    const QByteArray saved = WriteRtf(first);
+    EXPECT_TRUE(saved.contains("\\wmetafile8\\picw2000\\pich1000\\picwgoal1500\\pichgoal750"));
+    ReadRtf(saved, again);
+    for (QTextDocument* document : {&first, &again}) {
+        int images = 0;
+        for (auto it = document->begin().begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (!format.isImageFormat()) continue;
+            ++images;
+            EXPECT_EQ(format.property(kImageBytesProperty).toByteArray(), wmf)
+                << "the formula's bytes unchanged";
+            EXPECT_DOUBLE_EQ(format.toImageFormat().width(), 100);
+        }
+        EXPECT_EQ(images, 1);
+    }
+    // Fifteen pictures declaring 10000 × 10000 pixels: small placeholders.
+    QByteArray huge = "{\\rtf1 ";
+    for (int i = 0; i < 15; ++i) huge += "{\\pict\\emfblip\\picwgoal999999\\pichgoal999999 0102}";
+    huge += "}";
+    QTextDocument document;
+    QElapsedTimer timer;
+    timer.start();
+    ReadRtf(huge, document);
+    EXPECT_LT(timer.elapsed(), 2000);
+    const QImage placeholder =
+        document.resource(QTextDocument::ImageResource, QUrl(QStringLiteral("rtf-image-1"))).value<QImage>();
+    EXPECT_LE(std::max(placeholder.width(), placeholder.height()), 128);
 }

@@ -27,7 +27,8 @@ double TwipsToPixels(int twips) {
     return twips / 15.0;
 }
 
-enum class tDestination { Text, Skip, FontTable, ColorTable, Picture };
+// Shape: inside a drawing object, where only its picture and its text box are read.
+enum class tDestination { Text, Skip, FontTable, ColorTable, Picture, Shape };
 
 struct tState {
     tDestination Destination = tDestination::Text;
@@ -132,6 +133,7 @@ int CharsetCodePage(int charset) {
 struct tPicture {
     QByteArray Data;
     QString Kind; // "png", "jpeg" or another kind we only hold a place for
+    QByteArray Header;
     int Width = 0;
     int Height = 0;
     int GoalWidth = 0;
@@ -232,6 +234,7 @@ private:
             PictureHex(byte);
             break;
         case tDestination::Skip:
+        case tDestination::Shape:
             break;
         }
     }
@@ -398,7 +401,8 @@ private:
             "fldinst",
             "footnote",
             "annotation",
-            "object",
+            // The fallback drawn for readers that do not know shapes: this one reads the shape itself.
+            "shprslt",
             "objdata",
             "bkmkstart",
             "bkmkend",
@@ -408,6 +412,21 @@ private:
             "template",
         };
         if (word == "shppict") return; // a picture for newer readers: read it
+        // An embedded object (a formula, a table from another program) shows its \result; its data is
+        // skipped.
+        if (word == "object" || word == "result") return;
+        // A shape keeps its picture (the \pib property) and its text box; names and other values are not
+        // text.
+        if (word == "shpinst") {
+            FlushText();
+            s.Destination = tDestination::Shape;
+            return;
+        }
+        if (s.Destination == tDestination::Shape && word == "shptxt") {
+            s.Destination = tDestination::Text;
+            return;
+        }
+        if (s.Destination == tDestination::Shape && word != "pict") return;
         if (kSkipped.contains(word) || (ignorable && !IsKnownWord(word))) {
             FlushText();
             s.Destination = tDestination::Skip;
@@ -512,7 +531,8 @@ private:
     }
 
     static bool IsKnownWord(const QByteArray& word) {
-        return word == "shppict" || word == "pict" || word == "fonttbl" || word == "colortbl";
+        return word == "shppict" || word == "pict" || word == "fonttbl" || word == "colortbl" ||
+               word == "shpinst";
     }
 
     void CharacterOrParagraph(const QByteArray& word, bool hasParameter, int value, int on) {
@@ -599,6 +619,12 @@ private:
             FPicture->Width = value;
         else if (word == "pich")
             FPicture->Height = value;
+        // The words that describe the picture's own data, kept to write it back unchanged.
+        if (word == "emfblip" || word == "wmetafile" || word == "dibitmap" || word == "wbitmap" ||
+            word == "macpict" || word == "pmmetafile" || word == "picw" || word == "pich" ||
+            word == "picbmp" || word == "picbpp" || word == "wbmbitspixel" || word == "wbmplanes" ||
+            word == "wbmwidthbytes")
+            FPicture->Header += "\\" + word + (hasParameter ? QByteArray::number(value) : QByteArray());
         else if (word == "picwgoal")
             FPicture->GoalWidth = value;
         else if (word == "pichgoal")
@@ -631,8 +657,17 @@ private:
         QTextImageFormat format;
         const QString name = QStringLiteral("rtf-image-%1").arg(++FImageCount);
         if (image.isNull()) {
-            // A picture kind we cannot show, or broken data: a grey frame holds its place.
-            QImage placeholder(int(width), int(height), QImage::Format_RGB32);
+            // A picture kind we cannot show, or broken data: a grey frame holds its place, drawn small and
+            // shown at the picture's size (a declared size of 10000 × 10000 must not cost 400 MB). The
+            // picture's own bytes stay with it and are saved back unchanged.
+            if (!picture->Data.isEmpty() && !picture->Header.isEmpty()) {
+                format.setProperty(kImageBytesProperty, picture->Data);
+                format.setProperty(kImageKindProperty, picture->Kind);
+                format.setProperty(kImageHeaderProperty, picture->Header);
+            }
+            const double shrink = std::min(1.0, 128.0 / std::max(width, height));
+            QImage placeholder(std::max(2, int(width * shrink)), std::max(2, int(height * shrink)),
+                               QImage::Format_RGB32);
             placeholder.fill(QColor(0xEE, 0xEE, 0xEE));
             QPainter painter(&placeholder);
             painter.setPen(QColor(0x99, 0x99, 0x99));

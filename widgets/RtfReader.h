@@ -11,6 +11,9 @@ class QTextDocument;
 // JPEG.
 inline constexpr int kImageBytesProperty = QTextFormat::UserProperty + 1;
 inline constexpr int kImageKindProperty = QTextFormat::UserProperty + 2; // "png" or "jpeg"
+// A picture this program cannot draw (a WMF or EMF formula): its own control words ("\\wmetafile8\\picw…"),
+// so that saving writes the picture back as it came.
+inline constexpr int kImageHeaderProperty = QTextFormat::UserProperty + 3;
 
 // Replaces the document's content with the RTF text. Malformed or truncated input never fails: the document
 // gets what could be read.

@@ -130,6 +130,15 @@ private:
         QByteArray kind = format.property(kImageKindProperty).toString().toLatin1();
         const QImage image =
             FDocument.resource(QTextDocument::ImageResource, QUrl(format.name())).value<QImage>();
+        // A picture read but not drawn (WMF, EMF) goes back as it came, only its shown size as set now.
+        if (const QByteArray header = format.property(kImageHeaderProperty).toByteArray();
+            !header.isEmpty() && !bytes.isEmpty()) {
+            QByteArray out = "{\\pict" + header + "\\picwgoal" + QByteArray::number(Twips(format.width())) +
+                             "\\pichgoal" + QByteArray::number(Twips(format.height())) + "\r\n";
+            const QByteArray hex = bytes.toHex();
+            for (qsizetype i = 0; i < hex.size(); i += 128) out += hex.mid(i, 128) + "\r\n";
+            return out + "}";
+        }
         if (bytes.isEmpty() || (kind != "png" && kind != "jpeg")) {
             if (image.isNull()) return {};
             QBuffer buffer(&bytes);
