@@ -190,6 +190,7 @@ void TfmExperiments::FillTree(const QString& root) {
     tvExperiments->clear();
     for (const QString& name : CatalogueSubfolders(Root)) AddNode(nullptr, name);
     RestoreState();
+    FitTree();
 }
 
 QString TfmExperiments::StateFile() {
@@ -237,6 +238,18 @@ void TfmExperiments::Expand(QTreeWidgetItem* node) {
                                                   : QTreeWidgetItem::ShowIndicator);
     node->setIcon(0, TreePicture(names.isEmpty() ? kExperimentPicture : kGroupPicture));
     if (names.isEmpty()) node->setExpanded(false);
+    FitTree();
+}
+
+void TfmExperiments::FitTree() {
+    // The tree takes the width its names need, up to two thirds of the pane; a longer name keeps its tip.
+    const QList<int> sizes = spDescr->sizes();
+    const int total = sizes.value(0) + sizes.value(1);
+    tvExperiments->resizeColumnToContents(0);
+    const int wanted = tvExperiments->columnWidth(0) + tvExperiments->frameWidth() * 2 + 8;
+    if (total <= 0 || wanted <= sizes.value(0)) return;
+    const int tree = std::min(wanted, total * 2 / 3);
+    spDescr->setSizes({tree, total - tree});
 }
 
 void TfmExperiments::Collapse(QTreeWidgetItem* node) {

@@ -43,6 +43,7 @@ public:
 
 private:
     void SaveState() const;
+    void FitTree();
     void RestoreState();
     void AddNode(QTreeWidgetItem* parent, const QString& name);
     // Sets the node's expand button and picture from its folder on disk.

@@ -281,6 +281,13 @@ TEST_F(ChooserTest, DoubleClickOpensAGroupAndTheDescriptionFollowsACollapse) {
     EXPECT_EQ(chooser.Tree()->currentItem(), physics);
     EXPECT_EQ(chooser.Description()->toPlainText(), QStringLiteral("Physics"));
     EXPECT_EQ(physics->toolTip(0), QStringLiteral("Физика")) << "a name cut short is read in its tip";
+    // A long name widens the tree pane (up to two thirds of the dialog).
+    const int before = chooser.Tree()->width();
+    QDir().mkpath(
+        dir.filePath(QStringLiteral("Биология/Очень длинное название опыта о росте проростков фасоли")));
+    Top("Биология")->setExpanded(true);
+    QCoreApplication::processEvents();
+    EXPECT_GT(chooser.Tree()->width(), before);
 }
 
 TEST_F(ChooserTest, DescriptionOrItsFallback) {

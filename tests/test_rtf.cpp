@@ -472,3 +472,19 @@ TEST(Rtf, PicturesNotDrawnAreKeptAndCostLittle) {
         document.resource(QTextDocument::ImageResource, QUrl(QStringLiteral("rtf-image-1"))).value<QImage>();
     EXPECT_LE(std::max(placeholder.width(), placeholder.height()), 128);
 }
+
+TEST(Rtf, EveryParagraphSurvivesSavesAndLoads) {
+    const QStringList rows[] = {{"a", ""}, {"a", "", ""}, {"", "b"}, {""}, {"a", "b"}, {"", "", "c", ""}};
+    for (const QStringList& paragraphs : rows) {
+        SCOPED_TRACE(paragraphs.join(u'|').toStdString());
+        QTextDocument document;
+        document.setPlainText(paragraphs.join(u'\n'));
+        for (int round = 0; round < 3; ++round) {
+            QTextDocument back;
+            ReadRtf(WriteRtf(document), back);
+            EXPECT_EQ(back.blockCount(), paragraphs.size()) << "round " << round;
+            EXPECT_EQ(back.toPlainText(), paragraphs.join(u'\n'));
+            document.setHtml(back.toHtml());
+        }
+    }
+}

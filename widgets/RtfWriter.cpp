@@ -206,6 +206,7 @@ private:
 
     void WriteFrame(QTextFrame* frame, QByteArray& out) {
         bool first = true;
+        bool lastEmpty = false;
         for (QTextFrame::iterator it = frame->begin(); !it.atEnd(); ++it) {
             if (QTextFrame* child = it.currentFrame()) {
                 if (auto* table = qobject_cast<QTextTable*>(child)) {
@@ -220,7 +221,11 @@ private:
             if (!first) out += "\\par\r\n";
             WriteBlock(block, false, out);
             first = false;
+            lastEmpty = block.length() <= 1;
         }
+        // A reader takes the text after the last \par as the last paragraph only when it holds something: an
+        // empty last paragraph is closed with its own \par, or a save and a load would drop it.
+        if (!first && lastEmpty) out += "\\par";
         out += "\r\n";
     }
 
