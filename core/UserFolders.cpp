@@ -5,7 +5,7 @@
 
 QString UserStateFolder() {
     QString base = qEnvironmentVariable("XDG_STATE_HOME");
-    // The specification says a relative path is to be ignored.
+    // A relative XDG_STATE_HOME means nothing reliable: the default is taken instead.
     if (base.isEmpty() || !QDir::isAbsolutePath(base))
         base = QDir::homePath() + QStringLiteral("/.local/state");
     return base + QStringLiteral("/zorbinka");

@@ -23,6 +23,17 @@
 
 namespace {
 
+// A one-colour PNG picture's bytes.
+QByteArray Png(int width, int height, const QColor& colour) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(colour);
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    image.save(&buffer, "PNG");
+    return png;
+}
+
 QTextDocument* Read(const QByteArray& rtf) {
     auto* document = new QTextDocument;
     ReadRtf(rtf, *document);
@@ -264,12 +275,7 @@ TEST(Rtf, ControlWordsAndCodePages) {
 }
 
 TEST(Rtf, PicturesInHexAndBinaryAndOtherKinds) {
-    QImage image(5, 4, QImage::Format_RGB32);
-    image.fill(Qt::green);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    const QByteArray png = Png(5, 4, Qt::green);
     const QByteArray hex = "{\\rtf1{\\pict\\pngblip\\picwgoal150\\pichgoal120 " + png.toHex() + "}}";
     const QByteArray bin =
         "{\\rtf1{\\pict\\pngblip\\bin" + QByteArray::number(png.size()) + " " + png + "}after}";
@@ -408,12 +414,7 @@ TEST(Rtf, SubscriptsSuperscriptsAndCapitalsSurviveASaveAndALoad) {
 }
 
 TEST(Rtf, ObjectsShowTheirResultAndShapesTheirPicture) {
-    QImage image(4, 3, QImage::Format_RGB32);
-    image.fill(Qt::red);
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    image.save(&buffer, "PNG");
+    const QByteArray png = Png(4, 3, Qt::red);
     const QByteArray pict = "{\\pict\\pngblip\\picw4\\pich3 " + png.toHex() + "}";
     const QByteArray rows[] = {
         // A formula embedded by WordPad: its data skipped, its picture shown.

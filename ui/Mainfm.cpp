@@ -212,14 +212,12 @@ void TfmMain::CreateActions() {
     command(acFilePrintSetup, &TfmMain::PrintSetup);
     command(acFilePageSetup, &TfmMain::PageSetup);
     command(acFileAddImage, &TfmMain::AddImage);
+    // An action's hint reaches panel 0 through the status-tip events the window handles (event()).
     for (QAction* action :
          {acFileExit, acFileOpenWork, acHelpAbout, acViewToolBar, acViewStatusBar, acViewShowAll,
           acExperimentConnect, acExperimentChoose, acExperimentStart, acExperimentStop, acExperimentMarkPoint,
-          acFileExport, acFilePrint, acFilePrintSetup, acFilePageSetup, acFileAddImage}) {
+          acFileExport, acFilePrint, acFilePrintSetup, acFilePageSetup, acFileAddImage})
         addAction(action);
-        connect(action, &QAction::hovered, this,
-                [this, action] { StatusPanels[0]->setText(action->statusTip()); });
-    }
 }
 
 void TfmMain::CreateMenus() {
