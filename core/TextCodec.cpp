@@ -127,6 +127,46 @@ QChar DecodeCodePageByte(int codePage, unsigned char byte) {
     return QChar(HighChar(byte, tCodePage::Cp1252));
 }
 
+bool IsLeadByte(int codePage, unsigned char byte) {
+    switch (codePage) {
+    case 932:
+        return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+    case 936:
+    case 949:
+    case 950:
+        return byte >= 0x81 && byte <= 0xFE;
+    case 1361:
+        return (byte >= 0x84 && byte <= 0xD3) || (byte >= 0xD8 && byte <= 0xDE) ||
+               (byte >= 0xE0 && byte <= 0xF9);
+    }
+    return false;
+}
+
+QString DecodeCodePagePair(int codePage, unsigned char lead, unsigned char trail) {
+    static QMutex mutex;
+    static QHash<int, iconv_t> converters;
+    QMutexLocker locker(&mutex);
+    iconv_t converter = converters.value(codePage, iconv_t(-1));
+    if (converter == iconv_t(-1) && !converters.contains(codePage)) {
+        const QByteArray name = codePage == 1361 ? QByteArray("JOHAB") : "CP" + QByteArray::number(codePage);
+        converter = iconv_open("UTF-16LE", name.constData());
+        converters.insert(codePage, converter);
+    }
+    char in[2] = {char(lead), char(trail)};
+    char16_t out[2] = {};
+    char* inPtr = in;
+    size_t inLeft = sizeof in;
+    char* outPtr = reinterpret_cast<char*>(out);
+    size_t outLeft = sizeof out;
+    if (converter != iconv_t(-1)) {
+        iconv(converter, nullptr, nullptr, nullptr, nullptr);
+        if (iconv(converter, &inPtr, &inLeft, &outPtr, &outLeft) != size_t(-1) && inLeft == 0)
+            return QString(reinterpret_cast<const QChar*>(out), qsizetype(sizeof out - outLeft) / 2);
+    }
+    // A pair the page does not define stands for one character the reader cannot show.
+    return QString(QChar::ReplacementCharacter);
+}
+
 QString DecodeCodePage(const QByteArray& bytes, tCodePage page) {
     QString text;
     text.reserve(bytes.size());

@@ -17,6 +17,11 @@ QString DecodeCodePage(const QByteArray& bytes, tCodePage page);
 // DOS pages 437, 850 and 866, the Mac pages 10000 and 10007); an unknown number reads as 1252.
 QChar DecodeCodePageByte(int codePage, unsigned char byte);
 
+// The double-byte Windows code pages (932, 936, 949, 950, 1361): whether the byte starts a two-byte
+// character, and the character of a lead and trail byte (U+FFFD for a pair the page does not define).
+bool IsLeadByte(int codePage, unsigned char byte);
+QString DecodeCodePagePair(int codePage, unsigned char lead, unsigned char trail);
+
 // Encodes in an 8-bit Windows code page; characters the page lacks become '?'.
 QByteArray EncodeCodePage(const QString& text, tCodePage page);
 

@@ -258,6 +258,14 @@ TEST(Rtf, ControlWordsAndCodePages) {
         {R"({\rtf1{\fonttbl{\f0\fcharset178 A;}}\f0\'c7})", "ا"},
         {R"({\rtf1{\fonttbl{\f0\fcharset186 A;}}\f0\'e0})", "ą"},
         {R"({\rtf1{\fonttbl{\f0\fcharset222 A;}}\f0\'a1})", "ก"},
+        // Double-byte pages: a lead byte waits for its trail, written as \'hh or as a plain character; a lead
+        // byte cut off by a control word is dropped.
+        {R"({\rtf1\ansi\ansicpg932 \'93\'fa\'96\'7b\'81[})", "日本ー"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset128 A;}}\f0\'82\'a0a\'83\par b})", "あa\nb"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset134 A;}}\f0\'c4\'e3\'ba\'c3})", "你好"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset129 A;}}\f0\'b0\'a1})", "가"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset136 A;}}\f0\'a7\'41})", "你"},
+        {R"({\rtf1{\fonttbl{\f0\fcharset130 A;}}\f0\'88\'61})", "가"},
         // A text box shows its text in place, not the shape's properties nor the fallback for old readers.
         {R"({\rtf1 a {\shp{\*\shpinst\shpleft0{\sp{\sn shapeType}{\sv 202}}{\shptxt boxed}}{\shprslt old}} b})",
          "a boxed b"},

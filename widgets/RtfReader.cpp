@@ -167,6 +167,7 @@ private:
         if (c == '{') {
             ++FPos;
             FlushText();
+            FLead = -1;
             if (FStates.size() < kMaxDepth)
                 FStates.push_back(State());
             else
@@ -177,6 +178,7 @@ private:
         if (c == '}') {
             ++FPos;
             FlushText();
+            FLead = -1;
             FSkipUnicode = 0;
             if (FOverflow > 0) {
                 --FOverflow;
@@ -208,7 +210,7 @@ private:
         }
         switch (State().Destination) {
         case tDestination::Text:
-            if (!State().Hidden) FText += DecodeCodePageByte(CodePage(), byte);
+            if (const QString text = Decode(CodePage(), byte); !State().Hidden) FText += text;
             break;
         case tDestination::FontTable:
             if (byte == ';') {
@@ -220,7 +222,7 @@ private:
             } else {
                 // A font's name is written in the font's own code page.
                 const int own = FFontIndex >= 0 ? FFonts.value(FFontIndex).CodePage : 0;
-                FFontName += DecodeCodePageByte(own != 0 ? own : FDefaultCodePage, byte);
+                FFontName += Decode(own != 0 ? own : FDefaultCodePage, byte);
             }
             break;
         case tDestination::ColorTable:
@@ -256,6 +258,20 @@ private:
         }
     }
 
+    // The text of one byte in a code page; the lead byte of a double-byte character waits for its trail.
+    QString Decode(int codePage, unsigned char byte) {
+        if (FLead >= 0) {
+            const auto lead = static_cast<unsigned char>(FLead);
+            FLead = -1;
+            return DecodeCodePagePair(codePage, lead, byte);
+        }
+        if (IsLeadByte(codePage, byte)) {
+            FLead = byte;
+            return {};
+        }
+        return DecodeCodePageByte(codePage, byte);
+    }
+
     // The code page of the current font (the \deff font when none was set), else the document's.
     int CodePage() {
         const int font = State().Font >= 0 ? State().Font : FDefaultFont;
@@ -275,6 +291,7 @@ private:
             ControlSymbol(first);
             return;
         }
+        FLead = -1; // a lead byte without its trail is dropped
         QByteArray word;
         while (FPos < FData.size() && std::isalpha(static_cast<unsigned char>(FData[FPos]))) {
             if (word.size() < 32) word.append(FData[FPos]);
@@ -857,6 +874,7 @@ private:
     std::size_t FOverflow = 0;
     bool FIgnorable = false;
     int FSkipUnicode = 0;
+    int FLead = -1; // the lead byte of a double-byte character, until its trail comes
     QString FText;
     int FDefaultCodePage = 1252;
     int FDefaultFont = -1;
