@@ -83,7 +83,7 @@ TfmExperiments::TfmExperiments(QWidget* owner) : QDialog(owner) {
     spDescr->setChildrenCollapsible(false);
     spDescr->addWidget(tvExperiments);
     spDescr->addWidget(reDescr);
-    spDescr->setStretchFactor(0, 1);
+    spDescr->setStretchFactor(0, 0); // a larger dialog widens the description, not the tree
     spDescr->setStretchFactor(1, 1);
     spDescr->setSizes({220, 268});
     auto* panelLayout = new QVBoxLayout(panel);

@@ -106,6 +106,145 @@ def experiment(path, keys, descr, report):
     r.save(os.path.join(folder, 'report.rtf'))
 
 
+# ---------------------------------------------------------------------------------------------------------------
+# A description as Word saves it: the text in the document's code page as \'hh escapes, fonts with
+# \fcharset204, sub- and superscripts, a formula object whose picture is a Windows metafile.
+
+def word_text(text):
+    """Text as Word writes it: cp1251 bytes as \'hh, other characters as \\uN with a '?' fallback."""
+    out = []
+    for ch in text:
+        if ch in '\\{}':
+            out.append('\\' + ch)
+        elif ord(ch) < 128:
+            out.append(ch)
+        else:
+            try:
+                out.append(''.join("\\'%02x" % b for b in ch.encode('cp1251')))
+            except UnicodeEncodeError:
+                out.append("\\u%d\\'3f" % ord(ch))
+    return ''.join(out)
+
+
+def formula_wmf(parts, width, height):
+    """A WMF as an equation editor draws it: text pieces (x, y, text, size, italic) on a window of
+    width × height units (1/1440 inch), baseline-aligned, in Times New Roman."""
+    import struct
+    records = []
+
+    def rec(function, data=b''):
+        records.append(struct.pack('<IH', 3 + len(data) // 2, function) + data)
+
+    def words(*values):
+        return struct.pack('<' + 'h' * len(values), *values)
+
+    rec(0x020B, words(0, 0))                     # SetWindowOrg
+    rec(0x020C, words(height, width))            # SetWindowExt
+    rec(0x0102, words(1))                        # SetBkMode: transparent
+    rec(0x0209, struct.pack('<I', 0))            # SetTextColor: black
+    rec(0x012E, words(24))                       # SetTextAlign: baseline
+    fonts = {}
+    for x, y, text, size, italic in parts:
+        key = (size, italic)
+        if key not in fonts:
+            face = b'Times New Roman\0'
+            face += b'\0' * (len(face) % 2)
+            rec(0x02FB, words(-size, 0, 0, 0, 400) + bytes([1 if italic else 0, 0, 0, 204, 0, 0, 0, 18]) + face)
+            fonts[key] = len(fonts)
+        rec(0x012D, words(fonts[key]))           # SelectObject
+        data = text.encode('cp1251')
+        count = len(data)
+        data += b'\0' * (count % 2)
+        rec(0x0521, words(count) + data + words(y, x))   # TextOut
+    rec(0x0000)
+    body = b''.join(records)
+    largest = max(len(r) // 2 for r in records)
+    return struct.pack('<HHHIHIH', 1, 9, 0x0300, 9 + len(body) // 2, len(fonts), largest, 0) + body
+
+
+def word_description(folder, title, paragraphs, formula):
+    """paragraphs: lists of runs (text, kind) with kind '', 'b', 'sub' or 'super'; None stands for the formula."""
+    wmf, width, height = formula
+    head = ('{\\rtf1\\adeflang1025\\ansi\\ansicpg1251\\uc1\\adeff0\\deff0\\stshfdbch0\\stshfloch0\\stshfhich0'
+            '\\stshfbi0\\deflang1049\\deflangfe1049\\themelang1049\r\n'
+            '{\\fonttbl{\\f0\\froman\\fcharset204\\fprq2{\\*\\panose 02020603050405020304}Times New Roman;}'
+            '{\\f1\\fswiss\\fcharset204\\fprq2{\\*\\panose 020b0604020202020204}Arial;}'
+            '{\\f2\\fswiss\\fcharset0\\fprq2 Arial;}}\r\n'
+            '{\\colortbl;\\red0\\green0\\blue0;\\red31\\green79\\blue154;}\r\n'
+            '{\\stylesheet{\\ql \\li0\\ri0\\widctlpar\\wrapdefault\\aspalpha\\aspnum\\faauto\\adjustright\\rin0'
+            '\\lin0\\itap0 \\rtlch\\fcs1 \\af0\\afs24\\alang1025 \\ltrch\\fcs0 \\fs24\\lang1049\\langfe1049'
+            '\\cgrid\\langnp1049\\langfenp1049 \\snext0 \\sqformat \\spriority0 Normal;}'
+            '{\\*\\cs10 \\additive \\ssemihidden Default Paragraph Font;}}\r\n'
+            '{\\*\\rsidtbl \\rsid1442114\\rsid9844211}'
+            '{\\*\\generator Microsoft Word 11.0.8169;}'
+            '{\\info{\\title ' + word_text(title) + '}{\\author ' + word_text('Учитель химии') + '}'
+            '{\\creatim\\yr2024\\mo9\\dy2\\hr10\\min5}{\\version1}{\\edmins12}{\\nofpages1}}\r\n'
+            '\\paperw11906\\paperh16838\\margl1701\\margr850\\margt1134\\margb1134 \\deftab708'
+            '\\widowctrl\\ftnbj\\aenddoc\\hyphhotz425\\noxlattoyen\\expshrtn\\noultrlspc\\dntblnsbdb\\nospaceforul'
+            '\\formshade\\horzdoc\\dgmargin\\dghspace180\\dgvspace180\\dghorigin1701\\dgvorigin1134\\dghshow1'
+            '\\dgvshow1\\jexpand\\viewkind1\\viewscale100\\pgbrdrhead\\pgbrdrfoot\\splytwnine\\ftnlytwnine'
+            '\\htmautsp\\nolnhtadjtbl\\useltbaln\\alntblind\\lytcalctblwd\\lyttblrtgr\\lnbrkrule\\nobrkwrptbl'
+            '\\snaptogridincell\\allowfieldendsel\\wrppunct\\asianbrkrule\\rsidroot9844211 \\fet0'
+            '\\sectd \\linex0\\headery708\\footery708\\colsx708\\endnhere\\sectlinegrid360\\sectdefaultcl'
+            '\\sftnbj \r\n')
+    body = []
+    plain = ('\\pard\\plain \\ltrpar\\s0\\qj \\fi567\\li0\\ri0\\sa120\\widctlpar\\wrapdefault\\aspalpha\\aspnum'
+             '\\faauto\\adjustright\\rin0\\lin0\\itap0 \\rtlch\\fcs1 \\af0\\afs24\\alang1025 \\ltrch\\fcs0 '
+             '\\fs24\\lang1049\\langfe1049\\cgrid\\langnp1049\\langfenp1049 ')
+    body.append('\\pard\\plain \\ltrpar\\qc \\li0\\ri0\\sa240\\widctlpar\\wrapdefault\\aspalpha\\aspnum\\faauto'
+                '\\adjustright\\rin0\\lin0\\itap0 \\rtlch\\fcs1 \\ab\\af1\\afs32 \\ltrch\\fcs0 \\b\\f1\\fs32'
+                '\\cf2\\insrsid9844211 ' + word_text(title) + '\r\n\\par ')
+    for runs in paragraphs:
+        if runs is None:
+            body.append('\\pard\\plain \\ltrpar\\qc \\li0\\ri0\\sa120\\widctlpar\\wrapdefault\\aspalpha\\aspnum'
+                        '\\faauto\\adjustright\\rin0\\lin0\\itap0 \\rtlch\\fcs1 \\af0\\afs24 \\ltrch\\fcs0 '
+                        '\\fs24\\insrsid1442114 {\\object\\objemb\\objw%d\\objh%d{\\*\\objclass Equation.3}'
+                        '{\\*\\objdata 01050000020000000b0000004571756174696f6e2e3300000000000000000000}'
+                        '{\\result {\\rtlch\\fcs1 \\af0 \\ltrch\\fcs0 \\insrsid1442114 {\\pict\\wmetafile8'
+                        '\\picw%d\\pich%d\\picwgoal%d\\pichgoal%d \r\n' % (width, height, width * 2540 // 1440,
+                                                                          height * 2540 // 1440, width, height))
+            hexed = wmf.hex()
+            body.append('\r\n'.join(hexed[i:i + 128] for i in range(0, len(hexed), 128)))
+            body.append('}}}}\r\n\\par ')
+            continue
+        if runs[0][1] == 'h':
+            body.append('\\pard\\plain \\ltrpar\\s0\\ql \\li0\\ri0\\sb120\\sa60\\keepn\\widctlpar\\wrapdefault'
+                        '\\aspalpha\\aspnum\\faauto\\adjustright\\rin0\\lin0\\itap0 \\rtlch\\fcs1 \\ab\\af1'
+                        '\\afs26 \\ltrch\\fcs0 \\b\\f1\\fs26\\cf2\\insrsid9844211 ' + word_text(runs[0][0]) +
+                        '\r\n\\par ')
+            continue
+        body.append(plain)
+        for text, kind in runs:
+            words = {'': '', 'b': '\\b', 'sub': '\\sub', 'super': '\\super'}[kind]
+            body.append('{\\rtlch\\fcs1 \\af0 \\ltrch\\fcs0 %s\\insrsid9844211 %s}' % (words, word_text(text)))
+        body.append('\r\n\\par ')
+    with open(os.path.join(folder, 'descr.rtf'), 'wb') as f:
+        f.write((head + ''.join(body) + '}\r\n').encode('ascii'))
+
+
+# Advance widths of Times New Roman in thousandths of its size, for the characters the formulas use.
+TIMES = {'Q': 722, ' ': 250, '=': 564, 'c': 444, '\u00b7': 250, 'm': 778, '(': 333, ')': 333, 'T': 611,
+         '1': 500, '2': 500, '\u2013': 500}
+
+
+def formula(pieces, size=280):
+    """Lays out (text, kind) pieces on one baseline: kind 'i' italic, 'sub' a smaller lowered index."""
+    parts = []
+    x = 60
+    baseline = size
+    for text, kind in pieces:
+        piece_size = size * 6 // 10 if kind == 'sub' else size
+        y = baseline + (size // 5 if kind == 'sub' else 0)
+        # Each piece stands at its own place, spaces taken as distance (as equation editors draw them).
+        lead = len(text) - len(text.lstrip(' '))
+        x += TIMES[' '] * lead * piece_size // 1000
+        if text.strip(' '):
+            parts.append((x, y, text.strip(' '), piece_size, kind == 'i'))
+        x += sum(TIMES[ch] for ch in text[lead:]) * piece_size // 1000
+    width, height = x + 60, baseline + size // 2
+    return formula_wmf(parts, width, height), width, height
+
+
 def main():
     experiment('Физика/Тепловые явления/Нагревание воды', [
         ('SensorName', 'T101'), ('Freq', '100000'), ('Average', '10'), ('FormatY', '0.0'), ('FormatX', '0'),
@@ -243,6 +382,27 @@ def main():
         'note': 'Кислоты и щёлочи опасны для кожи и глаз: работайте в очках и перчатках.',
     }, {'header': ['Опыт', 'T₀, °C', 'T наибольшая, °C', 'ΔT, °C'], 'widths': [90, 100, 140, 100], 'rows': 2,
         'question': 'Во сколько раз изменился тепловой эффект при разбавлении растворов и почему?'})
+    # The same experiment's description as a teacher saves it from Word.
+    word_description(os.path.join(ROOT, 'Химия', 'Нейтрализация кислоты щёлочью'), 'Нейтрализация кислоты щёлочью', [
+        [('Цель работы', 'h')],
+        [('Измерить тепловой эффект реакции нейтрализации соляной кислоты раствором гидроксида натрия:', '')],
+        [('HCl + NaOH → NaCl + H', 'b'), ('2', 'sub'), ('O', 'b')],
+        [('Оборудование', 'h')],
+        [('Датчик температуры T101, растворы HCl и NaOH (1 моль/л) по 50 см', ''), ('3', 'super'),
+         (', пенопластовый стакан, мерный цилиндр.', '')],
+        [('Ход работы', 'h')],
+        [('1. Налейте в стакан 50 см', ''), ('3', 'super'), (' кислоты, опустите датчик и нажмите «Пуск».', '')],
+        [('2. Через 10 секунд быстро прилейте 50 см', ''), ('3', 'super'), (' щёлочи и перемешайте.', '')],
+        [('3. Когда температура перестанет расти, нажмите «Стоп». Повторите опыт с вдвое разбавленными '
+          'растворами: вторая кривая появится рядом с первой.', '')],
+        [('Расчёт', 'h')],
+        [('Теплота, выделившаяся в стакане (c — удельная теплоёмкость воды, 4,2 кДж/(кг·°C), m — масса '
+          'раствора, T', ''), ('1', 'sub'), (' и T', ''), ('2', 'sub'), (' — начальная и наибольшая температура):', '')],
+        None,
+        [('Обратите внимание: ', 'b'), ('кислоты и щёлочи опасны для кожи и глаз — работайте в очках и '
+                                         'перчатках.', '')],
+    ], formula([('Q', 'i'), (' = ', ''), ('c', 'i'), ('\u00b7', ''), ('m', 'i'), ('\u00b7', ''), ('(', ''),
+                ('T', 'i'), ('2', 'sub'), (' \u2013 ', ''), ('T', 'i'), ('1', 'sub'), (')', '')]))
 
 
 if __name__ == '__main__':

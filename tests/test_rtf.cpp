@@ -105,6 +105,74 @@ QByteArray LibreOfficeFile(const char* name) {
     return ReadFile(QStringLiteral(RTF_DATA_DIR "/") + QString::fromLatin1(name));
 }
 
+// Little-endian records of a metafile.
+QByteArray Le(std::initializer_list<std::pair<int, int>> fields) {
+    QByteArray bytes;
+    for (const auto& [value, width] : fields)
+        for (int i = 0; i < width; ++i) bytes += char(value >> (8 * i) & 0xFF);
+    return bytes;
+}
+
+// A WMF drawing a thick black line across the middle of its 1000 × 600 window, from x = 100 to x = 900.
+QByteArray Wmf() {
+    const QByteArray records = Le({{4, 4}, {0x0103, 2}, {8, 2}}) +                          // anisotropic
+                               Le({{5, 4}, {0x020B, 2}, {0, 2}, {0, 2}}) +                  // window origin
+                               Le({{5, 4}, {0x020C, 2}, {600, 2}, {1000, 2}}) +             // window extent
+                               Le({{8, 4}, {0x02FA, 2}, {0, 2}, {60, 2}, {0, 2}, {0, 4}}) + // black pen
+                               Le({{4, 4}, {0x012D, 2}, {0, 2}}) +
+                               Le({{5, 4}, {0x0214, 2}, {300, 2}, {100, 2}}) +
+                               Le({{5, 4}, {0x0213, 2}, {300, 2}, {900, 2}}) + Le({{3, 4}, {0, 2}});
+    return Le({{1, 2}, {9, 2}, {0x0300, 2}, {int(9 + records.size() / 2), 4}, {1, 2}, {8, 4}, {0, 2}}) +
+           records;
+}
+
+// An EMF drawing the same line in a 1000 × 600 frame, with a pen 60 units wide or one pixel wide (cosmetic).
+QByteArray Emf(bool cosmetic) {
+    const QByteArray records =
+        Le({{38, 4}, {28, 4}, {1, 4}, {cosmetic ? 0 : 0x10000, 4}, {60, 4}, {0, 4}, {0, 4}}) +
+        Le({{37, 4}, {12, 4}, {1, 4}}) + Le({{27, 4}, {16, 4}, {100, 4}, {300, 4}}) +
+        Le({{54, 4}, {16, 4}, {900, 4}, {300, 4}}) + Le({{14, 4}, {20, 4}, {0, 4}, {16, 4}, {20, 4}});
+    return Le({{1, 4},
+               {88, 4},
+               {0, 4},
+               {0, 4},
+               {1000, 4},
+               {600, 4},
+               {0, 4},
+               {0, 4},
+               {26458, 4},
+               {15875, 4},
+               {0x464D4520, 4},
+               {0x10000, 4},
+               {int(88 + records.size()), 4},
+               {6, 4},
+               {2, 2},
+               {0, 2},
+               {0, 4},
+               {0, 4},
+               {0, 4},
+               {1024, 4},
+               {768, 4},
+               {271, 4},
+               {203, 4}}) +
+           records;
+}
+
+// The share of columns between two fractions of the image's width that are dark within two rows of a height.
+double DarkShare(const QImage& image, double y, double from, double to) {
+    int dark = 0;
+    const int first = int(from * image.width());
+    const int last = int(to * image.width());
+    const int row = int(y * image.height());
+    for (int x = first; x < last; ++x)
+        for (int r = std::max(0, row - 2); r <= std::min(image.height() - 1, row + 2); ++r)
+            if (const QColor c = image.pixelColor(x, r); c.alpha() > 100 && c.lightness() < 96) {
+                ++dark;
+                break;
+            }
+    return double(dark) / std::max(1, last - first);
+}
+
 } // namespace
 
 TEST(Rtf, ADocumentWrittenAndReadAgainIsTheSame) {
@@ -219,6 +287,35 @@ TEST(Rtf, DocumentsWrittenByLibreOffice) {
     EXPECT_TRUE(all.contains(QStringLiteral("{выделенный||12||#ffff00}"))) << all.toStdString();
     EXPECT_TRUE(
         colours->toPlainText().contains(QStringLiteral("Съешь же ещё этих мягких французских булок")));
+}
+
+// The sample catalogue's description saved by Word: cp1251 text, sub- and superscripts, a formula object.
+TEST(Rtf, TheSampleDescriptionSavedByWord) {
+    std::unique_ptr<QTextDocument> document(
+        Read(ReadFile(QStringLiteral(SAMPLE_DATA_DIR "/Химия/Нейтрализация кислоты щёлочью/descr.rtf"))));
+    const QString text = document->toPlainText();
+    EXPECT_TRUE(text.contains(QStringLiteral("Измерить тепловой эффект реакции нейтрализации")))
+        << text.toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("HCl + NaOH → NaCl + H2O")));
+    QStringList scripts;
+    int drawn = 0;
+    for (QTextBlock block = document->begin(); block.isValid(); block = block.next())
+        for (auto it = block.begin(); !it.atEnd(); ++it) {
+            const QTextCharFormat format = it.fragment().charFormat();
+            if (format.verticalAlignment() == QTextCharFormat::AlignSubScript)
+                scripts += QStringLiteral("_") + it.fragment().text();
+            if (format.verticalAlignment() == QTextCharFormat::AlignSuperScript)
+                scripts += QStringLiteral("^") + it.fragment().text();
+            if (!format.isImageFormat()) continue;
+            const QImage image =
+                document->resource(QTextDocument::ImageResource, QUrl(format.toImageFormat().name()))
+                    .value<QImage>();
+            for (double y = 0.1; y < 0.9; y += 0.05) drawn += DarkShare(image, y, 0, 1) > 0.05;
+            EXPECT_FALSE(format.property(kImageHeaderProperty).toByteArray().isEmpty())
+                << "kept for the save";
+        }
+    EXPECT_EQ(scripts.join(u' '), QStringLiteral("_2 ^3 ^3 ^3 _1 _2"));
+    EXPECT_GE(drawn, 3) << "the formula's letters are drawn";
 }
 
 TEST(Rtf, ControlWordsAndCodePages) {
@@ -443,31 +540,61 @@ TEST(Rtf, ObjectsShowTheirResultAndShapesTheirPicture) {
     }
 }
 
-// A WMF formula this program does not draw: a small placeholder shown at its size, and its bytes written back
-// unchanged by a save; a picture that declares a huge size costs no memory for it.
-TEST(Rtf, PicturesNotDrawnAreKeptAndCostLittle) {
-    const QByteArray wmf =
-        QByteArray::fromHex("0100090000037a00000002001c00000000000400000003010800050000000b0200000000");
-    const QByteArray rtf =
-        "{\\rtf1 a{\\pict\\wmetafile8\\picw2000\\pich1000\\picwgoal1500\\pichgoal750 " + wmf.toHex() + "}b}";
-    QTextDocument first;
-    ReadRtf(rtf, first);
-    QTextDocument again;
-    const QByteArray saved = WriteRtf(first);
-    EXPECT_TRUE(saved.contains("\\wmetafile8\\picw2000\\pich1000\\picwgoal1500\\pichgoal750"));
-    ReadRtf(saved, again);
-    for (QTextDocument* document : {&first, &again}) {
-        int images = 0;
-        for (auto it = document->begin().begin(); !it.atEnd(); ++it) {
-            const QTextCharFormat format = it.fragment().charFormat();
-            if (!format.isImageFormat()) continue;
-            ++images;
-            EXPECT_EQ(format.property(kImageBytesProperty).toByteArray(), wmf)
-                << "the formula's bytes unchanged";
-            EXPECT_DOUBLE_EQ(format.toImageFormat().width(), 100);
+// A WMF or EMF formula is drawn at its shown size with its window filling the picture, and its bytes are
+// written back unchanged by a save; a picture that cannot be drawn holds its place small; one that declares a
+// huge size costs no memory for it.
+TEST(Rtf, MetafilesAreDrawnAndKeptOtherPicturesCostLittle) {
+    const struct {
+        QByteArray kind;
+        QByteArray data;
+        bool drawn;
+    } rows[] = {
+        {"\\wmetafile8", Wmf(), true},
+        {"\\emfblip", Emf(false), true},
+        {"\\emfblip", Emf(true), true},
+        {"\\wmetafile8",
+         QByteArray::fromHex("0100090000037a00000002001c00000000000400000003010800050000000b0200000000"),
+         false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.kind.toStdString() + (row.drawn ? " drawn" : " not drawn"));
+        const QByteArray header = row.kind + "\\picw2000\\pich1000";
+        const QByteArray rtf =
+            "{\\rtf1 a{\\pict" + header + "\\picwgoal1500\\pichgoal750 " + row.data.toHex() + "}b}";
+        QTextDocument first;
+        ReadRtf(rtf, first);
+        QTextDocument again;
+        const QByteArray saved = WriteRtf(first);
+        EXPECT_TRUE(saved.contains(header + "\\picwgoal1500\\pichgoal750"));
+        ReadRtf(saved, again);
+        for (QTextDocument* document : {&first, &again}) {
+            int images = 0;
+            for (auto it = document->begin().begin(); !it.atEnd(); ++it) {
+                const QTextCharFormat format = it.fragment().charFormat();
+                if (!format.isImageFormat()) continue;
+                ++images;
+                EXPECT_EQ(format.property(kImageBytesProperty).toByteArray(), row.data)
+                    << "the formula's bytes unchanged";
+                EXPECT_DOUBLE_EQ(format.toImageFormat().width(), 100);
+                const QImage image =
+                    document->resource(QTextDocument::ImageResource, QUrl(format.toImageFormat().name()))
+                        .value<QImage>();
+                if (!row.drawn) continue;
+                EXPECT_EQ(image.size(), QSize(200, 100)) << "drawn twice as fine as shown";
+                EXPECT_GT(DarkShare(image, 0.5, 0.2, 0.8), 0.9) << "the line across the middle";
+                EXPECT_EQ(DarkShare(image, 0.5, 0.0, 0.05), 0) << "the window's margin left of the line";
+                EXPECT_EQ(DarkShare(image, 0.2, 0.0, 1.0), 0);
+            }
+            EXPECT_EQ(images, 1);
         }
-        EXPECT_EQ(images, 1);
     }
+    // A drawn metafile declaring a huge size is drawn at most 1024 pixels a side.
+    QTextDocument large;
+    ReadRtf("{\\rtf1{\\pict\\wmetafile8\\picwgoal999999\\pichgoal999999 " + Wmf().toHex() + "}}", large);
+    EXPECT_EQ(large.resource(QTextDocument::ImageResource, QUrl(QStringLiteral("rtf-image-1")))
+                  .value<QImage>()
+                  .size(),
+              QSize(1024, 1024));
     // Fifteen pictures declaring 10000 × 10000 pixels: small placeholders.
     QByteArray huge = "{\\rtf1 ";
     for (int i = 0; i < 15; ++i) huge += "{\\pict\\emfblip\\picwgoal999999\\pichgoal999999 0102}";

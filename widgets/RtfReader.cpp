@@ -1,6 +1,8 @@
 // The RTF reader: a byte tokenizer, a stack of group states, and a document model built into a QTextDocument.
 #include "widgets/RtfReader.h"
 
+#include "widgets/Metafile.h"
+
 #include "core/TextCodec.h"
 
 #include <QBuffer>
@@ -669,10 +671,32 @@ private:
             pixels = pixels * std::clamp(scale, 1, 1000) / 100.0;
             return std::clamp(pixels, 1.0, double(kMaxPictureSide));
         };
-        double width = side(picture->GoalWidth, picture->ScaleX, image.isNull() ? 64 : image.width());
-        double height = side(picture->GoalHeight, picture->ScaleY, image.isNull() ? 48 : image.height());
+        // A metafile's \picw and \pich are its size in hundredths of a millimetre.
+        const bool metafile =
+            picture->Kind == QStringLiteral("wmetafile") || picture->Kind == QStringLiteral("emfblip");
+        const auto natural = [&](int imageSide, int declared, int fallback) {
+            if (!image.isNull()) return double(imageSide);
+            return metafile && declared > 0 ? std::min(declared * 96.0 / 2540.0, double(kMaxPictureSide))
+                                            : fallback;
+        };
+        double width = side(picture->GoalWidth, picture->ScaleX, natural(image.width(), picture->Width, 64));
+        double height =
+            side(picture->GoalHeight, picture->ScaleY, natural(image.height(), picture->Height, 48));
         QTextImageFormat format;
         const QString name = QStringLiteral("rtf-image-%1").arg(++FImageCount);
+        if (metafile) {
+            // Drawn twice as fine as shown, for print, but never larger than 1024 pixels a side.
+            const double fine = std::min(2.0, 1024.0 / std::max(width, height));
+            image = DrawMetafile(picture->Data,
+                                 picture->Kind == QStringLiteral("wmetafile") ? tMetafileKind::Wmf
+                                                                              : tMetafileKind::Emf,
+                                 QSize(std::max(1, int(width * fine)), std::max(1, int(height * fine))));
+            if (!image.isNull() && !picture->Header.isEmpty()) {
+                format.setProperty(kImageBytesProperty, picture->Data);
+                format.setProperty(kImageKindProperty, picture->Kind);
+                format.setProperty(kImageHeaderProperty, picture->Header);
+            }
+        }
         if (image.isNull()) {
             // A picture kind we cannot show, or broken data: a grey frame holds its place, drawn small and
             // shown at the picture's size (a declared size of 10000 × 10000 must not cost 400 MB). The
@@ -693,7 +717,7 @@ private:
             painter.drawLine(0, placeholder.height() - 1, placeholder.width() - 1, 0);
             painter.end();
             image = placeholder;
-        } else {
+        } else if (!metafile) {
             format.setProperty(kImageBytesProperty, picture->Data);
             format.setProperty(kImageKindProperty, picture->Kind);
         }

@@ -130,7 +130,7 @@ private:
         QByteArray kind = format.property(kImageKindProperty).toString().toLatin1();
         const QImage image =
             FDocument.resource(QTextDocument::ImageResource, QUrl(format.name())).value<QImage>();
-        // A picture read but not drawn (WMF, EMF) goes back as it came, only its shown size as set now.
+        // A picture kept in its own form (WMF, EMF) goes back as it came, only its shown size as set now.
         if (const QByteArray header = format.property(kImageHeaderProperty).toByteArray();
             !header.isEmpty() && !bytes.isEmpty()) {
             QByteArray out = "{\\pict" + header + "\\picwgoal" + QByteArray::number(Twips(format.width())) +
