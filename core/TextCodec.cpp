@@ -143,14 +143,21 @@ bool IsLeadByte(int codePage, unsigned char byte) {
 }
 
 QString DecodeCodePagePair(int codePage, unsigned char lead, unsigned char trail) {
-    static QMutex mutex;
-    static QHash<int, iconv_t> converters;
-    QMutexLocker locker(&mutex);
-    iconv_t converter = converters.value(codePage, iconv_t(-1));
-    if (converter == iconv_t(-1) && !converters.contains(codePage)) {
+    // One converter per page, opened on first use and closed when the program ends.
+    static struct tConverters {
+        QMutex Mutex;
+        QHash<int, iconv_t> Open;
+        ~tConverters() {
+            for (const iconv_t converter : std::as_const(Open))
+                if (converter != iconv_t(-1)) iconv_close(converter);
+        }
+    } converters;
+    QMutexLocker locker(&converters.Mutex);
+    iconv_t converter = converters.Open.value(codePage, iconv_t(-1));
+    if (converter == iconv_t(-1) && !converters.Open.contains(codePage)) {
         const QByteArray name = codePage == 1361 ? QByteArray("JOHAB") : "CP" + QByteArray::number(codePage);
         converter = iconv_open("UTF-16LE", name.constData());
-        converters.insert(codePage, converter);
+        converters.Open.insert(codePage, converter);
     }
     char in[2] = {char(lead), char(trail)};
     char16_t out[2] = {};

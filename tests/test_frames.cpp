@@ -112,7 +112,10 @@ TEST_F(FrameTest, FollowNewestGrowsOrScrolls) {
         EXPECT_EQ(frame.chMain->BottomRange(), QCPRange(0, 10));
         frame.chMain->Series(frame.ActiveSeries)->Add(10.5, 1);
         frame.FollowNewest(autoSize);
-        EXPECT_EQ(frame.chMain->BottomRange(), autoSize ? QCPRange(0, 15) : QCPRange(5, 15));
+        // Half the axis to the nearest whole pixel.
+        const double pixel = 10.0 / frame.chMain->axisRect()->width();
+        EXPECT_NEAR(frame.chMain->BottomRange().lower, autoSize ? 0 : 5, pixel);
+        EXPECT_NEAR(frame.chMain->BottomRange().upper, 15, pixel);
         frame.EndMeasurement();
     }
 }
@@ -335,4 +338,54 @@ TEST(Chart, EnvelopeDrawingLooksLikeEveryPointDrawn) {
     EXPECT_LT(different, red / 25) << "differences only at the edges of the stroke";
     EXPECT_LT(std::abs(red - redFast), red / 25) << "the same area is painted";
     EXPECT_LE(fast.Series(0)->BytesHeld(), 200000u * 20);
+}
+
+// A line that follows its newest point, its picture moved by whole pixels at every step, looks the same as
+// the line drawn whole: sparse points (a polyline) and dense ones (per-column envelopes).
+TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {
+    for (const double step : {0.5, 0.002}) {
+        SCOPED_TRACE(step);
+        TChart moving;
+        moving.resize(1001, 500);
+        moving.AddSeries(QColor(255, 0, 0));
+        moving.SetBottomAxis(0, 100, 10, QStringLiteral("t"));
+        moving.SetLeftAxis(-2, 2, 0.5, QStringLiteral("y"));
+        moving.show();
+        QApplication::processEvents();
+        const auto value = [](double t) { return std::sin(t / 3) + 0.5 * std::sin(t * 7.3); };
+        double t = 0;
+        for (int tick = 0; tick < 43; ++tick) {
+            for (const double end = t + 7; t < end; t += step) moving.Series(0)->Add(t, value(t));
+            const QCPRange range = moving.BottomRange();
+            const int pixels = moving.axisRect()->width();
+            const double half = range.size() * (pixels / 2) / pixels;
+            if (t > range.upper) moving.SetBottomRange(range.lower + half, range.upper + half);
+            moving.Redraw();
+        }
+        TChart whole;
+        whole.resize(moving.size());
+        whole.AddSeries(QColor(255, 0, 0));
+        whole.SetBottomAxis(0, 100, 10, QStringLiteral("t"));
+        whole.SetLeftAxis(-2, 2, 0.5, QStringLiteral("y"));
+        whole.SetBottomRange(moving.BottomRange().lower, moving.BottomRange().upper);
+        whole.Series(0)->SetSeries(moving.Series(0)->Series());
+        whole.show();
+        whole.replot();
+        const QImage a = moving.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const QImage b = whole.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        ASSERT_EQ(a.size(), b.size());
+        int red = 0;
+        int different = 0;
+        for (int y = 0; y < a.height(); ++y)
+            for (int x = 0; x < a.width(); ++x) {
+                const QColor ca = a.pixelColor(x, y);
+                const QColor cb = b.pixelColor(x, y);
+                const bool solidA = ca.red() > 200 && ca.green() < 60;
+                const bool solidB = cb.red() > 200 && cb.green() < 60;
+                red += solidB;
+                if ((solidA && cb.green() > 200) || (solidB && ca.green() > 200)) ++different;
+            }
+        EXPECT_GT(red, 2000);
+        EXPECT_LT(different, red / 50) << "the moved picture has lost or kept pieces of the line";
+    }
 }

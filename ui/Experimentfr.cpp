@@ -183,7 +183,9 @@ void TfrExperiment::FollowNewest(bool autoSize) {
     if (line->Count() == 0) return;
     const double x = line->X(line->Count() - 1);
     const QCPRange range = chMain->BottomRange();
-    const double half = (range.upper - range.lower) * 0.5;
+    // Half the axis, rounded to whole pixels so that the line's picture can move instead of being redrawn.
+    const int pixels = chMain->axisRect()->width();
+    const double half = (range.upper - range.lower) * (pixels > 1 ? double(pixels / 2) / pixels : 0.5);
     if (x > range.upper) {
         if (autoSize)
             chMain->SetBottomRange(range.lower, range.upper + half);

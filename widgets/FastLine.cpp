@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 
 tFastLine::tFastLine(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPAbstractPlottable(keyAxis, valueAxis) {}
@@ -120,6 +121,26 @@ void tFastLine::DrawLabels(QCPPainter* painter, int from, int to) const {
     }
 }
 
+int tFastLine::ScrollPixels(qreal ratio) const {
+    QCPAxis* keys = keyAxis();
+    const QCPRange now = keys->range();
+    if (now == FCacheKeys) return 0;
+    if (std::abs(now.size() - FCacheKeys.size()) > 1e-9 * FCacheKeys.size()) return -1;
+    const double exact = (keys->coordToPixel(now.lower) - keys->coordToPixel(FCacheKeys.lower)) * ratio;
+    const double whole = std::round(exact);
+    return whole >= 1 && std::abs(exact - whole) < 0.01 ? int(whole) : -1;
+}
+
+void tFastLine::ShiftCache(int pixels) {
+    const int width = FCache.width();
+    const qsizetype kept = qsizetype(width - pixels) * 4;
+    for (int y = 0; y < FCache.height(); ++y) {
+        uchar* line = FCache.scanLine(y);
+        std::memmove(line, line + qsizetype(pixels) * 4, size_t(kept));
+        std::memset(line + kept, 0, size_t(pixels) * 4);
+    }
+}
+
 void tFastLine::draw(QCPPainter* painter) {
     const int count = Count();
     if (count == 0) return;
@@ -142,24 +163,37 @@ void tFastLine::draw(QCPPainter* painter) {
         return;
     }
 
-    const bool still = !FCache.isNull() && FCacheKeys == keys->range() && FCacheValues == values->range() &&
-                       FCacheRect == rect && FCachePen == mPen && FCachePoints <= count && FCachePoints > 0;
     const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
-    if (!still) {
+    const bool same = !FCache.isNull() && FCacheValues == values->range() && FCacheRect == rect &&
+                      FCachePen == mPen && FCachePoints <= count && FCachePoints > 0 &&
+                      FCache.devicePixelRatio() == ratio;
+    const int shift = same ? ScrollPixels(ratio) : -1;
+    // Columns from `seam` on are drawn afresh: none while the axes stand still.
+    double seam = rect.right() + 1;
+    if (shift > 0 && shift < FCache.width()) {
+        // The time axis moved on by whole pixels (the chart following the newest point): the picture moves
+        // with it and only the uncovered strip on the right is drawn.
+        ShiftCache(shift);
+        seam -= shift / ratio;
+    } else if (shift != 0) {
         FCache = QImage(rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
         FCache.setDevicePixelRatio(ratio);
         FCache.fill(Qt::transparent);
         FCachePoints = 0;
     }
-    // Only what is new since the cached picture is drawn: from the last point drawn on.
-    const int from = std::max(first, FCachePoints > 0 ? FCachePoints - 1 : first);
-    if (last >= from) {
+    const auto drawOnCache = [&](int from, double left, double right) {
+        if (last < from || right <= left) return;
         QPainter cache(&FCache);
         cache.translate(-rect.topLeft());
         cache.setPen(pen);
+        cache.setClipRect(QRectF(left, rect.top(), right - left, rect.height()));
         const bool sparse = BuildPath(from, last, path);
         DrawPath(cache, path, sparse);
-    }
+    };
+    const double right = rect.right() + 1;
+    if (seam < right) drawOnCache(std::max(first, UpperBound(keys->pixelToCoord(seam)) - 1), seam, right);
+    // Only what is new since the cached picture is drawn: from the last point drawn on.
+    drawOnCache(std::max(first, FCachePoints > 0 ? FCachePoints - 1 : first), rect.left(), seam);
     FCacheKeys = keys->range();
     FCacheValues = values->range();
     FCacheRect = rect;

@@ -52,6 +52,11 @@ private:
     bool BuildPath(int from, int to, QVector<QPointF>& path) const;
     void DrawPath(QPainter& painter, const QVector<QPointF>& path, bool sparse) const;
     void DrawLabels(QCPPainter* painter, int from, int to) const;
+    // How many device pixels the time axis moved on (its span kept) since the cached picture was drawn: 0
+    // when it stands still, -1 for any other change or a move by a fraction of a pixel.
+    int ScrollPixels(qreal ratio) const;
+    // Moves the cached picture left by that many device pixels; the uncovered columns become transparent.
+    void ShiftCache(int pixels);
 
     std::shared_ptr<tPointSeries> FSeries = std::make_shared<tPointSeries>();
     bool FPlain = false;

@@ -1,6 +1,6 @@
-// Chart repaint with long runs, offscreen at 1280 x 700 with a noisy signal: a full repaint (axes changed)
-// and the repaint after one tick's new points (axes still), the same against QCustomPlot's own graph, and the
-// memory held per point.
+// Chart repaint with long runs, offscreen at 1280 x 700 with a noisy signal: a full repaint (axes changed),
+// the repaint after one tick's new points (axes still), a move by half the window (a chart following its
+// newest point), the same against QCustomPlot's own graph, and the memory held per point.
 #include "widgets/Chart.h"
 
 #include "QtBenchmarkMain.h"
@@ -38,12 +38,12 @@ void BM_FullRepaint(benchmark::State& state) {
     bool flip = false;
     double slowest = 0;
     for (auto _ : state) {
-        // A pan by a pixel's width: the axes change, everything is drawn again.
+        // A zoom by a pixel's width: the axes change, everything is drawn again.
         flip = !flip;
         const double shift = flip ? range.size() / 1280 : 0;
         QElapsedTimer timer;
         timer.start();
-        chart->SetBottomRange(range.lower + shift, range.upper + shift);
+        chart->SetBottomRange(range.lower, range.upper + shift);
         chart->Redraw();
         slowest = std::max(slowest, timer.nsecsElapsed() / 1e6);
     }
@@ -51,6 +51,27 @@ void BM_FullRepaint(benchmark::State& state) {
     state.counters["slowest_ms"] = slowest;
 }
 BENCHMARK(BM_FullRepaint)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+void BM_HalfWindowMove(benchmark::State& state) {
+    const int points = int(state.range(0));
+    auto chart = MakeChart(points);
+    // A tenth of the run in view, moved on by half of it (to whole pixels) at each step, as the chart
+    // following the newest point does; at the end of the run it starts again from its beginning.
+    const double window = points * 0.001 / 10;
+    chart->SetBottomRange(0, window);
+    chart->Redraw();
+    const int pixels = chart->axisRect()->width();
+    const double half = window * (pixels / 2) / pixels;
+    for (auto _ : state) {
+        QCPRange range = chart->BottomRange();
+        if (range.upper + half > points * 0.001) range = QCPRange(-half, window - half);
+        chart->SetBottomRange(range.lower + half, range.upper + half);
+        chart->Redraw();
+        chart->repaint();
+    }
+    state.counters["points_in_view"] = points / 10.0;
+}
+BENCHMARK(BM_HalfWindowMove)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_TickRepaint(benchmark::State& state) {
     auto chart = MakeChart(int(state.range(0)));

@@ -1,12 +1,13 @@
 // One tick of the live display with one second of a 921600-baud stream queued and 10^6 points already on the
-// line: payload walk, decoding, averaging into points, following and the chart's repaint; and the memory per
-// point held.
+// line: payload walk, decoding, averaging into points, following, the chart's repaint and its paint onto the
+// window (blend and flush); with the time axis standing still or moving on at nearly every tick; and the
+// memory per point held.
 #include "core/CommandLine.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
 #include "measure/ValueStream.h"
-#include "ui/Experimentfr.h"
 #include "runs/WorkFolder.h"
+#include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
 #include "widgets/Chart.h"
 
@@ -72,8 +73,14 @@ void BM_Tick(benchmark::State& state) {
     e.Average = 10;
     e.MinY = 10;
     e.MaxY = 30;
-    e.MaxX = 3000;
-    e.IncX = 300;
+    const int existing = int(state.range(0));
+    const bool scrolling = state.range(2) != 0;
+    // Moving on: every value a point (as the sound sensor's run), a window of 2.5 s that holds some 58 000 of
+    // them just before the newest point; each tick's 1.4 s of points moves it on by half.
+    if (scrolling) e.Average = 1;
+    e.MinX = scrolling ? existing * e.Freq * 1e-6 * e.Average - 1 : 0;
+    e.MaxX = scrolling ? e.MinX + 2.5 : 3000;
+    e.IncX = scrolling ? 0.5 : 300;
     window.Frame->chMain->show();
     window.SeriesIndex = window.Frame->BeginMeasurement(e);
     tFastLine* line = window.Frame->chMain->Series(window.SeriesIndex);
@@ -87,7 +94,6 @@ void BM_Tick(benchmark::State& state) {
     window.Work = tWorkFolder::Create(QStringLiteral("bench"), dir.filePath(QStringLiteral("data/g/e/")));
     window.Work->BeginRun(run);
     if (state.range(1)) window.Frame->ShowPage(TfrExperiment::tPage::Table);
-    const int existing = int(state.range(0));
     for (int i = 0; i < existing; ++i) line->Add(i * e.Freq * 1e-6 * e.Average, 20 + std::sin(i * 0.01));
     window.Runs.PointsAdded();
     window.Work->AppendPoints();
@@ -101,20 +107,21 @@ void BM_Tick(benchmark::State& state) {
             window.DecodeValueStream(payload);
         }
         window.tmMeasureTimer();
-        state.PauseTiming();
+        // The repaint the tick asked for, onto the window.
         QCoreApplication::processEvents();
-        state.ResumeTiming();
     }
     state.counters["values_per_tick"] = values;
     state.counters["points"] = line->Count();
     // The chart's line and the table read the same store: these are all the bytes a point costs.
     state.counters["store_bytes_per_point"] = double(line->BytesHeld()) / line->Count();
     state.counters["table_shown"] = double(state.range(1));
+    state.counters["scrolling"] = double(scrolling);
 }
 BENCHMARK(BM_Tick)
-    ->Args({0, 0})
-    ->Args({1000000, 0})
-    ->Args({1000000, 1})
+    ->Args({0, 0, 0})
+    ->Args({1000000, 0, 0})
+    ->Args({1000000, 1, 0})
+    ->Args({1000000, 0, 1})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(60);
