@@ -10,7 +10,9 @@
 #include "widgets/NumberFormat.h"
 
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPainter>
 #include <cmath>
 #include <gtest/gtest.h>
@@ -340,6 +342,20 @@ TEST(Chart, EnvelopeDrawingLooksLikeEveryPointDrawn) {
     EXPECT_LE(fast.Series(0)->BytesHeld(), 200000u * 20);
 }
 
+namespace {
+
+// The parts of a widget its paint events asked to paint.
+class tPaintSpy : public QObject {
+public:
+    QRegion Painted;
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() == QEvent::Paint) Painted += static_cast<QPaintEvent*>(event)->region();
+        return false;
+    }
+};
+
+} // namespace
+
 // A line that follows its newest point, its picture moved by whole pixels at every step, looks the same as
 // the line drawn whole: sparse points (a polyline) and dense ones (per-column envelopes).
 TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {
@@ -360,6 +376,12 @@ TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {
             const int pixels = moving.axisRect()->width();
             const double half = range.size() * (pixels / 2) / pixels;
             if (t > range.upper) moving.SetBottomRange(range.lower + half, range.upper + half);
+            moving.Redraw();
+        }
+        // Two more ticks that leave the axes standing: only the new points' part of the layer is drawn.
+        for (int tick = 0; tick < 2; ++tick) {
+            for (const double end = t + 2; t < end; t += step) moving.Series(0)->Add(t, value(t));
+            ASSERT_LT(t, moving.BottomRange().upper);
             moving.Redraw();
         }
         TChart whole;
@@ -387,5 +409,24 @@ TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {
             }
         EXPECT_GT(red, 2000);
         EXPECT_LT(different, red / 50) << "the moved picture has lost or kept pieces of the line";
+        // A tick with a new point paints a narrow strip of the window; one without paints nothing.
+        tPaintSpy spy;
+        moving.installEventFilter(&spy);
+        QRegion& painted = spy.Painted;
+        // The window paints on its own clock: events are run for a while after each change.
+        const auto settle = [] {
+            QElapsedTimer timer;
+            timer.start();
+            while (timer.elapsed() < 100) QApplication::processEvents(QEventLoop::AllEvents, 10);
+        };
+        settle();
+        for (const bool point : {true, false}) {
+            painted = QRegion();
+            if (point) moving.Series(0)->Add(t, value(t));
+            moving.Redraw();
+            settle();
+            EXPECT_EQ(painted.isEmpty(), !point);
+            EXPECT_LT(painted.boundingRect().width(), 40);
+        }
     }
 }

@@ -550,6 +550,8 @@ TEST(Rtf, MetafilesAreDrawnAndKeptOtherPicturesCostLittle) {
         bool drawn;
     } rows[] = {
         {"\\wmetafile8", Wmf(), true},
+        {"\\wmetafile8", Wmf().replace(12, 4, QByteArray("\x00\x00\x00\x50", 4)),
+         true}, // largest record 2.7 GB
         {"\\emfblip", Emf(false), true},
         {"\\emfblip", Emf(true), true},
         {"\\wmetafile8",

@@ -23,6 +23,11 @@ private:
     TChart* FChart;
 };
 
+// The paint buffer a layer draws into (QCustomPlot keeps it to itself).
+struct tLayerBuffer : QCPLayer {
+    using QCPLayer::mPaintBuffer;
+};
+
 } // namespace
 
 TChart::TChart(QWidget* parent) : QCustomPlot(parent) {
@@ -113,7 +118,7 @@ void TChart::AllowPanZoom(bool horizontal, bool zoom) {
 void TChart::Redraw() {
     const bool still = FDrawnKeys == xAxis->range() && FDrawnValues == yAxis->range() && FDrawnSize == size();
     if (still) {
-        FLinesLayer->replot();
+        if (!PatchLines()) FLinesLayer->replot();
         // The markers' layer is empty unless a marker stands: nothing to clear and blend then.
         if (Marker >= 0 || SecondMarker >= 0) layer(QStringLiteral("overlay"))->replot();
     } else {
@@ -126,4 +131,32 @@ void TChart::Redraw() {
 
 QImage TChart::RenderImage() {
     return toPixmap(width(), height()).toImage();
+}
+
+bool TChart::PatchLines() {
+    QRect changed;
+    for (tFastLine* line : FSeries) {
+        if (!line->realVisibility()) continue;
+        const std::optional<QRect> part = line->DrawNewPoints(bufferDevicePixelRatio());
+        if (!part) return false;
+        changed |= *part;
+    }
+    if (changed.isEmpty()) return true;
+    const QSharedPointer<QCPAbstractPaintBuffer> buffer =
+        (FLinesLayer->*(&tLayerBuffer::mPaintBuffer)).toStrongRef();
+    if (!buffer || buffer->invalidated()) return false;
+    QCPPainter* painter = buffer->startPainting();
+    if (!painter) return false;
+    if (painter->isActive()) {
+        painter->setClipRect(changed);
+        painter->setCompositionMode(QPainter::CompositionMode_Source);
+        painter->fillRect(changed, Qt::transparent);
+        painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
+        for (tFastLine* line : FSeries)
+            if (line->realVisibility()) line->DrawCached(painter);
+    }
+    delete painter;
+    buffer->donePainting();
+    update(changed);
+    return true;
 }

@@ -38,7 +38,8 @@ public:
     // Pan and zoom switches: while measuring only vertical panning, when idle both directions and zoom.
     void AllowPanZoom(bool horizontal, bool zoom);
 
-    // Redraws; after new points only the lines' layer is drawn again, from a picture kept of the old points.
+    // Redraws; after new points only the part of the lines' layer they changed is drawn again, from a picture
+    // kept of the old points, and only that part of the window is painted.
     void Redraw();
     // The chart as a picture of its size on screen.
     QImage RenderImage();
@@ -54,6 +55,9 @@ public:
 
 private:
     void ApplyLocale();
+    // Puts the lines' new points into the part of the lines' layer they changed and asks the window to paint
+    // that part; false when the layer must be drawn whole.
+    bool PatchLines();
 
     std::vector<tFastLine*> FSeries;
     QCPLayer* FLinesLayer = nullptr;

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstring>
 #include <limits>
+#include <optional>
 
 tFastLine::tFastLine(QCPAxis* keyAxis, QCPAxis* valueAxis) : QCPAbstractPlottable(keyAxis, valueAxis) {}
 
@@ -141,45 +142,46 @@ void tFastLine::ShiftCache(int pixels) {
     }
 }
 
-void tFastLine::draw(QCPPainter* painter) {
-    const int count = Count();
-    if (count == 0) return;
-    QCPAxis* keys = keyAxis();
-    QCPAxis* values = valueAxis();
-    const QRect rect = clipRect();
-    const int first = std::max(0, UpperBound(keys->range().lower) - 1);
-    const int last = std::min(count - 1, UpperBound(keys->range().upper));
-    QVector<QPointF> path;
+std::pair<int, int> tFastLine::Visible() const {
+    const QCPRange range = keyAxis()->range();
+    return {std::max(0, UpperBound(range.lower) - 1), std::min(Count() - 1, UpperBound(range.upper))};
+}
+
+QPen tFastLine::LinePen() const {
     QPen pen = mPen;
     pen.setCapStyle(Qt::RoundCap);
     pen.setJoinStyle(Qt::RoundJoin);
-    // Printing and exporting draw everything at the target's own resolution.
-    if (FPlain || painter->modes().testFlag(QCPPainter::pmVectorized) ||
-        painter->modes().testFlag(QCPPainter::pmNoCaching)) {
-        painter->setPen(pen);
-        const bool sparse = BuildPath(first, last, path);
-        DrawPath(*painter, path, sparse);
-        DrawLabels(painter, first, last);
-        return;
-    }
+    return pen;
+}
 
-    const qreal ratio = painter->device() ? painter->device()->devicePixelRatioF() : 1.0;
+std::optional<QRect> tFastLine::UpdateCache(qreal ratio, bool onlyNew) {
+    const int count = Count();
+    QCPAxis* keys = keyAxis();
+    QCPAxis* values = valueAxis();
+    const QRect rect = clipRect();
+    const auto [first, last] = Visible();
+    QVector<QPointF> path;
+    const QPen pen = LinePen();
     const bool same = !FCache.isNull() && FCacheValues == values->range() && FCacheRect == rect &&
                       FCachePen == mPen && FCachePoints <= count && FCachePoints > 0 &&
                       FCache.devicePixelRatio() == ratio;
     const int shift = same ? ScrollPixels(ratio) : -1;
+    if (onlyNew && shift != 0) return std::nullopt;
     // Columns from `seam` on are drawn afresh: none while the axes stand still.
     double seam = rect.right() + 1;
+    QRect changed;
     if (shift > 0 && shift < FCache.width()) {
         // The time axis moved on by whole pixels (the chart following the newest point): the picture moves
         // with it and only the uncovered strip on the right is drawn.
         ShiftCache(shift);
         seam -= shift / ratio;
+        changed = rect;
     } else if (shift != 0) {
         FCache = QImage(rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
         FCache.setDevicePixelRatio(ratio);
         FCache.fill(Qt::transparent);
         FCachePoints = 0;
+        changed = rect;
     }
     const auto drawOnCache = [&](int from, double left, double right) {
         if (last < from || right <= left) return;
@@ -189,16 +191,57 @@ void tFastLine::draw(QCPPainter* painter) {
         cache.setClipRect(QRectF(left, rect.top(), right - left, rect.height()));
         const bool sparse = BuildPath(from, last, path);
         DrawPath(cache, path, sparse);
+        // What changed: the path's extent and the pen's reach around it, or a label's box above its point.
+        QRectF touched;
+        for (const QPointF& point : path) touched |= QRectF(point, QSizeF(0.01, 0.01));
+        const double reach = std::max(1.0, pen.widthF()) / 2 + 2;
+        touched.adjust(-reach, -reach, reach, reach);
+        if (FSeries->Labels().lower_bound(from) != FSeries->Labels().end()) touched.adjust(-200, -60, 200, 0);
+        changed |= touched.intersected(QRectF(left, rect.top(), right - left, rect.height())).toAlignedRect();
     };
     const double right = rect.right() + 1;
     if (seam < right) drawOnCache(std::max(first, UpperBound(keys->pixelToCoord(seam)) - 1), seam, right);
     // Only what is new since the cached picture is drawn: from the last point drawn on.
-    drawOnCache(std::max(first, FCachePoints > 0 ? FCachePoints - 1 : first), rect.left(), seam);
+    if (count > FCachePoints)
+        drawOnCache(std::max(first, FCachePoints > 0 ? FCachePoints - 1 : first), rect.left(), seam);
     FCacheKeys = keys->range();
     FCacheValues = values->range();
     FCacheRect = rect;
     FCachePen = mPen;
     FCachePoints = count;
-    painter->drawImage(rect.topLeft(), FCache);
+    return changed;
+}
+
+std::optional<QRect> tFastLine::DrawNewPoints(qreal ratio) {
+    if (FPlain || Count() == 0 || FCache.isNull()) return std::nullopt;
+    return UpdateCache(ratio, true);
+}
+
+void tFastLine::DrawCached(QCPPainter* painter) {
+    if (Count() == 0 || FCache.isNull()) return;
+    painter->save();
+    applyDefaultAntialiasingHint(painter);
+    painter->setClipRect(clipRect().translated(0, -1), Qt::IntersectClip);
+    painter->drawImage(FCacheRect.topLeft(), FCache);
+    const auto [first, last] = Visible();
     DrawLabels(painter, first, last);
+    painter->restore();
+}
+
+void tFastLine::draw(QCPPainter* painter) {
+    const int count = Count();
+    if (count == 0) return;
+    // Printing and exporting draw everything at the target's own resolution.
+    if (FPlain || painter->modes().testFlag(QCPPainter::pmVectorized) ||
+        painter->modes().testFlag(QCPPainter::pmNoCaching)) {
+        const auto [first, last] = Visible();
+        painter->setPen(LinePen());
+        QVector<QPointF> path;
+        const bool sparse = BuildPath(first, last, path);
+        DrawPath(*painter, path, sparse);
+        DrawLabels(painter, first, last);
+        return;
+    }
+    UpdateCache(painter->device() ? painter->device()->devicePixelRatioF() : 1.0, false);
+    DrawCached(painter);
 }

@@ -9,6 +9,7 @@
 #include <QImage>
 #include <QString>
 #include <memory>
+#include <optional>
 #include <vector>
 
 class tFastLine : public QCPAbstractPlottable {
@@ -35,6 +36,14 @@ public:
     // Draws every point, the slow way: the reference picture for tests.
     void SetPlainDrawing(bool plain) { FPlain = plain; }
 
+    // Adds the points that came since the line was last drawn to its cached picture, the axes unchanged: the
+    // part of the plot that changed (empty when nothing came), or nothing when the picture cannot be kept
+    // (the axes, the plot or the pen changed, or the line is not drawn from a picture) and the line must be
+    // drawn whole.
+    std::optional<QRect> DrawNewPoints(qreal ratio);
+    // Draws the cached picture and the point labels, clipped to the plot.
+    void DrawCached(QCPPainter* painter);
+
     double selectTest(const QPointF&, bool, QVariant* = nullptr) const override { return -1; }
     QCPRange getKeyRange(bool& found, QCP::SignDomain = QCP::sdBoth) const override;
     QCPRange getValueRange(bool& found, QCP::SignDomain = QCP::sdBoth,
@@ -55,6 +64,14 @@ private:
     // How many device pixels the time axis moved on (its span kept) since the cached picture was drawn: 0
     // when it stands still, -1 for any other change or a move by a fraction of a pixel.
     int ScrollPixels(qreal ratio) const;
+    // The first and last point to draw for the time axis' range (one beyond each edge, to join the line up).
+    std::pair<int, int> Visible() const;
+    // The line's pen with round ends and joins.
+    QPen LinePen() const;
+    // Brings the cached picture up to the line's points and axes (only new points when they allow it, moved
+    // when the time axis moved on by whole pixels); returns the part of the plot it changed. With `onlyNew`,
+    // nothing is done when the axes changed.
+    std::optional<QRect> UpdateCache(qreal ratio, bool onlyNew);
     // Moves the cached picture left by that many device pixels; the uncovered columns become transparent.
     void ShiftCache(int pixels);
 

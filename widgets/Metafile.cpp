@@ -33,44 +33,54 @@ constexpr std::uint16_t kSetWindowExt = 0x020C;
 constexpr std::uint16_t kPatBlt = 0x061D;
 constexpr std::uint32_t kDestinationCopy = 0x00AA0029; // a raster operation that leaves every pixel as it is
 
-// libwmf maps the extent of what is drawn onto the image; a document maps the metafile's window. A block
-// transfer that changes nothing, over the whole window, right after the window is set, makes the two the
-// same. A metafile with a placeable header, or whose records do not parse, is left as it is.
-QByteArray WithWindowMarked(const QByteArray& data) {
-    if (data.size() < 18 || Word32(data, 0) == 0x9AC6CDD7u) return data;
-    const qsizetype header = qsizetype(Word16(data, 2)) * 2;
-    if (header < 18 || header > data.size()) return data;
+// The metafile as libwmf is given it, or nothing when its records do not add up: the converter trusts the
+// header and allocates by its largest-record field (a damaged header asked for 2.7 GB), so that field is set
+// to the largest record actually there. libwmf maps the extent of what is drawn onto the image, a document
+// the metafile's window: a block transfer that changes nothing, over the whole window, right after the window
+// is set, makes the two the same (not needed with a placeable header, which gives the picture's frame).
+QByteArray PreparedWmf(const QByteArray& data) {
+    const qsizetype start = data.size() >= 22 && Word32(data, 0) == 0x9AC6CDD7u ? 22 : 0;
+    if (data.size() < start + 18) return {};
+    const qsizetype header = qsizetype(Word16(data, start + 2)) * 2;
+    if (header != 18) return {};
+    QByteArray wmf = data;
+    std::uint32_t largest = 3;
     int orgX = 0;
     int orgY = 0;
-    for (qsizetype at = header; at + 6 <= data.size();) {
-        const qsizetype size = qsizetype(Word32(data, at)) * 2;
-        const std::uint16_t function = Word16(data, at + 4);
-        if (size < 6 || at + size > data.size() || function == 0) return data;
+    bool marked = start > 0;
+    bool ended = false;
+    for (qsizetype at = start + header; !ended && at + 6 <= wmf.size();) {
+        const qsizetype size = qsizetype(Word32(wmf, at)) * 2;
+        const std::uint16_t function = Word16(wmf, at + 4);
+        if (size < 6 || at + size > wmf.size()) return {};
+        largest = std::max(largest, std::uint32_t(size / 2));
+        ended = function == 0;
         if (function == kSetWindowOrg && size >= 10) {
-            orgY = std::int16_t(Word16(data, at + 6));
-            orgX = std::int16_t(Word16(data, at + 8));
-        } else if (function == kSetWindowExt && size >= 10) {
-            const auto extY = std::int16_t(Word16(data, at + 6));
-            const auto extX = std::int16_t(Word16(data, at + 8));
+            orgY = std::int16_t(Word16(wmf, at + 6));
+            orgX = std::int16_t(Word16(wmf, at + 8));
+        } else if (function == kSetWindowExt && size >= 10 && !marked) {
             QByteArray record(18, '\0');
             PutWord32(record, 0, 9);
             record[4] = char(kPatBlt & 0xFF);
             record[5] = char(kPatBlt >> 8);
             PutWord32(record, 6, kDestinationCopy);
-            const std::int16_t fields[] = {extY, extX, std::int16_t(orgY), std::int16_t(orgX)};
-            for (int i = 0; i < 4; ++i) {
-                record[10 + 2 * i] = char(std::uint16_t(fields[i]) & 0xFF);
-                record[11 + 2 * i] = char(std::uint16_t(fields[i]) >> 8);
+            record.replace(10, 4, wmf.mid(at + 6, 4)); // the extent's height and width as they stand
+            const std::int16_t origin[] = {std::int16_t(orgY), std::int16_t(orgX)};
+            for (int i = 0; i < 2; ++i) {
+                record[14 + 2 * i] = char(std::uint16_t(origin[i]) & 0xFF);
+                record[15 + 2 * i] = char(std::uint16_t(origin[i]) >> 8);
             }
-            QByteArray marked = data;
-            marked.insert(at + size, record);
-            PutWord32(marked, 6, Word32(data, 6) + 9);                           // the file's size in words
-            PutWord32(marked, 12, std::max<std::uint32_t>(Word32(data, 12), 9)); // its largest record
-            return marked;
+            wmf.insert(at + size, record);
+            PutWord32(wmf, start + 6, Word32(wmf, start + 6) + 9); // the file's size in words
+            largest = std::max<std::uint32_t>(largest, 9);
+            marked = true;
+            at += 18;
         }
         at += size;
     }
-    return data;
+    if (!ended) return {};
+    PutWord32(wmf, start + 12, largest);
+    return wmf;
 }
 
 QByteArray WmfToSvg(const QByteArray& data, QSize size) {
@@ -78,7 +88,8 @@ QByteArray WmfToSvg(const QByteArray& data, QSize size) {
     // from several threads at once.
     static QMutex mutex;
     QMutexLocker locker(&mutex);
-    QByteArray wmf = WithWindowMarked(data);
+    QByteArray wmf = PreparedWmf(data);
+    if (wmf.isEmpty()) return {};
     wmfAPI* api = nullptr;
     wmfAPI_Options options{};
     options.function = wmf_svg_function;
