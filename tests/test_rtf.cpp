@@ -411,6 +411,7 @@ TEST(Rtf, HostileInputNeverCrashesOrHangs) {
         "{\\rtf1 {\\pict\\jpegblip ffd8ffe0zz}}",
         "{\\rtf1 \\uc99999 \\u65 abc}",
         "{\\rtf1 \\trowd\\cellx-5\\cellx99999999 a\\cell b\\cell\\row\\row\\cell\\cell}",
+        "{\\rtf1 \\trowd\\cellx2147483647\\cellx2147483647\\cellx2147483647 a\\cell b\\cell c\\cell\\row}",
         "{\\rtf1 \\intbl x\\cell y\\par z}",
         deep,
         QByteArray(5000, '\\'),

@@ -13,6 +13,7 @@
 #include <QTextTable>
 #include <QUrl>
 #include <cmath>
+#include <limits>
 #include <vector>
 
 namespace {
@@ -177,7 +178,8 @@ private:
         const QList<QTextLength> widths = format.columnWidthConstraints();
         for (int r = 0; r < table->rows(); ++r) {
             out += "\\trowd\\trgaph70";
-            int right = 0;
+            // Summed wide: a table read with absurd widths must not overflow.
+            long long right = 0;
             for (int c = 0; c < table->columns(); ++c) {
                 const double width = c < widths.size() && widths[c].type() == QTextLength::FixedLength
                                          ? widths[c].rawValue()
@@ -186,7 +188,7 @@ private:
                 out += "\\clbrdrt\\brdrs\\brdrw10\\clbrdrl\\brdrs\\brdrw10\\clbrdrb\\brdrs\\brdrw10\\clbrdrr"
                        "\\brdrs\\brdrw10"
                        "\\cellx" +
-                       QByteArray::number(right);
+                       QByteArray::number(std::min<long long>(right, std::numeric_limits<int>::max()));
             }
             out += "\r\n";
             for (int c = 0; c < table->columns(); ++c) {
