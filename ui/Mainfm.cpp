@@ -346,6 +346,9 @@ void TfmMain::LayoutStatusPanels() {
     const QFontMetrics metrics(statusBar()->font());
     StatusPanels[2]->setFixedWidth(int(1.5 * metrics.horizontalAdvance(QStringLiteral(" 88:88:88 "))));
     StatusPanels[1]->setFixedWidth(int(1.5 * metrics.horizontalAdvance(QStringLiteral(" 888:88.88 "))));
+    // Fixed both ways, the clock and the elapsed time change their text ten times a second without laying
+    // out the status bar again.
+    for (int i = 1; i <= 2; ++i) StatusPanels[i]->setFixedHeight(StatusPanels[i]->sizeHint().height());
 }
 
 void TfmMain::resizeEvent(QResizeEvent* event) {

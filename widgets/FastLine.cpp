@@ -74,10 +74,22 @@ bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path) const {
 }
 
 void tFastLine::DrawPath(QPainter& painter, const QVector<QPointF>& path, bool sparse) const {
-    const QPen& pen = painter.pen();
+    const QPen pen = painter.pen();
     if (sparse) {
         // Antialiased wide strokes cost much more than plain ones: they are kept for lines of few segments.
         painter.setRenderHint(QPainter::Antialiasing, path.size() <= 1500);
+        // Segments shorter than the pen is wide: their joins do not show, and cut corners cost a fraction of
+        // round ones.
+        if (path.size() > 2 && pen.widthF() > 1) {
+            double length = 0;
+            for (qsizetype k = 1; k < path.size(); ++k)
+                length += std::abs(path[k].x() - path[k - 1].x()) + std::abs(path[k].y() - path[k - 1].y());
+            if (length < pen.widthF() * double(path.size() - 1)) {
+                QPen bevelled = pen;
+                bevelled.setJoinStyle(Qt::BevelJoin);
+                painter.setPen(bevelled);
+            }
+        }
         if (path.size() == 1)
             painter.drawPoint(path.front());
         else if (path.size() > 1)
