@@ -18,6 +18,7 @@
 #include <QHeaderView>
 #include <QPrinter>
 #include <QPushButton>
+#include <QScreen>
 #include <QSettings>
 #include <QSplitter>
 #include <QTextCursor>
@@ -241,13 +242,34 @@ void TfmExperiments::Expand(QTreeWidgetItem* node) {
     FitTree();
 }
 
+void TfmExperiments::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    FitTree();
+}
+
 void TfmExperiments::FitTree() {
-    // The tree takes the width its names need, up to two thirds of the pane; a longer name keeps its tip.
-    const QList<int> sizes = spDescr->sizes();
-    const int total = sizes.value(0) + sizes.value(1);
+    // The tree takes the width its names need; the dialog grows (within the screen) so that the description
+    // keeps a readable width, else the tree takes up to two thirds of the pane and a longer name keeps its
+    // tip. The panes have their sizes once the dialog is shown: it fits them then (see showEvent).
+    if (!isVisible()) return;
+    QList<int> sizes = spDescr->sizes();
+    int total = sizes.value(0) + sizes.value(1);
     tvExperiments->resizeColumnToContents(0);
     const int wanted = tvExperiments->columnWidth(0) + tvExperiments->frameWidth() * 2 + 8;
     if (total <= 0 || wanted <= sizes.value(0)) return;
+    constexpr int kReadable = 300;
+    if (const int missing = wanted + kReadable - total;
+        missing > 0 && !reDescr->isHidden() && !isMaximized()) {
+        const QScreen* screen = this->screen();
+        const int room = screen ? screen->availableGeometry().width() - frameGeometry().width() : 0;
+        if (room > 0) {
+            const int grow = std::min(missing, room);
+            setGeometry(x() - grow / 2, y(), width() + grow, height()); // about the same centre
+            if (layout()) layout()->activate();
+            sizes = spDescr->sizes();
+            total = sizes.value(0) + sizes.value(1);
+        }
+    }
     const int tree = std::min(wanted, total * 2 / 3);
     spDescr->setSizes({tree, total - tree});
 }

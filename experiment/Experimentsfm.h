@@ -41,6 +41,9 @@ public:
     // The chooser's size and the experiment chosen last, kept per user between showings (not in the .cfg).
     static QString StateFile();
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     void SaveState() const;
     void FitTree();

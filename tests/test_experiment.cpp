@@ -281,13 +281,16 @@ TEST_F(ChooserTest, DoubleClickOpensAGroupAndTheDescriptionFollowsACollapse) {
     EXPECT_EQ(chooser.Tree()->currentItem(), physics);
     EXPECT_EQ(chooser.Description()->toPlainText(), QStringLiteral("Physics"));
     EXPECT_EQ(physics->toolTip(0), QStringLiteral("Физика")) << "a name cut short is read in its tip";
-    // A long name widens the tree pane (up to two thirds of the dialog).
+    // A long name widens the tree pane, and the dialog with it so that the description stays readable.
     const int before = chooser.Tree()->width();
+    const int dialog = chooser.width();
     QDir().mkpath(
         dir.filePath(QStringLiteral("Биология/Очень длинное название опыта о росте проростков фасоли")));
     Top("Биология")->setExpanded(true);
     QCoreApplication::processEvents();
     EXPECT_GT(chooser.Tree()->width(), before);
+    EXPECT_GT(chooser.width(), dialog);
+    EXPECT_GE(chooser.Description()->width(), 300);
 }
 
 TEST_F(ChooserTest, DescriptionOrItsFallback) {

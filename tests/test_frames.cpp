@@ -428,5 +428,15 @@ TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {
             EXPECT_EQ(painted.isEmpty(), !point);
             EXPECT_LT(painted.boundingRect().width(), 40);
         }
+        // A cleared line leaves the window.
+        moving.Series(0)->Clear();
+        moving.Redraw();
+        settle();
+        const QImage cleared = moving.grab().toImage();
+        int left = 0;
+        for (int y = 0; y < cleared.height(); ++y)
+            for (int x = 0; x < cleared.width(); ++x)
+                left += cleared.pixelColor(x, y).red() > 200 && cleared.pixelColor(x, y).green() < 60;
+        EXPECT_EQ(left, 0);
     }
 }

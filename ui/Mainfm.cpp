@@ -348,7 +348,11 @@ void TfmMain::LayoutStatusPanels() {
     StatusPanels[1]->setFixedWidth(int(1.5 * metrics.horizontalAdvance(QStringLiteral(" 888:88.88 "))));
     // Fixed both ways, the clock and the elapsed time change their text ten times a second without laying
     // out the status bar again.
-    for (int i = 1; i <= 2; ++i) StatusPanels[i]->setFixedHeight(StatusPanels[i]->sizeHint().height());
+    // They paint their own background, so that the status bar under them is not painted again with them.
+    for (int i = 1; i <= 2; ++i) {
+        StatusPanels[i]->setFixedHeight(StatusPanels[i]->sizeHint().height());
+        StatusPanels[i]->setAutoFillBackground(true);
+    }
 }
 
 void TfmMain::resizeEvent(QResizeEvent* event) {

@@ -225,12 +225,16 @@ std::optional<QRect> tFastLine::UpdateCache(qreal ratio, bool onlyNew) {
 }
 
 std::optional<QRect> tFastLine::DrawNewPoints(qreal ratio) {
-    if (FPlain || Count() == 0 || FCache.isNull()) return std::nullopt;
+    if (FPlain) return std::nullopt;
+    // An empty line changes nothing, unless it was cleared after being drawn: then the layer is drawn whole.
+    if (Count() == 0) return FShown ? std::nullopt : std::optional<QRect>(QRect());
+    if (FCache.isNull()) return std::nullopt;
     return UpdateCache(ratio, true);
 }
 
 void tFastLine::DrawCached(QCPPainter* painter) {
-    if (Count() == 0 || FCache.isNull()) return;
+    FShown = Count() > 0 && !FCache.isNull();
+    if (!FShown) return;
     painter->save();
     applyDefaultAntialiasingHint(painter);
     painter->setClipRect(clipRect().translated(0, -1), Qt::IntersectClip);
@@ -242,6 +246,7 @@ void tFastLine::DrawCached(QCPPainter* painter) {
 
 void tFastLine::draw(QCPPainter* painter) {
     const int count = Count();
+    FShown = false;
     if (count == 0) return;
     // Printing and exporting draw everything at the target's own resolution.
     if (FPlain || painter->modes().testFlag(QCPPainter::pmVectorized) ||

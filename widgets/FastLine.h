@@ -85,4 +85,6 @@ private:
     QRect FCacheRect;
     QPen FCachePen;
     int FCachePoints = 0;
+    // Whether the line's layer holds a picture of it (a cleared line must then be taken off).
+    bool FShown = false;
 };
