@@ -48,8 +48,7 @@ TChart::TChart(QWidget* parent) : QCustomPlot(parent) {
     addLayer(QStringLiteral("lines"), layer(QStringLiteral("main")), QCustomPlot::limAbove);
     FLinesLayer = layer(QStringLiteral("lines"));
     FLinesLayer->setMode(QCPLayer::lmBuffered);
-    // QCustomPlot's own top layer "overlay" carries the markers.
-    layer(QStringLiteral("overlay"))->setMode(QCPLayer::lmBuffered);
+    // QCustomPlot's own top layer "overlay" carries the markers (see Redraw).
     new tOverlay(this, this);
     ApplyLocale();
     // A click places a marker; a drag that pans the chart does not.
@@ -116,11 +115,20 @@ void TChart::AllowPanZoom(bool horizontal, bool zoom) {
 }
 
 void TChart::Redraw() {
-    const bool still = FDrawnKeys == xAxis->range() && FDrawnValues == yAxis->range() && FDrawnSize == size();
+    // The markers' layer has a picture of its own only while a marker stands (markers then move without the
+    // lines being drawn again); without markers it shares the axes' picture, and every paint of the window
+    // puts one full-size picture less together.
+    QCPLayer* overlay = layer(QStringLiteral("overlay"));
+    const QCPLayer::LayerMode mode =
+        Marker >= 0 || SecondMarker >= 0 ? QCPLayer::lmBuffered : QCPLayer::lmLogical;
+    const bool sameMode = overlay->mode() == mode;
+    if (!sameMode) overlay->setMode(mode);
+    const bool still =
+        sameMode && FDrawnKeys == xAxis->range() && FDrawnValues == yAxis->range() && FDrawnSize == size();
     if (still) {
         if (!PatchLines()) FLinesLayer->replot();
         // The markers' layer is empty unless a marker stands: nothing to clear and blend then.
-        if (Marker >= 0 || SecondMarker >= 0) layer(QStringLiteral("overlay"))->replot();
+        if (mode == QCPLayer::lmBuffered) overlay->replot();
     } else {
         replot(QCustomPlot::rpImmediateRefresh);
     }

@@ -9,6 +9,7 @@
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
 #include "widgets/RichEdit.h"
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QTimer>
 
@@ -19,8 +20,15 @@
 #include <QTreeWidget>
 #include <cmath>
 #include <cstdio>
+#include <ctime>
 
 namespace {
+
+double ThreadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return now.tv_sec * 1e3 + now.tv_nsec / 1e6;
+}
 
 int Chooser(const QString& root) {
     TfmExperiments chooser(nullptr);
@@ -97,11 +105,18 @@ int Main(const QString& exe, const QString& path, int stopAfter) {
         return int(QDialog::Accepted);
     };
     window.showMaximized();
-    // With ZORBINKA_PREVIEW_STATS the run reports once a minute: points held, memory, and the longest pause
-    // of the event loop (a 50 ms heartbeat that arrives late shows a window that stopped answering).
+    // With ZORBINKA_PREVIEW_STATS the run reports once a minute: points held, memory, the longest pause of
+    // the event loop (a 50 ms heartbeat that arrives late shows a window that stopped answering), and the
+    // longest piece of work between two waits of the window's thread, on the wall clock and in processor time
+    // (the latter leaves out the time other programs held the processor).
     QElapsedTimer sinceBeat;
     sinceBeat.start();
     double longestPause = 0;
+    QElapsedTimer workStarted;
+    double workCpuStart = 0;
+    double longestWork = 0;
+    double longestWorkCpu = 0;
+    int over5ms = 0;
     QTimer heartbeat;
     QTimer report;
     if (qEnvironmentVariableIsSet("ZORBINKA_PREVIEW_STATS")) {
@@ -110,6 +125,20 @@ int Main(const QString& exe, const QString& path, int stopAfter) {
             sinceBeat.restart();
         });
         heartbeat.start(50);
+        QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance();
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::awake, [&] {
+            if (workStarted.isValid()) return;
+            workStarted.start();
+            workCpuStart = ThreadCpuMs();
+        });
+        QObject::connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, [&] {
+            if (!workStarted.isValid()) return;
+            const double cpu = ThreadCpuMs() - workCpuStart;
+            longestWork = std::max(longestWork, workStarted.nsecsElapsed() / 1e6);
+            longestWorkCpu = std::max(longestWorkCpu, cpu);
+            if (cpu > 5) ++over5ms;
+            workStarted.invalidate();
+        });
         QObject::connect(&report, &QTimer::timeout, [&] {
             QFile status(QStringLiteral("/proc/self/status"));
             status.open(QIODevice::ReadOnly);
@@ -117,10 +146,13 @@ int Main(const QString& exe, const QString& path, int stopAfter) {
             for (const QByteArray& line : status.readAll().split('\n'))
                 if (line.startsWith("VmRSS:")) rss = QString::fromLatin1(line.mid(6).trimmed());
             const int points = window.Frame ? window.Frame->chMain->Series(window.SeriesIndex)->Count() : 0;
-            std::printf("points=%d rss=%s longest_pause_ms=%.1f\n", points, rss.toLatin1().constData(),
-                        longestPause);
+            std::printf(
+                "points=%d rss=%s longest_pause_ms=%.1f longest_work_ms=%.1f longest_work_cpu_ms=%.1f "
+                "work_over_5ms_cpu=%d\n",
+                points, rss.toLatin1().constData(), longestPause, longestWork, longestWorkCpu, over5ms);
             std::fflush(stdout);
-            longestPause = 0;
+            longestPause = longestWork = longestWorkCpu = 0;
+            over5ms = 0;
         });
         report.start(60000);
     }
@@ -136,7 +168,8 @@ int Main(const QString& exe, const QString& path, int stopAfter) {
         if (stopAfter > 0)
             QTimer::singleShot(stopAfter, &window, [&] {
                 window.RunAction(window.acExperimentStop);
-                if (qEnvironmentVariableIsSet("ZORBINKA_PREVIEW_RESTART")) window.RunAction(window.acExperimentStart);
+                if (qEnvironmentVariableIsSet("ZORBINKA_PREVIEW_RESTART"))
+                    window.RunAction(window.acExperimentStart);
             });
     });
     return qApp->exec();
