@@ -9,7 +9,9 @@
 
 namespace {
 
-constexpr std::int64_t kSliceUs = 5000;
+// A waiting read looks at its stop event this often: a stop is seen within 20 ms, and a sensor that reports
+// every 10 ms wakes its reader once a report rather than twice.
+constexpr std::int64_t kSliceUs = 20000;
 
 // One open demo device.
 struct tSimHidHandle {

@@ -298,6 +298,23 @@ TEST(PulseFrame, SyntheticHeartbeatAt72) {
     for (const auto& [x, rate] : rates) EXPECT_NEAR(rate, 72, 2) << x;
 }
 
+// The pulse chart's and the rate chart's time axes stand one above the other although their value labels
+// differ in width (1024 and 120).
+TEST(PulseFrame, TimeAxesAligned) {
+    TfrPulse pulse(nullptr, false);
+    pulse.resize(1000, 700);
+    tExperiment e = MakeExperiment(QStringLiteral("M401"));
+    e.MinY = 0;
+    e.MaxY = 1024;
+    e.IncY = 128;
+    pulse.BeginMeasurement(e);
+    pulse.show();
+    pulse.chMain->replot();
+    pulse.chPulse->replot();
+    EXPECT_EQ(pulse.chMain->axisRect()->left(), pulse.chPulse->axisRect()->left());
+    EXPECT_EQ(pulse.chMain->axisRect()->width(), pulse.chPulse->axisRect()->width());
+}
+
 TEST(Chart, EnvelopeDrawingLooksLikeEveryPointDrawn) {
     TChart fast;
     TChart plain;

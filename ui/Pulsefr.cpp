@@ -10,6 +10,7 @@
 #include <QEvent>
 #include <QSplitter>
 #include <QTabWidget>
+#include <algorithm>
 #include <QVBoxLayout>
 
 TfrPulse::TfrPulse(QWidget* owner, bool twiceMarker) : TfrExperiment(owner, twiceMarker) {
@@ -26,6 +27,15 @@ TfrPulse::TfrPulse(QWidget* owner, bool twiceMarker) : TfrExperiment(owner, twic
     slVert->addWidget(chPulse);
     layout->insertWidget(0, slVert, 1);
     AttachMarkers(chPulse);
+    // The two charts' time axes stand one above the other: their left margins are at least the room that four
+    // digits and the axis title need, so that the narrower rate labels do not shift the lower axis.
+    const int left =
+        chMain->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 3 * chMain->fontMetrics().height();
+    for (TChart* chart : {chMain, chPulse}) {
+        QMargins margins = chart->axisRect()->minimumMargins();
+        margins.setLeft(std::max(margins.left(), left));
+        chart->axisRect()->setMinimumMargins(margins);
+    }
     // The rate chart keeps the upper chart's time axis, also when the user pans or zooms after a run.
     connect(chMain->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), chPulse,
             [this](const QCPRange& range) {
