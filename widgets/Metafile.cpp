@@ -83,11 +83,15 @@ QByteArray PreparedWmf(const QByteArray& data) {
     return wmf;
 }
 
-QByteArray WmfToSvg(const QByteArray& data, QSize size) {
-    // The library keeps no state between files, but its font and error handling are not known to be safe
-    // from several threads at once.
+// Neither converter keeps state between files, but their font and error handling are not known to be safe
+// from several threads at once: one picture is converted at a time.
+QMutex& ConverterMutex() {
     static QMutex mutex;
-    QMutexLocker locker(&mutex);
+    return mutex;
+}
+
+QByteArray WmfToSvg(const QByteArray& data, QSize size) {
+    QMutexLocker locker(&ConverterMutex());
     QByteArray wmf = PreparedWmf(data);
     if (wmf.isEmpty()) return {};
     wmfAPI* api = nullptr;
@@ -130,6 +134,7 @@ QByteArray EmfToSvg(const QByteArray& data, QSize size) {
     options.imgWidth = size.width();
     options.imgHeight = size.height();
     QByteArray copy = data;
+    QMutexLocker locker(&ConverterMutex());
     char* text = nullptr;
     size_t length = 0;
     const int ok = emf2svg(copy.data(), size_t(copy.size()), &text, &length, &options);
