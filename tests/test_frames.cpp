@@ -16,6 +16,7 @@
 #include <QPainter>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <tuple>
 
 TEST(NumberFormat, PatternsOnBothSeparators) {
     const struct {
@@ -315,6 +316,29 @@ TEST(PulseFrame, TimeAxesAligned) {
     EXPECT_EQ(pulse.chMain->axisRect()->width(), pulse.chPulse->axisRect()->width());
 }
 
+namespace {
+
+// Pixels of the red line (solid, not a smoothed edge) in a reference picture and in another one, and how many
+// pixels differ for real: one picture has the line where the other has the white back wall.
+std::tuple<int, int, int> CompareLines(const QImage& reference, const QImage& other) {
+    const auto line = [](const QColor& c) { return c.red() > 200 && c.green() < 60; };
+    const auto wall = [](const QColor& c) { return c.green() > 200 && c.red() > 200; };
+    int inReference = 0;
+    int inOther = 0;
+    int different = 0;
+    for (int y = 0; y < reference.height(); ++y)
+        for (int x = 0; x < reference.width(); ++x) {
+            const QColor r = reference.pixelColor(x, y);
+            const QColor o = other.pixelColor(x, y);
+            inReference += line(r);
+            inOther += line(o);
+            different += (line(r) && wall(o)) || (line(o) && wall(r));
+        }
+    return {inReference, inOther, different};
+}
+
+} // namespace
+
 TEST(Chart, EnvelopeDrawingLooksLikeEveryPointDrawn) {
     TChart fast;
     TChart plain;
@@ -336,23 +360,7 @@ TEST(Chart, EnvelopeDrawingLooksLikeEveryPointDrawn) {
         b.save(QStringLiteral("/tmp/render-plain.png"));
     }
     ASSERT_EQ(a.size(), b.size());
-    int different = 0;
-    int red = 0;
-    int redFast = 0;
-    for (int y = 0; y < a.height(); ++y)
-        for (int x = 0; x < a.width(); ++x) {
-            const QColor ca = a.pixelColor(x, y);
-            const QColor cb = b.pixelColor(x, y);
-            if (cb.red() > 200 && cb.green() < 60) ++red;
-            if (ca.red() > 200 && ca.green() < 60) ++redFast;
-            // A real difference: one picture has the line where the other has the white back wall. Pixels of
-            // smoothed edges are neither.
-            const bool solidA = ca.red() > 200 && ca.green() < 60;
-            const bool solidB = cb.red() > 200 && cb.green() < 60;
-            const bool emptyA = ca.green() > 200 && ca.red() > 200;
-            const bool emptyB = cb.green() > 200 && cb.red() > 200;
-            if ((solidA && emptyB) || (solidB && emptyA)) ++different;
-        }
+    const auto [red, redFast, different] = CompareLines(b, a);
     EXPECT_GT(red, 10000);
     EXPECT_LT(different, red / 25) << "differences only at the edges of the stroke";
     EXPECT_LT(std::abs(red - redFast), red / 25) << "the same area is painted";
@@ -413,17 +421,7 @@ TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {
         const QImage a = moving.grab().toImage().convertToFormat(QImage::Format_RGB32);
         const QImage b = whole.grab().toImage().convertToFormat(QImage::Format_RGB32);
         ASSERT_EQ(a.size(), b.size());
-        int red = 0;
-        int different = 0;
-        for (int y = 0; y < a.height(); ++y)
-            for (int x = 0; x < a.width(); ++x) {
-                const QColor ca = a.pixelColor(x, y);
-                const QColor cb = b.pixelColor(x, y);
-                const bool solidA = ca.red() > 200 && ca.green() < 60;
-                const bool solidB = cb.red() > 200 && cb.green() < 60;
-                red += solidB;
-                if ((solidA && cb.green() > 200) || (solidB && ca.green() > 200)) ++different;
-            }
+        const auto [red, redMoving, different] = CompareLines(b, a);
         EXPECT_GT(red, 2000);
         EXPECT_LT(different, red / 50) << "the moved picture has lost or kept pieces of the line";
         // A tick with a new point paints a narrow strip of the window; one without paints nothing.
@@ -450,10 +448,6 @@ TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {
         moving.Redraw();
         settle();
         const QImage cleared = moving.grab().toImage();
-        int left = 0;
-        for (int y = 0; y < cleared.height(); ++y)
-            for (int x = 0; x < cleared.width(); ++x)
-                left += cleared.pixelColor(x, y).red() > 200 && cleared.pixelColor(x, y).green() < 60;
-        EXPECT_EQ(left, 0);
+        EXPECT_EQ(std::get<0>(CompareLines(cleared, cleared)), 0) << "no red left";
     }
 }

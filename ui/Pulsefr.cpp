@@ -10,8 +10,8 @@
 #include <QEvent>
 #include <QSplitter>
 #include <QTabWidget>
-#include <algorithm>
 #include <QVBoxLayout>
+#include <algorithm>
 
 TfrPulse::TfrPulse(QWidget* owner, bool twiceMarker) : TfrExperiment(owner, twiceMarker) {
     chPulse = new TChart;
@@ -27,7 +27,7 @@ TfrPulse::TfrPulse(QWidget* owner, bool twiceMarker) : TfrExperiment(owner, twic
     slVert->addWidget(chPulse);
     layout->insertWidget(0, slVert, 1);
     AttachMarkers(chPulse);
-    // The two charts' time axes stand one above the other: their left margins are at least the room that four
+    // The two charts' time axes stand one above the other: their left margins are at least the room that five
     // digits and the axis title need, so that the narrower rate labels do not shift the lower axis.
     const int left =
         chMain->fontMetrics().horizontalAdvance(QStringLiteral("00000")) + 3 * chMain->fontMetrics().height();

@@ -4,6 +4,7 @@
 #include "core/LocaleFormats.h"
 
 #include <QApplication>
+#include <memory>
 
 namespace {
 
@@ -153,7 +154,7 @@ bool TChart::PatchLines() {
     const QSharedPointer<QCPAbstractPaintBuffer> buffer =
         (FLinesLayer->*(&tLayerBuffer::mPaintBuffer)).toStrongRef();
     if (!buffer || buffer->invalidated()) return false;
-    QCPPainter* painter = buffer->startPainting();
+    std::unique_ptr<QCPPainter> painter(buffer->startPainting());
     if (!painter) return false;
     if (painter->isActive()) {
         painter->setClipRect(changed);
@@ -161,9 +162,9 @@ bool TChart::PatchLines() {
         painter->fillRect(changed, Qt::transparent);
         painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
         for (tFastLine* line : FSeries)
-            if (line->realVisibility()) line->DrawCached(painter);
+            if (line->realVisibility()) line->DrawCached(painter.get());
     }
-    delete painter;
+    painter.reset();
     buffer->donePainting();
     update(changed);
     return true;

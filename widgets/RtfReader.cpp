@@ -691,21 +691,18 @@ private:
                                  picture->Kind == QStringLiteral("wmetafile") ? tMetafileKind::Wmf
                                                                               : tMetafileKind::Emf,
                                  QSize(std::max(1, int(width * fine)), std::max(1, int(height * fine))));
-            if (!image.isNull() && !picture->Header.isEmpty()) {
-                format.setProperty(kImageBytesProperty, picture->Data);
-                format.setProperty(kImageKindProperty, picture->Kind);
-                format.setProperty(kImageHeaderProperty, picture->Header);
-            }
+        }
+        // A PNG or JPEG is saved as the picture it is; any other picture, drawn or not, keeps its own bytes
+        // and control words and is saved back unchanged.
+        const bool own = !image.isNull() && !metafile;
+        if (own || (!picture->Data.isEmpty() && !picture->Header.isEmpty())) {
+            format.setProperty(kImageBytesProperty, picture->Data);
+            format.setProperty(kImageKindProperty, picture->Kind);
+            if (!own) format.setProperty(kImageHeaderProperty, picture->Header);
         }
         if (image.isNull()) {
             // A picture kind we cannot show, or broken data: a grey frame holds its place, drawn small and
-            // shown at the picture's size (a declared size of 10000 × 10000 must not cost 400 MB). The
-            // picture's own bytes stay with it and are saved back unchanged.
-            if (!picture->Data.isEmpty() && !picture->Header.isEmpty()) {
-                format.setProperty(kImageBytesProperty, picture->Data);
-                format.setProperty(kImageKindProperty, picture->Kind);
-                format.setProperty(kImageHeaderProperty, picture->Header);
-            }
+            // shown at the picture's size (a declared size of 10000 × 10000 must not cost 400 MB).
             const double shrink = std::min(1.0, 128.0 / std::max(width, height));
             QImage placeholder(std::max(2, int(width * shrink)), std::max(2, int(height * shrink)),
                                QImage::Format_RGB32);
@@ -717,9 +714,6 @@ private:
             painter.drawLine(0, placeholder.height() - 1, placeholder.width() - 1, 0);
             painter.end();
             image = placeholder;
-        } else if (!metafile) {
-            format.setProperty(kImageBytesProperty, picture->Data);
-            format.setProperty(kImageKindProperty, picture->Kind);
         }
         FDocument.addResource(QTextDocument::ImageResource, QUrl(name), image);
         format.setName(name);
