@@ -27,3 +27,7 @@ public:
 // Queues the message for the application object; safe from any thread, never waits. Without an
 // application object the message is dropped.
 void PostAppMessage(int message, qintptr wParam = 0, qintptr lParam = 0);
+// Queues a notice that the window only polls for (a packet is ready) without waking the main thread: it
+// waits, one at a time (a later one while it waits is dropped), until the main thread's event loop next
+// wakes, and always before any message posted after it.
+void PostQuietAppMessage(int message, qintptr wParam = 0, qintptr lParam = 0);

@@ -73,9 +73,9 @@ void tMeasureThread::QueuePacket(std::unique_ptr<std::uint8_t[]> data, int size)
         Packets.push_back({std::move(data), size});
         first = Packets.size() == 1;
     }
-    // One notice pending at a time: the window polls the queue anyway, and a notice per packet (a hundred a
-    // second from a HID sensor) would only wake it for nothing.
-    if (first) PostAppMessage(WM_MEASURE_DATA, Place, 0);
+    // One notice pending at a time, and it does not wake the window: the window polls the queue anyway, and a
+    // notice per packet (a hundred a second from a HID sensor) would only wake it for nothing.
+    if (first) PostQuietAppMessage(WM_MEASURE_DATA, Place, 0);
 }
 
 void tMeasureThread::PostFailure(int message, int parameter) {

@@ -8,9 +8,11 @@
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
+#include "widgets/StatusPanel.h"
 
 #include <QApplication>
 #include <QElapsedTimer>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
@@ -449,5 +451,74 @@ TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {
         settle();
         const QImage cleared = moving.grab().toImage();
         EXPECT_EQ(std::get<0>(CompareLines(cleared, cleared)), 0) << "no red left";
+    }
+}
+
+// The elapsed-time panel repaints only the characters that changed, and what the window then shows is the
+// new text drawn whole; it draws its text where a label would.
+TEST(StatusPanel, RepaintsWhatChangedAndLooksLikeALabel) {
+    QWidget window;
+    auto* panel = new tStatusPanel(true, &window);
+    panel->setGeometry(10, 10, 120, 24);
+    window.resize(140, 44);
+    window.show();
+    QApplication::processEvents();
+    const double digit = panel->fontMetrics().horizontalAdvance(u'0');
+    const struct {
+        const char* from;
+        const char* to;
+        int changed; // characters from the first changed one to the last; -1: the whole panel
+    } rows[] = {
+        {"00:06.1", "00:06.2", 1},   {"00:09.9", "00:10.0", 4}, {"09:59.9", "10:00.0", 7},
+        {"99:59.9", "100:00.0", -1}, {"", "00:00.0", -1},       {"00:00.0", "", -1},
+        {"12:00:00", "12:00:01", 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.to);
+        panel->setText(QString::fromLatin1(row.from));
+        QApplication::processEvents();
+        QImage shown = panel->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        tPaintSpy spy;
+        panel->installEventFilter(&spy);
+        panel->setText(QString::fromLatin1(row.to));
+        QApplication::processEvents();
+        panel->removeEventFilter(&spy);
+        const QRect repainted = spy.Painted.boundingRect();
+        if (row.changed < 0)
+            EXPECT_EQ(repainted, panel->contentsRect());
+        else
+            EXPECT_LE(repainted.width(), int(std::ceil(row.changed * digit)) + 3);
+        // The screen after the partial repaint is the new text drawn whole.
+        panel->render(&shown, repainted.topLeft(), spy.Painted);
+        EXPECT_TRUE(shown == panel->grab().toImage().convertToFormat(QImage::Format_RGB32))
+            << "stale pixels outside the repainted part";
+    }
+
+    // The same ink as a label's, within a pixel, centred and left-aligned.
+    const auto ink = [](QWidget& w) {
+        const QImage image = w.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        QRect box;
+        for (int y = 3; y < image.height() - 3; ++y)
+            for (int x = 3; x < image.width() - 3; ++x)
+                if (qGray(image.pixel(x, y)) < 128) box |= QRect(x, y, 1, 1);
+        return box;
+    };
+    for (const bool centred : {true, false}) {
+        SCOPED_TRACE(centred);
+        tStatusPanel mine(centred);
+        QLabel label;
+        label.setFrameShape(QFrame::StyledPanel);
+        label.setFrameShadow(QFrame::Sunken);
+        if (centred) label.setAlignment(Qt::AlignCenter);
+        for (QWidget* w : {static_cast<QWidget*>(&mine), static_cast<QWidget*>(&label)}) w->resize(200, 24);
+        mine.setText(QStringLiteral("18:23:40"));
+        label.setText(QStringLiteral("18:23:40"));
+        const QRect a = ink(mine), b = ink(label);
+        ASSERT_FALSE(b.isEmpty());
+        for (const int d :
+             {a.left() - b.left(), a.right() - b.right(), a.top() - b.top(), a.bottom() - b.bottom()})
+            EXPECT_LE(std::abs(d), 1)
+                << a.x() << "," << a.y() << " " << a.width() << "x" << a.height() << " vs " << b.x() << ","
+                << b.y() << " " << b.width() << "x" << b.height();
     }
 }

@@ -23,6 +23,7 @@
 #include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
 #include "widgets/RtfReader.h"
+#include "widgets/StatusPanel.h"
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>

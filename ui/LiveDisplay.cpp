@@ -8,6 +8,7 @@
 #include "runs/WorkFolder.h"
 #include "ui/Experimentfr.h"
 #include "widgets/Chart.h"
+#include "widgets/StatusPanel.h"
 
 #include <QAction>
 #include <QLabel>
@@ -20,12 +21,13 @@ void TfmMain::DecodeValueStream(const std::vector<std::uint8_t>& payload) {
         PostAppMessage(WM_SENSOR_LOST, 0, 0);
 }
 
-void TfmMain::ShowElapsed() {
+void TfmMain::ShowElapsed(bool paintNow) {
     const std::int64_t tenths = (Counter() - MeasureStart) * 10 / std::max<std::int64_t>(1, PerfFrequency);
     char text[32];
     std::snprintf(text, sizeof text, "%.2d:%.2d.%1d", int(tenths / 600), int(tenths % 600 / 10),
                   int(tenths % 10));
-    StatusPanels[1]->setText(QString::fromLatin1(text));
+    StatusPanels[1]->SetText(QString::fromLatin1(text),
+                             paintNow ? tStatusPanel::tPaint::Now : tStatusPanel::tPaint::Held);
 }
 
 void TfmMain::tmMeasureTimer() {
@@ -75,7 +77,7 @@ void TfmMain::Tick(bool last) {
                 Frame->chMain->SetLeftRange(y - Experiment->YOffset * w, y + (1 - Experiment->YOffset) * w);
             }
             used += average;
-            ShowElapsed();
+            ShowElapsed(false);
         }
     }
     if (used > 0) {
@@ -90,17 +92,20 @@ void TfmMain::Tick(bool last) {
         }
         Runs.PointsAdded();
     }
-    ShowElapsed();
 
-    // 4. The newest value in the tool bar and the axes following the newest point.
-    if (Frame && SeriesIndex < Frame->chMain->SeriesCount() &&
+    // 4. The newest value in the tool bar and the axes following the newest point; both change only with a
+    // new point.
+    if (used > 0 && Frame && SeriesIndex < Frame->chMain->SeriesCount() &&
         Frame->chMain->Series(SeriesIndex)->Count() > 0) {
         if (!HidesValueLabel(Experiment->SensorName)) {
             ShowValueLabel(true);
             ShowLabelText(Frame->GetValueText(Experiment->FormatY));
         }
-        if (used > 0) Frame->FollowNewest(Experiment->AutoSize);
+        Frame->FollowNewest(Experiment->AutoSize);
     }
     // A tick without a new point leaves the chart's pixels as they are.
     if (Frame && (used > 0 || last)) Frame->Redraw();
+    // Last, the elapsed time and the clock: the window paints everything the tick changed at once.
+    ShowTime();
+    ShowElapsed(true);
 }

@@ -19,6 +19,7 @@
 #include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/Icons.h"
+#include "widgets/StatusPanel.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -93,12 +94,19 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     };
     usb->OnUSBRemove = [](QObject*) {};
 
+    // The clock turns with the second (just after it); while measuring, the tick shows it with its own paint.
     tmTime = new QTimer(this);
-    tmTime->setInterval(1000);
-    connect(tmTime, &QTimer::timeout, this,
-            [this] { StatusPanels[2]->setText(QTime::currentTime().toString(LongTimeFormat())); });
-    tmTime->start();
-    StatusPanels[2]->setText(QTime::currentTime().toString(LongTimeFormat()));
+    tmTime->setSingleShot(true);
+    tmTime->setTimerType(Qt::PreciseTimer);
+    const auto nextSecond = [this] {
+        tmTime->start(1000 - int(QDateTime::currentMSecsSinceEpoch() % 1000) + 2);
+    };
+    connect(tmTime, &QTimer::timeout, this, [this, nextSecond] {
+        if (!tmMeasure->isActive()) ShowTime();
+        nextSecond();
+    });
+    ShowTime();
+    nextSecond();
     tmMeasure = new QTimer(this);
     tmMeasure->setInterval(100);
     connect(tmMeasure, &QTimer::timeout, this, [this] { Guarded([this] { tmMeasureTimer(); }); });
@@ -339,14 +347,18 @@ bool TfmMain::ValueLabelVisible() const {
 
 void TfmMain::CreateStatusBar() {
     for (int i = 0; i < 3; ++i) {
-        StatusPanels[i] = new QLabel;
-        StatusPanels[i]->setFrameShape(QFrame::StyledPanel);
-        StatusPanels[i]->setFrameShadow(QFrame::Sunken);
-        if (i > 0) StatusPanels[i]->setAlignment(Qt::AlignCenter);
+        StatusPanels[i] = new tStatusPanel(i > 0);
         statusBar()->addWidget(StatusPanels[i], i == 0 ? 1 : 0);
     }
     statusBar()->setSizeGripEnabled(true);
     LayoutStatusPanels();
+}
+
+void TfmMain::ShowTime() {
+    const qint64 second = QDateTime::currentMSecsSinceEpoch() / 1000;
+    if (second == FShownSecond) return;
+    FShownSecond = second;
+    StatusPanels[2]->setText(QDateTime::fromSecsSinceEpoch(second).time().toString(LongTimeFormat()));
 }
 
 void TfmMain::LayoutStatusPanels() {
@@ -355,11 +367,7 @@ void TfmMain::LayoutStatusPanels() {
     StatusPanels[1]->setFixedWidth(int(1.5 * metrics.horizontalAdvance(QStringLiteral(" 888:88.88 "))));
     // Fixed both ways, the clock and the elapsed time change their text ten times a second without laying
     // out the status bar again.
-    // They paint their own background, so that the status bar under them is not painted again with them.
-    for (int i = 1; i <= 2; ++i) {
-        StatusPanels[i]->setFixedHeight(StatusPanels[i]->sizeHint().height());
-        StatusPanels[i]->setAutoFillBackground(true);
-    }
+    for (int i = 1; i <= 2; ++i) StatusPanels[i]->setFixedHeight(StatusPanels[i]->sizeHint().height());
 }
 
 void TfmMain::resizeEvent(QResizeEvent* event) {

@@ -22,6 +22,7 @@ class QWidget;
 class tDevice;
 class tExperiment;
 class tSessionEnd;
+class tStatusPanel;
 class tWorkFolder;
 class TChart;
 class TComponentUSB;
@@ -97,7 +98,7 @@ public:
     QToolBar* tlbMain = nullptr;
     QToolBar* tlbExit = nullptr;
     QLabel* lb = nullptr;
-    QLabel* StatusPanels[3] = {};
+    tStatusPanel* StatusPanels[3] = {};
     QTimer* tmTime = nullptr;
     QTimer* tmMeasure = nullptr;
     QTimer* tmReportSave = nullptr;
@@ -167,7 +168,11 @@ private:
     // A failure to write the work folder: said once per experiment; measuring goes on.
     void WorkFailed(const QString& reason);
     void OpenWorkCommand();
-    void ShowElapsed();
+    // The elapsed time in panel 1; the tick shows it when it is done with its points, together with the
+    // clock and with everything else it changed.
+    void ShowElapsed(bool paintNow);
+    // The time of day in panel 2, when its second has changed.
+    void ShowTime();
 
     // Export, print and pictures (the File commands).
     void Export();
@@ -178,6 +183,8 @@ private:
 
     bool FCloseQueryInstalled = true;
     bool FInTick = false;
+    // The second of the day that the clock panel shows (seconds since the epoch).
+    qint64 FShownSecond = -1;
     bool FWorkFailed = false;
     bool FFtdiWarned = false;
     bool FSearching = false;

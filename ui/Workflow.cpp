@@ -18,6 +18,7 @@
 #include "widgets/Chart.h"
 #include "widgets/RichEdit.h"
 #include "widgets/RtfWriter.h"
+#include "widgets/StatusPanel.h"
 
 #include <QDir>
 #include <QFileInfo>
