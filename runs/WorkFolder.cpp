@@ -14,6 +14,7 @@
 #include <QStandardPaths>
 #include <charconv>
 #include <cerrno>
+#include <chrono>
 #include <condition_variable>
 #include <fcntl.h>
 #include <mutex>
@@ -28,7 +29,9 @@ namespace {
 const QString kLabelHeader = QStringLiteral("Метка");
 
 // Hands written bytes to the disk without holding the window: fdatasync can take tens of milliseconds on a
-// slow disk, so it runs on a thread of its own after every tick.
+// slow disk, so it runs on a thread of its own, at most once a second. Every tick's points are written at
+// once (a crash of the program loses none of them); the sync bounds what a power failure can take to the
+// last second, without waking the disk ten times a second for a fast sensor.
 class tSyncer {
 public:
     tSyncer() : FThread([this] { Run(); }) {}
@@ -72,6 +75,7 @@ private:
             lock.lock();
             FBusy = false;
             FIdle.notify_all();
+            FWake.wait_for(lock, std::chrono::seconds(1), [this] { return FEnd; });
         }
     }
 
