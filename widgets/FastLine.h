@@ -59,7 +59,9 @@ private:
     // dense: `path` then holds per pixel column the x, the lowest and the highest pixel the line covers there
     // (three values a column, packed as two points: (x, low), (x, high)).
     bool BuildPath(int from, int to, QVector<QPointF>& path) const;
-    void DrawPath(QPainter& painter, const QVector<QPointF>& path, bool sparse) const;
+    // `cached`: drawn onto the line's cached picture (a close-packed wide line may then be filled as the area
+    // its pen covers); otherwise stroked point to point, as printing needs.
+    void DrawPath(QPainter& painter, const QVector<QPointF>& path, bool sparse, bool cached) const;
     void DrawLabels(QCPPainter* painter, int from, int to) const;
     // How many device pixels the time axis moved on (its span kept) since the cached picture was drawn: 0
     // when it stands still, -1 for any other change or a move by a fraction of a pixel.
