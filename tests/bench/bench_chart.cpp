@@ -76,8 +76,14 @@ BENCHMARK(BM_HalfWindowMove)->Arg(1000000)->Arg(10000000)->Unit(benchmark::kMill
 void BM_TickRepaint(benchmark::State& state) {
     auto chart = MakeChart(int(state.range(0)));
     int next = int(state.range(0));
-    // Room on the time axis for every tick's points (100 ticks of 100 points), so that each is drawn.
-    chart->SetBottomRange(0, next * 0.001 * 1.02 + 12);
+    // Room on the time axis for every tick's points (100 ticks of 100 points), so that each is drawn; or, as
+    // the sound sensor's window shows them, `span` seconds across the chart from the newest point on (two
+    // seconds: a point every 0.6 pixel).
+    const double span = double(state.range(1));
+    if (span > 0)
+        chart->SetBottomRange(next * 0.001, next * 0.001 + span);
+    else
+        chart->SetBottomRange(0, next * 0.001 * 1.02 + 12);
     chart->Redraw();
     for (auto _ : state) {
         // One tick of a 1 kHz sensor: 100 new points, axes unchanged.
@@ -88,12 +94,13 @@ void BM_TickRepaint(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_TickRepaint)
-    ->Arg(10000)
-    ->Arg(1000000)
-    ->Arg(10000000)
+    ->Args({10000, 0})
+    ->Args({1000000, 0})
+    ->Args({10000000, 0})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
     ->Iterations(100);
+BENCHMARK(BM_TickRepaint)->Args({10000, 2})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(18);
 
 // The same data and window drawn by QCustomPlot's own line graph (what a user of the library gets by default,
 // with the same 5-pixel pen), timed in the same run as our chart: full repaints after a one-pixel pan.
