@@ -624,13 +624,28 @@ TEST_F(MainWindowTest, ElapsedTimeTexts) {
     const struct {
         double seconds;
         const char* text;
-    } rows[] = {{0.05, "00:00.0"}, {65.47, "01:05.4"}, {6000, "100:00.0"}, {59.99, "00:59.9"}};
+    } rows[] = {
+        {0.05, "00:00.0"}, {65.47, "01:05.4"}, {6000, "100:00.0"}, {59.99, "00:59.9"}, {60.0, "01:00.0"}};
+    struct tPaints : QObject {
+        int Count = 0;
+        bool eventFilter(QObject*, QEvent* event) override {
+            Count += event->type() == QEvent::Paint;
+            return false;
+        }
+    } paints;
+    w.show();
+    QApplication::processEvents();
+    w.StatusPanels[1]->installEventFilter(&paints);
     for (const auto& row : rows) {
         w.MeasureStart = 1000;
         counter = 1000 + std::int64_t(row.seconds * double(second));
+        // The tick paints the new time itself, once, before the event loop runs again.
+        paints.Count = 0;
         w.tmMeasureTimer();
         EXPECT_EQ(w.StatusPanels[1]->text(), QString::fromLatin1(row.text)) << row.seconds;
+        EXPECT_EQ(paints.Count, 1) << row.seconds;
     }
+    w.StatusPanels[1]->removeEventFilter(&paints);
 }
 
 TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {

@@ -1,6 +1,7 @@
 // A status-bar panel whose text changes often.
 #include "widgets/StatusPanel.h"
 
+#include <QAccessible>
 #include <QEvent>
 #include <QFontMetricsF>
 #include <QPaintEvent>
@@ -12,7 +13,6 @@ tStatusPanel::tStatusPanel(bool centred, QWidget* parent) : QFrame(parent), FCen
     setFrameShadow(QFrame::Sunken);
     // The panel paints its own background, so that the status bar under it is not painted with it.
     setAutoFillBackground(true);
-    setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Preferred);
 }
 
 const tStatusPanel::tGlyph& tStatusPanel::Glyph(QChar c) const {
@@ -64,6 +64,8 @@ void tStatusPanel::SetText(const QString& text, tPaint paint) {
         FHeld |= Changed(FText, text);
         FText = text;
         FWholeReady = false;
+        // A screen reader reads the text as the panel's name.
+        if (QAccessible::isActive()) setAccessibleName(FText);
     }
     if (paint == tPaint::Held || FHeld.isEmpty()) return;
     if (paint == tPaint::Now)
