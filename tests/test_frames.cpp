@@ -3,6 +3,7 @@
 #include "core/LocaleFormats.h"
 #include "experiment/Experiment.h"
 #include "support/MessageCollector.h"
+#include "support/PaintSpy.h"
 #include "support/QtPrint.h"
 #include "support/RecordingPrompts.h"
 #include "ui/Pulsefr.h"
@@ -379,20 +380,6 @@ TEST(Chart, EnvelopeDrawingLooksLikeEveryPointDrawn) {
         }
     }
 }
-
-namespace {
-
-// The parts of a widget its paint events asked to paint.
-class tPaintSpy : public QObject {
-public:
-    QRegion Painted;
-    bool eventFilter(QObject*, QEvent* event) override {
-        if (event->type() == QEvent::Paint) Painted += static_cast<QPaintEvent*>(event)->region();
-        return false;
-    }
-};
-
-} // namespace
 
 // A line that follows its newest point, its picture moved by whole pixels at every step, looks the same as
 // the line drawn whole: sparse points (a polyline) and dense ones (per-column envelopes).

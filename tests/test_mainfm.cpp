@@ -12,6 +12,7 @@
 #include "runs/WorkFolder.h"
 #include "sim/DemoWorld.h"
 #include "support/MessageCollector.h"
+#include "support/PaintSpy.h"
 #include "support/QtPrint.h"
 #include "support/TempDir.h"
 #include "support/WindowFixture.h"
@@ -626,13 +627,7 @@ TEST_F(MainWindowTest, ElapsedTimeTexts) {
         const char* text;
     } rows[] = {
         {0.05, "00:00.0"}, {65.47, "01:05.4"}, {6000, "100:00.0"}, {59.99, "00:59.9"}, {60.0, "01:00.0"}};
-    struct tPaints : QObject {
-        int Count = 0;
-        bool eventFilter(QObject*, QEvent* event) override {
-            Count += event->type() == QEvent::Paint;
-            return false;
-        }
-    } paints;
+    tPaintSpy paints;
     w.show();
     QApplication::processEvents();
     w.StatusPanels[1]->installEventFilter(&paints);
@@ -640,10 +635,10 @@ TEST_F(MainWindowTest, ElapsedTimeTexts) {
         w.MeasureStart = 1000;
         counter = 1000 + std::int64_t(row.seconds * double(second));
         // The tick paints the new time itself, once, before the event loop runs again.
-        paints.Count = 0;
+        paints.Paints = 0;
         w.tmMeasureTimer();
         EXPECT_EQ(w.StatusPanels[1]->text(), QString::fromLatin1(row.text)) << row.seconds;
-        EXPECT_EQ(paints.Count, 1) << row.seconds;
+        EXPECT_EQ(paints.Paints, 1) << row.seconds;
     }
     w.StatusPanels[1]->removeEventFilter(&paints);
 }
