@@ -105,6 +105,16 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
 
 } // namespace
 
+// A live run repaints a few small areas ten times a second: the elapsed time's tenths, a new point. Through
+// shared memory the toolkit makes a round trip to the X server before each repaint of pixels it sent the time
+// before, which is most of such a repaint's cost; a few kilobytes through the socket cost less, for the X
+// server too. Whole-window repaints cost a little more that way (about a sixth).
+void PreferSocketWindowPixels() {
+    if (qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM") || qEnvironmentVariableIsSet("ZORBINKA_XCB_SHM"))
+        return;
+    qputenv("QT_XCB_NO_MITSHM", "1");
+}
+
 int RunProgram(QApplication& app) {
     app.setApplicationName(QStringLiteral("zorbinka"));
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/zorbinka.svg")));

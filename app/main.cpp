@@ -4,6 +4,7 @@
 #include <QApplication>
 
 int main(int argc, char** argv) {
+    PreferSocketWindowPixels();
     QApplication app(argc, argv);
     return RunProgram(app);
 }
