@@ -381,6 +381,74 @@ TEST(Chart, EnvelopeDrawingLooksLikeEveryPointDrawn) {
     }
 }
 
+// Tick labels never crowd each other: the experiment's step where its labels fit, else the least of 2, 5, 10…
+// times it that fits; drawn at a size other than the widget's (a page) as well as on the screen. The labels
+// of an upright axis are counted as separate runs of ink in the picture.
+TEST(Chart, LabelsNeverCrowd) {
+    const struct {
+        bool upright;
+        double max, step;
+        QSize widget, drawn; // drawn empty: on the screen at the widget's size
+        double expectedStep; // 0: anything that fits
+    } rows[] = {
+        {true, 120, 10, {1280, 290}, {}, 10},        // the pulse rate on the screen
+        {true, 120, 10, {1280, 290}, {720, 130}, 0}, // … on paper
+        {true, 120, 10, {1280, 110}, {}, 0},         // a short window
+        {true, 1024, 128, {1280, 385}, {720, 210}, 128},
+        {false, 300, 30, {1280, 700}, {}, 30},
+        {false, 3000, 30, {1280, 700}, {}, 0}, // zoomed out
+        {false, 300, 30, {1280, 700}, {300, 200}, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.max << " on " << row.widget.height() << " drawn "
+                                        << row.drawn.width() << "x" << row.drawn.height());
+        TChart chart;
+        chart.resize(row.widget);
+        chart.SetBottomAxis(0, row.upright ? 30 : row.max, row.upright ? 5 : row.step,
+                            QStringLiteral("t, c"));
+        chart.SetLeftAxis(0, row.upright ? row.max : 100, row.upright ? row.step : 10, QStringLiteral("y"));
+        const QImage shown = chart.RenderImage();
+        QImage image = shown;
+        if (!row.drawn.isEmpty()) {
+            image = QImage(row.drawn, QImage::Format_RGB32);
+            image.fill(Qt::white);
+            QCPPainter painter(&image);
+            chart.toPainter(&painter, row.drawn.width(), row.drawn.height());
+        }
+        QCPAxis* axis = row.upright ? chart.yAxis : chart.xAxis;
+        const QVector<double> ticks = axis->tickVector();
+        ASSERT_GE(ticks.size(), 2);
+        const double step = ticks[1] - ticks[0];
+        const double pixels = std::abs(axis->coordToPixel(ticks[1]) - axis->coordToPixel(ticks[0]));
+        const QFontMetricsF metrics(axis->tickLabelFont());
+        const double room =
+            row.upright ? metrics.height() : metrics.horizontalAdvance(QString::number(row.max));
+        EXPECT_GT(pixels, room) << "labels " << step << " apart crowd";
+        if (row.expectedStep > 0) {
+            EXPECT_DOUBLE_EQ(step, row.expectedStep);
+        }
+        const double factor = step / row.step;
+        EXPECT_NEAR(factor, std::round(factor), 1e-9);
+        if (factor > 1) {
+            EXPECT_LT(pixels, 2.6 * (room + 2 * metrics.averageCharWidth())) << "no sparser than needed";
+        }
+        if (!row.upright) continue;
+        // Separate labels: runs of rows with dark pixels left of the axis, one run per visible tick.
+        const int axisX = int(std::lround(chart.xAxis->coordToPixel(0)));
+        int runs = 0;
+        bool inRun = false;
+        for (int y = 0; y < image.height() - 1; ++y) {
+            bool ink = false;
+            for (int x = axisX / 2; x < axisX - 6 && !ink; ++x) ink = qGray(image.pixel(x, y)) < 128;
+            runs += ink && !inRun;
+            inRun = ink;
+        }
+        int visible = 0;
+        for (double tick : ticks) visible += tick >= 0 && tick <= row.max;
+        EXPECT_EQ(runs, visible);
+    }
+}
+
 // A line that follows its newest point, its picture moved by whole pixels at every step, looks the same as
 // the line drawn whole: sparse points (a polyline) and dense ones (per-column envelopes).
 TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {

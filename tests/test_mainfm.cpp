@@ -657,7 +657,9 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     w.tmMeasureTimer();
     EXPECT_TRUE(w.lb->text().contains(QStringLiteral("     Частота="))) << w.lb->text().toStdString();
     w.RunAction(w.acExperimentStop);
-    // Both charts are printed, one above the other.
+    // Both charts are printed, one above the other, as the window shows them.
+    w.resize(1280, 800);
+    w.show();
     if (!QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
         const QString file = dir.filePath(QStringLiteral("pulse.pdf"));
         w.Printer().setOutputFormat(QPrinter::PdfFormat);

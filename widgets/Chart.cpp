@@ -4,6 +4,7 @@
 #include "core/LocaleFormats.h"
 
 #include <QApplication>
+#include <cmath>
 #include <memory>
 
 namespace {
@@ -24,6 +25,60 @@ private:
     TChart* FChart;
 };
 
+// A fixed step that grows to 2, 5, 10, 20… times itself where its labels would crowd each other: on a short
+// chart, on paper, or zoomed out. Where they fit, the step is the experiment's own.
+class tSpacedTicker : public QCPAxisTickerFixed {
+public:
+    explicit tSpacedTicker(const QCPAxis* axis) : FAxis(axis) {}
+
+    // Ticks are chosen before the layout, for the axis length it is expected to give; false when the layout
+    // gave another (the first layout, a page).
+    bool ChosenFor(double length) const { return std::abs(length - FChosenFor) < 0.5; }
+
+protected:
+    double getTickStep(const QCPRange& range) override {
+        const double step = tickStep();
+        const double length = AxisLength();
+        FChosenFor = length;
+        if (!(step > 0) || !(range.size() > 0) || length < 1) return step;
+        const double needed = LabelRoom(range, step);
+        const double pixelsPerStep = step * length / range.size();
+        for (double power = 1; power < 1e15; power *= 10)
+            for (const double factor : {1.0, 2.0, 5.0})
+                if (pixelsPerStep * factor * power >= needed) return step * factor * power;
+        return range.size();
+    }
+
+private:
+    // Pixels along the axis once the chart is laid out in its present viewport (the screen, or a page while
+    // it prints): the axis rectangle keeps the margins of its last layout.
+    double AxisLength() const {
+        const QCPAxisRect* rect = FAxis->axisRect();
+        const QRect viewport = FAxis->parentPlot()->viewport();
+        if (FAxis->orientation() == Qt::Horizontal)
+            return viewport.width() - (rect->outerRect().width() - rect->width());
+        return viewport.height() - (rect->outerRect().height() - rect->height());
+    }
+    // The room one label takes along the axis, with a gap: its height on an upright axis, the widest end
+    // label's width on a level one.
+    double LabelRoom(const QCPRange& range, double step) {
+        const QFontMetricsF metrics(FAxis->tickLabelFont());
+        if (FAxis->orientation() == Qt::Vertical) return metrics.height() + 4;
+        const QLocale locale = FAxis->parentPlot()->locale();
+        const QChar format = FAxis->numberFormat().isEmpty() ? u'g' : FAxis->numberFormat().at(0);
+        double widest = 0;
+        for (const double end : {range.lower, range.upper}) {
+            const QString label =
+                getTickLabel(std::round(end / step) * step, locale, format, FAxis->numberPrecision());
+            widest = std::max(widest, metrics.horizontalAdvance(label));
+        }
+        return widest + 2 * metrics.averageCharWidth();
+    }
+
+    const QCPAxis* FAxis;
+    double FChosenFor = -1;
+};
+
 // The paint buffer a layer draws into (QCustomPlot keeps it to itself).
 struct tLayerBuffer : QCPLayer {
     using QCPLayer::mPaintBuffer;
@@ -38,7 +93,7 @@ TChart::TChart(QWidget* parent) : QCustomPlot(parent) {
     xAxis2->setVisible(false);
     yAxis2->setVisible(false);
     for (QCPAxis* axis : {xAxis, yAxis}) {
-        axis->setTicker(QSharedPointer<QCPAxisTickerFixed>::create());
+        axis->setTicker(QSharedPointer<tSpacedTicker>::create(axis));
         axis->grid()->setPen(QPen(QColor(215, 220, 228), 1, Qt::DotLine));
         axis->setBasePen(QPen(QColor(90, 90, 90), 1));
         axis->setTickPen(QPen(QColor(90, 90, 90), 1));
@@ -61,6 +116,19 @@ TChart::TChart(QWidget* parent) : QCustomPlot(parent) {
         if (OnMouseUp) OnMouseUp(event->button(), at, event->modifiers() & Qt::ControlModifier);
     });
     AllowPanZoom(true, true);
+}
+
+void TChart::updateLayout() {
+    QCustomPlot::updateLayout();
+    for (const QCPAxis* axis : {xAxis, yAxis}) {
+        const auto ticker = axis->ticker().dynamicCast<tSpacedTicker>();
+        const double length =
+            axis->orientation() == Qt::Horizontal ? axisRect()->width() : axisRect()->height();
+        if (ticker && !ticker->ChosenFor(length)) {
+            QCustomPlot::updateLayout();
+            return;
+        }
+    }
 }
 
 void TChart::ApplyLocale() {

@@ -53,6 +53,10 @@ public:
     int Marker = -1;
     int SecondMarker = -1;
 
+protected:
+    // Lays out again when the layout gave an axis another length than its ticks were chosen for.
+    void updateLayout() override;
+
 private:
     void ApplyLocale();
     // Puts the lines' new points into the part of the lines' layer they changed and asks the window to paint
