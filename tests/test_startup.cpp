@@ -143,25 +143,3 @@ TEST_F(StartupTest, SecondCopyRestoresAMinimisedWindow) {
     });
     EXPECT_EQ(RunProgram(*qApp), 0);
 }
-
-// The program sends window pixels through the X socket unless told otherwise; a setting of either variable
-// wins.
-TEST(StartupPixels, SocketUnlessTheUserSaysOtherwise) {
-    struct tRow {
-        const char* Preset;   // QT_XCB_NO_MITSHM before the start, nullptr for unset
-        bool KeepShm;         // ZORBINKA_XCB_SHM set
-        const char* Expected; // QT_XCB_NO_MITSHM after, nullptr for unset
-    };
-    const tRow rows[] = {
-        {nullptr, false, "1"}, {"0", false, "0"}, {nullptr, true, nullptr}, {"1", true, "1"}};
-    for (const tRow& row : rows) {
-        SCOPED_TRACE(std::string(row.Preset ? row.Preset : "unset") + (row.KeepShm ? " keep" : ""));
-        row.Preset ? qputenv("QT_XCB_NO_MITSHM", row.Preset) : qunsetenv("QT_XCB_NO_MITSHM");
-        row.KeepShm ? qputenv("ZORBINKA_XCB_SHM", "1") : qunsetenv("ZORBINKA_XCB_SHM");
-        PreferSocketWindowPixels();
-        EXPECT_EQ(qEnvironmentVariableIsSet("QT_XCB_NO_MITSHM"), row.Expected != nullptr);
-        EXPECT_EQ(qgetenv("QT_XCB_NO_MITSHM"), QByteArray(row.Expected ? row.Expected : ""));
-    }
-    qunsetenv("QT_XCB_NO_MITSHM");
-    qunsetenv("ZORBINKA_XCB_SHM");
-}
