@@ -407,19 +407,28 @@ TEST(Chart, LabelsNeverCrowd) {
         chart.SetBottomAxis(0, row.upright ? 30 : row.max, row.upright ? 5 : row.step,
                             QStringLiteral("t, c"));
         chart.SetLeftAxis(0, row.upright ? row.max : 100, row.upright ? row.step : 10, QStringLiteral("y"));
-        const QImage shown = chart.RenderImage();
-        QImage image = shown;
+        // The ticks as the picture was drawn with them.
+        QCPAxis* axis = row.upright ? chart.yAxis : chart.xAxis;
+        QVector<double> ticks;
+        double pixels = 0;
+        int axisX = 0;
+        chart.OnAfterDraw = [&](QPainter&, const QRect&) {
+            ticks = axis->tickVector();
+            if (ticks.size() > 1)
+                pixels = std::abs(axis->coordToPixel(ticks[1]) - axis->coordToPixel(ticks[0]));
+            axisX = int(std::lround(chart.xAxis->coordToPixel(0)));
+        };
+        QImage image = chart.RenderImage();
         if (!row.drawn.isEmpty()) {
             image = QImage(row.drawn, QImage::Format_RGB32);
             image.fill(Qt::white);
             QCPPainter painter(&image);
-            chart.toPainter(&painter, row.drawn.width(), row.drawn.height());
+            chart.PaintOn(painter, row.drawn.width(), row.drawn.height());
+            // The screen's layout is back, for the clicks and the wheel.
+            EXPECT_EQ(chart.axisRect()->outerRect(), chart.viewport());
         }
-        QCPAxis* axis = row.upright ? chart.yAxis : chart.xAxis;
-        const QVector<double> ticks = axis->tickVector();
         ASSERT_GE(ticks.size(), 2);
         const double step = ticks[1] - ticks[0];
-        const double pixels = std::abs(axis->coordToPixel(ticks[1]) - axis->coordToPixel(ticks[0]));
         const QFontMetricsF metrics(axis->tickLabelFont());
         const double room =
             row.upright ? metrics.height() : metrics.horizontalAdvance(QString::number(row.max));
@@ -434,7 +443,6 @@ TEST(Chart, LabelsNeverCrowd) {
         }
         if (!row.upright) continue;
         // Separate labels: runs of rows with dark pixels left of the axis, one run per visible tick.
-        const int axisX = int(std::lround(chart.xAxis->coordToPixel(0)));
         int runs = 0;
         bool inRun = false;
         for (int y = 0; y < image.height() - 1; ++y) {

@@ -210,6 +210,11 @@ QImage TChart::RenderImage() {
     return toPixmap(width(), height()).toImage();
 }
 
+void TChart::PaintOn(QCPPainter& painter, int width, int height) {
+    toPainter(&painter, width, height);
+    updateLayout();
+}
+
 bool TChart::PatchLines() {
     QRect changed;
     for (tFastLine* line : FSeries) {

@@ -43,6 +43,9 @@ public:
     void Redraw();
     // The chart as a picture of its size on screen.
     QImage RenderImage();
+    // Draws the chart at another size (a page) and lays it out for the screen again, so that clicks, the
+    // wheel and drags keep meeting the axes where the screen shows them.
+    void PaintOn(QCPPainter& painter, int width, int height);
 
     // Called after every painting, with the painter and the plotting rectangle.
     std::function<void(QPainter& painter, const QRect& plotRect)> OnAfterDraw;

@@ -69,7 +69,7 @@ void PaintCharts(QCPPainter& painter, const QRectF& area, const std::vector<TCha
         painter.translate(area.left(), top);
         painter.setMode(QCPPainter::pmVectorized);
         painter.setMode(QCPPainter::pmNoCaching);
-        chart->toPainter(&painter, int(width), int(share));
+        chart->PaintOn(painter, int(width), int(share));
         painter.restore();
         top += share;
     }
