@@ -33,7 +33,7 @@ public:
 
     // Ticks are chosen before the layout, for the axis length it is expected to give; false when the layout
     // gave another (the first layout, a page).
-    bool ChosenFor(double length) const { return std::abs(length - FChosenFor) < 0.5; }
+    bool FitsLayout() const { return std::abs(Along(FAxis->axisRect()->size()) - FChosenFor) < 0.5; }
 
 protected:
     double getTickStep(const QCPRange& range) override {
@@ -50,14 +50,16 @@ protected:
     }
 
 private:
+    // A size's extent along the axis: its width on a level axis, its height on an upright one.
+    double Along(const QSize& size) const {
+        return FAxis->orientation() == Qt::Horizontal ? size.width() : size.height();
+    }
     // Pixels along the axis once the chart is laid out in its present viewport (the screen, or a page while
     // it prints): the axis rectangle keeps the margins of its last layout.
     double AxisLength() const {
         const QCPAxisRect* rect = FAxis->axisRect();
-        const QRect viewport = FAxis->parentPlot()->viewport();
-        if (FAxis->orientation() == Qt::Horizontal)
-            return viewport.width() - (rect->outerRect().width() - rect->width());
-        return viewport.height() - (rect->outerRect().height() - rect->height());
+        return Along(FAxis->parentPlot()->viewport().size()) -
+               (Along(rect->outerRect().size()) - Along(rect->size()));
     }
     // The room one label takes along the axis, with a gap: its height on an upright axis, the widest end
     // label's width on a level one.
@@ -122,9 +124,7 @@ void TChart::updateLayout() {
     QCustomPlot::updateLayout();
     for (const QCPAxis* axis : {xAxis, yAxis}) {
         const auto ticker = axis->ticker().dynamicCast<tSpacedTicker>();
-        const double length =
-            axis->orientation() == Qt::Horizontal ? axisRect()->width() : axisRect()->height();
-        if (ticker && !ticker->ChosenFor(length)) {
+        if (ticker && !ticker->FitsLayout()) {
             QCustomPlot::updateLayout();
             return;
         }
