@@ -2,8 +2,9 @@
 // sensors.
 #include "measure/ValueStream.h"
 
+#include <algorithm>
+#include <charconv>
 #include <cmath>
-#include <cstdio>
 
 namespace {
 
@@ -80,10 +81,13 @@ bool DecodeValueStream(const std::uint8_t* payload, std::size_t size, int& curre
 }
 
 void EncodeValue(double value, int decimals, std::vector<std::uint8_t>& out) {
-    char text[64];
-    std::snprintf(text, sizeof text, "%.*f", decimals, value);
+    // A sensor's number has a decimal point whatever the user's locale: never the C library's formatting.
+    char text[400];
+    const auto written =
+        std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, std::clamp(decimals, 0, 17));
+    const char* end = written.ec == std::errc() ? written.ptr : text;
     std::vector<std::uint8_t> nibbles;
-    for (const char* p = text; *p; ++p) {
+    for (const char* p = text; p != end; ++p) {
         if (*p == '-')
             nibbles.push_back(0xA);
         else if (*p == '.')

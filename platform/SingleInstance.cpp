@@ -65,15 +65,22 @@ void tSingleInstance::Listen() {
     connect(FServer.get(), &QLocalServer::newConnection, this, [this] {
         while (QLocalSocket* socket = FServer->nextPendingConnection()) {
             connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            // Requests are lines: "ACTIVATE", then "OPEN " and a path in UTF-8 when one is to be opened.
+            // Requests are lines: "ACTIVATE", then "OPEN " and a path in UTF-8 when one is to be opened. They
+            // are acted on after the socket is done with: opening a work may ask a question, whose event loop
+            // sees the second copy hang up and the socket deleted.
             const auto read = [this, socket] {
                 QByteArray buffer = socket->property("buffer").toByteArray() + socket->readAll();
                 for (qsizetype end = buffer.indexOf('\n'); end >= 0; end = buffer.indexOf('\n')) {
                     const QByteArray line = buffer.left(end + 1);
                     buffer.remove(0, end + 1);
-                    if (line == kActivate) emit activateRequested();
-                    if (line.startsWith("OPEN "))
-                        emit openRequested(QString::fromUtf8(line.mid(5).chopped(1)));
+                    if (line == kActivate)
+                        QMetaObject::invokeMethod(this, &tSingleInstance::activateRequested,
+                                                  Qt::QueuedConnection);
+                    if (line.startsWith("OPEN ")) {
+                        const QString path = QString::fromUtf8(line.mid(5).chopped(1));
+                        QMetaObject::invokeMethod(
+                            this, [this, path] { emit openRequested(path); }, Qt::QueuedConnection);
+                    }
                 }
                 socket->setProperty("buffer", buffer);
             };

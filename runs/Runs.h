@@ -5,9 +5,17 @@
 
 #include <QDateTime>
 #include <QString>
+#include <cstdint>
 #include <functional>
 #include <memory>
 #include <vector>
+
+// The time in seconds of point `index` of a run sampled every `freq` microseconds, `average` values a point:
+// made in whole microseconds and divided once, so the 100th point of a 10 ms sensor is at 1, not
+// 0.9999999999999999.
+double PointTime(std::int64_t index, int freq, int average);
+// The decimals a time needs to tell points `freq` × `average` microseconds apart (2 at 100 Hz, at most 6).
+int TimeDecimals(int freq, int average);
 
 struct tRun {
     QString Experiment;

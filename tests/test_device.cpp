@@ -69,10 +69,11 @@ TEST_F(DeviceTest, InfoFreqAndStopBytesInBothProtocolsOverBothTables) {
         device.reset();
         QStringList calls = sensor->Calls();
         const QString line = QStringLiteral("SetState %1 8N1 rts=1").arg(row.carrier ? 38400 : 921600);
-        EXPECT_EQ(calls.mid(0, 4), (QStringList{QStringLiteral("Escape 3"), QStringLiteral("ClearBreak"), line,
-                                                 QStringLiteral("Purge 12")}))
+        EXPECT_EQ(calls.mid(0, 4), (QStringList{QStringLiteral("Escape 3"), QStringLiteral("ClearBreak"),
+                                                line, QStringLiteral("Purge 12")}))
             << "RTS up, break off, 8N1, both buffers purged";
-        EXPECT_EQ(calls.mid(calls.size() - 2), (QStringList{QStringLiteral("Escape 4"), QStringLiteral("SetBreak")}))
+        EXPECT_EQ(calls.mid(calls.size() - 2),
+                  (QStringList{QStringLiteral("Escape 4"), QStringLiteral("SetBreak")}))
             << "RTS down and break on at close";
         const qsizetype start = calls.indexOf(QStringLiteral("SetState 460800 8N1 rts=1"));
         ASSERT_GE(start, 0) << "the stream runs at the sensor's rate";
@@ -81,7 +82,7 @@ TEST_F(DeviceTest, InfoFreqAndStopBytesInBothProtocolsOverBothTables) {
         QStringList writes = calls.filter(QStringLiteral("Write "));
         writes.removeDuplicates();
         EXPECT_EQ(writes, row.carrier ? (QStringList{QStringLiteral("Write 2"), QStringLiteral("Write 9"),
-                                                      QStringLiteral("Write 1")})
+                                                     QStringLiteral("Write 1")})
                                       : QStringList{QStringLiteral("Write 1")})
             << "hub mode writes byte by byte, single-letter mode a command per call (the start byte by byte)";
     }
@@ -225,11 +226,11 @@ TEST_F(DeviceTest, OpenFailuresCloseAgainAndReport) {
         {QStringLiteral("/dev/ttyACM0"), dtCOM,
          QStringLiteral("Невозможно получить состояние устройства на порту: /dev/ttyACM0.")},
         {QStringLiteral("/dev/ttyACM9"), dtCOM,
-         QStringLiteral(
-             "Невозможно открыть устройство '/dev/ttyACM9'.\r\nСистема сообщает: No such file or directory")},
+         QStringLiteral("Невозможно открыть устройство '/dev/ttyACM9'.\r\nСистема сообщает: ") +
+             SystemErrorText(ENOENT)},
         {QStringLiteral("99"), dtFTDI,
-         QStringLiteral(
-             "Невозможно открыть устройство '99'.\r\nСистема сообщает: No such file or directory")},
+         QStringLiteral("Невозможно открыть устройство '99'.\r\nСистема сообщает: ") +
+             SystemErrorText(ENOENT)},
         {QStringLiteral("x"), 7, QStringLiteral("tDevice::Init: Unknown device type")},
     };
     for (const auto& row : rows) {

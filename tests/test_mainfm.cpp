@@ -465,11 +465,12 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     ASSERT_TRUE(w.Work);
     const QString path = w.Work->Path();
     // The file of run 1 holds exactly the values drawn.
-    const QList<QStringList> rows =
-        ParseCsv(QString::fromUtf8(ReadFile(path + QStringLiteral("/run-01.csv"))).mid(1), u',');
+    const QChar decimal = SystemDecimalSeparator();
+    const QList<QStringList> rows = ParseCsv(
+        QString::fromUtf8(ReadFile(path + QStringLiteral("/run-01.csv"))).mid(1), CsvSeparator(decimal));
     ASSERT_EQ(std::size_t(rows.size()), drawn[0].size() + 1);
     for (std::size_t i = 0; i < drawn[0].size(); ++i)
-        EXPECT_EQ(rows[qsizetype(i) + 1][1], CsvNumber(drawn[0][i], u'.'));
+        EXPECT_EQ(rows[qsizetype(i) + 1][1], CsvNumber(drawn[0][i], decimal));
     EXPECT_EQ(rows[labelled[0] + 1][2], QStringLiteral("метка 1"));
 
     window.reset();

@@ -1,4 +1,5 @@
 // The program as a whole process: log lines of a run, log-off, a second copy, the lock of a crashed copy.
+#include "core/LocaleFormats.h"
 #include "support/QtPrint.h"
 #include "support/TempDir.h"
 
@@ -121,7 +122,8 @@ TEST_F(ProcessTest, ASecondCopyHandsItsWorkFolderToTheFirst) {
     const QString work = dir.filePath(QStringLiteral("home/zorbinka/2026-12-07 10-00-00 Опыт"));
     QDir().mkpath(work);
     WriteFile(work + QStringLiteral("/experiment.txt"), "SensorName=T101\r\n");
-    WriteFile(work + QStringLiteral("/work.txt"), "Experiment=Опыт\r\nRun1.File=run-01.csv\r\nRun1.Separator=,\r\n");
+    WriteFile(work + QStringLiteral("/work.txt"),
+              "Experiment=Опыт\r\nRun1.File=run-01.csv\r\nRun1.Separator=,\r\n");
     WriteFile(work + QStringLiteral("/run-01.csv"), "t,T,Метка\r\n0,20,\r\n0.1,21,\r\n");
     auto first = Start({QStringLiteral("/log")});
     ASSERT_TRUE(WaitUntilListening(1));
@@ -130,7 +132,8 @@ TEST_F(ProcessTest, ASecondCopyHandsItsWorkFolderToTheFirst) {
     EXPECT_EQ(second->exitCode(), 0);
     QElapsedTimer timer;
     timer.start();
-    while (!LogText().contains(QStringLiteral("Open work: ") + work) && timer.elapsed() < 10000) QThread::msleep(20);
+    while (!LogText().contains(QStringLiteral("Open work: ") + work) && timer.elapsed() < 10000)
+        QThread::msleep(20);
     EXPECT_TRUE(LogText().contains(QStringLiteral("Open work: ") + work)) << LogText().toStdString();
     first->terminate();
     ASSERT_TRUE(first->waitForFinished(20000));
@@ -142,11 +145,14 @@ TEST_F(ProcessTest, AKilledProgramLosesAtMostTheLastTick) {
     WriteFile(dir.filePath(QStringLiteral("zorbinka.cfg")), "UseFTDI=1\r\nTimeout=0\r\n");
     const QString experiment = dir.filePath(QStringLiteral("data/Опыты/Тепло"));
     QDir().mkpath(experiment);
-    WriteFile(experiment + QStringLiteral("/experiment.txt"), "SensorName=T101\r\nFreq=100000\r\nAverage=1\r\n");
+    WriteFile(experiment + QStringLiteral("/experiment.txt"),
+              "SensorName=T101\r\nFreq=100000\r\nAverage=1\r\n");
     program = QStringLiteral(ZORBINKA_PREVIEW);
-    extraEnvironment.insert(QStringLiteral("ZORBINKA_PREVIEW_REPORT"), QStringLiteral("Вывод: вода нагревается."));
+    extraEnvironment.insert(QStringLiteral("ZORBINKA_PREVIEW_REPORT"),
+                            QStringLiteral("Вывод: вода нагревается."));
     extraEnvironment.insert(QStringLiteral("ZORBINKA_PREVIEW_RESTART"), QStringLiteral("1"));
-    auto process = Start({QStringLiteral("main"), exe, QStringLiteral("Опыты/Тепло"), QStringLiteral("1500")});
+    auto process =
+        Start({QStringLiteral("main"), exe, QStringLiteral("Опыты/Тепло"), QStringLiteral("1500")});
     const QDir home(dir.filePath(QStringLiteral("home/zorbinka")));
     QString folder;
     QElapsedTimer timer;
@@ -163,14 +169,18 @@ TEST_F(ProcessTest, AKilledProgramLosesAtMostTheLastTick) {
 
     for (const char* name : {"run-01.csv", "run-02.csv"}) {
         SCOPED_TRACE(name);
-        const QStringList lines = QString::fromUtf8(ReadFile(folder + u'/' + QString::fromLatin1(name))).split(QStringLiteral("\r\n"));
+        const QStringList lines = QString::fromUtf8(ReadFile(folder + u'/' + QString::fromLatin1(name)))
+                                      .split(QStringLiteral("\r\n"));
         ASSERT_GT(lines.size(), 10);
         // Every point of a tick is there, in order: x runs 0, 0.1, 0.2 ... without a gap.
+        // The numbers follow the user's regional settings, as a spreadsheet there reads them.
+        const QChar decimal = SystemDecimalSeparator();
+        const auto number = [&](QString text) { return text.replace(decimal, u'.').toDouble(); };
         for (qsizetype i = 1; i + 1 < lines.size(); ++i) {
-            const QStringList fields = lines[i].split(u',');
+            const QStringList fields = lines[i].split(decimal == u',' ? u';' : u',');
             ASSERT_EQ(fields.size(), 3) << lines[i].toStdString();
-            EXPECT_EQ(fields[0].toDouble(), double(i - 1) * 100000 * 0.000001) << i;
-            EXPECT_GT(fields[1].toDouble(), 15);
+            EXPECT_EQ(number(fields[0]), double(i - 1) / 10) << i;
+            EXPECT_GT(number(fields[1]), 15);
         }
         EXPECT_TRUE(lines.last().isEmpty()) << "nothing but whole lines";
     }

@@ -1,5 +1,6 @@
 // The three sensor searches on demo sensors, the USB notices' filtering and the demo world of the DEMO
 // switch.
+#include "core/Exception.h"
 #include "core/Strings.h"
 #include "device/Componentusb.h"
 #include "device/Searches.h"
@@ -91,9 +92,9 @@ TEST_F(SearchTest, EveryFailureIsLoggedWithItsPrefix) {
                            QStringLiteral("Rootkey!"), QStringLiteral("Key opened."),
                            QStringLiteral("Object list created."), QStringLiteral("Get Value Names.")}));
     EXPECT_TRUE(entries.contains(QStringLiteral("DevID /dev/ttyACM0 error: INFO failed.")));
-    EXPECT_TRUE(
-        entries.contains(QStringLiteral("DevID /dev/ttyACM1 error: Невозможно открыть устройство "
-                                        "'/dev/ttyACM1'.\r\nСистема сообщает: No such file or directory")));
+    EXPECT_TRUE(entries.contains(QStringLiteral("DevID /dev/ttyACM1 error: Невозможно открыть устройство "
+                                                "'/dev/ttyACM1'.\r\nСистема сообщает: ") +
+                                 SystemErrorText(ENOENT)));
     EXPECT_EQ(entries.last(), QStringLiteral("COM: ") + LoadStr(sNoSensorsBusy));
 
     tSimWorld::Instance().Clear();

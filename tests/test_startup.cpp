@@ -3,6 +3,7 @@
 #include "core/CommandLine.h"
 #include "core/Strings.h"
 #include "platform/SingleInstance.h"
+#include "runs/Runs.h"
 #include "support/QtPrint.h"
 #include "support/RecordingPrompts.h"
 #include "support/TempDir.h"
@@ -10,12 +11,16 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <atomic>
 #include <functional>
 #include <gtest/gtest.h>
+#include <malloc.h>
+#include <thread>
 
 namespace {
 
@@ -125,6 +130,61 @@ TEST_F(StartupTest, SecondCopyActivatesTheFirstAndEndsSilently) {
     for (int i = 0; i < 100 && activations == 0; ++i)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
     EXPECT_EQ(activations, 1);
+}
+
+// A second copy started with a work folder while an experiment is open: the running copy asks first, and
+// whatever the answer it goes on (the second copy has hung up long before the teacher answers).
+TEST_F(StartupTest, ASecondCopyHandsAWorkFolderWhileAnExperimentIsOpen) {
+    WriteFile(Cfg(), "");
+    // Freed memory is overwritten at once, so that an object used after it was deleted shows.
+    mallopt(M_PERTURB, 0x5A);
+    const QString work = dir.filePath(QStringLiteral("work"));
+    QDir().mkpath(work);
+    WriteFile(work + QStringLiteral("/experiment.txt"), "SensorName=T101\r\n");
+    WriteFile(work + QStringLiteral("/work.txt"),
+              "Experiment=Опыт\r\nRun1.File=run-01.csv\r\nRun1.Separator=,\r\n");
+    WriteFile(work + QStringLiteral("/run-01.csv"), "t,T,Метка\r\n0,20,\r\n0.1,21,\r\n");
+    std::atomic<bool> handed{false};
+    // The box's own event loop runs until the second copy has hung up, and a little longer.
+    prompts.WhileShown = [&] {
+        QEventLoop box;
+        QTimer poll;
+        int after = 0;
+        QObject::connect(&poll, &QTimer::timeout, &box, [&] {
+            if (handed && ++after > 5) box.quit();
+        });
+        poll.start(10);
+        box.exec();
+    };
+    const auto hand = [&](int answer) {
+        handed = false;
+        prompts.ButtonAnswers = {answer};
+        const qsizetype boxes = prompts.Boxes.size();
+        std::thread second([&] {
+            tSingleInstance copy(dir.path());
+            EXPECT_TRUE(copy.ActivateRunningCopy(5000, work));
+            handed = true;
+        });
+        while (prompts.Boxes.size() == boxes || !handed)
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        second.join();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(prompts.Boxes.last().Text, LoadStr(sConfirmNewExperiment));
+    };
+    WhenRunning([&] {
+        fmMain->OpenWork(work);
+        ASSERT_EQ(fmMain->Runs.Count(), 1);
+        fmMain->Runs.Clear();
+        hand(bbNo);
+        EXPECT_EQ(fmMain->Runs.Count(), 0) << "No keeps what is open";
+        hand(bbYes);
+        EXPECT_EQ(fmMain->Runs.Count(), 1) << "Yes opens the work again";
+        prompts.WhileShown = nullptr;
+        prompts.ButtonAnswers = {bbYes};
+        fmMain->close();
+    });
+    EXPECT_EQ(RunProgram(*qApp), 0);
+    mallopt(M_PERTURB, 0);
 }
 
 TEST_F(StartupTest, SecondCopyRestoresAMinimisedWindow) {

@@ -70,7 +70,7 @@ void TfmMain::Tick(bool last) {
             double sum = 0;
             for (std::size_t k = 0; k < average; ++k) sum += values[used + k];
             const double y = sum / double(average);
-            const double x = line->Count() * double(Experiment->Freq) * 0.000001 * double(average);
+            const double x = PointTime(line->Count(), Experiment->Freq, Experiment->Average);
             line->Add(x, y, Frame->TakePointLabel());
             if (line->Count() == 1 && std::abs(Experiment->YOffset) > 0.000001) {
                 const double w = Experiment->MaxY - Experiment->MinY;

@@ -13,6 +13,7 @@
 #include <emf2svg.h>
 #include <libwmf/api.h>
 #include <libwmf/svg.h>
+#include <locale.h>
 
 namespace {
 
@@ -90,8 +91,30 @@ QMutex& ConverterMutex() {
     return mutex;
 }
 
+// The converters write the SVG's numbers with the C library's printf, which follows the user's locale: in
+// ru_RU every coordinate would get a decimal comma and the picture would fall apart. On this thread, for one
+// conversion, numbers are written the C way.
+class tCNumbers {
+public:
+    tCNumbers() : FLocale(newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr))) {
+        if (FLocale) FPrevious = uselocale(FLocale);
+    }
+    ~tCNumbers() {
+        if (!FLocale) return;
+        uselocale(FPrevious);
+        freelocale(FLocale);
+    }
+    tCNumbers(const tCNumbers&) = delete;
+    tCNumbers& operator=(const tCNumbers&) = delete;
+
+private:
+    locale_t FLocale;
+    locale_t FPrevious = nullptr;
+};
+
 QByteArray WmfToSvg(const QByteArray& data, QSize size) {
     QMutexLocker locker(&ConverterMutex());
+    const tCNumbers numbers;
     QByteArray wmf = PreparedWmf(data);
     if (wmf.isEmpty()) return {};
     wmfAPI* api = nullptr;
@@ -135,6 +158,7 @@ QByteArray EmfToSvg(const QByteArray& data, QSize size) {
     options.imgHeight = size.height();
     QByteArray copy = data;
     QMutexLocker locker(&ConverterMutex());
+    const tCNumbers numbers;
     char* text = nullptr;
     size_t length = 0;
     const int ok = emf2svg(copy.data(), size_t(copy.size()), &text, &length, &options);

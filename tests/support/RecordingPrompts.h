@@ -6,6 +6,7 @@
 #include <QList>
 #include <QString>
 #include <deque>
+#include <functional>
 
 struct tRecordedBox {
     QString Kind; // "box", "input", "open", "save", "print", "printsetup", "pagesetup"
@@ -29,10 +30,13 @@ public:
     std::deque<QString> TextAnswers;
     std::deque<bool> DialogAnswers;
     QList<tRecordedBox> Boxes;
+    // Runs while a box is shown, as the user takes time to answer: a real box runs an event loop meanwhile.
+    std::function<void()> WhileShown;
 
     int MessageBox(QWidget*, const QString& text, const QString& caption, tBoxIcon icon, int buttons,
                    int defaultButton) override {
         Boxes.append({QStringLiteral("box"), text, caption, icon, buttons, defaultButton, {}});
+        if (WhileShown) WhileShown();
         if (ButtonAnswers.empty()) return defaultButton;
         const int answer = ButtonAnswers.front();
         ButtonAnswers.pop_front();

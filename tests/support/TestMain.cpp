@@ -1,4 +1,5 @@
-// Test runner with a Qt application object (offscreen unless a display is asked for), in the C locale.
+// Test runner with a Qt application object (offscreen unless a display is asked for), in the C locale or in
+// the locale that ZORBINKA_TEST_LANG names (the suite runs a second time as on a Russian desktop).
 #include <QApplication>
 #include <QTemporaryDir>
 #include <gtest/gtest.h>
@@ -21,9 +22,11 @@ extern "C" const char* __tsan_default_options() {
 
 int main(int argc, char** argv) {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-    // Texts of the system (error messages, date formats) as the tests expect them.
-    qputenv("LANG", "C.UTF-8");
+    // Texts of the system (error messages, date formats) as the tests expect them, or a user's own locale.
+    const QByteArray lang = qgetenv("ZORBINKA_TEST_LANG");
+    qputenv("LANG", lang.isEmpty() ? QByteArray("C.UTF-8") : lang);
     qunsetenv("LC_ALL");
+    qunsetenv("LC_NUMERIC");
     qunsetenv("LC_MESSAGES");
     // The program writes measurements under the user's data folder: a test writes into a folder of its own.
     QTemporaryDir home;
