@@ -118,6 +118,7 @@ TChart::TChart(QWidget* parent) : QCustomPlot(parent) {
         if (OnMouseUp) OnMouseUp(event->button(), at, event->modifiers() & Qt::ControlModifier);
     });
     AllowPanZoom(true, true);
+    connect(this, &QCustomPlot::afterReplot, this, [this] { FDrawn = Drawn(); });
 }
 
 void TChart::updateLayout() {
@@ -192,18 +193,28 @@ void TChart::Redraw() {
         Marker >= 0 || SecondMarker >= 0 ? QCPLayer::lmBuffered : QCPLayer::lmLogical;
     const bool sameMode = overlay->mode() == mode;
     if (!sameMode) overlay->setMode(mode);
-    const bool still =
-        sameMode && FDrawnKeys == xAxis->range() && FDrawnValues == yAxis->range() && FDrawnSize == size();
-    if (still) {
+    // The layers' pictures show the axes, the size, the pixel ratio and the markers of the last whole replot,
+    // whoever asked for it (the wheel, a drag, a resize, «Показать всё», a click); new points are patched in
+    // only while those stand. Markers on a picture of their own are drawn again by themselves; markers drawn
+    // into the axes' picture go with a whole replot.
+    const tDrawn now = Drawn();
+    const bool markersStill = mode == QCPLayer::lmBuffered ||
+                              (FDrawn.Marker == now.Marker && FDrawn.SecondMarker == now.SecondMarker);
+    if (sameMode && markersStill && FDrawn.SameAxes(now)) {
         if (!PatchLines()) FLinesLayer->replot();
         // The markers' layer is empty unless a marker stands: nothing to clear and blend then.
-        if (mode == QCPLayer::lmBuffered) overlay->replot();
+        if (mode == QCPLayer::lmBuffered) {
+            overlay->replot();
+            FDrawn.Marker = now.Marker;
+            FDrawn.SecondMarker = now.SecondMarker;
+        }
     } else {
         replot(QCustomPlot::rpImmediateRefresh);
     }
-    FDrawnKeys = xAxis->range();
-    FDrawnValues = yAxis->range();
-    FDrawnSize = size();
+}
+
+TChart::tDrawn TChart::Drawn() const {
+    return {xAxis->range(), yAxis->range(), size(), bufferDevicePixelRatio(), Marker, SecondMarker};
 }
 
 QImage TChart::RenderImage() {

@@ -66,10 +66,22 @@ private:
     // that part; false when the layer must be drawn whole.
     bool PatchLines();
 
+    // What a whole replot drew the layers' pictures for.
+    struct tDrawn {
+        QCPRange Keys;
+        QCPRange Values;
+        QSize Size;
+        double Ratio = 0;
+        int Marker = -1;
+        int SecondMarker = -1;
+        bool SameAxes(const tDrawn& other) const {
+            return Keys == other.Keys && Values == other.Values && Size == other.Size && Ratio == other.Ratio;
+        }
+    };
+    tDrawn Drawn() const;
+
     std::vector<tFastLine*> FSeries;
     QCPLayer* FLinesLayer = nullptr;
-    QCPRange FDrawnKeys;
-    QCPRange FDrawnValues;
-    QSize FDrawnSize;
+    tDrawn FDrawn;
     QPoint FPressedAt;
 };

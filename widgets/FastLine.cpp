@@ -298,12 +298,13 @@ void tFastLine::DrawCached(QCPPainter* painter) {
 }
 
 void tFastLine::draw(QCPPainter* painter) {
-    const int count = Count();
-    FShown = false;
-    if (count == 0) return;
-    // Printing and exporting draw everything at the target's own resolution.
-    if (FPlain || painter->modes().testFlag(QCPPainter::pmVectorized) ||
-        painter->modes().testFlag(QCPPainter::pmNoCaching)) {
+    // Printing and exporting draw everything at the target's own resolution, and leave alone what the layer's
+    // picture on the screen holds.
+    const bool elsewhere = painter->modes().testFlag(QCPPainter::pmVectorized) ||
+                           painter->modes().testFlag(QCPPainter::pmNoCaching);
+    if (!elsewhere) FShown = false;
+    if (Count() == 0) return;
+    if (FPlain || elsewhere) {
         const auto [first, last] = Visible();
         painter->setPen(LinePen());
         QVector<QPointF> path;
