@@ -40,6 +40,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include <functional>
 
 namespace {
 
@@ -144,6 +145,79 @@ TEST_F(MainWindowTest, BeforeAnyExperiment) {
     Choose(QString());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка"));
     EXPECT_FALSE(w.Experiment);
+}
+
+// Every command's state through a lesson, from one place: choose, connect, measure, lose the sensor, find it
+// again, open a saved work.
+TEST_F(MainWindowTest, EveryCommandInEveryState) {
+    TfmMain& w = Window();
+    static const char* const kNames[] = {
+        "Exit",  "OpenWork", "About", "ToolBar", "StatusBar", "ShowAll",    "Connect",   "Choose",
+        "Start", "Stop",     "Mark",  "Export",  "Print",     "PrintSetup", "PageSetup", "AddImage"};
+    const auto commands = [&] {
+        w.UpdateActions();
+        QStringList on;
+        for (std::size_t i = 0; i < kCommandCount; ++i)
+            if (w.Command(tCommand(i))->isEnabled()) on << QString::fromLatin1(kNames[i]);
+        if (w.acExperimentConnect->isChecked()) on << QStringLiteral("pressed");
+        return on.join(u' ');
+    };
+    QString work;
+    const auto ticks = [&] { TicksUntil(w.Frame->chMain->Series(w.SeriesIndex)->Count() + 3); };
+    const QString base = QStringLiteral("Exit OpenWork ToolBar StatusBar ");
+    const QString printing = QStringLiteral(" Print PrintSetup PageSetup");
+    const struct {
+        const char* step;
+        std::function<void()> act;
+        tWindowState state;
+        QString enabled;
+    } rows[] = {
+        {"started", [] {}, tWindowState::NoExperiment, base + "Connect Choose" + printing},
+        {"Подключение first", [&] { w.RunAction(w.acExperimentConnect); }, tWindowState::NoExperiment,
+         base + "Connect Choose" + printing},
+        {"without a sensor", [&] { Choose(QStringLiteral("Без датчика")); }, tWindowState::Chosen,
+         base + "ShowAll Connect Choose" + printing},
+        {"its report", [&] { w.Frame->ShowPage(TfrExperiment::tPage::Report); }, tWindowState::Chosen,
+         base + "ShowAll Connect Choose Export" + printing + " AddImage"},
+        {"with a sensor",
+         [&] {
+             w.Frame->ShowPage(TfrExperiment::tPage::Chart);
+             Choose(QStringLiteral("Тепло"));
+         },
+         tWindowState::Connected, base + "ShowAll Connect Choose Start Export" + printing + " pressed"},
+        {"Пуск", [&] { w.RunAction(w.acExperimentStart); }, tWindowState::Measuring,
+         base + "Connect Choose Stop Mark" + printing + " pressed"},
+        {"Стоп",
+         [&] {
+             ticks();
+             w.RunAction(w.acExperimentStop);
+         },
+         tWindowState::Connected, base + "ShowAll Connect Choose Start Export" + printing + " pressed"},
+        {"sensor lost",
+         [&] {
+             w.RunAction(w.acExperimentStart);
+             ticks();
+             PostAppMessage(WM_SENSOR_LOST, 0, 0);
+             QCoreApplication::processEvents();
+         },
+         tWindowState::SensorLost, base + "ShowAll Connect Choose Export" + printing},
+        {"found again", [&] { w.RunAction(w.acExperimentConnect); }, tWindowState::Connected,
+         base + "ShowAll Connect Choose Start Export" + printing + " pressed"},
+        {"a saved work",
+         [&] {
+             work = w.Work->Path();
+             w.OpenWork(work);
+         },
+         tWindowState::WorkOpened, base + "ShowAll Connect Choose Export" + printing},
+        {"its sensor", [&] { w.RunAction(w.acExperimentConnect); }, tWindowState::Connected,
+         base + "ShowAll Connect Choose Start Export" + printing + " pressed"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.step);
+        row.act();
+        EXPECT_EQ(w.State(), row.state);
+        EXPECT_EQ(commands(), row.enabled);
+    }
 }
 
 TEST_F(MainWindowTest, ChooseConnectStartStop) {
@@ -309,10 +383,13 @@ TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
         int message;
         int parameter;
         QString text;
-    } rows[] = {{WM_MEASURE_RECV_ERROR, 2, LoadStr(sReceiveError)},
-                {WM_MEASURE_SEND_ERROR, 0, LoadStr(sSendError)},
-                {WM_SENSOR_LOST, 0, lost}};
+        bool gone; // the sensor is let go: Подключение released, Пуск waits for it
+    } rows[] = {{WM_MEASURE_RECV_ERROR, 2, LoadStr(sReceiveError), true},
+                {WM_MEASURE_RECV_ERROR, 1, LoadStr(sReceiveError), false},
+                {WM_MEASURE_SEND_ERROR, 0, LoadStr(sSendError), false},
+                {WM_SENSOR_LOST, 0, lost, true}};
     for (const auto& row : rows) {
+        if (!w.Device) w.RunAction(w.acExperimentConnect);
         prompts.Boxes.clear();
         w.RunAction(w.acExperimentStart);
         // The notice and late ones behind it: the first stops the run with its box, the others find nothing
@@ -324,8 +401,10 @@ TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
         EXPECT_FALSE(w.tmMeasure->isActive());
         EXPECT_EQ(BoxTexts(), QStringList{row.text});
         EXPECT_EQ(prompts.Boxes.last().Caption, QStringLiteral("Внимание"));
-        EXPECT_TRUE(w.Device) << "the sensor stays connected";
-        EXPECT_TRUE(Enabled(w.acExperimentStart));
+        EXPECT_EQ(!w.Device, row.gone);
+        EXPECT_EQ(w.acExperimentConnect->isChecked(), !row.gone);
+        EXPECT_EQ(Enabled(w.acExperimentStart), !row.gone);
+        EXPECT_EQ(w.State(), row.gone ? tWindowState::SensorLost : tWindowState::Connected);
     }
 }
 
@@ -393,7 +472,8 @@ TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
         const int readsAfterStop = reads();
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
         EXPECT_EQ(BoxTexts(), row.box ? QStringList{LoadStr(sReceiveError)} : QStringList());
-        EXPECT_FALSE(w.Device->IsMeasuring()) << "the thread is gone";
+        EXPECT_EQ(!w.Device, row.box) << "a sensor that stopped answering is let go";
+        EXPECT_TRUE(!w.Device || !w.Device->IsMeasuring()) << "the thread is gone";
         EXPECT_EQ(reads(), readsAfterStop) << "nothing reads on";
         const std::vector<double> sent = sensor->Generated();
         tFastLine* line = w.Frame->chMain->Series(0);
@@ -404,7 +484,7 @@ TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
         // Back in: a device arrival is pointed out, Connect finds the sensor, the next run takes line 2.
         sensor->Plug();
         w.usb->WMDeviceChange(0x8000, 5);
-        EXPECT_EQ(w.StatusPanels[0]->text(), QStringLiteral("Датчик подключён. Нажмите «Подключить»."));
+        EXPECT_EQ(w.StatusPanels[0]->text(), QStringLiteral("Датчик подключён. Нажмите «Подключение»."));
         prompts.Boxes.clear();
         w.RunAction(w.acExperimentConnect);
         ASSERT_TRUE(w.Device);
@@ -420,7 +500,7 @@ TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
 
 TEST_F(MainWindowTest, ADeviceArrivingIsPointedOutWhileTheSensorIsNotConnected) {
     TfmMain& w = Window();
-    const QString hint = QStringLiteral("Датчик подключён. Нажмите «Подключить».");
+    const QString hint = QStringLiteral("Датчик подключён. Нажмите «Подключение».");
     w.usb->WMDeviceChange(0x8000, 5);
     EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty()) << "no experiment chosen";
     Choose(QStringLiteral("Без датчика"));
@@ -498,11 +578,11 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     again.RunAction(again.acViewShowAll);
     EXPECT_EQ(chart->BottomRange(), QCPRange(0, 10));
     EXPECT_EQ(chart->LeftRange(), QCPRange(0, 100));
-    // Export works without a sensor on the pages; the chart keeps its rule.
-    again.Frame->ShowPage(TfrExperiment::tPage::Table);
-    EXPECT_TRUE(Enabled(again.acFileExport));
-    again.Frame->ShowPage(TfrExperiment::tPage::Chart);
-    EXPECT_FALSE(Enabled(again.acFileExport));
+    // Export works without a sensor, on every page: the chart holds the runs.
+    for (const auto page : {TfrExperiment::tPage::Table, TfrExperiment::tPage::Chart}) {
+        again.Frame->ShowPage(page);
+        EXPECT_TRUE(Enabled(again.acFileExport));
+    }
     // Opening asks first, as choosing does; No keeps what is open.
     prompts.ButtonAnswers = {bbNo};
     again.OpenWork(path);

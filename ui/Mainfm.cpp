@@ -89,8 +89,8 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     // connected is only pointed out: connecting stays the user's choice.
     usb = new TComponentUSB(this);
     usb->OnUSBArrival = [this](QObject*) {
-        if (Experiment && (!Device || FSensorLost) && !IsNoSensor(Experiment->SensorName))
-            StatusPanels[0]->setText(QStringLiteral("Датчик подключён. Нажмите «Подключить»."));
+        if (Experiment && !Device && !IsNoSensor(Experiment->SensorName))
+            StatusPanels[0]->setText(QStringLiteral("Датчик подключён. Нажмите «Подключение»."));
     };
     usb->OnUSBRemove = [](QObject*) {};
 
@@ -187,6 +187,10 @@ void TfmMain::CreateActions() {
     acFileAddImage = MakeAction(this, "addimage", QStringLiteral("&Добавить изображение..."),
                                 QStringLiteral("&Добавить изображение из файла"));
 
+    FCommands = {acFileExit,        acFileOpenWork,   acHelpAbout,           acViewToolBar,
+                 acViewStatusBar,   acViewShowAll,    acExperimentConnect,   acExperimentChoose,
+                 acExperimentStart, acExperimentStop, acExperimentMarkPoint, acFileExport,
+                 acFilePrint,       acFilePrintSetup, acFilePageSetup,       acFileAddImage};
     for (QAction* checkable : {acViewToolBar, acViewStatusBar, acExperimentConnect, acExperimentMarkPoint})
         checkable->setCheckable(true);
     acViewToolBar->setChecked(true);
@@ -381,28 +385,34 @@ QString TfmMain::CatalogueRoot() const {
     return folder + QStringLiteral("data/");
 }
 
+tWindowState TfmMain::State() const {
+    if (!Experiment || !Frame) return tWindowState::NoExperiment;
+    if (tmMeasure->isActive()) return tWindowState::Measuring;
+    if (Device) return tWindowState::Connected;
+    if (FSensorLost) return tWindowState::SensorLost;
+    if (FWorkOpened) return tWindowState::WorkOpened;
+    return tWindowState::Chosen;
+}
+
+QAction* TfmMain::Command(tCommand command) const {
+    return FCommands[std::size_t(command)];
+}
+
 void TfmMain::UpdateActions() {
-    // While the searches run, nothing may start: every command waits for them.
-    if (FSearching) {
-        for (QAction* action : actions()) action->setEnabled(false);
-        return;
+    tWindowFacts facts;
+    facts.State = State();
+    facts.Searching = FSearching;
+    if (Frame) {
+        static constexpr tShownPage kPages[] = {tShownPage::Chart, tShownPage::Table, tShownPage::Description,
+                                                tShownPage::Report};
+        facts.Page = kPages[std::clamp(int(Frame->CurrentPage()), 0, 3)];
+        for (TChart* chart : Frame->Charts())
+            for (int i = 0; i < chart->SeriesCount(); ++i)
+                facts.ChartHasPoints |= chart->Series(i)->Count() > 0;
     }
-    for (QAction* action : {acFileExit, acFileOpenWork, acViewToolBar, acViewStatusBar, acExperimentConnect,
-                            acExperimentChoose, acFilePrint, acFilePrintSetup, acFilePageSetup})
-        action->setEnabled(true);
-    const bool connected = Device != nullptr;
-    const bool measuring = tmMeasure->isActive();
-    acExperimentConnect->setChecked(connected);
-    acExperimentStart->setEnabled(connected && !measuring);
-    // The chart is exported once a sensor is connected; the pages whenever nothing is measured, with or
-    // without a sensor (the report of an experiment without one must be savable).
-    const bool chartPage = !Frame || Frame->CurrentPage() == TfrExperiment::tPage::Chart;
-    acFileExport->setEnabled(chartPage ? connected && !measuring : !measuring);
-    acExperimentStop->setEnabled(connected && measuring);
-    acExperimentMarkPoint->setEnabled(connected && measuring);
-    acFileAddImage->setEnabled(Frame && Frame->CurrentPage() == TfrExperiment::tPage::Report);
-    acHelpAbout->setEnabled(false);
-    acViewShowAll->setEnabled(Frame && !measuring);
+    const tCommandStates states = CommandStates(facts);
+    for (std::size_t i = 0; i < kCommandCount; ++i) FCommands[i]->setEnabled(states.Enabled[i]);
+    acExperimentConnect->setChecked(states.ConnectChecked);
 }
 
 void TfmMain::Guarded(const std::function<void()>& command) {

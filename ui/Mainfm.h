@@ -5,8 +5,10 @@
 #include "core/Settings.h"
 #include "measure/ValueStream.h"
 #include "runs/Runs.h"
+#include "ui/WindowState.h"
 
 #include <QMainWindow>
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -52,6 +54,9 @@ public:
     void Guarded(const std::function<void()>& command);
     // The enabling and check rules, evaluated whenever the application is idle.
     void UpdateActions();
+    // Where the lesson stands, and the action of each command.
+    tWindowState State() const;
+    QAction* Command(tCommand command) const;
 
     // One tick of the live display (the 100 ms timer).
     void tmMeasureTimer();
@@ -150,7 +155,8 @@ private:
     void Stop();
     void MarkPoint();
     void BuildFrame(const QTextDocument* description);
-    void StopNotice(const QString& text);
+    // A notice that ends a run: Stop, then the box; `lost`: the sensor is gone and is let go.
+    void StopNotice(const QString& text, bool lost = false);
     // The three searches, off the window's thread while a box shows that they work.
     struct tSearchResult {
         std::unique_ptr<tDevice> Device;
@@ -188,9 +194,11 @@ private:
     bool FWorkFailed = false;
     bool FFtdiWarned = false;
     bool FSearching = false;
-    // The last run ended because the sensor stopped answering: its line may be gone even though the device
-    // is still held.
+    // The last run ended because the sensor stopped answering, and the sensor was let go.
     bool FSensorLost = false;
+    // The experiment open is a saved work.
+    bool FWorkOpened = false;
+    std::array<QAction*, kCommandCount> FCommands{};
     std::unique_ptr<tSettings> FSettings;
     std::unique_ptr<QPrinter> FPrinter;
     QWidget* FClient = nullptr;

@@ -49,6 +49,8 @@ void TfmMain::Choose() {
     } else if (Prompts().MessageBox(this, LoadStr(sConfirmNewExperiment), LoadStr(sCaptionConfirm),
                                     tBoxIcon::Warning, bbYes | bbNo, bbYes) == bbYes) {
         CloseWork();
+        FSensorLost = false;
+        FWorkOpened = false;
         chooser.LoadExperiment(Experiment.get());
         RunAction(acExperimentConnect);
         BuildFrame(chooser.Description()->document());
@@ -111,7 +113,7 @@ void TfmMain::Connect() {
     const QStringList& searched = result.Searched;
     const bool ftdiMissing = result.FtdiMissing;
     acExperimentConnect->setChecked(Device != nullptr);
-    FSensorLost = false;
+    if (Device) FSensorLost = false;
     if (Device) StatusPanels[0]->clear();
     if (Device) {
         Device->SetFreq(0, Experiment->Freq);
@@ -323,6 +325,8 @@ void TfmMain::OpenWork(const QString& path) {
     }
     if (last >= 0) SeriesIndex = Frame->ActiveSeries = last;
     Work = std::make_unique<tWorkFolder>(path, opened.RunFiles);
+    FSensorLost = false;
+    FWorkOpened = true;
     setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
     Frame->Redraw();
     if (!opened.Skipped.isEmpty())
@@ -337,8 +341,15 @@ void TfmMain::MarkPoint() {
     acExperimentMarkPoint->setChecked(false);
 }
 
-void TfmMain::StopNotice(const QString& text) {
+void TfmMain::StopNotice(const QString& text, bool lost) {
     RunAction(acExperimentStop);
+    // A sensor that is gone is let go: Подключение is released and Пуск waits until it is found again (a
+    // start on the gone sensor would only fail and leave an empty run).
+    if (lost && Device) {
+        Device.reset();
+        FSensorLost = true;
+        acExperimentConnect->setChecked(false);
+    }
     ShowWarningBox(this, text);
 }
 
@@ -354,16 +365,15 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
         return true;
     }
     if (type == WM_MEASURE_RECV_ERROR) {
-        if (auto* message = dynamic_cast<tAppMessage*>(event); message && message->WParam == 2)
-            FSensorLost = true;
-        StopNotice(LoadStr(sReceiveError));
+        const auto* message = dynamic_cast<tAppMessage*>(event);
+        StopNotice(LoadStr(sReceiveError), message && message->WParam == 2);
         return true;
     }
     if (type == WM_SENSOR_LOST) {
-        FSensorLost = true;
         StopNotice(QStringLiteral(
-            "Внимание! Измерения были остановлены.\r\nДатчик , был отключен в процессе проведения "
-            "измерений."));
+                       "Внимание! Измерения были остановлены.\r\nДатчик , был отключен в процессе проведения "
+                       "измерений."),
+                   true);
         return true;
     }
     if (type == WM_MARKER_MOVED) {
