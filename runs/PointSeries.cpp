@@ -30,6 +30,14 @@ QString tPointSeries::Label(int i) const {
     return it == FLabels.end() ? QString() : it->second;
 }
 
+void tPointSeries::SetLabel(int i, const QString& label) {
+    if (i < 0 || i >= FCount) return;
+    if (label.isEmpty())
+        FLabels.erase(i);
+    else
+        FLabels[i] = label;
+}
+
 int tPointSeries::UpperBound(double x) const {
     int low = 0;
     int high = FCount;

@@ -15,6 +15,8 @@ public:
     double X(int i) const { return FChunks[size_t(i >> kChunkBits)]->X[size_t(i & kChunkMask)]; }
     double Y(int i) const { return FChunks[size_t(i >> kChunkBits)]->Y[size_t(i & kChunkMask)]; }
     QString Label(int i) const;
+    // Gives point i a label afterwards (an empty text takes it away).
+    void SetLabel(int i, const QString& label);
     const std::map<int, QString>& Labels() const { return FLabels; }
     // Index of the first point whose X is greater than x.
     int UpperBound(double x) const;

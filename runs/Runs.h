@@ -48,6 +48,10 @@ public:
     void PointsAdded() {
         if (OnPointsAdded) OnPointsAdded();
     }
+    // A run's points or labels changed in place.
+    void Changed() {
+        if (OnRunsChanged) OnRunsChanged();
+    }
 
 private:
     std::vector<std::shared_ptr<tRun>> FRuns;

@@ -680,12 +680,8 @@ TEST_F(MainWindowTest, LiveDisplayRules) {
     EXPECT_DOUBLE_EQ(line->X(2), 0.02);
     EXPECT_EQ(w.Frame->chMain->LeftRange(), QCPRange(20, 120)) << "only the first point moves the axis";
 
-    // Points wait while the label box is open; the first one drawn afterwards carries the label.
-    w.acExperimentMarkPoint->setChecked(true);
+    // A pending label goes to the next point drawn.
     for (int i = 0; i < 30; ++i) w.Channels[0].push_back(7);
-    w.tmMeasureTimer();
-    EXPECT_EQ(line->Count(), 3);
-    w.acExperimentMarkPoint->setChecked(false);
     w.Frame->PointLabel = QStringLiteral("метка");
     w.tmMeasureTimer();
     EXPECT_EQ(line->Count(), 6);
@@ -767,12 +763,35 @@ TEST_F(MainWindowTest, MarkPointAndPageSetup) {
     Choose(QStringLiteral("Тепло"));
     EXPECT_FALSE(Enabled(w.acExperimentMarkPoint));
     w.RunAction(w.acExperimentStart);
-    prompts.TextAnswers = {QStringLiteral("кипение")};
+    TicksUntil(3);
+    // The chart goes on while the box is open; the label goes to the first point measured after it opened,
+    // in the chart, the table and the run's file.
+    int opened = -1;
+    prompts.WhileShown = [&] {
+        EXPECT_TRUE(w.acExperimentMarkPoint->isChecked());
+        opened = w.Frame->chMain->Series(0)->Count();
+        TicksUntil(opened + 5);
+    };
+    prompts.TextAnswers = {QStringLiteral("кипение"), QStringLiteral("после")};
     w.RunAction(w.acExperimentMarkPoint);
     EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("input"));
-    EXPECT_EQ(w.Frame->PointLabel, QStringLiteral("кипение"));
     EXPECT_FALSE(w.acExperimentMarkPoint->isChecked()) << "unchecked when the box is closed";
+    const tPointSeries& points = *w.Frame->chMain->Series(0)->Series();
+    EXPECT_EQ(points.Labels(), (std::map<int, QString>{{opened, QStringLiteral("кипение")}}));
+    EXPECT_TRUE(w.Frame->PointLabel.isEmpty());
+    EXPECT_EQ(
+        w.Frame->tvTable->Model()->data(w.Frame->tvTable->Model()->index(opened, 1), tRunsModel::kLabelRole),
+        QStringLiteral("кипение"));
+    // Answered before a point came: the next point takes it.
+    prompts.WhileShown = nullptr;
+    w.RunAction(w.acExperimentMarkPoint);
+    const int next = points.Count();
+    TicksUntil(next + 1);
+    EXPECT_EQ(points.Label(next), QStringLiteral("после"));
     w.RunAction(w.acExperimentStop);
+    const QString csv = QString::fromUtf8(ReadFile(w.Work->Path() + QStringLiteral("/run-01.csv")));
+    EXPECT_EQ(csv.count(QStringLiteral("кипение")), 1);
+    EXPECT_EQ(csv.count(QStringLiteral("после")), 1);
 
     // Page set-up starts at A4 with 25 mm margins and keeps what the user set.
     const QPageLayout layout = w.Printer().pageLayout();

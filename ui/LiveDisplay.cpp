@@ -58,15 +58,16 @@ void TfmMain::Tick(bool last) {
         DecodeValueStream(payload);
     }
 
-    // 2. Points: blocks of Average values of channel 0, held back while the label box is open. During a run
-    // a complete block waits for one more value; the last tick draws it, so a run keeps every value it got.
+    // 2. Points: blocks of Average values of channel 0. During a run a complete block waits for one more
+    // value; the last tick draws it, so a run keeps every value it got. The chart goes on while the label box
+    // is open.
     std::vector<double>& values = Channels[0];
     std::size_t used = 0;
     if (Experiment && Frame && Experiment->Average > 0 && SeriesIndex < Frame->chMain->SeriesCount()) {
         const std::size_t average = std::size_t(Experiment->Average);
         const std::size_t keep = last ? 0 : 1;
         tFastLine* line = Frame->chMain->Series(SeriesIndex);
-        while (values.size() - used >= average + keep && !acExperimentMarkPoint->isChecked()) {
+        while (values.size() - used >= average + keep) {
             double sum = 0;
             for (std::size_t k = 0; k < average; ++k) sum += values[used + k];
             const double y = sum / double(average);
@@ -82,8 +83,9 @@ void TfmMain::Tick(bool last) {
     }
     if (used > 0) {
         values.erase(values.begin(), values.begin() + std::ptrdiff_t(used));
-        // The new points go to the disk at every tick, and to the table.
-        if (Work) {
+        // The new points go to the disk at every tick (but while the label box is open: the label may still
+        // go to one of them), and to the table.
+        if (Work && FMarkAt < 0) {
             try {
                 Work->AppendPoints();
             } catch (const Exception& e) {

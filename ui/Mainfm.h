@@ -198,6 +198,8 @@ private:
     bool FSensorLost = false;
     // The experiment open is a saved work.
     bool FWorkOpened = false;
+    // While the point-label box is open: the index of the first point measured since it opened.
+    int FMarkAt = -1;
     std::array<QAction*, kCommandCount> FCommands{};
     std::unique_ptr<tSettings> FSettings;
     std::unique_ptr<QPrinter> FPrinter;

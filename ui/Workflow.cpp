@@ -335,10 +335,29 @@ void TfmMain::OpenWork(const QString& path) {
 }
 
 void TfmMain::MarkPoint() {
-    if (!Frame) return;
+    if (!Frame || SeriesIndex >= Frame->chMain->SeriesCount()) return;
+    // The label belongs to the moment the teacher asked for it: the first point measured after the box
+    // opened, although the chart goes on while the box is open.
+    const std::shared_ptr<tPointSeries> run = Frame->chMain->Series(SeriesIndex)->Series();
+    FMarkAt = run->Count();
     acExperimentMarkPoint->setChecked(true);
     Frame->AskPointLabel();
     acExperimentMarkPoint->setChecked(false);
+    const int at = std::exchange(FMarkAt, -1);
+    const bool sameRun = tmMeasure->isActive() && Frame->chMain->Series(SeriesIndex)->Series() == run;
+    if (sameRun && run->Count() > at && !Frame->PointLabel.isEmpty()) {
+        run->SetLabel(at, Frame->TakePointLabel());
+        Frame->chMain->replot();
+        Runs.Changed();
+    }
+    // The points held back from the disk while the box was open.
+    if (Work && sameRun) {
+        try {
+            Work->AppendPoints();
+        } catch (const Exception& e) {
+            WorkFailed(e.Message());
+        }
+    }
 }
 
 void TfmMain::StopNotice(const QString& text, bool lost) {

@@ -45,6 +45,7 @@ public:
 
     bool InputQuery(QWidget*, const QString& caption, const QString& prompt, QString& value) override {
         Boxes.append({QStringLiteral("input"), prompt, caption, tBoxIcon::Information, 0, 0, {}});
+        if (WhileShown) WhileShown();
         if (TextAnswers.empty() || TextAnswers.front() == QStringLiteral("\x1b")) {
             if (!TextAnswers.empty()) TextAnswers.pop_front();
             return false;
