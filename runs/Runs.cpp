@@ -23,8 +23,7 @@ double PointTime(std::int64_t index, int freq, int average) {
     return double(index * std::int64_t(freq) * std::int64_t(average)) / 1e6;
 }
 
-int TimeDecimals(int freq, int average) {
-    std::int64_t period = std::int64_t(freq) * std::int64_t(average);
+int TimeDecimals(std::int64_t period) {
     if (period <= 0) return 0;
     int decimals = 6;
     while (decimals > 0 && period % 10 == 0) {

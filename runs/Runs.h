@@ -14,8 +14,8 @@
 // made in whole microseconds and divided once, so the 100th point of a 10 ms sensor is at 1, not
 // 0.9999999999999999.
 double PointTime(std::int64_t index, int freq, int average);
-// The decimals a time needs to tell points `freq` × `average` microseconds apart (2 at 100 Hz, at most 6).
-int TimeDecimals(int freq, int average);
+// The decimals a time needs to tell points `period` microseconds apart (2 at 100 Hz, at most 6).
+int TimeDecimals(std::int64_t period);
 
 struct tRun {
     QString Experiment;
@@ -27,6 +27,8 @@ struct tRun {
     QString FormatY;
     // The chart line the run was drawn on.
     int Line = 0;
+    // Microseconds from one point to the next (the sampling period times the values averaged); 0 unknown.
+    std::int64_t Period = 0;
     std::shared_ptr<tPointSeries> Points = std::make_shared<tPointSeries>();
 };
 

@@ -55,7 +55,8 @@ protected:
                    "SensorName=T101\r\nFreq=100000\r\nAverage=1\r\nCaptionY=T\r\nFormatY=0.0\r\nMaxX=10\r\n");
         Experiment("Без датчика", "SensorName=no\r\n");
         Experiment("Звук", "SensorName=C101\r\nFreq=1000\r\nAverage=1\r\n");
-        Experiment("Пульс", "SensorName=M401\r\nFreq=10000\r\nAverage=1\r\nMaxX=30\r\nMaxY=1024\r\n");
+        Experiment("Пульс",
+                   "SensorName=M401\r\nFreq=10000\r\nAverage=1\r\nMaxX=30\r\nMaxY=1024\r\nFormatX=0.0\r\n");
         tSimSensorConfig temperature;
         temperature.Name = "T101";
         temperature.Signal = [](double t, int) { return 20 + t; };
@@ -754,7 +755,27 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
         EXPECT_TRUE(printed.contains(QStringLiteral("1000"))) << "the pulse chart's axis";
         EXPECT_LT(printed.indexOf(QStringLiteral("1000")), printed.indexOf(QStringLiteral("Частота")));
     }
+    // The work opened again shows the rates too, made again from its wave, on the experiment's time axis; the
+    // table shows its 100 Hz times to the hundredth.
+    std::vector<std::pair<double, double>> measured;
+    for (int i = 0; i < rates->Count(); ++i) measured.emplace_back(rates->X(i), rates->Y(i));
+    const QString path = w.Work->Path();
+    window.reset();
+    Window().OpenWork(path);
+    auto* again = dynamic_cast<TfrPulse*>(Window().Frame);
+    ASSERT_TRUE(again);
+    tFastLine* rebuilt = again->chPulse->Series(0);
+    ASSERT_EQ(std::size_t(rebuilt->Count()), measured.size());
+    for (int i = 0; i < rebuilt->Count(); ++i) {
+        EXPECT_NEAR(rebuilt->X(i), measured[std::size_t(i)].first, 0.011) << i;
+        EXPECT_NEAR(rebuilt->Y(i), measured[std::size_t(i)].second, 1) << i;
+    }
+    EXPECT_EQ(again->chPulse->BottomRange(), QCPRange(0, 30));
+    const tRunsModel* model = again->tvTable->Model();
+    EXPECT_EQ(model->data(model->index(101, 0)).toString(), FormatFloat(QStringLiteral("0.00"), 1.01));
     // Destroying the window while it measures ends the thread first.
+    Window().RunAction(Window().acExperimentConnect);
+    Window().RunAction(Window().acExperimentStart);
     window.reset();
 }
 

@@ -156,8 +156,7 @@ void TfrExperiment::BeginChart(TChart* chart) {
 }
 
 int TfrExperiment::BeginMeasurement(const tExperiment& experiment) {
-    chMain->SetBottomAxis(experiment.MinX, experiment.MaxX, experiment.IncX, experiment.CaptionX);
-    chMain->SetLeftAxis(experiment.MinY, experiment.MaxY, experiment.IncY, experiment.CaptionY);
+    SetAxes(experiment);
     BeginChart(chMain);
     int chosen = -1;
     for (int i = 0; i < chMain->SeriesCount() && chosen < 0; ++i)
@@ -192,6 +191,11 @@ void TfrExperiment::FollowNewest(bool autoSize) {
         else
             chMain->SetBottomRange(range.lower + half, range.upper + half);
     }
+}
+
+void TfrExperiment::SetAxes(const tExperiment& experiment) {
+    chMain->SetBottomAxis(experiment.MinX, experiment.MaxX, experiment.IncX, experiment.CaptionX);
+    chMain->SetLeftAxis(experiment.MinY, experiment.MaxY, experiment.IncY, experiment.CaptionY);
 }
 
 void TfrExperiment::Redraw() {
@@ -256,8 +260,7 @@ void TfrExperiment::SetUp(const tExperiment& experiment, const QTextDocument* de
     const bool noSensor = IsNoSensor(experiment.SensorName);
     chMain->setVisible(!noSensor);
     lbNoSensor->setVisible(noSensor);
-    chMain->SetBottomAxis(experiment.MinX, experiment.MaxX, experiment.IncX, experiment.CaptionX);
-    chMain->SetLeftAxis(experiment.MinY, experiment.MaxY, experiment.IncY, experiment.CaptionY);
+    SetAxes(experiment);
     // The description and report tabs stay visible: the report is written on its page, and export, print and
     // pictures act on the page shown (tab index 1 the description, 2 the report).
     if (description) {

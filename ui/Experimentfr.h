@@ -37,6 +37,8 @@ public:
     // description and report loaded or their fallbacks shown, the chart page current.
     // `description`: the description already read for the chooser, taken instead of reading the file again.
     void SetUp(const tExperiment& experiment, const QTextDocument* description = nullptr);
+    // The charts' axes as the experiment sets them.
+    virtual void SetAxes(const tExperiment& experiment);
     // Draws the charts again after new points (only the new points when the axes stayed).
     virtual void Redraw();
     // «Показать всё»: the experiment's axes again, widened to the whole of every run drawn.

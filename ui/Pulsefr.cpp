@@ -2,7 +2,6 @@
 // chart.
 #include "ui/Pulsefr.h"
 
-#include "app/Functions.h"
 #include "experiment/Experiment.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
@@ -72,21 +71,34 @@ QString TfrPulse::GetValueText(const QString& formatY) {
     return text;
 }
 
-int TfrPulse::BeginMeasurement(const tExperiment& experiment) {
-    const int n = TfrExperiment::BeginMeasurement(experiment);
+void TfrPulse::SetAxes(const tExperiment& experiment) {
+    TfrExperiment::SetAxes(experiment);
     chPulse->SetBottomAxis(experiment.MinX, experiment.MaxX, experiment.IncX, experiment.CaptionX);
     chPulse->SetLeftAxis(0, 120, 10, QStringLiteral("Частота"));
+}
+
+// Noise or a flat line is no pulse: a beat needs the curve to swing over a tenth of the chart's height.
+static double MinSwing(const tExperiment& experiment) {
+    return (experiment.MaxY - experiment.MinY) * 0.1;
+}
+
+int TfrPulse::BeginMeasurement(const tExperiment& experiment) {
+    const int n = TfrExperiment::BeginMeasurement(experiment);
     BeginChart(chPulse);
     if (n < chPulse->SeriesCount()) chPulse->Series(n)->Clear();
-    WindowMin = 10000;
-    WindowMax = -10000;
-    // Noise or a flat line is no pulse: a beat needs the curve to swing over a tenth of the chart's height.
-    MinSwing = (experiment.MaxY - experiment.MinY) * 0.1;
-    LastBeat = -1;
-    Beat = -1;
-    ScanFrom = 0;
+    Beats.Begin(MinSwing(experiment));
     chPulse->Redraw();
     return n;
+}
+
+void TfrPulse::RebuildRates(const tExperiment& experiment, int pointsPerTick) {
+    for (int i = 0; i < chMain->SeriesCount() && i < chPulse->SeriesCount(); ++i) {
+        tFastLine* rates = chPulse->Series(i);
+        rates->Clear();
+        ScanWholeWave(*chMain->Series(i)->Series(), MinSwing(experiment), pointsPerTick,
+                      [rates](double x, double rate) { rates->Add(x, rate); });
+    }
+    chPulse->replot();
 }
 
 void TfrPulse::Redraw() {
@@ -102,38 +114,9 @@ void TfrPulse::EndMeasurement() {
 
 void TfrPulse::FollowNewest(bool autoSize) {
     TfrExperiment::FollowNewest(autoSize);
-    tFastLine* line = chMain->Series(ActiveSeries);
-    const int n = line->Count();
-    if (n > 0 && line->X(n - 1) >= 5.3) {
-        const double t = line->X(n - 1);
-        WindowMin = 100000;
-        WindowMax = -100000;
-        for (int k = n - 1; k >= 0 && t - line->X(k) < 5.0; --k) {
-            WindowMin = std::min(WindowMin, line->Y(k));
-            WindowMax = std::max(WindowMax, line->Y(k));
-        }
-        // A beat is where the curve falls through 70 % of the last five seconds' swing.
-        const double h = WindowMin + (WindowMax - WindowMin) * 0.7;
-        if (ScanFrom < 2) ScanFrom = 2;
-        if (WindowMax - WindowMin < MinSwing) {
-            // No pulse in the window: no crossing counts, and the next beat starts afresh.
-            LastBeat = -1;
-            ScanFrom = n;
-        }
-        tFastLine* rates = chPulse->Series(std::min(ActiveSeries, chPulse->SeriesCount() - 1));
-        for (int i = ScanFrom; i < n; ++i) {
-            if (!(line->Y(i - 1) <= h && line->Y(i - 2) >= h)) continue;
-            const double c = line->X(i - 1);
-            if (LastBeat < 0) {
-                LastBeat = c;
-            } else if (c - LastBeat > 0.2) {
-                Beat = c;
-                rates->Add((Beat + LastBeat) * 0.5, RoundHalf049(60 / (Beat - LastBeat)), TakePointLabel());
-                LastBeat = Beat;
-            }
-        }
-        ScanFrom = n;
-    }
+    const tPointSeries& wave = *chMain->Series(ActiveSeries)->Series();
+    tFastLine* rates = chPulse->Series(std::min(ActiveSeries, chPulse->SeriesCount() - 1));
+    Beats.Scan(wave, wave.Count(), [&](double x, double rate) { rates->Add(x, rate, TakePointLabel()); });
     const QCPRange range = chMain->BottomRange();
     chPulse->SetBottomRange(range.lower, range.upper);
 }

@@ -2,6 +2,7 @@
 // curve.
 #pragma once
 
+#include "analysis/BeatRate.h"
 #include "ui/Experimentfr.h"
 
 class QSplitter;
@@ -17,17 +18,18 @@ public:
     void EndMeasurement() override;
     void FollowNewest(bool autoSize) override;
     void Redraw() override;
+    void SetAxes(const tExperiment& experiment) override;
     std::vector<TChart*> Charts() const override { return {chMain, chPulse}; }
 
     QSplitter* slVert = nullptr;
     TChart* chPulse = nullptr;
 
-    double WindowMin = 0;
-    double WindowMax = 0;
-    double LastBeat = -1;
-    double Beat = -1;
-    double MinSwing = 0;
-    int ScanFrom = 0;
+    // The beats found in the active line so far.
+    tBeatDetector Beats;
+
+    // A run read back from disk: the rate chart's lines made again from the wave on the chart's lines,
+    // scanned `pointsPerTick` points at a time as the live display did.
+    void RebuildRates(const tExperiment& experiment, int pointsPerTick);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;

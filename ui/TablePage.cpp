@@ -94,8 +94,14 @@ QVariant tRunsModel::data(const QModelIndex& index, int role) const {
     const tRun& r = FRuns->Run(run);
     const bool value = index.column() % 2 == 1;
     if (role == Qt::DisplayRole) {
-        return value ? FormatFloat(r.FormatY, r.Points->Y(index.row()))
-                     : FormatFloat(r.FormatX, r.Points->X(index.row()));
+        if (value) return FormatFloat(r.FormatY, r.Points->Y(index.row()));
+        // Times to the precision the sampling period needs, where the experiment's pattern shows fewer
+        // decimals (0.01 s at 100 Hz): points are never shown at the same time.
+        const int needed = TimeDecimals(r.Period);
+        const int shown = PatternDecimals(r.FormatX);
+        if (shown >= 0 && shown < needed)
+            return FormatFloat(QStringLiteral("0.") + QString(needed, u'0'), r.Points->X(index.row()));
+        return FormatFloat(r.FormatX, r.Points->X(index.row()));
     }
     if (role == kLabelRole && value) return r.Points->Label(index.row());
     if (role == Qt::ToolTipRole && value) return r.Points->Label(index.row());

@@ -219,6 +219,7 @@ void TfmMain::Start() {
     run->CaptionY = Experiment->CaptionY;
     run->FormatX = Experiment->FormatX;
     run->FormatY = Experiment->FormatY;
+    run->Period = std::int64_t(Experiment->Freq) * Experiment->Average;
     run->Line = SeriesIndex;
     run->Points = Frame->chMain->Series(SeriesIndex)->Series();
     Runs.Add(run);
@@ -317,6 +318,7 @@ void TfmMain::OpenWork(const QString& path) {
         std::shared_ptr<tRun> run = loaded.Shared(i);
         run->FormatX = Experiment->FormatX;
         run->FormatY = Experiment->FormatY;
+        run->Period = std::int64_t(Experiment->Freq) * Experiment->Average;
         run->Line = std::min(run->Line, Frame->chMain->SeriesCount() - 1);
         Runs.Add(run);
         // The newest run of each line is drawn, as after Стоп.
@@ -324,6 +326,11 @@ void TfmMain::OpenWork(const QString& path) {
         last = run->Line;
     }
     if (last >= 0) SeriesIndex = Frame->ActiveSeries = last;
+    // The pulse work's rates are made again from its wave, as they were made while it was measured.
+    if (auto* pulse = dynamic_cast<TfrPulse*>(Frame)) {
+        const std::int64_t period = std::int64_t(Experiment->Freq) * std::max(1, Experiment->Average);
+        pulse->RebuildRates(*Experiment, period > 0 ? int(std::max<std::int64_t>(1, 100000 / period)) : 1);
+    }
     Work = std::make_unique<tWorkFolder>(path, opened.RunFiles);
     FSensorLost = false;
     FWorkOpened = true;

@@ -186,3 +186,9 @@ QString FormatFloat(const QString& pattern, double value) {
     return (value < 0 && !zero ? QStringLiteral("-") : QString()) + positive.Prefix + digits +
            positive.Suffix;
 }
+
+int PatternDecimals(const QString& pattern) {
+    if (pattern.isEmpty()) return -1;
+    const tSection positive = Parse(Sections(pattern)[0]);
+    return positive.Scientific ? -1 : positive.FractionPlaces;
+}

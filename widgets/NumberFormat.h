@@ -5,3 +5,5 @@
 #include <QString>
 
 QString FormatFloat(const QString& pattern, double value);
+// The most digits the pattern shows after the decimal separator; -1 for the general format.
+int PatternDecimals(const QString& pattern);
