@@ -18,7 +18,9 @@
 #include <QApplication>
 #include <QBuffer>
 #include <QClipboard>
+#include <QDate>
 #include <QDir>
+#include <QFileInfo>
 #include <QPainter>
 #include <QPrinter>
 #include <QProcess>
@@ -197,8 +199,18 @@ TEST_F(FileCommandsTest, ChartExportsAsABitmapOfItsSize) {
         for (int x = 0; x < image.width(); ++x)
             if (image.pixelColor(x, y) == QColor(255, 0, 0)) ++red;
     EXPECT_GT(red, 200) << "the red line is there";
-    // A cancelled dialog does nothing.
+    // The dialog starts in the documents folder (then where the user saved last) with a name a teacher
+    // recognises.
+    const QString day = QDate::currentDate().toString(Qt::ISODate);
+    EXPECT_EQ(QFileInfo(prompts.Boxes[0].Options.FileName).fileName(),
+              QStringLiteral("Тепло график ") + day + QStringLiteral(".bmp"));
     window->RunAction(window->acFileExport);
+    EXPECT_EQ(prompts.Boxes.last().Options.Directory, dir.path()) << "a cancelled dialog does nothing";
+    // Ctrl+C on the chart page copies the chart as the screen shows it.
+    QApplication::clipboard()->clear();
+    window->Frame->chMain->setFocus();
+    window->Frame->acCopyChart->trigger();
+    EXPECT_EQ(QApplication::clipboard()->image().size(), window->Frame->chMain->size());
 }
 
 TEST_F(FileCommandsTest, PagesExportAsRtfThatReadsBack) {
@@ -493,7 +505,7 @@ TEST_F(FileCommandsTest, PrintedPagesAndExportsKeepEverything) {
     prompts.TextAnswers = {png};
     window->RunAction(window->acFileExport);
     EXPECT_EQ(prompts.Boxes.last().Options.DefaultExt, QStringLiteral("bmp"))
-        << "the Part's format stays the default";
+        << "the page's own format stays the default";
     const QImage picture(png, "PNG");
     EXPECT_EQ(picture.size(), window->Frame->chMain->size());
     EXPECT_FALSE(Look(picture).Red.isEmpty()) << "the red line is there";

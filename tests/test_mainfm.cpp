@@ -132,9 +132,14 @@ TEST_F(MainWindowTest, BeforeAnyExperiment) {
     w.RunAction(w.acExperimentConnect);
     EXPECT_EQ(BoxTexts(), QStringList{LoadStr(sChooseExperimentFirst)});
     EXPECT_FALSE(w.acExperimentConnect->isChecked());
-    // Print with no experiment still shows the print dialog and prints nothing.
+    // Print with no experiment still shows the print dialog, then says why nothing is printed.
     w.RunAction(w.acFilePrint);
     EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("print"));
+    prompts.DialogAnswers = {true};
+    w.RunAction(w.acFilePrint);
+    EXPECT_TRUE(prompts.Boxes.last().Text.startsWith(QStringLiteral("Печатать нечего:")));
+    // Hints are plain text (the add-image hint comes with a menu's ampersand).
+    EXPECT_EQ(w.acFileAddImage->toolTip(), QStringLiteral("Добавить изображение из файла"));
     // Without any printer the dialog would offer nothing: a word instead, pointing to the PDF export.
     printers = false;
     w.RunAction(w.acFilePrint);
@@ -719,6 +724,9 @@ TEST_F(MainWindowTest, ElapsedTimeTexts) {
         EXPECT_EQ(paints.Paints, 1) << row.seconds;
     }
     w.StatusPanels[1]->removeEventFilter(&paints);
+    // Another experiment chosen: the last run's time is not its own.
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_TRUE(w.StatusPanels[1]->text().isEmpty());
 }
 
 TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {

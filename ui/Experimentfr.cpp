@@ -15,6 +15,9 @@
 
 #include "core/Exception.h"
 
+#include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QLabel>
 #include <QPainter>
 #include <QStackedLayout>
@@ -65,6 +68,36 @@ TfrExperiment::TfrExperiment(QWidget* owner, bool twiceMarker) : QWidget(owner),
     reReport = new TRichEdit;
     tsReport = Page(pcMain, QStringLiteral("О&тчет"), reReport);
     AttachMarkers(chMain);
+    acCopyChart = new QAction(QStringLiteral("&Копировать график"), this);
+    acCopyChart->setShortcut(QKeySequence::Copy);
+    acCopyChart->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    acCopyChart->setToolTip(QStringLiteral("Копировать график в буфер обмена"));
+    acCopyChart->setStatusTip(acCopyChart->toolTip());
+    connect(acCopyChart, &QAction::triggered, this,
+            [this] { QApplication::clipboard()->setImage(ChartImage()); });
+    tsChart->addAction(acCopyChart);
+    // A click on the chart gives it the keys, so Ctrl+C copies it.
+    chMain->setFocusPolicy(Qt::ClickFocus);
+}
+
+QImage TfrExperiment::ChartImage() const {
+    std::vector<QImage> parts;
+    int width = 0;
+    int height = 0;
+    for (TChart* chart : Charts()) {
+        parts.push_back(chart->RenderImage());
+        width = std::max(width, parts.back().width());
+        height += parts.back().height();
+    }
+    QImage image(std::max(1, width), std::max(1, height), QImage::Format_RGB32);
+    image.fill(Qt::white);
+    QPainter painter(&image);
+    int top = 0;
+    for (const QImage& part : parts) {
+        painter.drawImage(0, top, part);
+        top += part.height();
+    }
+    return image;
 }
 
 void TfrExperiment::AttachMarkers(TChart* chart) {

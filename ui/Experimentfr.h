@@ -6,6 +6,8 @@
 #include <QWidget>
 #include <vector>
 
+class QAction;
+class QImage;
 class QLabel;
 class QTabWidget;
 class TChart;
@@ -46,6 +48,11 @@ public:
 
     // The charts of the chart page, top to bottom, as they are printed and exported.
     virtual std::vector<TChart*> Charts() const { return {chMain}; }
+    // The chart page as the screen shows it: the charts one above the other.
+    QImage ChartImage() const;
+    // «Копировать график» (Ctrl+C on the chart page): the chart page's picture to the clipboard, for a
+    // document.
+    QAction* acCopyChart = nullptr;
     // The pages, in their order; the commands of the File menu act on the current one.
     enum class tPage { Chart, Table, Description, Report };
     tPage CurrentPage() const { return tPage(pcMain->currentIndex()); }

@@ -14,15 +14,18 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDate>
+#include <QDir>
 #include <QFileInfo>
 #include <QImageReader>
 #include <QMimeData>
 #include <QPrinter>
+#include <QStandardPaths>
 #include <QTextDocument>
 
 namespace {
 
-// The Part's format first and by default; the others are chosen by their filter or the name's extension.
+// The page's own format first and by default; the others are chosen by their filter or the name's extension.
 tFileDialogOptions SaveDialog(const QString& filter, const QString& extension) {
     return {QString(), filter + QStringLiteral(";;Все файлы (*)"), extension, QString(), QString(), false};
 }
@@ -38,6 +41,22 @@ tFileDialogOptions PageDialog() {
 
 tFileDialogOptions TableDialog() {
     return SaveDialog(QStringLiteral("CSV-файлы (*.csv);;PDF-файлы (*.pdf)"), QStringLiteral("csv"));
+}
+
+// Where a file dialog starts: the folder used last, else the user's documents (or pictures) folder.
+QString StartFolder(const QString& last, QStandardPaths::StandardLocation where) {
+    if (!last.isEmpty() && QFileInfo(last).isDir()) return last;
+    const QString folder = QStandardPaths::writableLocation(where);
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
+// A name a teacher recognises: the experiment and the day, as «Нагревание воды 2026-12-07.bmp».
+QString SuggestedName(const QString& experiment, const QString& what, const QString& extension) {
+    QString name = experiment.isEmpty() ? QStringLiteral("Зорбинка") : experiment;
+    if (!what.isEmpty()) name += u' ' + what;
+    name += u' ' + QDate::currentDate().toString(Qt::ISODate);
+    for (const QChar bad : {u'/', u'\\', u':', u'*', u'?', u'"', u'<', u'>', u'|'}) name.replace(bad, u'_');
+    return name + u'.' + extension;
 }
 
 bool IsPdf(const QString& fileName) {
@@ -66,6 +85,15 @@ QImage LoadBitmap(const QString& fileName) {
 
 } // namespace
 
+QString TfmMain::AskSaveName(tFileDialogOptions options, const QString& what) {
+    options.Directory = StartFolder(FLastFolder, QStandardPaths::DocumentsLocation);
+    options.FileName = options.Directory + u'/' +
+                       SuggestedName(Experiment ? Experiment->Name : QString(), what, options.DefaultExt);
+    const QString fileName = Prompts().SaveFileName(this, options);
+    if (!fileName.isEmpty()) FLastFolder = QFileInfo(fileName).absolutePath();
+    return fileName;
+}
+
 void TfmMain::Export() {
     if (!Frame) return;
     using tPage = TfrExperiment::tPage;
@@ -73,7 +101,7 @@ void TfmMain::Export() {
     const QString title = Experiment ? Experiment->Name : QString();
     const QPageLayout layout = Printer().pageLayout();
     if (page == tPage::Chart) {
-        const QString fileName = Prompts().SaveFileName(this, ChartDialog());
+        const QString fileName = AskSaveName(ChartDialog(), QStringLiteral("график"));
         if (fileName.isEmpty()) return;
         if (IsPdf(fileName)) return SaveChartsPdf(fileName, Frame->Charts(), layout);
         const bool png =
@@ -82,7 +110,7 @@ void TfmMain::Export() {
         if (!image.save(fileName, png ? "PNG" : "BMP"))
             throw Exception(QStringLiteral("Невозможно создать файл \"%1\".").arg(fileName));
     } else if (page == tPage::Table) {
-        const QString fileName = Prompts().SaveFileName(this, TableDialog());
+        const QString fileName = AskSaveName(TableDialog(), QStringLiteral("таблица"));
         if (fileName.isEmpty()) return;
         if (IsPdf(fileName)) {
             const std::unique_ptr<QTextDocument> table = Frame->tvTable->Document(title);
@@ -90,7 +118,8 @@ void TfmMain::Export() {
         }
         WriteFileBytes(fileName, Frame->tvTable->CsvText());
     } else {
-        const QString fileName = Prompts().SaveFileName(this, PageDialog());
+        const QString fileName = AskSaveName(
+            PageDialog(), page == tPage::Description ? QStringLiteral("описание") : QStringLiteral("отчёт"));
         if (fileName.isEmpty()) return;
         TRichEdit* edit = page == tPage::Description ? Frame->reDescr : Frame->reReport;
         if (IsPdf(fileName)) return SaveDocumentPdf(fileName, *edit->document(), title, layout);
@@ -108,10 +137,16 @@ void TfmMain::Print() {
         return;
     }
     if (!Prompts().PrintDialog(this, printer)) return;
-    if (!Frame) return;
+    if (!Frame) {
+        ShowWarningBox(this, QStringLiteral("Печатать нечего: выберите эксперимент или откройте сохранённую "
+                                            "работу, и на печать пойдёт страница, которая видна в окне."));
+        return;
+    }
     using tPage = TfrExperiment::tPage;
     const tPage page = Frame->CurrentPage();
     const QString title = Experiment ? Experiment->Name : QString();
+    // The job is named in the printer's queue.
+    printer.setDocName(title);
     if (page == tPage::Chart) {
         PrintCharts(printer, Frame->Charts());
     } else if (page == tPage::Table) {
@@ -135,11 +170,12 @@ void TfmMain::AddImage() {
     tFileDialogOptions options{QString(),
                                QStringLiteral("JPG-файлы (*.jpg *.jpeg);;BMP-файлы (*.bmp);;Все файлы (*)"),
                                QStringLiteral("jpg"),
-                               QString(),
+                               StartFolder(FLastPictureFolder, QStandardPaths::PicturesLocation),
                                QString(),
                                false};
     const QString fileName = Prompts().OpenFileName(this, options);
     if (fileName.isEmpty() || !Frame) return;
+    FLastPictureFolder = QFileInfo(fileName).absolutePath();
     const QString suffix = QFileInfo(fileName).suffix().toLower();
     QImage image;
     QByteArray jpeg;

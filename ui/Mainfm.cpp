@@ -46,8 +46,11 @@ namespace {
 QAction* MakeAction(QObject* owner, const char* icon, const QString& caption, const QString& hint) {
     auto* action = new QAction(caption, owner);
     if (icon) action->setIcon(ToolIcon(QString::fromLatin1(icon)));
-    action->setToolTip(hint);
-    action->setStatusTip(hint);
+    // A hint is plain text: an ampersand meant as a menu mnemonic would show as it is.
+    QString plain = hint;
+    plain.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(u'&').replace(u'\x01', u'&');
+    action->setToolTip(plain);
+    action->setStatusTip(plain);
     return action;
 }
 

@@ -2,6 +2,7 @@
 // measurement.
 #pragma once
 
+#include "core/Prompts.h"
 #include "core/Settings.h"
 #include "measure/ValueStream.h"
 #include "runs/Runs.h"
@@ -181,6 +182,9 @@ private:
     void ShowTime();
 
     // Export, print and pictures (the File commands).
+    // The save dialog, started in the folder used last (else the documents folder) with a name made of the
+    // experiment, `what` is saved and the day.
+    QString AskSaveName(tFileDialogOptions options, const QString& what);
     void Export();
     void Print();
     void PrintSetup();
@@ -200,6 +204,9 @@ private:
     bool FWorkOpened = false;
     // While the point-label box is open: the index of the first point measured since it opened.
     int FMarkAt = -1;
+    // The folders the File commands' dialogs used last in this program run.
+    QString FLastFolder;
+    QString FLastPictureFolder;
     std::array<QAction*, kCommandCount> FCommands{};
     std::unique_ptr<tSettings> FSettings;
     std::unique_ptr<QPrinter> FPrinter;

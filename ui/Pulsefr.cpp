@@ -26,6 +26,7 @@ TfrPulse::TfrPulse(QWidget* owner, bool twiceMarker) : TfrExperiment(owner, twic
     slVert->addWidget(chPulse);
     layout->insertWidget(0, slVert, 1);
     AttachMarkers(chPulse);
+    chPulse->setFocusPolicy(Qt::ClickFocus);
     // The two charts' time axes stand one above the other: their left margins are at least the room that five
     // digits and the axis title need, so that the narrower rate labels do not shift the lower axis.
     const int left =

@@ -78,13 +78,16 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
                                         : new TfrExperiment(this, e.TwiceMarker);
     ShowValueLabel(false);
     lbStart->hide();
+    // The elapsed time of another experiment's run is not this one's.
+    StatusPanels[1]->clear();
     Frame->SetUp(e, description);
-    // The charts' context menu offers «Показать всё» too.
+    // The charts' context menu offers «Показать всё» and the copy of the chart page too.
     for (TChart* chart : Frame->Charts()) {
         chart->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(chart, &QWidget::customContextMenuRequested, chart, [this, chart](const QPoint& at) {
             QMenu menu;
             menu.addAction(acViewShowAll);
+            menu.addAction(Frame->acCopyChart);
             UpdateActions();
             menu.exec(chart->mapToGlobal(at));
         });
