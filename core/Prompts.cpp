@@ -33,6 +33,10 @@ std::atomic<tPrompts*> gDefault{nullptr};
 
 } // namespace
 
+bool tPrompts::Progress(QWidget*, const QString&, int, int) {
+    return true;
+}
+
 tPrompts& Prompts() {
     static tLoggedPrompts logged;
     if (tPrompts* installed = gInstalled.load()) return *installed;

@@ -39,6 +39,10 @@ public:
     virtual bool PrintDialog(QWidget* parent, QPrinter& printer) = 0;
     virtual bool PrinterSetupDialog(QWidget* parent, QPrinter& printer) = 0;
     virtual bool PageSetupDialog(QWidget* parent, QPrinter& printer) = 0;
+    // A progress box for long work, with `text` and a Cancel button, moved on to `done` of `total` (shown
+    // once the work takes a while, closed when done reaches total); false once the user cancelled. Without a
+    // user interface the work goes on.
+    virtual bool Progress(QWidget* parent, const QString& text, int done, int total);
 };
 
 // The prompts in force: those a test installed, else the default (the real dialogs, once the user interface

@@ -4,13 +4,16 @@
 #include "core/TextCodec.h"
 #include "device/Searches.h"
 #include "experiment/Experimentsfm.h"
+#include "runs/Runs.h"
 #include "support/MessageCollector.h"
 #include "support/QtPrint.h"
 #include "support/TempDir.h"
 #include "support/WindowFixture.h"
 #include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
+#include "ui/TablePage.h"
 #include "widgets/Chart.h"
+#include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
 #include "widgets/RtfReader.h"
 
@@ -249,6 +252,46 @@ TEST_F(FileCommandsTest, PrintingToPdf) {
     window->Printer().setOutputFileName(dir.filePath(QStringLiteral("cancelled.pdf")));
     window->RunAction(window->acFilePrint);
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("cancelled.pdf"))));
+}
+
+// A table of 10⁵ rows goes to paper with a progress box that can cancel, in column groups across the page's
+// width; a cancelled export leaves no file.
+TEST_F(FileCommandsTest, ALongTableExportsPageByPageAndCanBeCancelled) {
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty())
+        GTEST_SKIP() << "pdftotext missing";
+    auto run = std::make_shared<tRun>();
+    run->CaptionX = QStringLiteral("t, с");
+    run->CaptionY = QStringLiteral("T, °C");
+    run->FormatY = QStringLiteral("0.0");
+    run->Period = 10000;
+    const int rows = 100000;
+    for (int i = 0; i < rows; ++i)
+        run->Points->Add(PointTime(i, 10000, 1), 20 + i % 7, i == rows - 1 ? "конец" : "");
+    window->Runs.Clear();
+    window->Runs.Add(run);
+    ShowPage(1);
+    const QString file = dir.filePath(QStringLiteral("table.pdf"));
+    prompts.CancelAtStep = 3;
+    prompts.TextAnswers = {file};
+    window->RunAction(window->acFileExport);
+    EXPECT_EQ(prompts.ProgressSteps.size(), 3);
+    EXPECT_FALSE(QFileInfo::exists(file)) << "cancelled: no half a file";
+    prompts.CancelAtStep = -1;
+    prompts.ProgressSteps.clear();
+    prompts.TextAnswers = {file};
+    window->RunAction(window->acFileExport);
+    const int pages = PdfPages(file);
+    ASSERT_GT(pages, 0);
+    EXPECT_EQ(prompts.ProgressSteps.last(), std::make_pair(pages, pages));
+    EXPECT_LT(pages, rows / 100) << "several column groups a page";
+    QProcess last;
+    last.start(QStringLiteral("pdftotext"),
+               {QStringLiteral("-f"), QString::number(pages), file, QStringLiteral("-")});
+    last.waitForFinished(20000);
+    const QString text = QString::fromUtf8(last.readAllStandardOutput());
+    EXPECT_TRUE(text.contains(FormatFloat(QStringLiteral("0.00"), 999.99))) << text.right(300).toStdString();
+    EXPECT_TRUE(text.contains(QStringLiteral("конец")));
+    EXPECT_TRUE(text.contains(QStringLiteral("стр. %1 из %1").arg(pages)));
 }
 
 TEST_F(FileCommandsTest, PicturesGoIntoTheReportAtTheCaret) {

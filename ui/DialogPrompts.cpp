@@ -1,13 +1,16 @@
 // The real dialogs behind tPrompts: Qt's message boxes, input box, file and printer dialogs.
 #include "ui/DialogPrompts.h"
 
+#include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPageSetupDialog>
+#include <QPointer>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QProgressDialog>
 #include <QRegularExpression>
 
 namespace {
@@ -109,6 +112,32 @@ public:
         QPageSetupDialog dialog(&printer, parent);
         return dialog.exec() == QDialog::Accepted;
     }
+
+    bool Progress(QWidget* parent, const QString& text, int done, int total) override {
+        if (!FProgress) {
+            FProgress = new QProgressDialog(text, QStringLiteral("Отмена"), 0, std::max(1, total), parent);
+            FProgress->setWindowTitle(QString::fromUtf8(kApplicationTitle));
+            FProgress->setWindowModality(Qt::WindowModal);
+            FProgress->setMinimumDuration(300);
+            FProgress->setAutoReset(false);
+            FProgress->setAutoClose(false);
+        }
+        FProgress->setLabelText(text);
+        FProgress->setMaximum(std::max(1, total));
+        // A modal progress box lets the window breathe at every step: it repaints, its clock and its live
+        // chart go on.
+        FProgress->setValue(std::min(done, std::max(1, total)));
+        QCoreApplication::processEvents();
+        const bool go = !FProgress->wasCanceled();
+        if (done >= total || !go) {
+            delete FProgress;
+            FProgress = nullptr;
+        }
+        return go;
+    }
+
+private:
+    QPointer<QProgressDialog> FProgress;
 };
 
 } // namespace

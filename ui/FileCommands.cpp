@@ -94,6 +94,14 @@ QString TfmMain::AskSaveName(tFileDialogOptions options, const QString& what) {
     return fileName;
 }
 
+tPageProgress TfmMain::TableProgress() {
+    // A long table takes a while: the window shows how far it is and can cancel.
+    return [this](int done, int pages) {
+        return Prompts().Progress(this, QStringLiteral("Таблица: страница %1 из %2").arg(done).arg(pages),
+                                  done, pages);
+    };
+}
+
 void TfmMain::Export() {
     if (!Frame) return;
     using tPage = TfrExperiment::tPage;
@@ -113,8 +121,8 @@ void TfmMain::Export() {
         const QString fileName = AskSaveName(TableDialog(), QStringLiteral("таблица"));
         if (fileName.isEmpty()) return;
         if (IsPdf(fileName)) {
-            const std::unique_ptr<QTextDocument> table = Frame->tvTable->Document(title);
-            return SaveDocumentPdf(fileName, *table, title, layout);
+            SaveTablePdf(fileName, *Frame->tvTable->Printed(), title, layout, TableProgress());
+            return;
         }
         WriteFileBytes(fileName, Frame->tvTable->CsvText());
     } else {
@@ -150,8 +158,7 @@ void TfmMain::Print() {
     if (page == tPage::Chart) {
         PrintCharts(printer, Frame->Charts());
     } else if (page == tPage::Table) {
-        const std::unique_ptr<QTextDocument> table = Frame->tvTable->Document(title);
-        PrintDocument(printer, *table, title);
+        PrintTable(printer, *Frame->tvTable->Printed(), title, TableProgress());
     } else {
         PrintDocument(printer, *(page == tPage::Description ? Frame->reDescr : Frame->reReport)->document(),
                       title);

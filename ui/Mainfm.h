@@ -186,6 +186,7 @@ private:
     // experiment, `what` is saved and the day.
     QString AskSaveName(tFileDialogOptions options, const QString& what);
     void Export();
+    std::function<bool(int done, int pages)> TableProgress();
     void Print();
     void PrintSetup();
     void PageSetup();

@@ -6,6 +6,7 @@
 #include "runs/Csv.h"
 #include "runs/Runs.h"
 #include "widgets/NumberFormat.h"
+#include "widgets/Printing.h"
 
 #include <QApplication>
 #include <QClipboard>
@@ -13,9 +14,6 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
-#include <QTextCursor>
-#include <QTextDocument>
-#include <QTextTable>
 
 namespace {
 
@@ -202,34 +200,36 @@ QByteArray TTablePage::CsvText() const {
     return "\xEF\xBB\xBF" + text.toUtf8();
 }
 
-std::unique_ptr<QTextDocument> TTablePage::Document(const QString& title) const {
-    auto document = std::make_unique<QTextDocument>();
-    QTextCursor cursor(document.get());
-    QTextCharFormat heading;
-    heading.setFontWeight(QFont::Bold);
-    heading.setFontPointSize(12);
-    cursor.insertText(title, heading);
-    const int columns = FModel->columnCount();
-    if (columns == 0) return document;
-    QTextTableFormat format;
-    format.setBorder(0.5);
-    format.setBorderStyle(QTextFrameFormat::BorderStyle_Solid);
-    format.setCellPadding(2);
-    format.setCellSpacing(0);
-    format.setHeaderRowCount(1);
-    format.setWidth(QTextLength(QTextLength::PercentageLength, 100));
-    QTextTable* table = cursor.insertTable(FModel->rowCount() + 1, columns, format);
-    QTextCharFormat bold;
-    bold.setFontWeight(QFont::Bold);
-    for (int c = 0; c < columns; ++c)
-        table->cellAt(0, c).firstCursorPosition().insertText(FModel->headerData(c, Qt::Horizontal).toString(),
-                                                             bold);
-    for (int r = 0; r < FModel->rowCount(); ++r)
-        for (int c = 0; c < columns; ++c) {
-            QString text = FModel->data(FModel->index(r, c)).toString();
-            const QString label = FModel->data(FModel->index(r, c), tRunsModel::kLabelRole).toString();
-            if (!label.isEmpty()) text += QStringLiteral("  ◂ ") + label;
-            if (!text.isEmpty()) table->cellAt(r + 1, c).firstCursorPosition().insertText(text);
-        }
-    return document;
+namespace {
+
+class tPrintedRuns : public tPrintedTable {
+public:
+    explicit tPrintedRuns(const tRunsModel& model)
+        : FModel(model), FRows(model.rowCount()), FColumns(model.columnCount()) {}
+    int Rows() const override { return FRows; }
+    int Columns() const override { return FColumns; }
+    // The run's start on lines of their own: narrow columns, more groups to a page.
+    QString Head(int column) const override {
+        QStringList lines = FModel.headerData(column, Qt::Horizontal).toString().split(u'\n');
+        if (lines.size() > 1) lines.last().replace(u' ', u'\n');
+        return lines.join(u'\n');
+    }
+    QString Cell(int row, int column) const override {
+        const QModelIndex index = FModel.index(row, column);
+        QString text = FModel.data(index).toString();
+        const QString label = FModel.data(index, tRunsModel::kLabelRole).toString();
+        if (!label.isEmpty()) text += QStringLiteral("  ◂ ") + label;
+        return text;
+    }
+
+private:
+    const tRunsModel& FModel;
+    int FRows;
+    int FColumns;
+};
+
+} // namespace
+
+std::unique_ptr<tPrintedTable> TTablePage::Printed() const {
+    return std::make_unique<tPrintedRuns>(*FModel);
 }

@@ -6,7 +6,7 @@
 #include <QTableView>
 #include <memory>
 
-class QTextDocument;
+class tPrintedTable;
 
 class tRunStore;
 
@@ -48,8 +48,9 @@ public:
     QString SelectionText() const;
     // Every run as CSV: a byte-order mark, ";" between fields where the decimal separator is a comma.
     QByteArray CsvText() const;
-    // The table as a document to print, under `title`: the heads and the values as the page shows them.
-    std::unique_ptr<QTextDocument> Document(const QString& title) const;
+    // The table as it is printed: the heads and the values as the page shows them, the labels beside their
+    // values; the rows there are now.
+    std::unique_ptr<tPrintedTable> Printed() const;
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

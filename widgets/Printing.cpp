@@ -143,6 +143,133 @@ void PaintDocument(QPainter& painter, QPagedPaintDevice& device, const QTextDocu
     }
 }
 
+// A table drawn page by page at the screen's scale: the heads at the top of every column group, as many
+// groups of the table's columns side by side as the page has room for (a run's time and value take a fifth of
+// a page), a table wider than the page cut into parts of whole columns.
+bool PaintTable(QPainter& painter, QPagedPaintDevice& device, const tPrintedTable& table,
+                const QString& title, const tPageProgress& progress) {
+    QImage screen(1, 1, QImage::Format_RGB32);
+    screen.setDotsPerMeterX(qRound(kScreenDpi / 0.0254));
+    screen.setDotsPerMeterY(qRound(kScreenDpi / 0.0254));
+    const double scale = double(device.logicalDpiX()) / screen.logicalDpiX();
+    const QSizeF page(device.width() / scale, device.height() / scale);
+    // Sizes in the screen's pixels (9 and 12 points at 96 an inch), which the painter's scale brings to
+    // paper.
+    QFont font(QStringList{QStringLiteral("DejaVu Sans"), QStringLiteral("Liberation Sans")});
+    font.setPixelSize(12);
+    QFont bold = font;
+    bold.setBold(true);
+    QFont heading = bold;
+    heading.setPixelSize(16);
+    const QFontMetricsF metrics(font, &screen);
+    const QFontMetricsF boldMetrics(bold, &screen);
+    const QFontMetricsF headingMetrics(heading, &screen);
+
+    const int rows = table.Rows();
+    const int columns = table.Columns();
+    constexpr double kPad = 4;
+    constexpr double kGap = 18;
+    // Column widths: the widest head line and cell, at most the page.
+    std::vector<double> widths(std::size_t(std::max(columns, 0)), 0.0);
+    int headLines = 1;
+    for (int c = 0; c < columns; ++c) {
+        const QStringList lines = table.Head(c).split(u'\n');
+        headLines = std::max(headLines, int(lines.size()));
+        double widest = 0;
+        for (const QString& line : lines) widest = std::max(widest, boldMetrics.horizontalAdvance(line));
+        for (int r = 0; r < rows; ++r) widest = std::max(widest, metrics.horizontalAdvance(table.Cell(r, c)));
+        widths[std::size_t(c)] = std::min(widest + 2 * kPad, page.width());
+    }
+    // Parts of whole columns, each no wider than the page.
+    std::vector<std::pair<int, int>> parts;
+    for (int c = 0; c < columns;) {
+        int end = c;
+        double used = 0;
+        while (end < columns && (end == c || used + widths[std::size_t(end)] <= page.width()))
+            used += widths[std::size_t(end++)];
+        parts.emplace_back(c, end);
+        c = end;
+    }
+    const double rowHeight = metrics.height() + 2 * 2;
+    const double headHeight = boldMetrics.height() * headLines + 2 * 2;
+    const double top = headingMetrics.height() + 8;
+    const int perGroup = std::max(1, int((page.height() - top - headHeight) / rowHeight));
+    struct tPart {
+        int From, To, Groups, Pages;
+        double Width;
+    };
+    std::vector<tPart> layout;
+    int pages = 0;
+    for (const auto& [from, to] : parts) {
+        double width = 0;
+        for (int c = from; c < to; ++c) width += widths[std::size_t(c)];
+        const int groups = std::max(1, int((page.width() + kGap) / (width + kGap)));
+        const int partPages = std::max(1, (rows + perGroup * groups - 1) / (perGroup * groups));
+        layout.push_back({from, to, groups, partPages, width});
+        pages += partPages;
+    }
+    if (columns == 0) pages = 1;
+
+    int done = 0;
+    const auto newPage = [&] {
+        if (done > 0) device.newPage();
+        painter.setFont(heading);
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(0, 0, page.width(), top - 8), Qt::AlignLeft | Qt::AlignVCenter, title);
+        painter.setFont(font);
+        painter.drawText(QRectF(0, 0, page.width(), top - 8), Qt::AlignRight | Qt::AlignVCenter,
+                         QStringLiteral("стр. %1 из %2").arg(done + 1).arg(pages));
+    };
+    painter.save();
+    painter.scale(scale, scale);
+    if (columns == 0) newPage();
+    const QPen grid(QColor(150, 150, 150), 0.5);
+    for (const tPart& part : layout) {
+        for (int p = 0; p < part.Pages; ++p) {
+            newPage();
+            for (int g = 0; g < part.Groups; ++g) {
+                const int first = (p * part.Groups + g) * perGroup;
+                if (first >= rows && !(first == 0 && g == 0)) break;
+                const int last = std::min(rows, first + perGroup);
+                double x = g * (part.Width + kGap);
+                // Heads on a light band, then the cells, with lines between the columns and under the heads.
+                painter.fillRect(QRectF(x, top, part.Width, headHeight), QColor(235, 235, 235));
+                painter.setPen(grid);
+                painter.drawRect(QRectF(x, top, part.Width, headHeight + (last - first) * rowHeight));
+                for (int c = part.From; c < part.To; ++c) {
+                    const double w = widths[std::size_t(c)];
+                    painter.setPen(Qt::black);
+                    painter.setFont(bold);
+                    painter.drawText(QRectF(x + kPad, top + 2, w - 2 * kPad, headHeight - 4),
+                                     Qt::AlignLeft | Qt::AlignVCenter, table.Head(c));
+                    painter.setFont(font);
+                    for (int r = first; r < last; ++r) {
+                        const QRectF cell(x + kPad, top + headHeight + (r - first) * rowHeight, w - 2 * kPad,
+                                          rowHeight);
+                        painter.drawText(cell, Qt::AlignLeft | Qt::AlignVCenter,
+                                         metrics.elidedText(table.Cell(r, c), Qt::ElideRight, cell.width()));
+                    }
+                    x += w;
+                    if (c + 1 < part.To) {
+                        painter.setPen(grid);
+                        painter.drawLine(QLineF(x, top, x, top + headHeight + (last - first) * rowHeight));
+                    }
+                }
+                painter.setPen(grid);
+                const double left = g * (part.Width + kGap);
+                painter.drawLine(QLineF(left, top + headHeight, left + part.Width, top + headHeight));
+            }
+            ++done;
+            if (progress && !progress(done, pages)) {
+                painter.restore();
+                return false;
+            }
+        }
+    }
+    painter.restore();
+    return true;
+}
+
 // Sets the device to the screen's scale for the charts and gives it back afterwards.
 template <typename tDevice> class tScreenResolution {
 public:
@@ -197,4 +324,37 @@ void SaveDocumentPdf(const QString& fileName, const QTextDocument& document, con
     Begin(painter, pdf, fileName, fileName);
     PaintDocument(painter, pdf, document);
     painter.end();
+}
+
+bool PrintTable(QPrinter& printer, const tPrintedTable& table, const QString& title,
+                const tPageProgress& progress) {
+    printer.setDocName(title);
+    QPainter painter;
+    Begin(painter, printer, PrinterName(printer), printer.outputFileName());
+    if (!PaintTable(painter, printer, table, title, progress)) {
+        printer.abort();
+        painter.end();
+        return false;
+    }
+    if (!painter.end() || printer.printerState() == QPrinter::Error)
+        CannotPrint(PrinterName(printer), QStringLiteral("ошибка вывода"));
+    return true;
+}
+
+bool SaveTablePdf(const QString& fileName, const tPrintedTable& table, const QString& title,
+                  const QPageLayout& layout, const tPageProgress& progress) {
+    bool done = false;
+    {
+        QPdfWriter pdf(fileName);
+        pdf.setPageLayout(layout);
+        pdf.setTitle(title);
+        pdf.setCreator(QStringLiteral("Зорбинка"));
+        QPainter painter;
+        Begin(painter, pdf, fileName, fileName);
+        done = PaintTable(painter, pdf, table, title, progress);
+        painter.end();
+    }
+    // A cancelled export leaves no half a file behind.
+    if (!done) QFile::remove(fileName);
+    return done;
 }

@@ -65,6 +65,14 @@ public:
     bool PrinterSetupDialog(QWidget*, QPrinter&) override { return Dialog("printsetup"); }
     bool PageSetupDialog(QWidget*, QPrinter&) override { return Dialog("pagesetup"); }
 
+    // Progress boxes: the steps told, and the step at which the user cancels (-1: never).
+    QList<std::pair<int, int>> ProgressSteps;
+    int CancelAtStep = -1;
+    bool Progress(QWidget*, const QString&, int done, int total) override {
+        ProgressSteps.append({done, total});
+        return CancelAtStep < 0 || done < CancelAtStep;
+    }
+
 private:
     QString File(const char* kind, const tFileDialogOptions& options) {
         Boxes.append(
