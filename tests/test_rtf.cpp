@@ -2,6 +2,7 @@
 #include "core/Exception.h"
 #include "support/QtPrint.h"
 #include "support/TempDir.h"
+#include "widgets/Printing.h"
 #include "widgets/RichEdit.h"
 #include "widgets/RtfReader.h"
 #include "widgets/RtfWriter.h"
@@ -12,6 +13,10 @@
 #include <QFile>
 #include <QImage>
 #include <QKeyEvent>
+#include <QPageLayout>
+#include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -316,6 +321,53 @@ TEST(Rtf, TheSampleDescriptionSavedByWord) {
         }
     EXPECT_EQ(scripts.join(u' '), QStringLiteral("_2 ^3 ^3 ^3 _1 _2"));
     EXPECT_GE(drawn, 3) << "the formula's letters are drawn";
+
+    // The formula alone, on the screen and on paper, at the size Word gave it (\picwgoal2076 \pichgoal420:
+    // 138 × 28 pixels): its ink spans most of that box.
+    const QByteArray rtf =
+        ReadFile(QStringLiteral(SAMPLE_DATA_DIR "/Химия/Нейтрализация кислоты щёлочью/descr.rtf"));
+    const qsizetype object = rtf.indexOf("{\\object");
+    ASSERT_GE(object, 0);
+    int depth = 0;
+    qsizetype end = object;
+    for (; end < rtf.size(); ++end) {
+        depth += rtf[end] == '{' ? 1 : rtf[end] == '}' ? -1 : 0;
+        if (depth == 0) break;
+    }
+    std::unique_ptr<QTextDocument> formula(
+        Read("{\\rtf1\\ansi\\ansicpg1251 " + rtf.mid(object, end - object + 1) + "}"));
+    const auto inkBox = [](const QImage& image) {
+        QRect box;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x)
+                if (qGray(image.pixel(x, y)) < 128) box |= QRect(x, y, 1, 1);
+        return box;
+    };
+    QImage screen(400, 100, QImage::Format_RGB32);
+    screen.fill(Qt::white);
+    {
+        QPainter painter(&screen);
+        formula->drawContents(&painter);
+    }
+    const QRect onScreen = inkBox(screen);
+    EXPECT_GT(onScreen.width(), 100) << "a formula, not a squiggle";
+    EXPECT_LE(onScreen.width(), 140);
+    EXPECT_GT(onScreen.height(), 12);
+    EXPECT_LE(onScreen.height(), 30);
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty()) return;
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("formula.pdf"));
+    SaveDocumentPdf(pdf, *formula, QStringLiteral("Формула"),
+                    QPageLayout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(25, 25, 25, 25),
+                                QPageLayout::Millimeter));
+    QProcess process;
+    process.start(QStringLiteral("pdftoppm"),
+                  {QStringLiteral("-r"), QStringLiteral("96"), QStringLiteral("-singlefile"),
+                   QStringLiteral("-png"), pdf, dir.filePath(QStringLiteral("page"))});
+    process.waitForFinished(60000);
+    const QRect onPaper = inkBox(QImage(dir.filePath(QStringLiteral("page.png"))));
+    EXPECT_NEAR(onPaper.width(), onScreen.width(), 6) << "paper as the screen";
+    EXPECT_NEAR(onPaper.height(), onScreen.height(), 4);
 }
 
 TEST(Rtf, ControlWordsAndCodePages) {
