@@ -210,7 +210,18 @@ void TfmExperiments::SaveState() const {
 void TfmExperiments::RestoreState() {
     const QSettings state(StateFile(), QSettings::IniFormat);
     const QSize size = state.value(QStringLiteral("Size")).toSize();
-    if (size.isValid()) resize(size.expandedTo(minimumSizeHint()));
+    if (size.isValid()) {
+        // A size remembered on another screen, or at another scale, is fitted into this screen: OK and Отмена
+        // stay reachable.
+        QSize fitted = size.expandedTo(minimumSizeHint());
+        const QWidget* owner = parentWidget();
+        if (const QScreen* screen = owner ? owner->screen() : this->screen()) {
+            const QRect room = screen->availableGeometry();
+            fitted = fitted.boundedTo(QSize(room.width() * 9 / 10, room.height() * 9 / 10));
+        }
+        resize(fitted);
+        if (owner) move(owner->geometry().center() - rect().center());
+    }
     // The experiment chosen last, opened down to its node when the catalogue still has it.
     QTreeWidgetItem* node = nullptr;
     for (const QString& part :

@@ -14,6 +14,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QMouseEvent>
+#include <QScreen>
 #include <QTemporaryDir>
 #include <QTextBlock>
 #include <QTextDocument>
@@ -256,6 +257,14 @@ TEST_F(ChooserTest, OkAcceptsExperimentsAndExpandsGroups) {
     ASSERT_TRUE(next.Tree()->currentItem());
     EXPECT_EQ(next.NodeFolder(next.Tree()->currentItem()),
               dir.path() + QStringLiteral("/Физика/Оптика/Линзы/"));
+    // A size remembered on a larger screen (or at a smaller scale) is fitted into this one.
+    const QSize screen = next.screen()->availableGeometry().size();
+    next.resize(screen * 2);
+    next.LoadExperiment(&experiment);
+    TfmExperiments fitted(nullptr);
+    fitted.FillTree(dir.path() + u'/');
+    EXPECT_LE(fitted.width(), screen.width());
+    EXPECT_LE(fitted.height(), screen.height());
 }
 
 TEST_F(ChooserTest, DoubleClickOpensAGroupAndTheDescriptionFollowsACollapse) {

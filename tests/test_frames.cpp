@@ -528,6 +528,44 @@ TEST(Chart, AFollowingLineLooksLikeTheLineDrawnWhole) {
     }
 }
 
+// A wide line keeps the fineness of the screen's own pixels, also where points are denser than the pixels (a
+// sound sensor) and at scale 2 (QT_SCALE_FACTOR=2, as CTest runs it a second time): along a steep curve its
+// upper edge moves at almost every column of the screen's pixels, not in blocks two pixels wide.
+TEST(Chart, TheLineIsAsFineAsTheScreen) {
+    for (const double step : {0.01, 0.001}) {
+        SCOPED_TRACE(step);
+        TChart chart;
+        chart.resize(800, 400);
+        chart.AddSeries(QColor(255, 0, 0));
+        chart.SetBottomAxis(0, 3, 0.5, QStringLiteral("t"));
+        chart.SetLeftAxis(-1, 1, 0.25, QStringLiteral("y"));
+        for (int i = 0; i * step < 3; ++i)
+            chart.Series(0)->Add(i * step, 0.8 * std::sin(2 * M_PI * 2.5 * i * step));
+        chart.show();
+        chart.replot();
+        const QImage image = chart.grab().toImage().convertToFormat(QImage::Format_RGB32);
+        const auto red = [&](int x, int y) {
+            const QColor c = image.pixelColor(x, y);
+            return c.red() > 200 && c.green() < 100;
+        };
+        int columns = 0;
+        int moves = 0;
+        int previous = -1;
+        for (int x = 0; x < image.width(); ++x) {
+            int top = -1;
+            for (int y = 0; y < image.height() && top < 0; ++y)
+                if (red(x, y)) top = y;
+            if (top >= 0 && previous >= 0) {
+                ++columns;
+                moves += top != previous;
+            }
+            previous = top;
+        }
+        EXPECT_GT(columns, image.width() / 2);
+        EXPECT_GT(moves, columns * 6 / 10) << "the edge moves with the screen's pixels";
+    }
+}
+
 // The elapsed-time panel repaints only the characters that changed, and what the window then shows is the
 // new text drawn whole; it draws its text where a label would.
 TEST(StatusPanel, RepaintsWhatChangedAndLooksLikeALabel) {

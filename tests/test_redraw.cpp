@@ -197,7 +197,7 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
                 const int differing = Differing(window, afresh, inked);
                 // The screen fills a close-packed line as the area its pen covers, half a pixel off from a
                 // picture drawn afresh: a few edge pixels of a steep line may differ.
-                const int allowed = 12 + inked / 50;
+                const int allowed = 12 + inked / 40;
                 ++compared;
                 if (differing > allowed && qEnvironmentVariableIsSet("ZORBINKA_SAVE_RENDERS")) {
                     window.save(QStringLiteral("/tmp/redraw-window.png"));

@@ -78,12 +78,15 @@ QCPRange tFastLine::getValueRange(bool& found, QCP::SignDomain, const QCPRange&)
     return QCPRange(low, high);
 }
 
-bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path) const {
+bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path, qreal ratio) const {
     path.clear();
     QCPAxis* keys = keyAxis();
     QCPAxis* values = valueAxis();
+    // Columns of the target's own pixels: at a screen scale of 2 a window's pixel holds two, and a line
+    // summarised by the window's pixels would be drawn in blocks twice as wide as the screen's pixels.
+    const double fine = std::max(1.0, double(ratio));
     const int columns =
-        std::max(1, int(std::abs(keys->coordToPixel(X(to)) - keys->coordToPixel(X(from)))) + 1);
+        std::max(1, int(std::abs(keys->coordToPixel(X(to)) - keys->coordToPixel(X(from))) * fine) + 1);
     if (FPlain || to - from + 1 <= 2 * columns) {
         path.reserve(to - from + 1);
         for (int i = from; i <= to; ++i)
@@ -95,8 +98,8 @@ bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path) const {
     path.reserve(2 * columns + 4);
     int i = from;
     while (i <= to) {
-        const double pixel = std::floor(keys->coordToPixel(X(i)));
-        const double nextEdge = keys->pixelToCoord(pixel + 1);
+        const double pixel = std::floor(keys->coordToPixel(X(i)) * fine) / fine;
+        const double nextEdge = keys->pixelToCoord(pixel + 1 / fine);
         int end = std::min(to + 1, std::max(i + 1, UpperBound(std::nextafter(nextEdge, -INFINITY))));
         double low = 0;
         double high = 0;
@@ -107,8 +110,8 @@ bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path) const {
         }
         const double a = values->coordToPixel(low);
         const double b = values->coordToPixel(high);
-        path.append(QPointF(pixel + 0.5, std::min(a, b)));
-        path.append(QPointF(pixel + 0.5, std::max(a, b)));
+        path.append(QPointF(pixel + 0.5 / fine, std::min(a, b)));
+        path.append(QPointF(pixel + 0.5 / fine, std::max(a, b)));
         i = end;
     }
     return false;
@@ -254,7 +257,7 @@ std::optional<QRect> tFastLine::UpdateCache(qreal ratio, bool onlyNew) {
         cache.translate(-rect.topLeft());
         cache.setPen(pen);
         cache.setClipRect(QRectF(left, rect.top(), right - left, rect.height()));
-        const bool sparse = BuildPath(from, last, path);
+        const bool sparse = BuildPath(from, last, path, ratio);
         DrawPath(cache, path, sparse, true);
         // What changed: the path's extent and the pen's reach around it, or a label's box above its point.
         QRectF touched;

@@ -55,10 +55,11 @@ protected:
 
 private:
     // The polyline that covers the points [from, to] on screen: every point when they are few per pixel
-    // column, else per column the first, lowest, highest and last point. Returns false when the points are
+    // column (of `ratio` device pixels to a window's pixel), else per column the first, lowest, highest and
+    // last point. Returns false when the points are
     // dense: `path` then holds per pixel column the x, the lowest and the highest pixel the line covers there
     // (three values a column, packed as two points: (x, low), (x, high)).
-    bool BuildPath(int from, int to, QVector<QPointF>& path) const;
+    bool BuildPath(int from, int to, QVector<QPointF>& path, qreal ratio = 1) const;
     // `cached`: drawn onto the line's cached picture (a close-packed wide line may then be filled as the area
     // its pen covers); otherwise stroked point to point, as printing needs.
     void DrawPath(QPainter& painter, const QVector<QPointF>& path, bool sparse, bool cached) const;
