@@ -75,10 +75,10 @@ std::vector<tDemoSensorInfo> DemoSensors() {
     };
 }
 
-void InstallDemoWorld() {
+void InstallDemoWorld(std::shared_ptr<tSimClock> clock) {
     tSimWorld& world = tSimWorld::Instance();
     world.Clear();
-    const auto clock = std::make_shared<tRealClock>();
+    if (!clock) clock = std::make_shared<tRealClock>();
 
     // Temperature behind an FTDI bridge in hub mode, light behind one in single-letter mode.
     world.AddFtdiSensor(4097,

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <memory>
 #include <vector>
 
 struct tDemoSensorInfo {
@@ -10,8 +11,11 @@ struct tDemoSensorInfo {
     QString Place; // location ID, port path or HID path
 };
 
-// Installs the demo FTDI table, COM ports and HID table with their sensors, on the real clock.
-void InstallDemoWorld();
+class tSimClock;
+
+// Installs the demo FTDI table, COM ports and HID table with their sensors, on the real clock unless `clock`
+// is given (tests run them on a virtual one).
+void InstallDemoWorld(std::shared_ptr<tSimClock> clock = nullptr);
 
 // What InstallDemoWorld puts where.
 std::vector<tDemoSensorInfo> DemoSensors();

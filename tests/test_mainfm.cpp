@@ -33,6 +33,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QDirIterator>
 #include <QLabel>
 #include <QPointer>
 #include <QPrinter>
@@ -151,6 +152,58 @@ TEST_F(MainWindowTest, BeforeAnyExperiment) {
     Choose(QString());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка"));
     EXPECT_FALSE(w.Experiment);
+}
+
+// Every experiment of the sample catalogue on its demo sensor (as `make run` shows them), in the locale the
+// suite runs in: the values lie within the experiment's axes and the tool bar shows the newest one.
+TEST_F(MainWindowTest, EverySampleExperimentReadsWithinItsAxes) {
+    InstallDemoWorld(std::make_shared<tVirtualClock>(200));
+    QStringList experiments;
+    const QDir sample(QStringLiteral(SAMPLE_DATA_DIR));
+    for (QDirIterator it(sample.path(), {QStringLiteral("experiment.txt")}, QDir::Files,
+                         QDirIterator::Subdirectories);
+         it.hasNext();) {
+        const QString relative = sample.relativeFilePath(QFileInfo(it.next()).path());
+        QDir().mkpath(dir.filePath(QStringLiteral("data/") + relative));
+        QFile::copy(sample.filePath(relative + QStringLiteral("/experiment.txt")),
+                    dir.filePath(QStringLiteral("data/") + relative + QStringLiteral("/experiment.txt")));
+        experiments << relative;
+    }
+    ASSERT_GE(experiments.size(), 8);
+    TfmMain& w = Window();
+    for (const QString& path : experiments) {
+        SCOPED_TRACE(path.toStdString());
+        w.ShowChooser = [&](TfmExperiments& chooser) {
+            QTreeWidgetItem* node = nullptr;
+            for (const QString& part : path.split(u'/')) {
+                const int count = node ? node->childCount() : chooser.Tree()->topLevelItemCount();
+                QTreeWidgetItem* found = nullptr;
+                for (int i = 0; i < count && !found; ++i) {
+                    QTreeWidgetItem* child = node ? node->child(i) : chooser.Tree()->topLevelItem(i);
+                    if (child->text(0) == part) found = child;
+                }
+                if (!found) return int(QDialog::Rejected);
+                node = found;
+                node->setExpanded(true);
+            }
+            chooser.Tree()->setCurrentItem(node);
+            return int(QDialog::Accepted);
+        };
+        w.RunAction(w.acExperimentChoose);
+        ASSERT_TRUE(w.Experiment);
+        if (IsNoSensor(w.Experiment->SensorName)) continue;
+        ASSERT_TRUE(w.Device);
+        w.RunAction(w.acExperimentStart);
+        TicksUntil(6);
+        w.RunAction(w.acExperimentStop);
+        const tFastLine* line = w.Frame->chMain->Series(w.SeriesIndex);
+        const QCPRange axis = w.Frame->chMain->LeftRange();
+        for (int i = 0; i < line->Count(); ++i) EXPECT_TRUE(axis.contains(line->Y(i))) << line->Y(i);
+        if (!HidesValueLabel(w.Experiment->SensorName)) {
+            EXPECT_TRUE(w.lb->text().endsWith(FormatFloat(w.Experiment->FormatY, line->Y(line->Count() - 1))))
+                << w.lb->text().toStdString();
+        }
+    }
 }
 
 // Every command's state through a lesson, from one place: choose, connect, measure, lose the sensor, find it
