@@ -449,8 +449,12 @@ TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
                 {WM_SENSOR_LOST, 0, lost, true}};
     for (const auto& row : rows) {
         if (!w.Device) w.RunAction(w.acExperimentConnect);
+        ASSERT_TRUE(w.Device) << BoxTexts().join(u'|').toStdString();
         prompts.Boxes.clear();
         w.RunAction(w.acExperimentStart);
+        // The sensor streams before the notice comes: a stop that overtook its start would leave it
+        // streaming.
+        TicksUntil(w.Frame->chMain->Series(w.SeriesIndex)->Count() + 2);
         // The notice and late ones behind it: the first stops the run with its box, the others find nothing
         // to stop.
         PostAppMessage(row.message, row.parameter, 0);
