@@ -67,6 +67,16 @@ tLogFile* OpenLog() {
     return log;
 }
 
+// A work handed over by a second copy opens once no box of the window is open: a box (the point label, a
+// question) belongs to the experiment that opening would replace.
+void OpenWhenFree(TfmMain* window, const QString& path) {
+    if (QApplication::activeModalWidget()) {
+        QTimer::singleShot(250, window, [window, path] { OpenWhenFree(window, path); });
+        return;
+    }
+    window->Guarded([window, path] { window->OpenWork(path); });
+}
+
 // Runs from the log's creation to the end of the message loop.
 void RunWithLog(QApplication& app, tSingleInstance& instance) {
     LogFile = OpenLog();
@@ -85,9 +95,8 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
         QObject::connect(&instance, &tSingleInstance::activateRequested, window.get(),
                          &TfmMain::RestoreAndRaise);
         TfmMain* shown = window.get();
-        QObject::connect(&instance, &tSingleInstance::openRequested, shown, [shown](const QString& path) {
-            shown->Guarded([shown, path] { shown->OpenWork(path); });
-        });
+        QObject::connect(&instance, &tSingleInstance::openRequested, shown,
+                         [shown](const QString& path) { OpenWhenFree(shown, path); });
         instance.Listen();
         window->showMaximized();
         if (const QString work = WorkFolderArgument(); !work.isEmpty())

@@ -615,6 +615,8 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     for (std::size_t i = 0; i < drawn[0].size(); ++i)
         EXPECT_EQ(rows[qsizetype(i) + 1][1], CsvNumber(drawn[0][i], decimal));
     EXPECT_EQ(rows[labelled[0] + 1][2], QStringLiteral("метка 1"));
+    EXPECT_EQ(model->data(model->index(labelled[0], 1), tRunsModel::kLabelRole), QStringLiteral("метка 1"))
+        << "the cleared run's label stays beside its point in the table";
 
     window.reset();
     Window().OpenWork(path);
