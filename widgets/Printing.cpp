@@ -41,6 +41,21 @@ QString FileReason(const QString& fileName) {
     return QStringLiteral("ошибка вывода");
 }
 
+// A device of the screen's scale to lay out text and measure it with.
+QImage ScreenDevice() {
+    QImage screen(1, 1, QImage::Format_RGB32);
+    screen.setDotsPerMeterX(qRound(kScreenDpi / 0.0254));
+    screen.setDotsPerMeterY(qRound(kScreenDpi / 0.0254));
+    return screen;
+}
+
+// A PDF of the page set-up's paper and margins, named as the program's.
+void PreparePdf(QPdfWriter& pdf, const QPageLayout& layout, const QString& title) {
+    pdf.setPageLayout(layout);
+    if (!title.isEmpty()) pdf.setTitle(title);
+    pdf.setCreator(QStringLiteral("Зорбинка"));
+}
+
 void Begin(QPainter& painter, QPaintDevice& device, const QString& target, const QString& fileName) {
     if (painter.begin(&device)) return;
     CannotPrint(target,
@@ -122,9 +137,7 @@ std::unique_ptr<QTextDocument> PagedCopy(const QTextDocument& source, const QSiz
 void PaintDocument(QPainter& painter, QPagedPaintDevice& device, const QTextDocument& source) {
     // The document is laid out at the screen's scale, as the reader sees it, and drawn enlarged to the
     // device.
-    QImage screen(1, 1, QImage::Format_RGB32);
-    screen.setDotsPerMeterX(qRound(kScreenDpi / 0.0254));
-    screen.setDotsPerMeterY(qRound(kScreenDpi / 0.0254));
+    QImage screen = ScreenDevice();
     const double scale = double(device.logicalDpiX()) / screen.logicalDpiX();
     const QSizeF page(device.width() / scale, device.height() / scale);
     std::unique_ptr<QTextDocument> copy = PagedCopy(source, page, &screen);
@@ -148,9 +161,7 @@ void PaintDocument(QPainter& painter, QPagedPaintDevice& device, const QTextDocu
 // a page), a table wider than the page cut into parts of whole columns.
 bool PaintTable(QPainter& painter, QPagedPaintDevice& device, const tPrintedTable& table,
                 const QString& title, const tPageProgress& progress) {
-    QImage screen(1, 1, QImage::Format_RGB32);
-    screen.setDotsPerMeterX(qRound(kScreenDpi / 0.0254));
-    screen.setDotsPerMeterY(qRound(kScreenDpi / 0.0254));
+    QImage screen = ScreenDevice();
     const double scale = double(device.logicalDpiX()) / screen.logicalDpiX();
     const QSizeF page(device.width() / scale, device.height() / scale);
     // Sizes in the screen's pixels (9 and 12 points at 96 an inch), which the painter's scale brings to
@@ -305,8 +316,7 @@ void PrintDocument(QPrinter& printer, const QTextDocument& document, const QStri
 
 void SaveChartsPdf(const QString& fileName, const std::vector<TChart*>& charts, const QPageLayout& layout) {
     QPdfWriter pdf(fileName);
-    pdf.setPageLayout(layout);
-    pdf.setCreator(QStringLiteral("Зорбинка"));
+    PreparePdf(pdf, layout, QString());
     const tScreenResolution<QPdfWriter> resolution(pdf);
     QCPPainter painter;
     Begin(painter, pdf, fileName, fileName);
@@ -317,9 +327,7 @@ void SaveChartsPdf(const QString& fileName, const std::vector<TChart*>& charts, 
 void SaveDocumentPdf(const QString& fileName, const QTextDocument& document, const QString& title,
                      const QPageLayout& layout) {
     QPdfWriter pdf(fileName);
-    pdf.setPageLayout(layout);
-    pdf.setTitle(title);
-    pdf.setCreator(QStringLiteral("Зорбинка"));
+    PreparePdf(pdf, layout, title);
     QPainter painter;
     Begin(painter, pdf, fileName, fileName);
     PaintDocument(painter, pdf, document);
@@ -346,9 +354,7 @@ bool SaveTablePdf(const QString& fileName, const tPrintedTable& table, const QSt
     bool done = false;
     {
         QPdfWriter pdf(fileName);
-        pdf.setPageLayout(layout);
-        pdf.setTitle(title);
-        pdf.setCreator(QStringLiteral("Зорбинка"));
+        PreparePdf(pdf, layout, title);
         QPainter painter;
         Begin(painter, pdf, fileName, fileName);
         done = PaintTable(painter, pdf, table, title, progress);
