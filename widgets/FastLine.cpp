@@ -227,7 +227,10 @@ std::optional<QRect> tFastLine::UpdateCache(qreal ratio, bool onlyNew) {
     QCPAxis* keys = keyAxis();
     QCPAxis* values = valueAxis();
     const QRect rect = clipRect();
-    const auto [first, last] = Visible();
+    // Plain names, not a structured binding: the lambda below captures them (which older compilers refuse).
+    const std::pair<int, int> visible = Visible();
+    const int first = visible.first;
+    const int last = visible.second;
     QVector<QPointF> path;
     const QPen pen = LinePen();
     const bool same = !FCache.isNull() && FCacheValues == values->range() && FCacheRect == rect &&

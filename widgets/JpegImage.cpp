@@ -137,7 +137,9 @@ QImage Oriented(const QImage& image, int orientation) {
     return image.transformed(turn);
 }
 
-// Only plain data lives across the jump; the image is filled in a separate function.
+// Nothing with a destructor is made between the jump's setting and its last possible use: the jump would pass
+// over it (the ink row comes from libjpeg's own pool, freed with the decoder). The picture and the reason
+// belong to the caller.
 bool Decode(const QByteArray& bytes, QImage& image, QString& reason) {
     jpeg_decompress_struct info;
     tErrorManager errors;
@@ -145,9 +147,12 @@ bool Decode(const QByteArray& bytes, QImage& image, QString& reason) {
     errors.Base.error_exit = ErrorExit;
     errors.Base.emit_message = Message;
     errors.Info = &info;
+    // Set once every line is decoded: what follows the picture (junk, another marker) costs it nothing.
+    volatile bool decoded = false;
     if (setjmp(errors.Jump)) {
-        reason = errors.Ended ? QStringLiteral("файл обрывается раньше, чем рисунок") : Reason(errors.Code);
         jpeg_destroy_decompress(&info);
+        if (decoded) return true;
+        reason = errors.Ended ? QStringLiteral("файл обрывается раньше, чем рисунок") : Reason(errors.Code);
         return false;
     }
     jpeg_create_decompress(&info);
@@ -172,11 +177,13 @@ bool Decode(const QByteArray& bytes, QImage& image, QString& reason) {
         jpeg_destroy_decompress(&info);
         return false;
     }
-    std::vector<unsigned char> inks(cmyk ? size_t(info.output_width) * 4 : 0);
+    JSAMPROW inks = cmyk ? (*info.mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(&info), JPOOL_IMAGE,
+                                                     info.output_width * 4, 1)[0]
+                         : nullptr;
     const bool inverted = info.saw_Adobe_marker;
     while (info.output_scanline < info.output_height) {
         unsigned char* line = image.scanLine(int(info.output_scanline));
-        JSAMPROW row = cmyk ? inks.data() : line;
+        JSAMPROW row = cmyk ? inks : line;
         if (jpeg_read_scanlines(&info, &row, 1) != 1) break;
         if (!cmyk) continue;
         for (JDIMENSION x = 0; x < info.output_width; ++x) {
@@ -187,6 +194,7 @@ bool Decode(const QByteArray& bytes, QImage& image, QString& reason) {
             line[x * 3 + 2] = static_cast<unsigned char>(y * k / 255);
         }
     }
+    decoded = info.output_scanline == info.output_height && !errors.EndedEarly;
     jpeg_finish_decompress(&info);
     jpeg_destroy_decompress(&info);
     if (errors.EndedEarly) {
