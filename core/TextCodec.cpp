@@ -236,19 +236,39 @@ QStringList SplitTextLines(const QString& text) {
     return lines;
 }
 
-QByteArray ReadFileBytes(const QString& fileName, qint64 maxSize) {
+int OpenRegularFile(const QString& fileName, qint64 maxSize, qint64* size) {
     const QByteArray path = fileName.toLocal8Bit();
-    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC);
+    // Without waiting: a FIFO of that name would hold the open until a writer came.
+    const int fd = ::open(path.constData(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) throw FileError("Невозможно открыть файл", fileName, errno);
-    QByteArray bytes;
     struct stat info = {};
-    if (::fstat(fd, &info) == 0 && info.st_size > 0) {
-        if (maxSize >= 0 && info.st_size > maxSize) {
-            ::close(fd);
-            throw FileError("Невозможно прочитать файл", fileName, EFBIG);
-        }
-        bytes.reserve(qsizetype(info.st_size));
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
+        ::close(fd);
+        throw FileError("Невозможно прочитать файл", fileName, error);
     }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        throw Exception(QStringLiteral("Невозможно прочитать файл \"%1\". Это не файл с данными, а %2.")
+                            .arg(fileName, S_ISDIR(info.st_mode)    ? QStringLiteral("папка")
+                                           : S_ISFIFO(info.st_mode) ? QStringLiteral("канал")
+                                           : S_ISSOCK(info.st_mode) ? QStringLiteral("сокет")
+                                                                    : QStringLiteral("устройство")));
+    }
+    if (maxSize >= 0 && info.st_size > maxSize) {
+        ::close(fd);
+        throw FileError("Невозможно прочитать файл", fileName, EFBIG);
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    if (size) *size = info.st_size;
+    return fd;
+}
+
+QByteArray ReadFileBytes(const QString& fileName, qint64 maxSize) {
+    qint64 size = 0;
+    const int fd = OpenRegularFile(fileName, maxSize, &size);
+    QByteArray bytes;
+    if (size > 0) bytes.reserve(qsizetype(size));
     char buffer[65536];
     for (;;) {
         const ssize_t got = ::read(fd, buffer, sizeof buffer);

@@ -34,8 +34,12 @@ QString DecodeTextFile(const QByteArray& bytes, bool* wasUtf8 = nullptr);
 // not start another line.
 QStringList SplitTextLines(const QString& text);
 
-// Reads the whole file; raises Exception with the system's reason when it cannot be opened or read, or when
-// it is larger than `maxSize` bytes (a negative limit reads any size).
+// Opens a file with data for reading: a FIFO, a device, a socket or a folder of that name is refused at once
+// (it would hang the reader or never end), as is a file larger than `maxSize` bytes (a negative limit allows
+// any size). Returns the descriptor, and the file's size in `size`; raises Exception with the reason.
+int OpenRegularFile(const QString& fileName, qint64 maxSize, qint64* size = nullptr);
+// Reads the whole file (opened as above); raises Exception with the system's reason when it cannot be opened
+// or read.
 QByteArray ReadFileBytes(const QString& fileName, qint64 maxSize = -1);
 
 // Replaces the file with `bytes`; raises Exception with the system's reason when it cannot be written.

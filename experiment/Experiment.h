@@ -3,6 +3,8 @@
 
 #include <QByteArray>
 #include <QString>
+#include <algorithm>
+#include <cstdint>
 
 class QWidget;
 
@@ -27,6 +29,9 @@ public:
     bool AutoSize = false;
     double YOffset = 0;
     int SeriesCount = 0;
+
+    // Microseconds from one point to the next: the sampling period times the values averaged into a point.
+    std::int64_t Period() const { return std::int64_t(Freq) * std::max(1, Average); }
 
     // What an experiment shows when its file cannot be read.
     void SetDefaults();

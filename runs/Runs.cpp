@@ -13,6 +13,17 @@ void tRunStore::Add(std::shared_ptr<tRun> run) {
     if (OnRunsChanged) OnRunsChanged();
 }
 
+void tRunStore::Add(std::vector<std::shared_ptr<tRun>> runs) {
+    for (auto& run : runs) FRuns.push_back(std::move(run));
+    if (OnRunsChanged) OnRunsChanged();
+}
+
+void tRunStore::RemoveLast() {
+    if (FRuns.empty()) return;
+    FRuns.pop_back();
+    if (OnRunsChanged) OnRunsChanged();
+}
+
 int tRunStore::MaxPoints() const {
     int most = 0;
     for (const auto& run : FRuns) most = std::max(most, run->Points->Count());

@@ -37,6 +37,10 @@ public:
     void Clear();
     // Adds a run; the store keeps it until cleared.
     void Add(std::shared_ptr<tRun> run);
+    // Adds runs at once (a work opened): one notice for all.
+    void Add(std::vector<std::shared_ptr<tRun>> runs);
+    // Takes the newest run away (one that measured nothing).
+    void RemoveLast();
     int Count() const { return int(FRuns.size()); }
     const tRun& Run(int i) const { return *FRuns[size_t(i)]; }
     std::shared_ptr<tRun> Shared(int i) const { return FRuns[size_t(i)]; }

@@ -11,6 +11,7 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <charconv>
 #include <cerrno>
@@ -158,9 +159,13 @@ std::unique_ptr<tWorkFolder> tWorkFolder::Create(const QString& experimentName,
     return folder;
 }
 
-tWorkFolder::tWorkFolder(const QString& path, int runsWritten) : FPath(path), FRuns(runsWritten) {
-    const QString list = FPath + u'/' + QString::fromLatin1(kWorkListFile);
-    if (QFileInfo::exists(list)) FList = SplitTextLines(DecodeTextFile(ReadFileBytes(list)));
+tWorkFolder::tWorkFolder(const QString& path, int runsWritten, const QStringList& list)
+    : FPath(path), FRuns(runsWritten), FList(list) {
+    // A number the list already gives a run is not given again.
+    static const QRegularExpression key(QStringLiteral("^Run(\\d{1,6})\\."), QRegularExpression::CaseInsensitiveOption);
+    for (const QString& line : FList)
+        if (const QRegularExpressionMatch match = key.match(line); match.hasMatch())
+            FRuns = std::max(FRuns, match.captured(1).toInt());
 }
 
 tWorkFolder::~tWorkFolder() {
@@ -178,14 +183,21 @@ void tWorkFolder::WriteList() {
 
 void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
     EndRun();
-    ++FRuns;
-    const QString name = QStringLiteral("run-%1.csv").arg(FRuns, 2, 10, QLatin1Char('0'));
-    const QString fileName = FPath + u'/' + name;
-    FFd =
-        ::open(fileName.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+    // A new file under a number no file of the folder has: a measurement on disk is never written over.
+    QString name;
+    QString fileName;
+    for (int tries = 0;; ++tries) {
+        ++FRuns;
+        name = QStringLiteral("run-%1.csv").arg(FRuns, 2, 10, QLatin1Char('0'));
+        fileName = FPath + u'/' + name;
+        FFd = ::open(fileName.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_EXCL | O_APPEND | O_CLOEXEC,
+                     0644);
+        if (FFd >= 0 || errno != EEXIST || tries > 100000) break;
+    }
     if (FFd < 0)
         throw Exception(QStringLiteral("Невозможно создать файл \"%1\".\r\nСистема сообщает: %2")
                             .arg(fileName, SystemErrorText(errno)));
+    FFileName = fileName;
     FRun = run;
     FWritten = 0;
     FDecimal = SystemDecimalSeparator();
@@ -224,7 +236,7 @@ void tWorkFolder::AppendPoints() {
         if (!label.isEmpty()) bytes += CsvField(label, QChar(separator)).toUtf8();
         bytes += "\r\n";
     }
-    WriteAll(FFd, bytes, FPath);
+    WriteAll(FFd, bytes, FFileName);
     FWritten = points.Count();
     Syncer().Sync(FFd);
 }
@@ -239,61 +251,21 @@ void tWorkFolder::EndRun() {
     FRun.reset();
 }
 
-void tWorkFolder::SaveReport(const QByteArray& rtf) {
-    ReplaceFile(FPath + u'/' + QString::fromLatin1(kReportFile), rtf);
+void tWorkFolder::DropRun() {
+    if (FFd < 0) return;
+    Syncer().Forget(FFd);
+    ::close(FFd);
+    FFd = -1;
+    FRun.reset();
+    ::unlink(FFileName.toLocal8Bit().constData());
+    // Its lines in the list go with it, and its number is free again.
+    const QString prefix = QStringLiteral("Run%1.").arg(FRuns);
+    for (qsizetype i = FList.size() - 1; i >= 0; --i)
+        if (FList[i].startsWith(prefix, Qt::CaseInsensitive)) FList.removeAt(i);
+    --FRuns;
+    WriteList();
 }
 
-tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs) {
-    const QString listName = path + u'/' + QString::fromLatin1(kWorkListFile);
-    if (!QFileInfo::exists(listName))
-        throw Exception(QStringLiteral("В папке \"%1\" нет сохранённой работы.").arg(path));
-    tSettings list(false);
-    list.SetLines(SplitTextLines(DecodeTextFile(ReadFileBytes(listName))));
-    tOpenedWork work;
-    work.ExperimentName = list.GetSettingByName(QStringLiteral("Experiment"));
-    work.Runs = &runs;
-    for (int number = 1; list.IndexOfName(RunKey(number, "File")) >= 0; ++number) {
-        work.RunFiles = number;
-        const QString file = list.GetSettingByName(RunKey(number, "File"));
-        auto run = std::make_shared<tRun>();
-        run->Experiment = work.ExperimentName;
-        run->Sensor = list.GetSettingByName(RunKey(number, "Sensor"));
-        run->Start = QDateTime::fromString(list.GetSettingByName(RunKey(number, "Start")), Qt::ISODate);
-        run->Line = std::clamp(list.GetInt(RunKey(number, "Line"), 0), 0, 1);
-        const QString separator = list.GetSettingByName(RunKey(number, "Separator"));
-        QString text;
-        try {
-            // The file name comes from the list: it must not lead out of the folder.
-            if (file.isEmpty() || file.contains(u'/')) throw Exception(QStringLiteral("неверное имя файла"));
-            text = DecodeTextFile(ReadFileBytes(path + u'/' + file));
-        } catch (const Exception& e) {
-            work.Skipped << QStringLiteral("%1: %2").arg(file, e.Message());
-            continue;
-        }
-        int row = 0;
-        int bad = 0;
-        double lastX = -std::numeric_limits<double>::infinity();
-        ForEachCsvRecord(text, separator.isEmpty() ? QChar(u';') : separator[0],
-                         [&](const QStringList& fields, bool finished) {
-                             if (row++ == 0) {
-                                 run->CaptionX = fields.value(0);
-                                 run->CaptionY = fields.value(1);
-                                 return;
-                             }
-                             double x = 0;
-                             double y = 0;
-                             // A line cut short by a crash, junk, or time running backwards is left out.
-                             if (!finished || fields.size() < 2 || !ParseFloat(fields[0], x) ||
-                                 !ParseFloat(fields[1], y) || !std::isfinite(x) || !std::isfinite(y) ||
-                                 x < lastX) {
-                                 if (finished || !fields.value(0).isEmpty()) ++bad;
-                                 return;
-                             }
-                             lastX = x;
-                             run->Points->Add(x, y, fields.value(2));
-                         });
-        if (bad > 0) work.Skipped << QStringLiteral("%1: пропущено строк: %2").arg(file).arg(bad);
-        runs.Add(run);
-    }
-    return work;
+void tWorkFolder::SaveReport(const QByteArray& rtf) {
+    ReplaceFile(FPath + u'/' + QString::fromLatin1(kReportFile), rtf);
 }

@@ -8,6 +8,7 @@
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 
 class tWorkFolder {
@@ -18,8 +19,9 @@ public:
     // experiment's files from `experimentFolder` (ending in "/"). Raises Exception when it cannot be made.
     static std::unique_ptr<tWorkFolder> Create(const QString& experimentName,
                                                const QString& experimentFolder);
-    // An existing folder, to go on writing to after it was opened.
-    explicit tWorkFolder(const QString& path, int runsWritten = 0);
+    // An existing folder, to go on writing to after it was opened: the highest run number it holds and its
+    // list as the reader gave it.
+    explicit tWorkFolder(const QString& path, int runsWritten = 0, const QStringList& list = {});
     ~tWorkFolder();
 
     const QString& Path() const { return FPath; }
@@ -30,6 +32,8 @@ public:
     void AppendPoints();
     // The current run is complete.
     void EndRun();
+    // The current run measured nothing: its file and its lines in the list go.
+    void DropRun();
     // Replaces the saved report with `rtf`, so that a reader never sees half a file.
     void SaveReport(const QByteArray& rtf);
 
@@ -40,6 +44,7 @@ private:
     int FRuns = 0;
     QStringList FList;
     std::shared_ptr<tRun> FRun;
+    QString FFileName;
     int FWritten = 0;
     int FFd = -1;
     QChar FDecimal;
@@ -49,14 +54,24 @@ private:
 struct tOpenedWork {
     QString ExperimentName;
     tRunStore* Runs = nullptr;
+    // The highest run number the folder holds: the next run takes a higher one.
     int RunFiles = 0;
     // Files and lines that could not be read, for the message to the user.
     QStringList Skipped;
+    // Run files the folder's list did not name (the list missing or damaged), opened all the same.
+    QStringList Rebuilt;
+    // The folder's list as the work goes on with it: the one read, with the runs made again from their files.
+    QStringList ListLines;
 };
 
+// Told how many of the bytes to read are read; false cancels (the reading then raises EAbort).
+using tReadProgress = std::function<bool(qint64 done, qint64 total)>;
+
 // Reads the runs of the work folder `path` into `runs` (the experiment's definition is read by the caller
-// from the folder's copy). Raises Exception when the folder holds no work at all.
-tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs);
+// from the folder's copy): the runs its list names, and the run files it holds that the list does not (a list
+// missing or damaged). Only files with data are read, each up to 2 GB, record by record. Raises Exception
+// with the reason when the folder cannot be read or holds no work at all.
+tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProgress& progress = {});
 
 // The names of the files in a work folder.
 extern const char kWorkListFile[];

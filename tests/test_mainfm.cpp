@@ -1,6 +1,7 @@
 // The main window end to end on demo sensors: states, enabling rules, the workflow's boxes, the live display.
 #include "app/Functions.h"
 #include "core/CommandLine.h"
+#include "core/Exception.h"
 #include "core/LocaleFormats.h"
 #include "core/Strings.h"
 #include "core/TextCodec.h"
@@ -659,6 +660,26 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     TicksUntil(3);
     again.RunAction(again.acExperimentStop);
     EXPECT_TRUE(QFileInfo::exists(path + QStringLiteral("/run-03.csv")));
+    // Its list lost: the runs open from their files, the box says so, and the next run takes a new file.
+    WriteFile(path + QStringLiteral("/work.txt"), "");
+    window.reset();
+    prompts.Boxes.clear();
+    Window().OpenWork(path);
+    EXPECT_EQ(Window().Runs.Count(), 3);
+    ASSERT_FALSE(BoxTexts().isEmpty());
+    EXPECT_TRUE(BoxTexts().last().startsWith(QStringLiteral("Список опытов работы (work.txt) отсутствовал")));
+    const QByteArray first = ReadFile(path + QStringLiteral("/run-01.csv"));
+    Window().RunAction(Window().acExperimentConnect);
+    Window().RunAction(Window().acExperimentStart);
+    TicksUntil(3);
+    Window().RunAction(Window().acExperimentStop);
+    EXPECT_TRUE(QFileInfo::exists(path + QStringLiteral("/run-04.csv")));
+    EXPECT_EQ(ReadFile(path + QStringLiteral("/run-01.csv")), first) << "nothing written over";
+    // Cancelled while it is read: the window stays as it was.
+    prompts.CancelAtStep = 0;
+    EXPECT_THROW(Window().OpenWork(path), EAbort);
+    EXPECT_EQ(Window().Runs.Count(), 4);
+    prompts.CancelAtStep = -1;
 }
 
 // The report of an experiment without a sensor is kept too: it goes to that experiment's folder when

@@ -8,7 +8,11 @@
 #include "support/TempDir.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QMap>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -123,42 +127,89 @@ TEST(WorkFolder, RunsAreWrittenAsMeasuredAndReadBack) {
     }
 }
 
+// Damaged and hostile work folders: what is sound opens, what was skipped or rebuilt is said, nothing hangs,
+// and the next run never writes over a measurement that is there.
 TEST(WorkFolder, DamagedFoldersOpenWhatIsSoundAndSayWhatWasSkipped) {
     QTemporaryDir experiment;
+    const auto replace = [](const QString& file, const QByteArray& bytes) {
+        QFile out(file);
+        out.open(QIODevice::WriteOnly | QIODevice::Truncate);
+        out.write(bytes);
+    };
     const struct {
         const char* what;
         std::function<void(const QString& path)> damage;
         int runs;
         const char* skipped; // the start of what is reported, empty: nothing
+        int rebuilt;         // run files opened that the list did not name
         bool opens;
     } rows[] = {
-        {"sound", [](const QString&) {}, 2, "", true},
-        {"no list", [](const QString& path) { QFile::remove(path + QStringLiteral("/work.txt")); }, 0, "",
-         false},
+        {"sound", [](const QString&) {}, 2, "", 0, true},
+        {"no list", [](const QString& path) { QFile::remove(path + QStringLiteral("/work.txt")); }, 2, "", 2,
+         true},
+        {"an empty list", [&](const QString& path) { replace(path + QStringLiteral("/work.txt"), ""); }, 2,
+         "", 2, true},
+        {"a garbage list",
+         [&](const QString& path) {
+             replace(path + QStringLiteral("/work.txt"), QByteArray("\x01\xff\xfe=\x80\n=\r", 8));
+         },
+         2, "", 2, true},
+        {"one bad byte in the list",
+         [](const QString& path) {
+             QFile file(path + QStringLiteral("/work.txt"));
+             file.open(QIODevice::Append);
+             file.write("Note=\xff\r\n");
+         },
+         2, "", 0, true},
+        {"nothing at all",
+         [](const QString& path) {
+             for (const char* name : {"/work.txt", "/run-01.csv", "/run-02.csv"})
+                 QFile::remove(path + QString::fromLatin1(name));
+         },
+         0, "", 0, false},
         {"a run file missing",
          [](const QString& path) { QFile::remove(path + QStringLiteral("/run-01.csv")); }, 1,
-         "run-01.csv: ", true},
+         "run-01.csv: ", 0, true},
+        {"a FIFO for a run file",
+         [](const QString& path) {
+             QFile::remove(path + QStringLiteral("/run-01.csv"));
+             ::mkfifo((path + QStringLiteral("/run-01.csv")).toLocal8Bit().constData(), 0644);
+         },
+         1, "run-01.csv: Невозможно прочитать файл", 0, true},
+        {"a run file that is /dev/zero",
+         [](const QString& path) {
+             QFile::remove(path + QStringLiteral("/run-02.csv"));
+             QFile::link(QStringLiteral("/dev/zero"), path + QStringLiteral("/run-02.csv"));
+         },
+         1, "run-02.csv: Невозможно прочитать файл", 0, true},
+        {"semicolons and decimal commas where the list says commas",
+         [&](const QString& path) {
+             replace(path + QStringLiteral("/run-02.csv"),
+                     "\xEF\xBB\xBFt, c;T;Метка\r\n0;20,5;\r\n0,1;20,75;\r\n0,2;21;\r\n0,3;21;\r\n0,4;21;\r\n"
+                     "0,5;21;\r\n0,6;21;\r\n0,7;21;\r\n0,8;21,25;конец\r\n");
+         },
+         2, "", 0, true},
         {"cut in the middle of a line (a crash)",
          [](const QString& path) {
              QFile file(path + QStringLiteral("/run-02.csv"));
              file.open(QIODevice::ReadWrite);
              file.resize(file.size() - 5);
          },
-         2, "run-02.csv: пропущено строк: 1", true},
+         2, "run-02.csv: пропущено строк: 1", 0, true},
         {"junk numbers and time running backwards",
          [](const QString& path) {
              QFile file(path + QStringLiteral("/run-01.csv"));
              file.open(QIODevice::Append);
              file.write("abc;1;\r\n0;5;\r\n;;\r\n");
          },
-         2, "run-01.csv: пропущено строк: 3", true},
+         2, "run-01.csv: пропущено строк: 3", 0, true},
         {"a file name leading out of the folder",
          [](const QString& path) {
              QFile file(path + QStringLiteral("/work.txt"));
              file.open(QIODevice::Append);
              file.write("Run3.File=../../etc/passwd\r\n");
          },
-         2, "../../etc/passwd: ", true},
+         2, "../../etc/passwd: ", 0, true},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
@@ -168,14 +219,17 @@ TEST(WorkFolder, DamagedFoldersOpenWhatIsSoundAndSayWhatWasSkipped) {
             work->BeginRun(SampleRun(10));
             work->EndRun();
         }
-        row.damage(work->Path());
+        const QString path = work->Path();
+        work.reset();
+        row.damage(path);
         tRunStore runs;
         if (!row.opens) {
-            EXPECT_THROW(ReadWorkFolder(work->Path(), runs), Exception);
+            EXPECT_THROW(ReadWorkFolder(path, runs), Exception);
             continue;
         }
-        const tOpenedWork opened = ReadWorkFolder(work->Path(), runs);
+        const tOpenedWork opened = ReadWorkFolder(path, runs);
         EXPECT_EQ(runs.Count(), row.runs);
+        EXPECT_EQ(opened.Rebuilt.size(), row.rebuilt);
         if (*row.skipped == 0) {
             EXPECT_TRUE(opened.Skipped.isEmpty()) << opened.Skipped.join(u'|').toStdString();
         } else {
@@ -184,13 +238,40 @@ TEST(WorkFolder, DamagedFoldersOpenWhatIsSoundAndSayWhatWasSkipped) {
                 << opened.Skipped[0].toStdString();
         }
         for (int r = 0; r < runs.Count(); ++r) EXPECT_GE(runs.Run(r).Points->Count(), 9);
+        if (row.rebuilt == 0) {
+            EXPECT_EQ(opened.ExperimentName, QStringLiteral("Опыт"));
+        }
+        // The next run goes into a new file, whatever the folder's list said; the runs there stay as they
+        // were.
+        QMap<QString, QByteArray> before;
+        for (const QString& name : QDir(path).entryList({QStringLiteral("run-*.csv")}, QDir::Files))
+            if (QFileInfo(path + u'/' + name).isFile()) before[name] = ReadFile(path + u'/' + name);
+        tWorkFolder next(path, 0, opened.ListLines);
+        next.BeginRun(SampleRun(3));
+        next.EndRun();
+        for (auto it = before.constBegin(); it != before.constEnd(); ++it)
+            EXPECT_EQ(ReadFile(path + u'/' + it.key()), it.value()) << it.key().toStdString();
+        tRunStore again;
+        const tOpenedWork reopened = ReadWorkFolder(path, again);
+        EXPECT_EQ(again.Count(), row.runs + 1);
+        EXPECT_TRUE(reopened.Rebuilt.isEmpty()) << "the list names every run now";
     }
-    // A folder that cannot be read: without permission (root reads everything, so only for other users).
-    if (::geteuid() != 0) {
-        std::unique_ptr<tWorkFolder> work =
-            tWorkFolder::Create(QStringLiteral("Опыт"), experiment.path() + u'/');
-        QFile::setPermissions(work->Path() + QStringLiteral("/work.txt"), QFileDevice::Permissions());
-        tRunStore runs;
-        EXPECT_THROW(ReadWorkFolder(work->Path(), runs), Exception);
+    // A folder that cannot be read, or that is no folder: said, not taken for an empty work.
+    tRunStore runs;
+    const QString file = experiment.filePath(QStringLiteral("experiment.txt"));
+    WriteFile(file, "SensorName=T101\r\n");
+    try {
+        ReadWorkFolder(file, runs);
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("это не папка"))) << e.what();
+    }
+    const QString loop = experiment.filePath(QStringLiteral("loop"));
+    QFile::link(loop, loop);
+    try {
+        ReadWorkFolder(loop, runs);
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_TRUE(e.Message().contains(QStringLiteral("петлю"))) << e.what();
     }
 }

@@ -31,7 +31,7 @@ void TfmMain::ShowElapsed(bool paintNow) {
 }
 
 void TfmMain::tmMeasureTimer() {
-    if (FSearching) return;
+    if (FBusy) return;
     Tick(false);
 }
 

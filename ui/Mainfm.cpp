@@ -404,7 +404,7 @@ QAction* TfmMain::Command(tCommand command) const {
 void TfmMain::UpdateActions() {
     tWindowFacts facts;
     facts.State = State();
-    facts.Searching = FSearching;
+    facts.Busy = FBusy;
     if (Frame) {
         static constexpr tShownPage kPages[] = {tShownPage::Chart, tShownPage::Table, tShownPage::Description,
                                                 tShownPage::Report};
@@ -423,7 +423,7 @@ void TfmMain::Guarded(const std::function<void()>& command) {
 }
 
 void TfmMain::RunAction(QAction* action) {
-    if (FSearching) return;
+    if (FBusy) return;
     UpdateActions();
     if (action->isEnabled()) action->trigger();
 }

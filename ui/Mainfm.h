@@ -6,6 +6,7 @@
 #include "core/Settings.h"
 #include "measure/ValueStream.h"
 #include "runs/Runs.h"
+#include "runs/WorkFolder.h"
 #include "ui/WindowState.h"
 
 #include <QMainWindow>
@@ -26,7 +27,6 @@ class tDevice;
 class tExperiment;
 class tSessionEnd;
 class tStatusPanel;
-class tWorkFolder;
 class TChart;
 class TComponentUSB;
 class TfmExperiments;
@@ -112,7 +112,6 @@ public:
     QLabel* lbStart = nullptr;
     // The box shown while the searches run (null otherwise); no command runs meanwhile.
     QDialog* SearchBox = nullptr;
-    bool Searching() const { return FSearching; }
     TComponentUSB* usb = nullptr;
 
     // Tests replace these: how the chooser is shown, and the counter behind the elapsed time.
@@ -175,6 +174,8 @@ private:
     // A failure to write the work folder: said once per experiment; measuring goes on.
     void WorkFailed(const QString& reason);
     void OpenWorkCommand();
+    // Reads a work folder off the window's thread, with a progress box that can cancel (EAbort then).
+    tOpenedWork ReadWork(const QString& path, tRunStore& loaded);
     // The elapsed time in panel 1; the tick shows it when it is done with its points, together with the
     // clock and with everything else it changed.
     void ShowElapsed(bool paintNow);
@@ -198,11 +199,14 @@ private:
     qint64 FShownSecond = -1;
     bool FWorkFailed = false;
     bool FFtdiWarned = false;
-    bool FSearching = false;
+    // The sensor searches or the reading of a work run off the window's thread: every command waits.
+    bool FBusy = false;
     // The last run ended because the sensor stopped answering, and the sensor was let go.
     bool FSensorLost = false;
     // The experiment open is a saved work.
     bool FWorkOpened = false;
+    // The run being measured, from Пуск to Стоп.
+    std::shared_ptr<tRun> FMeasured;
     // While the point-label box is open: the index of the first point measured since it opened.
     int FMarkAt = -1;
     // The folders the File commands' dialogs used last in this program run.

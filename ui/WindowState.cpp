@@ -3,7 +3,7 @@
 
 tCommandStates CommandStates(const tWindowFacts& facts) {
     tCommandStates states;
-    if (facts.Searching) return states;
+    if (facts.Busy) return states;
     const auto set = [&](tCommand command, bool enabled) { states.Enabled[std::size_t(command)] = enabled; };
     for (const tCommand always : {tCommand::Exit, tCommand::OpenWork, tCommand::ToolBar, tCommand::StatusBar,
                                   tCommand::Connect, tCommand::Choose, tCommand::Print, tCommand::PrintSetup,

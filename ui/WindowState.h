@@ -42,8 +42,8 @@ enum class tShownPage { None, Chart, Table, Description, Report };
 struct tWindowFacts {
     tWindowState State = tWindowState::NoExperiment;
     tShownPage Page = tShownPage::None;
-    // The sensor searches run: every command waits for them.
-    bool Searching = false;
+    // The sensor searches run, or a work is read: every command waits for them.
+    bool Busy = false;
     // The chart holds a measured curve (to export without a sensor).
     bool ChartHasPoints = false;
 };

@@ -173,7 +173,7 @@ TfmMain::tSearchResult TfmMain::SearchSensor(const QString& wanted) {
         }
         QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
     });
-    FSearching = true;
+    FBusy = true;
     UpdateActions();
     QDialog box(this);
     box.setWindowTitle(QString::fromUtf8(kApplicationTitle));
@@ -201,7 +201,7 @@ TfmMain::tSearchResult TfmMain::SearchSensor(const QString& wanted) {
     loop.exec(QEventLoop::ExcludeUserInputEvents);
     worker.join();
     SearchBox = nullptr;
-    FSearching = false;
+    FBusy = false;
     return result;
 }
 
@@ -222,10 +222,11 @@ void TfmMain::Start() {
     run->CaptionY = Experiment->CaptionY;
     run->FormatX = Experiment->FormatX;
     run->FormatY = Experiment->FormatY;
-    run->Period = std::int64_t(Experiment->Freq) * Experiment->Average;
+    run->Period = Experiment->Period();
     run->Line = SeriesIndex;
     run->Points = Frame->chMain->Series(SeriesIndex)->Series();
     Runs.Add(run);
+    FMeasured = run;
     if (!FWorkFailed) {
         try {
             EnsureWork().BeginRun(run);
@@ -253,9 +254,17 @@ void TfmMain::Stop() {
         Device->Stop();
     }
     if (Frame) Frame->EndMeasurement();
+    // A run that measured nothing (a start that failed, a stop at once) is no run: not in the table, not on
+    // the disk.
+    const bool empty = FMeasured && FMeasured->Points->Count() == 0;
+    if (empty && Runs.Count() > 0 && Runs.Shared(Runs.Count() - 1) == FMeasured) Runs.RemoveLast();
+    FMeasured.reset();
     if (Work) {
         try {
-            Work->EndRun();
+            if (empty)
+                Work->DropRun();
+            else
+                Work->EndRun();
         } catch (const Exception& e) {
             WorkFailed(e.Message());
         }
@@ -269,7 +278,7 @@ tWorkFolder& TfmMain::EnsureWork() {
 }
 
 void TfmMain::SaveReport() {
-    if (!Frame || !Experiment || FWorkFailed || FSearching) return;
+    if (!Frame || !Experiment || FWorkFailed || FBusy) return;
     QTextDocument* report = Frame->reReport->document();
     if (!Work && !report->isModified()) return;
     try {
@@ -307,7 +316,7 @@ void TfmMain::OpenWork(const QString& path) {
     // Everything is read before anything is replaced: a folder that cannot be read leaves the window as it
     // was.
     tRunStore loaded;
-    const tOpenedWork opened = ReadWorkFolder(path, loaded);
+    const tOpenedWork opened = ReadWork(path, loaded);
     WriteLog(QStringLiteral("Open work: ") + path);
     CloseWork();
     if (Device) Disconnect();
@@ -317,31 +326,79 @@ void TfmMain::OpenWork(const QString& path) {
     Experiment = std::move(experiment);
     BuildFrame(nullptr);
     int last = -1;
+    std::vector<std::shared_ptr<tRun>> runs;
     for (int i = 0; i < loaded.Count(); ++i) {
         std::shared_ptr<tRun> run = loaded.Shared(i);
         run->FormatX = Experiment->FormatX;
         run->FormatY = Experiment->FormatY;
-        run->Period = std::int64_t(Experiment->Freq) * Experiment->Average;
+        run->Period = Experiment->Period();
         run->Line = std::min(run->Line, Frame->chMain->SeriesCount() - 1);
-        Runs.Add(run);
+        runs.push_back(run);
         // The newest run of each line is drawn, as after Стоп.
         Frame->chMain->Series(run->Line)->SetSeries(run->Points);
         last = run->Line;
     }
+    // All at once: the table lays itself out once, not once a run.
+    Runs.Add(std::move(runs));
     if (last >= 0) SeriesIndex = Frame->ActiveSeries = last;
     // The pulse work's rates are made again from its wave, as they were made while it was measured.
     if (auto* pulse = dynamic_cast<TfrPulse*>(Frame)) {
-        const std::int64_t period = std::int64_t(Experiment->Freq) * std::max(1, Experiment->Average);
+        const std::int64_t period = Experiment->Period();
         pulse->RebuildRates(*Experiment, period > 0 ? int(std::max<std::int64_t>(1, 100000 / period)) : 1);
     }
-    Work = std::make_unique<tWorkFolder>(path, opened.RunFiles);
+    Work = std::make_unique<tWorkFolder>(path, opened.RunFiles, opened.ListLines);
     FSensorLost = false;
     FWorkOpened = true;
     setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
     Frame->Redraw();
+    QStringList said;
+    if (!opened.Rebuilt.isEmpty())
+        said << QStringLiteral("Список опытов работы (work.txt) отсутствовал или был повреждён; опыты "
+                               "восстановлены по файлам измерений: ") +
+                    opened.Rebuilt.join(QStringLiteral(", ")) + u'.';
     if (!opened.Skipped.isEmpty())
-        ShowWarningBox(this, QStringLiteral("Не всё удалось прочитать из сохранённой работы:\r\n") +
-                                 opened.Skipped.join(QStringLiteral("\r\n")));
+        said << QStringLiteral("Не всё удалось прочитать из сохранённой работы:\r\n") +
+                    opened.Skipped.join(QStringLiteral("\r\n"));
+    if (!said.isEmpty()) ShowWarningBox(this, said.join(QStringLiteral("\r\n\r\n")));
+}
+
+tOpenedWork TfmMain::ReadWork(const QString& path, tRunStore& loaded) {
+    // The folder is read on a thread of its own while the window shows how far it got and can cancel; nothing
+    // else runs meanwhile.
+    std::atomic<qint64> done{0};
+    std::atomic<qint64> total{1};
+    std::atomic<bool> cancelled{false};
+    tOpenedWork opened;
+    std::exception_ptr failure;
+    QEventLoop loop;
+    const QString text = QStringLiteral("Открытие работы «%1»…").arg(QDir(path).dirName());
+    if (!Prompts().Progress(this, text, 0, 1000)) cancelled = true;
+    std::thread worker([&] {
+        try {
+            opened = ReadWorkFolder(path, loaded, [&](qint64 now, qint64 all) {
+                done = now;
+                total = std::max<qint64>(1, all);
+                return !cancelled.load();
+            });
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+    });
+    FBusy = true;
+    UpdateActions();
+    QTimer poll;
+    connect(&poll, &QTimer::timeout, this, [&] {
+        if (!cancelled && !Prompts().Progress(this, text, int(done * 1000 / total), 1000)) cancelled = true;
+    });
+    poll.start(100);
+    loop.exec();
+    worker.join();
+    poll.stop();
+    if (!cancelled) Prompts().Progress(this, text, 1000, 1000);
+    FBusy = false;
+    if (failure) std::rethrow_exception(failure);
+    return opened;
 }
 
 void TfmMain::MarkPoint() {
