@@ -398,6 +398,11 @@ TEST_F(FileCommandsTest, PicturesAsEveryViewerReadsThem) {
         {"mirrored.jpg", WithOrientation(good, 2), QSize(64, 48), QColor(), nullptr},
         {"cmyk.jpg", CmykJpeg(0, 255, 255, 0, false), QSize(16, 8), QColor(255, 0, 0), nullptr},
         {"cmyk-adobe.jpg", CmykJpeg(255, 0, 255, 0, true), QSize(16, 8), QColor(0, 255, 0), nullptr},
+        // The end marker replaced by another frame's: libjpeg gives up after the last line, the picture is
+        // whole.
+        {"cmyk-second-frame.jpg",
+         CmykJpeg(0, 255, 255, 0, false).chopped(2) + QByteArray("\xFF\xC0\x00\x11\x08\x00\x10", 7),
+         QSize(16, 8), QColor(255, 0, 0), nullptr},
         {"text.jpg", "this is no picture at all", QSize(), QColor(), "файл не является рисунком JPEG"},
         {"truncated.jpg", good.left(good.size() / 2), QSize(), QColor(),
          "файл обрывается раньше, чем рисунок"},
