@@ -70,6 +70,9 @@ void tThread::Run() {
     } catch (...) {
         FFatalMessage = QStringLiteral("Unknown error");
     }
-    if (!FFatalMessage.isEmpty()) WriteLog(FFatalMessage);
+    if (!FFatalMessage.isEmpty()) {
+        WriteLog(FFatalMessage);
+        Failed(FFatalMessage);
+    }
     FFinished.store(true);
 }

@@ -37,6 +37,9 @@ public:
 
 protected:
     virtual void Execute() = 0;
+    // Called on the thread when an error escaped Execute (after it was logged): a thread whose failure someone
+    // waits for says so here.
+    virtual void Failed(const QString& message) { (void)message; }
 
 private:
     void Run();

@@ -82,6 +82,12 @@ void tMeasureThread::PostFailure(int message, int parameter) {
     if (!Terminated()) PostAppMessage(message, parameter, 0);
 }
 
+void tMeasureThread::Failed(const QString&) {
+    // A measurement that failed (the FTDI library gone, a device of no known type) ends the run with a box,
+    // as a receive error does: the window would otherwise count the time of a run that gets no value.
+    PostFailure(WM_MEASURE_RECV_ERROR, 1);
+}
+
 void tMeasureThread::EndStream(const QString& reason) {
     WriteLog(QStringLiteral("RECV: stream ended: ") + reason);
     PostFailure(WM_MEASURE_RECV_ERROR, 2);

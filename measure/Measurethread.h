@@ -50,6 +50,7 @@ public:
 
 protected:
     void Execute() override;
+    void Failed(const QString& message) override;
 
 private:
     void MeasureCOM();

@@ -30,6 +30,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStatusTipEvent>
+#include <QTextCursor>
 #include <QTextDocument>
 
 #include <QAction>
@@ -472,6 +473,27 @@ TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
     }
 }
 
+// A measurement that fails before its first value (its thread ended by an error) is said once and leaves no
+// run behind: not in the table, not on the disk.
+TEST_F(MainWindowTest, AFailedRunIsSaidOnceAndIsNoRun) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Тепло"));
+    std::shared_ptr<tSimSensor> sensor = tSimWorld::Instance().FindCom(QStringLiteral("/dev/ttyACM0"));
+    tSimFaults faults = sensor->Faults();
+    faults.Mute = true;
+    sensor->SetFaults(faults);
+    w.RunAction(w.acExperimentStart);
+    ASSERT_EQ(w.Runs.Count(), 1);
+    PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+    PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(BoxTexts(), QStringList{LoadStr(sReceiveError)});
+    EXPECT_EQ(w.Runs.Count(), 0);
+    ASSERT_TRUE(w.Work);
+    EXPECT_FALSE(QFileInfo::exists(w.Work->Path() + QStringLiteral("/run-01.csv")));
+    EXPECT_FALSE(ReadFile(w.Work->Path() + QStringLiteral("/work.txt")).contains("Run1."));
+}
+
 // A cable pulled, or a sensor that falls silent, in the middle of a run on each link: one box at most, every
 // value the sensor sent on the chart, the thread gone and no reading on; then the sensor plugged back in is
 // found again and the next run goes on the second line.
@@ -699,6 +721,22 @@ TEST_F(MainWindowTest, AReportWithoutASensorIsSavedWithItsOwnExperiment) {
     QTextDocument back;
     ReadRtf(ReadFile(tWorkFolder::DataRoot() + u'/' + folders[0] + QStringLiteral("/report.rtf")), back);
     EXPECT_EQ(back.toPlainText(), QStringLiteral("Фасоль выросла на 3 см."));
+
+    // Typing is saved a few seconds after the last key, not a minute later; leaving the page saves at once.
+    w.Frame->ShowPage(TfrExperiment::tPage::Report);
+    QTextCursor(w.Frame->reReport->document()).insertText(QStringLiteral("Вода нагрелась. "));
+    EXPECT_TRUE(w.tmReportSave->isActive());
+    EXPECT_LE(w.tmReportSave->interval(), 5000);
+    w.tmReportSave->start(0);
+    ASSERT_TRUE(WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return w.Work && ReadFile(w.Work->Path() + QStringLiteral("/report.rtf")).contains("\\u1042");
+    }));
+    const QString file = w.Work->Path() + QStringLiteral("/report.rtf");
+    QTextCursor(w.Frame->reReport->document()).insertText(QStringLiteral("Опыт окончен. "));
+    w.Frame->ShowPage(TfrExperiment::tPage::Chart);
+    ReadRtf(ReadFile(file), back);
+    EXPECT_TRUE(back.toPlainText().startsWith(QStringLiteral("Опыт окончен. Вода нагрелась.")));
 }
 
 TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {

@@ -346,9 +346,14 @@ TEST_F(MeasureTest, QueueHandOverAndEnd) {
     device->Stop();
     EXPECT_EQ(device->GetPacketCount(), 0);
 
-    // An unknown device type ends the thread with its error and queues nothing.
+    // An unknown device type ends the thread with its error, queues nothing and says so to the window once, as
+    // a receive error.
+    tMessageCollector messages;
     tMeasureThread thread(0, InvalidHandle(), 1000, 9, 0, true);
     thread.WaitFor();
     EXPECT_EQ(thread.FatalMessage(), QStringLiteral("tMeasureThread::Execute: Unknown device type"));
     EXPECT_EQ(thread.GetPacketCount(), 0);
+    ASSERT_TRUE(WaitUntil([&] { return messages.Count(WM_MEASURE_RECV_ERROR, 1) == 1; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(messages.Count(WM_MEASURE_RECV_ERROR), 1);
 }

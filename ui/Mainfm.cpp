@@ -113,11 +113,12 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     tmMeasure = new QTimer(this);
     tmMeasure->setInterval(100);
     connect(tmMeasure, &QTimer::timeout, this, [this] { Guarded([this] { tmMeasureTimer(); }); });
-    // The report being typed reaches the disk every minute.
+    // The report being typed reaches the disk a few seconds after the last key (and when the page is left, a
+    // run ends, the window closes).
     tmReportSave = new QTimer(this);
-    tmReportSave->setInterval(60000);
+    tmReportSave->setSingleShot(true);
+    tmReportSave->setInterval(3000);
     connect(tmReportSave, &QTimer::timeout, this, [this] { SaveReport(); });
-    tmReportSave->start();
     Runs.OnRunsChanged = [this] {
         if (Frame) Frame->tvTable->Model()->Reset();
     };

@@ -93,6 +93,9 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
         });
     }
     Frame->reReport->document()->setModified(false);
+    connect(Frame->reReport->document(), &QTextDocument::contentsChanged, tmReportSave,
+            qOverload<>(&QTimer::start));
+    connect(Frame->pcMain, &QTabWidget::currentChanged, this, [this] { SaveReport(); });
     Frame->tvTable->Model()->SetRuns(&Runs);
     FClient->layout()->addWidget(Frame);
     SeriesIndex = 0;
