@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QIcon>
 #include <QLibraryInfo>
+#include <QRegularExpression>
 #include <QTimer>
 #include <QTranslator>
 #include <memory>
@@ -27,12 +28,20 @@
 
 namespace {
 
-// A work folder named on the command line (`zorbinka DEMO ~/.local/share/zorbinka/...`): the first argument
-// that is a folder; switches are never folders.
+// A work named on the command line (`zorbinka DEMO ~/.local/share/zorbinka/...`): the first argument that is
+// a folder or a file. A file of a work (its list or a run, as a file manager hands it over) names its folder;
+// any other file is handed on as it is, and opening it says that it is no work. Switches are never files.
 QString WorkFolderArgument() {
     const QStringList arguments = QCoreApplication::arguments();
-    for (qsizetype i = 1; i < arguments.size(); ++i)
-        if (QFileInfo(arguments[i]).isDir()) return QFileInfo(arguments[i]).absoluteFilePath();
+    static const QRegularExpression runFile(QStringLiteral("^run-\\d+\\.csv$"));
+    for (qsizetype i = 1; i < arguments.size(); ++i) {
+        const QFileInfo given(arguments[i]);
+        if (given.isDir()) return given.absoluteFilePath();
+        if (!given.exists()) continue;
+        if (given.fileName() == QStringLiteral("work.txt") || runFile.match(given.fileName()).hasMatch())
+            return given.absolutePath();
+        return given.absoluteFilePath();
+    }
     return QString();
 }
 
