@@ -4,7 +4,7 @@ BUILD_TYPE ?= RelWithDebInfo
 JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 
-.PHONY: all deps configure build run test install package clean
+.PHONY: all deps configure build run test install package clean check-sanitizers fuzz
 
 all: build
 
@@ -24,6 +24,28 @@ run: build
 
 test: build
 	cd $(BUILD_DIR) && QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 600
+
+# The whole suite under AddressSanitizer with UndefinedBehaviorSanitizer, then under ThreadSanitizer, each in a
+# build folder of its own (the package tests need the plain build and are left out).
+SANITIZER_CTEST = QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS) --timeout 3600 -E 'install_staged|debian_package'
+check-sanitizers: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORBINKA_ASAN=ON
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/fuzz/lsan.supp $(SANITIZER_CTEST)
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORBINKA_TSAN=ON
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && $(SANITIZER_CTEST)
+
+# The fuzz targets built with clang's libFuzzer, each run FUZZ_SECONDS on a copy of its seed corpus.
+FUZZ_SECONDS ?= 60
+fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZORBINKA_FUZZ=ON
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_hiddescriptor fuzz_rtf fuzz_settings fuzz_experiment fuzz_stream fuzz_replies fuzz_jpeg
+	for target in hiddescriptor rtf settings experiment stream replies jpeg; do \
+	  rm -rf build-fuzz/corpus-$$target && cp -r tests/fuzz/corpus/$$target build-fuzz/corpus-$$target && \
+	  QT_QPA_PLATFORM=offscreen LSAN_OPTIONS=suppressions=$(CURDIR)/tests/fuzz/lsan.supp \
+	    build-fuzz/tests/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 build-fuzz/corpus-$$target || exit 1; \
+	done
 
 # Installs into /opt/zorbinka (DESTDIR stages it elsewhere); as root, or through sudo.
 install: build

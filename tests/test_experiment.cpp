@@ -129,9 +129,9 @@ TEST(Experiment, InvalidValuesAndUnicodeFiles) {
         {"SensorName=A\r\nFreq=0\r\nAverage=-2", 100000, 1, 0, 100, 0, 100, 2},
         {"SensorName=A\r\nFreq=-5\r\nMinX=5\r\nMaxX=5\r\nMinY=3\r\nMaxY=-3", 100000, 1, 0, 100, 0, 100, 3},
         {"SensorName=A\r\nMinX=-10\r\nMaxX=10\r\nIncX=0\r\nIncY=-1", 100000, 1, -10, 10, 0, 100, 2},
-        {QByteArray("\xFF\xFES\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x35\0", 44), 5, 1, 0,
+        {QByteArray("\xFF\xFES\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x35\0", 42), 5, 1, 0,
          100, 0, 100, 0},
-        {QByteArray("\xFE\xFF\0S\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x37", 44), 7, 1, 0,
+        {QByteArray("\xFE\xFF\0S\0e\0n\0s\0o\0r\0N\0a\0m\0e\0=\0A\0\r\0\n\0F\0r\0e\0q\0=\0\x37", 42), 7, 1, 0,
          100, 0, 100, 0},
     };
     for (const auto& row : rows) {

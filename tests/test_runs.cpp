@@ -11,7 +11,9 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <csignal>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -124,6 +126,25 @@ TEST(WorkFolder, RunsAreWrittenAsMeasuredAndReadBack) {
             }
         }
         EXPECT_EQ(ReadFile(work->Path() + QStringLiteral("/report.rtf")), "{\\rtf1 отчёт}");
+
+        // A disk that fills up: the error names the run's file, not its folder.
+        std::shared_ptr<tRun> third = SampleRun(0);
+        work->BeginRun(third);
+        for (int i = 0; i < 5000; ++i) third->Points->Add(i, i);
+        const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+        rlimit old{};
+        ::getrlimit(RLIMIT_FSIZE, &old);
+        const rlimit small{4096, old.rlim_max};
+        ::setrlimit(RLIMIT_FSIZE, &small);
+        QString error;
+        try {
+            work->AppendPoints();
+        } catch (const Exception& e) {
+            error = e.Message();
+        }
+        ::setrlimit(RLIMIT_FSIZE, &old);
+        std::signal(SIGXFSZ, oldHandler);
+        EXPECT_TRUE(error.contains(work->Path() + QStringLiteral("/run-03.csv"))) << error.toStdString();
     }
 }
 
