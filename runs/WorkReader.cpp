@@ -300,6 +300,14 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
                                   .arg(path)
                             : listProblem);
     work.ExperimentName = list.GetSettingByName(QStringLiteral("Experiment"));
+    if (work.ExperimentName.isEmpty()) {
+        // The folder's name says it too: the day and time it was made, the experiment's name, a number.
+        static const QRegularExpression made(
+            QStringLiteral("^\\d{4}-\\d{2}-\\d{2} \\d{2}-\\d{2}-\\d{2} (.+?)( \\(\\d+\\))?$"));
+        const QString folder = QDir(path).dirName();
+        const QRegularExpressionMatch match = made.match(folder);
+        work.ExperimentName = match.hasMatch() ? match.captured(1) : folder;
+    }
 
     // The runs of the list in their numbers' order, then the files the list does not name.
     struct tPlanned {
@@ -375,7 +383,7 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
     runs.Add(std::move(read));
     // The list to go on with: the one read, the experiment's name where it had none, the runs made again.
     work.ListLines = listLines + work.ListLines;
-    if (work.ExperimentName.isEmpty())
-        work.ListLines.prepend(QStringLiteral("Experiment=") + QDir(path).dirName());
+    if (list.GetSettingByName(QStringLiteral("Experiment")).isEmpty())
+        work.ListLines.prepend(QStringLiteral("Experiment=") + work.ExperimentName);
     return work;
 }
