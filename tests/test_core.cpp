@@ -9,9 +9,11 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <atomic>
 #include <gtest/gtest.h>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -47,6 +49,7 @@ class tMessageCounter : public QObject {
 public:
     std::vector<int> Received;
     bool eventFilter(QObject*, QEvent* event) override {
+        ReceiveAppMessage(event);
         if (auto* message = dynamic_cast<tAppMessage*>(event)) {
             Received.push_back(message->Message());
             EXPECT_EQ(message->WParam, 1);
@@ -142,6 +145,67 @@ TEST(Thread, StartsTerminatesAndReportsItsError) {
 
     tCountingThread neverStarted;
     EXPECT_FALSE(neverStarted.Started());
+}
+
+namespace {
+
+// A plain number written by a worker after it posted a message and by the application's event filter that
+// receives it: a race, as one on the window's stop path would be.
+int gProbe = 0;
+
+class tRacingFilter : public QObject {
+public:
+    bool eventFilter(QObject*, QEvent* event) override {
+        ReceiveAppMessage(event);
+        if (event->type() != QEvent::Type(WM_MEASURE_DATA)) return false;
+        gProbe = 2;
+        Received = true;
+        return true;
+    }
+    bool Received = false;
+};
+
+} // namespace
+
+// Under ThreadSanitizer a race that runs through an application event filter is reported: the checks see the
+// program's own code on every path the window's notices take.
+TEST(ThreadChecks, ARaceThroughAnEventFilterIsReported) {
+#if !defined(__SANITIZE_THREAD__)
+    GTEST_SKIP() << "a ThreadSanitizer build checks this";
+#else
+    if (qEnvironmentVariableIsSet("ZORBINKA_RACE_PROBE")) {
+        tRacingFilter filter;
+        qApp->installEventFilter(&filter);
+        std::thread worker([] {
+            PostAppMessage(WM_MEASURE_DATA, 1, 0);
+            gProbe = 1;
+        });
+        // The window takes locks of its own between notices (the sensor's queue, the log): the checker's
+        // clock moves on, as it does there.
+        std::mutex lock;
+        while (!filter.Received) {
+            { const std::lock_guard<std::mutex> guard(lock); }
+            QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        }
+        worker.join();
+        qApp->removeEventFilter(&filter);
+        // Read, so that neither write is left out as a store nobody reads.
+        EXPECT_GT(gProbe, 0);
+        return;
+    }
+    QProcess child;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert(QStringLiteral("ZORBINKA_RACE_PROBE"), QStringLiteral("1"));
+    child.setProcessEnvironment(environment);
+    child.start(QCoreApplication::applicationFilePath(),
+                {QStringLiteral("--gtest_filter=ThreadChecks.ARaceThroughAnEventFilterIsReported")});
+    ASSERT_TRUE(child.waitForFinished(120000));
+    const QString report = QString::fromUtf8(child.readAllStandardError());
+    EXPECT_TRUE(report.contains(QStringLiteral("WARNING: ThreadSanitizer: data race")))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("sendThroughApplicationEventFilters")))
+        << report.toStdString();
+#endif
 }
 
 TEST(SingleInstance, SecondCopyFindsTheFirstAndAsksItForward) {

@@ -126,6 +126,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
         if (Frame) Frame->tvTable->Model()->PointsAdded();
     };
 
+    PrepareAppMessages();
     qApp->installEventFilter(this);
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
         FIdle = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfmMain::UpdateActions);

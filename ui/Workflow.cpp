@@ -37,6 +37,23 @@
 #include <atomic>
 #include <thread>
 
+namespace {
+
+// Runs the window's events until a worker thread says it is done. The worker only sets the flag: a call it
+// queued into the window's loop would be ordered by the toolkit's own locks, which a thread sanitizer cannot
+// see, and a look every 10 ms costs nothing beside the work waited for.
+void RunUntil(const std::atomic<bool>& finished, QEventLoop::ProcessEventsFlags flags) {
+    QEventLoop loop;
+    QTimer watch;
+    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (finished) loop.quit();
+    });
+    watch.start(10);
+    if (!finished) loop.exec(flags);
+}
+
+} // namespace
+
 void TfmMain::Choose() {
     TfmExperiments chooser(this);
     chooser.FillTree(CatalogueRoot());
@@ -150,7 +167,7 @@ TfmMain::tSearchResult TfmMain::SearchSensor(const QString& wanted) {
     const bool useHid = settings->GetBool(QStringLiteral("UseHID"), true);
     tSearchResult result;
     std::atomic<int> link{0};
-    QEventLoop loop;
+    std::atomic<bool> finished{false};
     std::thread worker([&] {
         try {
             if (useFtdi) {
@@ -174,7 +191,7 @@ TfmMain::tSearchResult TfmMain::SearchSensor(const QString& wanted) {
         } catch (const std::exception& e) {
             WriteLog(ErrorText(e));
         }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        finished = true;
     });
     FBusy = true;
     UpdateActions();
@@ -201,7 +218,7 @@ TfmMain::tSearchResult TfmMain::SearchSensor(const QString& wanted) {
     show();
     poll.start(100);
     box.show();
-    loop.exec(QEventLoop::ExcludeUserInputEvents);
+    RunUntil(finished, QEventLoop::ExcludeUserInputEvents);
     worker.join();
     SearchBox = nullptr;
     FBusy = false;
@@ -373,7 +390,7 @@ tOpenedWork TfmMain::ReadWork(const QString& path, tRunStore& loaded) {
     std::atomic<bool> cancelled{false};
     tOpenedWork opened;
     std::exception_ptr failure;
-    QEventLoop loop;
+    std::atomic<bool> finished{false};
     const QString text = QStringLiteral("Открытие работы «%1»…").arg(QDir(path).dirName());
     if (!Prompts().Progress(this, text, 0, 1000)) cancelled = true;
     std::thread worker([&] {
@@ -386,7 +403,7 @@ tOpenedWork TfmMain::ReadWork(const QString& path, tRunStore& loaded) {
         } catch (...) {
             failure = std::current_exception();
         }
-        QMetaObject::invokeMethod(&loop, &QEventLoop::quit, Qt::QueuedConnection);
+        finished = true;
     });
     FBusy = true;
     UpdateActions();
@@ -395,7 +412,7 @@ tOpenedWork TfmMain::ReadWork(const QString& path, tRunStore& loaded) {
         if (!cancelled && !Prompts().Progress(this, text, int(done * 1000 / total), 1000)) cancelled = true;
     });
     poll.start(100);
-    loop.exec();
+    RunUntil(finished, QEventLoop::AllEvents);
     worker.join();
     poll.stop();
     if (!cancelled) Prompts().Progress(this, text, 1000, 1000);
@@ -443,6 +460,7 @@ void TfmMain::StopNotice(const QString& text, bool lost) {
 }
 
 bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
+    ReceiveAppMessage(event);
     const int type = int(event->type());
     // A notice that arrives after its run has stopped (by the user, or by an earlier notice of the same
     // loss) has nothing left to stop: one box per run at most.

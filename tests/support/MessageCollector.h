@@ -26,6 +26,7 @@ public:
     }
 
     bool eventFilter(QObject*, QEvent* event) override {
+        ReceiveAppMessage(event);
         if (auto* message = dynamic_cast<tAppMessage*>(event)) {
             Messages.emplace_back(message->Message(), message->WParam);
             return true;
