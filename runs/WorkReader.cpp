@@ -8,7 +8,9 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QRegularExpression>
+#include <QSet>
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
@@ -158,7 +160,8 @@ private:
         while (start < size) {
             // A line without quotes (nearly every line) ends at its line feed; a quoted field may hold line
             // ends of its own.
-            const char* feed = static_cast<const char*>(std::memchr(data + start, '\n', size_t(size - start)));
+            const char* feed =
+                static_cast<const char*>(std::memchr(data + start, '\n', size_t(size - start)));
             const qsizetype lineEnd = feed ? feed - data : size;
             if (!std::memchr(data + start, '"', size_t(lineEnd - start))) {
                 if (!feed) break;
@@ -317,15 +320,25 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
     };
     std::vector<tPlanned> planned;
     std::map<int, bool> numbers;
+    // The list's values by name (the first line of a name counts, as in a lookup of the list): a work of
+    // thousands of runs is read in time that grows with the runs, not with their square.
+    QHash<QString, QString> values;
     static const QRegularExpression fileKey(QStringLiteral("^Run(\\d{1,6})\\.File$"),
                                             QRegularExpression::CaseInsensitiveOption);
-    for (int i = 0; i < list.GetCount(); ++i) {
-        const QRegularExpressionMatch match = fileKey.match(list.GetNameByIndex(i).trimmed());
+    for (const QString& line : listLines) {
+        QString name;
+        QString value;
+        if (!SplitSettingLine(line, &name, &value)) continue;
+        if (const QString key = name.toLower(); !values.contains(key)) values.insert(key, value);
+        const QRegularExpressionMatch match = fileKey.match(name.trimmed());
         if (match.hasMatch()) numbers[match.captured(1).toInt()] = true;
     }
-    QStringList named;
+    const auto listed = [&](int number, const char* key) {
+        return values.value(RunKey(number, key).toLower());
+    };
+    QSet<QString> named;
     for (const auto& [number, unused] : numbers) {
-        const QString file = list.GetSettingByName(RunKey(number, "File"));
+        const QString file = listed(number, "File");
         planned.push_back({number, file, true});
         named << file;
     }
@@ -338,7 +351,8 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
 
     // The bytes to read, for the progress box.
     qint64 total = 1;
-    for (const tPlanned& run : planned) total += std::max<qint64>(0, QFileInfo(path + u'/' + run.File).size());
+    for (const tPlanned& run : planned)
+        total += std::max<qint64>(0, QFileInfo(path + u'/' + run.File).size());
     qint64 done = 0;
     const std::function<bool(qint64)> advanced = [&](qint64 bytes) {
         done += bytes;
@@ -352,14 +366,14 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
         run->Experiment = work.ExperimentName;
         const QString file = plan.File;
         if (plan.Listed) {
-            run->Sensor = list.GetSettingByName(RunKey(plan.Number, "Sensor"));
-            run->Start = QDateTime::fromString(list.GetSettingByName(RunKey(plan.Number, "Start")), Qt::ISODate);
-            run->Line = std::clamp(list.GetInt(RunKey(plan.Number, "Line"), 0), 0, 1);
+            run->Sensor = listed(plan.Number, "Sensor");
+            run->Start = QDateTime::fromString(listed(plan.Number, "Start"), Qt::ISODate);
+            run->Line = std::clamp(listed(plan.Number, "Line").toInt(), 0, 1);
         } else {
             run->Start = QFileInfo(path + u'/' + file).birthTime();
             if (!run->Start.isValid()) run->Start = QFileInfo(path + u'/' + file).lastModified();
         }
-        const QString separator = list.GetSettingByName(RunKey(plan.Number, "Separator"));
+        const QString separator = listed(plan.Number, "Separator");
         try {
             // The file name comes from the list: it must not lead out of the folder.
             if (file.isEmpty() || file.contains(u'/')) throw Exception(QStringLiteral("неверное имя файла"));

@@ -3,11 +3,11 @@
 #include "runs/WorkFolder.h"
 
 #include <QCoreApplication>
-#include <algorithm>
-#include <charconv>
 #include <QFile>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <benchmark/benchmark.h>
+#include <charconv>
 #include <sys/resource.h>
 
 namespace {
@@ -61,6 +61,35 @@ void BM_OpenWork(benchmark::State& state) {
     state.counters["peak_over_points"] = double(PeakKilobytes() - before) * 1024 / double(held);
 }
 BENCHMARK(BM_OpenWork)->Arg(10000000)->Unit(benchmark::kMillisecond)->Iterations(1);
+
+// A work of many short runs: the time grows with the runs, not with their square.
+void BM_OpenWorkOfManyRuns(benchmark::State& state) {
+    const int runs = int(state.range(0));
+    QTemporaryDir folder;
+    const QString path = folder.path();
+    {
+        QByteArray list = "Experiment=Остывание воды\r\n";
+        for (int i = 1; i <= runs; ++i) {
+            const QByteArray name = QStringLiteral("run-%1.csv").arg(i, 2, 10, QLatin1Char('0')).toUtf8();
+            list += "Run" + QByteArray::number(i) + ".File=" + name + "\r\nRun" + QByteArray::number(i) +
+                    ".Separator=;\r\n";
+            QFile file(path + QLatin1Char('/') + QString::fromUtf8(name));
+            file.open(QIODevice::WriteOnly);
+            file.write("\xEF\xBB\xBFt, с;T, °C;Метка\r\n");
+            for (int k = 0; k < 10; ++k)
+                file.write(QByteArray::number(k) + ";2" + QByteArray::number(k) + ",5;\r\n");
+        }
+        QFile file(path + QStringLiteral("/work.txt"));
+        file.open(QIODevice::WriteOnly);
+        file.write(list);
+    }
+    for (auto _ : state) {
+        tRunStore store;
+        ReadWorkFolder(path, store);
+        benchmark::DoNotOptimize(store.Count());
+    }
+}
+BENCHMARK(BM_OpenWorkOfManyRuns)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
