@@ -252,3 +252,25 @@ int tSettings::GetInt(const QString& name, int fallback) const {
 bool tSettings::GetBool(const QString& name, bool fallback) const {
     return GetInt(name, fallback ? 1 : 0) != 0;
 }
+
+QStringList OverlaySettings(tSettings& settings, const QString& fileName) {
+    tSettings own(false);
+    try {
+        own.Load(fileName);
+    } catch (const Exception&) {
+        return {};
+    }
+    QStringList changed;
+    QStringList seen;
+    for (int i = 0; i < own.GetCount(); ++i) {
+        const QString name = own.GetNameByIndex(i).trimmed();
+        if (name.isEmpty() || seen.contains(name, Qt::CaseInsensitive)) continue;
+        seen << name;
+        const QString value = own.GetSettingByIndex(i);
+        if (settings.GetSettingByName(name) == value && (!value.isEmpty() || settings.IndexOfName(name) < 0))
+            continue;
+        settings.SetSettingByName(name, value);
+        changed << name + u'=' + value;
+    }
+    return changed;
+}

@@ -65,5 +65,10 @@ private:
     std::unique_ptr<QStringList> Lines;
 };
 
+// The user's own file of settings laid over the shipped ones, key by key (the first line of a name counts, an
+// empty value removes the key). Returns the lines that changed something, "name=value"; nothing when the file
+// is missing or cannot be read.
+QStringList OverlaySettings(tSettings& settings, const QString& fileName);
+
 // Name and value parts of one line; a line without "=" has no name.
 bool SplitSettingLine(const QString& line, QString* name, QString* value);

@@ -1,8 +1,15 @@
 // The user's own folders by the XDG conventions: where a program keeps its state (the chooser's last choice,
-// the log when the program folder cannot be written).
+// the log when the program folder cannot be written), the user's own settings and the user's own data (the
+// works measured, the teacher's own experiments).
 #pragma once
 
 #include <QString>
 
-// $XDG_STATE_HOME/zorbinka, by default ~/.local/state/zorbinka; not created here.
+// $XDG_STATE_HOME/zorbinka, by default ~/.local/state/zorbinka; none of them is created here.
 QString UserStateFolder();
+// $XDG_CONFIG_HOME/zorbinka, by default ~/.config/zorbinka: the user's zorbinka.cfg, which overrides the
+// shipped settings key by key.
+QString UserConfigFolder();
+// $XDG_DATA_HOME/zorbinka/data/, by default ~/.local/share/zorbinka/data/: the teacher's own experiments,
+// shown in the chooser beside the shipped catalogue. Ends in "/".
+QString UserCatalogueFolder();

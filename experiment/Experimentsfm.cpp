@@ -14,6 +14,9 @@
 #include <QCollator>
 #include <QDialogButtonBox>
 #include <QDir>
+#include <QDirIterator>
+#include <QFile>
+#include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
 #include <QPrinter>
@@ -119,7 +122,10 @@ TfmExperiments::TfmExperiments(QWidget* owner) : QDialog(owner) {
     acDescrSave = new QAction(ToolIcon(QStringLiteral("save")), QString(), this);
     acDescrSave->setToolTip(QStringLiteral("Сохранить описание эксперимента в файл"));
     acDescrSave->setShortcut(QKeySequence(QStringLiteral("Ctrl+S")));
-    for (QAction* action : {acDescrShowHide, acDescrCopy, acDescrPrint, acDescrSave}) {
+    acCopyToMine = new QAction(ToolIcon(QStringLiteral("experiment")),
+                               QStringLiteral("Копировать эксперимент в мою папку"), this);
+    acCopyToMine->setToolTip(QStringLiteral("Копировать эксперимент в мою папку, чтобы изменить его"));
+    for (QAction* action : {acDescrShowHide, acDescrCopy, acDescrPrint, acDescrSave, acCopyToMine}) {
         action->setShortcutContext(Qt::WindowShortcut);
         addAction(action);
     }
@@ -129,7 +135,9 @@ TfmExperiments::TfmExperiments(QWidget* owner) : QDialog(owner) {
     tbDescr->addSeparator();
     tbDescr->addAction(acDescrPrint);
     tbDescr->addAction(acDescrSave);
-    for (QAction* action : {acDescrShowHide, acDescrCopy, acDescrPrint, acDescrSave})
+    tbDescr->addSeparator();
+    tbDescr->addAction(acCopyToMine);
+    for (QAction* action : {acDescrShowHide, acDescrCopy, acDescrPrint, acDescrSave, acCopyToMine})
         action->setStatusTip(action->toolTip());
 
     connect(acDescrShowHide, &QAction::toggled, this, &TfmExperiments::ShowHideDescription);
@@ -141,6 +149,7 @@ TfmExperiments::TfmExperiments(QWidget* owner) : QDialog(owner) {
     command(acDescrCopy, &TfmExperiments::CopyDescription);
     command(acDescrPrint, &TfmExperiments::PrintDescription);
     command(acDescrSave, &TfmExperiments::SaveDescription);
+    command(acCopyToMine, &TfmExperiments::CopyToMine);
     connect(reDescr, &QTextEdit::selectionChanged, this, &TfmExperiments::UpdateActions);
     connect(tvExperiments, &QTreeWidget::itemExpanded, this, &TfmExperiments::Expand);
     connect(tvExperiments, &QTreeWidget::itemCollapsed, this, &TfmExperiments::Collapse);
@@ -164,10 +173,32 @@ bool TfmExperiments::IsGroup(QTreeWidgetItem* node) {
     return node && node->data(0, kGroupRole).toBool();
 }
 
-QString TfmExperiments::NodeFolder(QTreeWidgetItem* node) const {
+QString TfmExperiments::NodePath(QTreeWidgetItem* node) const {
     QString path;
     for (QTreeWidgetItem* n = node; n; n = n->parent()) path = n->text(0) + u'/' + path;
-    return Root + path;
+    return path;
+}
+
+QString TfmExperiments::NodeFolder(QTreeWidgetItem* node) const {
+    const QString path = NodePath(node);
+    for (auto root = Roots.crbegin(); root != Roots.crend(); ++root)
+        if (QFileInfo(*root + path).isDir()) return *root + path;
+    return Roots.value(0) + path;
+}
+
+QStringList TfmExperiments::Subfolders(const QString& path) const {
+    if (Roots.size() == 1) return CatalogueSubfolders(Roots.first() + path);
+    QStringList names;
+    for (const QString& root : Roots) names += CatalogueSubfolders(root + path);
+    names.removeDuplicates();
+    QCollator collator{QLocale(QLocale::Russian)};
+    collator.setNumericMode(true);
+    std::sort(names.begin(), names.end(), collator);
+    return names;
+}
+
+QString TfmExperiments::MineRoot() const {
+    return Roots.size() > 1 ? Roots.last() : QString();
 }
 
 void TfmExperiments::AddNode(QTreeWidgetItem* parent, const QString& name) {
@@ -179,7 +210,9 @@ void TfmExperiments::AddNode(QTreeWidgetItem* parent, const QString& name) {
 }
 
 void TfmExperiments::Refresh(QTreeWidgetItem* node) {
-    const bool group = HasSubfolders(NodeFolder(node));
+    const QString path = NodePath(node);
+    const bool group = std::any_of(Roots.cbegin(), Roots.cend(),
+                                   [&](const QString& root) { return HasSubfolders(root + path); });
     node->setData(0, kGroupRole, group);
     node->setChildIndicatorPolicy(group ? QTreeWidgetItem::ShowIndicator
                                         : QTreeWidgetItem::DontShowIndicator);
@@ -187,9 +220,13 @@ void TfmExperiments::Refresh(QTreeWidgetItem* node) {
 }
 
 void TfmExperiments::FillTree(const QString& root) {
-    Root = root;
+    FillTree(QStringList{root});
+}
+
+void TfmExperiments::FillTree(const QStringList& roots) {
+    Roots = roots;
     tvExperiments->clear();
-    for (const QString& name : CatalogueSubfolders(Root)) AddNode(nullptr, name);
+    for (const QString& name : Subfolders(QString())) AddNode(nullptr, name);
     RestoreState();
     FitTree();
 }
@@ -243,7 +280,7 @@ void TfmExperiments::Expand(QTreeWidgetItem* node) {
     // The disk is read again at every expansion: the catalogue may have changed since.
     const QSignalBlocker blocker(tvExperiments);
     qDeleteAll(node->takeChildren());
-    const QStringList names = CatalogueSubfolders(NodeFolder(node));
+    const QStringList names = Subfolders(NodePath(node));
     for (const QString& name : names) AddNode(node, name);
     node->setData(0, kGroupRole, !names.isEmpty());
     node->setChildIndicatorPolicy(names.isEmpty() ? QTreeWidgetItem::DontShowIndicator
@@ -348,6 +385,9 @@ void TfmExperiments::UpdateActions() {
     acDescrCopy->setEnabled(on && reDescr->HasSelection());
     acDescrPrint->setEnabled(on);
     acDescrSave->setEnabled(on);
+    QTreeWidgetItem* node = tvExperiments->currentItem();
+    const QString mine = MineRoot();
+    acCopyToMine->setEnabled(node && !IsGroup(node) && !mine.isEmpty() && !NodeFolder(node).startsWith(mine));
 }
 
 void TfmExperiments::CopyDescription() {
@@ -367,7 +407,40 @@ void TfmExperiments::SaveDescription() {
     tFileDialogOptions options;
     options.Filter = QStringLiteral("RTF-файлы (*.rtf);;Все файлы (*)");
     options.DefaultExt = QStringLiteral("rtf");
+    // Into the user's own catalogue: the experiment's own folder there, or the catalogue itself.
+    if (const QString mine = MineRoot(); !mine.isEmpty()) {
+        QTreeWidgetItem* node = tvExperiments->currentItem();
+        const QString folder = node ? NodeFolder(node) : QString();
+        options.Directory = folder.startsWith(mine) ? folder : mine;
+        QDir().mkpath(options.Directory);
+        options.FileName = QStringLiteral("descr.rtf");
+    }
     const QString fileName = Prompts().SaveFileName(this, options);
     if (fileName.isEmpty()) return;
     reDescr->SaveToFile(fileName);
+}
+
+void TfmExperiments::CopyToMine() {
+    if (!acCopyToMine->isEnabled()) return;
+    QTreeWidgetItem* node = tvExperiments->currentItem();
+    const QString from = NodeFolder(node);
+    const QString to = MineRoot() + NodePath(node);
+    // Every file of the experiment's folder and of its subfolders; a copy begun before is completed, no file
+    // of it replaced.
+    QDirIterator files(from, QDir::Files | QDir::Hidden | QDir::NoSymLinks, QDirIterator::Subdirectories);
+    while (files.hasNext()) {
+        const QString file = files.next();
+        const QString target = to + file.mid(from.size());
+        if (!QDir().mkpath(QFileInfo(target).path()) ||
+            (!QFileInfo::exists(target) && !QFile::copy(file, target)))
+            throw Exception(QStringLiteral("Невозможно скопировать файл \"%1\" в \"%2\".").arg(file, target));
+        QFile::setPermissions(target, QFile::permissions(target) | QFile::WriteOwner | QFile::ReadOwner);
+    }
+    Prompts().MessageBox(
+        this,
+        QStringLiteral("Эксперимент «%1» скопирован в папку \"%2\". В списке теперь эта копия: "
+                       "её можно изменять.")
+            .arg(node->text(0), to),
+        windowTitle(), tBoxIcon::Information, bbOk, bbOk);
+    ShowDescription(node);
 }

@@ -20,6 +20,9 @@ public:
 
     // Shows one top-level node per folder of `root` (which ends in "/").
     void FillTree(const QString& root);
+    // The same over several catalogues merged into one tree: a folder of the same name in two of them is one
+    // node, and an experiment in a later one (the user's own) is the one chosen.
+    void FillTree(const QStringList& roots);
     // Fills `experiment` from the selected experiment node; reports its own errors.
     void LoadExperiment(tExperiment* experiment);
 
@@ -30,10 +33,11 @@ public:
     QAction* CopyAction() const { return acDescrCopy; }
     QAction* PrintAction() const { return acDescrPrint; }
     QAction* SaveAction() const { return acDescrSave; }
+    QAction* CopyToMineAction() const { return acCopyToMine; }
     double GetDescrRatio() const { return DescrRatio; }
     // The OK button's command: accepts an experiment, expands a group.
     void OkClicked();
-    // The folder of a node, ending in "/".
+    // The folder of a node, ending in "/": of the last catalogue that has it.
     QString NodeFolder(QTreeWidgetItem* node) const;
     // Whether the node stands for a group (it has subfolders).
     static bool IsGroup(QTreeWidgetItem* node);
@@ -59,9 +63,14 @@ private:
     void CopyDescription();
     void PrintDescription();
     void SaveDescription();
+    void CopyToMine();
+    QString NodePath(QTreeWidgetItem* node) const;
+    QStringList Subfolders(const QString& path) const;
+    // The user's own catalogue (the last root of several), or nothing.
+    QString MineRoot() const;
 
     double DescrRatio = 1.0;
-    QString Root;
+    QStringList Roots;
 
     QToolBar* tbDescr = nullptr;
     QTreeWidget* tvExperiments = nullptr;
@@ -72,6 +81,7 @@ private:
     QAction* acDescrCopy = nullptr;
     QAction* acDescrPrint = nullptr;
     QAction* acDescrSave = nullptr;
+    QAction* acCopyToMine = nullptr;
 };
 
 // Folder listing of the catalogue: visible subfolders, in name order.

@@ -338,6 +338,63 @@ TEST_F(ChooserTest, DescriptionOrItsFallback) {
     EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("print"));
 }
 
+// The teacher's own catalogue is merged into the shipped one: a group of the same name is one node with the
+// experiments of both, the user's copy of an experiment is the one chosen, and a shipped experiment is copied
+// into the user's catalogue to be changed there.
+TEST_F(ChooserTest, TheUsersOwnExperimentsJoinTheShippedOnes) {
+    QTemporaryDir mine;
+    for (const char* folder : {"Физика/Тепло/Моё", "Физика/Электричество/Закон Ома", "Мои опыты/Маятник"})
+        QDir().mkpath(mine.filePath(QString::fromUtf8(folder)));
+    WriteFile(dir.filePath(QStringLiteral("Физика/Оптика/experiment.txt")), "Name=Оптика\r\n");
+    WriteFile(dir.filePath(QStringLiteral("Физика/Оптика/descr.rtf")), "{\\rtf1 shipped}");
+    TfmExperiments merged(nullptr);
+    merged.FillTree(QStringList{dir.path() + u'/', mine.path() + u'/'});
+    const auto names = [&](QTreeWidgetItem* parent) {
+        QStringList list;
+        const int count = parent ? parent->childCount() : merged.Tree()->topLevelItemCount();
+        for (int i = 0; i < count; ++i)
+            list << (parent ? parent->child(i) : merged.Tree()->topLevelItem(i))->text(0);
+        return list;
+    };
+    EXPECT_EQ(names(nullptr),
+              (QStringList{QStringLiteral("Биология"), QStringLiteral("Мои опыты"), QStringLiteral("Пусто"),
+                           QStringLiteral("Физика"), QStringLiteral("Химия")}));
+    QTreeWidgetItem* physics = merged.Tree()->findItems(QStringLiteral("Физика"), Qt::MatchExactly).first();
+    physics->setExpanded(true);
+    EXPECT_EQ(names(physics), (QStringList{QStringLiteral("Оптика"), QStringLiteral("Тепло"),
+                                           QStringLiteral("Электричество")}));
+    physics->child(1)->setExpanded(true);
+    EXPECT_EQ(names(physics->child(1)), (QStringList{QStringLiteral("Моё"), QStringLiteral("Нагревание")}));
+    EXPECT_EQ(merged.NodeFolder(physics->child(1)->child(0)),
+              mine.path() + QStringLiteral("/Физика/Тепло/Моё/"));
+    EXPECT_EQ(merged.NodeFolder(physics->child(1)->child(1)),
+              dir.path() + QStringLiteral("/Физика/Тепло/Нагревание/"));
+
+    // Copied into the user's catalogue: the copy is the one chosen from then on, and cannot be copied again.
+    QTreeWidgetItem* optics = physics->child(0);
+    merged.Tree()->setCurrentItem(optics);
+    EXPECT_TRUE(merged.CopyToMineAction()->isEnabled());
+    tRecordingPrompts prompts;
+    merged.CopyToMineAction()->trigger();
+    ASSERT_EQ(prompts.Boxes.size(), 1);
+    EXPECT_TRUE(prompts.Boxes[0].Text.startsWith(QStringLiteral("Эксперимент «Оптика» скопирован")));
+    EXPECT_EQ(ReadFile(mine.filePath(QStringLiteral("Физика/Оптика/experiment.txt"))), "Name=Оптика\r\n");
+    EXPECT_EQ(merged.NodeFolder(optics), mine.path() + QStringLiteral("/Физика/Оптика/"));
+    EXPECT_FALSE(merged.CopyToMineAction()->isEnabled());
+    merged.Tree()->setCurrentItem(physics);
+    EXPECT_FALSE(merged.CopyToMineAction()->isEnabled()) << "a group is not copied";
+    // The description is saved into the user's catalogue.
+    merged.Tree()->setCurrentItem(optics);
+    prompts.TextAnswers = {mine.filePath(QStringLiteral("Физика/Оптика/descr.rtf"))};
+    merged.SaveAction()->trigger();
+    EXPECT_EQ(prompts.Boxes.last().Options.Directory, mine.path() + QStringLiteral("/Физика/Оптика/"));
+    EXPECT_EQ(ReadFile(dir.filePath(QStringLiteral("Физика/Оптика/descr.rtf"))), "{\\rtf1 shipped}")
+        << "the shipped catalogue is never written";
+    // With the shipped catalogue alone, nothing is copied.
+    chooser.Tree()->setCurrentItem(Top("Биология"));
+    EXPECT_FALSE(chooser.CopyToMineAction()->isEnabled());
+}
+
 TEST(Catalogue, EverySampleExperimentReads) {
     const QString root = QStringLiteral(SAMPLE_DATA_DIR "/");
     int experiments = 0;

@@ -229,3 +229,36 @@ TEST(Settings, ThreadSafeStoreTakesReadersAndWritersAtOnce) {
     for (int t = 0; t < 4; ++t)
         EXPECT_EQ(store.GetSettingByName(QStringLiteral("key%1").arg(t)), QStringLiteral("499"));
 }
+
+// The user's own file overrides the shipped settings key by key and says what it changed; a missing or
+// unreadable file changes nothing.
+TEST(Settings, TheUsersOwnFileOverridesKeyByKey) {
+    const struct {
+        const char* own;     // nullptr: no file
+        const char* changed; // the lines said, joined by "|"
+        const char* useFtdi; // the shipped UseFTDI=1 afterwards
+        const char* timeout; // the shipped Timeout=5000 afterwards
+    } rows[] = {
+        {nullptr, "", "1", "5000"},
+        {"", "", "1", "5000"},
+        {"UseFTDI=0\r\n", "UseFTDI=0", "0", "5000"},
+        {"useftdi=0\nTimeout=100\nUseFTDI=1\n", "useftdi=0|Timeout=100", "0", "100"},
+        {"UseFTDI=1\r\nTimeout=5000\r\n", "", "1", "5000"},
+        {"Timeout=\r\njunk\r\n", "Timeout=", "1", ""},
+        {"\xEF\xBB\xBF UseFTDI =0\r\n", "UseFTDI=0", "0", "5000"},
+        {"NewKey=\xC4\xE0\r\n", "NewKey=Да", "1", "5000"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.own ? row.own : "(none)");
+        tStoreFile shipped("UseFTDI=1\r\nTimeout=5000\r\n");
+        tSettings store(false);
+        store.Load(shipped.path);
+        const QString own = shipped.dir.filePath(QStringLiteral("own.cfg"));
+        if (row.own) WriteFile(own, row.own);
+        EXPECT_EQ(OverlaySettings(store, own).join(u'|'), QString::fromUtf8(row.changed));
+        EXPECT_EQ(store.GetSettingByName(QStringLiteral("UseFTDI")), QString::fromUtf8(row.useFtdi));
+        EXPECT_EQ(store.GetSettingByName(QStringLiteral("Timeout")), QString::fromUtf8(row.timeout));
+    }
+    tSettings store(false);
+    EXPECT_TRUE(OverlaySettings(store, QStringLiteral("/proc/self/mem")).isEmpty()) << "unreadable: nothing";
+}

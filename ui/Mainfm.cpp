@@ -5,8 +5,11 @@
 #include "core/CommandLine.h"
 #include "core/Exception.h"
 #include "core/LocaleFormats.h"
+#include "core/Logfile.h"
 #include "core/Prompts.h"
+#include "core/Settings.h"
 #include "core/Strings.h"
+#include "core/UserFolders.h"
 #include "device/Componentusb.h"
 #include "device/Device.h"
 #include "experiment/Experiment.h"
@@ -134,6 +137,11 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
 
     FSettings = std::make_unique<tSettings>(false);
     FSettings->Load(ChangeFileExt(ExecutablePath(), QStringLiteral(".cfg")));
+    // The user's own settings, kept across upgrades of the program, override the shipped ones.
+    const QString own = UserConfigFolder() + QStringLiteral("/zorbinka.cfg");
+    if (const QStringList changed = OverlaySettings(*FSettings, own); !changed.isEmpty())
+        WriteLog(QStringLiteral("Настройки пользователя из \"%1\": %2")
+                     .arg(own, changed.join(QStringLiteral(", "))));
     fmMain = this;
 }
 

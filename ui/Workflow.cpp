@@ -6,6 +6,7 @@
 #include "core/Logfile.h"
 #include "core/Prompts.h"
 #include "core/Strings.h"
+#include "core/UserFolders.h"
 #include "device/Device.h"
 #include "device/Ftdilibrary.h"
 #include "device/Searches.h"
@@ -56,7 +57,7 @@ void RunUntil(const std::atomic<bool>& finished, QEventLoop::ProcessEventsFlags 
 
 void TfmMain::Choose() {
     TfmExperiments chooser(this);
-    chooser.FillTree(CatalogueRoot());
+    chooser.FillTree(QStringList{CatalogueRoot(), UserCatalogueFolder()});
     if (ShowChooser(chooser) != QDialog::Accepted) return;
     if (!Experiment) {
         Experiment = std::make_unique<tExperiment>();

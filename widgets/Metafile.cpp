@@ -1,19 +1,18 @@
-// WMF goes through libwmf's SVG output, EMF through libemf2svg; Qt Svg draws the result.
+// WMF goes through libwmf's wmf2svg, EMF through emf2svg-conv; Qt Svg draws the result.
 #include "widgets/Metafile.h"
 
 #include "core/TextCodec.h"
 
+#include "core/ChildProcess.h"
+#include "core/Exception.h"
+
+#include <QFile>
 #include <QMutex>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QSvgRenderer>
+#include <QTemporaryDir>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <emf2svg.h>
-#include <libwmf/api.h>
-#include <libwmf/svg.h>
-#include <locale.h>
 
 namespace {
 
@@ -33,6 +32,7 @@ constexpr std::uint16_t kSetWindowOrg = 0x020B;
 constexpr std::uint16_t kSetWindowExt = 0x020C;
 constexpr std::uint16_t kPatBlt = 0x061D;
 constexpr std::uint32_t kDestinationCopy = 0x00AA0029; // a raster operation that leaves every pixel as it is
+constexpr qint64 kMaxSvgBytes = qint64(64) << 20;
 
 // The metafile as libwmf is given it, or nothing when its records do not add up: the converter trusts the
 // header and allocates by its largest-record field (a damaged header asked for 2.7 GB), so that field is set
@@ -84,66 +84,55 @@ QByteArray PreparedWmf(const QByteArray& data) {
     return wmf;
 }
 
-// Neither converter keeps state between files, but their font and error handling are not known to be safe
-// from several threads at once: one picture is converted at a time.
-QMutex& ConverterMutex() {
-    static QMutex mutex;
-    return mutex;
-}
-
-// The converters write the SVG's numbers with the C library's printf, which follows the user's locale: in
-// ru_RU every coordinate would get a decimal comma and the picture would fall apart. On this thread, for one
-// conversion, numbers are written the C way.
-class tCNumbers {
-public:
-    tCNumbers() : FLocale(newlocale(LC_NUMERIC_MASK, "C", static_cast<locale_t>(nullptr))) {
-        if (FLocale) FPrevious = uselocale(FLocale);
-    }
-    ~tCNumbers() {
-        if (!FLocale) return;
-        uselocale(FPrevious);
-        freelocale(FLocale);
-    }
-    tCNumbers(const tCNumbers&) = delete;
-    tCNumbers& operator=(const tCNumbers&) = delete;
-
-private:
-    locale_t FLocale;
-    locale_t FPrevious = nullptr;
+struct tConverters {
+    QMutex Lock;
+    QString Wmf = QStringLiteral("wmf2svg");
+    QString Emf = QStringLiteral("emf2svg-conv");
 };
 
-QByteArray WmfToSvg(const QByteArray& data, QSize size) {
-    QMutexLocker locker(&ConverterMutex());
-    const tCNumbers numbers;
-    QByteArray wmf = PreparedWmf(data);
-    if (wmf.isEmpty()) return {};
-    wmfAPI* api = nullptr;
-    wmfAPI_Options options{};
-    options.function = wmf_svg_function;
-    const unsigned long flags =
-        WMF_OPT_FUNCTION | WMF_OPT_IGNORE_NONFATAL | WMF_OPT_NO_ERROR | WMF_OPT_NO_DEBUG;
-    if (wmf_api_create(&api, flags, &options) != wmf_E_None) {
-        if (api) wmf_api_destroy(api);
+tConverters& Converters() {
+    static tConverters converters;
+    return converters;
+}
+
+// The converters run as programs of their own, with a time and a memory limit: a damaged metafile can make
+// one crash, hang or eat memory, never the window. The metafile goes in and the SVG comes back as files of a
+// folder of its own. Nothing (a missing, failing, crashing or hanging converter) gives an empty SVG.
+QByteArray Convert(tMetafileKind kind, const QByteArray& data, QSize size) {
+    QString program;
+    {
+        QMutexLocker locker(&Converters().Lock);
+        program = kind == tMetafileKind::Wmf ? Converters().Wmf : Converters().Emf;
+    }
+    QTemporaryDir folder;
+    if (!folder.isValid()) return {};
+    const QString input =
+        folder.filePath(kind == tMetafileKind::Wmf ? QStringLiteral("in.wmf") : QStringLiteral("in.emf"));
+    const QString output = folder.filePath(QStringLiteral("out.svg"));
+    {
+        QFile file(input);
+        if (!file.open(QIODevice::WriteOnly) || file.write(data) != data.size()) return {};
+    }
+    const QStringList arguments = kind == tMetafileKind::Wmf
+                                      ? QStringList{QStringLiteral("--maxwidth=%1").arg(size.width()),
+                                                    QStringLiteral("--maxheight=%1").arg(size.height()),
+                                                    QStringLiteral("-o"), output, input}
+                                      : QStringList{QStringLiteral("-w"), QString::number(size.width()),
+                                                    QStringLiteral("-h"), QString::number(size.height()),
+                                                    QStringLiteral("-i"), input,
+                                                    QStringLiteral("-o"), output};
+    if (RunChild(program, arguments).End != tChildEnd::Finished) return {};
+    try {
+        return ReadFileBytes(output, kMaxSvgBytes);
+    } catch (const Exception&) {
         return {};
     }
-    QByteArray svg;
-    wmfD_Rect box{};
-    if (wmf_mem_open(api, reinterpret_cast<unsigned char*>(wmf.data()), long(wmf.size())) == wmf_E_None &&
-        wmf_scan(api, 0, &box) == wmf_E_None && box.BR.x > box.TL.x && box.BR.y > box.TL.y) {
-        wmf_svg_t* device = WMF_SVG_GetData(api);
-        device->out = wmf_stream_create(api, nullptr);
-        device->Description = const_cast<char*>("");
-        device->bbox = box;
-        device->width = unsigned(size.width());
-        device->height = unsigned(size.height());
-        const bool played = device->out && wmf_play(api, 0, &box) == wmf_E_None;
-        char* text = nullptr;
-        unsigned long length = 0;
-        if (device->out) wmf_stream_destroy(api, device->out, &text, &length);
-        if (played && text) svg = QByteArray(text, qsizetype(length));
-        if (text) wmf_free(api, text);
-    }
-    wmf_api_destroy(api);
+}
+
+QByteArray WmfToSvg(const QByteArray& data, QSize size) {
+    const QByteArray wmf = PreparedWmf(data);
+    if (wmf.isEmpty()) return {};
+    QByteArray svg = Convert(tMetafileKind::Wmf, wmf, size);
     // Text keeps the metafile's own bytes: Russian formulas are in cp1251.
     if (!svg.isEmpty() && !IsValidUtf8(svg)) svg = DecodeCodePage(svg, tCodePage::Cp1251).toUtf8();
     return svg;
@@ -151,20 +140,7 @@ QByteArray WmfToSvg(const QByteArray& data, QSize size) {
 
 QByteArray EmfToSvg(const QByteArray& data, QSize size) {
     if (data.size() < 88 || Word32(data, 0) != 1 || Word32(data, 40) != 0x464D4520u) return {};
-    generatorOptions options{};
-    options.nameSpace = const_cast<char*>("");
-    options.svgDelimiter = true;
-    options.imgWidth = size.width();
-    options.imgHeight = size.height();
-    QByteArray copy = data;
-    QMutexLocker locker(&ConverterMutex());
-    const tCNumbers numbers;
-    char* text = nullptr;
-    size_t length = 0;
-    const int ok = emf2svg(copy.data(), size_t(copy.size()), &text, &length, &options);
-    QByteArray svg = ok && text ? QByteArray(text, qsizetype(length)) : QByteArray();
-    std::free(text);
-    return svg;
+    return Convert(tMetafileKind::Emf, data, size);
 }
 
 // A pen thinner than a pixel (a cosmetic pen, drawn one pixel wide on paper and screen) is drawn one pixel
@@ -186,6 +162,11 @@ QByteArray WithHairlinesVisible(const QByteArray& svg) {
 }
 
 } // namespace
+
+void SetMetafileConverter(tMetafileKind kind, const QString& program) {
+    QMutexLocker locker(&Converters().Lock);
+    (kind == tMetafileKind::Wmf ? Converters().Wmf : Converters().Emf) = program;
+}
 
 QImage DrawMetafile(const QByteArray& data, tMetafileKind kind, QSize size) {
     if (size.isEmpty() || data.isEmpty()) return {};

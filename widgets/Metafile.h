@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QSize>
+#include <QString>
 
 enum class tMetafileKind { Wmf, Emf };
 
@@ -11,3 +12,7 @@ enum class tMetafileKind { Wmf, Emf };
 // when the data is not a metafile the converters can read. A WMF is drawn with its window (SetWindowOrg/Ext)
 // filling the image, as a picture in a document shows it.
 QImage DrawMetafile(const QByteArray& data, tMetafileKind kind, QSize size);
+
+// The program that converts one kind to SVG (by default wmf2svg and emf2svg-conv, found in PATH); it is
+// called as they are: `wmf2svg --maxwidth=W --maxheight=H -o OUT IN`, `emf2svg-conv -w W -h H -i IN -o OUT`.
+void SetMetafileConverter(tMetafileKind kind, const QString& program);
