@@ -135,6 +135,8 @@ void PreferSocketWindowPixels() {
 
 int RunProgram(QApplication& app) {
     app.setApplicationName(QStringLiteral("zorbinka"));
+    // Docks and task bars find the menu entry (and its icon) by this name: the Wayland app id, the X11 class.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.zorbinka.Zorbinka"));
     app.setWindowIcon(QIcon(QStringLiteral(":/icons/zorbinka.svg")));
     SetDefaultPrompts(&DialogPrompts());
 

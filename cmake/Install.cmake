@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: GPL-3.0-or-later
 # The installed program: its folder (/opt/zorbinka unless CMAKE_INSTALL_PREFIX says otherwise) with the
 # executable, the .cfg and the catalogue side by side, a command in /usr/bin, the menu entry, icons, AppStream
 # metadata and udev rules; `make package` makes a Debian package of it.
@@ -9,9 +10,18 @@ if(NOT ZORBINKA_PREFIX_CHOSEN)
 endif()
 set(ZORBINKA_SYSTEM_PREFIX /usr CACHE PATH "Where the command, the menu entry and the icons go")
 set(ZORBINKA_UDEV_RULES_DIR /usr/lib/udev/rules.d CACHE PATH "The system's udev rules folder")
+set(ZORBINKA_CONF_DIR /etc/zorbinka CACHE PATH "Where the shipped settings go (a package's configuration file)")
 
 install(TARGETS zorbinka RUNTIME DESTINATION .)
-install(FILES ${CMAKE_SOURCE_DIR}/resources/zorbinka.cfg DESTINATION .)
+# The settings are the system's configuration file, kept by upgrades; the program reads them through a link
+# beside its executable.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/zorbinka.cfg DESTINATION ${ZORBINKA_CONF_DIR})
+install(CODE "
+    set(link \"\$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}/zorbinka.cfg\")
+    file(MAKE_DIRECTORY \"\$ENV{DESTDIR}${CMAKE_INSTALL_PREFIX}\")
+    file(REMOVE \"\${link}\")
+    file(CREATE_LINK \"${ZORBINKA_CONF_DIR}/zorbinka.cfg\" \"\${link}\" SYMBOLIC)
+    message(STATUS \"Installing: \${link}\")")
 install(DIRECTORY ${CMAKE_SOURCE_DIR}/data/ DESTINATION data)
 # The command: the program finds its folder through the link's target.
 install(CODE "
@@ -67,8 +77,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so no linked library tells of them.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libhidapi-hidraw0, qt6-translations-l10n")
-set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${desktop}/postinst ${desktop}/postrm)
+# The metafile converters run as programs: without them a formula picture keeps a small placeholder.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libhidapi-hidraw0, qt6-translations-l10n, qt6-wayland, libwmf-bin, emf2svg")
+file(WRITE ${CMAKE_BINARY_DIR}/conffiles "${ZORBINKA_CONF_DIR}/zorbinka.cfg\n")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${desktop}/postinst ${desktop}/postrm ${CMAKE_BINARY_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
 set(CPACK_STRIP_FILES TRUE)
 include(CPack)

@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: GPL-3.0-or-later
 """Writes the sample experiment catalogue under data/: experiment.txt in cp1251, descr.rtf and report.rtf."""
 import os
 import sys

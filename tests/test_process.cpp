@@ -91,6 +91,32 @@ TEST_F(ProcessTest, RunEndedByLogOffLogsStartAndStop) {
     EXPECT_TRUE(log.endsWith(QStringLiteral(" Остановка программы.\r\n\r\n"))) << log.toStdString();
 }
 
+// --help and --version print and end at once, with no window system, and a running copy is left alone.
+TEST_F(ProcessTest, HelpAndVersionPrintAndEnd) {
+    auto first = Start({QStringLiteral("-LOG")});
+    ASSERT_TRUE(WaitUntilListening(1));
+    const struct {
+        const char* argument;
+        const char* printed;
+    } rows[] = {{"--version", "zorbinka " ZORBINKA_VERSION "\n"},
+                {"--help", "Использование: zorbinka "},
+                {"-h", "Использование"}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.argument);
+        extraEnvironment.insert(QStringLiteral("QT_QPA_PLATFORM"), QStringLiteral("no-such-platform"));
+        auto process = Start({QString::fromLatin1(row.argument)});
+        ASSERT_TRUE(process->waitForFinished(20000));
+        EXPECT_EQ(process->exitStatus(), QProcess::NormalExit);
+        EXPECT_EQ(process->exitCode(), 0);
+        EXPECT_TRUE(
+            QString::fromUtf8(process->readAllStandardOutput()).startsWith(QString::fromUtf8(row.printed)));
+    }
+    extraEnvironment.clear();
+    EXPECT_EQ(LogText().count(QStringLiteral("Запуск программы.")), 1);
+    first->terminate();
+    ASSERT_TRUE(first->waitForFinished(20000));
+}
+
 TEST_F(ProcessTest, SecondCopyEndsWithZeroAndLeavesNoTrace) {
     auto first = Start({QStringLiteral("-LOG")});
     ASSERT_TRUE(WaitUntilListening(1));
