@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "core/Settings.h"
 #include "device/Ftdilibrary.h"
+#include "platform/Pause.h"
 
 #include <atomic>
 #include <chrono>
@@ -194,7 +195,7 @@ bool tDevice::Stop() {
             throw Exception(QStringLiteral("tDevice::Stop:(1) Unknown device type"));
         }
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(gStopPause.load()));
+    Pause(gStopPause.load());
     if (ok) {
         switch (DeviceType) {
         case dtFTDI:

@@ -5,7 +5,7 @@
 #include "core/Strings.h"
 #include "device/Device.h"
 #include "device/Ftdilibrary.h"
-#include "platform/SessionEnd.h"
+#include "platform/Pause.h"
 
 #include <algorithm>
 
@@ -21,17 +21,6 @@ QString LastErrorText() {
 
 // The open pause is bounded: a mistyped Timeout must not hold the window for days.
 constexpr int kMaxOpenPauseMs = 60000;
-
-// Waits `milliseconds`, or less when the session ends meanwhile.
-void OpenPause(int milliseconds) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
-    while (!SessionEnding()) {
-        const auto left = end - std::chrono::steady_clock::now();
-        if (left <= std::chrono::steady_clock::duration::zero()) return;
-        std::this_thread::sleep_for(
-            std::min<std::chrono::steady_clock::duration>(left, std::chrono::milliseconds(50)));
-    }
-}
 
 } // namespace
 
@@ -79,7 +68,7 @@ void tDevice::OpenSerial() {
         WriteLog(QStringLiteral("Timeout=%1 is out of range; %2 ms taken").arg(pause).arg(bounded));
         pause = bounded;
     }
-    OpenPause(pause);
+    Pause(pause, true); // a log-off or shut-down cuts it short
     if (!ftdi && Setting("IgnoreCD", 0) != 0) HubMode = false;
 
     tDCB dcb = {};

@@ -5,10 +5,12 @@
 #include "support/RecordingPrompts.h"
 #include "support/SimFixture.h"
 
+#include "platform/Pause.h"
 #include "platform/SessionEnd.h"
 #include "support/MessageCollector.h"
 
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <csignal>
 
 namespace {
@@ -260,31 +262,45 @@ TEST_F(DeviceTest, FtdiWithoutTheLibrary) {
     EXPECT_FALSE(device.Stop()) << "hub mode: the stop byte cannot be written, nothing raises";
 }
 
+// The pauses are watched, not waited: each is written among the sensor's calls where it is taken.
 TEST_F(DeviceTest, StopPausesBeforeThePurge) {
     tDevice::SetStopPause(300);
-    AddCom(QStringLiteral("/dev/ttyACM0"));
+    auto sensor = AddCom(QStringLiteral("/dev/ttyACM0"));
+    SetPauseHook([&](int milliseconds) {
+        sensor->RecordCall(QStringLiteral("Pause %1").arg(milliseconds));
+        return true;
+    });
     auto device = Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
-    QElapsedTimer timer;
-    timer.start();
     EXPECT_TRUE(device->Stop()) << "no measurement: the stop command is sent all the same";
-    EXPECT_GE(timer.elapsed(), 295);
+    SetPauseHook(nullptr);
+    const QStringList calls = sensor->Calls();
+    const qsizetype pause = calls.lastIndexOf(QStringLiteral("Pause 300"));
+    ASSERT_GE(pause, 0) << calls.join(u'|').toStdString();
+    EXPECT_TRUE(calls.indexOf(QRegularExpression(QStringLiteral("Purge \\d+")), pause) > pause)
+        << calls.join(u'|').toStdString();
 }
 
 TEST_F(DeviceTest, OpenPauseIsTakenBoundedAndCutShortBySigterm) {
-    AddCom(QStringLiteral("/dev/ttyACM0"));
+    auto sensor = AddCom(QStringLiteral("/dev/ttyACM0"));
+    QList<int> pauses;
+    SetPauseHook([&](int milliseconds) {
+        pauses << milliseconds;
+        return true;
+    });
     settings.SetSettingByName(QStringLiteral("Timeout"), QStringLiteral("120"));
-    QElapsedTimer timer;
-    timer.start();
     Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
-    EXPECT_GE(timer.elapsed(), 115) << "the sensor gets its pause after the line opens";
+    EXPECT_EQ(pauses, QList<int>{120}) << "the sensor gets its pause after the line opens";
 
-    // A pause of 24 days is bounded to a minute, and SIGTERM (log-off, shut-down) ends it at once.
-    tSessionEnd sessionEnd;
-    std::raise(SIGTERM);
+    // A pause of 24 days is bounded to a minute.
     settings.SetSettingByName(QStringLiteral("Timeout"), QStringLiteral("2147483647"));
     tLogCapture log;
-    timer.restart();
+    pauses.clear();
     Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
-    EXPECT_LT(timer.elapsed(), 1000);
+    SetPauseHook(nullptr);
+    EXPECT_EQ(pauses, QList<int>{60000});
+    // SIGTERM (log-off, shut-down) ends such a pause at once: else this waits the whole minute and says so.
+    tSessionEnd sessionEnd;
+    std::raise(SIGTERM);
+    EXPECT_FALSE(Pause(60000, true));
     EXPECT_TRUE(log.Entries().contains(QStringLiteral("Timeout=2147483647 is out of range; 60000 ms taken")));
 }

@@ -4,6 +4,7 @@
 #include "core/Strings.h"
 #include "device/Componentusb.h"
 #include "device/Searches.h"
+#include "platform/Pause.h"
 #include "sim/DemoWorld.h"
 #include "support/LogCapture.h"
 #include "support/QtPrint.h"
@@ -149,18 +150,31 @@ TEST_F(SearchTest, HidDevicesAreChosenByVendorAndProduct) {
     }
 }
 
+// Each detector takes its open pause in its own thread: all five pause at once, not one after another. The
+// pauses are watched: each waits until every detector pauses (or, were they taken in turn, for ever).
 TEST_F(SearchTest, OpenPausesOverlap) {
-    SetDetectorSpacing(100);
+    SetDetectorSpacing(0);
     settings.AddName(QStringLiteral("Timeout"), QStringLiteral("500"));
     for (int i = 0; i < 5; ++i)
         AddCom(QStringLiteral("/dev/ttyACM%1").arg(i), Named(i == 4 ? "WANTED" : "OTHER"));
-    QElapsedTimer timer;
-    timer.start();
+    std::mutex lock;
+    std::condition_variable changed;
+    int pausing = 0;
+    int most = 0;
+    SetPauseHook([&](int milliseconds) {
+        EXPECT_EQ(milliseconds, 500);
+        std::unique_lock<std::mutex> guard(lock);
+        most = std::max(most, ++pausing);
+        changed.notify_all();
+        changed.wait_for(guard, std::chrono::seconds(30), [&] { return most == 5; });
+        --pausing;
+        return true;
+    });
     auto found = FindCOMSensor(QStringLiteral("WANTED"), &settings);
-    const qint64 elapsed = timer.elapsed();
+    SetPauseHook(nullptr);
+    SetDetectorSpacing(100);
     ASSERT_TRUE(found);
-    EXPECT_GE(elapsed, 850) << "one pause of 500 ms and four spacings of 100 ms";
-    EXPECT_LT(elapsed, 1800) << "not five pauses one after another";
+    EXPECT_EQ(most, 5) << "one pause of every detector at once";
 }
 
 TEST(ComponentUsb, NoticesAreFiltered) {
