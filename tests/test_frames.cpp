@@ -490,11 +490,12 @@ TEST(Chart, AFollowingLinePaintsOnlyWhatChanged) {
         tPaintSpy spy;
         moving.installEventFilter(&spy);
         QRegion& painted = spy.Painted;
-        // The window paints on its own clock: events are run for a while after each change.
+        // The window paints when it runs the update it posted itself: the events posted so far are run.
         const auto settle = [] {
-            QElapsedTimer timer;
-            timer.start();
-            while (timer.elapsed() < 100) QApplication::processEvents(QEventLoop::AllEvents, 10);
+            for (int round = 0; round < 3; ++round) {
+                QCoreApplication::sendPostedEvents();
+                QApplication::processEvents();
+            }
         };
         settle();
         for (const bool point : {true, false}) {
