@@ -15,7 +15,8 @@ void tBeatDetector::Begin(double minSwing) {
     ScanFrom = 0;
 }
 
-void tBeatDetector::Scan(const tPointSeries& wave, int count, const std::function<void(double, double)>& rate) {
+void tBeatDetector::Scan(const tPointSeries& wave, int count,
+                         const std::function<void(double, double)>& rate) {
     const int n = std::min(count, wave.Count());
     if (n == 0 || wave.X(n - 1) < 5.3) return;
     const double t = wave.X(n - 1);

@@ -1,0 +1,60 @@
+#include "analysis/Spectrum.h"
+
+#include "analysis/Statistics.h"
+
+#include <algorithm>
+#include <cmath>
+#include <gsl/gsl_errno.h>
+#include <gsl/gsl_fft_real.h>
+#include <numbers>
+
+tSpectrum AmplitudeSpectrum(std::span<const double> y, double sampleRate) {
+    tSpectrum spectrum;
+    const std::size_t n = y.size();
+    if (n < 4 || !(sampleRate > 0) || !std::isfinite(sampleRate)) return spectrum;
+    const tStatistics stats = Describe(y);
+    if (stats.Count != n) return spectrum; // a value that is not a number
+    std::size_t size = 1;
+    while (size < n) size <<= 1;
+    size <<= 1;
+    std::vector<double> data(size, 0.0);
+    double windowSum = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double w = 0.5 - 0.5 * std::cos(2 * std::numbers::pi * double(i) / double(n - 1));
+        data[i] = (y[i] - stats.Mean) * w;
+        windowSum += w;
+    }
+    gsl_error_handler_t* previous = gsl_set_error_handler_off();
+    const int status = gsl_fft_real_radix2_transform(data.data(), 1, size);
+    gsl_set_error_handler(previous);
+    if (status != GSL_SUCCESS) return spectrum;
+    // Half-complex order: the real parts up to size/2, then the imaginary ones backwards.
+    const std::size_t bins = size / 2 + 1;
+    spectrum.Frequency.resize(bins);
+    spectrum.Amplitude.resize(bins);
+    for (std::size_t k = 0; k < bins; ++k) {
+        const double re = data[k];
+        const double im = k > 0 && k < size / 2 ? data[size - k] : 0.0;
+        spectrum.Frequency[k] = double(k) * sampleRate / double(size);
+        spectrum.Amplitude[k] = (k == 0 || k == size / 2 ? 1.0 : 2.0) * std::hypot(re, im) / windowSum;
+    }
+    std::size_t best = 0;
+    for (std::size_t k = 1; k + 1 < bins; ++k)
+        if (spectrum.Amplitude[k] > spectrum.Amplitude[best] || best == 0) best = k;
+    if (best == 0 || spectrum.Amplitude[best] <= 0) return spectrum;
+    double shift = 0;
+    const double a = spectrum.Amplitude[best - 1], b = spectrum.Amplitude[best],
+                 c = spectrum.Amplitude[best + 1];
+    if (a > 0 && c > 0) {
+        const double la = std::log(a), lb = std::log(b), lc = std::log(c);
+        const double curve = la - 2 * lb + lc;
+        if (curve < 0) shift = std::clamp(0.5 * (la - lc) / curve, -0.5, 0.5);
+    }
+    spectrum.Peak = (double(best) + shift) * sampleRate / double(size);
+    spectrum.PeakAmplitude = b;
+    return spectrum;
+}
+
+double DominantFrequency(std::span<const double> y, double sampleRate) {
+    return AmplitudeSpectrum(y, sampleRate).Peak;
+}

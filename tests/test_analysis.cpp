@@ -1,0 +1,264 @@
+// The analysis of a region: fits against certified reference results and signals of known truth, statistics
+// of hard-to-sum data, slope and area, the spectrum's peak, and bad input.
+#include "analysis/Calculus.h"
+#include "analysis/Fit.h"
+#include "analysis/Spectrum.h"
+#include "analysis/Statistics.h"
+#include "support/QtPrint.h"
+
+#include <cmath>
+#include <gtest/gtest.h>
+#include <numbers>
+#include <random>
+#include <vector>
+
+namespace {
+
+using tValues = std::vector<double>;
+
+// The certified data sets of the reference collection for linear and nonlinear least squares.
+const tValues kNorrisX = {0.2, 337.4, 118.2, 884.6, 10.1,  226.5, 666.3, 996.3, 448.6, 777.0, 558.2, 0.4,
+                          0.6, 775.5, 666.9, 338.0, 447.5, 11.6,  556.0, 228.1, 995.8, 887.6, 120.2, 0.3,
+                          0.3, 556.8, 339.1, 887.2, 999.0, 779.0, 11.1,  118.3, 229.2, 669.1, 448.9, 0.5};
+const tValues kNorrisY = {0.1, 338.8, 118.1, 888.0, 9.2,   228.1, 668.5, 998.5, 449.1, 778.9, 559.2, 0.3,
+                          0.1, 778.1, 668.8, 339.3, 448.9, 10.8,  557.7, 228.3, 998.0, 888.8, 119.6, 0.3,
+                          0.6, 557.6, 339.3, 888.0, 998.5, 778.9, 10.2,  117.6, 228.9, 668.4, 449.2, 0.2};
+
+tValues PontiusX() {
+    tValues x;
+    for (int round = 0; round < 2; ++round)
+        for (int i = 1; i <= 20; ++i) x.push_back(150000.0 * i);
+    return x;
+}
+const tValues kPontiusY = {.11019,  .21956,  .32949,  .43899,  .54803,  .65694,  .76562,  .87487,
+                           .98292,  1.09146, 1.20001, 1.30822, 1.41599, 1.52399, 1.63194, 1.73947,
+                           1.84646, 1.95392, 2.06128, 2.16844, .11052,  .22018,  .32939,  .43886,
+                           .54798,  .65739,  .76596,  .87474,  .98300,  1.09150, 1.20004, 1.30818,
+                           1.41613, 1.52408, 1.63159, 1.73965, 1.84696, 1.95445, 2.06177, 2.16829};
+const tValues kMisraX = {77.6,  114.9, 141.1, 190.8, 239.9, 289.0, 332.8,
+                         378.4, 434.8, 477.3, 536.8, 593.1, 689.1, 760.0};
+const tValues kMisraY = {10.07, 14.73, 17.94, 23.93, 29.61, 35.18, 40.02,
+                         44.82, 50.76, 55.05, 61.01, 66.40, 75.47, 81.78};
+const tValues kBoxBodX = {1, 2, 3, 5, 7, 10};
+const tValues kBoxBodY = {109, 149, 149, 191, 213, 224};
+const tValues kDanWoodX = {1.309, 1.471, 1.490, 1.565, 1.611, 1.680};
+const tValues kDanWoodY = {2.138, 3.421, 3.597, 4.340, 4.882, 5.660};
+
+// The certified rate b2 of y = b1·(1 − e^(−b2·x)) as this program's time constant τ = 1/b2, its standard
+// error carried over (the linearised error of 1/b2).
+double Tau(double b2) {
+    return 1 / b2;
+}
+double TauError(double b2, double error) {
+    return error / (b2 * b2);
+}
+
+// Signals of known truth, with a fixed seed.
+struct tSignal {
+    tValues X, Y;
+};
+tSignal Noisy(double from, double step, int count, double noise, double (*f)(double)) {
+    std::mt19937 random(20261208);
+    std::normal_distribution<double> normal(0, noise);
+    tSignal s;
+    for (int i = 0; i < count; ++i) {
+        const double x = from + step * i;
+        s.X.push_back(x);
+        s.Y.push_back(f(x) + normal(random));
+    }
+    return s;
+}
+double Cooling(double t) {
+    return 22 + 60 * std::exp(-t / 300);
+}
+double Fork(double t) {
+    return 0.8 * std::sin(2 * std::numbers::pi * 440 * t + 1.0) + 0.1;
+}
+
+// Relative agreement to `digits` significant digits.
+::testing::AssertionResult Agrees(double got, double want, int digits) {
+    const double error = std::fabs(got - want) / std::max(std::fabs(want), 1e-300);
+    if (error <= std::pow(10.0, -digits)) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << got << " against " << want << " (relative error " << error << ")";
+}
+
+} // namespace
+
+// Certified values to seven significant digits; signals of known truth within three standard errors.
+TEST(Analysis, FitsMeetCertifiedValuesAndKnownTruth) {
+    const tSignal cooling = Noisy(0, 1, 1201, 0.05, Cooling);
+    const tSignal coolingLate = Noisy(600, 1, 1201, 0.05, Cooling); // a region far from x = 0
+    const tSignal fork = Noisy(0, 0.001, 1000, 0.1, Fork);
+    const tSignal forkLate = Noisy(3.0, 0.001, 1000, 0.1, Fork);
+    const struct {
+        const char* name;
+        tFitModel model;
+        tValues x, y;
+        tValues params, errors; // certified, or the truth (errors then empty)
+        double residualSD;      // certified, or 0
+        double rSquared;        // certified, or 0
+    } rows[] = {
+        {"Norris",
+         tFitModel::Line,
+         kNorrisX,
+         kNorrisY,
+         {1.00211681802045, -0.262323073774029},
+         {0.429796848199937E-03, 0.232818234301152},
+         0.884796396144373,
+         0.999993745883712},
+        {"Pontius",
+         tFitModel::Parabola,
+         PontiusX(),
+         kPontiusY,
+         {-0.316081871345029E-14, 0.732059160401003E-06, 0.673565789473684E-03},
+         {0.486652849992036E-16, 0.157817399981659E-09, 0.107938612033077E-03},
+         0.205177424076185E-03,
+         0.999999900178537},
+        {"Misra1a",
+         tFitModel::RiseToLimit,
+         kMisraX,
+         kMisraY,
+         {2.3894212918E+02, Tau(5.5015643181E-04)},
+         {2.7070075241E+00, TauError(5.5015643181E-04, 7.2668688436E-06)},
+         1.0187876330E-01,
+         0},
+        {"BoxBOD",
+         tFitModel::RiseToLimit,
+         kBoxBodX,
+         kBoxBodY,
+         {2.1380940889E+02, Tau(5.4723748542E-01)},
+         {1.2354515176E+01, TauError(5.4723748542E-01, 1.0455993237E-01)},
+         1.7088072423E+01,
+         0},
+        {"DanWood",
+         tFitModel::Power,
+         kDanWoodX,
+         kDanWoodY,
+         {7.6886226176E-01, 3.8604055871E+00},
+         {1.8281973860E-02, 5.1726610913E-02},
+         3.2853114039E-02,
+         0},
+        {"cooling", tFitModel::ExpApproach, cooling.X, cooling.Y, {60, 300, 22}, {}, 0, 0},
+        {"cooling late", tFitModel::ExpApproach, coolingLate.X, coolingLate.Y, {60, 300, 22}, {}, 0, 0},
+        {"fork", tFitModel::Sine, fork.X, fork.Y, {0.8, 440, 1.0, 0.1}, {}, 0, 0},
+        {"fork late", tFitModel::Sine, forkLate.X, forkLate.Y, {0.8, 440, 1.0, 0.1}, {}, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const tFit fit = FitCurve(row.model, row.x, row.y);
+        ASSERT_TRUE(fit.Ok) << fit.Error.toStdString();
+        ASSERT_EQ(fit.Params.size(), row.params.size());
+        ASSERT_EQ(fit.StdErrors.size(), row.params.size());
+        for (std::size_t i = 0; i < row.params.size(); ++i) {
+            SCOPED_TRACE(i);
+            if (!row.errors.empty()) {
+                EXPECT_TRUE(Agrees(fit.Params[i], row.params[i], 7));
+                EXPECT_TRUE(Agrees(fit.StdErrors[i], row.errors[i], 7));
+            } else {
+                EXPECT_GT(fit.StdErrors[i], 0);
+                EXPECT_LT(std::fabs(fit.Params[i] - row.params[i]), 3 * fit.StdErrors[i])
+                    << fit.Params[i] << " ± " << fit.StdErrors[i];
+            }
+        }
+        if (row.residualSD > 0) {
+            EXPECT_TRUE(Agrees(fit.ResidualSD, row.residualSD, 7));
+        }
+        if (row.rSquared > 0) {
+            EXPECT_TRUE(Agrees(fit.RSquared, row.rSquared, 7));
+        }
+        // The fitted curve through the data.
+        double worst = 0;
+        for (std::size_t i = 0; i < row.x.size(); ++i)
+            worst = std::max(worst, std::fabs(FitValue(row.model, fit.Params, row.x[i]) - row.y[i]));
+        EXPECT_LT(worst, 6 * fit.ResidualSD);
+    }
+}
+
+// Bad input is said, never thrown or hung on.
+TEST(Analysis, BadInputIsSaid) {
+    const tValues line = {1, 2, 3, 4, 5, 6, 7, 8};
+    const struct {
+        tFitModel model;
+        tValues x, y;
+        const char* error; // the start of the reason, or "" for any
+    } rows[] = {
+        {tFitModel::Line, {1, 2}, {1, 2}, "Слишком мало точек: для этой кривой нужно не меньше 3."},
+        {tFitModel::Sine, {1, 2, 3, 4}, {1, 2, 1, 2}, "Слишком мало точек"},
+        {tFitModel::Line, {1, 2, 3}, {1, NAN, 2}, "Среди значений есть нечисловые."},
+        {tFitModel::Parabola, {1, INFINITY, 3, 4}, {1, 2, 2, 3}, "Среди значений есть нечисловые."},
+        {tFitModel::Line, {2, 2, 2, 2}, {1, 2, 3, 4}, "У всех точек одно и то же значение x"},
+        {tFitModel::Power, {-1, 1, 2, 3}, {1, 1, 8, 27}, "Степенная зависимость подбирается только"},
+        {tFitModel::Line, {1, 2, 3}, {1, 2}, "Разное число значений x и y."},
+        {tFitModel::Sine, line, line, ""},
+        {tFitModel::ExpApproach, line, tValues(8, 5.0), ""},
+        {tFitModel::RiseToLimit, line, {0, 0, 0, 0, 0, 0, 0, 0}, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(FitModelKey(row.model).toStdString() + " " + row.error);
+        const tFit fit = FitCurve(row.model, row.x, row.y);
+        EXPECT_FALSE(fit.Ok);
+        EXPECT_FALSE(fit.Error.isEmpty());
+        EXPECT_TRUE(fit.Error.startsWith(QString::fromUtf8(row.error))) << fit.Error.toStdString();
+    }
+}
+
+// Statistics of the reference collection's hardest univariate sets; slope, area and the spectrum's peak.
+TEST(Analysis, StatisticsSlopeAreaAndSpectrum) {
+    const auto numAcc = [](double first, double low, double high) {
+        tValues v{first};
+        for (int i = 0; i < 500; ++i) {
+            v.push_back(low);
+            v.push_back(high);
+        }
+        return v;
+    };
+    const struct {
+        const char* name;
+        tValues values;
+        double mean, sd;
+    } sets[] = {
+        {"NumAcc1", {10000001, 10000003, 10000002}, 10000002, 1},
+        {"NumAcc2", numAcc(1.2, 1.1, 1.3), 1.2, 0.1},
+        {"NumAcc3", numAcc(1000000.2, 1000000.1, 1000000.3), 1000000.2, 0.1},
+        {"NumAcc4", numAcc(10000000.2, 10000000.1, 10000000.3), 10000000.2, 0.1},
+    };
+    for (const auto& set : sets) {
+        SCOPED_TRACE(set.name);
+        const tStatistics s = Describe(set.values);
+        EXPECT_EQ(s.Count, set.values.size());
+        EXPECT_TRUE(Agrees(s.Mean, set.mean, 9));
+        EXPECT_TRUE(Agrees(s.StdDev, set.sd, 8));
+    }
+    const tStatistics few = Describe(tValues{3, NAN, 1});
+    EXPECT_EQ(few.Count, 2u);
+    EXPECT_EQ(few.Min, 1);
+    EXPECT_EQ(few.Max, 3);
+    EXPECT_EQ(Describe(tValues{}).Count, 0u);
+
+    // y = x² on 0…10: slope 2·x, area x³/3; a straight noisy rise keeps its slope.
+    tValues x, y;
+    for (int i = 0; i <= 1000; ++i) {
+        x.push_back(i * 0.01);
+        y.push_back(x.back() * x.back());
+    }
+    EXPECT_NEAR(SlopeAt(x, y, 5.0), 10.0, 1e-9);
+    EXPECT_NEAR(Area(x, y, 2.0, 5.005), (std::pow(5.005, 3) - 8) / 3, 1e-4);
+    EXPECT_NEAR(Area(x, y, 5.0, 2.0), -39.0, 1e-3);
+    EXPECT_TRUE(std::isnan(SlopeAt(x, y, 11)));
+    EXPECT_TRUE(std::isnan(Area(x, y, -1, 2)));
+    const tSignal rise = Noisy(0, 1, 2000, 0.5, [](double t) { return 0.25 * t + 3; });
+    EXPECT_NEAR(SlopeAt(rise.X, rise.Y, 1000), 0.25, 0.01);
+
+    // A peak between the bins is found between them.
+    for (const double frequency : {123.4, 440.0, 61.77}) {
+        SCOPED_TRACE(frequency);
+        tValues s;
+        for (int i = 0; i < 1000; ++i) s.push_back(std::sin(2 * std::numbers::pi * frequency * i / 1000.0));
+        const tSpectrum spectrum = AmplitudeSpectrum(s, 1000);
+        EXPECT_NEAR(spectrum.Peak, frequency, 0.05);
+        EXPECT_NEAR(spectrum.PeakAmplitude, 1.0, 0.2);
+        EXPECT_NEAR(spectrum.Frequency.back(), 500, 1e-9);
+    }
+    EXPECT_EQ(DominantFrequency(tValues{1, 2, 3}, 1000), 0);
+    EXPECT_EQ(DominantFrequency(tValues(100, 1.0), 1000), 0) << "no oscillation";
+}
