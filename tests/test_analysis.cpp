@@ -2,10 +2,12 @@
 // of hard-to-sum data, slope and area, the spectrum's peak, and bad input.
 #include "analysis/Calculus.h"
 #include "analysis/Fit.h"
+#include "analysis/Results.h"
 #include "analysis/Spectrum.h"
 #include "analysis/Statistics.h"
 #include "support/QtPrint.h"
 
+#include <QLocale>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <numbers>
@@ -261,4 +263,68 @@ TEST(Analysis, StatisticsSlopeAreaAndSpectrum) {
     }
     EXPECT_EQ(DominantFrequency(tValues{1, 2, 3}, 1000), 0);
     EXPECT_EQ(DominantFrequency(tValues(100, 1.0), 1000), 0) << "no oscillation";
+}
+
+// A result as the box and the report show it, and as analysis.txt keeps it.
+TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
+    const QString point = QLocale().decimalPoint();
+    const auto local = [&](const char* text) { return QString::fromUtf8(text).replace(u'.', point); };
+    const struct {
+        double value, error;
+        const char* shown;
+    } numbers[] = {
+        {300.234, 2.1537, "300.2 ± 2.2"},
+        {60.123, 0.3456, "60.12 ± 0.35"},
+        {1817.63, 23.9, "1818 ± 24"},
+        {0.000673565789, 0.000107938612, "0.00067 ± 0.00011"},
+        {-3.16081871345029E-15, 4.86652849992036E-17, "(-3.161 ± 0.049)·10⁻¹⁵"},
+        {440.0012, 0, "440.001"},
+        {2.5, NAN, "2.5"},
+    };
+    for (const auto& row : numbers) EXPECT_EQ(FormatWithError(row.value, row.error), local(row.shown));
+
+    // The cooling fitted over the region 100…700 s: its lines, its half-life, and the region's points only.
+    tValues x, y;
+    for (int i = 0; i <= 1200; ++i) {
+        x.push_back(i);
+        y.push_back(i < 100 ? 95.0 : Cooling(i));
+    }
+    const tAnalysisResult fit = Analyse(tAnalysisKind::Fit, tFitModel::ExpApproach, x, y, 700, 100);
+    ASSERT_TRUE(fit.Ok) << fit.Error.toStdString();
+    EXPECT_EQ(fit.From, 100);
+    EXPECT_EQ(fit.To, 700);
+    const QStringList lines = ResultLines(fit, QStringLiteral("t, с"), QStringLiteral("T, °C"));
+    ASSERT_EQ(lines.size(), 6) << lines.join(u'|').toStdString();
+    EXPECT_EQ(lines[0], QStringLiteral("Экспонента к пределу"));
+    EXPECT_EQ(lines[1], QStringLiteral("y = c + a·e^(−x/τ)"));
+    EXPECT_TRUE(lines[3].startsWith(local("τ = 300.0"))) << lines[3].toStdString();
+    EXPECT_TRUE(lines[3].contains(local("(половина за 207.9"))) << lines[3].toStdString();
+    EXPECT_TRUE(lines[5].startsWith(QStringLiteral("R² = 1"))) << lines[5].toStdString();
+    EXPECT_EQ(RegionText(fit, QStringLiteral("t, с")), QStringLiteral("t = 100…700 с"));
+    const tAnalysisResult stats = Analyse(tAnalysisKind::Statistics, tFitModel::Line, x, y, 10.5, 20);
+    EXPECT_EQ(stats.Values[0], 10) << "the points 11…20";
+    EXPECT_EQ(stats.Values[1], 95);
+    const tAnalysisResult none = Analyse(tAnalysisKind::Statistics, tFitModel::Line, x, y, 2000, 3000);
+    EXPECT_FALSE(none.Ok);
+    EXPECT_EQ(ResultLines(none, {}, {}),
+              QStringList{QStringLiteral("В выбранной области слишком мало точек.")});
+
+    // Kept and read back whole; a damaged line is no result.
+    tAnalysisResult kept = fit;
+    kept.Run = 2;
+    kept.Box = QPointF(0.61, 0.125);
+    const std::optional<tAnalysisResult> back = DecodeResult(EncodeResult(kept));
+    ASSERT_TRUE(back);
+    EXPECT_EQ(back->Kind, tAnalysisKind::Fit);
+    EXPECT_EQ(back->Model, tFitModel::ExpApproach);
+    EXPECT_EQ(back->Run, 2);
+    EXPECT_EQ(back->Box, kept.Box);
+    EXPECT_EQ(back->Values, kept.Values) << "every digit";
+    EXPECT_EQ(ResultLines(*back, QStringLiteral("t, с"), QStringLiteral("T, °C")), lines);
+    const QString good = EncodeResult(kept);
+    for (const QString& bad : {QString(), QStringLiteral("junk"),
+                               QString(good).replace(QStringLiteral("Fit;"), QStringLiteral("Fits;")),
+                               good.left(good.size() - 4), QString(good).replace(u' ', QStringLiteral(" x ")),
+                               QString(good).replace(QStringLiteral("ExpApproach"), QStringLiteral("Line"))})
+        EXPECT_FALSE(DecodeResult(bad)) << bad.toStdString();
 }
