@@ -460,21 +460,6 @@ tFit FitNonlinear(tFitModel model, std::span<const double> x, std::span<const do
 
 } // namespace
 
-int FitParamCount(tFitModel model) {
-    switch (model) {
-    case tFitModel::Line:
-    case tFitModel::Power:
-    case tFitModel::RiseToLimit:
-        return 2;
-    case tFitModel::Parabola:
-    case tFitModel::ExpApproach:
-        return 3;
-    case tFitModel::Sine:
-        return 4;
-    }
-    return 0;
-}
-
 tFit FitCurve(tFitModel model, std::span<const double> x, std::span<const double> y) {
     if (x.size() != y.size()) return Failed(QStringLiteral("Разное число значений x и y."));
     const std::size_t parameters = std::size_t(FitParamCount(model));
@@ -520,58 +505,43 @@ double FitValue(tFitModel model, const std::vector<double>& p, double x) {
     return NAN;
 }
 
+namespace {
+
+struct tModelInfo {
+    int Params;
+    const char* Name;
+    const char* Formula;
+    const char* Key;
+};
+
+const tModelInfo& Info(tFitModel model) {
+    static const tModelInfo models[] = {
+        {2, "Прямая", "y = a·x + b", "Line"},
+        {3, "Парабола", "y = a·x² + b·x + c", "Parabola"},
+        {2, "Степенная", "y = a·xᵇ", "Power"},
+        {2, "Рост до предела", "y = a·(1 − e^(−x/τ))", "RiseToLimit"},
+        {3, "Экспонента к пределу", "y = c + a·e^(−x/τ)", "ExpApproach"},
+        {4, "Синусоида", "y = A·sin(2π·f·x + φ) + c", "Sine"},
+    };
+    return models[std::clamp(int(model), 0, int(std::size(models)) - 1)];
+}
+
+} // namespace
+
+int FitParamCount(tFitModel model) {
+    return Info(model).Params;
+}
+
 QString FitModelName(tFitModel model) {
-    switch (model) {
-    case tFitModel::Line:
-        return QStringLiteral("Прямая");
-    case tFitModel::Parabola:
-        return QStringLiteral("Парабола");
-    case tFitModel::Power:
-        return QStringLiteral("Степенная");
-    case tFitModel::RiseToLimit:
-        return QStringLiteral("Рост до предела");
-    case tFitModel::ExpApproach:
-        return QStringLiteral("Экспонента к пределу");
-    case tFitModel::Sine:
-        return QStringLiteral("Синусоида");
-    }
-    return {};
+    return QString::fromUtf8(Info(model).Name);
 }
 
 QString FitModelFormula(tFitModel model) {
-    switch (model) {
-    case tFitModel::Line:
-        return QStringLiteral("y = a·x + b");
-    case tFitModel::Parabola:
-        return QStringLiteral("y = a·x² + b·x + c");
-    case tFitModel::Power:
-        return QStringLiteral("y = a·xᵇ");
-    case tFitModel::RiseToLimit:
-        return QStringLiteral("y = a·(1 − e^(−x/τ))");
-    case tFitModel::ExpApproach:
-        return QStringLiteral("y = c + a·e^(−x/τ)");
-    case tFitModel::Sine:
-        return QStringLiteral("y = A·sin(2π·f·x + φ) + c");
-    }
-    return {};
+    return QString::fromUtf8(Info(model).Formula);
 }
 
 QString FitModelKey(tFitModel model) {
-    switch (model) {
-    case tFitModel::Line:
-        return QStringLiteral("Line");
-    case tFitModel::Parabola:
-        return QStringLiteral("Parabola");
-    case tFitModel::Power:
-        return QStringLiteral("Power");
-    case tFitModel::RiseToLimit:
-        return QStringLiteral("RiseToLimit");
-    case tFitModel::ExpApproach:
-        return QStringLiteral("ExpApproach");
-    case tFitModel::Sine:
-        return QStringLiteral("Sine");
-    }
-    return {};
+    return QString::fromLatin1(Info(model).Key);
 }
 
 std::optional<tFitModel> FitModelFromKey(const QString& key) {
