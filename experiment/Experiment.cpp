@@ -42,6 +42,7 @@ void tExperiment::SetDefaults() {
     CaptionY = QStringLiteral("t, c");
     AutoSize = false;
     YOffset = 0;
+    SuggestedFit.reset();
 }
 
 void tExperiment::ReadFile() {
@@ -72,6 +73,7 @@ void tExperiment::ReadText(const QByteArray& bytes) {
     YOffset = Real(file, "YOffset", 0);
     SeriesCount = Integer(file, "SeriesCount", 1);
     if (SeriesCount < 1 || SeriesCount > 2) SeriesCount = 1;
+    SuggestedFit = FitModelFromKey(Text(file, "Fit"));
 
     // Values that cannot work count as unreadable: the key's default is taken and the log says so.
     const auto reject = [this](const char* keys) {

@@ -1,10 +1,13 @@
 // The experiment definition: what experiment.txt says about the sensor, the sampling and the chart.
 #pragma once
 
+#include "analysis/Fit.h"
+
 #include <QByteArray>
 #include <QString>
 #include <algorithm>
 #include <cstdint>
+#include <optional>
 
 class QWidget;
 
@@ -29,6 +32,8 @@ public:
     bool AutoSize = false;
     double YOffset = 0;
     int SeriesCount = 0;
+    // The fit that answers the experiment's question (key Fit=, a model's name): first in the analysis menu.
+    std::optional<tFitModel> SuggestedFit;
 
     // Microseconds from one point to the next: the sampling period times the values averaged into a point.
     std::int64_t Period() const { return std::int64_t(Freq) * std::max(1, Average); }

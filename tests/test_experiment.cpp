@@ -90,7 +90,7 @@ TEST(Experiment, EveryKeyIsRead) {
         Load(QStringLiteral("SensorName=M401\r\nFreq=2000\r\nAverage=10\r\nFormatY=0.00\r\nFormatX=0.0\r\n"
                             "CaptionX=t, с\r\nMinX=-1\r\nMaxX=30\r\nIncX=2,5\r\nCaptionY=T, °C\r\n"
                             "MinY=20\r\nMaxY=80\r\nIncY=5\r\nAutoSize=1\r\nTwiceMarker=7\r\n"
-                            "YOffset=0,3\r\nSeriesCount=2\r\n"),
+                            "YOffset=0,3\r\nSeriesCount=2\r\nFit= expapproach\r\n"),
              prompts);
     EXPECT_TRUE(prompts.Boxes.isEmpty());
     EXPECT_EQ(e.Name, QStringLiteral("Опыт"));
@@ -111,6 +111,7 @@ TEST(Experiment, EveryKeyIsRead) {
     EXPECT_TRUE(e.TwiceMarker);
     EXPECT_DOUBLE_EQ(e.YOffset, 0.3);
     EXPECT_EQ(e.SeriesCount, 2);
+    EXPECT_EQ(e.SuggestedFit, tFitModel::ExpApproach);
     EXPECT_TRUE(IsPulseSensor(e.SensorName));
     EXPECT_TRUE(IsNoSensor(QStringLiteral("No")));
     EXPECT_FALSE(IsPulseSensor(QStringLiteral("m401")));
@@ -413,6 +414,15 @@ TEST(Catalogue, EverySampleExperimentReads) {
             EXPECT_TRUE(edit.toPlainText().contains(QStringLiteral("Отчёт о лабораторной работе")));
             sensors << e.SensorName;
             ++experiments;
+            // The fit that answers each experiment's question, where a curve answers it.
+            const std::map<QString, std::optional<tFitModel>> fits = {
+                {QStringLiteral("Нагревание воды"), tFitModel::Line},
+                {QStringLiteral("Остывание воды в разных сосудах"), tFitModel::ExpApproach},
+                {QStringLiteral("Освещённость и расстояние до лампы"), tFitModel::Power},
+                {QStringLiteral("Зарядка конденсатора"), tFitModel::RiseToLimit},
+                {QStringLiteral("Звуковые колебания камертона"), tFitModel::Sine}};
+            const auto fit = fits.find(QDir(folder).dirName());
+            EXPECT_EQ(e.SuggestedFit, fit == fits.end() ? std::nullopt : fit->second) << folder.toStdString();
             // The demo thermometer of the experiment tells its story: inside the chart's range over its time,
             // and cooling where the experiment is about cooling.
             const std::map<QString, double (*)(double)> thermometers = {
