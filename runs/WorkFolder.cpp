@@ -13,8 +13,8 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
-#include <charconv>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <condition_variable>
 #include <fcntl.h>
@@ -24,6 +24,7 @@
 
 const char kWorkListFile[] = "work.txt";
 const char kReportFile[] = "report.rtf";
+const char kAnalysisFile[] = "analysis.txt";
 
 namespace {
 
@@ -162,7 +163,8 @@ std::unique_ptr<tWorkFolder> tWorkFolder::Create(const QString& experimentName,
 tWorkFolder::tWorkFolder(const QString& path, int runsWritten, const QStringList& list)
     : FPath(path), FRuns(runsWritten), FList(list) {
     // A number the list already gives a run is not given again.
-    static const QRegularExpression key(QStringLiteral("^Run(\\d{1,6})\\."), QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression key(QStringLiteral("^Run(\\d{1,6})\\."),
+                                        QRegularExpression::CaseInsensitiveOption);
     for (const QString& line : FList)
         if (const QRegularExpressionMatch match = key.match(line); match.hasMatch())
             FRuns = std::max(FRuns, match.captured(1).toInt());
@@ -268,4 +270,13 @@ void tWorkFolder::DropRun() {
 
 void tWorkFolder::SaveReport(const QByteArray& rtf) {
     ReplaceFile(FPath + u'/' + QString::fromLatin1(kReportFile), rtf);
+}
+
+void tWorkFolder::SaveAnalysis(const QStringList& lines) {
+    const QString file = FPath + u'/' + QString::fromLatin1(kAnalysisFile);
+    if (lines.isEmpty()) {
+        QFile::remove(file);
+        return;
+    }
+    ReplaceFile(file, (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
 }

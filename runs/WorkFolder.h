@@ -36,6 +36,8 @@ public:
     void DropRun();
     // Replaces the saved report with `rtf`, so that a reader never sees half a file.
     void SaveReport(const QByteArray& rtf);
+    // Replaces the kept analysis results (one line each) in the same way; none removes the file.
+    void SaveAnalysis(const QStringList& lines);
 
 private:
     void WriteList();
@@ -76,3 +78,4 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
 // The names of the files in a work folder.
 extern const char kWorkListFile[];
 extern const char kReportFile[];
+extern const char kAnalysisFile[];

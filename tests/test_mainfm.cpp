@@ -213,8 +213,8 @@ TEST_F(MainWindowTest, EverySampleExperimentReadsWithinItsAxes) {
 TEST_F(MainWindowTest, EveryCommandInEveryState) {
     TfmMain& w = Window();
     static const char* const kNames[] = {
-        "Exit",  "OpenWork", "About", "ToolBar", "StatusBar", "ShowAll",    "Connect",   "Choose",
-        "Start", "Stop",     "Mark",  "Export",  "Print",     "PrintSetup", "PageSetup", "AddImage"};
+        "Exit", "OpenWork", "About",  "ToolBar", "StatusBar",  "ShowAll",   "Connect",  "Choose", "Start",
+        "Stop", "Mark",     "Export", "Print",   "PrintSetup", "PageSetup", "AddImage", "Analyse"};
     const auto commands = [&] {
         w.UpdateActions();
         QStringList on;
@@ -227,6 +227,7 @@ TEST_F(MainWindowTest, EveryCommandInEveryState) {
     const auto ticks = [&] { TicksUntil(w.Frame->chMain->Series(w.SeriesIndex)->Count() + 3); };
     const QString base = QStringLiteral("Exit OpenWork ToolBar StatusBar ");
     const QString printing = QStringLiteral(" Print PrintSetup PageSetup");
+    // Анализ: a curve on the chart page, not being measured.
     const struct {
         const char* step;
         std::function<void()> act;
@@ -253,7 +254,8 @@ TEST_F(MainWindowTest, EveryCommandInEveryState) {
              ticks();
              w.RunAction(w.acExperimentStop);
          },
-         tWindowState::Connected, base + "ShowAll Connect Choose Start Export" + printing + " pressed"},
+         tWindowState::Connected,
+         base + "ShowAll Connect Choose Start Export" + printing + " Analyse pressed"},
         {"sensor lost",
          [&] {
              w.RunAction(w.acExperimentStart);
@@ -261,17 +263,17 @@ TEST_F(MainWindowTest, EveryCommandInEveryState) {
              PostAppMessage(WM_SENSOR_LOST, 0, 0);
              QCoreApplication::processEvents();
          },
-         tWindowState::SensorLost, base + "ShowAll Connect Choose Export" + printing},
+         tWindowState::SensorLost, base + "ShowAll Connect Choose Export" + printing + " Analyse"},
         {"found again", [&] { w.RunAction(w.acExperimentConnect); }, tWindowState::Connected,
-         base + "ShowAll Connect Choose Start Export" + printing + " pressed"},
+         base + "ShowAll Connect Choose Start Export" + printing + " Analyse pressed"},
         {"a saved work",
          [&] {
              work = w.Work->Path();
              w.OpenWork(work);
          },
-         tWindowState::WorkOpened, base + "ShowAll Connect Choose Export" + printing},
+         tWindowState::WorkOpened, base + "ShowAll Connect Choose Export" + printing + " Analyse"},
         {"its sensor", [&] { w.RunAction(w.acExperimentConnect); }, tWindowState::Connected,
-         base + "ShowAll Connect Choose Start Export" + printing + " pressed"},
+         base + "ShowAll Connect Choose Start Export" + printing + " Analyse pressed"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.step);
@@ -992,4 +994,70 @@ TEST_F(MainWindowTest, StartScreenAndStatusBar) {
     EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty());
     Choose(QStringLiteral("Тепло"));
     EXPECT_FALSE(w.lbStart->isVisible());
+}
+
+// A cooling run analysed between two markers: the experiment's own fit gives the demo sensor's τ, its box and
+// curve are drawn on the chart and on paper, go into the report, and come back with the reopened work.
+TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
+    tSimSensorConfig cooling;
+    cooling.Name = "T102";
+    // A hundred times faster than the demo vessel: a point every 10 ms stands for a second of it.
+    cooling.Signal = [](double t, int) { return CoolingSignal(100 * t); };
+    AddCom(QStringLiteral("/dev/ttyACM5"), cooling);
+    Experiment("Остывание", "SensorName=T102\r\nFreq=10000\r\nAverage=1\r\nMaxX=6\r\nMinY=20\r\nMaxY=80\r\n"
+                            "TwiceMarker=1\r\nCaptionX=t, с\r\nCaptionY=T, °C\r\nFit=ExpApproach\r\n");
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Остывание"));
+    ASSERT_TRUE(w.Device);
+    emit w.mnAnalysisFit->aboutToShow();
+    EXPECT_EQ(w.mnAnalysisFit->actions().first(), w.acAnalysisFit[std::size_t(tFitModel::ExpApproach)]);
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(500);
+    w.RunAction(w.acExperimentStop);
+    TChart* chart = w.Frame->chMain;
+    w.RunAction(w.acAnalysisSlope);
+    EXPECT_TRUE(BoxTexts().last().startsWith(QStringLiteral("Поставьте маркер")))
+        << "a tangent needs its point";
+    const tFastLine& line = *chart->Series(w.SeriesIndex);
+    chart->Marker = TfrExperiment::NearestPoint(line, 0.2);
+    chart->SecondMarker = TfrExperiment::NearestPoint(line, 4.8);
+    const auto page = [&] {
+        QImage image(1600, 1000, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        QCPPainter painter(&image);
+        chart->PaintOn(painter, image.width(), image.height());
+        return image;
+    };
+    const QImage screenBefore = chart->RenderImage();
+    const QImage paperBefore = page();
+    w.RunAction(w.acAnalysisFit[std::size_t(tFitModel::ExpApproach)]);
+    ASSERT_EQ(w.Frame->Results.size(), 1u) << BoxTexts().join(u'|').toStdString();
+    const tAnalysisResult fit = w.Frame->Results[0];
+    EXPECT_NEAR(fit.Values[1], 2.4, std::max(3 * fit.Values[4], 0.02)) << "τ of the demo vessel";
+    EXPECT_NEAR(fit.Values[2], 22, 0.5) << "the room";
+    // Drawn where its box stands (the right half, at the top), on the screen and on paper.
+    const auto changed = [](const QImage& a, const QImage& b) {
+        int count = 0;
+        for (int y = 0; y < a.height() / 3; ++y)
+            for (int x = a.width() / 2; x < a.width(); ++x) count += a.pixel(x, y) != b.pixel(x, y);
+        return count;
+    };
+    EXPECT_GT(changed(screenBefore, chart->RenderImage()), 2000);
+    EXPECT_GT(changed(paperBefore, page()), 4000);
+    // Into the report, and kept.
+    w.RunAction(w.acAnalysisToReport);
+    const QString report = w.Frame->reReport->toPlainText();
+    EXPECT_TRUE(report.contains(QStringLiteral("Экспонента к пределу"))) << report.toStdString();
+    EXPECT_TRUE(
+        report.contains(QStringLiteral("опыт 1, t = 0.2…4.8 с").replace(u'.', QLocale().decimalPoint())))
+        << report.toStdString();
+    EXPECT_TRUE(report.contains(QStringLiteral("τ = "))) << report.toStdString();
+    const QString work = w.Work->Path();
+    w.OpenWork(work);
+    ASSERT_EQ(w.Frame->Results.size(), 1u);
+    EXPECT_EQ(w.Frame->Results[0].Values, fit.Values);
+    EXPECT_TRUE(w.Frame->reReport->toPlainText().contains(QStringLiteral("Экспонента к пределу")));
+    w.RunAction(w.acAnalysisClear);
+    EXPECT_TRUE(w.Frame->Results.empty());
+    EXPECT_FALSE(QFile::exists(work + QStringLiteral("/analysis.txt")));
 }

@@ -20,6 +20,7 @@
 #include <QClipboard>
 #include <QLabel>
 #include <QPainter>
+#include <QPainterPath>
 #include <QStackedLayout>
 #include <QTabWidget>
 #include <QVBoxLayout>
@@ -105,6 +106,7 @@ void TfrExperiment::AttachMarkers(TChart* chart) {
         PlaceMarker(chart, button, position, ctrl);
     };
     chart->OnAfterDraw = [this, chart](QPainter& painter, const QRect& plotRect) {
+        if (chart == chMain) DrawResults(chart, painter, plotRect);
         DrawMarkers(chart, painter, plotRect);
     };
 }
@@ -152,6 +154,72 @@ void TfrExperiment::DrawMarkers(TChart* chart, QPainter& painter, const QRect& p
     if (TwiceMarker && chart->SecondMarker >= 0 && chart->SecondMarker < count)
         draw(chart->SecondMarker, QColor(0, 255, 0));
     if (chart->Marker >= 0 && chart->Marker < count) draw(chart->Marker, QColor(255, 255, 0));
+}
+
+void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& plotRect) const {
+    if (Results.empty() || plotRect.isEmpty()) return;
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    painter.setRenderHint(QPainter::TextAntialiasing);
+    painter.setClipRect(plotRect);
+    const QColor lineColour =
+        ActiveSeries < chart->SeriesCount() ? chart->Series(ActiveSeries)->pen().color() : QColor(Qt::red);
+    // A fitted curve, dashed in the line's colour, over its region.
+    for (const tAnalysisResult& r : Results) {
+        if (r.Kind != tAnalysisKind::Fit || !r.Ok) continue;
+        const std::vector<double> params(r.Values.begin(), r.Values.begin() + FitParamCount(r.Model));
+        QPainterPath path;
+        constexpr int kSteps = 400;
+        bool open = false;
+        for (int i = 0; i <= kSteps; ++i) {
+            const double x = r.From + (r.To - r.From) * i / kSteps;
+            const double y = FitValue(r.Model, params, x);
+            if (!std::isfinite(y)) {
+                open = false;
+                continue;
+            }
+            const QPointF at(chart->XToPixel(x), chart->yAxis->coordToPixel(y));
+            if (open)
+                path.lineTo(at);
+            else
+                path.moveTo(at);
+            open = true;
+        }
+        QPen pen(lineColour.darker(160), 2.5, Qt::DashLine);
+        painter.setPen(pen);
+        painter.setBrush(Qt::NoBrush);
+        painter.drawPath(path);
+    }
+    // The boxes, each where it was put, kept inside the plotting area.
+    QFont font = painter.font();
+    font.setPointSizeF(9);
+    const QFontMetrics metrics(font, painter.device());
+    for (const tAnalysisResult& r : Results) {
+        const QStringList lines = ResultLines(r, chart->BottomTitle(), chart->LeftTitle());
+        int width = 0;
+        for (const QString& line : lines) width = std::max(width, metrics.horizontalAdvance(line));
+        const int pad = metrics.height() / 3;
+        QRect box(0, 0, width + 2 * pad + pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
+        box.moveTopLeft(plotRect.topLeft() +
+                        QPoint(int(r.Box.x() * plotRect.width()), int(r.Box.y() * plotRect.height())));
+        if (box.right() > plotRect.right()) box.moveRight(plotRect.right() - 2);
+        if (box.bottom() > plotRect.bottom()) box.moveBottom(plotRect.bottom() - 2);
+        box.moveLeft(std::max(box.left(), plotRect.left() + 2));
+        box.moveTop(std::max(box.top(), plotRect.top() + 2));
+        painter.setPen(QPen(QColor(90, 90, 90), 1));
+        painter.setBrush(QColor(255, 255, 240, 235));
+        painter.drawRect(box);
+        painter.setPen(Qt::black);
+        int y = box.top() + pad + metrics.ascent();
+        for (int i = 0; i < lines.size(); ++i) {
+            QFont lineFont = font;
+            lineFont.setBold(i == 0);
+            painter.setFont(lineFont);
+            painter.drawText(box.left() + pad, y, lines[i]);
+            y += metrics.lineSpacing();
+        }
+    }
+    painter.restore();
 }
 
 QString TfrExperiment::MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const {

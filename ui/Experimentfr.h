@@ -2,6 +2,8 @@
 // report.
 #pragma once
 
+#include "analysis/Results.h"
+
 #include <QTabWidget>
 #include <QWidget>
 #include <vector>
@@ -69,6 +71,9 @@ public:
     TRichEdit* reDescr = nullptr;
     TRichEdit* reReport = nullptr;
 
+    // The analysis results shown on the main chart: boxes, and fitted curves dashed over their regions.
+    std::vector<tAnalysisResult> Results;
+
     QString PointLabel;
     bool MeasureRunning = false;
     bool TwiceMarker = false;
@@ -86,6 +91,7 @@ protected:
 private:
     void PlaceMarker(TChart* chart, Qt::MouseButton button, const QPoint& position, bool ctrl);
     void DrawMarkers(TChart* chart, QPainter& painter, const QRect& plotRect) const;
+    void DrawResults(TChart* chart, QPainter& painter, const QRect& plotRect) const;
 
     QWidget* FChartArea = nullptr;
 };

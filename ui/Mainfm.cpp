@@ -200,10 +200,13 @@ void TfmMain::CreateActions() {
     acFileAddImage = MakeAction(this, "addimage", QStringLiteral("&Добавить изображение..."),
                                 QStringLiteral("&Добавить изображение из файла"));
 
-    FCommands = {acFileExit,        acFileOpenWork,   acHelpAbout,           acViewToolBar,
-                 acViewStatusBar,   acViewShowAll,    acExperimentConnect,   acExperimentChoose,
-                 acExperimentStart, acExperimentStop, acExperimentMarkPoint, acFileExport,
-                 acFilePrint,       acFilePrintSetup, acFilePageSetup,       acFileAddImage};
+    CreateAnalysisActions();
+    FCommands = {acFileExit,          acFileOpenWork,          acHelpAbout,
+                 acViewToolBar,       acViewStatusBar,         acViewShowAll,
+                 acExperimentConnect, acExperimentChoose,      acExperimentStart,
+                 acExperimentStop,    acExperimentMarkPoint,   acFileExport,
+                 acFilePrint,         acFilePrintSetup,        acFilePageSetup,
+                 acFileAddImage,      mnAnalysis->menuAction()};
     for (QAction* checkable : {acViewToolBar, acViewStatusBar, acExperimentConnect, acExperimentMarkPoint})
         checkable->setCheckable(true);
     acViewToolBar->setChecked(true);
@@ -270,6 +273,7 @@ void TfmMain::CreateMenus() {
     experiment->addAction(acExperimentStart);
     experiment->addAction(acExperimentStop);
     experiment->addAction(acExperimentMarkPoint);
+    menuBar()->addMenu(mnAnalysis);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
     help->addAction(acHelpAbout);
 }

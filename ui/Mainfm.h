@@ -2,6 +2,7 @@
 // measurement.
 #pragma once
 
+#include "analysis/Results.h"
 #include "core/Prompts.h"
 #include "core/Settings.h"
 #include "measure/ValueStream.h"
@@ -18,6 +19,7 @@
 class QAction;
 class QDialog;
 class QLabel;
+class QMenu;
 class QTextDocument;
 class QTimer;
 class QToolBar;
@@ -99,6 +101,16 @@ public:
     QAction* acFilePrintSetup = nullptr;
     QAction* acFilePageSetup = nullptr;
     QAction* acFileAddImage = nullptr;
+    // The Анализ menu (its menu action is the command that enables it) and its commands.
+    QMenu* mnAnalysis = nullptr;
+    QMenu* mnAnalysisFit = nullptr;
+    QAction* acAnalysisStatistics = nullptr;
+    QAction* acAnalysisSlope = nullptr;
+    QAction* acAnalysisArea = nullptr;
+    QAction* acAnalysisSpectrum = nullptr;
+    QAction* acAnalysisToReport = nullptr;
+    QAction* acAnalysisClear = nullptr;
+    std::array<QAction*, 6> acAnalysisFit{};
 
     QWidget* pnToolBar = nullptr;
     QToolBar* tlbMain = nullptr;
@@ -140,6 +152,15 @@ protected:
 private:
     void CreateActions();
     void CreateMenus();
+    void CreateAnalysisActions();
+    // The region's analysis of the chosen kind on the current run's line: its box on the chart, kept in the
+    // work.
+    void Analyse(tAnalysisKind kind, tFitModel model = tFitModel::Line);
+    // The newest result as a row of the report's table of results.
+    void ResultToReport();
+    void ClearResults();
+    void SaveAnalysis();
+    void LoadAnalysis(const QString& folder);
     void CreateToolBar();
     void CreateStatusBar();
     void LayoutStatusPanels();

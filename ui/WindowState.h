@@ -10,8 +10,8 @@ enum class tWindowState {
     Chosen,       // an experiment is open, no sensor connected (an experiment without a sensor stays here)
     Connected,    // its sensor is connected and idle
     Measuring,    // a run is being measured
-    SensorLost,   // the sensor stopped answering during a run and was let go: Подключение finds it again
-    WorkOpened,   // a saved work is open, without a sensor
+    SensorLost, // the sensor stopped answering during a run and was let go: Подключение finds it again
+    WorkOpened, // a saved work is open, without a sensor
 };
 
 // The commands of the main window.
@@ -32,8 +32,9 @@ enum class tCommand {
     PrintSetup,
     PageSetup,
     AddImage,
+    Analyse, // the Анализ menu
 };
-inline constexpr std::size_t kCommandCount = std::size_t(tCommand::AddImage) + 1;
+inline constexpr std::size_t kCommandCount = std::size_t(tCommand::Analyse) + 1;
 
 // The page of the open experiment that the File commands act on.
 enum class tShownPage { None, Chart, Table, Description, Report };

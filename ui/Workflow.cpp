@@ -372,6 +372,7 @@ void TfmMain::OpenWork(const QString& path) {
     FWorkOpened = true;
     setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
     Frame->Redraw();
+    LoadAnalysis(path);
     QStringList said;
     if (!opened.Rebuilt.isEmpty())
         said << QStringLiteral("Список опытов работы (work.txt) отсутствовал или был повреждён; опыты "
