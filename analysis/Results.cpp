@@ -85,6 +85,11 @@ tAnalysisResult Analyse(tAnalysisKind kind, tFitModel model, std::span<const dou
     const std::size_t last = std::size_t(std::upper_bound(x.begin(), x.begin() + n, to) - x.begin());
     const std::span<const double> rx = x.subspan(first, last > first ? last - first : 0);
     const std::span<const double> ry = y.subspan(first, rx.size());
+    // The region as far as it holds points: a fit is drawn, and the report names it, where the data are.
+    if (kind != tAnalysisKind::Slope && !rx.empty()) {
+        result.From = rx.front();
+        result.To = rx.back();
+    }
     switch (kind) {
     case tAnalysisKind::Statistics: {
         const tStatistics s = Describe(ry);

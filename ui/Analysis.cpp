@@ -137,17 +137,20 @@ void TfmMain::ResultToReport() {
         format.setHeaderRowCount(1);
         table = cursor.insertTable(1, 3, format);
         const QStringList heads{QStringLiteral("Что"), QStringLiteral("Область"), QStringLiteral("Значения")};
-        for (int c = 0; c < 3; ++c) table->cellAt(0, c).firstCursorPosition().insertText(heads[c]);
+        QTextCharFormat bold;
+        bold.setFontWeight(QFont::Bold);
+        for (int c = 0; c < 3; ++c) table->cellAt(0, c).firstCursorPosition().insertText(heads[c], bold);
     }
     table->appendRows(1);
     const int row = table->rows() - 1;
-    table->cellAt(row, 0).firstCursorPosition().insertText(what);
+    const QTextCharFormat plain;
+    table->cellAt(row, 0).firstCursorPosition().insertText(what, plain);
     table->cellAt(row, 1).firstCursorPosition().insertText(QStringLiteral("опыт %1, ").arg(r.Run) +
                                                            RegionText(r, chart->BottomTitle()));
     QTextCursor values = table->cellAt(row, 2).firstCursorPosition();
     for (int i = 0; i < lines.size(); ++i) {
         if (i > 0) values.insertBlock();
-        values.insertText(lines[i]);
+        values.insertText(lines[i], plain);
     }
     Frame->ShowPage(TfrExperiment::tPage::Report);
     SaveReport();
