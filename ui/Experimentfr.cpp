@@ -194,6 +194,7 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
     QFont font = painter.font();
     font.setPointSizeF(9);
     const QFontMetrics metrics(font, painter.device());
+    std::vector<QRect> drawn;
     for (const tAnalysisResult& r : Results) {
         const QStringList lines = ResultLines(r, chart->BottomTitle(), chart->LeftTitle());
         int width = 0;
@@ -206,6 +207,16 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
         if (box.bottom() > plotRect.bottom()) box.moveBottom(plotRect.bottom() - 2);
         box.moveLeft(std::max(box.left(), plotRect.left() + 2));
         box.moveTop(std::max(box.top(), plotRect.top() + 2));
+        // Below the boxes drawn before it that it would cover.
+        for (bool moved = true; moved;) {
+            moved = false;
+            for (const QRect& other : drawn)
+                if (box.intersects(other)) {
+                    box.moveTop(other.bottom() + 4);
+                    moved = true;
+                }
+        }
+        drawn.push_back(box);
         painter.setPen(QPen(QColor(90, 90, 90), 1));
         painter.setBrush(QColor(255, 255, 240, 235));
         painter.drawRect(box);
