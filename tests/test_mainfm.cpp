@@ -1052,12 +1052,38 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
         report.contains(QStringLiteral("опыт 1, t = 0.2…4.8 с").replace(u'.', QLocale().decimalPoint())))
         << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("τ = "))) << report.toStdString();
+    // The box dragged with the mouse stays where it was put, and its mark closes it.
+    const auto mouse = [&](QEvent::Type type, const QPoint& at) {
+        QMouseEvent event(type, at, chart->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(chart, &event);
+    };
+    const auto boxes = [&] {
+        QFont font = w.Frame->chMain->font();
+        font.setPointSizeF(9);
+        return w.Frame->ResultBoxes(w.Frame->chMain, w.Frame->chMain->PlotRect(),
+                                    QFontMetrics(font, w.Frame->chMain));
+    };
+    w.Frame->ShowPage(TfrExperiment::tPage::Chart);
+    const QRect box = boxes().at(0);
+    mouse(QEvent::MouseButtonPress, box.center());
+    mouse(QEvent::MouseMove, box.center() + QPoint(-40, 60));
+    mouse(QEvent::MouseButtonRelease, box.center() + QPoint(-40, 60));
+    EXPECT_EQ(boxes().at(0).topLeft(), box.topLeft() + QPoint(-40, 60));
+    EXPECT_EQ(chart->Marker, TfrExperiment::NearestPoint(line, 0.2)) << "a drag places no marker";
+    const QPointF moved = w.Frame->Results[0].Box;
     const QString work = w.Work->Path();
     w.OpenWork(work);
     ASSERT_EQ(w.Frame->Results.size(), 1u);
     EXPECT_EQ(w.Frame->Results[0].Values, fit.Values);
+    EXPECT_EQ(w.Frame->Results[0].Box, moved);
     EXPECT_TRUE(w.Frame->reReport->toPlainText().contains(QStringLiteral("Экспонента к пределу")));
-    w.RunAction(w.acAnalysisClear);
+    QFont font = w.Frame->chMain->font();
+    font.setPointSizeF(9);
+    mouse(QEvent::MouseButtonPress,
+          TfrExperiment::CloseMark(boxes().at(0), QFontMetrics(font, w.Frame->chMain)).center());
+    mouse(QEvent::MouseButtonRelease,
+          TfrExperiment::CloseMark(QRect(), QFontMetrics(font, w.Frame->chMain)).center());
     EXPECT_TRUE(w.Frame->Results.empty());
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("/analysis.txt")));
 }

@@ -102,6 +102,10 @@ QImage TfrExperiment::ChartImage() const {
 }
 
 void TfrExperiment::AttachMarkers(TChart* chart) {
+    if (chart == chMain)
+        chart->OnMouseGrab = [this](QEvent::Type type, const QPoint& position) {
+            return GrabResult(type, position);
+        };
     chart->OnMouseUp = [this, chart](Qt::MouseButton button, const QPoint& position, bool ctrl) {
         PlaceMarker(chart, button, position, ctrl);
     };
@@ -194,13 +198,45 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
     QFont font = painter.font();
     font.setPointSizeF(9);
     const QFontMetrics metrics(font, painter.device());
+    const std::vector<QRect> boxes = ResultBoxes(chart, plotRect, metrics);
+    for (std::size_t k = 0; k < Results.size(); ++k) {
+        const QStringList lines = ResultLines(Results[k], chart->BottomTitle(), chart->LeftTitle());
+        const QRect& box = boxes[k];
+        const int pad = metrics.height() / 3;
+        painter.setPen(QPen(QColor(90, 90, 90), 1));
+        painter.setBrush(QColor(255, 255, 240, 235));
+        painter.drawRect(box);
+        painter.setPen(Qt::black);
+        int y = box.top() + pad + metrics.ascent();
+        for (int i = 0; i < lines.size(); ++i) {
+            QFont lineFont = font;
+            lineFont.setBold(i == 0);
+            painter.setFont(lineFont);
+            painter.drawText(box.left() + pad, y, lines[i]);
+            y += metrics.lineSpacing();
+        }
+        // On the screen only: the mark that closes the box.
+        if (!chart->OffScreen()) {
+            const QRect mark = CloseMark(box, metrics);
+            painter.setPen(QPen(QColor(120, 120, 120), 1.5));
+            painter.drawLine(mark.topLeft() + QPoint(3, 3), mark.bottomRight() - QPoint(3, 3));
+            painter.drawLine(mark.topRight() + QPoint(-3, 3), mark.bottomLeft() + QPoint(3, -3));
+        }
+    }
+    painter.restore();
+}
+
+std::vector<QRect> TfrExperiment::ResultBoxes(TChart* chart, const QRect& plotRect,
+                                              const QFontMetrics& metrics) const {
     std::vector<QRect> drawn;
     for (const tAnalysisResult& r : Results) {
         const QStringList lines = ResultLines(r, chart->BottomTitle(), chart->LeftTitle());
         int width = 0;
         for (const QString& line : lines) width = std::max(width, metrics.horizontalAdvance(line));
         const int pad = metrics.height() / 3;
-        QRect box(0, 0, width + 2 * pad + pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
+        // Room for the bold title and the close mark.
+        QRect box(0, 0, width + 3 * pad + metrics.height(),
+                  int(lines.size()) * metrics.lineSpacing() + 2 * pad);
         box.moveTopLeft(plotRect.topLeft() +
                         QPoint(int(r.Box.x() * plotRect.width()), int(r.Box.y() * plotRect.height())));
         if (box.right() > plotRect.right()) box.moveRight(plotRect.right() - 2);
@@ -217,20 +253,50 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
                 }
         }
         drawn.push_back(box);
-        painter.setPen(QPen(QColor(90, 90, 90), 1));
-        painter.setBrush(QColor(255, 255, 240, 235));
-        painter.drawRect(box);
-        painter.setPen(Qt::black);
-        int y = box.top() + pad + metrics.ascent();
-        for (int i = 0; i < lines.size(); ++i) {
-            QFont lineFont = font;
-            lineFont.setBold(i == 0);
-            painter.setFont(lineFont);
-            painter.drawText(box.left() + pad, y, lines[i]);
-            y += metrics.lineSpacing();
-        }
     }
-    painter.restore();
+    return drawn;
+}
+
+QRect TfrExperiment::CloseMark(const QRect& box, const QFontMetrics& metrics) {
+    const int side = metrics.height();
+    return QRect(box.right() - side - 1, box.top() + 2, side, side);
+}
+
+bool TfrExperiment::GrabResult(QEvent::Type type, const QPoint& position) {
+    if (MeasureRunning || Results.empty()) return false;
+    QFont font = chMain->font();
+    font.setPointSizeF(9);
+    const QFontMetrics metrics(font, chMain);
+    const QRect plotRect = chMain->PlotRect();
+    if (type == QEvent::MouseButtonPress) {
+        const std::vector<QRect> boxes = ResultBoxes(chMain, plotRect, metrics);
+        // The box drawn last is on top.
+        for (int k = int(boxes.size()) - 1; k >= 0; --k) {
+            if (!boxes[std::size_t(k)].contains(position)) continue;
+            if (CloseMark(boxes[std::size_t(k)], metrics).contains(position)) {
+                Results.erase(Results.begin() + k);
+                chMain->replot();
+                if (OnResultsChanged) OnResultsChanged();
+                FDragged = -1;
+                return true;
+            }
+            FDragged = k;
+            FDragOffset = position - boxes[std::size_t(k)].topLeft();
+            return true;
+        }
+        return false;
+    }
+    if (FDragged < 0 || FDragged >= int(Results.size()) || plotRect.isEmpty()) return false;
+    const QPoint topLeft = position - FDragOffset - plotRect.topLeft();
+    Results[std::size_t(FDragged)].Box =
+        QPointF(std::clamp(double(topLeft.x()) / plotRect.width(), 0.0, 1.0),
+                std::clamp(double(topLeft.y()) / plotRect.height(), 0.0, 1.0));
+    chMain->replot();
+    if (type == QEvent::MouseButtonRelease) {
+        FDragged = -1;
+        if (OnResultsChanged) OnResultsChanged();
+    }
+    return true;
 }
 
 QString TfrExperiment::MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const {

@@ -4,8 +4,12 @@
 
 #include "analysis/Results.h"
 
+#include <QEvent>
+#include <QFontMetrics>
+#include <QRect>
 #include <QTabWidget>
 #include <QWidget>
+#include <functional>
 #include <vector>
 
 class QAction;
@@ -73,6 +77,13 @@ public:
 
     // The analysis results shown on the main chart: boxes, and fitted curves dashed over their regions.
     std::vector<tAnalysisResult> Results;
+    // A box was moved or closed on the chart.
+    std::function<void()> OnResultsChanged;
+    // Where the boxes stand in `plotRect` for text of `metrics`, in the results' order, none covering
+    // another.
+    std::vector<QRect> ResultBoxes(TChart* chart, const QRect& plotRect, const QFontMetrics& metrics) const;
+    // The close mark in the corner of a box on the screen.
+    static QRect CloseMark(const QRect& box, const QFontMetrics& metrics);
 
     QString PointLabel;
     bool MeasureRunning = false;
@@ -92,6 +103,10 @@ private:
     void PlaceMarker(TChart* chart, Qt::MouseButton button, const QPoint& position, bool ctrl);
     void DrawMarkers(TChart* chart, QPainter& painter, const QRect& plotRect) const;
     void DrawResults(TChart* chart, QPainter& painter, const QRect& plotRect) const;
+    // Boxes dragged and closed with the mouse.
+    bool GrabResult(QEvent::Type type, const QPoint& position);
+    int FDragged = -1;
+    QPoint FDragOffset;
 
     QWidget* FChartArea = nullptr;
 };

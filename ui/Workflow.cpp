@@ -99,6 +99,7 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
     // The elapsed time of another experiment's run is not this one's.
     StatusPanels[1]->clear();
     Frame->SetUp(e, description);
+    Frame->OnResultsChanged = [this] { Guarded([this] { SaveAnalysis(); }); };
     // The charts' context menu offers «Показать всё» and the copy of the chart page too.
     for (TChart* chart : Frame->Charts()) {
         chart->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -106,6 +107,7 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
             QMenu menu;
             menu.addAction(acViewShowAll);
             menu.addAction(Frame->acCopyChart);
+            if (chart == Frame->chMain) menu.addMenu(mnAnalysis);
             UpdateActions();
             menu.exec(chart->mapToGlobal(at));
         });

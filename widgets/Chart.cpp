@@ -218,12 +218,46 @@ TChart::tDrawn TChart::Drawn() const {
 }
 
 QImage TChart::RenderImage() {
-    return toPixmap(width(), height()).toImage();
+    FOffScreen = true;
+    const QImage image = toPixmap(width(), height()).toImage();
+    FOffScreen = false;
+    return image;
 }
 
 void TChart::PaintOn(QCPPainter& painter, int width, int height) {
+    FOffScreen = true;
     toPainter(&painter, width, height);
+    FOffScreen = false;
     updateLayout();
+}
+
+void TChart::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && OnMouseGrab &&
+        OnMouseGrab(event->type(), event->position().toPoint())) {
+        FGrabbed = true;
+        event->accept();
+        return;
+    }
+    QCustomPlot::mousePressEvent(event);
+}
+
+void TChart::mouseMoveEvent(QMouseEvent* event) {
+    if (FGrabbed) {
+        if (OnMouseGrab) OnMouseGrab(event->type(), event->position().toPoint());
+        event->accept();
+        return;
+    }
+    QCustomPlot::mouseMoveEvent(event);
+}
+
+void TChart::mouseReleaseEvent(QMouseEvent* event) {
+    if (FGrabbed) {
+        FGrabbed = false;
+        if (OnMouseGrab) OnMouseGrab(event->type(), event->position().toPoint());
+        event->accept();
+        return;
+    }
+    QCustomPlot::mouseReleaseEvent(event);
 }
 
 bool TChart::PatchLines() {

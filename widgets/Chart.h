@@ -52,6 +52,13 @@ public:
     // Called when a mouse button is released over the chart.
     std::function<void(Qt::MouseButton button, const QPoint& position, bool ctrl)> OnMouseUp;
 
+    // Asked first of every press, move and release of the left mouse button: true takes the press and the
+    // moves and release that follow it (a box dragged over the chart), which then neither pan nor place a
+    // marker.
+    std::function<bool(QEvent::Type type, const QPoint& position)> OnMouseGrab;
+    // True while the chart is drawn for a page or a picture, not for the screen.
+    bool OffScreen() const { return FOffScreen; }
+
     // Markers placed on this chart (indices of points of the active line; -1 = none).
     int Marker = -1;
     int SecondMarker = -1;
@@ -59,6 +66,9 @@ public:
 protected:
     // Lays out again when the layout gave an axis another length than its ticks were chosen for.
     void updateLayout() override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void ApplyLocale();
@@ -84,4 +94,6 @@ private:
     QCPLayer* FLinesLayer = nullptr;
     tDrawn FDrawn;
     QPoint FPressedAt;
+    bool FGrabbed = false;
+    bool FOffScreen = false;
 };
