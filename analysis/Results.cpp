@@ -129,10 +129,16 @@ tAnalysisResult Analyse(tAnalysisKind kind, tFitModel model, std::span<const dou
         break;
     }
     }
-    if (!result.Ok)
-        result.Error = rx.size() < 2 && kind != tAnalysisKind::Slope
-                           ? QStringLiteral("В выбранной области слишком мало точек.")
-                           : QStringLiteral("Для выбранной области это посчитать нельзя.");
+    if (!result.Ok) {
+        if (rx.size() < 2 && kind != tAnalysisKind::Slope)
+            result.Error = QStringLiteral("В выбранной области слишком мало точек.");
+        else if (kind == tAnalysisKind::Spectrum)
+            result.Error = QStringLiteral("В выбранной области не видно колебаний.");
+        else if (kind == tAnalysisKind::Slope)
+            result.Error = QStringLiteral("Касательную в этой точке провести нельзя.");
+        else
+            result.Error = QStringLiteral("Для выбранной области это посчитать нельзя.");
+    }
     return result;
 }
 
@@ -159,6 +165,12 @@ QString FormatWithError(double value, double error) {
         const int decimals = power - place;
         return QStringLiteral("(%1 ± %2)·10%3")
             .arg(Fixed(value / scale, decimals), Fixed(error / scale, decimals), Superscript(power));
+    }
+    if (place > 0) {
+        // Digits left of the point that the error leaves unknown are rounded away.
+        const double unit = std::pow(10.0, place);
+        return Fixed(std::round(value / unit) * unit, 0) + QStringLiteral(" ± ") +
+               Fixed(std::round(error / unit) * unit, 0);
     }
     return Fixed(value, -place) + QStringLiteral(" ± ") + Fixed(error, -place);
 }

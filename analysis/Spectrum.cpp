@@ -50,7 +50,10 @@ tSpectrum AmplitudeSpectrum(std::span<const double> y, double sampleRate) {
         const double curve = la - 2 * lb + lc;
         if (curve < 0) shift = std::clamp(0.5 * (la - lc) / curve, -0.5, 0.5);
     }
-    spectrum.Peak = (double(best) + shift) * sampleRate / double(size);
+    // An oscillation shows at least two periods in the samples; a slower "peak" is the trend of a curve.
+    const double peak = (double(best) + shift) * sampleRate / double(size);
+    if (peak * double(n) / sampleRate < 2) return spectrum;
+    spectrum.Peak = peak;
     spectrum.PeakAmplitude = b;
     return spectrum;
 }

@@ -7,7 +7,7 @@
 struct tSpectrum {
     std::vector<double> Frequency; // Hz, from 0 up to half the sample rate
     std::vector<double> Amplitude; // a sine of amplitude A shows a peak near A
-    double Peak = 0;               // the strongest frequency above 0, between the bins (Hz); 0 for none
+    double Peak = 0;               // the strongest frequency, between the bins (Hz); 0 for none or under 2 periods
     double PeakAmplitude = 0;
 };
 

@@ -276,6 +276,7 @@ TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
         {300.234, 2.1537, "300.2 ± 2.2"},
         {60.123, 0.3456, "60.12 ± 0.35"},
         {1817.63, 23.9, "1818 ± 24"},
+        {2332.4, 82218, "2000 ± 82000"},
         {0.000673565789, 0.000107938612, "0.00067 ± 0.00011"},
         {-3.16081871345029E-15, 4.86652849992036E-17, "(-3.161 ± 0.049)·10⁻¹⁵"},
         {440.0012, 0, "440.001"},
@@ -308,6 +309,8 @@ TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
     EXPECT_FALSE(none.Ok);
     EXPECT_EQ(ResultLines(none, {}, {}),
               QStringList{QStringLiteral("В выбранной области слишком мало точек.")});
+    EXPECT_EQ(Analyse(tAnalysisKind::Spectrum, tFitModel::Line, x, y, 200, 700).Error,
+              QStringLiteral("В выбранной области не видно колебаний."));
 
     // Kept and read back whole; a damaged line is no result.
     tAnalysisResult kept = fit;
