@@ -1,6 +1,7 @@
 #include "analysis/Fit.h"
 
 #include "analysis/Spectrum.h"
+#include "analysis/Statistics.h"
 
 #include <algorithm>
 #include <cmath>
@@ -94,22 +95,12 @@ std::vector<double> TransformedErrors(const std::vector<double>& g, const std::v
     return errors;
 }
 
-double SumOfSquaresAbout(std::span<const double> y) {
-    double mean = 0;
-    for (const double v : y) mean += v;
-    mean /= double(y.size());
-    double s = 0, d = 0;
-    for (const double v : y) {
-        s += (v - mean) * (v - mean);
-        d += v - mean;
-    }
-    return s - d * d / double(y.size());
-}
-
 void Finish(tFit& fit, double residualSquares, std::span<const double> y) {
     const std::size_t p = fit.Params.size();
     fit.ResidualSD = std::sqrt(residualSquares / double(y.size() - p));
-    const double total = SumOfSquaresAbout(y);
+    // The squares about the mean, from the sample deviation.
+    const tStatistics about = Describe(y);
+    const double total = about.StdDev * about.StdDev * double(about.Count - 1);
     fit.RSquared = total > 0 ? 1 - residualSquares / total : 0;
     fit.Ok =
         std::all_of(fit.Params.begin(), fit.Params.end(), [](double v) { return std::isfinite(v); }) &&

@@ -1059,10 +1059,8 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
         QApplication::sendEvent(chart, &event);
     };
     const auto boxes = [&] {
-        QFont font = w.Frame->chMain->font();
-        font.setPointSizeF(9);
         return w.Frame->ResultBoxes(w.Frame->chMain, w.Frame->chMain->PlotRect(),
-                                    QFontMetrics(font, w.Frame->chMain));
+                                    w.Frame->ScreenResultMetrics());
     };
     w.Frame->ShowPage(TfrExperiment::tPage::Chart);
     const QRect box = boxes().at(0);
@@ -1078,12 +1076,9 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     EXPECT_EQ(w.Frame->Results[0].Values, fit.Values);
     EXPECT_EQ(w.Frame->Results[0].Box, moved);
     EXPECT_TRUE(w.Frame->reReport->toPlainText().contains(QStringLiteral("Экспонента к пределу")));
-    QFont font = w.Frame->chMain->font();
-    font.setPointSizeF(9);
-    mouse(QEvent::MouseButtonPress,
-          TfrExperiment::CloseMark(boxes().at(0), QFontMetrics(font, w.Frame->chMain)).center());
-    mouse(QEvent::MouseButtonRelease,
-          TfrExperiment::CloseMark(QRect(), QFontMetrics(font, w.Frame->chMain)).center());
+    const QPoint mark = TfrExperiment::CloseMark(boxes().at(0), w.Frame->ScreenResultMetrics()).center();
+    mouse(QEvent::MouseButtonPress, mark);
+    mouse(QEvent::MouseButtonRelease, mark);
     EXPECT_TRUE(w.Frame->Results.empty());
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("/analysis.txt")));
 }

@@ -195,8 +195,7 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
         painter.drawPath(path);
     }
     // The boxes, each where it was put, kept inside the plotting area.
-    QFont font = painter.font();
-    font.setPointSizeF(9);
+    const QFont font = ResultFont(painter.font());
     const QFontMetrics metrics(font, painter.device());
     const std::vector<QRect> boxes = ResultBoxes(chart, plotRect, metrics);
     for (std::size_t k = 0; k < Results.size(); ++k) {
@@ -257,6 +256,15 @@ std::vector<QRect> TfrExperiment::ResultBoxes(TChart* chart, const QRect& plotRe
     return drawn;
 }
 
+QFont TfrExperiment::ResultFont(QFont base) {
+    base.setPointSizeF(9);
+    return base;
+}
+
+QFontMetrics TfrExperiment::ScreenResultMetrics() const {
+    return QFontMetrics(ResultFont(chMain->font()), chMain);
+}
+
 QRect TfrExperiment::CloseMark(const QRect& box, const QFontMetrics& metrics) {
     const int side = metrics.height();
     return QRect(box.right() - side - 1, box.top() + 2, side, side);
@@ -264,9 +272,7 @@ QRect TfrExperiment::CloseMark(const QRect& box, const QFontMetrics& metrics) {
 
 bool TfrExperiment::GrabResult(QEvent::Type type, const QPoint& position) {
     if (MeasureRunning || Results.empty()) return false;
-    QFont font = chMain->font();
-    font.setPointSizeF(9);
-    const QFontMetrics metrics(font, chMain);
+    const QFontMetrics metrics = ScreenResultMetrics();
     const QRect plotRect = chMain->PlotRect();
     if (type == QEvent::MouseButtonPress) {
         const std::vector<QRect> boxes = ResultBoxes(chMain, plotRect, metrics);

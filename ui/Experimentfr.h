@@ -82,6 +82,9 @@ public:
     // Where the boxes stand in `plotRect` for text of `metrics`, in the results' order, none covering
     // another.
     std::vector<QRect> ResultBoxes(TChart* chart, const QRect& plotRect, const QFontMetrics& metrics) const;
+    // The boxes' text: the chart's own font, smaller; its measures on the screen.
+    static QFont ResultFont(QFont base);
+    QFontMetrics ScreenResultMetrics() const;
     // The close mark in the corner of a box on the screen.
     static QRect CloseMark(const QRect& box, const QFontMetrics& metrics);
 
