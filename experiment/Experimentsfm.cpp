@@ -19,6 +19,7 @@
 #include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
+#include <QLabel>
 #include <QPrinter>
 #include <QPushButton>
 #include <QScreen>
@@ -95,6 +96,12 @@ TfmExperiments::TfmExperiments(QWidget* owner) : QDialog(owner) {
     panelLayout->setSpacing(2);
     panelLayout->addWidget(tbDescr);
     panelLayout->addWidget(spDescr, 1);
+    // The analysis that answers the experiment's question (its Fit= key), under the tree and description.
+    lbAnalysis = new QLabel(panel);
+    lbAnalysis->setWordWrap(true);
+    lbAnalysis->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    lbAnalysis->hide();
+    panelLayout->addWidget(lbAnalysis);
 
     Buttons = new QDialogButtonBox(this);
     QPushButton* ok = Buttons->addButton(QStringLiteral("OK"), QDialogButtonBox::AcceptRole);
@@ -344,6 +351,21 @@ void TfmExperiments::ShowDescription(QTreeWidgetItem* node) {
         for (int i = 0; i < 3; ++i) reDescr->AddLine(QStringLiteral(" "));
         reDescr->AddLine(LoadStr(sNoDescription));
     }
+    std::optional<tFitModel> fit;
+    if (!IsGroup(node)) {
+        tExperiment experiment;
+        experiment.Path = NodeFolder(node);
+        try {
+            experiment.ReadFile();
+            fit = experiment.SuggestedFit;
+        } catch (const Exception&) {
+            // No readable definition: nothing is suggested.
+        }
+    }
+    lbAnalysis->setText(fit ? QStringLiteral("Анализ: подбор кривой «%1» %2")
+                                  .arg(FitModelName(*fit), FitModelFormula(*fit))
+                            : QString());
+    lbAnalysis->setVisible(fit.has_value());
     UpdateActions();
 }
 

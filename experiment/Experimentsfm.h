@@ -5,6 +5,7 @@
 #include <QDialog>
 
 class QAction;
+class QLabel;
 class QSplitter;
 class QToolBar;
 class QTreeWidget;
@@ -29,6 +30,8 @@ public:
     // For the program and its tests.
     QTreeWidget* Tree() const { return tvExperiments; }
     TRichEdit* Description() const { return reDescr; }
+    // The analysis the chosen experiment suggests; hidden when it suggests none.
+    QLabel* AnalysisHint() const { return lbAnalysis; }
     QAction* ShowHideAction() const { return acDescrShowHide; }
     QAction* CopyAction() const { return acDescrCopy; }
     QAction* PrintAction() const { return acDescrPrint; }
@@ -76,6 +79,7 @@ private:
     QTreeWidget* tvExperiments = nullptr;
     QSplitter* spDescr = nullptr;
     TRichEdit* reDescr = nullptr;
+    QLabel* lbAnalysis = nullptr;
     QDialogButtonBox* Buttons = nullptr;
     QAction* acDescrShowHide = nullptr;
     QAction* acDescrCopy = nullptr;

@@ -10,6 +10,7 @@
 #include "support/TempDir.h"
 #include "widgets/RichEdit.h"
 
+#include <QLabel>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
@@ -312,6 +313,15 @@ TEST_F(ChooserTest, DescriptionOrItsFallback) {
     EXPECT_EQ(chooser.Description()->document()->lastBlock().blockFormat().alignment() &
                   Qt::AlignHorizontal_Mask,
               Qt::AlignHCenter);
+    // The fit the experiment suggests is named under its description; none without the key.
+    EXPECT_TRUE(chooser.AnalysisHint()->isHidden());
+    WriteFile(dir.filePath(QStringLiteral("Пусто/experiment.txt")), "SensorName=T101\r\nFit=ExpApproach\r\n");
+    chooser.Tree()->setCurrentItem(Top("Биология"));
+    chooser.Tree()->setCurrentItem(Top("Пусто"));
+    EXPECT_FALSE(chooser.AnalysisHint()->isHidden());
+    EXPECT_EQ(chooser.AnalysisHint()->text(),
+              QStringLiteral("Анализ: подбор кривой «%1» %2")
+                  .arg(FitModelName(tFitModel::ExpApproach), FitModelFormula(tFitModel::ExpApproach)));
 
     EXPECT_FALSE(chooser.CopyAction()->isEnabled()) << "nothing selected";
     chooser.Description()->selectAll();
