@@ -1053,9 +1053,9 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
         << report.toStdString();
     EXPECT_TRUE(report.contains(QStringLiteral("τ = "))) << report.toStdString();
     // The box dragged with the mouse stays where it was put, and its mark closes it.
-    const auto mouse = [&](QEvent::Type type, const QPoint& at) {
+    const auto mouse = [&](QEvent::Type type, const QPoint& at, Qt::KeyboardModifiers keys = Qt::NoModifier) {
         QMouseEvent event(type, at, chart->mapToGlobal(at), Qt::LeftButton,
-                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, keys);
         QApplication::sendEvent(chart, &event);
     };
     const auto boxes = [&] {
@@ -1081,4 +1081,20 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     mouse(QEvent::MouseButtonRelease, mark);
     EXPECT_TRUE(w.Frame->Results.empty());
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("/analysis.txt")));
+    // Shift and a drag sweep the region analysed, before the markers; a plain click forgets it.
+    const auto pixel = [&](double x) {
+        return QPoint(int(std::lround(chart->XToPixel(x))), chart->PlotRect().center().y());
+    };
+    mouse(QEvent::MouseButtonPress, pixel(3), Qt::ShiftModifier);
+    mouse(QEvent::MouseMove, pixel(2), Qt::ShiftModifier);
+    mouse(QEvent::MouseButtonRelease, pixel(1), Qt::ShiftModifier);
+    ASSERT_TRUE(w.Frame->Region);
+    EXPECT_NEAR(w.Frame->Region->first, 1, 0.05);
+    EXPECT_NEAR(w.Frame->Region->second, 3, 0.05);
+    w.RunAction(w.acAnalysisStatistics);
+    ASSERT_EQ(w.Frame->Results.size(), 1u);
+    EXPECT_NEAR(w.Frame->Results[0].From, w.Frame->Region->first, 0.011) << "the first point in it";
+    mouse(QEvent::MouseButtonPress, pixel(4));
+    mouse(QEvent::MouseButtonRelease, pixel(4));
+    EXPECT_FALSE(w.Frame->Region);
 }

@@ -86,13 +86,17 @@ void TfmMain::Analyse(tAnalysisKind kind, tFitModel model) {
         x.push_back(line->X(i));
         y.push_back(line->Y(i));
     }
-    // The region: between the two markers, else the part of the chart shown; a tangent at the marker.
+    // The region: the one swept with Shift, else between the two markers, else the part of the chart shown; a
+    // tangent at the marker.
     const auto markerX = [&](int index) {
         return index >= 0 && index < line->Count() ? line->X(index) : NAN;
     };
     double from = chart->BottomRange().lower;
     double to = chart->BottomRange().upper;
-    if (std::isfinite(markerX(chart->Marker)) && std::isfinite(markerX(chart->SecondMarker))) {
+    if (Frame->Region) {
+        from = Frame->Region->first;
+        to = Frame->Region->second;
+    } else if (std::isfinite(markerX(chart->Marker)) && std::isfinite(markerX(chart->SecondMarker))) {
         from = markerX(chart->Marker);
         to = markerX(chart->SecondMarker);
     }

@@ -103,20 +103,25 @@ QImage TfrExperiment::ChartImage() const {
 
 void TfrExperiment::AttachMarkers(TChart* chart) {
     if (chart == chMain)
-        chart->OnMouseGrab = [this](QEvent::Type type, const QPoint& position) {
-            return GrabResult(type, position);
+        chart->OnMouseGrab = [this](QEvent::Type type, const QPoint& position,
+                                    Qt::KeyboardModifiers modifiers) {
+            return GrabResult(type, position, modifiers);
         };
     chart->OnMouseUp = [this, chart](Qt::MouseButton button, const QPoint& position, bool ctrl) {
         PlaceMarker(chart, button, position, ctrl);
     };
     chart->OnAfterDraw = [this, chart](QPainter& painter, const QRect& plotRect) {
-        if (chart == chMain) DrawResults(chart, painter, plotRect);
+        if (chart == chMain) {
+            DrawRegion(chart, painter, plotRect);
+            DrawResults(chart, painter, plotRect);
+        }
         DrawMarkers(chart, painter, plotRect);
     };
 }
 
 void TfrExperiment::PlaceMarker(TChart* chart, Qt::MouseButton button, const QPoint& position, bool ctrl) {
     if (button != Qt::LeftButton || MeasureRunning) return;
+    Region.reset();
     const bool second = TwiceMarker && ctrl;
     int& marker = second ? chart->SecondMarker : chart->Marker;
     tFastLine* line = ActiveSeries < chart->SeriesCount() ? chart->Series(ActiveSeries) : nullptr;
@@ -270,8 +275,32 @@ QRect TfrExperiment::CloseMark(const QRect& box, const QFontMetrics& metrics) {
     return QRect(box.right() - side - 1, box.top() + 2, side, side);
 }
 
-bool TfrExperiment::GrabResult(QEvent::Type type, const QPoint& position) {
-    if (MeasureRunning || Results.empty()) return false;
+bool TfrExperiment::GrabResult(QEvent::Type type, const QPoint& position, Qt::KeyboardModifiers modifiers) {
+    if (MeasureRunning) return false;
+    // Shift and a drag sweep a region of the chart for analysis.
+    if (type == QEvent::MouseButtonPress && (modifiers & Qt::ShiftModifier) &&
+        chMain->PlotRect().contains(position)) {
+        FSweeping = true;
+        FSweepFrom = chMain->PixelToX(position.x());
+        Region.reset();
+        chMain->replot();
+        return true;
+    }
+    if (FSweeping) {
+        const QRect plot = chMain->PlotRect();
+        const int at = std::clamp(position.x(), plot.left(), plot.right());
+        const double to = chMain->PixelToX(at);
+        Region = std::minmax(FSweepFrom, to);
+        if (type == QEvent::MouseButtonRelease) {
+            FSweeping = false;
+            // A click with Shift, not a sweep, leaves no region.
+            if (std::abs(chMain->XToPixel(FSweepFrom) - at) < QApplication::startDragDistance())
+                Region.reset();
+        }
+        chMain->replot();
+        return true;
+    }
+    if (Results.empty()) return false;
     const QFontMetrics metrics = ScreenResultMetrics();
     const QRect plotRect = chMain->PlotRect();
     if (type == QEvent::MouseButtonPress) {
@@ -305,6 +334,18 @@ bool TfrExperiment::GrabResult(QEvent::Type type, const QPoint& position) {
     return true;
 }
 
+void TfrExperiment::DrawRegion(TChart* chart, QPainter& painter, const QRect& plotRect) const {
+    if (!Region || chart->OffScreen()) return;
+    const double left = std::max<double>(plotRect.left(), chart->XToPixel(Region->first));
+    const double right = std::min<double>(plotRect.right(), chart->XToPixel(Region->second));
+    if (right <= left) return;
+    painter.save();
+    painter.setPen(QPen(QColor(40, 90, 200, 160), 1, Qt::DashLine));
+    painter.setBrush(QColor(40, 90, 200, 40));
+    painter.drawRect(QRectF(left, plotRect.top(), right - left, plotRect.height()));
+    painter.restore();
+}
+
 QString TfrExperiment::MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const {
     if (ActiveSeries >= chart->SeriesCount()) return QString();
     tFastLine* line = chart->Series(ActiveSeries);
@@ -335,6 +376,7 @@ QString TfrExperiment::GetValueText(const QString& formatY) {
 
 void TfrExperiment::BeginChart(TChart* chart) {
     chart->AllowPanZoom(false, false);
+    Region.reset();
     chart->Marker = -1;
     chart->SecondMarker = -1;
 }
@@ -440,6 +482,7 @@ void TfrExperiment::LoadOrFallback(TRichEdit* edit, const QString& fileName, con
 }
 
 void TfrExperiment::SetUp(const tExperiment& experiment, const QTextDocument* description) {
+    Region.reset();
     while (chMain->SeriesCount() > std::max(1, experiment.SeriesCount)) chMain->RemoveLastSeries();
     const bool noSensor = IsNoSensor(experiment.SensorName);
     chMain->setVisible(!noSensor);

@@ -10,6 +10,8 @@
 #include <QTabWidget>
 #include <QWidget>
 #include <functional>
+#include <optional>
+#include <utility>
 #include <vector>
 
 class QAction;
@@ -77,6 +79,9 @@ public:
 
     // The analysis results shown on the main chart: boxes, and fitted curves dashed over their regions.
     std::vector<tAnalysisResult> Results;
+    // The region swept with Shift and the mouse (x from, to); analysis takes it before the markers. A click
+    // without Shift, a new run or another experiment forgets it.
+    std::optional<std::pair<double, double>> Region;
     // A box was moved or closed on the chart.
     std::function<void()> OnResultsChanged;
     // Where the boxes stand in `plotRect` for text of `metrics`, in the results' order, none covering
@@ -106,9 +111,12 @@ private:
     void PlaceMarker(TChart* chart, Qt::MouseButton button, const QPoint& position, bool ctrl);
     void DrawMarkers(TChart* chart, QPainter& painter, const QRect& plotRect) const;
     void DrawResults(TChart* chart, QPainter& painter, const QRect& plotRect) const;
-    // Boxes dragged and closed with the mouse.
-    bool GrabResult(QEvent::Type type, const QPoint& position);
+    // Boxes dragged and closed with the mouse; a region swept with Shift.
+    bool GrabResult(QEvent::Type type, const QPoint& position, Qt::KeyboardModifiers modifiers);
+    void DrawRegion(TChart* chart, QPainter& painter, const QRect& plotRect) const;
     int FDragged = -1;
+    bool FSweeping = false;
+    double FSweepFrom = 0;
     QPoint FDragOffset;
 
     QWidget* FChartArea = nullptr;

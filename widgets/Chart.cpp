@@ -233,7 +233,7 @@ void TChart::PaintOn(QCPPainter& painter, int width, int height) {
 
 void TChart::mousePressEvent(QMouseEvent* event) {
     if (event->button() == Qt::LeftButton && OnMouseGrab &&
-        OnMouseGrab(event->type(), event->position().toPoint())) {
+        OnMouseGrab(event->type(), event->position().toPoint(), event->modifiers())) {
         FGrabbed = true;
         event->accept();
         return;
@@ -243,7 +243,7 @@ void TChart::mousePressEvent(QMouseEvent* event) {
 
 void TChart::mouseMoveEvent(QMouseEvent* event) {
     if (FGrabbed) {
-        if (OnMouseGrab) OnMouseGrab(event->type(), event->position().toPoint());
+        if (OnMouseGrab) OnMouseGrab(event->type(), event->position().toPoint(), event->modifiers());
         event->accept();
         return;
     }
@@ -253,7 +253,7 @@ void TChart::mouseMoveEvent(QMouseEvent* event) {
 void TChart::mouseReleaseEvent(QMouseEvent* event) {
     if (FGrabbed) {
         FGrabbed = false;
-        if (OnMouseGrab) OnMouseGrab(event->type(), event->position().toPoint());
+        if (OnMouseGrab) OnMouseGrab(event->type(), event->position().toPoint(), event->modifiers());
         event->accept();
         return;
     }

@@ -53,9 +53,10 @@ public:
     std::function<void(Qt::MouseButton button, const QPoint& position, bool ctrl)> OnMouseUp;
 
     // Asked first of every press, move and release of the left mouse button: true takes the press and the
-    // moves and release that follow it (a box dragged over the chart), which then neither pan nor place a
-    // marker.
-    std::function<bool(QEvent::Type type, const QPoint& position)> OnMouseGrab;
+    // moves and release that follow it (a box dragged over the chart, a region swept with Shift), which then
+    // neither pan nor place a marker.
+    std::function<bool(QEvent::Type type, const QPoint& position, Qt::KeyboardModifiers modifiers)>
+        OnMouseGrab;
     // True while the chart is drawn for a page or a picture, not for the screen.
     bool OffScreen() const { return FOffScreen; }
 
