@@ -122,8 +122,7 @@ tAnalysisResult Analyse(tAnalysisKind kind, tFitModel model, std::span<const dou
         return result;
     }
     case tAnalysisKind::Spectrum: {
-        const double rate = rx.size() > 1 ? double(rx.size() - 1) / (rx.back() - rx.front()) : 0;
-        const tSpectrum spectrum = AmplitudeSpectrum(ry, rate);
+        const tSpectrum spectrum = TimedSpectrum(rx, ry);
         result.Ok = spectrum.Peak > 0;
         result.Values = {spectrum.Peak, spectrum.PeakAmplitude};
         break;

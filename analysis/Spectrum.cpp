@@ -61,3 +61,9 @@ tSpectrum AmplitudeSpectrum(std::span<const double> y, double sampleRate) {
 double DominantFrequency(std::span<const double> y, double sampleRate) {
     return AmplitudeSpectrum(y, sampleRate).Peak;
 }
+
+tSpectrum TimedSpectrum(std::span<const double> x, std::span<const double> y) {
+    const std::size_t n = std::min(x.size(), y.size());
+    const double rate = n > 1 ? double(n - 1) / (x[n - 1] - x[0]) : 0;
+    return AmplitudeSpectrum(y.first(n), rate);
+}

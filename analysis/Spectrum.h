@@ -17,5 +17,8 @@ struct tSpectrum {
 // positive.
 tSpectrum AmplitudeSpectrum(std::span<const double> y, double sampleRate);
 
+// The spectrum of samples taken at the times x (seconds, evenly spaced): the rate from the first and last time.
+tSpectrum TimedSpectrum(std::span<const double> x, std::span<const double> y);
+
 // The frequency of the spectrum's peak in Hz (0 when there is none).
 double DominantFrequency(std::span<const double> y, double sampleRate);

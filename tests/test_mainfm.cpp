@@ -20,6 +20,7 @@
 #include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
+#include "ui/SpectrumWindow.h"
 #include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
@@ -1097,4 +1098,56 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     mouse(QEvent::MouseButtonPress, pixel(4));
     mouse(QEvent::MouseButtonRelease, pixel(4));
     EXPECT_FALSE(w.Frame->Region);
+}
+
+// The spectrum of a sampled run opens as a chart of its own with the peak marked; it prints and exports.
+TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
+    tSimSensorConfig fork;
+    fork.Name = "C102";
+    fork.Signal = [](double t, int) { return 0.5 + 0.4 * std::sin(2 * M_PI * 7.3 * t); };
+    AddCom(QStringLiteral("/dev/ttyACM6"), fork);
+    Experiment("Камертон", "SensorName=C102\r\nFreq=10000\r\nAverage=1\r\nMaxX=3\r\nMinY=0\r\nMaxY=1\r\n"
+                           "CaptionX=t, с\r\nCaptionY=U, В\r\nFit=Sine\r\n");
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Камертон"));
+    ASSERT_TRUE(w.Device);
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(300);
+    w.RunAction(w.acExperimentStop);
+    w.RunAction(w.acAnalysisSpectrum);
+    ASSERT_TRUE(w.fmSpectrum) << BoxTexts().join(u'|').toStdString();
+    EXPECT_TRUE(w.fmSpectrum->isVisible());
+    EXPECT_NEAR(w.fmSpectrum->Spectrum().Peak, 7.3, 0.05);
+    EXPECT_NEAR(w.fmSpectrum->Spectrum().PeakAmplitude, 0.4, 0.05);
+    // The peak's line and its frequency, red, stand where the axis puts the peak: on the page as on screen
+    // (the page's margins are its own, so there within a few hundredths of the width).
+    TChart* chart = w.fmSpectrum->Chart();
+    QImage page(1200, 800, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QCPPainter painter(&page);
+        chart->PaintOn(painter, page.width(), page.height());
+    }
+    const auto redColumns = [](const QImage& image) {
+        std::vector<int> columns;
+        for (int x = 0; x < image.width(); ++x) {
+            int red = 0;
+            for (int y = 0; y < image.height(); ++y) red += image.pixel(x, y) == qRgb(200, 0, 0);
+            if (red > image.height() / 4) columns.push_back(x);
+        }
+        return columns;
+    };
+    for (const QImage& image : {chart->RenderImage(), page}) {
+        const std::vector<int> columns = redColumns(image);
+        ASSERT_FALSE(columns.empty()) << image.width();
+        const double scale = double(image.width()) / chart->width();
+        EXPECT_NEAR(columns.front() / scale, chart->XToPixel(7.3), scale > 1 ? chart->width() * 0.03 : 2)
+            << image.width();
+    }
+    QTemporaryDir dir;
+    const QString pdf = dir.filePath(QStringLiteral("спектр.pdf"));
+    prompts.TextAnswers = {pdf};
+    w.fmSpectrum->acExport->trigger();
+    EXPECT_TRUE(ReadFile(pdf).startsWith("%PDF"));
+    EXPECT_TRUE(w.Frame->Results.back().Kind == tAnalysisKind::Spectrum) << "and its box on the main chart";
 }

@@ -6,7 +6,9 @@
 #include "core/TextCodec.h"
 #include "experiment/Experiment.h"
 #include "ui/Experimentfr.h"
+#include "ui/SpectrumWindow.h"
 #include "widgets/Chart.h"
+#include "widgets/Printing.h"
 #include "widgets/RichEdit.h"
 
 #include <QAction>
@@ -115,6 +117,29 @@ void TfmMain::Analyse(tAnalysisKind kind, tFitModel model) {
     Frame->Results.push_back(result);
     chart->replot();
     SaveAnalysis();
+    if (kind == tAnalysisKind::Spectrum) ShowSpectrum(result, x, y);
+}
+
+void TfmMain::ShowSpectrum(const tAnalysisResult& result, std::span<const double> x,
+                           std::span<const double> y) {
+    const auto first = std::lower_bound(x.begin(), x.end(), result.From);
+    const auto last = std::upper_bound(first, x.end(), result.To);
+    const std::span<const double> rx(first, last);
+    const std::span<const double> ry = y.subspan(std::size_t(first - x.begin()), rx.size());
+    if (!fmSpectrum) {
+        fmSpectrum = new TfmSpectrum(this);
+        fmSpectrum->OnPrint = [this] {
+            Guarded([this] {
+                if (AskPrint(fmSpectrum)) PrintCharts(Printer(), {fmSpectrum->Chart()});
+            });
+        };
+        fmSpectrum->OnExport = [this] {
+            Guarded([this] { ExportCharts({fmSpectrum->Chart()}, QStringLiteral("спектр")); });
+        };
+    }
+    TChart* chart = Frame->chMain;
+    fmSpectrum->Show(TimedSpectrum(rx, ry), chart->LeftTitle(),
+                     QStringLiteral("опыт %1, ").arg(result.Run) + RegionText(result, chart->BottomTitle()));
 }
 
 void TfmMain::ResultToReport() {

@@ -109,14 +109,7 @@ void TfmMain::Export() {
     const QString title = Experiment ? Experiment->Name : QString();
     const QPageLayout layout = Printer().pageLayout();
     if (page == tPage::Chart) {
-        const QString fileName = AskSaveName(ChartDialog(), QStringLiteral("график"));
-        if (fileName.isEmpty()) return;
-        if (IsPdf(fileName)) return SaveChartsPdf(fileName, Frame->Charts(), layout);
-        const bool png =
-            QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
-        QImage image = Frame->chMain->RenderImage().convertToFormat(QImage::Format_RGB888);
-        if (!image.save(fileName, png ? "PNG" : "BMP"))
-            throw Exception(QStringLiteral("Невозможно создать файл \"%1\".").arg(fileName));
+        ExportCharts(Frame->Charts(), QStringLiteral("график"));
     } else if (page == tPage::Table) {
         const QString fileName = AskSaveName(TableDialog(), QStringLiteral("таблица"));
         if (fileName.isEmpty()) return;
@@ -135,16 +128,31 @@ void TfmMain::Export() {
     }
 }
 
-void TfmMain::Print() {
+void TfmMain::ExportCharts(const std::vector<TChart*>& charts, const QString& what) {
+    const QString fileName = AskSaveName(ChartDialog(), what);
+    if (fileName.isEmpty()) return;
+    if (IsPdf(fileName)) return SaveChartsPdf(fileName, charts, Printer().pageLayout());
+    const bool png = QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
+    QImage image = charts.front()->RenderImage().convertToFormat(QImage::Format_RGB888);
+    if (!image.save(fileName, png ? "PNG" : "BMP"))
+        throw Exception(QStringLiteral("Невозможно создать файл \"%1\".").arg(fileName));
+}
+
+bool TfmMain::AskPrint(QWidget* parent) {
     QPrinter& printer = Printer();
     // Without any printer the print dialog has nothing to offer: say so, and where a PDF comes from.
     if (printer.outputFileName().isEmpty() && !PrintersInstalled()) {
-        ShowWarningBox(this,
+        ShowWarningBox(parent,
                        QStringLiteral("В системе не установлен ни один принтер.\r\nЧтобы получить PDF-файл, "
                                       "выберите Файл → Экспорт… и тип файла «PDF-файлы»."));
-        return;
+        return false;
     }
-    if (!Prompts().PrintDialog(this, printer)) return;
+    return Prompts().PrintDialog(parent, printer);
+}
+
+void TfmMain::Print() {
+    if (!AskPrint(this)) return;
+    QPrinter& printer = Printer();
     if (!Frame) {
         ShowWarningBox(this, QStringLiteral("Печатать нечего: выберите эксперимент или откройте сохранённую "
                                             "работу, и на печать пойдёт страница, которая видна в окне."));

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <span>
 
 class QAction;
 class QDialog;
@@ -32,6 +33,7 @@ class tStatusPanel;
 class TChart;
 class TComponentUSB;
 class TfmExperiments;
+class TfmSpectrum;
 class TfrExperiment;
 
 class TfmMain : public QMainWindow {
@@ -111,6 +113,8 @@ public:
     QAction* acAnalysisToReport = nullptr;
     QAction* acAnalysisClear = nullptr;
     std::array<QAction*, 6> acAnalysisFit{};
+    // The spectrum window, made the first time a spectrum is shown.
+    TfmSpectrum* fmSpectrum = nullptr;
 
     QWidget* pnToolBar = nullptr;
     QToolBar* tlbMain = nullptr;
@@ -160,6 +164,8 @@ private:
     void ResultToReport();
     void ClearResults();
     void SaveAnalysis();
+    // The spectrum of the result's region of the points x, y in its window.
+    void ShowSpectrum(const tAnalysisResult& result, std::span<const double> x, std::span<const double> y);
     void LoadAnalysis(const QString& folder);
     void CreateToolBar();
     void CreateStatusBar();
@@ -208,6 +214,11 @@ private:
     // experiment, `what` is saved and the day.
     QString AskSaveName(tFileDialogOptions options, const QString& what);
     void Export();
+    // The charts to a picture (the first of them) or a PDF page, the file named after `what`.
+    void ExportCharts(const std::vector<TChart*>& charts, const QString& what);
+    // The print dialog, after checking there is a printer to print on; false when nothing is to be printed.
+    bool AskPrint(QWidget* parent);
+
     std::function<bool(int done, int pages)> TableProgress();
     void Print();
     void PrintSetup();
