@@ -134,7 +134,7 @@ void TfmMain::ShowSpectrum(const tAnalysisResult& result, std::span<const double
             });
         };
         fmSpectrum->OnExport = [this] {
-            Guarded([this] { ExportCharts({fmSpectrum->Chart()}, QStringLiteral("спектр")); });
+            Guarded([this] { ExportCharts({fmSpectrum->Chart()}, QStringLiteral("спектр"), fmSpectrum); });
         };
     }
     TChart* chart = Frame->chMain;

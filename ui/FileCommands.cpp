@@ -85,11 +85,11 @@ QImage LoadBitmap(const QString& fileName) {
 
 } // namespace
 
-QString TfmMain::AskSaveName(tFileDialogOptions options, const QString& what) {
+QString TfmMain::AskSaveName(tFileDialogOptions options, const QString& what, QWidget* parent) {
     options.Directory = StartFolder(FLastFolder, QStandardPaths::DocumentsLocation);
     options.FileName = options.Directory + u'/' +
                        SuggestedName(Experiment ? Experiment->Name : QString(), what, options.DefaultExt);
-    const QString fileName = Prompts().SaveFileName(this, options);
+    const QString fileName = Prompts().SaveFileName(parent ? parent : this, options);
     if (!fileName.isEmpty()) FLastFolder = QFileInfo(fileName).absolutePath();
     return fileName;
 }
@@ -128,8 +128,8 @@ void TfmMain::Export() {
     }
 }
 
-void TfmMain::ExportCharts(const std::vector<TChart*>& charts, const QString& what) {
-    const QString fileName = AskSaveName(ChartDialog(), what);
+void TfmMain::ExportCharts(const std::vector<TChart*>& charts, const QString& what, QWidget* parent) {
+    const QString fileName = AskSaveName(ChartDialog(), what, parent);
     if (fileName.isEmpty()) return;
     if (IsPdf(fileName)) return SaveChartsPdf(fileName, charts, Printer().pageLayout());
     const bool png = QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;

@@ -212,10 +212,12 @@ private:
     // Export, print and pictures (the File commands).
     // The save dialog, started in the folder used last (else the documents folder) with a name made of the
     // experiment, `what` is saved and the day.
-    QString AskSaveName(tFileDialogOptions options, const QString& what);
+    // The file dialog over `parent` (the main window when none).
+    QString AskSaveName(tFileDialogOptions options, const QString& what, QWidget* parent = nullptr);
     void Export();
-    // The charts to a picture (the first of them) or a PDF page, the file named after `what`.
-    void ExportCharts(const std::vector<TChart*>& charts, const QString& what);
+    // The charts to a picture (the first of them) or a PDF page, the file named after `what`; its dialog over
+    // `parent`.
+    void ExportCharts(const std::vector<TChart*>& charts, const QString& what, QWidget* parent = nullptr);
     // The print dialog, after checking there is a printer to print on; false when nothing is to be printed.
     bool AskPrint(QWidget* parent);
 
