@@ -1059,10 +1059,7 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
                           type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, keys);
         QApplication::sendEvent(chart, &event);
     };
-    const auto boxes = [&] {
-        return w.Frame->ResultBoxes(w.Frame->chMain, w.Frame->chMain->PlotRect(),
-                                    w.Frame->ScreenResultMetrics());
-    };
+    const auto boxes = [&] { return w.Frame->ScreenResultBoxes(); };
     w.Frame->ShowPage(TfrExperiment::tPage::Chart);
     const QRect box = boxes().at(0);
     mouse(QEvent::MouseButtonPress, box.center());
@@ -1098,6 +1095,16 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     mouse(QEvent::MouseButtonPress, pixel(4));
     mouse(QEvent::MouseButtonRelease, pixel(4));
     EXPECT_FALSE(w.Frame->Region);
+    // The tangent at that marker: its box's bold title is not covered by the close mark.
+    w.RunAction(w.acAnalysisSlope);
+    ASSERT_EQ(w.Frame->Results.back().Kind, tAnalysisKind::Slope);
+    QFont bold = TfrExperiment::ResultFont(chart->font());
+    bold.setBold(true);
+    const QString title =
+        ResultLines(w.Frame->Results.back(), chart->BottomTitle(), chart->LeftTitle()).first();
+    const QRect slopeBox = boxes().back();
+    EXPECT_LT(slopeBox.left() + QFontMetrics(bold, chart).horizontalAdvance(title),
+              TfrExperiment::CloseMark(slopeBox, w.Frame->ScreenResultMetrics()).left());
 }
 
 // The spectrum of a sampled run opens as a chart of its own with the peak marked; it prints and exports.

@@ -199,10 +199,21 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
         painter.setBrush(Qt::NoBrush);
         painter.drawPath(path);
     }
+    // A tangent: a dashed segment through its point, a fifth of the axis long.
+    for (const tAnalysisResult& r : Results) {
+        if (r.Kind != tAnalysisKind::Slope || !r.Ok || r.Values.size() < 3) continue;
+        const double half = chart->BottomRange().size() / 10;
+        const auto at = [&](double x) {
+            return QPointF(chart->XToPixel(x),
+                           chart->yAxis->coordToPixel(r.Values[2] + r.Values[0] * (x - r.Values[1])));
+        };
+        painter.setPen(QPen(lineColour.darker(160), 2.5, Qt::DashLine));
+        painter.drawLine(at(r.Values[1] - half), at(r.Values[1] + half));
+    }
     // The boxes, each where it was put, kept inside the plotting area.
     const QFont font = ResultFont(painter.font());
     const QFontMetrics metrics(font, painter.device());
-    const std::vector<QRect> boxes = ResultBoxes(chart, plotRect, metrics);
+    const std::vector<QRect> boxes = ResultBoxes(chart, plotRect, font, painter.device());
     for (std::size_t k = 0; k < Results.size(); ++k) {
         const QStringList lines = ResultLines(Results[k], chart->BottomTitle(), chart->LeftTitle());
         const QRect& box = boxes[k];
@@ -230,17 +241,20 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
     painter.restore();
 }
 
-std::vector<QRect> TfrExperiment::ResultBoxes(TChart* chart, const QRect& plotRect,
-                                              const QFontMetrics& metrics) const {
+std::vector<QRect> TfrExperiment::ResultBoxes(TChart* chart, const QRect& plotRect, const QFont& font,
+                                              QPaintDevice* device) const {
+    const QFontMetrics metrics(font, device);
+    QFont boldFont = font;
+    boldFont.setBold(true);
+    const QFontMetrics bold(boldFont, device);
     std::vector<QRect> drawn;
     for (const tAnalysisResult& r : Results) {
         const QStringList lines = ResultLines(r, chart->BottomTitle(), chart->LeftTitle());
-        int width = 0;
-        for (const QString& line : lines) width = std::max(width, metrics.horizontalAdvance(line));
         const int pad = metrics.height() / 3;
-        // Room for the bold title and the close mark.
-        QRect box(0, 0, width + 3 * pad + metrics.height(),
-                  int(lines.size()) * metrics.lineSpacing() + 2 * pad);
+        // The bold title with the close mark beside it, and the lines below.
+        int width = lines.isEmpty() ? 0 : bold.horizontalAdvance(lines[0]) + pad + metrics.height();
+        for (int i = 1; i < lines.size(); ++i) width = std::max(width, metrics.horizontalAdvance(lines[i]));
+        QRect box(0, 0, width + 3 * pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
         box.moveTopLeft(plotRect.topLeft() +
                         QPoint(int(r.Box.x() * plotRect.width()), int(r.Box.y() * plotRect.height())));
         if (box.right() > plotRect.right()) box.moveRight(plotRect.right() - 2);
@@ -268,6 +282,10 @@ QFont TfrExperiment::ResultFont(QFont base) {
 
 QFontMetrics TfrExperiment::ScreenResultMetrics() const {
     return QFontMetrics(ResultFont(chMain->font()), chMain);
+}
+
+std::vector<QRect> TfrExperiment::ScreenResultBoxes() const {
+    return ResultBoxes(chMain, chMain->PlotRect(), ResultFont(chMain->font()), chMain);
 }
 
 QRect TfrExperiment::CloseMark(const QRect& box, const QFontMetrics& metrics) {
@@ -304,7 +322,7 @@ bool TfrExperiment::GrabResult(QEvent::Type type, const QPoint& position, Qt::Ke
     const QFontMetrics metrics = ScreenResultMetrics();
     const QRect plotRect = chMain->PlotRect();
     if (type == QEvent::MouseButtonPress) {
-        const std::vector<QRect> boxes = ResultBoxes(chMain, plotRect, metrics);
+        const std::vector<QRect> boxes = ScreenResultBoxes();
         // The box drawn last is on top.
         for (int k = int(boxes.size()) - 1; k >= 0; --k) {
             if (!boxes[std::size_t(k)].contains(position)) continue;

@@ -84,9 +84,12 @@ public:
     std::optional<std::pair<double, double>> Region;
     // A box was moved or closed on the chart.
     std::function<void()> OnResultsChanged;
-    // Where the boxes stand in `plotRect` for text of `metrics`, in the results' order, none covering
+    // Where the boxes stand in `plotRect` for text in `font` on `device`, in the results' order, none covering
     // another.
-    std::vector<QRect> ResultBoxes(TChart* chart, const QRect& plotRect, const QFontMetrics& metrics) const;
+    std::vector<QRect> ResultBoxes(TChart* chart, const QRect& plotRect, const QFont& font,
+                                   QPaintDevice* device) const;
+    // The same on the screen.
+    std::vector<QRect> ScreenResultBoxes() const;
     // The boxes' text: the chart's own font, smaller; its measures on the screen.
     static QFont ResultFont(QFont base);
     QFontMetrics ScreenResultMetrics() const;
