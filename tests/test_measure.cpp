@@ -4,7 +4,9 @@
 #include "support/QtPrint.h"
 #include "support/SimFixture.h"
 
+#include "measure/Collection.h"
 #include "measure/ValueStream.h"
+#include "core/Settings.h"
 
 namespace {
 
@@ -356,4 +358,71 @@ TEST_F(MeasureTest, QueueHandOverAndEnd) {
     ASSERT_TRUE(WaitUntil([&] { return messages.Count(WM_MEASURE_RECV_ERROR, 1) == 1; }));
     QCoreApplication::processEvents();
     EXPECT_EQ(messages.Count(WM_MEASURE_RECV_ERROR), 1);
+}
+
+// What a run records of the points a sensor sends, for each way of collecting it: a signal sampled every
+// 0.1 s, going down from 1 to 0 in the first second and then up to 3 (a crossing of 0.5 downwards at 0.5 s,
+// upwards at 1.5 s).
+TEST(Collection, WhatARunRecords) {
+    const auto signal = [](double t) { return t < 1 ? 1 - t : t - 1; };
+    const struct {
+        const char* name;
+        tCollection settings;
+        int count;       // points recorded
+        double first;    // the first one's time
+        double last;     // the last one's
+        double valueAt0; // the value recorded at t = 0
+    } rows[] = {
+        {"every point, as without any setting", {}, 41, 0, 4, 1},
+        {"a duration of 1 s stops after the point at 1 s", {1}, 11, 0, 1, 1},
+        {"rising above 0.5: the crossing at 1.5 s is t = 0", {0, 0, true, 0.5, true, 0}, 26, 0, 2.5, 0.5},
+        {"starting above the level does not count as a crossing",
+         {0, 0, true, 0.95, true, 0}, 21, 0, 2, 1},
+        {"falling below 0.5, with 0.3 s kept before", {0, 0, true, 0.5, false, 0.3}, 39, -0.3, 3.5, 0.5},
+        {"a pre-trigger longer than the wait keeps what there was", {0, 0, true, 0.5, true, 2}, 41, -1.5, 2.5, 0.5},
+        {"trigger and duration", {0.5, 0, true, 0.5, true, 0.2}, 8, -0.2, 0.5, 0.5},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        tCollector collector(row.settings, 0.1);
+        std::vector<tCollectedPoint> run;
+        for (int i = 0; i <= 40 && collector.Phase() != tCollector::tPhase::Done; ++i)
+            collector.Feed(i / 10.0, signal(i / 10.0), run);
+        ASSERT_EQ(int(run.size()), row.count);
+        EXPECT_NEAR(run.front().X, row.first, 1e-9);
+        EXPECT_NEAR(run.back().X, row.last, 1e-9);
+        for (std::size_t k = 1; k < run.size(); ++k) EXPECT_NEAR(run[k].X - run[k - 1].X, 0.1, 1e-9);
+        const auto zero = std::find_if(run.begin(), run.end(), [](const tCollectedPoint& p) { return std::abs(p.X) < 1e-9; });
+        ASSERT_NE(zero, run.end());
+        EXPECT_NEAR(zero->Y, row.valueAt0, 1e-9);
+        EXPECT_EQ(collector.Phase() == tCollector::tPhase::Done, row.settings.Duration > 0);
+    }
+    // Waiting for a crossing that never comes records nothing.
+    tCollector never({0, 0, true, 5, true, 1}, 0.1);
+    std::vector<tCollectedPoint> none;
+    for (int i = 0; i <= 40; ++i) never.Feed(i / 10.0, signal(i / 10.0), none);
+    EXPECT_TRUE(none.empty());
+    EXPECT_EQ(never.Phase(), tCollector::tPhase::Waiting);
+}
+
+TEST(Collection, KeysOfADefinitionOverItsDefaults) {
+    const struct {
+        const char* lines;
+        tCollection expected;
+    } rows[] = {
+        {"", {}},
+        {"Duration=10\nStartDelay=3\nTriggerLevel=0,2\nTriggerSlope=down\nPreTrigger=0.5",
+         {10, 3, true, 0.2, false, 0.5}},
+        {"Duration=-1\nStartDelay=x\nPreTrigger=5\nTriggerLevel=\nTriggerSlope=sideways", {}},
+        {"TriggerLevel=off\nDuration=2", {2}},
+    };
+    for (const auto& row : rows) {
+        tSettings file(false);
+        file.SetLines(QString::fromUtf8(row.lines).split(u'\n'));
+        EXPECT_EQ(ReadCollection(file), row.expected) << row.lines;
+        // Written and read again, the same.
+        tSettings again(false);
+        again.SetLines(CollectionLines(row.expected));
+        EXPECT_EQ(ReadCollection(again, {7, 7, true, 0, false, 1}), row.expected) << row.lines;
+    }
 }
