@@ -43,6 +43,7 @@ void tExperiment::SetDefaults() {
     AutoSize = false;
     YOffset = 0;
     SuggestedFit.reset();
+    Collection = {};
 }
 
 void tExperiment::ReadFile() {
@@ -74,6 +75,7 @@ void tExperiment::ReadText(const QByteArray& bytes) {
     SeriesCount = Integer(file, "SeriesCount", 1);
     if (SeriesCount < 1 || SeriesCount > 2) SeriesCount = 1;
     SuggestedFit = FitModelFromKey(Text(file, "Fit"));
+    Collection = ReadCollection(file);
 
     // Values that cannot work count as unreadable: the key's default is taken and the log says so.
     const auto reject = [this](const char* keys) {

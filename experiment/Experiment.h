@@ -2,6 +2,7 @@
 #pragma once
 
 #include "analysis/Fit.h"
+#include "measure/Collection.h"
 
 #include <QByteArray>
 #include <QString>
@@ -34,6 +35,9 @@ public:
     int SeriesCount = 0;
     // The fit that answers the experiment's question (key Fit=, a model's name): first in the analysis menu.
     std::optional<tFitModel> SuggestedFit;
+    // How its runs are collected unless the user set otherwise (keys Duration=, StartDelay=, TriggerLevel=,
+    // TriggerSlope=, PreTrigger=).
+    tCollection Collection;
 
     // Microseconds from one point to the next: the sampling period times the values averaged into a point.
     std::int64_t Period() const { return std::int64_t(Freq) * std::max(1, Average); }

@@ -5,6 +5,7 @@
 
 void tRunStore::Clear() {
     FRuns.clear();
+    FChosen = -1;
     if (OnRunsChanged) OnRunsChanged();
 }
 
@@ -21,7 +22,28 @@ void tRunStore::Add(std::vector<std::shared_ptr<tRun>> runs) {
 void tRunStore::RemoveLast() {
     if (FRuns.empty()) return;
     FRuns.pop_back();
+    if (FChosen >= Count()) FChosen = -1;
     if (OnRunsChanged) OnRunsChanged();
+}
+
+void tRunStore::Remove(int i) {
+    if (i < 0 || i >= Count()) return;
+    FRuns.erase(FRuns.begin() + i);
+    if (FChosen == i)
+        FChosen = -1;
+    else if (FChosen > i)
+        --FChosen;
+    if (OnRunsChanged) OnRunsChanged();
+}
+
+QString tRunStore::Name(int i) const {
+    const tRun& run = Run(i);
+    if (!run.Name.isEmpty()) return run.Name;
+    return QStringLiteral("Опыт %1").arg(run.Number > 0 ? run.Number : i + 1);
+}
+
+int tRunStore::Chosen() const {
+    return FChosen >= 0 && FChosen < Count() ? FChosen : Count() - 1;
 }
 
 int tRunStore::MaxPoints() const {

@@ -29,6 +29,12 @@ struct tRun {
     int Line = 0;
     // Microseconds from one point to the next (the sampling period times the values averaged); 0 unknown.
     std::int64_t Period = 0;
+    // Its file's number in the work folder (run-NN.csv); 0 when it is not kept there.
+    int Number = 0;
+    // The name the user gave it; empty: «Опыт N».
+    QString Name;
+    // Drawn on the chart and shown in the table.
+    bool Shown = true;
     std::shared_ptr<tPointSeries> Points = std::make_shared<tPointSeries>();
 };
 
@@ -41,6 +47,13 @@ public:
     void Add(std::vector<std::shared_ptr<tRun>> runs);
     // Takes the newest run away (one that measured nothing).
     void RemoveLast();
+    // Takes run i away (deleted by the user).
+    void Remove(int i);
+    // The run's name: the one given, else «Опыт N» by its file's number (its place when it has none).
+    QString Name(int i) const;
+    // The run that markers, labels and analysis work on: the one chosen, else the newest; -1 with no run.
+    int Chosen() const;
+    void Choose(int i) { FChosen = i; }
     int Count() const { return int(FRuns.size()); }
     const tRun& Run(int i) const { return *FRuns[size_t(i)]; }
     std::shared_ptr<tRun> Shared(int i) const { return FRuns[size_t(i)]; }
@@ -61,4 +74,5 @@ public:
 
 private:
     std::vector<std::shared_ptr<tRun>> FRuns;
+    int FChosen = -1;
 };

@@ -25,6 +25,7 @@
 const char kWorkListFile[] = "work.txt";
 const char kReportFile[] = "report.rtf";
 const char kAnalysisFile[] = "analysis.txt";
+const char kDeletedFolder[] = "deleted";
 
 namespace {
 
@@ -201,6 +202,7 @@ void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
                             .arg(fileName, SystemErrorText(errno)));
     FFileName = fileName;
     FRun = run;
+    run->Number = FRuns;
     FWritten = 0;
     FDecimal = SystemDecimalSeparator();
     const QChar separator = CsvSeparator(FDecimal);
@@ -279,4 +281,59 @@ void tWorkFolder::SaveAnalysis(const QStringList& lines) {
         return;
     }
     ReplaceFile(file, (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+}
+
+void tWorkFolder::SetListKeys(const QString& prefix, const QStringList& lines) {
+    for (qsizetype i = FList.size() - 1; i >= 0; --i)
+        if (FList[i].startsWith(prefix, Qt::CaseInsensitive)) FList.removeAt(i);
+    for (const QString& line : lines) FList << prefix + line;
+    WriteList();
+}
+
+void tWorkFolder::SaveRunViews(const tRunStore& runs) {
+    static const QRegularExpression view(QStringLiteral("^(Run\\d{1,6}\\.(Name|Shown)|Chosen)="),
+                                         QRegularExpression::CaseInsensitiveOption);
+    for (qsizetype i = FList.size() - 1; i >= 0; --i)
+        if (view.match(FList[i]).hasMatch()) FList.removeAt(i);
+    for (int i = 0; i < runs.Count(); ++i) {
+        const tRun& run = runs.Run(i);
+        if (run.Number <= 0) continue;
+        // A name is one line of the list.
+        if (!run.Name.isEmpty())
+            FList << RunKey(run.Number, "Name") + u'=' + QString(run.Name).replace(u'\r', u' ').replace(u'\n', u' ');
+        if (!run.Shown) FList << RunKey(run.Number, "Shown") + QStringLiteral("=0");
+    }
+    if (const int chosen = runs.Chosen(); chosen >= 0 && chosen < runs.Count() - 1 && runs.Run(chosen).Number > 0)
+        FList << QStringLiteral("Chosen=%1").arg(runs.Run(chosen).Number);
+    WriteList();
+}
+
+void tWorkFolder::DeleteRun(int number) {
+    if (FRun && FRun->Number == number) EndRun();
+    const QString prefix = QStringLiteral("Run%1.").arg(number);
+    QString file;
+    for (const QString& line : FList)
+        if (line.startsWith(prefix + QStringLiteral("File="), Qt::CaseInsensitive)) file = line.section(u'=', 1);
+    if (file.isEmpty()) file = QStringLiteral("run-%1.csv").arg(number, 2, 10, QLatin1Char('0'));
+    if (file.contains(u'/')) throw Exception(QStringLiteral("Неверное имя файла опыта \"%1\".").arg(file));
+    const QString deleted = FPath + u'/' + QString::fromLatin1(kDeletedFolder);
+    if (!QDir().mkpath(deleted))
+        throw Exception(QStringLiteral("Невозможно создать папку \"%1\".").arg(deleted));
+    const QString from = FPath + u'/' + file;
+    if (QFileInfo::exists(from)) {
+        // A hard link under a name no file there has, then the old name goes: nothing is written over.
+        const QFileInfo info(file);
+        for (int n = 1;; ++n) {
+            const QString to = deleted + u'/' +
+                               (n == 1 ? file : QStringLiteral("%1 (%2).%3").arg(info.completeBaseName()).arg(n).arg(info.suffix()));
+            if (::link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) == 0) break;
+            if (errno != EEXIST || n > 100000)
+                throw Exception(QStringLiteral("Невозможно переместить файл \"%1\" в \"%2\".\r\nСистема сообщает: %3")
+                                    .arg(from, deleted, SystemErrorText(errno)));
+        }
+        ::unlink(from.toLocal8Bit().constData());
+    }
+    for (qsizetype i = FList.size() - 1; i >= 0; --i)
+        if (FList[i].startsWith(prefix, Qt::CaseInsensitive)) FList.removeAt(i);
+    WriteList();
 }

@@ -34,6 +34,14 @@ public:
     void EndRun();
     // The current run measured nothing: its file and its lines in the list go.
     void DropRun();
+    // Keeps the runs' names and visibility and the chosen run in the folder's list.
+    void SaveRunViews(const tRunStore& runs);
+    // Replaces the list's lines named `prefix`… with `lines` (name=value each), as `prefix`name=value.
+    void SetListKeys(const QString& prefix, const QStringList& lines);
+    // Moves run `number`'s file to the folder's deleted/ (never over a file there) and takes it off the list.
+    void DeleteRun(int number);
+    // The folder's list as it is now.
+    const QStringList& List() const { return FList; }
     // Replaces the saved report with `rtf`, so that a reader never sees half a file.
     void SaveReport(const QByteArray& rtf);
     // Replaces the kept analysis results (one line each) in the same way; none removes the file.
@@ -79,3 +87,4 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
 extern const char kWorkListFile[];
 extern const char kReportFile[];
 extern const char kAnalysisFile[];
+extern const char kDeletedFolder[];

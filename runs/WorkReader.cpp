@@ -364,11 +364,14 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
         work.RunFiles = std::max(work.RunFiles, plan.Number);
         auto run = std::make_shared<tRun>();
         run->Experiment = work.ExperimentName;
+        run->Number = plan.Number;
         const QString file = plan.File;
         if (plan.Listed) {
             run->Sensor = listed(plan.Number, "Sensor");
             run->Start = QDateTime::fromString(listed(plan.Number, "Start"), Qt::ISODate);
             run->Line = std::clamp(listed(plan.Number, "Line").toInt(), 0, 1);
+            run->Name = listed(plan.Number, "Name").trimmed();
+            run->Shown = listed(plan.Number, "Shown").trimmed() != QStringLiteral("0");
         } else {
             run->Start = QFileInfo(path + u'/' + file).birthTime();
             if (!run->Start.isValid()) run->Start = QFileInfo(path + u'/' + file).lastModified();

@@ -8,6 +8,7 @@
 #include "core/Prompts.h"
 #include "core/Strings.h"
 #include "experiment/Experiment.h"
+#include "runs/Runs.h"
 #include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
@@ -52,6 +53,7 @@ TfrExperiment::TfrExperiment(QWidget* owner, bool twiceMarker) : QWidget(owner),
     chMain = new TChart;
     chMain->AddSeries(QColor(255, 0, 0));
     chMain->AddSeries(QColor(0, 0, 255));
+    FBaseLines = chMain->SeriesCount();
     lbNoSensor = new QLabel(QStringLiteral("Эксперимент проводится без датчика."));
     lbNoSensor->setAlignment(Qt::AlignCenter);
     QFont big = lbNoSensor->font();
@@ -113,6 +115,7 @@ void TfrExperiment::AttachMarkers(TChart* chart) {
     chart->OnAfterDraw = [this, chart](QPainter& painter, const QRect& plotRect) {
         if (chart == chMain) {
             DrawRegion(chart, painter, plotRect);
+            DrawLegend(chart, painter, plotRect);
             DrawResults(chart, painter, plotRect);
         }
         DrawMarkers(chart, painter, plotRect);
@@ -364,6 +367,88 @@ void TfrExperiment::DrawRegion(TChart* chart, QPainter& painter, const QRect& pl
     painter.restore();
 }
 
+namespace {
+
+// The colours of runs drawn behind the newest, by their numbers; none is the experiment's own red or blue.
+QColor BehindColour(int number) {
+    static const QColor colours[] = {QColor(0, 150, 0),   QColor(230, 120, 0), QColor(140, 0, 170),
+                                     QColor(0, 150, 150), QColor(140, 80, 20), QColor(220, 0, 150),
+                                     QColor(110, 110, 0), QColor(90, 90, 90)};
+    return colours[std::size_t(std::max(0, number)) % std::size(colours)];
+}
+
+} // namespace
+
+void TfrExperiment::ShowRuns(const tRunStore& runs) {
+    while (chMain->SeriesCount() > FBaseLines) chMain->RemoveLastSeries();
+    LineRuns.assign(std::size_t(FBaseLines), -1);
+    const auto lineOf = [&](int i) { return std::clamp(runs.Run(i).Line, 0, FBaseLines - 1); };
+    for (int i = 0; i < runs.Count(); ++i) LineRuns[std::size_t(lineOf(i))] = i;
+    for (int line = 0; line < FBaseLines; ++line) {
+        tFastLine* drawn = chMain->Series(line);
+        const int run = LineRuns[std::size_t(line)];
+        if (run >= 0 && drawn->Series() != runs.Run(run).Points) drawn->SetSeries(runs.Run(run).Points);
+        drawn->setVisible(run < 0 || runs.Run(run).Shown);
+    }
+    for (int i = 0; i < runs.Count(); ++i) {
+        const tRun& run = runs.Run(i);
+        if (LineRuns[std::size_t(lineOf(i))] == i || !run.Shown) continue;
+        const QColor colour = BehindColour(run.Number > 0 ? run.Number - 1 : i);
+        const int line = chMain->AddSeries(colour, true, 3);
+        chMain->Series(line)->SetSeries(run.Points);
+        LineRuns.push_back(i);
+    }
+    Legend.clear();
+    for (std::size_t line = 0; line < LineRuns.size(); ++line)
+        if (LineRuns[line] >= 0 && chMain->Series(int(line))->visible())
+            Legend.emplace_back(runs.Name(LineRuns[line]), chMain->Series(int(line))->pen().color());
+    if (Legend.size() < 2) Legend.clear();
+    // The chosen run's line is the active one.
+    const int chosen = runs.Chosen();
+    const auto found = std::find(LineRuns.begin(), LineRuns.end(), chosen);
+    const int active = chosen >= 0 && found != LineRuns.end() ? int(found - LineRuns.begin()) : ActiveSeries;
+    if (active != ActiveSeries && !MeasureRunning) {
+        chMain->Marker = -1;
+        chMain->SecondMarker = -1;
+    }
+    ActiveSeries = std::min(active, chMain->SeriesCount() - 1);
+    chMain->replot();
+}
+
+QColor TfrExperiment::RunColour(int run) const {
+    const auto found = std::find(LineRuns.begin(), LineRuns.end(), run);
+    return found == LineRuns.end() ? QColor(Qt::gray)
+                                   : chMain->Series(int(found - LineRuns.begin()))->pen().color();
+}
+
+void TfrExperiment::DrawLegend(TChart* chart, QPainter& painter, const QRect& plotRect) const {
+    if (Legend.empty()) return;
+    painter.save();
+    QFont font = ResultFont(painter.font());
+    painter.setFont(font);
+    const QFontMetrics metrics(font, painter.device());
+    const int pad = metrics.height() / 3;
+    const int swatch = metrics.height() * 2;
+    int width = 0;
+    for (const auto& [name, colour] : Legend) width = std::max(width, metrics.horizontalAdvance(name));
+    const QRect box(plotRect.left() + pad * 2, plotRect.top() + pad * 2, width + swatch + 3 * pad,
+                    int(Legend.size()) * metrics.lineSpacing() + 2 * pad);
+    painter.setPen(QPen(QColor(90, 90, 90), 1));
+    painter.setBrush(QColor(255, 255, 255, 230));
+    painter.drawRect(box);
+    int y = box.top() + pad;
+    for (const auto& [name, colour] : Legend) {
+        const int middle = y + metrics.lineSpacing() / 2;
+        painter.setPen(QPen(colour, std::max(2, metrics.height() / 5)));
+        painter.drawLine(box.left() + pad, middle, box.left() + pad + swatch, middle);
+        painter.setPen(Qt::black);
+        painter.drawText(box.left() + 2 * pad + swatch, y + metrics.ascent(), name);
+        y += metrics.lineSpacing();
+    }
+    painter.restore();
+    (void)chart;
+}
+
 QString TfrExperiment::MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const {
     if (ActiveSeries >= chart->SeriesCount()) return QString();
     tFastLine* line = chart->Series(ActiveSeries);
@@ -403,10 +488,11 @@ int TfrExperiment::BeginMeasurement(const tExperiment& experiment) {
     SetAxes(experiment);
     BeginChart(chMain);
     int chosen = -1;
-    for (int i = 0; i < chMain->SeriesCount() && chosen < 0; ++i)
+    for (int i = 0; i < FBaseLines && chosen < 0; ++i)
         if (chMain->Series(i)->Count() == 0) chosen = i;
     // With every line filled, measurements alternate between the lines.
-    if (chosen < 0) chosen = ActiveSeries != 0 ? 0 : chMain->SeriesCount() - 1;
+    if (chosen < 0) chosen = FMeasuredLine > 0 || (FMeasuredLine < 0 && ActiveSeries != 0) ? 0 : FBaseLines - 1;
+    FMeasuredLine = chosen;
     chMain->Series(chosen)->Clear();
     ActiveSeries = chosen;
     MeasureRunning = true;
@@ -502,6 +588,10 @@ void TfrExperiment::LoadOrFallback(TRichEdit* edit, const QString& fileName, con
 void TfrExperiment::SetUp(const tExperiment& experiment, const QTextDocument* description) {
     Region.reset();
     while (chMain->SeriesCount() > std::max(1, experiment.SeriesCount)) chMain->RemoveLastSeries();
+    FBaseLines = chMain->SeriesCount();
+    FMeasuredLine = -1;
+    LineRuns.assign(std::size_t(FBaseLines), -1);
+    Legend.clear();
     const bool noSensor = IsNoSensor(experiment.SensorName);
     chMain->setVisible(!noSensor);
     lbNoSensor->setVisible(noSensor);

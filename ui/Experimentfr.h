@@ -24,6 +24,7 @@ class QTextDocument;
 class TRichEdit;
 class TTablePage;
 class tExperiment;
+class tRunStore;
 
 class TfrExperiment : public QWidget {
     Q_OBJECT
@@ -42,6 +43,17 @@ public:
     QString TakePointLabel();
     // The index of the point of `line` nearest to v by X; on equal distance the lower index.
     static int NearestPoint(const tFastLine& line, double v);
+
+    // The runs drawn: the newest run of each of the experiment's lines on that line, as measured; every other
+    // shown run on a line of its own behind them, lighter; the chosen run's line active (markers start anew when
+    // it changes). A legend names the runs when more than one is drawn.
+    void ShowRuns(const tRunStore& runs);
+    // The colour run i is drawn in (after ShowRuns).
+    QColor RunColour(int run) const;
+    // For every line of the main chart, the run it draws (-1: none).
+    std::vector<int> LineRuns;
+    // The names the legend shows, with their colours.
+    std::vector<std::pair<QString, QColor>> Legend;
 
     // Set-up for an experiment: lines beyond `seriesCount` removed, the chart hidden without a sensor, the
     // description and report loaded or their fallbacks shown, the chart page current.
@@ -117,6 +129,9 @@ private:
     // Boxes dragged and closed with the mouse; a region swept with Shift.
     bool GrabResult(QEvent::Type type, const QPoint& position, Qt::KeyboardModifiers modifiers);
     void DrawRegion(TChart* chart, QPainter& painter, const QRect& plotRect) const;
+    void DrawLegend(TChart* chart, QPainter& painter, const QRect& plotRect) const;
+    int FBaseLines = 1;
+    int FMeasuredLine = -1;
     int FDragged = -1;
     bool FSweeping = false;
     double FSweepFrom = 0;

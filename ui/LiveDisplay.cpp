@@ -8,6 +8,7 @@
 #include "runs/WorkFolder.h"
 #include "ui/Experimentfr.h"
 #include "widgets/Chart.h"
+#include "widgets/NumberFormat.h"
 #include "widgets/StatusPanel.h"
 
 #include <QAction>
@@ -32,6 +33,10 @@ void TfmMain::ShowElapsed(bool paintNow) {
 
 void TfmMain::tmMeasureTimer() {
     if (FBusy) return;
+    if (FCountingDown) {
+        if (Counter() >= FCountdownEnd) return Guarded([this] { Start(); });
+        return ShowCollectionStatus();
+    }
     Tick(false);
 }
 
@@ -63,6 +68,7 @@ void TfmMain::Tick(bool last) {
     // is open.
     std::vector<double>& values = Channels[0];
     std::size_t used = 0;
+    double live = 0;
     if (Experiment && Frame && Experiment->Average > 0 && SeriesIndex < Frame->chMain->SeriesCount()) {
         const std::size_t average = std::size_t(Experiment->Average);
         const std::size_t keep = last ? 0 : 1;
@@ -71,12 +77,22 @@ void TfmMain::Tick(bool last) {
             double sum = 0;
             for (std::size_t k = 0; k < average; ++k) sum += values[used + k];
             const double y = sum / double(average);
-            const double x = PointTime(line->Count(), Experiment->Freq, Experiment->Average);
-            line->Add(x, y, Frame->TakePointLabel());
-            if (line->Count() == 1 && std::abs(Experiment->YOffset) > 0.000001) {
-                const double w = Experiment->MaxY - Experiment->MinY;
-                Frame->chMain->SetLeftRange(y - Experiment->YOffset * w, y + (1 - Experiment->YOffset) * w);
+            // What the run records of the point: all of it, unless a trigger or a duration decides.
+            const double t = PointTime(FSamples++, Experiment->Freq, Experiment->Average);
+            FCollected.clear();
+            if (FCollector)
+                FCollector->Feed(t, y, FCollected);
+            else
+                FCollected.push_back({t, y});
+            for (const tCollectedPoint& point : FCollected) {
+                line->Add(point.X, point.Y, Frame->TakePointLabel());
+                if (line->Count() == 1 && std::abs(Experiment->YOffset) > 0.000001) {
+                    const double w = Experiment->MaxY - Experiment->MinY;
+                    Frame->chMain->SetLeftRange(point.Y - Experiment->YOffset * w,
+                                                point.Y + (1 - Experiment->YOffset) * w);
+                }
             }
+            live = y;
             used += average;
             ShowElapsed(false);
         }
@@ -104,10 +120,18 @@ void TfmMain::Tick(bool last) {
             ShowLabelText(Frame->GetValueText(Experiment->FormatY));
         }
         Frame->FollowNewest(Experiment->AutoSize);
+    } else if (used > 0 && Frame && !HidesValueLabel(Experiment->SensorName)) {
+        // Waiting for the trigger: the values are shown live, nothing is recorded yet.
+        ShowValueLabel(true);
+        ShowLabelText(Frame->chMain->LeftTitle() + QStringLiteral(" = ") + FormatFloat(Experiment->FormatY, live));
     }
+    if (used > 0) ShowLiveValue(live);
+    if (FCollector && (used > 0 || last)) ShowCollectionStatus();
     // A tick without a new point leaves the chart's pixels as they are.
     if (Frame && (used > 0 || last)) Frame->Redraw();
     // Last, the elapsed time and the clock: the window paints everything the tick changed at once.
     ShowTime();
     ShowElapsed(true);
+    // A run of a set duration stops by itself.
+    if (!last && FCollector && FCollector->Phase() == tCollector::tPhase::Done) RunAction(acExperimentStop);
 }

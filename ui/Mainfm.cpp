@@ -122,9 +122,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     tmReportSave->setSingleShot(true);
     tmReportSave->setInterval(3000);
     connect(tmReportSave, &QTimer::timeout, this, [this] { SaveReport(); });
-    Runs.OnRunsChanged = [this] {
-        if (Frame) Frame->tvTable->Model()->Reset();
-    };
+    Runs.OnRunsChanged = [this] { RunsChanged(); };
     Runs.OnPointsAdded = [this] {
         if (Frame) Frame->tvTable->Model()->PointsAdded();
     };
@@ -201,12 +199,15 @@ void TfmMain::CreateActions() {
                                 QStringLiteral("&Добавить изображение из файла"));
 
     CreateAnalysisActions();
+    CreateRunActions();
+    CreateCollectionActions();
     FCommands = {acFileExit,          acFileOpenWork,          acHelpAbout,
                  acViewToolBar,       acViewStatusBar,         acViewShowAll,
                  acExperimentConnect, acExperimentChoose,      acExperimentStart,
                  acExperimentStop,    acExperimentMarkPoint,   acFileExport,
                  acFilePrint,         acFilePrintSetup,        acFilePageSetup,
-                 acFileAddImage,      mnAnalysis->menuAction()};
+                 acFileAddImage,      mnAnalysis->menuAction(), acExperimentCollection,
+                 acViewRuns,          acViewBigDigits};
     for (QAction* checkable : {acViewToolBar, acViewStatusBar, acExperimentConnect, acExperimentMarkPoint})
         checkable->setCheckable(true);
     acViewToolBar->setChecked(true);
@@ -265,6 +266,8 @@ void TfmMain::CreateMenus() {
     view->addAction(acViewStatusBar);
     view->addSeparator();
     view->addAction(acViewShowAll);
+    view->addAction(acViewRuns);
+    view->addAction(acViewBigDigits);
     QMenu* experiment = menuBar()->addMenu(QStringLiteral("&Эксперимент"));
     experiment->addAction(acExperimentConnect);
     experiment->addSeparator();
@@ -273,6 +276,8 @@ void TfmMain::CreateMenus() {
     experiment->addAction(acExperimentStart);
     experiment->addAction(acExperimentStop);
     experiment->addAction(acExperimentMarkPoint);
+    experiment->addSeparator();
+    experiment->addAction(acExperimentCollection);
     menuBar()->addMenu(mnAnalysis);
     QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
     help->addAction(acHelpAbout);
@@ -303,6 +308,7 @@ void TfmMain::CreateToolBar() {
     tlbMain->addAction(acExperimentStart);
     tlbMain->addAction(acExperimentStop);
     tlbMain->addAction(acExperimentMarkPoint);
+    tlbMain->addAction(acExperimentCollection);
     tlbMain->addSeparator();
     tlbMain->addAction(acFileExport);
     tlbMain->addAction(acFilePrint);

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "analysis/Results.h"
+#include "measure/Collection.h"
 #include "core/Prompts.h"
 #include "core/Settings.h"
 #include "measure/ValueStream.h"
@@ -15,6 +16,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <span>
 
 class QAction;
@@ -34,6 +36,9 @@ class TChart;
 class TComponentUSB;
 class TfmExperiments;
 class TfmSpectrum;
+class TfmCollection;
+class TRunsPanel;
+class TBigDigits;
 class TfrExperiment;
 
 class TfmMain : public QMainWindow {
@@ -115,6 +120,23 @@ public:
     std::array<QAction*, 6> acAnalysisFit{};
     // The spectrum window, made the first time a spectrum is shown.
     TfmSpectrum* fmSpectrum = nullptr;
+    // Runs compared (Вид → Опыты), how runs are collected (Параметры сбора), and the big digits (F11).
+    QAction* acViewRuns = nullptr;
+    QAction* acViewBigDigits = nullptr;
+    QAction* acExperimentCollection = nullptr;
+    TRunsPanel* dkRuns = nullptr;
+    TBigDigits* BigDigits = nullptr;
+    // How the next run is collected: the experiment's defaults, the user's own settings over them.
+    tCollection Collection;
+    // Tests answer the dialog.
+    std::function<int(TfmCollection& dialog)> ShowCollectionDialog;
+    // The run chosen in the runs panel, shown and hidden, renamed, deleted (asked first).
+    void ChooseRun(int run);
+    void ShowRun(int run, bool shown);
+    void RenameRun(int run, const QString& name);
+    void DeleteRun(int run);
+    // While a countdown before the start runs.
+    bool CountingDown() const { return FCountingDown; }
 
     QWidget* pnToolBar = nullptr;
     QToolBar* tlbMain = nullptr;
@@ -164,6 +186,19 @@ private:
     void ResultToReport();
     void ClearResults();
     void SaveAnalysis();
+    // The runs wiring: the panel's actions, the chart, the table and the panel following the store.
+    void CreateRunActions();
+    void RunsChanged();
+    void SaveRunViews();
+    // Параметры сбора: the dialog, the settings read for an experiment and kept for the user, the status bar.
+    void CreateCollectionActions();
+    void CollectionCommand();
+    void LoadCollection();
+    void SaveCollection();
+    void ShowCollectionStatus();
+    void ShowBigDigits(bool on);
+    // The value just measured, in the tool bar and the big digits.
+    void ShowLiveValue(double y);
     // The spectrum of the result's region of the points x, y in its window.
     void ShowSpectrum(const tAnalysisResult& result, std::span<const double> x, std::span<const double> y);
     void LoadAnalysis(const QString& folder);
@@ -241,6 +276,12 @@ private:
     bool FWorkOpened = false;
     // The run being measured, from Пуск to Стоп.
     std::shared_ptr<tRun> FMeasured;
+    // What the run records of the points the sensor sends, the points sent so far, a countdown's end.
+    std::optional<tCollector> FCollector;
+    std::vector<tCollectedPoint> FCollected;
+    std::int64_t FSamples = 0;
+    bool FCountingDown = false;
+    std::int64_t FCountdownEnd = 0;
     // While the point-label box is open: the index of the first point measured since it opened.
     int FMarkAt = -1;
     // The folders the File commands' dialogs used last in this program run.

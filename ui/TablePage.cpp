@@ -51,21 +51,29 @@ void tRunsModel::SetRuns(tRunStore* runs) {
 
 void tRunsModel::Reset() {
     beginResetModel();
-    FRows = FRuns ? FRuns->MaxPoints() : 0;
+    FRows = 0;
+    FShown.clear();
     FCounts.clear();
     if (FRuns)
-        for (int r = 0; r < FRuns->Count(); ++r) FCounts.push_back(FRuns->Run(r).Points->Count());
+        for (int r = 0; r < FRuns->Count(); ++r)
+            if (FRuns->Run(r).Shown) {
+                FShown.push_back(r);
+                FCounts.push_back(FRuns->Run(r).Points->Count());
+                FRows = std::max(FRows, FCounts.back());
+            }
+    FRunCount = FRuns ? FRuns->Count() : 0;
     endResetModel();
 }
 
 void tRunsModel::PointsAdded() {
     if (!FRuns) return;
-    if (int(FCounts.size()) != FRuns->Count()) return Reset();
+    if (FRunCount != FRuns->Count()) return Reset();
     // Only the newest run grows: new rows at the end, and the cells it fills in rows that were there.
-    const int newest = FRuns->Count() - 1;
-    if (newest < 0) return;
+    const int run = FRuns->Count() - 1;
+    if (run < 0 || FShown.empty() || FShown.back() != run) return;
+    const int newest = int(FShown.size()) - 1;
     const int before = FCounts[size_t(newest)];
-    const int now = FRuns->Run(newest).Points->Count();
+    const int now = FRuns->Run(run).Points->Count();
     if (now == before) return;
     FCounts[size_t(newest)] = now;
     if (before < FRows)
@@ -87,9 +95,9 @@ int tRunsModel::columnCount(const QModelIndex& parent) const {
 
 QVariant tRunsModel::data(const QModelIndex& index, int role) const {
     if (!FRuns || !index.isValid()) return QVariant();
-    const int run = index.column() / 2;
-    if (run >= int(FCounts.size()) || index.row() >= FCounts[size_t(run)]) return QVariant();
-    const tRun& r = FRuns->Run(run);
+    const int pair = index.column() / 2;
+    if (pair >= int(FCounts.size()) || index.row() >= FCounts[size_t(pair)]) return QVariant();
+    const tRun& r = FRuns->Run(FShown[size_t(pair)]);
     const bool value = index.column() % 2 == 1;
     if (role == Qt::DisplayRole) {
         if (value) return FormatFloat(r.FormatY, r.Points->Y(index.row()));
@@ -110,16 +118,19 @@ QVariant tRunsModel::data(const QModelIndex& index, int role) const {
 QVariant tRunsModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return QVariant();
     if (orientation == Qt::Vertical) return section + 1;
-    if (!FRuns || section / 2 >= FRuns->Count()) return QVariant();
-    const tRun& run = FRuns->Run(section / 2);
-    return (section % 2 == 0 ? run.CaptionX : run.CaptionY) + u'\n' +
+    if (!FRuns || section / 2 >= int(FShown.size())) return QVariant();
+    const int index = FShown[size_t(section / 2)];
+    const tRun& run = FRuns->Run(index);
+    // A run the user named is headed by its name.
+    const QString name = run.Name.isEmpty() ? QString() : run.Name + QStringLiteral(": ");
+    return name + (section % 2 == 0 ? run.CaptionX : run.CaptionY) + u'\n' +
            run.Start.toString(ShortDateFormat() + u' ' + LongTimeFormat());
 }
 
 QString tRunsModel::PlainText(int row, int column) const {
-    const int run = column / 2;
-    if (!FRuns || run >= int(FCounts.size()) || row >= FCounts[size_t(run)]) return QString();
-    const tPointSeries& points = *FRuns->Run(run).Points;
+    const int pair = column / 2;
+    if (!FRuns || pair >= int(FCounts.size()) || row >= FCounts[size_t(pair)]) return QString();
+    const tPointSeries& points = *FRuns->Run(FShown[size_t(pair)]).Points;
     return CsvNumber(column % 2 == 1 ? points.Y(row) : points.X(row), SystemDecimalSeparator());
 }
 

@@ -1,4 +1,4 @@
-// The Таблица page: every run of the experiment as a pair of columns (time, value), labels beside their
+// The Таблица page: every shown run of the experiment as a pair of columns (time, value), labels beside their
 // points, the newest values appearing while a run is measured; copy to the clipboard and CSV.
 #pragma once
 
@@ -34,7 +34,10 @@ public:
 private:
     tRunStore* FRuns = nullptr;
     int FRows = 0;
+    // The runs shown, side by side, and their point counts.
+    std::vector<int> FShown;
     std::vector<int> FCounts;
+    int FRunCount = 0;
 };
 
 class TTablePage : public QTableView {

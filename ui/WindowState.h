@@ -32,9 +32,12 @@ enum class tCommand {
     PrintSetup,
     PageSetup,
     AddImage,
-    Analyse, // the Анализ menu
+    Analyse,    // the Анализ menu
+    Collection, // Параметры сбора
+    Runs,       // the runs panel
+    BigDigits,
 };
-inline constexpr std::size_t kCommandCount = std::size_t(tCommand::Analyse) + 1;
+inline constexpr std::size_t kCommandCount = std::size_t(tCommand::BigDigits) + 1;
 
 // The page of the open experiment that the File commands act on.
 enum class tShownPage { None, Chart, Table, Description, Report };

@@ -3,6 +3,7 @@
 
 #include "core/AppMessages.h"
 #include "core/Exception.h"
+#include "core/Settings.h"
 #include "core/Logfile.h"
 #include "core/Prompts.h"
 #include "core/Strings.h"
@@ -120,6 +121,8 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
     FClient->layout()->addWidget(Frame);
     SeriesIndex = 0;
     Frame->ActiveSeries = 0;
+    LoadCollection();
+    ShowCollectionStatus();
 }
 
 void TfmMain::Connect() {
@@ -235,6 +238,15 @@ void TfmMain::Disconnect() {
 }
 
 void TfmMain::Start() {
+    // A start delay counts down first; Стоп cancels it.
+    if (Collection.StartDelay > 0 && !FCountingDown) {
+        FCountingDown = true;
+        FCountdownEnd = Counter() + std::int64_t(Collection.StartDelay * double(PerfFrequency));
+        tmMeasure->start();
+        ShowCollectionStatus();
+        return;
+    }
+    FCountingDown = false;
     SeriesIndex = Frame->BeginMeasurement(*Experiment);
     // A run of its own: the line just cleared draws it, the table shows it, the work folder keeps it.
     auto run = std::make_shared<tRun>();
@@ -248,7 +260,15 @@ void TfmMain::Start() {
     run->Period = Experiment->Period();
     run->Line = SeriesIndex;
     run->Points = Frame->chMain->Series(SeriesIndex)->Series();
+    // The new run is the chosen one while it is measured.
+    Runs.Choose(-1);
     Runs.Add(run);
+    FSamples = 0;
+    FCollector.emplace(Collection, double(Experiment->Period()) / 1e6);
+    // The moments kept before a trigger are drawn left of t = 0.
+    if (Collection.Trigger && Collection.PreTrigger > 0)
+        Frame->chMain->SetBottomRange(Experiment->MinX - Collection.PreTrigger,
+                                      Experiment->MaxX - Collection.PreTrigger);
     FMeasured = run;
     if (!FWorkFailed) {
         try {
@@ -267,6 +287,12 @@ void TfmMain::Start() {
 
 void TfmMain::Stop() {
     tmMeasure->stop();
+    if (FCountingDown) {
+        // The countdown is cancelled: no run was started.
+        FCountingDown = false;
+        ShowCollectionStatus();
+        return;
+    }
     if (Device) {
         // What the sensor sent up to the stop or the loss is drawn before the thread goes. A broken packet
         // stops the run from inside a tick: what is queued behind it is dropped.
@@ -282,6 +308,8 @@ void TfmMain::Stop() {
     const bool empty = FMeasured && FMeasured->Points->Count() == 0;
     if (empty && Runs.Count() > 0 && Runs.Shared(Runs.Count() - 1) == FMeasured) Runs.RemoveLast();
     FMeasured.reset();
+    FCollector.reset();
+    ShowCollectionStatus();
     if (Work) {
         try {
             if (empty)
@@ -364,6 +392,21 @@ void TfmMain::OpenWork(const QString& path) {
     // All at once: the table lays itself out once, not once a run.
     Runs.Add(std::move(runs));
     if (last >= 0) SeriesIndex = Frame->ActiveSeries = last;
+    // The run chosen and how runs were collected, as the work was left.
+    tSettings list(false);
+    list.SetLines(opened.ListLines);
+    const int chosen = list.GetInt(QStringLiteral("Chosen"), 0);
+    for (int i = 0; i < Runs.Count(); ++i)
+        if (chosen > 0 && Runs.Run(i).Number == chosen) Runs.Choose(i);
+    QStringList kept;
+    for (const QString& line : opened.ListLines)
+        if (line.startsWith(QStringLiteral("Collection."), Qt::CaseInsensitive)) kept << line.mid(11);
+    if (!kept.isEmpty()) {
+        tSettings collection(false);
+        collection.SetLines(kept);
+        Collection = ReadCollection(collection, Collection);
+    }
+    RunsChanged();
     // The pulse work's rates are made again from its wave, as they were made while it was measured.
     if (auto* pulse = dynamic_cast<TfrPulse*>(Frame)) {
         const std::int64_t period = Experiment->Period();

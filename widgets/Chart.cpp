@@ -139,10 +139,11 @@ void TChart::ApplyLocale() {
     setLocale(locale);
 }
 
-int TChart::AddSeries(const QColor& color) {
+int TChart::AddSeries(const QColor& color, bool behind, double width) {
     auto* line = new tFastLine(xAxis, yAxis);
-    line->setLayer(FLinesLayer);
-    line->setPen(QPen(color, 5));
+    // Lines behind the others go on the layer below theirs: drawn again only when the whole chart is.
+    line->setLayer(behind ? layer(QStringLiteral("main")) : FLinesLayer);
+    line->setPen(QPen(color, width));
     FSeries.push_back(line);
     return int(FSeries.size()) - 1;
 }

@@ -15,8 +15,9 @@ class TChart : public QCustomPlot {
 public:
     explicit TChart(QWidget* parent = nullptr);
 
-    // Lines: width 5, no point symbols, marks with their labels.
-    int AddSeries(const QColor& color);
+    // Lines: width 5, no point symbols, marks with their labels. A line `behind` is drawn under the others and
+    // takes no new points (a run measured before).
+    int AddSeries(const QColor& color, bool behind = false, double width = 5);
     void RemoveLastSeries();
     int SeriesCount() const { return int(FSeries.size()); }
     tFastLine* Series(int index) const { return FSeries[size_t(index)]; }
