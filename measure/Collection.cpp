@@ -46,10 +46,11 @@ tCollection ReadCollection(const tSettings& file, tCollection c) {
 }
 
 QStringList CollectionLines(const tCollection& c) {
-    return {QStringLiteral("Duration=") + Plain(c.Duration), QStringLiteral("StartDelay=") + Plain(c.StartDelay),
-            QStringLiteral("TriggerLevel=") + (c.Trigger ? Plain(c.TriggerLevel) : QStringLiteral("off")),
-            QStringLiteral("TriggerSlope=") + (c.TriggerRising ? QStringLiteral("up") : QStringLiteral("down")),
-            QStringLiteral("PreTrigger=") + Plain(c.PreTrigger)};
+    return {
+        QStringLiteral("Duration=") + Plain(c.Duration), QStringLiteral("StartDelay=") + Plain(c.StartDelay),
+        QStringLiteral("TriggerLevel=") + (c.Trigger ? Plain(c.TriggerLevel) : QStringLiteral("off")),
+        QStringLiteral("TriggerSlope=") + (c.TriggerRising ? QStringLiteral("up") : QStringLiteral("down")),
+        QStringLiteral("PreTrigger=") + Plain(c.PreTrigger)};
 }
 
 QString DescribeCollection(const tCollection& c) {
@@ -79,8 +80,8 @@ void tCollector::Feed(double t, double y, std::vector<tCollectedPoint>& out) {
     if (FPhase == tPhase::Done) return;
     if (FPhase == tPhase::Waiting) {
         const double level = FSettings.TriggerLevel;
-        const bool crossed =
-            hadPrevious && (FSettings.TriggerRising ? before < level && y >= level : before > level && y <= level);
+        const bool crossed = hadPrevious && (FSettings.TriggerRising ? before < level && y >= level
+                                                                     : before > level && y <= level);
         if (!crossed) {
             // The moments before a crossing to come: at most PreTrigger seconds of them.
             if (FSettings.PreTrigger > 0) {

@@ -23,7 +23,8 @@ struct tCollection {
 inline constexpr double kMaxPreTrigger = 2;
 
 // The keys Duration=, StartDelay=, TriggerLevel= (a level turns the trigger on), TriggerSlope=up|down and
-// PreTrigger= of `file`, over `defaults`; a value that is not a number or lies out of range keeps the default.
+// PreTrigger= of `file`, over `defaults`; a value that is not a number or lies out of range keeps the
+// default.
 tCollection ReadCollection(const tSettings& file, tCollection defaults = {});
 // The same keys, for the work folder and the user's own state; nothing for the defaults.
 QStringList CollectionLines(const tCollection& collection);
@@ -43,8 +44,8 @@ public:
 
     enum class tPhase { Waiting, Recording, Done };
     // A point sampled `t` seconds after the sensor started. Appends to `out` what the run records now: the
-    // point, its time counted from the crossing when there is a trigger; at the crossing the points kept before
-    // it first. Nothing while waiting, and nothing after the duration.
+    // point, its time counted from the crossing when there is a trigger; at the crossing the points kept
+    // before it first. Nothing while waiting, and nothing after the duration.
     void Feed(double t, double y, std::vector<tCollectedPoint>& out);
     tPhase Phase() const { return FPhase; }
     // Seconds of the duration still to record; negative without a duration.

@@ -300,10 +300,12 @@ void tWorkFolder::SaveRunViews(const tRunStore& runs) {
         if (run.Number <= 0) continue;
         // A name is one line of the list.
         if (!run.Name.isEmpty())
-            FList << RunKey(run.Number, "Name") + u'=' + QString(run.Name).replace(u'\r', u' ').replace(u'\n', u' ');
+            FList << RunKey(run.Number, "Name") + u'=' +
+                         QString(run.Name).replace(u'\r', u' ').replace(u'\n', u' ');
         if (!run.Shown) FList << RunKey(run.Number, "Shown") + QStringLiteral("=0");
     }
-    if (const int chosen = runs.Chosen(); chosen >= 0 && chosen < runs.Count() - 1 && runs.Run(chosen).Number > 0)
+    if (const int chosen = runs.Chosen();
+        chosen >= 0 && chosen < runs.Count() - 1 && runs.Run(chosen).Number > 0)
         FList << QStringLiteral("Chosen=%1").arg(runs.Run(chosen).Number);
     WriteList();
 }
@@ -313,7 +315,8 @@ void tWorkFolder::DeleteRun(int number) {
     const QString prefix = QStringLiteral("Run%1.").arg(number);
     QString file;
     for (const QString& line : FList)
-        if (line.startsWith(prefix + QStringLiteral("File="), Qt::CaseInsensitive)) file = line.section(u'=', 1);
+        if (line.startsWith(prefix + QStringLiteral("File="), Qt::CaseInsensitive))
+            file = line.section(u'=', 1);
     if (file.isEmpty()) file = QStringLiteral("run-%1.csv").arg(number, 2, 10, QLatin1Char('0'));
     if (file.contains(u'/')) throw Exception(QStringLiteral("Неверное имя файла опыта \"%1\".").arg(file));
     const QString deleted = FPath + u'/' + QString::fromLatin1(kDeletedFolder);
@@ -324,12 +327,16 @@ void tWorkFolder::DeleteRun(int number) {
         // A hard link under a name no file there has, then the old name goes: nothing is written over.
         const QFileInfo info(file);
         for (int n = 1;; ++n) {
-            const QString to = deleted + u'/' +
-                               (n == 1 ? file : QStringLiteral("%1 (%2).%3").arg(info.completeBaseName()).arg(n).arg(info.suffix()));
+            const QString to =
+                deleted + u'/' +
+                (n == 1
+                     ? file
+                     : QStringLiteral("%1 (%2).%3").arg(info.completeBaseName()).arg(n).arg(info.suffix()));
             if (::link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) == 0) break;
             if (errno != EEXIST || n > 100000)
-                throw Exception(QStringLiteral("Невозможно переместить файл \"%1\" в \"%2\".\r\nСистема сообщает: %3")
-                                    .arg(from, deleted, SystemErrorText(errno)));
+                throw Exception(
+                    QStringLiteral("Невозможно переместить файл \"%1\" в \"%2\".\r\nСистема сообщает: %3")
+                        .arg(from, deleted, SystemErrorText(errno)));
         }
         ::unlink(from.toLocal8Bit().constData());
     }

@@ -63,6 +63,12 @@ double DissolvingSignal(double seconds) {
     return 22.0 - 14.0 * (1 - std::exp(-t / 12.0)) * std::exp(-t / 400.0) + Noise(seconds, 0.05);
 }
 
+double ForkSignal(double seconds) {
+    const double since = std::fmod(seconds, 6.0) - 1.0;
+    if (since < 0) return Noise(seconds, 0.02);
+    return 0.8 * std::exp(-since / 2.5) * std::sin(2 * kPi * 2.5 * since) + Noise(seconds, 0.02);
+}
+
 std::vector<tDemoSensorInfo> DemoSensors() {
     return {
         {QStringLiteral("T101"), QStringLiteral("FTDI"), QStringLiteral("4097")},
@@ -90,14 +96,7 @@ void InstallDemoWorld(std::shared_ptr<tSimClock> clock) {
                   clock));
     // Sound on a CDC port in single-letter mode; voltage of a charging capacitor in packet-size mode.
     world.AddComSensor(QStringLiteral("/dev/ttyDEMO0"),
-                       std::make_shared<tSimSensor>(Sensor("C101", 115200, true, 3,
-                                                           [](double t) {
-                                                               return 0.8 * std::sin(2 * kPi * 2.5 * t) *
-                                                                          (0.6 +
-                                                                           0.4 * std::sin(2 * kPi * t / 7)) +
-                                                                      Noise(t, 0.02);
-                                                           }),
-                                                    clock));
+                       std::make_shared<tSimSensor>(Sensor("C101", 115200, true, 3, ForkSignal), clock));
     tSimSensorConfig voltage = Sensor("V501", 0, false, 3, [](double t) {
         const double cycle = std::fmod(t, 20.0);
         return 4.5 * (1 - std::exp(-cycle / 3.0)) + Noise(t, 0.01);

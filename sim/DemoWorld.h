@@ -21,8 +21,10 @@ void InstallDemoWorld(std::shared_ptr<tSimClock> clock = nullptr);
 std::vector<tDemoSensorInfo> DemoSensors();
 
 // The demo signals, also used by tests: a pulse wave at `bpm` beats per minute, water warming, water cooling
-// in a vessel, water in which a salt dissolves.
+// in a vessel, water in which a salt dissolves, a struck fork.
 double HeartbeatSignal(double seconds, double bpm);
 double WarmingSignal(double seconds);
 double CoolingSignal(double seconds);
 double DissolvingSignal(double seconds);
+// A tuning fork struck every 6 s: a second of the room's quiet, then a ringing that dies away.
+double ForkSignal(double seconds);

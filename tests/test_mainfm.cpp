@@ -17,11 +17,14 @@
 #include "support/QtPrint.h"
 #include "support/TempDir.h"
 #include "support/WindowFixture.h"
+#include "ui/CollectionDialog.h"
 #include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
+#include "ui/RunsPanel.h"
 #include "ui/SpectrumWindow.h"
 #include "ui/TablePage.h"
+#include "widgets/BigDigits.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
@@ -37,9 +40,11 @@
 #include <QAction>
 #include <QDir>
 #include <QDirIterator>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
 #include <QPrinter>
+#include <QShortcut>
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
@@ -213,10 +218,10 @@ TEST_F(MainWindowTest, EverySampleExperimentReadsWithinItsAxes) {
 // again, open a saved work.
 TEST_F(MainWindowTest, EveryCommandInEveryState) {
     TfmMain& w = Window();
-    static const char* const kNames[] = {
-        "Exit", "OpenWork", "About",  "ToolBar", "StatusBar",  "ShowAll",   "Connect",  "Choose", "Start",
-        "Stop", "Mark",     "Export", "Print",   "PrintSetup", "PageSetup", "AddImage", "Analyse",
-        "Collection", "Runs", "BigDigits"};
+    static const char* const kNames[] = {"Exit",     "OpenWork", "About",      "ToolBar",    "StatusBar",
+                                         "ShowAll",  "Connect",  "Choose",     "Start",      "Stop",
+                                         "Mark",     "Export",   "Print",      "PrintSetup", "PageSetup",
+                                         "AddImage", "Analyse",  "Collection", "Runs",       "BigDigits"};
     const auto commands = [&] {
         w.UpdateActions();
         QStringList on;
@@ -284,7 +289,8 @@ TEST_F(MainWindowTest, EveryCommandInEveryState) {
         // With an experiment open: the runs panel and the big digits, and between runs Параметры сбора.
         QString enabled = row.enabled;
         if (row.state != tWindowState::NoExperiment) {
-            const QString more = QString(row.state == tWindowState::Measuring ? "" : " Collection") + " Runs BigDigits";
+            const QString more =
+                QString(row.state == tWindowState::Measuring ? "" : " Collection") + " Runs BigDigits";
             const qsizetype pressed = enabled.indexOf(QStringLiteral(" pressed"));
             enabled.insert(pressed < 0 ? enabled.size() : pressed, more);
         }
@@ -1165,4 +1171,223 @@ TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
     w.fmSpectrum->acExport->trigger();
     EXPECT_TRUE(ReadFile(pdf).startsWith("%PDF"));
     EXPECT_TRUE(w.Frame->Results.back().Kind == tAnalysisKind::Spectrum) << "and its box on the main chart";
+}
+
+// Runs compared on one chart: two cooling runs drawn together with their legend, one hidden and shown again
+// from the runs panel, renamed, chosen, deleted (its file kept in deleted/), the table and its CSV side by
+// side, and a reopened work as it was left.
+TEST_F(MainWindowTest, RunsComparedOnOneChart) {
+    tSimSensorConfig cooling;
+    cooling.Name = "T102";
+    cooling.Signal = [](double t, int) { return CoolingSignal(100 * t); };
+    AddCom(QStringLiteral("/dev/ttyACM5"), cooling);
+    Experiment("Остывание", "SensorName=T102\r\nFreq=10000\r\nAverage=1\r\nMaxX=6\r\nMinY=20\r\nMaxY=80\r\n"
+                            "CaptionX=t, с\r\nCaptionY=T, °C\r\n");
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Остывание"));
+    for (const int points : {150, 100}) {
+        w.RunAction(w.acExperimentStart);
+        TicksUntil(points);
+        w.RunAction(w.acExperimentStop);
+    }
+    ASSERT_EQ(w.Runs.Count(), 2);
+    const int first = w.Runs.Run(0).Points->Count();
+    TChart* chart = w.Frame->chMain;
+    chart->resize(800, 500);
+    const auto legend = [&] {
+        QStringList names;
+        for (const auto& [name, colour] : w.Frame->Legend) names << name;
+        return names.join(u'|');
+    };
+    const auto heads = [&] {
+        QStringList names;
+        const tRunsModel& model = *w.Frame->tvTable->Model();
+        for (int c = 1; c < model.columnCount(); c += 2)
+            names << model.headerData(c, Qt::Horizontal).toString().section(u'\n', 0, 0);
+        return names.join(u'|');
+    };
+    // The earlier run behind the newest, in a colour of its own, on the screen and on the page.
+    EXPECT_EQ(chart->SeriesCount(), 2);
+    EXPECT_EQ(legend(), QStringLiteral("Опыт 1|Опыт 2"));
+    const QColor behind = chart->Series(1)->pen().color();
+    EXPECT_NE(behind, chart->Series(0)->pen().color());
+    QImage page(1200, 800, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    {
+        QCPPainter painter(&page);
+        chart->PaintOn(painter, page.width(), page.height());
+    }
+    for (const QImage& image : {chart->RenderImage(), page}) {
+        int pixels = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) pixels += image.pixelColor(x, y) == behind;
+        EXPECT_GT(pixels, 200) << image.width();
+    }
+    EXPECT_EQ(heads(), QStringLiteral("T, °C|T, °C"));
+
+    // From the panel: hidden, shown again, renamed, chosen.
+    w.acViewRuns->trigger();
+    QTreeWidget* tree = w.dkRuns->Tree();
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(1)->text(2), QString::number(w.Runs.Run(1).Points->Count()));
+    tree->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(chart->SeriesCount(), 1);
+    EXPECT_EQ(legend(), QString()) << "no legend for one run";
+    EXPECT_EQ(w.Frame->tvTable->Model()->columnCount(), 2);
+    tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(chart->SeriesCount(), 2);
+    tree->topLevelItem(1)->setText(0, QStringLiteral("Термос"));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(legend(), QStringLiteral("Опыт 1|Термос"));
+    EXPECT_EQ(heads(), QStringLiteral("T, °C|Термос: T, °C"));
+    const QString csv = QString::fromUtf8(w.Frame->tvTable->CsvText());
+    EXPECT_EQ(csv.count(QStringLiteral("t, с")), 2) << csv.left(200).toStdString();
+    EXPECT_TRUE(csv.section(u'\n', 0, 0).contains(QStringLiteral("Термос"))) << csv.left(200).toStdString();
+    tree->setCurrentItem(tree->topLevelItem(0));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.Runs.Chosen(), 0);
+    EXPECT_EQ(w.Frame->ActiveSeries, 1) << "the first run's line, behind the newest";
+    w.RunAction(w.acAnalysisStatistics);
+    ASSERT_FALSE(w.Frame->Results.empty()) << BoxTexts().join(u'|').toStdString();
+    EXPECT_EQ(w.Frame->Results.back().Values[0], first) << "statistics of the chosen run";
+
+    // A third run, then the second deleted after asking: its file goes to deleted/.
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(50);
+    w.RunAction(w.acExperimentStop);
+    const QString work = w.Work->Path();
+    prompts.ButtonAnswers = {bbNo};
+    tree->setCurrentItem(tree->topLevelItem(1));
+    QCoreApplication::processEvents();
+    w.dkRuns->acDelete->trigger();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.Runs.Count(), 3) << "No keeps it";
+    prompts.ButtonAnswers = {bbYes};
+    w.dkRuns->acDelete->trigger();
+    QCoreApplication::processEvents();
+    ASSERT_EQ(w.Runs.Count(), 2);
+    EXPECT_TRUE(prompts.Boxes.last().Text.contains(QStringLiteral("Термос")));
+    EXPECT_FALSE(QFile::exists(work + QStringLiteral("/run-02.csv")));
+    EXPECT_TRUE(QFile::exists(work + QStringLiteral("/deleted/run-02.csv")));
+    tree->topLevelItem(0)->setText(0, QStringLiteral("Стакан"));
+    tree->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    tree->setCurrentItem(tree->topLevelItem(0));
+    QCoreApplication::processEvents();
+
+    // Reopened as it was left.
+    w.OpenWork(work);
+    ASSERT_EQ(w.Runs.Count(), 2);
+    EXPECT_EQ(w.Runs.Name(0), QStringLiteral("Стакан"));
+    EXPECT_EQ(w.Runs.Name(1), QStringLiteral("Опыт 3"));
+    EXPECT_FALSE(w.Runs.Run(1).Shown);
+    EXPECT_EQ(w.Runs.Chosen(), 0);
+    EXPECT_EQ(w.Frame->tvTable->Model()->columnCount(), 2);
+    EXPECT_EQ(w.Frame->chMain->Series(w.Frame->ActiveSeries)->Count(), first);
+}
+
+// Параметры сбора on the struck fork: a countdown on the test's clock, a start on the strike keeping the
+// moments before it (t = 0 at the crossing), a run that stops by itself; Стоп cancels a wait; a reopened work
+// collects as it did.
+TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
+    tSimSensorConfig fork;
+    fork.Name = "C103";
+    fork.Signal = [](double t, int) { return ForkSignal(t); };
+    AddCom(QStringLiteral("/dev/ttyACM7"), fork);
+    Experiment("Удар", "SensorName=C103\r\nFreq=10000\r\nAverage=1\r\nMaxX=2\r\nMinY=-1\r\nMaxY=1\r\n"
+                       "CaptionX=t, с\r\nCaptionY=U, В\r\nFormatY=0.000\r\nDuration=9\r\n");
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Удар"));
+    ASSERT_TRUE(w.Device);
+    EXPECT_EQ(w.Collection, (tCollection{9})) << "the definition's default";
+    const tCollection set{2, 3, true, 0.2, true, 0.3};
+    w.ShowCollectionDialog = [&](TfmCollection& dialog) {
+        EXPECT_EQ(dialog.Get(), (tCollection{9}));
+        dialog.Set(set);
+        return int(QDialog::Accepted);
+    };
+    w.RunAction(w.acExperimentCollection);
+    EXPECT_EQ(w.Collection, set);
+
+    counter = 0;
+    w.RunAction(w.acExperimentStart);
+    EXPECT_TRUE(w.CountingDown());
+    EXPECT_EQ(w.State(), tWindowState::Measuring) << "Стоп cancels a countdown";
+    w.tmMeasureTimer();
+    EXPECT_EQ(w.StatusPanels[0]->text(),
+              QStringLiteral("Пуск через 3.0 с").replace(u'.', QLocale().decimalPoint()));
+    EXPECT_EQ(w.Runs.Count(), 0);
+    counter = 3 * w.PerfFrequency;
+    w.tmMeasureTimer();
+    EXPECT_FALSE(w.CountingDown());
+    ASSERT_EQ(w.Runs.Count(), 1);
+    EXPECT_NEAR(w.Frame->chMain->BottomRange().lower, -0.3, 1e-9) << "the kept moments are on the chart";
+    ASSERT_TRUE(WaitUntil([&] {
+        w.tmMeasureTimer();
+        return !w.tmMeasure->isActive();
+    })) << "the run stops by itself";
+    const tPointSeries& run = *w.Runs.Run(0).Points;
+    // The strike at 1 s: the 0.3 s before it kept, t = 0 at the first value above 0.2, two seconds after it.
+    ASSERT_GT(run.Count(), 200);
+    EXPECT_NEAR(run.X(0), -0.3, 1e-9);
+    EXPECT_NEAR(run.X(run.Count() - 1), 2, 1e-9);
+    EXPECT_EQ(run.Count(), 231);
+    const int zero = run.UpperBound(-1e-9);
+    EXPECT_NEAR(run.X(zero), 0, 1e-9);
+    EXPECT_GE(run.Y(zero), 0.2);
+    EXPECT_LT(run.Y(zero - 1), 0.2);
+    for (int i = 0; i < zero - 1; ++i) EXPECT_LT(std::abs(run.Y(i)), 0.2) << "the quiet before the strike";
+
+    // Waiting for a level never reached: the values shown live, nothing recorded, Стоп ends the wait.
+    w.ShowCollectionDialog = [&](TfmCollection& dialog) {
+        dialog.Set({0, 0, true, 5, true, 0});
+        return int(QDialog::Accepted);
+    };
+    w.RunAction(w.acExperimentCollection);
+    w.RunAction(w.acExperimentStart);
+    EXPECT_TRUE(WaitUntil([&] {
+        w.tmMeasureTimer();
+        return w.ValueLabelVisible();
+    }));
+    EXPECT_TRUE(w.StatusPanels[0]->text().startsWith(QStringLiteral("Ожидание запуска")))
+        << w.StatusPanels[0]->text().toStdString();
+    EXPECT_TRUE(w.ValueLabelVisible());
+    EXPECT_TRUE(w.lb->text().startsWith(QStringLiteral("U, В = ")));
+    EXPECT_EQ(w.Runs.Run(w.Runs.Count() - 1).Points->Count(), 0);
+    w.RunAction(w.acExperimentStop);
+    EXPECT_EQ(w.Runs.Count(), 1) << "a wait that was cancelled is no run";
+
+    // The work keeps how its runs were collected.
+    const QString work = w.Work->Path();
+    w.Collection = {};
+    w.OpenWork(work);
+    EXPECT_EQ(w.Collection, (tCollection{0, 0, true, 5, true, 0}));
+}
+
+// Крупные цифры: the live value fills most of the window; Esc returns.
+TEST_F(MainWindowTest, BigDigitsFillTheWindow) {
+    TfmMain& w = Window();
+    w.resize(1000, 700);
+    Choose(QStringLiteral("Тепло"));
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(20);
+    w.RunAction(w.acViewBigDigits);
+    ASSERT_TRUE(w.acViewBigDigits->isChecked());
+    TicksUntil(30);
+    const tFastLine& line = *w.Frame->chMain->Series(w.SeriesIndex);
+    EXPECT_EQ(w.BigDigits->Value(), FormatFloat(QStringLiteral("0.0"), line.Y(line.Count() - 1)));
+    EXPECT_GT(w.BigDigits->width(), 900);
+    EXPECT_GT(w.BigDigits->height(), 600);
+    const QImage image = w.BigDigits->grab().toImage();
+    QRect ink;
+    for (int y = 0; y < image.height(); ++y)
+        for (int x = 0; x < image.width(); ++x)
+            if (qGray(image.pixel(x, y)) < 60) ink |= QRect(x, y, 1, 1);
+    EXPECT_GT(ink.width(), image.width() * 6 / 10) << "the digits across most of the window";
+    EXPECT_GT(ink.height(), image.height() * 4 / 10);
+    for (QShortcut* back : w.BigDigits->findChildren<QShortcut*>()) emit back->activated();
+    EXPECT_FALSE(w.acViewBigDigits->isChecked());
+    EXPECT_TRUE(w.BigDigits->isHidden());
+    w.RunAction(w.acExperimentStop);
 }

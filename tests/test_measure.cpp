@@ -4,9 +4,9 @@
 #include "support/QtPrint.h"
 #include "support/SimFixture.h"
 
+#include "core/Settings.h"
 #include "measure/Collection.h"
 #include "measure/ValueStream.h"
-#include "core/Settings.h"
 
 namespace {
 
@@ -348,8 +348,8 @@ TEST_F(MeasureTest, QueueHandOverAndEnd) {
     device->Stop();
     EXPECT_EQ(device->GetPacketCount(), 0);
 
-    // An unknown device type ends the thread with its error, queues nothing and says so to the window once, as
-    // a receive error.
+    // An unknown device type ends the thread with its error, queues nothing and says so to the window once,
+    // as a receive error.
     tMessageCollector messages;
     tMeasureThread thread(0, InvalidHandle(), 1000, 9, 0, true);
     thread.WaitFor();
@@ -376,10 +376,14 @@ TEST(Collection, WhatARunRecords) {
         {"every point, as without any setting", {}, 41, 0, 4, 1},
         {"a duration of 1 s stops after the point at 1 s", {1}, 11, 0, 1, 1},
         {"rising above 0.5: the crossing at 1.5 s is t = 0", {0, 0, true, 0.5, true, 0}, 26, 0, 2.5, 0.5},
-        {"starting above the level does not count as a crossing",
-         {0, 0, true, 0.95, true, 0}, 21, 0, 2, 1},
+        {"starting above the level does not count as a crossing", {0, 0, true, 0.95, true, 0}, 21, 0, 2, 1},
         {"falling below 0.5, with 0.3 s kept before", {0, 0, true, 0.5, false, 0.3}, 39, -0.3, 3.5, 0.5},
-        {"a pre-trigger longer than the wait keeps what there was", {0, 0, true, 0.5, true, 2}, 41, -1.5, 2.5, 0.5},
+        {"a pre-trigger longer than the wait keeps what there was",
+         {0, 0, true, 0.5, true, 2},
+         41,
+         -1.5,
+         2.5,
+         0.5},
         {"trigger and duration", {0.5, 0, true, 0.5, true, 0.2}, 8, -0.2, 0.5, 0.5},
     };
     for (const auto& row : rows) {
@@ -392,7 +396,8 @@ TEST(Collection, WhatARunRecords) {
         EXPECT_NEAR(run.front().X, row.first, 1e-9);
         EXPECT_NEAR(run.back().X, row.last, 1e-9);
         for (std::size_t k = 1; k < run.size(); ++k) EXPECT_NEAR(run[k].X - run[k - 1].X, 0.1, 1e-9);
-        const auto zero = std::find_if(run.begin(), run.end(), [](const tCollectedPoint& p) { return std::abs(p.X) < 1e-9; });
+        const auto zero = std::find_if(run.begin(), run.end(),
+                                       [](const tCollectedPoint& p) { return std::abs(p.X) < 1e-9; });
         ASSERT_NE(zero, run.end());
         EXPECT_NEAR(zero->Y, row.valueAt0, 1e-9);
         EXPECT_EQ(collector.Phase() == tCollector::tPhase::Done, row.settings.Duration > 0);

@@ -17,8 +17,10 @@
 
 #include <QAction>
 #include <QLocale>
+#include <QMenuBar>
 #include <QSettings>
 #include <QShortcut>
+#include <QStatusBar>
 #include <QTimer>
 #include <cmath>
 
@@ -40,9 +42,11 @@ void TfmMain::CreateCollectionActions() {
     acExperimentCollection->setStatusTip(
         QStringLiteral("Длительность опыта, задержка пуска и запуск по уровню сигнала"));
     acExperimentCollection->setToolTip(acExperimentCollection->statusTip());
-    connect(acExperimentCollection, &QAction::triggered, this, [this] { Guarded([this] { CollectionCommand(); }); });
+    connect(acExperimentCollection, &QAction::triggered, this,
+            [this] { Guarded([this] { CollectionCommand(); }); });
     acViewBigDigits = new QAction(QStringLiteral("&Крупные цифры"), this);
-    acViewBigDigits->setStatusTip(QStringLiteral("Текущее значение крупными цифрами на всё окно (Esc — вернуться)"));
+    acViewBigDigits->setStatusTip(
+        QStringLiteral("Текущее значение крупными цифрами на всё окно (Esc — вернуться)"));
     acViewBigDigits->setShortcut(QKeySequence(Qt::Key_F11));
     acViewBigDigits->setCheckable(true);
     connect(acViewBigDigits, &QAction::toggled, this, [this](bool on) { ShowBigDigits(on); });
@@ -58,13 +62,14 @@ void TfmMain::ShowBigDigits(bool on) {
         BigDigits->hide();
         return;
     }
-    // Over everything below the menu: the tool bar, the chart and the status bar.
-    BigDigits->setGeometry(centralWidget()->geometry().united(statusBar()->isVisible() ? statusBar()->geometry()
-                                                                                       : QRect()));
+    // Over everything below the menu: the tool bar, the chart, the panels and the status bar.
+    const int top = menuBar()->isHidden() ? 0 : menuBar()->sizeHint().height();
+    BigDigits->setGeometry(0, top, width(), height() - top);
     BigDigits->SetCaption(Experiment ? Experiment->CaptionY : QString());
     if (Frame && Frame->ActiveSeries < Frame->chMain->SeriesCount()) {
         const tFastLine* line = Frame->chMain->Series(Frame->ActiveSeries);
-        if (line->Count() > 0 && Experiment) BigDigits->SetValue(FormatFloat(Experiment->FormatY, line->Y(line->Count() - 1)));
+        if (line->Count() > 0 && Experiment)
+            BigDigits->SetValue(FormatFloat(Experiment->FormatY, line->Y(line->Count() - 1)));
     }
     BigDigits->show();
     BigDigits->raise();
@@ -74,7 +79,7 @@ void TfmMain::ShowBigDigits(bool on) {
 void TfmMain::ShowLiveValue(double y) {
     if (!Experiment) return;
     const QString value = FormatFloat(Experiment->FormatY, y);
-    if (BigDigits && BigDigits->isVisible()) BigDigits->SetValue(value);
+    if (BigDigits && !BigDigits->isHidden()) BigDigits->SetValue(value);
 }
 
 void TfmMain::LoadCollection() {
@@ -115,7 +120,8 @@ void TfmMain::CollectionCommand() {
 void TfmMain::ShowCollectionStatus() {
     QString text;
     if (FCountingDown) {
-        const double left = double(FCountdownEnd - Counter()) / double(std::max<std::int64_t>(1, PerfFrequency));
+        const double left =
+            double(FCountdownEnd - Counter()) / double(std::max<std::int64_t>(1, PerfFrequency));
         text = QStringLiteral("Пуск через %1 с").arg(Seconds(std::max(0.0, left)));
     } else if (tmMeasure->isActive() && FCollector) {
         if (FCollector->Phase() == tCollector::tPhase::Waiting)
@@ -131,5 +137,5 @@ void TfmMain::ShowCollectionStatus() {
         if (!described.isEmpty()) text = QStringLiteral("Параметры сбора: ") + described;
     }
     StatusPanels[0]->setText(text);
-    if (BigDigits && BigDigits->isVisible()) BigDigits->SetNote(text);
+    if (BigDigits && !BigDigits->isHidden()) BigDigits->SetNote(text);
 }

@@ -19,7 +19,7 @@ void TfmMain::CreateRunActions() {
     acViewRuns = dkRuns->toggleViewAction();
     acViewRuns->setText(QStringLiteral("&Опыты"));
     acViewRuns->setStatusTip(QStringLiteral("Показать/спрятать список опытов работы"));
-    connect(dkRuns, &QDockWidget::visibilityChanged, this, [this](bool on) {
+    connect(acViewRuns, &QAction::triggered, this, [this](bool on) {
         if (on) RunsChanged();
     });
     dkRuns->OnChosen = [this](int run) { Guarded([this, run] { ChooseRun(run); }); };
@@ -35,7 +35,7 @@ void TfmMain::RunsChanged() {
         Frame->tvTable->Model()->Reset();
         Frame->ShowRuns(Runs);
     }
-    if (dkRuns && dkRuns->isVisible())
+    if (dkRuns && !dkRuns->isHidden())
         dkRuns->Fill(Runs, [this](int run) { return Frame ? Frame->RunColour(run) : QColor(Qt::gray); });
 }
 
@@ -67,9 +67,8 @@ void TfmMain::ShowRun(int run, bool shown) {
 void TfmMain::RenameRun(int run, const QString& name) {
     if (run < 0 || run >= Runs.Count()) return;
     // An empty name gives the run its own «Опыт N» back.
-    Runs.Shared(run)->Name = name.trimmed() == QStringLiteral("Опыт %1").arg(Runs.Run(run).Number)
-                                 ? QString()
-                                 : name.trimmed();
+    Runs.Shared(run)->Name =
+        name.trimmed() == QStringLiteral("Опыт %1").arg(Runs.Run(run).Number) ? QString() : name.trimmed();
     Runs.Changed();
     SaveRunViews();
 }
@@ -79,10 +78,11 @@ void TfmMain::DeleteRun(int run) {
     if (tmMeasure->isActive() && Runs.Shared(run) == FMeasured)
         throw Exception(QStringLiteral("Опыт ещё идёт: остановите его, чтобы удалить."));
     const QString name = Runs.Name(run);
-    if (Prompts().MessageBox(this,
-                             QStringLiteral("Удалить опыт «%1»?\r\nЕго файл будет перенесён в папку deleted работы.")
-                                 .arg(name),
-                             QStringLiteral("Удаление опыта"), tBoxIcon::Warning, bbYes | bbNo, bbNo) != bbYes)
+    if (Prompts().MessageBox(
+            this,
+            QStringLiteral("Удалить опыт «%1»?\r\nЕго файл будет перенесён в папку deleted работы.")
+                .arg(name),
+            QStringLiteral("Удаление опыта"), tBoxIcon::Warning, bbYes | bbNo, bbNo) != bbYes)
         return;
     if (Work && Runs.Run(run).Number > 0) Work->DeleteRun(Runs.Run(run).Number);
     Runs.Remove(run);

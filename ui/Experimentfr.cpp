@@ -398,10 +398,13 @@ void TfrExperiment::ShowRuns(const tRunStore& runs) {
         chMain->Series(line)->SetSeries(run.Points);
         LineRuns.push_back(i);
     }
+    // The legend in the runs' order.
     Legend.clear();
-    for (std::size_t line = 0; line < LineRuns.size(); ++line)
-        if (LineRuns[line] >= 0 && chMain->Series(int(line))->visible())
-            Legend.emplace_back(runs.Name(LineRuns[line]), chMain->Series(int(line))->pen().color());
+    for (int i = 0; i < runs.Count(); ++i) {
+        const auto line = std::find(LineRuns.begin(), LineRuns.end(), i);
+        if (line != LineRuns.end() && chMain->Series(int(line - LineRuns.begin()))->visible())
+            Legend.emplace_back(runs.Name(i), chMain->Series(int(line - LineRuns.begin()))->pen().color());
+    }
     if (Legend.size() < 2) Legend.clear();
     // The chosen run's line is the active one.
     const int chosen = runs.Chosen();
@@ -491,7 +494,8 @@ int TfrExperiment::BeginMeasurement(const tExperiment& experiment) {
     for (int i = 0; i < FBaseLines && chosen < 0; ++i)
         if (chMain->Series(i)->Count() == 0) chosen = i;
     // With every line filled, measurements alternate between the lines.
-    if (chosen < 0) chosen = FMeasuredLine > 0 || (FMeasuredLine < 0 && ActiveSeries != 0) ? 0 : FBaseLines - 1;
+    if (chosen < 0)
+        chosen = FMeasuredLine > 0 || (FMeasuredLine < 0 && ActiveSeries != 0) ? 0 : FBaseLines - 1;
     FMeasuredLine = chosen;
     chMain->Series(chosen)->Clear();
     ActiveSeries = chosen;

@@ -45,8 +45,8 @@ public:
     static int NearestPoint(const tFastLine& line, double v);
 
     // The runs drawn: the newest run of each of the experiment's lines on that line, as measured; every other
-    // shown run on a line of its own behind them, lighter; the chosen run's line active (markers start anew when
-    // it changes). A legend names the runs when more than one is drawn.
+    // shown run on a line of its own behind them, lighter; the chosen run's line active (markers start anew
+    // when it changes). A legend names the runs when more than one is drawn.
     void ShowRuns(const tRunStore& runs);
     // The colour run i is drawn in (after ShowRuns).
     QColor RunColour(int run) const;
@@ -96,8 +96,8 @@ public:
     std::optional<std::pair<double, double>> Region;
     // A box was moved or closed on the chart.
     std::function<void()> OnResultsChanged;
-    // Where the boxes stand in `plotRect` for text in `font` on `device`, in the results' order, none covering
-    // another.
+    // Where the boxes stand in `plotRect` for text in `font` on `device`, in the results' order, none
+    // covering another.
     std::vector<QRect> ResultBoxes(TChart* chart, const QRect& plotRect, const QFont& font,
                                    QPaintDevice* device) const;
     // The same on the screen.

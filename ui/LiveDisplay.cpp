@@ -123,7 +123,8 @@ void TfmMain::Tick(bool last) {
     } else if (used > 0 && Frame && !HidesValueLabel(Experiment->SensorName)) {
         // Waiting for the trigger: the values are shown live, nothing is recorded yet.
         ShowValueLabel(true);
-        ShowLabelText(Frame->chMain->LeftTitle() + QStringLiteral(" = ") + FormatFloat(Experiment->FormatY, live));
+        ShowLabelText(Frame->chMain->LeftTitle() + QStringLiteral(" = ") +
+                      FormatFloat(Experiment->FormatY, live));
     }
     if (used > 0) ShowLiveValue(live);
     if (FCollector && (used > 0 || last)) ShowCollectionStatus();

@@ -20,6 +20,7 @@
 #include "ui/DialogPrompts.h"
 #include "ui/Experimentfr.h"
 #include "ui/TablePage.h"
+#include "widgets/BigDigits.h"
 #include "widgets/Chart.h"
 #include "widgets/Icons.h"
 #include "widgets/StatusPanel.h"
@@ -201,11 +202,11 @@ void TfmMain::CreateActions() {
     CreateAnalysisActions();
     CreateRunActions();
     CreateCollectionActions();
-    FCommands = {acFileExit,          acFileOpenWork,          acHelpAbout,
-                 acViewToolBar,       acViewStatusBar,         acViewShowAll,
-                 acExperimentConnect, acExperimentChoose,      acExperimentStart,
-                 acExperimentStop,    acExperimentMarkPoint,   acFileExport,
-                 acFilePrint,         acFilePrintSetup,        acFilePageSetup,
+    FCommands = {acFileExit,          acFileOpenWork,           acHelpAbout,
+                 acViewToolBar,       acViewStatusBar,          acViewShowAll,
+                 acExperimentConnect, acExperimentChoose,       acExperimentStart,
+                 acExperimentStop,    acExperimentMarkPoint,    acFileExport,
+                 acFilePrint,         acFilePrintSetup,         acFilePageSetup,
                  acFileAddImage,      mnAnalysis->menuAction(), acExperimentCollection,
                  acViewRuns,          acViewBigDigits};
     for (QAction* checkable : {acViewToolBar, acViewStatusBar, acExperimentConnect, acExperimentMarkPoint})
@@ -399,6 +400,8 @@ void TfmMain::LayoutStatusPanels() {
 
 void TfmMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
+    // The big digits keep covering the window.
+    if (BigDigits && !BigDigits->isHidden()) ShowBigDigits(true);
     LayoutStatusPanels();
 }
 

@@ -3,9 +3,9 @@
 #pragma once
 
 #include "analysis/Results.h"
-#include "measure/Collection.h"
 #include "core/Prompts.h"
 #include "core/Settings.h"
+#include "measure/Collection.h"
 #include "measure/ValueStream.h"
 #include "runs/Runs.h"
 #include "runs/WorkFolder.h"

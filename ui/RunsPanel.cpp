@@ -21,10 +21,12 @@ TRunsPanel::TRunsPanel(QWidget* parent) : QDockWidget(QStringLiteral("Опыты
     auto* tools = new QToolBar(body);
     tools->setToolButtonStyle(Qt::ToolButtonTextOnly);
     acDelete = tools->addAction(QStringLiteral("Удалить опыт..."));
-    acDelete->setToolTip(QStringLiteral("Удалить выбранный опыт (его файл переносится в папку deleted работы)"));
+    acDelete->setToolTip(
+        QStringLiteral("Удалить выбранный опыт (его файл переносится в папку deleted работы)"));
     tvRuns = new QTreeWidget(body);
     tvRuns->setColumnCount(3);
-    tvRuns->setHeaderLabels({QStringLiteral("Опыт"), QStringLiteral("Длительность"), QStringLiteral("Точек")});
+    tvRuns->setHeaderLabels(
+        {QStringLiteral("Опыт"), QStringLiteral("Длительность"), QStringLiteral("Точек")});
     tvRuns->setRootIsDecorated(false);
     tvRuns->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                             QAbstractItemView::SelectedClicked);
@@ -39,16 +41,34 @@ TRunsPanel::TRunsPanel(QWidget* parent) : QDockWidget(QStringLiteral("Опыты
         if (FFilling || column != 0) return;
         const int run = tvRuns->indexOfTopLevelItem(item);
         const bool shown = item->checkState(0) == Qt::Checked;
+        // The list is filled anew after each of these: they run once the tree is done with the item.
         if (shown != item->data(0, Qt::UserRole).toBool()) {
             item->setData(0, Qt::UserRole, shown);
-            if (OnShown) OnShown(run, shown);
-        } else if (item->text(0).trimmed() != item->data(0, Qt::UserRole + 1).toString()) {
-            if (OnRenamed) OnRenamed(run, item->text(0).trimmed());
+            QMetaObject::invokeMethod(
+                this,
+                [this, run, shown] {
+                    if (OnShown) OnShown(run, shown);
+                },
+                Qt::QueuedConnection);
+        } else if (const QString name = item->text(0).trimmed();
+                   name != item->data(0, Qt::UserRole + 1).toString()) {
+            QMetaObject::invokeMethod(
+                this,
+                [this, run, name] {
+                    if (OnRenamed) OnRenamed(run, name);
+                },
+                Qt::QueuedConnection);
         }
     });
     connect(tvRuns, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (FFilling || !item) return;
-        if (OnChosen) OnChosen(tvRuns->indexOfTopLevelItem(item));
+        const int run = tvRuns->indexOfTopLevelItem(item);
+        QMetaObject::invokeMethod(
+            this,
+            [this, run] {
+                if (OnChosen) OnChosen(run);
+            },
+            Qt::QueuedConnection);
     });
     connect(acDelete, &QAction::triggered, this, [this] {
         if (QTreeWidgetItem* item = tvRuns->currentItem(); item && OnDelete)

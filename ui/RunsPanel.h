@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The runs panel beside the chart: the runs of the work with their colours, a check box to show or hide each,
-// its name (renamed in place), length and points; the run chosen there is the one markers and analysis work on.
+// its name (renamed in place), length and points; the run chosen there is the one markers and analysis work
+// on.
 #pragma once
 
 #include <QDockWidget>

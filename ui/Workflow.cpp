@@ -3,9 +3,9 @@
 
 #include "core/AppMessages.h"
 #include "core/Exception.h"
-#include "core/Settings.h"
 #include "core/Logfile.h"
 #include "core/Prompts.h"
+#include "core/Settings.h"
 #include "core/Strings.h"
 #include "core/UserFolders.h"
 #include "device/Device.h"
