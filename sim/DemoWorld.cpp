@@ -66,7 +66,9 @@ double DissolvingSignal(double seconds) {
 double ForkSignal(double seconds) {
     const double since = std::fmod(seconds, 6.0) - 1.0;
     if (since < 0) return Noise(seconds, 0.02);
-    return 0.8 * std::exp(-since / 2.5) * std::sin(2 * kPi * 2.5 * since) + Noise(seconds, 0.02);
+    // No two strikes alike.
+    const double strength = 0.8 - 0.25 * std::fabs(std::sin(1.7 * std::floor(seconds / 6.0)));
+    return strength * std::exp(-since / 2.5) * std::sin(2 * kPi * 2.5 * since) + Noise(seconds, 0.02);
 }
 
 std::vector<tDemoSensorInfo> DemoSensors() {

@@ -25,14 +25,17 @@ TRunsPanel::TRunsPanel(QWidget* parent) : QDockWidget(QStringLiteral("Опыты
         QStringLiteral("Удалить выбранный опыт (его файл переносится в папку deleted работы)"));
     tvRuns = new QTreeWidget(body);
     tvRuns->setColumnCount(3);
-    tvRuns->setHeaderLabels(
-        {QStringLiteral("Опыт"), QStringLiteral("Длительность"), QStringLiteral("Точек")});
+    tvRuns->setHeaderLabels({QStringLiteral("Опыт"), QStringLiteral("Время"), QStringLiteral("Точек")});
+    tvRuns->header()->setStretchLastSection(false);
+    tvRuns->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     tvRuns->setRootIsDecorated(false);
     tvRuns->setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
                             QAbstractItemView::SelectedClicked);
     tvRuns->header()->setSectionResizeMode(0, QHeaderView::Stretch);
     tvRuns->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
     tvRuns->header()->setSectionResizeMode(2, QHeaderView::ResizeToContents);
+    // Wide enough for a name beside its length and points.
+    tvRuns->setMinimumWidth(tvRuns->fontMetrics().averageCharWidth() * 46);
     layout->addWidget(tools);
     layout->addWidget(tvRuns, 1);
     setWidget(body);
