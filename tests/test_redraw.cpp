@@ -1,5 +1,6 @@
 // What the window shows of a chart is always its state drawn afresh: random sequences of a teacher's steps
-// (runs, ticks, zoom, drag, «Показать всё», resizing, markers, export, print), compared after every step.
+// (runs, ticks, zoom, drag, «Показать всё», resizing, markers, export, print, earlier runs shown, hidden and
+// chosen), compared after every step.
 #include "core/LocaleFormats.h"
 #include "experiment/Experiment.h"
 #include "runs/Runs.h"
@@ -27,7 +28,7 @@ int Ink(QRgb p) {
     if (r > 180 && g < 90 && b < 90) return 1;
     if (b > 180 && r < 90 && g < 90) return 2;
     if (r > 200 && g > 200 && b < 60) return 3;
-    if (g > 200 && r < 60 && b < 60) return 4;
+    if (g > 120 && r < 60 && b < 60) return 4;
     if (std::max({r, g, b}) < 110) return 5;
     return 0;
 }
@@ -84,8 +85,8 @@ void Mouse(TChart* chart, QEvent::Type type, QPoint at, Qt::MouseButtons buttons
 
 TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
     SetSystemDecimalSeparator(u'.');
-    const char* const kSteps[] = {"start",    "tick",   "stop",   "wheel",  "drag",
-                                  "show all", "resize", "marker", "export", "print"};
+    const char* const kSteps[] = {"start",  "tick",   "stop",   "wheel", "drag",      "show all",
+                                  "resize", "marker", "export", "print", "show/hide", "choose"};
     const int sequences = 200;
     const int steps = 12;
     int compared = 0;
@@ -111,6 +112,7 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
         std::unique_ptr<TfrExperiment> frame = pulse ? std::make_unique<TfrPulse>(nullptr, true)
                                                      : std::make_unique<TfrExperiment>(nullptr, true);
         frame->SetUp(e);
+        tRunStore runs;
         frame->resize(pick(420, 760), pick(320, 520));
         frame->show();
         QApplication::processEvents();
@@ -118,19 +120,26 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
         std::string done;
         for (int step = 0; step < steps; ++step) {
             // Runs and ticks come more often than the rest, as in a lesson.
-            int kind = pick(0, 13);
-            if (kind >= 10) kind = measuring ? 1 : 0;
+            int kind = pick(0, 15);
+            if (kind >= 12) kind = measuring ? 1 : 0;
             done += std::string(kSteps[kind]) + ", ";
             TChart* chart = frame->Charts()[std::size_t(pick(0, int(frame->Charts().size()) - 1))];
             const QRect plot = chart->PlotRect();
             const QPoint inside(pick(plot.left() + 1, plot.right() - 1),
                                 pick(plot.top() + 1, plot.bottom() - 1));
             switch (kind) {
-            case 0:
+            case 0: {
                 if (measuring) frame->EndMeasurement();
-                frame->BeginMeasurement(e);
+                auto run = std::make_shared<tRun>();
+                run->Line = frame->BeginMeasurement(e);
+                run->Points = frame->chMain->Series(run->Line)->Series();
+                run->Number = runs.Count() + 1;
+                runs.Choose(-1);
+                runs.Add(run);
+                frame->ShowRuns(runs);
                 measuring = true;
                 break;
+            }
             case 1:
                 if (!measuring) break;
                 for (int ticks = pick(1, 6); ticks > 0; --ticks) {
@@ -186,6 +195,16 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
                 chart->PaintOn(painter, page.width(), page.height());
                 break;
             }
+            case 10:
+                if (runs.Count() == 0) break;
+                runs.Shared(pick(0, runs.Count() - 1))->Shown ^= true;
+                frame->ShowRuns(runs);
+                break;
+            case 11:
+                if (runs.Count() == 0 || measuring) break;
+                runs.Choose(pick(0, runs.Count() - 1));
+                frame->ShowRuns(runs);
+                break;
             }
             // The window gets to the events the step left (a queued replot, a layout, a paint).
             QApplication::processEvents();

@@ -262,9 +262,13 @@ void TChart::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 bool TChart::PatchLines() {
+    // Lines behind the others are on a layer of their own and take no new points.
+    const auto patched = [this](tFastLine* line) {
+        return line->realVisibility() && line->layer() == FLinesLayer;
+    };
     QRect changed;
     for (tFastLine* line : FSeries) {
-        if (!line->realVisibility()) continue;
+        if (!patched(line)) continue;
         const std::optional<QRect> part = line->DrawNewPoints(bufferDevicePixelRatio());
         if (!part) return false;
         changed |= *part;
@@ -281,7 +285,7 @@ bool TChart::PatchLines() {
         painter->fillRect(changed, Qt::transparent);
         painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
         for (tFastLine* line : FSeries)
-            if (line->realVisibility()) line->DrawCached(painter.get());
+            if (patched(line)) line->DrawCached(painter.get());
     }
     painter.reset();
     buffer->donePainting();
