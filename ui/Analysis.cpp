@@ -111,7 +111,9 @@ void TfmMain::Analyse(tAnalysisKind kind, tFitModel model) {
     }
     tAnalysisResult result = ::Analyse(kind, model, x, y, from, to);
     if (!result.Ok) throw Exception(result.Error);
-    result.Run = std::max(1, Runs.Count());
+    // The run analysed: the one chosen in the runs panel (the newest unless another was chosen).
+    const int chosen = Runs.Chosen();
+    result.Run = chosen < 0 ? 1 : Runs.Run(chosen).Number > 0 ? Runs.Run(chosen).Number : chosen + 1;
     const int shown = int(Frame->Results.size());
     result.Box = QPointF(0.55, 0.03 + 0.24 * (shown % 4));
     Frame->Results.push_back(result);

@@ -273,6 +273,8 @@ void TfmMain::Start() {
     if (!FWorkFailed) {
         try {
             EnsureWork().BeginRun(run);
+            // How it is collected, kept with the work.
+            Work->SetListKeys(QStringLiteral("Collection."), CollectionLines(Collection));
         } catch (const Exception& e) {
             WorkFailed(e.Message());
         }

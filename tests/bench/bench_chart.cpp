@@ -102,6 +102,41 @@ BENCHMARK(BM_TickRepaint)
     ->Iterations(100);
 BENCHMARK(BM_TickRepaint)->Args({10000, 2})->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(18);
 
+// Runs compared: `runs` earlier runs of a million points each drawn behind the measured one. A tick draws only
+// the measured line's new points; a zoom draws everything.
+void BM_RunsBehind(benchmark::State& state) {
+    const int runs = int(state.range(0));
+    const bool zoom = state.range(1) != 0;
+    auto chart = MakeChart(10000);
+    chart->SetBottomRange(0, 1000 * 1.02 + 12);
+    for (int r = 0; r < runs; ++r) {
+        const int line = chart->AddSeries(QColor(0, 150, 0), true, 3);
+        for (int i = 0; i < 1000000; ++i) chart->Series(line)->Add(i * 0.001, Noisy(i + 7919 * r) + r);
+    }
+    chart->Redraw();
+    int next = 10000;
+    bool flip = false;
+    const QCPRange range = chart->BottomRange();
+    for (auto _ : state) {
+        if (zoom) {
+            flip = !flip;
+            chart->SetBottomRange(range.lower, range.upper + (flip ? range.size() / 1280 : 0));
+        } else {
+            for (int k = 0; k < 100; ++k, ++next) chart->Series(0)->Add(next * 0.001, Noisy(next));
+        }
+        chart->Redraw();
+        chart->repaint();
+    }
+    state.counters["runs_behind"] = runs;
+}
+BENCHMARK(BM_RunsBehind)
+    ->Args({0, 0})
+    ->Args({5, 0})
+    ->Args({5, 1})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(30);
+
 // The same data and window drawn by QCustomPlot's own line graph (what a user of the library gets by default,
 // with the same 5-pixel pen), timed in the same run as our chart: full repaints after a one-pixel pan.
 void BM_SideBySideWithQCPGraph(benchmark::State& state) {
