@@ -1350,6 +1350,7 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
         w.tmMeasureTimer();
         return w.ValueLabelVisible();
     }));
+    EXPECT_TRUE(w.StatusPanels[0]->text().contains(QStringLiteral(" (сейчас ")));
     EXPECT_TRUE(w.StatusPanels[0]->text().startsWith(QStringLiteral("Ожидание запуска")))
         << w.StatusPanels[0]->text().toStdString();
     EXPECT_TRUE(w.ValueLabelVisible());

@@ -77,6 +77,7 @@ void TfmMain::ShowBigDigits(bool on) {
 }
 
 void TfmMain::ShowLiveValue(double y) {
+    FLiveValue = y;
     if (!Experiment) return;
     const QString value = FormatFloat(Experiment->FormatY, y);
     if (BigDigits && !BigDigits->isHidden()) BigDigits->SetValue(value);
@@ -125,11 +126,14 @@ void TfmMain::ShowCollectionStatus() {
         text = QStringLiteral("Пуск через %1 с").arg(Seconds(std::max(0.0, left)));
     } else if (tmMeasure->isActive() && FCollector) {
         if (FCollector->Phase() == tCollector::tPhase::Waiting)
-            text = QStringLiteral("Ожидание запуска: когда «%1» %2 %3. «Стоп» отменяет ожидание.")
+            text = QStringLiteral("Ожидание запуска: когда «%1» %2 %3%4. «Стоп» отменяет ожидание.")
                        .arg(Experiment ? Experiment->CaptionY : QString(),
                             Collection.TriggerRising ? QStringLiteral("поднимется выше")
                                                      : QStringLiteral("опустится ниже"),
-                            QLocale().toString(Collection.TriggerLevel, 'g', 6));
+                            QLocale().toString(Collection.TriggerLevel, 'g', 6),
+                            FLiveValue && Experiment ? QStringLiteral(" (сейчас %1)")
+                                                           .arg(FormatFloat(Experiment->FormatY, *FLiveValue))
+                                                     : QString());
         else if (FCollector->Remaining() >= 0)
             text = QStringLiteral("До конца опыта %1 с").arg(Seconds(FCollector->Remaining()));
     } else if (!tmMeasure->isActive()) {

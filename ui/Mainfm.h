@@ -280,6 +280,7 @@ private:
     std::optional<tCollector> FCollector;
     std::vector<tCollectedPoint> FCollected;
     std::int64_t FSamples = 0;
+    std::optional<double> FLiveValue;
     bool FCountingDown = false;
     std::int64_t FCountdownEnd = 0;
     // While the point-label box is open: the index of the first point measured since it opened.

@@ -264,6 +264,7 @@ void TfmMain::Start() {
     Runs.Choose(-1);
     Runs.Add(run);
     FSamples = 0;
+    FLiveValue.reset();
     FCollector.emplace(Collection, double(Experiment->Period()) / 1e6);
     // The moments kept before a trigger are drawn left of t = 0.
     if (Collection.Trigger && Collection.PreTrigger > 0)
