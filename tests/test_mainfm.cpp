@@ -55,6 +55,15 @@ namespace {
 
 const QString kNotFound = QStringLiteral("Не найден датчик для проведения эксперимента.");
 
+// The chart drawn on a white page of `size`, as printing and PDF export draw it.
+QImage Paper(TChart* chart, QSize size) {
+    QImage page(size, QImage::Format_RGB32);
+    page.fill(Qt::white);
+    QCPPainter painter(&page);
+    chart->PaintOn(painter, page.width(), page.height());
+    return page;
+}
+
 class MainWindowTest : public tWindowFixture {
 protected:
     void SetUp() override {
@@ -103,6 +112,20 @@ protected:
     void Choose(const QString& name) {
         chosen = name;
         Window().RunAction(Window().acExperimentChoose);
+    }
+    // The demo cooling vessel a hundred times faster (a point every 10 ms stands for a second of it), chosen
+    // as «Остывание» with the keys `more` besides.
+    void ChooseCooling(const char* more) {
+        tSimSensorConfig cooling;
+        cooling.Name = "T102";
+        cooling.Signal = [](double t, int) { return CoolingSignal(100 * t); };
+        AddCom(QStringLiteral("/dev/ttyACM5"), cooling);
+        const QByteArray text =
+            QByteArray("SensorName=T102\r\nFreq=10000\r\nAverage=1\r\nMaxX=6\r\nMinY=20\r\n"
+                       "MaxY=80\r\nCaptionX=t, с\r\nCaptionY=T, °C\r\n") +
+            more;
+        Experiment("Остывание", text.constData());
+        Choose(QStringLiteral("Остывание"));
     }
     bool Enabled(QAction* action) {
         Window().UpdateActions();
@@ -1014,15 +1037,8 @@ TEST_F(MainWindowTest, StartScreenAndStatusBar) {
 // A cooling run analysed between two markers: the experiment's own fit gives the demo sensor's τ, its box and
 // curve are drawn on the chart and on paper, go into the report, and come back with the reopened work.
 TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
-    tSimSensorConfig cooling;
-    cooling.Name = "T102";
-    // A hundred times faster than the demo vessel: a point every 10 ms stands for a second of it.
-    cooling.Signal = [](double t, int) { return CoolingSignal(100 * t); };
-    AddCom(QStringLiteral("/dev/ttyACM5"), cooling);
-    Experiment("Остывание", "SensorName=T102\r\nFreq=10000\r\nAverage=1\r\nMaxX=6\r\nMinY=20\r\nMaxY=80\r\n"
-                            "TwiceMarker=1\r\nCaptionX=t, с\r\nCaptionY=T, °C\r\nFit=ExpApproach\r\n");
+    ChooseCooling("TwiceMarker=1\r\nFit=ExpApproach\r\n");
     TfmMain& w = Window();
-    Choose(QStringLiteral("Остывание"));
     ASSERT_TRUE(w.Device);
     emit w.mnAnalysisFit->aboutToShow();
     EXPECT_EQ(w.mnAnalysisFit->actions().first(), w.acAnalysisFit[std::size_t(tFitModel::ExpApproach)]);
@@ -1036,13 +1052,7 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     const tFastLine& line = *chart->Series(w.SeriesIndex);
     chart->Marker = TfrExperiment::NearestPoint(line, 0.2);
     chart->SecondMarker = TfrExperiment::NearestPoint(line, 4.8);
-    const auto page = [&] {
-        QImage image(1600, 1000, QImage::Format_RGB32);
-        image.fill(Qt::white);
-        QCPPainter painter(&image);
-        chart->PaintOn(painter, image.width(), image.height());
-        return image;
-    };
+    const auto page = [&] { return Paper(chart, QSize(1600, 1000)); };
     const QImage screenBefore = chart->RenderImage();
     const QImage paperBefore = page();
     w.RunAction(w.acAnalysisFit[std::size_t(tFitModel::ExpApproach)]);
@@ -1143,12 +1153,7 @@ TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
     // The peak's line and its frequency, red, stand where the axis puts the peak: on the page as on screen
     // (the page's margins are its own, so there within a few hundredths of the width).
     TChart* chart = w.fmSpectrum->Chart();
-    QImage page(1200, 800, QImage::Format_RGB32);
-    page.fill(Qt::white);
-    {
-        QCPPainter painter(&page);
-        chart->PaintOn(painter, page.width(), page.height());
-    }
+    const QImage page = Paper(chart, QSize(1200, 800));
     const auto redColumns = [](const QImage& image) {
         std::vector<int> columns;
         for (int x = 0; x < image.width(); ++x) {
@@ -1177,14 +1182,8 @@ TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
 // from the runs panel, renamed, chosen, deleted (its file kept in deleted/), the table and its CSV side by
 // side, and a reopened work as it was left.
 TEST_F(MainWindowTest, RunsComparedOnOneChart) {
-    tSimSensorConfig cooling;
-    cooling.Name = "T102";
-    cooling.Signal = [](double t, int) { return CoolingSignal(100 * t); };
-    AddCom(QStringLiteral("/dev/ttyACM5"), cooling);
-    Experiment("Остывание", "SensorName=T102\r\nFreq=10000\r\nAverage=1\r\nMaxX=6\r\nMinY=20\r\nMaxY=80\r\n"
-                            "CaptionX=t, с\r\nCaptionY=T, °C\r\n");
+    ChooseCooling("");
     TfmMain& w = Window();
-    Choose(QStringLiteral("Остывание"));
     for (const int points : {150, 100}) {
         w.RunAction(w.acExperimentStart);
         TicksUntil(points);
@@ -1211,12 +1210,7 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     EXPECT_EQ(legend(), QStringLiteral("Опыт 1|Опыт 2"));
     const QColor behind = chart->Series(1)->pen().color();
     EXPECT_NE(behind, chart->Series(0)->pen().color());
-    QImage page(1200, 800, QImage::Format_RGB32);
-    page.fill(Qt::white);
-    {
-        QCPPainter painter(&page);
-        chart->PaintOn(painter, page.width(), page.height());
-    }
+    const QImage page = Paper(chart, QSize(1200, 800));
     for (const QImage& image : {chart->RenderImage(), page}) {
         int pixels = 0;
         for (int y = 0; y < image.height(); ++y)
