@@ -1332,6 +1332,8 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
     EXPECT_GE(run.Y(zero), 0.2);
     EXPECT_LT(run.Y(zero - 1), 0.2);
     for (int i = 0; i < zero - 1; ++i) EXPECT_LT(std::abs(run.Y(i)), 0.2) << "the quiet before the strike";
+    EXPECT_LE(w.Frame->chMain->BottomRange().lower, -0.3) << "the whole run shown when it ends";
+    EXPECT_GE(w.Frame->chMain->BottomRange().upper, 2);
 
     // Waiting for a level never reached: the values shown live, nothing recorded, Стоп ends the wait.
     w.ShowCollectionDialog = [&](TfmCollection& dialog) {

@@ -133,6 +133,9 @@ void TfmMain::Tick(bool last) {
     // Last, the elapsed time and the clock: the window paints everything the tick changed at once.
     ShowTime();
     ShowElapsed(true);
-    // A run of a set duration stops by itself.
-    if (!last && FCollector && FCollector->Phase() == tCollector::tPhase::Done) RunAction(acExperimentStop);
+    // A run of a set duration stops by itself, and is shown whole.
+    if (!last && FCollector && FCollector->Phase() == tCollector::tPhase::Done) {
+        RunAction(acExperimentStop);
+        if (Frame && Experiment) Frame->ShowAll(*Experiment);
+    }
 }
