@@ -247,12 +247,14 @@ QString EncodeResult(const tAnalysisResult& r) {
     QStringList values;
     for (const double v : r.Values) values << Number(v);
     fields << values.join(u' ');
+    if (!r.Quantity.isEmpty())
+        fields << QString(r.Quantity).replace(u';', u',').replace(u'\n', u' ').replace(u'\r', u' ');
     return fields.join(u';');
 }
 
 std::optional<tAnalysisResult> DecodeResult(const QString& line) {
     const QStringList fields = line.split(u';');
-    if (fields.size() != 8) return std::nullopt;
+    if (fields.size() != 8 && fields.size() != 9) return std::nullopt;
     tAnalysisResult r;
     bool known = false;
     for (const tAnalysisKind kind : {tAnalysisKind::Statistics, tAnalysisKind::Slope, tAnalysisKind::Area,
@@ -264,6 +266,7 @@ std::optional<tAnalysisResult> DecodeResult(const QString& line) {
     const std::optional<tFitModel> model = FitModelFromKey(fields[1]);
     if (!known || !model) return std::nullopt;
     r.Model = *model;
+    if (fields.size() == 9) r.Quantity = fields[8];
     bool ok[6] = {};
     r.Run = fields[2].toInt(&ok[0]);
     r.From = fields[3].toDouble(&ok[1]);

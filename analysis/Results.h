@@ -22,6 +22,7 @@ struct tAnalysisResult {
     // parameters, their standard errors, the residual SD, R². Spectrum: peak frequency, its amplitude.
     std::vector<double> Values;
     QPointF Box{0.02, 0.02}; // the box's top left corner in fractions of the plotting area
+    QString Quantity; // what was analysed («Частота, уд/мин») when not the chart's own quantity
     bool Ok = false;
     QString Error;
 };

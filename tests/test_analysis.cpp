@@ -324,6 +324,12 @@ TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
     EXPECT_EQ(back->Box, kept.Box);
     EXPECT_EQ(back->Values, kept.Values) << "every digit";
     EXPECT_EQ(ResultLines(*back, QStringLiteral("t, с"), QStringLiteral("T, °C")), lines);
+    // A result of another quantity than the chart's keeps its name.
+    tAnalysisResult rate = stats;
+    rate.Quantity = QStringLiteral("Частота; уд/мин");
+    ASSERT_TRUE(DecodeResult(EncodeResult(rate)));
+    EXPECT_EQ(DecodeResult(EncodeResult(rate))->Quantity, QStringLiteral("Частота, уд/мин"));
+    EXPECT_EQ(DecodeResult(EncodeResult(stats))->Quantity, QString());
     const QString good = EncodeResult(kept);
     for (const QString& bad : {QString(), QStringLiteral("junk"),
                                QString(good).replace(QStringLiteral("Fit;"), QStringLiteral("Fits;")),

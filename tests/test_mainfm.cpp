@@ -901,6 +901,13 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     w.tmMeasureTimer();
     EXPECT_TRUE(w.lb->text().contains(QStringLiteral("     Частота="))) << w.lb->text().toStdString();
     w.RunAction(w.acExperimentStop);
+    // Статистика of a pulse run is the beat rate's: its mean and spread, under its own name.
+    w.RunAction(w.acAnalysisStatistics);
+    ASSERT_FALSE(w.Frame->Results.empty()) << BoxTexts().join(u'|').toStdString();
+    EXPECT_NEAR(w.Frame->Results.back().Values[1], 70, 2);
+    EXPECT_LT(w.Frame->Results.back().Values[2], 3);
+    EXPECT_EQ(ResultLines(w.Frame->Results.back(), {}, w.Frame->QuantityOf(w.Frame->Results.back())).first(),
+              QStringLiteral("Статистика: Частота"));
     // Both charts are printed, one above the other, as the window shows them.
     w.resize(1280, 800);
     w.show();

@@ -80,13 +80,17 @@ void TfmMain::Analyse(tAnalysisKind kind, tFitModel model) {
     if (!Frame || !mnAnalysis->menuAction()->isEnabled()) return;
     TChart* chart = Frame->chMain;
     if (Frame->ActiveSeries >= chart->SeriesCount()) return;
+    // Markers stand on the main chart's line; the values analysed may be another line's over the same time
+    // (the pulse frame's beat rate).
     const tFastLine* line = chart->Series(Frame->ActiveSeries);
+    QString quantity;
+    const tFastLine* values = Frame->AnalysedLine(kind, quantity);
     std::vector<double> x, y;
-    x.reserve(std::size_t(line->Count()));
-    y.reserve(std::size_t(line->Count()));
-    for (int i = 0; i < line->Count(); ++i) {
-        x.push_back(line->X(i));
-        y.push_back(line->Y(i));
+    x.reserve(std::size_t(values->Count()));
+    y.reserve(std::size_t(values->Count()));
+    for (int i = 0; i < values->Count(); ++i) {
+        x.push_back(values->X(i));
+        y.push_back(values->Y(i));
     }
     // The region: the one swept with Shift, else between the two markers, else the part of the chart shown; a
     // tangent at the marker.
@@ -111,6 +115,7 @@ void TfmMain::Analyse(tAnalysisKind kind, tFitModel model) {
     }
     tAnalysisResult result = ::Analyse(kind, model, x, y, from, to);
     if (!result.Ok) throw Exception(result.Error);
+    result.Quantity = quantity;
     // The run analysed: the one chosen in the runs panel (the newest unless another was chosen).
     const int chosen = Runs.Chosen();
     result.Run = chosen < 0 ? 1 : Runs.Run(chosen).Number > 0 ? Runs.Run(chosen).Number : chosen + 1;
@@ -140,7 +145,7 @@ void TfmMain::ShowSpectrum(const tAnalysisResult& result, std::span<const double
         };
     }
     TChart* chart = Frame->chMain;
-    fmSpectrum->Show(TimedSpectrum(rx, ry), chart->LeftTitle(),
+    fmSpectrum->Show(TimedSpectrum(rx, ry), Frame->QuantityOf(result),
                      QStringLiteral("опыт %1, ").arg(result.Run) + RegionText(result, chart->BottomTitle()));
 }
 
@@ -148,7 +153,7 @@ void TfmMain::ResultToReport() {
     if (!Frame || Frame->Results.empty()) throw Exception(QStringLiteral("Результатов анализа ещё нет."));
     const tAnalysisResult& r = Frame->Results.back();
     TChart* chart = Frame->chMain;
-    QStringList lines = ResultLines(r, chart->BottomTitle(), chart->LeftTitle());
+    QStringList lines = ResultLines(r, chart->BottomTitle(), Frame->QuantityOf(r));
     const QString what = lines.takeFirst();
     // The report's table of results: made at its end the first time, a row more each time after.
     QTextDocument* report = Frame->reReport->document();

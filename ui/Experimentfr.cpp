@@ -218,7 +218,7 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
     const QFontMetrics metrics(font, painter.device());
     const std::vector<QRect> boxes = ResultBoxes(chart, plotRect, font, painter.device());
     for (std::size_t k = 0; k < Results.size(); ++k) {
-        const QStringList lines = ResultLines(Results[k], chart->BottomTitle(), chart->LeftTitle());
+        const QStringList lines = ResultLines(Results[k], chart->BottomTitle(), QuantityOf(Results[k]));
         const QRect& box = boxes[k];
         const int pad = metrics.height() / 3;
         painter.setPen(QPen(QColor(90, 90, 90), 1));
@@ -252,7 +252,7 @@ std::vector<QRect> TfrExperiment::ResultBoxes(TChart* chart, const QRect& plotRe
     const QFontMetrics bold(boldFont, device);
     std::vector<QRect> drawn;
     for (const tAnalysisResult& r : Results) {
-        const QStringList lines = ResultLines(r, chart->BottomTitle(), chart->LeftTitle());
+        const QStringList lines = ResultLines(r, chart->BottomTitle(), QuantityOf(r));
         const int pad = metrics.height() / 3;
         // The bold title with the close mark beside it, and the lines below.
         int width = lines.isEmpty() ? 0 : bold.horizontalAdvance(lines[0]) + pad + metrics.height();
@@ -416,6 +416,15 @@ void TfrExperiment::ShowRuns(const tRunStore& runs) {
     }
     ActiveSeries = std::min(active, chMain->SeriesCount() - 1);
     chMain->replot();
+}
+
+const tFastLine* TfrExperiment::AnalysedLine(tAnalysisKind, QString& quantity) const {
+    quantity.clear();
+    return chMain->Series(std::min(ActiveSeries, chMain->SeriesCount() - 1));
+}
+
+QString TfrExperiment::QuantityOf(const tAnalysisResult& result) const {
+    return result.Quantity.isEmpty() ? chMain->LeftTitle() : result.Quantity;
 }
 
 QColor TfrExperiment::RunColour(int run) const {

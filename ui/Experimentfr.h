@@ -94,6 +94,12 @@ public:
     // The region swept with Shift and the mouse (x from, to); analysis takes it before the markers. A click
     // without Shift, a new run or another experiment forgets it.
     std::optional<std::pair<double, double>> Region;
+    // The line whose values an analysis of `kind` takes over the region, and its quantity when that is not
+    // the main chart's («Частота, уд/мин»); the active line of the main chart unless a frame has a better
+    // one.
+    virtual const tFastLine* AnalysedLine(tAnalysisKind kind, QString& quantity) const;
+    // The quantity a result is of: its own, else the main chart's.
+    QString QuantityOf(const tAnalysisResult& result) const;
     // A box was moved or closed on the chart.
     std::function<void()> OnResultsChanged;
     // Where the boxes stand in `plotRect` for text in `font` on `device`, in the results' order, none

@@ -121,3 +121,11 @@ void TfrPulse::FollowNewest(bool autoSize) {
     const QCPRange range = chMain->BottomRange();
     chPulse->SetBottomRange(range.lower, range.upper);
 }
+
+const tFastLine* TfrPulse::AnalysedLine(tAnalysisKind kind, QString& quantity) const {
+    const tFastLine* rates = chPulse->Series(std::min(ActiveSeries, chPulse->SeriesCount() - 1));
+    if (kind != tAnalysisKind::Statistics || rates->Count() == 0)
+        return TfrExperiment::AnalysedLine(kind, quantity);
+    quantity = QStringLiteral("Частота, уд/мин");
+    return rates;
+}

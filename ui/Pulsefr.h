@@ -20,6 +20,8 @@ public:
     void Redraw() override;
     void SetAxes(const tExperiment& experiment) override;
     std::vector<TChart*> Charts() const override { return {chMain, chPulse}; }
+    // Statistics of a pulse run are the beat rate's: its mean and spread.
+    const tFastLine* AnalysedLine(tAnalysisKind kind, QString& quantity) const override;
 
     QSplitter* slVert = nullptr;
     TChart* chPulse = nullptr;
