@@ -127,6 +127,24 @@ TEST(WorkFolder, RunsAreWrittenAsMeasuredAndReadBack) {
         }
         EXPECT_EQ(ReadFile(work->Path() + QStringLiteral("/report.rtf")), "{\\rtf1 отчёт}");
 
+        // Names and visibility kept; a deleted run's file goes to deleted/, never over a file there.
+        QDir().mkpath(work->Path() + QStringLiteral("/deleted"));
+        WriteFile(work->Path() + QStringLiteral("/deleted/run-02.csv"), "older");
+        runs.Shared(0)->Name = QStringLiteral("Стакан");
+        runs.Shared(1)->Shown = false;
+        runs.Choose(0);
+        work->SaveRunViews(runs);
+        work->DeleteRun(2);
+        EXPECT_EQ(ReadFile(work->Path() + QStringLiteral("/deleted/run-02.csv")), "older");
+        EXPECT_TRUE(QFile::exists(work->Path() + QStringLiteral("/deleted/run-02 (2).csv")));
+        tRunStore again;
+        ReadWorkFolder(work->Path(), again);
+        ASSERT_EQ(again.Count(), 1) << "the deleted run is not read";
+        EXPECT_EQ(again.Name(0), QStringLiteral("Стакан"));
+        EXPECT_TRUE(again.Run(0).Shown);
+        EXPECT_TRUE(work->List().contains(QStringLiteral("Chosen=1"))) << work->List().join(u'|').toStdString();
+        runs.Remove(1);
+
         // A disk that fills up: the error names the run's file, not its folder.
         std::shared_ptr<tRun> third = SampleRun(0);
         work->BeginRun(third);
