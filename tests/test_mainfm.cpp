@@ -1101,6 +1101,7 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     const QPointF moved = w.Frame->Results[0].Box;
     const QString work = w.Work->Path();
     w.OpenWork(work);
+    chart = w.Frame->chMain; // the reopened work's frame
     ASSERT_EQ(w.Frame->Results.size(), 1u);
     EXPECT_EQ(w.Frame->Results[0].Values, fit.Values);
     EXPECT_EQ(w.Frame->Results[0].Box, moved);
