@@ -113,19 +113,25 @@ protected:
         chosen = name;
         Window().RunAction(Window().acExperimentChoose);
     }
+    // A simulated sensor `sensor` on the COM port `port` sending `signal` every 10 ms, named by the
+    // experiment `name` with the keys `keys` (times in seconds), chosen.
+    void ChooseSimulated(const char* name, const char* sensor, const char* port, double (*signal)(double),
+                         const QByteArray& keys) {
+        tSimSensorConfig config;
+        config.Name = sensor;
+        config.Signal = [signal](double t, int) { return signal(t); };
+        AddCom(QString::fromLatin1(port), config);
+        const QByteArray text =
+            "SensorName=" + QByteArray(sensor) + "\r\nFreq=10000\r\nAverage=1\r\nCaptionX=t, с\r\n" + keys;
+        Experiment(name, text.constData());
+        Choose(QString::fromUtf8(name));
+    }
     // The demo cooling vessel a hundred times faster (a point every 10 ms stands for a second of it), chosen
     // as «Остывание» with the keys `more` besides.
     void ChooseCooling(const char* more) {
-        tSimSensorConfig cooling;
-        cooling.Name = "T102";
-        cooling.Signal = [](double t, int) { return CoolingSignal(100 * t); };
-        AddCom(QStringLiteral("/dev/ttyACM5"), cooling);
-        const QByteArray text =
-            QByteArray("SensorName=T102\r\nFreq=10000\r\nAverage=1\r\nMaxX=6\r\nMinY=20\r\n"
-                       "MaxY=80\r\nCaptionX=t, с\r\nCaptionY=T, °C\r\n") +
-            more;
-        Experiment("Остывание", text.constData());
-        Choose(QStringLiteral("Остывание"));
+        ChooseSimulated(
+            "Остывание", "T102", "/dev/ttyACM5", [](double t) { return CoolingSignal(100 * t); },
+            QByteArray("MaxX=6\r\nMinY=20\r\nMaxY=80\r\nCaptionY=T, °C\r\n") + more);
     }
     bool Enabled(QAction* action) {
         Window().UpdateActions();
@@ -1141,14 +1147,10 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
 
 // The spectrum of a sampled run opens as a chart of its own with the peak marked; it prints and exports.
 TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
-    tSimSensorConfig fork;
-    fork.Name = "C102";
-    fork.Signal = [](double t, int) { return 0.5 + 0.4 * std::sin(2 * M_PI * 7.3 * t); };
-    AddCom(QStringLiteral("/dev/ttyACM6"), fork);
-    Experiment("Камертон", "SensorName=C102\r\nFreq=10000\r\nAverage=1\r\nMaxX=3\r\nMinY=0\r\nMaxY=1\r\n"
-                           "CaptionX=t, с\r\nCaptionY=U, В\r\nFit=Sine\r\n");
+    ChooseSimulated(
+        "Камертон", "C102", "/dev/ttyACM6", [](double t) { return 0.5 + 0.4 * std::sin(2 * M_PI * 7.3 * t); },
+        "MaxX=3\r\nMinY=0\r\nMaxY=1\r\nCaptionY=U, В\r\nFit=Sine\r\n");
     TfmMain& w = Window();
-    Choose(QStringLiteral("Камертон"));
     ASSERT_TRUE(w.Device);
     w.RunAction(w.acExperimentStart);
     TicksUntil(300);
@@ -1293,14 +1295,9 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
 // moments before it (t = 0 at the crossing), a run that stops by itself; Стоп cancels a wait; a reopened work
 // collects as it did.
 TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
-    tSimSensorConfig fork;
-    fork.Name = "C103";
-    fork.Signal = [](double t, int) { return ForkSignal(t); };
-    AddCom(QStringLiteral("/dev/ttyACM7"), fork);
-    Experiment("Удар", "SensorName=C103\r\nFreq=10000\r\nAverage=1\r\nMaxX=2\r\nMinY=-1\r\nMaxY=1\r\n"
-                       "CaptionX=t, с\r\nCaptionY=U, В\r\nFormatY=0.000\r\nDuration=9\r\n");
+    ChooseSimulated("Удар", "C103", "/dev/ttyACM7", ForkSignal,
+                    "MaxX=2\r\nMinY=-1\r\nMaxY=1\r\nCaptionY=U, В\r\nFormatY=0.000\r\nDuration=9\r\n");
     TfmMain& w = Window();
-    Choose(QStringLiteral("Удар"));
     ASSERT_TRUE(w.Device);
     EXPECT_EQ(w.Collection, (tCollection{9})) << "the definition's default";
     const tCollection set{2, 3, true, 0.2, true, 0.3};
