@@ -1158,28 +1158,40 @@ TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
     w.RunAction(w.acAnalysisSpectrum);
     ASSERT_TRUE(w.fmSpectrum) << BoxTexts().join(u'|').toStdString();
     EXPECT_TRUE(w.fmSpectrum->isVisible());
+    const QRect room = w.fmSpectrum->screen()->availableGeometry();
+    EXPECT_LE(w.fmSpectrum->frameGeometry().height(), room.height()) << "its title bar stays on the screen";
     EXPECT_NEAR(w.fmSpectrum->Spectrum().Peak, 7.3, 0.05);
     EXPECT_NEAR(w.fmSpectrum->Spectrum().PeakAmplitude, 0.4, 0.05);
-    // The peak's line and its frequency, red, stand where the axis puts the peak: on the page as on screen
-    // (the page's margins are its own, so there within a few hundredths of the width).
+    // The peak's line and its frequency, red, stand where the axis puts the peak on the screen, and the same
+    // fraction of the way along the time axis on the page (the axis' base line: the longest grey row).
     TChart* chart = w.fmSpectrum->Chart();
-    const QImage page = Paper(chart, QSize(1200, 800));
-    const auto redColumns = [](const QImage& image) {
-        std::vector<int> columns;
-        for (int x = 0; x < image.width(); ++x) {
-            int red = 0;
-            for (int y = 0; y < image.height(); ++y) red += image.pixel(x, y) == qRgb(200, 0, 0);
-            if (red > image.height() / 4) columns.push_back(x);
+    const auto place = [](const QImage& image) {
+        int red = -1, axisLeft = 0, axisRight = 0;
+        for (int x = 0; x < image.width() && red < 0; ++x) {
+            int count = 0;
+            for (int y = 0; y < image.height(); ++y) count += image.pixel(x, y) == qRgb(200, 0, 0);
+            if (count > image.height() / 4) red = x;
         }
-        return columns;
+        for (int y = 0; y < image.height(); ++y) {
+            int left = -1, right = -1;
+            for (int x = 0; x < image.width(); ++x)
+                if (image.pixel(x, y) == qRgb(90, 90, 90)) {
+                    if (left < 0) left = x;
+                    right = x;
+                }
+            if (right - left > axisRight - axisLeft) axisLeft = left, axisRight = right;
+        }
+        return std::tuple{red, axisLeft, axisRight};
     };
-    for (const QImage& image : {chart->RenderImage(), page}) {
-        const std::vector<int> columns = redColumns(image);
-        ASSERT_FALSE(columns.empty()) << image.width();
-        const double scale = double(image.width()) / chart->width();
-        EXPECT_NEAR(columns.front() / scale, chart->XToPixel(7.3), scale > 1 ? chart->width() * 0.03 : 2)
-            << image.width();
-    }
+    const QImage screen = chart->RenderImage();
+    const auto [red, left, right] = place(screen);
+    ASSERT_GE(red, 0);
+    EXPECT_NEAR(red * chart->width() / double(screen.width()), chart->XToPixel(7.3), 4);
+    const auto [pageRed, pageLeft, pageRight] = place(Paper(chart, QSize(1200, 800)));
+    ASSERT_GE(pageRed, 0);
+    ASSERT_GT(pageRight - pageLeft, 600);
+    EXPECT_NEAR(double(pageRed - pageLeft) / (pageRight - pageLeft), double(red - left) / (right - left),
+                0.015);
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("спектр.pdf"));
     prompts.TextAnswers = {pdf};

@@ -7,6 +7,7 @@
 
 #include <QAction>
 #include <QPainter>
+#include <QScreen>
 #include <QToolBar>
 #include <QVBoxLayout>
 #include <algorithm>
@@ -45,7 +46,7 @@ TfmSpectrum::TfmSpectrum(QWidget* owner) : QDialog(owner) {
         if (OnExport) OnExport();
     });
     chSpectrum = new TChart(this);
-    chSpectrum->AddSeries(QColor(0, 0, 200));
+    chSpectrum->AddSeries(QColor(0, 0, 200), false, 2.5);
     chSpectrum->OnAfterDraw = [this](QPainter& painter, const QRect& plotRect) {
         DrawPeak(painter, plotRect);
     };
@@ -53,7 +54,13 @@ TfmSpectrum::TfmSpectrum(QWidget* owner) : QDialog(owner) {
     layout->setContentsMargins(2, 2, 2, 2);
     layout->addWidget(tools);
     layout->addWidget(chSpectrum, 1);
-    resize(760, 480);
+    // Its title bar and buttons stay on the screen, at any scale.
+    QSize size(760, 480);
+    if (const QScreen* screen = owner ? owner->screen() : this->screen()) {
+        const QRect room = screen->availableGeometry();
+        size = size.boundedTo(QSize(room.width() * 9 / 10, room.height() * 8 / 10));
+    }
+    resize(size);
 }
 
 void TfmSpectrum::Show(const tSpectrum& spectrum, const QString& captionY, const QString& region) {
