@@ -1,7 +1,7 @@
 // Beat detection on the falling 70 % crossing of the last 5 seconds.
 #include "analysis/BeatRate.h"
 
-#include "app/Functions.h"
+#include "core/Functions.h"
 #include "runs/PointSeries.h"
 
 #include <algorithm>

@@ -503,16 +503,17 @@ struct tModelInfo {
     const char* Name;
     const char* Formula;
     const char* Key;
+    const char* ParamNames[4];
 };
 
 const tModelInfo& Info(tFitModel model) {
     static const tModelInfo models[] = {
-        {2, "Прямая", "y = a·x + b", "Line"},
-        {3, "Парабола", "y = a·x² + b·x + c", "Parabola"},
-        {2, "Степенная", "y = a·xᵇ", "Power"},
-        {2, "Рост до предела", "y = a·(1 − e^(−x/τ))", "RiseToLimit"},
-        {3, "Экспонента к пределу", "y = c + a·e^(−x/τ)", "ExpApproach"},
-        {4, "Синусоида", "y = A·sin(2π·f·x + φ) + c", "Sine"},
+        {2, "Прямая", "y = a·x + b", "Line", {"a", "b"}},
+        {3, "Парабола", "y = a·x² + b·x + c", "Parabola", {"a", "b", "c"}},
+        {2, "Степенная", "y = a·xᵇ", "Power", {"a", "b"}},
+        {2, "Рост до предела", "y = a·(1 − e^(−x/τ))", "RiseToLimit", {"a", "τ"}},
+        {3, "Экспонента к пределу", "y = c + a·e^(−x/τ)", "ExpApproach", {"a", "τ", "c"}},
+        {4, "Синусоида", "y = A·sin(2π·f·x + φ) + c", "Sine", {"A", "f", "φ", "c"}},
     };
     return models[std::clamp(int(model), 0, int(std::size(models)) - 1)];
 }
@@ -529,6 +530,10 @@ QString FitModelName(tFitModel model) {
 
 QString FitModelFormula(tFitModel model) {
     return QString::fromUtf8(Info(model).Formula);
+}
+
+QString FitParamName(tFitModel model, int i) {
+    return i >= 0 && i < Info(model).Params ? QString::fromUtf8(Info(model).ParamNames[i]) : QString();
 }
 
 QString FitModelKey(tFitModel model) {

@@ -36,6 +36,8 @@ int FitParamCount(tFitModel model);
 QString FitModelName(tFitModel model);
 QString FitModelFormula(tFitModel model);
 QString FitModelKey(tFitModel model);
+// The name of parameter `i` in the formula («τ»).
+QString FitParamName(tFitModel model, int i);
 std::optional<tFitModel> FitModelFromKey(const QString& key);
 inline constexpr tFitModel kFitModels[] = {tFitModel::Line,        tFitModel::Parabola,    tFitModel::Power,
                                            tFitModel::RiseToLimit, tFitModel::ExpApproach, tFitModel::Sine};

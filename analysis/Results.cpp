@@ -54,21 +54,119 @@ QString Number(double value) {
     return QString::fromLatin1(buffer, end - buffer);
 }
 
-const char* KindKey(tAnalysisKind kind) {
-    switch (kind) {
-    case tAnalysisKind::Statistics:
-        return "Statistics";
-    case tAnalysisKind::Slope:
-        return "Slope";
-    case tAnalysisKind::Area:
-        return "Area";
-    case tAnalysisKind::Fit:
-        return "Fit";
-    case tAnalysisKind::Spectrum:
-        return "Spectrum";
-    }
-    return "";
+// The kinds' own parts: what each finds, and how its result reads.
+
+void ComputeStatistics(tAnalysisResult& r, std::span<const double>, std::span<const double>,
+                       std::span<const double>, std::span<const double> ry) {
+    const tStatistics s = Describe(ry);
+    r.Ok = s.Count > 0;
+    r.Values = {double(s.Count), s.Mean, s.StdDev, s.Min, s.Max};
 }
+
+QStringList StatisticsLines(const tAnalysisResult& r, const QString&, const QString& captionY) {
+    const auto& v = r.Values;
+    const QString uy = Unit(captionY);
+    return {QStringLiteral("Статистика: %1").arg(Name(captionY)),
+            QStringLiteral("точек: %1").arg(qlonglong(v[0])),
+            QStringLiteral("среднее: %1").arg(WithUnit(FormatWithError(v[1], v[2] / std::sqrt(v[0])), uy)),
+            QStringLiteral("ст. отклонение: %1").arg(WithUnit(FormatSignificant(v[2], 3), uy)),
+            QStringLiteral("мин.: %1, макс.: %2").arg(FormatSignificant(v[3], 6), FormatSignificant(v[4], 6)),
+            QStringLiteral("Δ = %1").arg(WithUnit(FormatSignificant(v[4] - v[3], 4), uy))};
+}
+
+void ComputeSlope(tAnalysisResult& r, std::span<const double> x, std::span<const double> y,
+                  std::span<const double>, std::span<const double>) {
+    const std::size_t n = std::min(x.size(), y.size());
+    const double slope = SlopeAt(x.first(n), y.first(n), r.From);
+    std::size_t after = std::size_t(std::lower_bound(x.begin(), x.begin() + n, r.From) - x.begin());
+    after = std::min(after, n > 0 ? n - 1 : 0);
+    r.Ok = std::isfinite(slope);
+    r.Values = {slope, r.From, n > 0 ? y[after] : 0};
+}
+
+QString Per(const QString& uy, const QString& ux, const QString& sign) {
+    return uy.isEmpty() && ux.isEmpty() ? QString() : uy + sign + ux;
+}
+
+QStringList SlopeLines(const tAnalysisResult& r, const QString& captionX, const QString& captionY) {
+    const QString ux = Unit(captionX), uy = Unit(captionY);
+    return {QStringLiteral("Касательная при %1 = %2")
+                .arg(Name(captionX), WithUnit(FormatSignificant(r.Values[1], 6), ux)),
+            QStringLiteral("наклон: %1")
+                .arg(WithUnit(FormatSignificant(r.Values[0], 4), Per(uy, ux, QStringLiteral("/"))))};
+}
+
+void ComputeArea(tAnalysisResult& r, std::span<const double> x, std::span<const double> y,
+                 std::span<const double>, std::span<const double>) {
+    const std::size_t n = std::min(x.size(), y.size());
+    const double area = Area(x.first(n), y.first(n), r.From, r.To);
+    r.Ok = std::isfinite(area);
+    r.Values = {area};
+}
+
+QStringList AreaLines(const tAnalysisResult& r, const QString& captionX, const QString& captionY) {
+    return {QStringLiteral("Площадь под кривой"),
+            WithUnit(FormatSignificant(r.Values[0], 5),
+                     Per(Unit(captionY), Unit(captionX), QStringLiteral("·")))};
+}
+
+void ComputeFit(tAnalysisResult& r, std::span<const double>, std::span<const double>,
+                std::span<const double> rx, std::span<const double> ry) {
+    const tFit fit = FitCurve(r.Model, rx, ry);
+    r.Ok = fit.Ok;
+    r.Error = fit.Error;
+    r.Values = fit.Params;
+    r.Values.insert(r.Values.end(), fit.StdErrors.begin(), fit.StdErrors.end());
+    r.Values.push_back(fit.ResidualSD);
+    r.Values.push_back(fit.RSquared);
+}
+
+QStringList FitLines(const tAnalysisResult& r, const QString& captionX, const QString&) {
+    const auto& v = r.Values;
+    const int p = FitParamCount(r.Model);
+    const QString ux = Unit(captionX);
+    QStringList lines{FitModelName(r.Model), FitModelFormula(r.Model)};
+    for (int i = 0; i < p; ++i) {
+        const QString name = FitParamName(r.Model, i);
+        QString unit;
+        if (name == u"τ") unit = ux;
+        if (name == u"f") unit = ux.isEmpty() ? QString() : QStringLiteral("1/") + ux;
+        if (name == u"φ") unit = QStringLiteral("рад");
+        QString line = name + QStringLiteral(" = ") + WithUnit(FormatWithError(v[i], v[p + i]), unit);
+        if (name == u"τ")
+            line += QStringLiteral(" (половина за %1)")
+                        .arg(WithUnit(FormatWithError(v[i] * std::numbers::ln2, v[p + i] * std::numbers::ln2),
+                                      ux));
+        lines << line;
+    }
+    lines << QStringLiteral("R² = %1").arg(Fixed(v[2 * p + 1], 4));
+    return lines;
+}
+
+void ComputeSpectrum(tAnalysisResult& r, std::span<const double>, std::span<const double>,
+                     std::span<const double> rx, std::span<const double> ry) {
+    const tSpectrum spectrum = TimedSpectrum(rx, ry);
+    r.Ok = spectrum.Peak > 0;
+    r.Values = {spectrum.Peak, spectrum.PeakAmplitude};
+}
+
+QStringList SpectrumLines(const tAnalysisResult& r, const QString&, const QString&) {
+    return {QStringLiteral("Спектр"), QStringLiteral("пик: %1 Гц").arg(FormatSignificant(r.Values[0], 5))};
+}
+
+const tAnalysisKindInfo kKinds[] = {
+    {tAnalysisKind::Statistics, "Statistics", "&Статистика",
+     "Среднее, отклонение, наименьшее и наибольшее значение между маркерами", false, 5, ComputeStatistics,
+     "Для выбранной области это посчитать нельзя.", StatisticsLines},
+    {tAnalysisKind::Slope, "Slope", "&Касательная", "Наклон кривой в точке маркера", true, 3, ComputeSlope,
+     "Касательную в этой точке провести нельзя.", SlopeLines},
+    {tAnalysisKind::Area, "Area", "&Площадь под кривой", "Площадь под кривой между маркерами", false, 1,
+     ComputeArea, "Для выбранной области это посчитать нельзя.", AreaLines},
+    {tAnalysisKind::Fit, "Fit", "Подбор &кривой", "Подобрать кривую между маркерами", false, 0, ComputeFit,
+     "Для выбранной области это посчитать нельзя.", FitLines},
+    {tAnalysisKind::Spectrum, "Spectrum", "С&пектр", "Частота колебаний между маркерами", false, 2,
+     ComputeSpectrum, "В выбранной области не видно колебаний.", SpectrumLines},
+};
 
 } // namespace
 
@@ -77,7 +175,7 @@ tAnalysisResult Analyse(tAnalysisKind kind, tFitModel model, std::span<const dou
     tAnalysisResult result;
     result.Kind = kind;
     result.Model = model;
-    if (kind != tAnalysisKind::Slope && to < from) std::swap(from, to);
+    if (!KindInfo(kind).AtPoint && to < from) std::swap(from, to);
     result.From = from;
     result.To = to;
     const std::size_t n = std::min(x.size(), y.size());
@@ -86,58 +184,17 @@ tAnalysisResult Analyse(tAnalysisKind kind, tFitModel model, std::span<const dou
     const std::span<const double> rx = x.subspan(first, last > first ? last - first : 0);
     const std::span<const double> ry = y.subspan(first, rx.size());
     // The region as far as it holds points: a fit is drawn, and the report names it, where the data are.
-    if (kind != tAnalysisKind::Slope && !rx.empty()) {
+    if (!KindInfo(kind).AtPoint && !rx.empty()) {
         result.From = rx.front();
         result.To = rx.back();
     }
-    switch (kind) {
-    case tAnalysisKind::Statistics: {
-        const tStatistics s = Describe(ry);
-        result.Ok = s.Count > 0;
-        result.Values = {double(s.Count), s.Mean, s.StdDev, s.Min, s.Max};
-        break;
-    }
-    case tAnalysisKind::Slope: {
-        const double slope = SlopeAt(x.first(n), y.first(n), from);
-        std::size_t after = std::size_t(std::lower_bound(x.begin(), x.begin() + n, from) - x.begin());
-        after = std::min(after, n > 0 ? n - 1 : 0);
-        result.Ok = std::isfinite(slope);
-        result.Values = {slope, from, n > 0 ? y[after] : 0};
-        break;
-    }
-    case tAnalysisKind::Area: {
-        const double area = Area(x.first(n), y.first(n), from, to);
-        result.Ok = std::isfinite(area);
-        result.Values = {area};
-        break;
-    }
-    case tAnalysisKind::Fit: {
-        const tFit fit = FitCurve(model, rx, ry);
-        result.Ok = fit.Ok;
-        result.Error = fit.Error;
-        result.Values = fit.Params;
-        result.Values.insert(result.Values.end(), fit.StdErrors.begin(), fit.StdErrors.end());
-        result.Values.push_back(fit.ResidualSD);
-        result.Values.push_back(fit.RSquared);
-        return result;
-    }
-    case tAnalysisKind::Spectrum: {
-        const tSpectrum spectrum = TimedSpectrum(rx, ry);
-        result.Ok = spectrum.Peak > 0;
-        result.Values = {spectrum.Peak, spectrum.PeakAmplitude};
-        break;
-    }
-    }
-    if (!result.Ok) {
-        if (rx.size() < 2 && kind != tAnalysisKind::Slope)
-            result.Error = QStringLiteral("В выбранной области слишком мало точек.");
-        else if (kind == tAnalysisKind::Spectrum)
-            result.Error = QStringLiteral("В выбранной области не видно колебаний.");
-        else if (kind == tAnalysisKind::Slope)
-            result.Error = QStringLiteral("Касательную в этой точке провести нельзя.");
-        else
-            result.Error = QStringLiteral("Для выбранной области это посчитать нельзя.");
-    }
+    const tAnalysisKindInfo& info = KindInfo(kind);
+    info.Compute(result, x.first(n), y.first(n), rx, ry);
+    if (kind == tAnalysisKind::Fit) return result;
+    if (!result.Ok)
+        result.Error = rx.size() < 2 && !info.AtPoint
+                           ? QStringLiteral("В выбранной области слишком мало точек.")
+                           : QString::fromUtf8(info.Failure);
     return result;
 }
 
@@ -174,76 +231,37 @@ QString FormatWithError(double value, double error) {
     return Fixed(value, -place) + QStringLiteral(" ± ") + Fixed(error, -place);
 }
 
+std::span<const tAnalysisKindInfo> AnalysisKinds() {
+    return kKinds;
+}
+
+const tAnalysisKindInfo& KindInfo(tAnalysisKind kind) {
+    for (const tAnalysisKindInfo& info : kKinds)
+        if (info.Kind == kind) return info;
+    return kKinds[0];
+}
+
 QStringList ResultLines(const tAnalysisResult& r, const QString& captionX, const QString& captionY) {
-    const QString ux = Unit(captionX), uy = Unit(captionY);
-    const QString slopeUnit = uy.isEmpty() && ux.isEmpty() ? QString() : uy + u'/' + ux;
-    const QString areaUnit = uy.isEmpty() && ux.isEmpty() ? QString() : uy + QStringLiteral("·") + ux;
-    QStringList lines;
     if (!r.Ok) return {r.Error};
-    const auto& v = r.Values;
-    switch (r.Kind) {
-    case tAnalysisKind::Statistics:
-        lines
-            << QStringLiteral("Статистика: %1").arg(Name(captionY))
-            << QStringLiteral("точек: %1").arg(qlonglong(v[0]))
-            << QStringLiteral("среднее: %1").arg(WithUnit(FormatWithError(v[1], v[2] / std::sqrt(v[0])), uy))
-            << QStringLiteral("ст. отклонение: %1").arg(WithUnit(FormatSignificant(v[2], 3), uy))
-            << QStringLiteral("мин.: %1, макс.: %2")
-                   .arg(FormatSignificant(v[3], 6), FormatSignificant(v[4], 6))
-            << QStringLiteral("Δ = %1").arg(WithUnit(FormatSignificant(v[4] - v[3], 4), uy));
-        break;
-    case tAnalysisKind::Slope:
-        lines << QStringLiteral("Касательная при %1 = %2")
-                     .arg(Name(captionX), WithUnit(FormatSignificant(v[1], 6), ux))
-              << QStringLiteral("наклон: %1").arg(WithUnit(FormatSignificant(v[0], 4), slopeUnit));
-        break;
-    case tAnalysisKind::Area:
-        lines << QStringLiteral("Площадь под кривой") << WithUnit(FormatSignificant(v[0], 5), areaUnit);
-        break;
-    case tAnalysisKind::Spectrum:
-        lines << QStringLiteral("Спектр") << QStringLiteral("пик: %1 Гц").arg(FormatSignificant(v[0], 5));
-        break;
-    case tAnalysisKind::Fit: {
-        const int p = FitParamCount(r.Model);
-        lines << FitModelName(r.Model) << FitModelFormula(r.Model);
-        static const QString names[][4] = {{"a", "b"}, {"a", "b", "c"}, {"a", "b"},
-                                           {"a", "τ"}, {"a", "τ", "c"}, {"A", "f", "φ", "c"}};
-        for (int i = 0; i < p; ++i) {
-            const QString& name = names[int(r.Model)][i];
-            QString unit;
-            if (name == u"τ") unit = ux;
-            if (name == u"f") unit = ux.isEmpty() ? QString() : QStringLiteral("1/") + ux;
-            if (name == u"φ") unit = QStringLiteral("рад");
-            QString line = name + QStringLiteral(" = ") + WithUnit(FormatWithError(v[i], v[p + i]), unit);
-            if (name == u"τ")
-                line += QStringLiteral(" (половина за %1)")
-                            .arg(WithUnit(
-                                FormatWithError(v[i] * std::numbers::ln2, v[p + i] * std::numbers::ln2), ux));
-            lines << line;
-        }
-        lines << QStringLiteral("R² = %1").arg(Fixed(v[2 * p + 1], 4));
-        break;
-    }
-    }
-    return lines;
+    return KindInfo(r.Kind).Lines(r, captionX, captionY);
 }
 
 QString RegionText(const tAnalysisResult& r, const QString& captionX) {
-    if (r.Kind == tAnalysisKind::Slope)
+    if (KindInfo(r.Kind).AtPoint)
         return Name(captionX) + QStringLiteral(" = ") +
                WithUnit(FormatSignificant(r.From, 6), Unit(captionX));
     return Name(captionX) + QStringLiteral(" = ") + FormatSignificant(r.From, 6) + QStringLiteral("…") +
            WithUnit(FormatSignificant(r.To, 6), Unit(captionX));
 }
 
-QString EncodeResult(const tAnalysisResult& r) {
-    QStringList fields{QString::fromLatin1(KindKey(r.Kind)),
+QString EncodeResult(const tAnalysisResult& r, QPointF box) {
+    QStringList fields{QString::fromLatin1(KindInfo(r.Kind).Key),
                        FitModelKey(r.Model),
                        QString::number(r.Run),
                        Number(r.From),
                        Number(r.To),
-                       Number(r.Box.x()),
-                       Number(r.Box.y())};
+                       Number(box.x() < 0 || box.y() < 0 ? -1 : box.x()),
+                       Number(box.x() < 0 || box.y() < 0 ? -1 : box.y())};
     QStringList values;
     for (const double v : r.Values) values << Number(v);
     fields << values.join(u' ');
@@ -252,15 +270,14 @@ QString EncodeResult(const tAnalysisResult& r) {
     return fields.join(u';');
 }
 
-std::optional<tAnalysisResult> DecodeResult(const QString& line) {
+std::optional<tAnalysisResult> DecodeResult(const QString& line, QPointF* box) {
     const QStringList fields = line.split(u';');
     if (fields.size() != 8 && fields.size() != 9) return std::nullopt;
     tAnalysisResult r;
     bool known = false;
-    for (const tAnalysisKind kind : {tAnalysisKind::Statistics, tAnalysisKind::Slope, tAnalysisKind::Area,
-                                     tAnalysisKind::Fit, tAnalysisKind::Spectrum})
-        if (fields[0] == QLatin1String(KindKey(kind))) {
-            r.Kind = kind;
+    for (const tAnalysisKindInfo& kind : kKinds)
+        if (fields[0] == QLatin1String(kind.Key)) {
+            r.Kind = kind.Kind;
             known = true;
         }
     const std::optional<tFitModel> model = FitModelFromKey(fields[1]);
@@ -271,7 +288,7 @@ std::optional<tAnalysisResult> DecodeResult(const QString& line) {
     r.Run = fields[2].toInt(&ok[0]);
     r.From = fields[3].toDouble(&ok[1]);
     r.To = fields[4].toDouble(&ok[2]);
-    r.Box = QPointF(fields[5].toDouble(&ok[3]), fields[6].toDouble(&ok[4]));
+    const QPointF at(fields[5].toDouble(&ok[3]), fields[6].toDouble(&ok[4]));
     ok[5] = true;
     for (const QString& v : fields[7].split(u' ', Qt::SkipEmptyParts)) {
         bool good = false;
@@ -279,13 +296,11 @@ std::optional<tAnalysisResult> DecodeResult(const QString& line) {
         ok[5] = ok[5] && good;
     }
     if (!std::all_of(std::begin(ok), std::end(ok), [](bool b) { return b; })) return std::nullopt;
-    const std::size_t wanted = r.Kind == tAnalysisKind::Statistics ? 5
-                               : r.Kind == tAnalysisKind::Slope    ? 3
-                               : r.Kind == tAnalysisKind::Area     ? 1
-                               : r.Kind == tAnalysisKind::Spectrum
-                                   ? 2
-                                   : std::size_t(2 * FitParamCount(r.Model) + 2);
-    if (r.Values.size() != wanted) return std::nullopt;
+    const std::size_t values = KindInfo(r.Kind).Values;
+    if (r.Values.size() != (values > 0 ? values : std::size_t(2 * FitParamCount(r.Model) + 2)))
+        return std::nullopt;
     r.Ok = true;
+    // A box the chart placed itself is placed anew; one the user put stays where it was put.
+    if (box) *box = at.x() < 0 || at.y() < 0 ? QPointF(-1, -1) : at;
     return r;
 }

@@ -21,11 +21,30 @@ struct tAnalysisResult {
     // Statistics: count, mean, standard deviation, min, max. Slope: slope, x, y. Area: area. Fit: the
     // parameters, their standard errors, the residual SD, R². Spectrum: peak frequency, its amplitude.
     std::vector<double> Values;
-    QPointF Box{0.02, 0.02}; // the box's top left corner in fractions of the plotting area
     QString Quantity; // what was analysed («Частота, уд/мин») when not the chart's own quantity
     bool Ok = false;
     QString Error;
 };
+
+// One kind of analysis: how the Анализ menu names it, what it finds in the points and how its result reads.
+// A new kind is a row of the table AnalysisKinds() gives.
+struct tAnalysisKindInfo {
+    tAnalysisKind Kind;
+    const char* Key;     // its word in analysis.txt
+    const char* Caption; // in the menu
+    const char* Hint;
+    bool AtPoint;       // taken at the marker's point (From), not over a region
+    std::size_t Values; // the values a result holds; 0: those of its fit model
+    // Fills the result's Values and Ok from all points (`x`, `y`) and the region's (`rx`, `ry`).
+    void (*Compute)(tAnalysisResult& result, std::span<const double> x, std::span<const double> y,
+                    std::span<const double> rx, std::span<const double> ry);
+    // Why a result could not be found, when the region holds points enough.
+    const char* Failure;
+    // The box's lines, its title first, for the axes' captions ("t, с": a unit after the comma).
+    QStringList (*Lines)(const tAnalysisResult& result, const QString& captionX, const QString& captionY);
+};
+std::span<const tAnalysisKindInfo> AnalysisKinds();
+const tAnalysisKindInfo& KindInfo(tAnalysisKind kind);
 
 // Analyses the points of a run (x ascending) between From and To (inclusive; in either order). A slope is
 // taken at `from`; a spectrum needs points evenly spaced in time.
@@ -44,6 +63,8 @@ QStringList ResultLines(const tAnalysisResult& result, const QString& captionX, 
 // The region as the report names it: "t = 12,5…80 с".
 QString RegionText(const tAnalysisResult& result, const QString& captionX);
 
-// One line of analysis.txt, numbers written the C way; a line that is not a result gives nothing.
-QString EncodeResult(const tAnalysisResult& result);
-std::optional<tAnalysisResult> DecodeResult(const QString& line);
+// One line of analysis.txt, numbers written the C way, with where its box stands (its top left corner in
+// fractions of the plotting area; negative: where the chart places it); a line that is not a result gives
+// nothing.
+QString EncodeResult(const tAnalysisResult& result, QPointF box = QPointF(-1, -1));
+std::optional<tAnalysisResult> DecodeResult(const QString& line, QPointF* box = nullptr);

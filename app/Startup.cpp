@@ -8,6 +8,7 @@
 #include "core/Strings.h"
 #include "core/UserFolders.h"
 #include "device/Componentusb.h"
+#include "measure/Measurethread.h"
 #include "platform/SingleInstance.h"
 #include "sim/DemoCable.h"
 #include "sim/DemoWorld.h"
@@ -92,6 +93,7 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
     LogFile->Write(LoadStr(sProgramStart));
     try {
         InstallTranslations(app);
+        UseMeasureThreads();
         // The demo sensors stand in for the system's links; their cables can be pulled with SIGUSR1.
         const bool demo = FindCmdLineSwitch(QStringLiteral("DEMO"));
         if (demo) InstallDemoWorld();

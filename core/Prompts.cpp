@@ -37,6 +37,14 @@ bool tPrompts::Progress(QWidget*, const QString&, int, int) {
     return true;
 }
 
+int tPrompts::Exec(QDialog&) {
+    return 0;
+}
+
+bool tPrompts::PrintersInstalled() {
+    return false;
+}
+
 tPrompts& Prompts() {
     static tLoggedPrompts logged;
     if (tPrompts* installed = gInstalled.load()) return *installed;

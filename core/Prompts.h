@@ -7,6 +7,7 @@
 
 class QWidget;
 class QPrinter;
+class QDialog;
 
 enum class tBoxIcon { Error, Warning, Question, Information };
 
@@ -43,6 +44,11 @@ public:
     // once the work takes a while, closed when done reaches total); false once the user cancelled. Without a
     // user interface the work goes on.
     virtual bool Progress(QWidget* parent, const QString& text, int done, int total);
+    // Shows a dialog of the program's own modally (the chooser, Параметры сбора); its result. Without a user
+    // interface it is rejected.
+    virtual int Exec(QDialog& dialog);
+    // Whether the system has any printer to print on.
+    virtual bool PrintersInstalled();
 };
 
 // The prompts in force: those a test installed, else the default (the real dialogs, once the user interface

@@ -1,8 +1,9 @@
 // The device object: link dispatch, INFO parsing, FREQ, start and stop of a measurement.
 #include "device/Device.h"
 
-#include "app/Functions.h"
 #include "core/Exception.h"
+#include "core/Functions.h"
+#include "core/Logfile.h"
 #include "core/Settings.h"
 #include "device/Ftdilibrary.h"
 #include "platform/Pause.h"
@@ -52,6 +53,18 @@ bool IsFreqAccepted(const std::uint8_t* reply) {
     return std::memcmp(reply, "FREQ: Ok.", 9) == 0;
 }
 
+namespace {
+std::atomic<tPacketSourceMaker> gPacketSourceMaker{nullptr};
+} // namespace
+
+void SetPacketSourceMaker(tPacketSourceMaker maker) {
+    gPacketSourceMaker.store(maker);
+}
+
+tPacketSourceMaker PacketSourceMaker() {
+    return gPacketSourceMaker.load();
+}
+
 void tDevice::SetStopPause(int milliseconds) {
     gStopPause.store(milliseconds);
 }
@@ -62,8 +75,7 @@ tDevice::tDevice(const QString& place, std::uint8_t deviceType, tSettings* setti
 tDevice::~tDevice() {
     // The thread borrows the handle: it must end before the line is closed.
     if (MeasureThread) {
-        MeasureThread->RequestStop();
-        MeasureThread->WaitFor();
+        MeasureThread->EndAndWait();
         MeasureThread.reset();
     }
     try {
@@ -147,9 +159,13 @@ int tDevice::Setting(const char* key, int fallback) const {
 }
 
 bool tDevice::StartMeasure(std::uint8_t startParam) {
-    const bool fixWine = Setting("FixWine", 1) != 0;
-    MeasureThread = std::make_unique<tMeasureThread>(startParam, Handle, Speed, DeviceType,
-                                                     DecimalOrZero(Place), fixWine);
+    const tPacketSourceMaker maker = PacketSourceMaker();
+    if (!maker) {
+        WriteLog(QStringLiteral("tDevice::StartMeasure: no measurement thread installed"));
+        return false;
+    }
+    MeasureThread =
+        maker({startParam, Handle, Speed, DeviceType, DecimalOrZero(Place), Setting("FixWine", 1) != 0});
     return true;
 }
 
@@ -165,15 +181,12 @@ void tDevice::GetPacket(tMeasurePacket& packet) {
 }
 
 void tDevice::EndMeasureThread() {
-    if (!MeasureThread) return;
-    MeasureThread->RequestStop();
-    MeasureThread->WaitFor();
+    if (MeasureThread) MeasureThread->EndAndWait();
 }
 
 bool tDevice::Stop() {
     if (MeasureThread) {
-        MeasureThread->RequestStop();
-        MeasureThread->WaitFor();
+        MeasureThread->EndAndWait();
         MeasureThread.reset();
     }
     bool ok;

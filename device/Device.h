@@ -2,7 +2,8 @@
 // thread.
 #pragma once
 
-#include "measure/Measurethread.h"
+#include "device/DeviceType.h"
+#include "device/PacketSource.h"
 #include "platform/CommApi.h"
 
 #include <QByteArray>
@@ -86,7 +87,7 @@ private:
     const QString Place;
     bool HubMode = true;
     int Speed = 0;
-    std::unique_ptr<tMeasureThread> MeasureThread;
+    std::unique_ptr<tPacketSource> MeasureThread;
     QString Name;
     tSettings* const Settings;
     int InputReportLength = 0;

@@ -1,7 +1,7 @@
 // The HID link of a device: opening the path, commands carried in reports, the receive buffer between
 // requests.
-#include "app/Functions.h"
 #include "core/Exception.h"
+#include "core/Functions.h"
 #include "core/Logfile.h"
 #include "core/Settings.h"
 #include "core/Strings.h"

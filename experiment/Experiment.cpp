@@ -1,8 +1,8 @@
 // Reading experiment.txt with the settings store's line rules and the key table's defaults.
 #include "experiment/Experiment.h"
 
-#include "app/Functions.h"
 #include "core/Exception.h"
+#include "core/Functions.h"
 #include "core/Logfile.h"
 #include "core/Prompts.h"
 #include "core/Settings.h"
@@ -122,16 +122,4 @@ void LoadExperimentFolder(tExperiment& experiment, const QString& name, const QS
         if (experiment.SeriesCount < 1 || experiment.SeriesCount > 2) experiment.SeriesCount = 1;
         ShowWarningBox(parent, LoadStr(sCannotLoadExperiment) + e.Message());
     }
-}
-
-bool IsPulseSensor(const QString& sensorName) {
-    return sensorName == QStringLiteral("M401");
-}
-
-bool IsNoSensor(const QString& sensorName) {
-    return sensorName.compare(QStringLiteral("NO"), Qt::CaseInsensitive) == 0;
-}
-
-bool HidesValueLabel(const QString& sensorName) {
-    return sensorName == QStringLiteral("C101");
 }

@@ -57,8 +57,3 @@ extern const char kExperimentFile[];
 // Fills `experiment` from the folder `path` (ending in "/") named `name`. A file that cannot be read is
 // reported in a warning box (message 5012 and the reason); the experiment then keeps its defaults.
 void LoadExperimentFolder(tExperiment& experiment, const QString& name, const QString& path, QWidget* parent);
-
-// Special sensor names.
-bool IsPulseSensor(const QString& sensorName);   // "M401", exact
-bool IsNoSensor(const QString& sensorName);      // "NO", any letter case
-bool HidesValueLabel(const QString& sensorName); // "C101", exact

@@ -1,7 +1,7 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 #include "measure/Collection.h"
 
-#include "app/Functions.h"
+#include "core/Functions.h"
 #include "core/Settings.h"
 
 #include <QLocale>

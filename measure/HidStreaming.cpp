@@ -1,7 +1,7 @@
 // Streaming from a HID sensor: the start report, the first report's check, data reports framed into packets.
-#include "app/Functions.h"
 #include "core/AppMessages.h"
 #include "core/Exception.h"
+#include "core/Functions.h"
 #include "core/Logfile.h"
 #include "measure/Measurethread.h"
 #include "measure/RateFramer.h"

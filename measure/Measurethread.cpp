@@ -27,6 +27,13 @@ bool IsLinkGoneError(int error) {
     return false;
 }
 
+void UseMeasureThreads() {
+    SetPacketSourceMaker([](const tStreamStart& start) -> std::unique_ptr<tPacketSource> {
+        return std::make_unique<tMeasureThread>(start.StartParam, start.Handle, start.Speed, start.DeviceType,
+                                                start.Place, start.FixWine);
+    });
+}
+
 tMeasureThread::tMeasureThread(std::uint8_t startParam, HANDLE handle, int speed, std::uint8_t deviceType,
                                int place, bool fixWine)
     : StartParam(startParam), Handle(handle), Speed(speed), DeviceType(deviceType), Place(place),

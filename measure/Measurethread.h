@@ -4,6 +4,7 @@
 #include "core/Event.h"
 #include "core/Thread.h"
 #include "device/DeviceType.h"
+#include "device/PacketSource.h"
 #include "platform/CommApi.h"
 
 #include <cstdint>
@@ -12,12 +13,6 @@
 #include <mutex>
 
 class QString;
-
-// One block of stream bytes handed whole from the thread to the window; the holder owns it.
-struct tMeasurePacket {
-    std::unique_ptr<std::uint8_t[]> Data;
-    int Size = 0;
-};
 
 // The serial link a stream runs over and the few ways the FTDI one differs from the COM one.
 struct tSerialStreamLink {
@@ -32,18 +27,22 @@ struct tSerialStreamLink {
 // True for the reasons a read or write gives once a serial line or a HID device has gone away.
 bool IsLinkGoneError(int error);
 
-class tMeasureThread : public tThread {
+class tMeasureThread : public tThread, public tPacketSource {
 public:
     // Starts running at once.
     tMeasureThread(std::uint8_t startParam, HANDLE handle, int speed, std::uint8_t deviceType, int place,
                    bool fixWine);
     ~tMeasureThread() override;
 
-    int GetPacketCount();
+    int GetPacketCount() override;
     // Moves the oldest packet out; an empty queue gives {null, 0}.
-    void GetPacket(tMeasurePacket& packet);
+    void GetPacket(tMeasurePacket& packet) override;
     // Sets the terminate flag and wakes a waiting read.
     void RequestStop();
+    void EndAndWait() override {
+        RequestStop();
+        WaitFor();
+    }
 
     // Largest packet the thread accepts from a sensor's rate or packet size.
     static constexpr int kMaxPacketSize = 1 << 20;
@@ -85,3 +84,6 @@ int RatePacketSize(int speed);
 // The packet size that the 39-byte answer to START gives in packet-size mode ("PACKET_SIZE=" and a decimal
 // number, blanks and control characters around it); 0 when it gives none.
 int PacketSizeFromResponse(const unsigned char* bytes, int count);
+
+// Devices read their streams with measurement threads from now on.
+void UseMeasureThreads();

@@ -6,24 +6,20 @@
 void tRunStore::Clear() {
     FRuns.clear();
     FChosen = -1;
-    if (OnRunsChanged) OnRunsChanged();
 }
 
 void tRunStore::Add(std::shared_ptr<tRun> run) {
     FRuns.push_back(std::move(run));
-    if (OnRunsChanged) OnRunsChanged();
 }
 
 void tRunStore::Add(std::vector<std::shared_ptr<tRun>> runs) {
     for (auto& run : runs) FRuns.push_back(std::move(run));
-    if (OnRunsChanged) OnRunsChanged();
 }
 
 void tRunStore::RemoveLast() {
     if (FRuns.empty()) return;
     FRuns.pop_back();
     if (FChosen >= Count()) FChosen = -1;
-    if (OnRunsChanged) OnRunsChanged();
 }
 
 void tRunStore::Remove(int i) {
@@ -33,7 +29,6 @@ void tRunStore::Remove(int i) {
         FChosen = -1;
     else if (FChosen > i)
         --FChosen;
-    if (OnRunsChanged) OnRunsChanged();
 }
 
 QString tRunStore::Name(int i) const {
@@ -44,12 +39,6 @@ QString tRunStore::Name(int i) const {
 
 int tRunStore::Chosen() const {
     return FChosen >= 0 && FChosen < Count() ? FChosen : Count() - 1;
-}
-
-int tRunStore::MaxPoints() const {
-    int most = 0;
-    for (const auto& run : FRuns) most = std::max(most, run->Points->Count());
-    return most;
 }
 
 double PointTime(std::int64_t index, int freq, int average) {

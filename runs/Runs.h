@@ -6,7 +6,6 @@
 #include <QDateTime>
 #include <QString>
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -36,6 +35,8 @@ struct tRun {
     // Drawn on the chart and shown in the table.
     bool Shown = true;
     std::shared_ptr<tPointSeries> Points = std::make_shared<tPointSeries>();
+    // What is derived from the points as they come: the beat rate of a pulse wave (empty for other runs).
+    std::shared_ptr<tPointSeries> Rates = std::make_shared<tPointSeries>();
 };
 
 class tRunStore {
@@ -57,20 +58,6 @@ public:
     int Count() const { return int(FRuns.size()); }
     const tRun& Run(int i) const { return *FRuns[size_t(i)]; }
     std::shared_ptr<tRun> Shared(int i) const { return FRuns[size_t(i)]; }
-    // The longest run's point count: the rows of the table.
-    int MaxPoints() const;
-
-    // Told after runs were added or removed, and after points were added to the newest run (on every tick of
-    // a measurement).
-    std::function<void()> OnRunsChanged;
-    std::function<void()> OnPointsAdded;
-    void PointsAdded() {
-        if (OnPointsAdded) OnPointsAdded();
-    }
-    // A run's points or labels changed in place.
-    void Changed() {
-        if (OnRunsChanged) OnRunsChanged();
-    }
 
 private:
     std::vector<std::shared_ptr<tRun>> FRuns;

@@ -1,8 +1,8 @@
 // Writing a work folder as the runs are measured, and reading it back.
 #include "runs/WorkFolder.h"
 
-#include "app/Functions.h"
 #include "core/Exception.h"
+#include "core/Functions.h"
 #include "core/LocaleFormats.h"
 #include "core/Settings.h"
 #include "core/TextCodec.h"
@@ -310,7 +310,7 @@ void tWorkFolder::SaveRunViews(const tRunStore& runs) {
     WriteList();
 }
 
-void tWorkFolder::DeleteRun(int number) {
+void tWorkFolder::DeleteRun(int number, const QStringList& results) {
     if (FRun && FRun->Number == number) EndRun();
     const QString prefix = QStringLiteral("Run%1.").arg(number);
     QString file;
@@ -322,23 +322,31 @@ void tWorkFolder::DeleteRun(int number) {
     const QString deleted = FPath + u'/' + QString::fromLatin1(kDeletedFolder);
     if (!QDir().mkpath(deleted))
         throw Exception(QStringLiteral("Невозможно создать папку \"%1\".").arg(deleted));
+    // A name no file there has, for the run and for its results: nothing is written over.
+    const QFileInfo info(file);
     const QString from = FPath + u'/' + file;
-    if (QFileInfo::exists(from)) {
-        // A hard link under a name no file there has, then the old name goes: nothing is written over.
-        const QFileInfo info(file);
-        for (int n = 1;; ++n) {
-            const QString to =
-                deleted + u'/' +
-                (n == 1
-                     ? file
-                     : QStringLiteral("%1 (%2).%3").arg(info.completeBaseName()).arg(n).arg(info.suffix()));
-            if (::link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) == 0) break;
-            if (errno != EEXIST || n > 100000)
-                throw Exception(
-                    QStringLiteral("Невозможно переместить файл \"%1\" в \"%2\".\r\nСистема сообщает: %3")
-                        .arg(from, deleted, SystemErrorText(errno)));
+    const bool moved = QFileInfo::exists(from);
+    for (int n = 1;; ++n) {
+        const QString base = deleted + u'/' +
+                             (n == 1 ? info.completeBaseName()
+                                     : QStringLiteral("%1 (%2)").arg(info.completeBaseName()).arg(n));
+        const QString to = base + u'.' + info.suffix();
+        const QString analysis = base + QStringLiteral(".analysis.txt");
+        if (QFileInfo::exists(analysis) || (!moved && QFileInfo::exists(to))) {
+            if (n > 100000) throw Exception(QStringLiteral("Невозможно создать файл \"%1\".").arg(analysis));
+            continue;
         }
-        ::unlink(from.toLocal8Bit().constData());
+        // A hard link under the new name, then the old name goes.
+        if (moved && ::link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) != 0) {
+            if (errno == EEXIST && n <= 100000) continue;
+            throw Exception(
+                QStringLiteral("Невозможно переместить файл \"%1\" в \"%2\".\r\nСистема сообщает: %3")
+                    .arg(from, deleted, SystemErrorText(errno)));
+        }
+        if (moved) ::unlink(from.toLocal8Bit().constData());
+        if (!results.isEmpty())
+            ReplaceFile(analysis, (results.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+        break;
     }
     for (qsizetype i = FList.size() - 1; i >= 0; --i)
         if (FList[i].startsWith(prefix, Qt::CaseInsensitive)) FList.removeAt(i);

@@ -38,8 +38,9 @@ public:
     void SaveRunViews(const tRunStore& runs);
     // Replaces the list's lines named `prefix`… with `lines` (name=value each), as `prefix`name=value.
     void SetListKeys(const QString& prefix, const QStringList& lines);
-    // Moves run `number`'s file to the folder's deleted/ (never over a file there) and takes it off the list.
-    void DeleteRun(int number);
+    // Moves run `number`'s file to the folder's deleted/ (never over a file there) and takes it off the list;
+    // the run's analysis results (`results`, lines of analysis.txt) go beside it.
+    void DeleteRun(int number, const QStringList& results = {});
     // The folder's list as it is now.
     const QStringList& List() const { return FList; }
     // Replaces the saved report with `rtf`, so that a reader never sees half a file.
@@ -63,7 +64,6 @@ private:
 // What a work folder gives back.
 struct tOpenedWork {
     QString ExperimentName;
-    tRunStore* Runs = nullptr;
     // The highest run number the folder holds: the next run takes a higher one.
     int RunFiles = 0;
     // Files and lines that could not be read, for the message to the user.
@@ -72,6 +72,8 @@ struct tOpenedWork {
     QStringList Rebuilt;
     // The folder's list as the work goes on with it: the one read, with the runs made again from their files.
     QStringList ListLines;
+    // The lines of the kept analysis results (analysis.txt), as they stand.
+    QStringList AnalysisLines;
 };
 
 // Told how many of the bytes to read are read; false cancels (the reading then raises EAbort).

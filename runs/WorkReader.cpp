@@ -270,7 +270,6 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
     if (const QString problem = FolderProblem(path); !problem.isEmpty())
         throw Exception(QStringLiteral("Папку \"%1\" невозможно открыть: %2.").arg(path, problem));
     tOpenedWork work;
-    work.Runs = &runs;
 
     // The run files the folder holds, by their numbers.
     std::map<int, QString> files;
@@ -402,5 +401,11 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
     work.ListLines = listLines + work.ListLines;
     if (list.GetSettingByName(QStringLiteral("Experiment")).isEmpty())
         work.ListLines.prepend(QStringLiteral("Experiment=") + work.ExperimentName);
+    try {
+        work.AnalysisLines = SplitTextLines(
+            DecodeTextFile(ReadFileBytes(path + u'/' + QString::fromLatin1(kAnalysisFile), 1 << 20)));
+    } catch (const Exception&) {
+        // No results kept (or none readable): the work opens without them.
+    }
     return work;
 }

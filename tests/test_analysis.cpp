@@ -315,13 +315,17 @@ TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
     // Kept and read back whole; a damaged line is no result.
     tAnalysisResult kept = fit;
     kept.Run = 2;
-    kept.Box = QPointF(0.61, 0.125);
-    const std::optional<tAnalysisResult> back = DecodeResult(EncodeResult(kept));
+    QPointF box;
+    const std::optional<tAnalysisResult> back = DecodeResult(EncodeResult(kept, QPointF(0.61, 0.125)), &box);
     ASSERT_TRUE(back);
     EXPECT_EQ(back->Kind, tAnalysisKind::Fit);
     EXPECT_EQ(back->Model, tFitModel::ExpApproach);
     EXPECT_EQ(back->Run, 2);
-    EXPECT_EQ(back->Box, kept.Box);
+    EXPECT_EQ(box, QPointF(0.61, 0.125));
+    // A box the chart placed is written as such and placed anew; so is one written with no place.
+    ASSERT_TRUE(DecodeResult(EncodeResult(kept), &box));
+    EXPECT_EQ(box, QPointF(-1, -1));
+    EXPECT_TRUE(EncodeResult(kept).contains(QStringLiteral(";-1;-1;")));
     EXPECT_EQ(back->Values, kept.Values) << "every digit";
     EXPECT_EQ(ResultLines(*back, QStringLiteral("t, с"), QStringLiteral("T, °C")), lines);
     // A result of another quantity than the chart's keeps its name.

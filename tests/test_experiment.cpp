@@ -3,6 +3,7 @@
 #include "core/TextCodec.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
+#include "experiment/Sensors.h"
 #include "sim/DemoWorld.h"
 #include "support/LogCapture.h"
 #include "support/QtPrint.h"
@@ -10,10 +11,10 @@
 #include "support/TempDir.h"
 #include "widgets/RichEdit.h"
 
-#include <QLabel>
 #include <QAction>
 #include <QApplication>
 #include <QDir>
+#include <QLabel>
 #include <QMouseEvent>
 #include <QScreen>
 #include <QTemporaryDir>
@@ -113,11 +114,22 @@ TEST(Experiment, EveryKeyIsRead) {
     EXPECT_DOUBLE_EQ(e.YOffset, 0.3);
     EXPECT_EQ(e.SeriesCount, 2);
     EXPECT_EQ(e.SuggestedFit, tFitModel::ExpApproach);
-    EXPECT_TRUE(IsPulseSensor(e.SensorName));
-    EXPECT_TRUE(IsNoSensor(QStringLiteral("No")));
-    EXPECT_FALSE(IsPulseSensor(QStringLiteral("m401")));
-    EXPECT_TRUE(HidesValueLabel(QStringLiteral("C101")));
-    EXPECT_FALSE(HidesValueLabel(QStringLiteral("c101")));
+}
+
+// How each sensor is treated: by its exact name, "NO" in any letter case.
+TEST(Experiment, SensorsByTheirNames) {
+    const struct {
+        const char* name;
+        bool connects, showsValue, beatRate;
+    } rows[] = {{"M401", true, true, true},  {"m401", true, true, false}, {"C101", true, false, false},
+                {"c101", true, true, false}, {"NO", false, false, false}, {"No", false, false, false},
+                {"T101", true, true, false}, {"", true, true, false}};
+    for (const auto& row : rows) {
+        const tSensorDescription& sensor = DescribeSensor(QString::fromLatin1(row.name));
+        EXPECT_EQ(sensor.Connects, row.connects) << row.name;
+        EXPECT_EQ(sensor.ShowsValue, row.showsValue) << row.name;
+        EXPECT_EQ(sensor.BeatRate, row.beatRate) << row.name;
+    }
 }
 
 // Values that cannot work are taken as unreadable: the default, and a log line; a UTF-16 file is read.

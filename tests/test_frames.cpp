@@ -1,5 +1,5 @@
 // Number patterns, the experiment frame (lines, markers, labels, following) and the pulse frame's beat rates.
-#include "app/Functions.h"
+#include "core/Functions.h"
 #include "core/LocaleFormats.h"
 #include "experiment/Experiment.h"
 #include "support/MessageCollector.h"
@@ -227,79 +227,6 @@ TEST_F(FrameTest, PointLabels) {
     frame.AskPointLabel();
     EXPECT_EQ(frame.TakePointLabel(), QStringLiteral("кипение"));
     EXPECT_TRUE(frame.TakePointLabel().isEmpty());
-}
-
-namespace {
-
-// Feeds a signal sampled every `step` seconds into the pulse frame, calling FollowNewest every 0.1 s.
-std::vector<std::pair<double, double>> Rates(const std::function<double(double)>& signal, double seconds,
-                                             double step = 0.01) {
-    TfrPulse pulse(nullptr, false);
-    tExperiment e = MakeExperiment(QStringLiteral("M401"));
-    e.MaxX = 1000;
-    pulse.BeginMeasurement(e);
-    tFastLine* line = pulse.chMain->Series(0);
-    const int perCall = int(std::lround(0.1 / step));
-    for (int k = 0; k * step <= seconds + 1e-9; ++k) {
-        line->Add(k * step, signal(k * step));
-        if ((k + 1) % perCall == 0) pulse.FollowNewest(false);
-    }
-    pulse.FollowNewest(false);
-    std::vector<std::pair<double, double>> rates;
-    for (int i = 0; i < pulse.chPulse->Series(0)->Count(); ++i)
-        rates.emplace_back(pulse.chPulse->Series(0)->X(i), pulse.chPulse->Series(0)->Y(i));
-    return rates;
-}
-
-// Spikes that fall through the threshold at the given times.
-std::function<double(double)> Spikes(std::vector<double> times) {
-    return [times](double t) {
-        for (const double beat : times)
-            if (t > beat - 0.035 && t < beat + 0.005) return 100.0;
-        return 0.0;
-    };
-}
-
-} // namespace
-
-TEST(PulseFrame, BeatRates) {
-    EXPECT_TRUE(Rates(Spikes({1, 2, 3, 4}), 5.2).empty()) << "no rate before 5.3 s";
-    // Beats at 1.0 and 1.8: one rate of 75 at their mid-time; the first beat gives none.
-    auto rates = Rates(Spikes({1.0, 1.8}), 6);
-    ASSERT_EQ(rates.size(), 1u);
-    EXPECT_NEAR(rates[0].first, 1.4, 0.011);
-    EXPECT_EQ(rates[0].second, 75);
-    // A crossing 0.15 s after a beat is ignored; 0.25 s after it gives 240.
-    rates = Rates(Spikes({1.0, 1.15, 1.4}), 6);
-    ASSERT_EQ(rates.size(), 1u);
-    EXPECT_EQ(rates[0].second, 150) << "1.15 ignored, then 1.4 is 0.4 s after 1.0";
-    rates = Rates(Spikes({1.0, 1.25}), 6);
-    ASSERT_EQ(rates.size(), 1u);
-    EXPECT_EQ(rates[0].second, 240);
-    // A flat signal or noise is no pulse (the rule alone would find a beat every 0.21 s in a flat line); a
-    // pulse that begins after noise gives its rate from its second beat on.
-    EXPECT_TRUE(Rates([](double) { return 5.0; }, 6).empty());
-    EXPECT_TRUE(Rates([](double t) { return 50 + 4 * std::sin(t * 977.0); }, 12).empty());
-    rates = Rates(
-        [](double t) {
-            if (t < 6) return 4 + 4 * std::sin(t * 977.0);
-            return Spikes({7.0, 7.8, 8.6, 9.4})(t);
-        },
-        10);
-    ASSERT_FALSE(rates.empty());
-    for (const auto& [x, rate] : rates) EXPECT_EQ(rate, 75) << x;
-}
-
-TEST(PulseFrame, SyntheticHeartbeatAt72) {
-    const auto rates = Rates(
-        [](double t) {
-            const double phase = std::fmod(t, 60.0 / 72) / (60.0 / 72);
-            return 500 + 400 * std::exp(-std::pow((phase - 0.2) / 0.07, 2)) +
-                   100 * std::exp(-std::pow((phase - 0.5) / 0.08, 2));
-        },
-        30);
-    ASSERT_GE(rates.size(), 25u);
-    for (const auto& [x, rate] : rates) EXPECT_NEAR(rate, 72, 2) << x;
 }
 
 // The pulse chart's and the rate chart's time axes stand one above the other although their value labels

@@ -1,6 +1,6 @@
 // Shared helpers: number parsing on both decimal separators, rounding, token cutting, Wine detection.
-#include "app/Functions.h"
 #include "core/CommandLine.h"
+#include "core/Functions.h"
 #include "core/LocaleFormats.h"
 #include "core/Logfile.h"
 #include "support/QtPrint.h"

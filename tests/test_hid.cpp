@@ -1,5 +1,5 @@
 // HID sensors on the demo HID table: commands in reports, the receive buffer, the Wine correction, streaming.
-#include "app/Functions.h"
+#include "core/Functions.h"
 #include "support/LogCapture.h"
 #include "support/MessageCollector.h"
 #include "support/QtPrint.h"

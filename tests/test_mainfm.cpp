@@ -1,7 +1,7 @@
 // The main window end to end on demo sensors: states, enabling rules, the workflow's boxes, the live display.
-#include "app/Functions.h"
 #include "core/CommandLine.h"
 #include "core/Exception.h"
+#include "core/Functions.h"
 #include "core/LocaleFormats.h"
 #include "core/Strings.h"
 #include "core/TextCodec.h"
@@ -9,6 +9,10 @@
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
+#include "experiment/Sensors.h"
+#include "lesson/Lesson.h"
+#include "platform/Clock.h"
+#include "platform/SessionEnd.h"
 #include "runs/Csv.h"
 #include "runs/WorkFolder.h"
 #include "sim/DemoWorld.h"
@@ -48,6 +52,7 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QToolBar>
 #include <QTreeWidget>
 #include <functional>
 
@@ -91,23 +96,52 @@ protected:
         pulse.Signal = [](double t, int) { return HeartbeatSignal(t, 70); };
         AddHid(QStringLiteral("demo-hid"), pulse);
     }
+    void TearDown() override {
+        SetElapsedCounter(nullptr);
+        tWindowFixture::TearDown();
+    }
     TfmMain& Window() {
         if (!window) {
             window = std::make_unique<TfmMain>();
             // Ticks are run by the test, not by the clock.
             window->tmMeasure->setInterval(24 * 3600 * 1000);
-            window->Counter = [this] { return counter; };
-            window->PrintersInstalled = [this] { return printers; };
-            window->ShowChooser = [this](TfmExperiments& chooser) {
+            SetElapsedCounter([this] { return counter; });
+            prompts.OnDialog = [this](QDialog& dialog) {
+                if (auto* collection = qobject_cast<TfmCollection*>(&dialog))
+                    return collecting ? collecting(*collection) : int(QDialog::Rejected);
+                auto* chooser = qobject_cast<TfmExperiments*>(&dialog);
+                if (!chooser) return int(QDialog::Rejected);
+                if (choose) return choose(*chooser);
                 if (chosen.isEmpty()) return int(QDialog::Rejected);
-                QTreeWidgetItem* group = chooser.Tree()->topLevelItem(0);
+                QTreeWidgetItem* group = chooser->Tree()->topLevelItem(0);
                 group->setExpanded(true);
                 for (int i = 0; i < group->childCount(); ++i)
-                    if (group->child(i)->text(0) == chosen) chooser.Tree()->setCurrentItem(group->child(i));
+                    if (group->child(i)->text(0) == chosen) chooser->Tree()->setCurrentItem(group->child(i));
                 return int(QDialog::Accepted);
             };
         }
         return *window;
+    }
+    tLesson& Lesson() { return Window().Lesson(); }
+    // A command of the window that the first program did not have, by its name.
+    QAction* Action(const char* name) {
+        QAction* action = Window().findChild<QAction*>(QString::fromLatin1(name));
+        EXPECT_TRUE(action) << name;
+        return action;
+    }
+    template <typename T> T* Child(const char* name = nullptr) {
+        return Window().findChild<T*>(name ? QString::fromLatin1(name) : QString());
+    }
+    bool ValueLabelVisible() {
+        QToolBar* bar = Window().tlbMain;
+        for (QAction* action : bar->actions())
+            if (bar->widgetForAction(action) == Window().lb) return action->isVisible();
+        return false;
+    }
+    // The points of the run measured (or of the newest run).
+    int MeasuredPoints() {
+        const int run = Lesson().Measured() >= 0 ? Lesson().Measured() : Lesson().RunCount() - 1;
+        return run >= 0 ? Lesson().Run(run).Points->Count() : 0;
     }
     void Choose(const QString& name) {
         chosen = name;
@@ -143,18 +177,20 @@ protected:
             if (box.Kind == QStringLiteral("box")) texts << box.Text;
         return texts;
     }
-    // Runs ticks until the line holds `points` points (the sensor's virtual clock runs as fast as it is
-    // read).
+    // Runs ticks until the run measured holds `points` points (the sensor's virtual clock runs as fast as it
+    // is read).
     void TicksUntil(int points) {
         ASSERT_TRUE(WaitUntil([&] {
             Window().tmMeasureTimer();
-            return Window().Frame->chMain->Series(Window().SeriesIndex)->Count() >= points;
+            return MeasuredPoints() >= points;
         }));
     }
 
     QString chosen;
+    // How the chooser and Параметры сбора are answered when not by `chosen`.
+    std::function<int(TfmExperiments&)> choose;
+    std::function<int(TfmCollection&)> collecting;
     std::int64_t counter = 0;
-    bool printers = true;
 };
 
 } // namespace
@@ -179,12 +215,12 @@ TEST_F(MainWindowTest, BeforeAnyExperiment) {
     // Hints are plain text (the add-image hint comes with a menu's ampersand).
     EXPECT_EQ(w.acFileAddImage->toolTip(), QStringLiteral("Добавить изображение из файла"));
     // Without any printer the dialog would offer nothing: a word instead, pointing to the PDF export.
-    printers = false;
+    prompts.Printers = false;
     w.RunAction(w.acFilePrint);
     EXPECT_TRUE(
         prompts.Boxes.last().Text.startsWith(QStringLiteral("В системе не установлен ни один принтер.")));
     EXPECT_EQ(prompts.Boxes.last().Caption, QStringLiteral("Внимание"));
-    printers = true;
+    prompts.Printers = true;
     // A cancelled chooser changes nothing, not even the caption.
     Choose(QString());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка"));
@@ -210,7 +246,7 @@ TEST_F(MainWindowTest, EverySampleExperimentReadsWithinItsAxes) {
     TfmMain& w = Window();
     for (const QString& path : experiments) {
         SCOPED_TRACE(path.toStdString());
-        w.ShowChooser = [&](TfmExperiments& chooser) {
+        choose = [&](TfmExperiments& chooser) {
             QTreeWidgetItem* node = nullptr;
             for (const QString& part : path.split(u'/')) {
                 const int count = node ? node->childCount() : chooser.Tree()->topLevelItemCount();
@@ -228,16 +264,16 @@ TEST_F(MainWindowTest, EverySampleExperimentReadsWithinItsAxes) {
         };
         w.RunAction(w.acExperimentChoose);
         ASSERT_TRUE(w.Experiment);
-        if (IsNoSensor(w.Experiment->SensorName)) continue;
+        if (!DescribeSensor(w.Experiment->SensorName).Connects) continue;
         ASSERT_TRUE(w.Device);
         w.RunAction(w.acExperimentStart);
         TicksUntil(6);
         w.RunAction(w.acExperimentStop);
-        const tFastLine* line = w.Frame->chMain->Series(w.SeriesIndex);
+        const tPointSeries& line = *Lesson().Run(Lesson().RunCount() - 1).Points;
         const QCPRange axis = w.Frame->chMain->LeftRange();
-        for (int i = 0; i < line->Count(); ++i) EXPECT_TRUE(axis.contains(line->Y(i))) << line->Y(i);
-        if (!HidesValueLabel(w.Experiment->SensorName)) {
-            EXPECT_TRUE(w.lb->text().endsWith(FormatFloat(w.Experiment->FormatY, line->Y(line->Count() - 1))))
+        for (int i = 0; i < line.Count(); ++i) EXPECT_TRUE(axis.contains(line.Y(i))) << line.Y(i);
+        if (DescribeSensor(w.Experiment->SensorName).ShowsValue) {
+            EXPECT_TRUE(w.lb->text().endsWith(FormatFloat(w.Experiment->FormatY, line.Y(line.Count() - 1))))
                 << w.lb->text().toStdString();
         }
     }
@@ -251,16 +287,36 @@ TEST_F(MainWindowTest, EveryCommandInEveryState) {
                                          "ShowAll",  "Connect",  "Choose",     "Start",      "Stop",
                                          "Mark",     "Export",   "Print",      "PrintSetup", "PageSetup",
                                          "AddImage", "Analyse",  "Collection", "Runs",       "BigDigits"};
+    const QAction* actions[] = {w.acFileExit,
+                                Action("acFileOpenWork"),
+                                w.acHelpAbout,
+                                w.acViewToolBar,
+                                w.acViewStatusBar,
+                                Action("acViewShowAll"),
+                                w.acExperimentConnect,
+                                w.acExperimentChoose,
+                                w.acExperimentStart,
+                                w.acExperimentStop,
+                                w.acExperimentMarkPoint,
+                                w.acFileExport,
+                                w.acFilePrint,
+                                w.acFilePrintSetup,
+                                w.acFilePageSetup,
+                                w.acFileAddImage,
+                                Child<QMenu>("mnAnalysis")->menuAction(),
+                                Action("acExperimentCollection"),
+                                Action("acViewRuns"),
+                                Action("acViewBigDigits")};
     const auto commands = [&] {
         w.UpdateActions();
         QStringList on;
-        for (std::size_t i = 0; i < kCommandCount; ++i)
-            if (w.Command(tCommand(i))->isEnabled()) on << QString::fromLatin1(kNames[i]);
+        for (std::size_t i = 0; i < std::size(actions); ++i)
+            if (actions[i]->isEnabled()) on << QString::fromLatin1(kNames[i]);
         if (w.acExperimentConnect->isChecked()) on << QStringLiteral("pressed");
         return on.join(u' ');
     };
     QString work;
-    const auto ticks = [&] { TicksUntil(w.Frame->chMain->Series(w.SeriesIndex)->Count() + 3); };
+    const auto ticks = [&] { TicksUntil(MeasuredPoints() + 3); };
     const QString base = QStringLiteral("Exit OpenWork ToolBar StatusBar ");
     const QString printing = QStringLiteral(" Print PrintSetup PageSetup");
     // Анализ: a curve on the chart page, not being measured.
@@ -304,7 +360,7 @@ TEST_F(MainWindowTest, EveryCommandInEveryState) {
          base + "ShowAll Connect Choose Start Export" + printing + " Analyse pressed"},
         {"a saved work",
          [&] {
-             work = w.Work->Path();
+             work = Lesson().Work()->Path();
              w.OpenWork(work);
          },
          tWindowState::WorkOpened, base + "ShowAll Connect Choose Export" + printing + " Analyse"},
@@ -314,7 +370,6 @@ TEST_F(MainWindowTest, EveryCommandInEveryState) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.step);
         row.act();
-        EXPECT_EQ(w.State(), row.state);
         // With an experiment open: the runs panel and the big digits, and between runs Параметры сбора.
         QString enabled = row.enabled;
         if (row.state != tWindowState::NoExperiment) {
@@ -350,7 +405,7 @@ TEST_F(MainWindowTest, ChooseConnectStartStop) {
         EXPECT_DOUBLE_EQ(line->X(i), i * 0.1);
         EXPECT_NEAR(line->Y(i), 20 + (i + 1) * 0.1, 0.006);
     }
-    EXPECT_TRUE(w.ValueLabelVisible()) << w.lb->text().toStdString();
+    EXPECT_TRUE(ValueLabelVisible()) << w.lb->text().toStdString();
     EXPECT_EQ(w.lb->text(),
               QStringLiteral("T = ") + FormatFloat(QStringLiteral("0.0"), line->Y(line->Count() - 1)));
 
@@ -375,17 +430,18 @@ TEST_F(MainWindowTest, TheSearchShowsThatItWorksAndNothingRunsMeanwhile) {
     Cfg("UseFTDI=1\r\nUseCDC=1\r\nUseHID=1\r\nTimeout=400\r\n");
     TfmMain& w = Window();
     int choosers = 0;
-    const auto show = w.ShowChooser;
-    w.ShowChooser = [&](TfmExperiments& chooser) {
+    const auto show = prompts.OnDialog;
+    prompts.OnDialog = [&](QDialog& chooser) {
         ++choosers;
         return show(chooser);
     };
     bool seen = false;
     QString text;
     QTimer::singleShot(150, [&] {
-        seen = w.SearchBox && w.SearchBox->isVisible();
+        const QDialog* box = Child<QDialog>("SearchBox");
+        seen = box && box->isVisible();
         if (seen)
-            for (QLabel* label : w.SearchBox->findChildren<QLabel*>()) text += label->text() + u'|';
+            for (QLabel* label : box->findChildren<QLabel*>()) text += label->text() + u'|';
         w.RunAction(w.acExperimentChoose);
         w.RunAction(w.acExperimentStart);
         w.tmMeasureTimer();
@@ -398,7 +454,7 @@ TEST_F(MainWindowTest, TheSearchShowsThatItWorksAndNothingRunsMeanwhile) {
     EXPECT_EQ(choosers, 1) << "the chooser was not opened again";
     ASSERT_TRUE(w.Device);
     EXPECT_FALSE(w.tmMeasure->isActive()) << "Пуск did not run";
-    EXPECT_FALSE(w.SearchBox);
+    EXPECT_FALSE(Child<QDialog>("SearchBox"));
     EXPECT_TRUE(Enabled(w.acFileExit));
 }
 
@@ -470,14 +526,14 @@ TEST_F(MainWindowTest, ChooseWhileMeasuring) {
     // The value label is not shown for C101 while measuring; a marker placed after the run shows its reading.
     w.RunAction(w.acExperimentStart);
     TicksUntil(30);
-    EXPECT_FALSE(w.ValueLabelVisible());
+    EXPECT_FALSE(ValueLabelVisible());
     w.RunAction(w.acExperimentStop);
     TChart* chart = w.Frame->chMain;
     chart->resize(600, 400);
     chart->replot();
     chart->OnMouseUp(Qt::LeftButton, chart->PlotRect().center(), false);
     QCoreApplication::processEvents();
-    EXPECT_TRUE(w.ValueLabelVisible());
+    EXPECT_TRUE(ValueLabelVisible());
     EXPECT_FALSE(w.lb->text().contains(u'\t')) << "fields spaced, not tabbed";
 }
 
@@ -502,7 +558,7 @@ TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
         w.RunAction(w.acExperimentStart);
         // The sensor streams before the notice comes: a stop that overtook its start would leave it
         // streaming.
-        TicksUntil(w.Frame->chMain->Series(w.SeriesIndex)->Count() + 2);
+        TicksUntil(MeasuredPoints() + 2);
         // The notice and late ones behind it: the first stops the run with its box, the others find nothing
         // to stop.
         PostAppMessage(row.message, row.parameter, 0);
@@ -515,7 +571,8 @@ TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
         EXPECT_EQ(!w.Device, row.gone);
         EXPECT_EQ(w.acExperimentConnect->isChecked(), !row.gone);
         EXPECT_EQ(Enabled(w.acExperimentStart), !row.gone);
-        EXPECT_EQ(w.State(), row.gone ? tWindowState::SensorLost : tWindowState::Connected);
+        EXPECT_EQ(Lesson().SensorState(),
+                  row.gone ? tLesson::tSensorState::Lost : tLesson::tSensorState::Connected);
     }
 }
 
@@ -529,15 +586,15 @@ TEST_F(MainWindowTest, AFailedRunIsSaidOnceAndIsNoRun) {
     faults.Mute = true;
     sensor->SetFaults(faults);
     w.RunAction(w.acExperimentStart);
-    ASSERT_EQ(w.Runs.Count(), 1);
+    ASSERT_EQ(Lesson().RunCount(), 1);
     PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
     PostAppMessage(WM_MEASURE_RECV_ERROR, 1, 0);
     QCoreApplication::processEvents();
     EXPECT_EQ(BoxTexts(), QStringList{LoadStr(sReceiveError)});
-    EXPECT_EQ(w.Runs.Count(), 0);
-    ASSERT_TRUE(w.Work);
-    EXPECT_FALSE(QFileInfo::exists(w.Work->Path() + QStringLiteral("/run-01.csv")));
-    EXPECT_FALSE(ReadFile(w.Work->Path() + QStringLiteral("/work.txt")).contains("Run1."));
+    EXPECT_EQ(Lesson().RunCount(), 0);
+    ASSERT_TRUE(Lesson().Work());
+    EXPECT_FALSE(QFileInfo::exists(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")));
+    EXPECT_FALSE(ReadFile(Lesson().Work()->Path() + QStringLiteral("/work.txt")).contains("Run1."));
 }
 
 // A cable pulled, or a sensor that falls silent, in the middle of a run on each link: one box at most, every
@@ -667,15 +724,15 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
         for (int i = 0; i < line->Count(); ++i) drawn.back().push_back(line->Y(i));
         labelled.push_back(int(line->Series()->Labels().begin()->first));
     }
-    ASSERT_EQ(w.Runs.Count(), 2);
-    EXPECT_EQ(w.Runs.Run(0).Points->Count(), int(drawn[0].size())) << "run 1 survives the second start";
+    ASSERT_EQ(Lesson().RunCount(), 2);
+    EXPECT_EQ(Lesson().Run(0).Points->Count(), int(drawn[0].size())) << "run 1 survives the second start";
     tRunsModel* model = w.Frame->tvTable->Model();
     EXPECT_EQ(model->columnCount(), 4);
     EXPECT_EQ(model->rowCount(), int(std::max(drawn[0].size(), drawn[1].size())));
     EXPECT_EQ(model->data(model->index(2, 1)).toString(), FormatFloat(QStringLiteral("0.0"), drawn[0][2]));
     EXPECT_TRUE(model->headerData(1, Qt::Horizontal).toString().startsWith(QStringLiteral("T\n")));
-    ASSERT_TRUE(w.Work);
-    const QString path = w.Work->Path();
+    ASSERT_TRUE(Lesson().Work());
+    const QString path = Lesson().Work()->Path();
     // The file of run 1 holds exactly the values drawn.
     const QChar decimal = SystemDecimalSeparator();
     const QList<QStringList> rows = ParseCsv(
@@ -692,7 +749,7 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     TfmMain& again = Window();
     EXPECT_EQ(again.windowTitle(), QStringLiteral("Зорбинка - Тепло"));
     EXPECT_FALSE(again.Device) << "a saved work opens without a sensor";
-    ASSERT_EQ(again.Runs.Count(), 2);
+    ASSERT_EQ(Lesson().RunCount(), 2);
     tFastLine* line = again.Frame->chMain->Series(0);
     ASSERT_EQ(std::size_t(line->Count()), drawn[1].size()) << "the last run is on the chart";
     for (int i = 0; i < line->Count(); ++i) EXPECT_EQ(line->Y(i), drawn[1][std::size_t(i)]);
@@ -709,7 +766,7 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     // «Показать всё» brings back the experiment's axes after the user zoomed in.
     chart->SetBottomRange(1, 2);
     chart->SetLeftRange(20, 21);
-    again.RunAction(again.acViewShowAll);
+    again.RunAction(Action("acViewShowAll"));
     EXPECT_EQ(chart->BottomRange(), QCPRange(0, 10));
     EXPECT_EQ(chart->LeftRange(), QCPRange(0, 100));
     // Export works without a sensor, on every page: the chart holds the runs.
@@ -721,7 +778,7 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     prompts.ButtonAnswers = {bbNo};
     again.OpenWork(path);
     EXPECT_EQ(prompts.Boxes.last().Text, LoadStr(sConfirmNewExperiment));
-    EXPECT_EQ(again.Runs.Count(), 2);
+    EXPECT_EQ(Lesson().RunCount(), 2);
     // A third run goes on in the same folder.
     again.RunAction(again.acExperimentConnect);
     again.RunAction(again.acExperimentStart);
@@ -733,7 +790,7 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     window.reset();
     prompts.Boxes.clear();
     Window().OpenWork(path);
-    EXPECT_EQ(Window().Runs.Count(), 3);
+    EXPECT_EQ(Lesson().RunCount(), 3);
     ASSERT_FALSE(BoxTexts().isEmpty());
     EXPECT_TRUE(BoxTexts().last().startsWith(QStringLiteral("Список опытов работы (work.txt) отсутствовал")));
     const QByteArray first = ReadFile(path + QStringLiteral("/run-01.csv"));
@@ -746,7 +803,7 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     // Cancelled while it is read: the window stays as it was.
     prompts.CancelAtStep = 0;
     EXPECT_THROW(Window().OpenWork(path), EAbort);
-    EXPECT_EQ(Window().Runs.Count(), 4);
+    EXPECT_EQ(Lesson().RunCount(), 4);
     prompts.CancelAtStep = -1;
 }
 
@@ -771,14 +828,15 @@ TEST_F(MainWindowTest, AReportWithoutASensorIsSavedWithItsOwnExperiment) {
     // Typing is saved a few seconds after the last key, not a minute later; leaving the page saves at once.
     w.Frame->ShowPage(TfrExperiment::tPage::Report);
     QTextCursor(w.Frame->reReport->document()).insertText(QStringLiteral("Вода нагрелась. "));
-    EXPECT_TRUE(w.tmReportSave->isActive());
-    EXPECT_LE(w.tmReportSave->interval(), 5000);
-    w.tmReportSave->start(0);
+    EXPECT_TRUE(Child<QTimer>("tmReportSave")->isActive());
+    EXPECT_LE(Child<QTimer>("tmReportSave")->interval(), 5000);
+    Child<QTimer>("tmReportSave")->start(0);
     ASSERT_TRUE(WaitUntil([&] {
         QCoreApplication::processEvents();
-        return w.Work && ReadFile(w.Work->Path() + QStringLiteral("/report.rtf")).contains("\\u1042");
+        return Lesson().Work() &&
+               ReadFile(Lesson().Work()->Path() + QStringLiteral("/report.rtf")).contains("\\u1042");
     }));
-    const QString file = w.Work->Path() + QStringLiteral("/report.rtf");
+    const QString file = Lesson().Work()->Path() + QStringLiteral("/report.rtf");
     QTextCursor(w.Frame->reReport->document()).insertText(QStringLiteral("Опыт окончен. "));
     w.Frame->ShowPage(TfrExperiment::tPage::Chart);
     ReadRtf(ReadFile(file), back);
@@ -791,7 +849,7 @@ TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {
     w.RunAction(w.acExperimentStart);
     TicksUntil(6);
     w.RunAction(w.acExperimentStop);
-    const tPointSeries& points = *w.Runs.Run(0).Points;
+    const tPointSeries& points = *Lesson().Run(0).Points;
     TTablePage* table = w.Frame->tvTable;
     for (const char16_t decimal : {u'.', u','}) {
         SCOPED_TRACE(char(decimal));
@@ -822,18 +880,20 @@ TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {
 }
 
 TEST_F(MainWindowTest, LiveDisplayRules) {
+    // A sensor that sends nothing: the values are the test's own.
+    tSimSensorConfig quiet;
+    quiet.Name = "T105";
+    std::shared_ptr<tSimSensor> sensor = AddCom(QStringLiteral("/dev/ttyACM9"), quiet);
+    tSimFaults faults;
+    faults.Mute = true;
+    sensor->SetFaults(faults);
+    Experiment("Правила",
+               "SensorName=T105\r\nFreq=1000\r\nAverage=10\r\nMinY=0\r\nMaxY=100\r\nYOffset=0.3\r\n");
     TfmMain& w = Window();
-    Choose(QStringLiteral("Без датчика"));
+    Choose(QStringLiteral("Правила"));
     w.Frame->chMain->show();
-    tExperiment& e = *w.Experiment;
-    e.SensorName = QStringLiteral("T101");
-    e.Freq = 1000;
-    e.Average = 10;
-    e.MinY = 0;
-    e.MaxY = 100;
-    e.YOffset = 0.3;
-    w.SeriesIndex = w.Frame->BeginMeasurement(e);
-    tFastLine* line = w.Frame->chMain->Series(0);
+    w.RunAction(w.acExperimentStart);
+    tFastLine* line = w.Frame->chMain->Series(w.SeriesIndex);
     // Ten values draw nothing; the eleventh lets the mean of the first ten appear.
     w.Channels[0] = std::vector<double>(10, 50);
     w.tmMeasureTimer();
@@ -863,6 +923,7 @@ TEST_F(MainWindowTest, LiveDisplayRules) {
     w.DecodeValueStream({0x1C, 0x2C, 0xF6, 0x3C});
     EXPECT_EQ(messages.Count(WM_SENSOR_LOST), 1);
     EXPECT_EQ(std::vector<double>(w.Channels[0].end() - 2, w.Channels[0].end()), (std::vector<double>{1, 2}));
+    w.RunAction(w.acExperimentStop);
 }
 
 TEST_F(MainWindowTest, ElapsedTimeTexts) {
@@ -908,19 +969,22 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     EXPECT_TRUE(w.lb->text().contains(QStringLiteral("     Частота="))) << w.lb->text().toStdString();
     w.RunAction(w.acExperimentStop);
     // Статистика of a pulse run is the beat rate's: its mean and spread, under its own name.
-    w.RunAction(w.acAnalysisStatistics);
-    ASSERT_FALSE(w.Frame->Results.empty()) << BoxTexts().join(u'|').toStdString();
-    EXPECT_NEAR(w.Frame->Results.back().Values[1], 70, 2);
-    EXPECT_LT(w.Frame->Results.back().Values[2], 3);
-    EXPECT_EQ(ResultLines(w.Frame->Results.back(), {}, w.Frame->QuantityOf(w.Frame->Results.back())).first(),
+    w.RunAction(Action("acAnalysisStatistics"));
+    ASSERT_FALSE((Lesson().ResultCount() == 0)) << BoxTexts().join(u'|').toStdString();
+    EXPECT_NEAR(Lesson().Result(Lesson().ResultCount() - 1).Values[1], 70, 2);
+    EXPECT_LT(Lesson().Result(Lesson().ResultCount() - 1).Values[2], 3);
+    const tAnalysisResult& rate = Lesson().Result(Lesson().ResultCount() - 1);
+    EXPECT_EQ(ResultLines(rate, {}, Lesson().QuantityOf(rate)).first(),
               QStringLiteral("Статистика: Частота"));
     // Both charts are printed, one above the other, as the window shows them.
     w.resize(1280, 800);
     w.show();
     if (!QStandardPaths::findExecutable(QStringLiteral("pdftotext")).isEmpty()) {
         const QString file = dir.filePath(QStringLiteral("pulse.pdf"));
-        w.Printer().setOutputFormat(QPrinter::PdfFormat);
-        w.Printer().setOutputFileName(file);
+        prompts.OnPrinter = [&](QPrinter& printer) {
+            printer.setOutputFormat(QPrinter::PdfFormat);
+            printer.setOutputFileName(file);
+        };
         prompts.DialogAnswers = {true};
         w.RunAction(w.acFilePrint);
         QProcess text;
@@ -938,7 +1002,7 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     // table shows its 100 Hz times to the hundredth.
     std::vector<std::pair<double, double>> measured;
     for (int i = 0; i < rates->Count(); ++i) measured.emplace_back(rates->X(i), rates->Y(i));
-    const QString path = w.Work->Path();
+    const QString path = Lesson().Work()->Path();
     window.reset();
     Window().OpenWork(path);
     auto* again = dynamic_cast<TfrPulse*>(Window().Frame);
@@ -989,20 +1053,23 @@ TEST_F(MainWindowTest, MarkPointAndPageSetup) {
     TicksUntil(next + 1);
     EXPECT_EQ(points.Label(next), QStringLiteral("после"));
     w.RunAction(w.acExperimentStop);
-    const QString csv = QString::fromUtf8(ReadFile(w.Work->Path() + QStringLiteral("/run-01.csv")));
+    const QString csv = QString::fromUtf8(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")));
     EXPECT_EQ(csv.count(QStringLiteral("кипение")), 1);
     EXPECT_EQ(csv.count(QStringLiteral("после")), 1);
 
     // Page set-up starts at A4 with 25 mm margins and keeps what the user set.
-    const QPageLayout layout = w.Printer().pageLayout();
-    EXPECT_EQ(layout.pageSize().id(), QPageSize::A4);
-    EXPECT_EQ(layout.margins(QPageLayout::Millimeter), QMarginsF(25, 25, 25, 25));
+    QPageLayout layout;
+    prompts.OnPrinter = [&](QPrinter& printer) {
+        layout = printer.pageLayout();
+        printer.setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+    };
     w.RunAction(w.acFilePageSetup);
     EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("pagesetup"));
-    w.Printer().setPageMargins(QMarginsF(10, 10, 10, 10), QPageLayout::Millimeter);
+    EXPECT_EQ(layout.pageSize().id(), QPageSize::A4);
+    EXPECT_EQ(layout.margins(QPageLayout::Millimeter), QMarginsF(25, 25, 25, 25));
     w.RunAction(w.acFilePrintSetup);
     EXPECT_EQ(prompts.Boxes.last().Kind, QStringLiteral("printsetup"));
-    EXPECT_EQ(w.Printer().pageLayout().margins(QPageLayout::Millimeter), QMarginsF(10, 10, 10, 10));
+    EXPECT_EQ(layout.margins(QPageLayout::Millimeter), QMarginsF(10, 10, 10, 10));
 }
 
 TEST_F(MainWindowTest, ClosingAsksWithNoAsDefault) {
@@ -1013,13 +1080,13 @@ TEST_F(MainWindowTest, ClosingAsksWithNoAsDefault) {
     EXPECT_EQ(prompts.Boxes.last().Text, LoadStr(sConfirmExit));
     EXPECT_EQ(prompts.Boxes.last().DefaultButton, bbNo);
     // The session manager asks (log-off): no question; once the log-off was cancelled, closing asks again.
-    w.SessionEndQueried();
+    emit Child<tSessionEnd>()->endQueried();
     prompts.Boxes.clear();
     EXPECT_TRUE(w.close());
     EXPECT_TRUE(prompts.Boxes.isEmpty());
     w.show();
-    ASSERT_TRUE(w.tmCloseQueryBack->isActive());
-    emit w.tmCloseQueryBack->timeout({});
+    ASSERT_TRUE(Child<QTimer>("tmCloseQueryBack")->isActive());
+    emit Child<QTimer>("tmCloseQueryBack")->timeout({});
     prompts.ButtonAnswers = {bbNo};
     EXPECT_FALSE(w.close());
     EXPECT_EQ(prompts.Boxes.size(), 1);
@@ -1031,8 +1098,9 @@ TEST_F(MainWindowTest, StartScreenAndStatusBar) {
     TfmMain& w = Window();
     w.resize(900, 500);
     w.show();
-    EXPECT_TRUE(w.lbStart->isVisible());
-    EXPECT_TRUE(w.lbStart->text().contains(QStringLiteral("Эксперимент → Выбор эксперимента…")));
+    EXPECT_TRUE(Child<QLabel>("lbStart")->isVisible());
+    EXPECT_TRUE(
+        Child<QLabel>("lbStart")->text().contains(QStringLiteral("Эксперимент → Выбор эксперимента…")));
     // A hint goes to the first panel; the elapsed time and the clock stay in sight, and the hint goes when
     // the pointer leaves.
     QStatusTipEvent tip(QStringLiteral("Запустить измерения"));
@@ -1044,7 +1112,7 @@ TEST_F(MainWindowTest, StartScreenAndStatusBar) {
     QApplication::sendEvent(&w, &none);
     EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty());
     Choose(QStringLiteral("Тепло"));
-    EXPECT_FALSE(w.lbStart->isVisible());
+    EXPECT_FALSE(Child<QLabel>("lbStart")->isVisible());
 }
 
 // A cooling run analysed between two markers: the experiment's own fit gives the demo sensor's τ, its box and
@@ -1053,13 +1121,13 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     ChooseCooling("TwiceMarker=1\r\nFit=ExpApproach\r\n");
     TfmMain& w = Window();
     ASSERT_TRUE(w.Device);
-    emit w.mnAnalysisFit->aboutToShow();
-    EXPECT_EQ(w.mnAnalysisFit->actions().first(), w.acAnalysisFit[std::size_t(tFitModel::ExpApproach)]);
+    emit Child<QMenu>("mnAnalysisFit")->aboutToShow();
+    EXPECT_EQ(Child<QMenu>("mnAnalysisFit")->actions().first(), Action("acAnalysisFitExpApproach"));
     w.RunAction(w.acExperimentStart);
     TicksUntil(500);
     w.RunAction(w.acExperimentStop);
     TChart* chart = w.Frame->chMain;
-    w.RunAction(w.acAnalysisSlope);
+    w.RunAction(Action("acAnalysisSlope"));
     EXPECT_TRUE(BoxTexts().last().startsWith(QStringLiteral("Поставьте маркер")))
         << "a tangent needs its point";
     const tFastLine& line = *chart->Series(w.SeriesIndex);
@@ -1068,9 +1136,9 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     const auto page = [&] { return Paper(chart, QSize(1600, 1000)); };
     const QImage screenBefore = chart->RenderImage();
     const QImage paperBefore = page();
-    w.RunAction(w.acAnalysisFit[std::size_t(tFitModel::ExpApproach)]);
-    ASSERT_EQ(w.Frame->Results.size(), 1u) << BoxTexts().join(u'|').toStdString();
-    const tAnalysisResult fit = w.Frame->Results[0];
+    w.RunAction(Action("acAnalysisFitExpApproach"));
+    ASSERT_EQ(std::size_t(Lesson().ResultCount()), 1u) << BoxTexts().join(u'|').toStdString();
+    const tAnalysisResult fit = Lesson().Result(0);
     EXPECT_NEAR(fit.Values[1], 2.4, std::max(3 * fit.Values[4], 0.02)) << "τ of the demo vessel";
     EXPECT_NEAR(fit.Values[2], 22, 0.5) << "the room";
     // Drawn where its box stands (the right half, at the top), on the screen and on paper.
@@ -1083,7 +1151,7 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     EXPECT_GT(changed(screenBefore, chart->RenderImage()), 2000);
     EXPECT_GT(changed(paperBefore, page()), 4000);
     // Into the report, and kept.
-    w.RunAction(w.acAnalysisToReport);
+    w.RunAction(Action("acAnalysisToReport"));
     const QString report = w.Frame->reReport->toPlainText();
     EXPECT_TRUE(report.contains(QStringLiteral("Экспонента к пределу"))) << report.toStdString();
     EXPECT_TRUE(
@@ -1098,24 +1166,24 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     };
     const auto boxes = [&] { return w.Frame->ScreenResultBoxes(); };
     w.Frame->ShowPage(TfrExperiment::tPage::Chart);
-    const QRect box = boxes().at(0);
+    const QRect box = boxes().at(0).Rect;
     mouse(QEvent::MouseButtonPress, box.center());
     mouse(QEvent::MouseMove, box.center() + QPoint(-40, 60));
     mouse(QEvent::MouseButtonRelease, box.center() + QPoint(-40, 60));
-    EXPECT_EQ(boxes().at(0).topLeft(), box.topLeft() + QPoint(-40, 60));
+    EXPECT_EQ(boxes().at(0).Rect.topLeft(), box.topLeft() + QPoint(-40, 60));
     EXPECT_EQ(chart->Marker, TfrExperiment::NearestPoint(line, 0.2)) << "a drag places no marker";
-    const QPointF moved = w.Frame->Results[0].Box;
-    const QString work = w.Work->Path();
+    const QPointF moved = Lesson().ResultBox(0);
+    const QString work = Lesson().Work()->Path();
     w.OpenWork(work);
     chart = w.Frame->chMain; // the reopened work's frame
-    ASSERT_EQ(w.Frame->Results.size(), 1u);
-    EXPECT_EQ(w.Frame->Results[0].Values, fit.Values);
-    EXPECT_EQ(w.Frame->Results[0].Box, moved);
+    ASSERT_EQ(std::size_t(Lesson().ResultCount()), 1u);
+    EXPECT_EQ(Lesson().Result(0).Values, fit.Values);
+    EXPECT_EQ(Lesson().ResultBox(0), moved);
     EXPECT_TRUE(w.Frame->reReport->toPlainText().contains(QStringLiteral("Экспонента к пределу")));
-    const QPoint mark = TfrExperiment::CloseMark(boxes().at(0), w.Frame->ScreenResultMetrics()).center();
+    const QPoint mark = TfrExperiment::CloseMark(boxes().at(0).Rect, w.Frame->ScreenResultMetrics()).center();
     mouse(QEvent::MouseButtonPress, mark);
     mouse(QEvent::MouseButtonRelease, mark);
-    EXPECT_TRUE(w.Frame->Results.empty());
+    EXPECT_TRUE((Lesson().ResultCount() == 0));
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("/analysis.txt")));
     // Shift and a drag sweep the region analysed, before the markers; a plain click forgets it.
     const auto pixel = [&](double x) {
@@ -1127,20 +1195,21 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     ASSERT_TRUE(w.Frame->Region);
     EXPECT_NEAR(w.Frame->Region->first, 1, 0.05);
     EXPECT_NEAR(w.Frame->Region->second, 3, 0.05);
-    w.RunAction(w.acAnalysisStatistics);
-    ASSERT_EQ(w.Frame->Results.size(), 1u);
-    EXPECT_NEAR(w.Frame->Results[0].From, w.Frame->Region->first, 0.011) << "the first point in it";
+    w.RunAction(Action("acAnalysisStatistics"));
+    ASSERT_EQ(std::size_t(Lesson().ResultCount()), 1u);
+    EXPECT_NEAR(Lesson().Result(0).From, w.Frame->Region->first, 0.011) << "the first point in it";
     mouse(QEvent::MouseButtonPress, pixel(4));
     mouse(QEvent::MouseButtonRelease, pixel(4));
     EXPECT_FALSE(w.Frame->Region);
     // The tangent at that marker: its box's bold title is not covered by the close mark.
-    w.RunAction(w.acAnalysisSlope);
-    ASSERT_EQ(w.Frame->Results.back().Kind, tAnalysisKind::Slope);
+    w.RunAction(Action("acAnalysisSlope"));
+    ASSERT_EQ(Lesson().Result(Lesson().ResultCount() - 1).Kind, tAnalysisKind::Slope);
     QFont bold = TfrExperiment::ResultFont(chart->font());
     bold.setBold(true);
     const QString title =
-        ResultLines(w.Frame->Results.back(), chart->BottomTitle(), chart->LeftTitle()).first();
-    const QRect slopeBox = boxes().back();
+        ResultLines(Lesson().Result(Lesson().ResultCount() - 1), chart->BottomTitle(), chart->LeftTitle())
+            .first();
+    const QRect slopeBox = boxes().back().Rect;
     EXPECT_LT(slopeBox.left() + QFontMetrics(bold, chart).horizontalAdvance(title),
               TfrExperiment::CloseMark(slopeBox, w.Frame->ScreenResultMetrics()).left());
 }
@@ -1155,16 +1224,17 @@ TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
     w.RunAction(w.acExperimentStart);
     TicksUntil(300);
     w.RunAction(w.acExperimentStop);
-    w.RunAction(w.acAnalysisSpectrum);
-    ASSERT_TRUE(w.fmSpectrum) << BoxTexts().join(u'|').toStdString();
-    EXPECT_TRUE(w.fmSpectrum->isVisible());
-    const QRect room = w.fmSpectrum->screen()->availableGeometry();
-    EXPECT_LE(w.fmSpectrum->frameGeometry().height(), room.height()) << "its title bar stays on the screen";
-    EXPECT_NEAR(w.fmSpectrum->Spectrum().Peak, 7.3, 0.05);
-    EXPECT_NEAR(w.fmSpectrum->Spectrum().PeakAmplitude, 0.4, 0.05);
+    w.RunAction(Action("acAnalysisSpectrum"));
+    ASSERT_TRUE(Child<TfmSpectrum>("fmSpectrum")) << BoxTexts().join(u'|').toStdString();
+    EXPECT_TRUE(Child<TfmSpectrum>("fmSpectrum")->isVisible());
+    const QRect room = Child<TfmSpectrum>("fmSpectrum")->screen()->availableGeometry();
+    EXPECT_LE(Child<TfmSpectrum>("fmSpectrum")->frameGeometry().height(), room.height())
+        << "its title bar stays on the screen";
+    EXPECT_NEAR(Child<TfmSpectrum>("fmSpectrum")->Spectrum().Peak, 7.3, 0.05);
+    EXPECT_NEAR(Child<TfmSpectrum>("fmSpectrum")->Spectrum().PeakAmplitude, 0.4, 0.05);
     // The peak's line and its frequency, red, stand where the axis puts the peak on the screen, and the same
     // fraction of the way along the time axis on the page (the axis' base line: the longest grey row).
-    TChart* chart = w.fmSpectrum->Chart();
+    TChart* chart = Child<TfmSpectrum>("fmSpectrum")->Chart();
     const auto place = [](const QImage& image) {
         int red = -1, axisLeft = 0, axisRight = 0;
         for (int x = 0; x < image.width() && red < 0; ++x) {
@@ -1195,9 +1265,10 @@ TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
     QTemporaryDir dir;
     const QString pdf = dir.filePath(QStringLiteral("спектр.pdf"));
     prompts.TextAnswers = {pdf};
-    w.fmSpectrum->acExport->trigger();
+    Child<TfmSpectrum>("fmSpectrum")->acExport->trigger();
     EXPECT_TRUE(ReadFile(pdf).startsWith("%PDF"));
-    EXPECT_TRUE(w.Frame->Results.back().Kind == tAnalysisKind::Spectrum) << "and its box on the main chart";
+    EXPECT_TRUE(Lesson().Result(Lesson().ResultCount() - 1).Kind == tAnalysisKind::Spectrum)
+        << "and its box on the main chart";
 }
 
 // Runs compared on one chart: two cooling runs drawn together with their legend, one hidden and shown again
@@ -1211,13 +1282,13 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
         TicksUntil(points);
         w.RunAction(w.acExperimentStop);
     }
-    ASSERT_EQ(w.Runs.Count(), 2);
-    const int first = w.Runs.Run(0).Points->Count();
+    ASSERT_EQ(Lesson().RunCount(), 2);
+    const int first = Lesson().Run(0).Points->Count();
     TChart* chart = w.Frame->chMain;
     chart->resize(800, 500);
     const auto legend = [&] {
         QStringList names;
-        for (const auto& [name, colour] : w.Frame->Legend) names << name;
+        for (const auto& [name, colour] : w.Frame->Legend()) names << name;
         return names.join(u'|');
     };
     const auto heads = [&] {
@@ -1242,10 +1313,10 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     EXPECT_EQ(heads(), QStringLiteral("T, °C|T, °C"));
 
     // From the panel: hidden, shown again, renamed, chosen.
-    w.acViewRuns->trigger();
-    QTreeWidget* tree = w.dkRuns->Tree();
+    Action("acViewRuns")->trigger();
+    QTreeWidget* tree = Child<TRunsPanel>()->Tree();
     ASSERT_EQ(tree->topLevelItemCount(), 2);
-    EXPECT_EQ(tree->topLevelItem(1)->text(2), QString::number(w.Runs.Run(1).Points->Count()));
+    EXPECT_EQ(tree->topLevelItem(1)->text(2), QString::number(Lesson().Run(1).Points->Count()));
     tree->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
     QCoreApplication::processEvents();
     EXPECT_EQ(chart->SeriesCount(), 1);
@@ -1263,27 +1334,27 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     EXPECT_TRUE(csv.section(u'\n', 0, 0).contains(QStringLiteral("Термос"))) << csv.left(200).toStdString();
     tree->setCurrentItem(tree->topLevelItem(0));
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.Runs.Chosen(), 0);
+    EXPECT_EQ(Lesson().Chosen(), 0);
     EXPECT_EQ(w.Frame->ActiveSeries, 1) << "the first run's line, behind the newest";
-    w.RunAction(w.acAnalysisStatistics);
-    ASSERT_FALSE(w.Frame->Results.empty()) << BoxTexts().join(u'|').toStdString();
-    EXPECT_EQ(w.Frame->Results.back().Values[0], first) << "statistics of the chosen run";
+    w.RunAction(Action("acAnalysisStatistics"));
+    ASSERT_FALSE((Lesson().ResultCount() == 0)) << BoxTexts().join(u'|').toStdString();
+    EXPECT_EQ(Lesson().Result(Lesson().ResultCount() - 1).Values[0], first) << "statistics of the chosen run";
 
     // A third run, then the second deleted after asking: its file goes to deleted/.
     w.RunAction(w.acExperimentStart);
     TicksUntil(50);
     w.RunAction(w.acExperimentStop);
-    const QString work = w.Work->Path();
+    const QString work = Lesson().Work()->Path();
     prompts.ButtonAnswers = {bbNo};
     tree->setCurrentItem(tree->topLevelItem(1));
     QCoreApplication::processEvents();
-    w.dkRuns->acDelete->trigger();
+    Child<TRunsPanel>()->acDelete->trigger();
     QCoreApplication::processEvents();
-    EXPECT_EQ(w.Runs.Count(), 3) << "No keeps it";
+    EXPECT_EQ(Lesson().RunCount(), 3) << "No keeps it";
     prompts.ButtonAnswers = {bbYes};
-    w.dkRuns->acDelete->trigger();
+    Child<TRunsPanel>()->acDelete->trigger();
     QCoreApplication::processEvents();
-    ASSERT_EQ(w.Runs.Count(), 2);
+    ASSERT_EQ(Lesson().RunCount(), 2);
     EXPECT_TRUE(prompts.Boxes.last().Text.contains(QStringLiteral("Термос")));
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("/run-02.csv")));
     EXPECT_TRUE(QFile::exists(work + QStringLiteral("/deleted/run-02.csv")));
@@ -1294,11 +1365,11 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
 
     // Reopened as it was left.
     w.OpenWork(work);
-    ASSERT_EQ(w.Runs.Count(), 2);
-    EXPECT_EQ(w.Runs.Name(0), QStringLiteral("Стакан"));
-    EXPECT_EQ(w.Runs.Name(1), QStringLiteral("Опыт 3"));
-    EXPECT_FALSE(w.Runs.Run(1).Shown);
-    EXPECT_EQ(w.Runs.Chosen(), 0);
+    ASSERT_EQ(Lesson().RunCount(), 2);
+    EXPECT_EQ(Lesson().RunName(0), QStringLiteral("Стакан"));
+    EXPECT_EQ(Lesson().RunName(1), QStringLiteral("Опыт 3"));
+    EXPECT_FALSE(Lesson().Run(1).Shown);
+    EXPECT_EQ(Lesson().Chosen(), 0);
     EXPECT_EQ(w.Frame->tvTable->Model()->columnCount(), 2);
     EXPECT_EQ(w.Frame->chMain->Series(w.Frame->ActiveSeries)->Count(), first);
 }
@@ -1311,34 +1382,34 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
                     "MaxX=2\r\nMinY=-1\r\nMaxY=1\r\nCaptionY=U, В\r\nFormatY=0.000\r\nDuration=9\r\n");
     TfmMain& w = Window();
     ASSERT_TRUE(w.Device);
-    EXPECT_EQ(w.Collection, (tCollection{9})) << "the definition's default";
+    EXPECT_EQ(Lesson().Collection(), (tCollection{9})) << "the definition's default";
     const tCollection set{2, 3, true, 0.2, true, 0.3};
-    w.ShowCollectionDialog = [&](TfmCollection& dialog) {
+    collecting = [&](TfmCollection& dialog) {
         EXPECT_EQ(dialog.Get(), (tCollection{9}));
         dialog.Set(set);
         return int(QDialog::Accepted);
     };
-    w.RunAction(w.acExperimentCollection);
-    EXPECT_EQ(w.Collection, set);
+    w.RunAction(Action("acExperimentCollection"));
+    EXPECT_EQ(Lesson().Collection(), set);
 
     counter = 0;
     w.RunAction(w.acExperimentStart);
-    EXPECT_TRUE(w.CountingDown());
-    EXPECT_EQ(w.State(), tWindowState::Measuring) << "Стоп cancels a countdown";
+    EXPECT_EQ(Lesson().Collecting(), tLesson::tCollecting::Countdown);
+    EXPECT_TRUE(Enabled(w.acExperimentStop)) << "Стоп cancels a countdown";
     w.tmMeasureTimer();
     EXPECT_EQ(w.StatusPanels[0]->text(),
               QStringLiteral("Пуск через 3.0 с").replace(u'.', QLocale().decimalPoint()));
-    EXPECT_EQ(w.Runs.Count(), 0);
+    EXPECT_EQ(Lesson().RunCount(), 0);
     counter = 3 * w.PerfFrequency;
     w.tmMeasureTimer();
-    EXPECT_FALSE(w.CountingDown());
-    ASSERT_EQ(w.Runs.Count(), 1);
+    EXPECT_NE(Lesson().Collecting(), tLesson::tCollecting::Countdown);
+    ASSERT_EQ(Lesson().RunCount(), 1);
     EXPECT_NEAR(w.Frame->chMain->BottomRange().lower, -0.3, 1e-9) << "the kept moments are on the chart";
     ASSERT_TRUE(WaitUntil([&] {
         w.tmMeasureTimer();
         return !w.tmMeasure->isActive();
     })) << "the run stops by itself";
-    const tPointSeries& run = *w.Runs.Run(0).Points;
+    const tPointSeries& run = *Lesson().Run(0).Points;
     // The strike at 1 s: the 0.3 s before it kept, t = 0 at the first value above 0.2, two seconds after it.
     ASSERT_GT(run.Count(), 200);
     EXPECT_NEAR(run.X(0), -0.3, 1e-9);
@@ -1353,30 +1424,32 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
     EXPECT_GE(w.Frame->chMain->BottomRange().upper, 2);
 
     // Waiting for a level never reached: the values shown live, nothing recorded, Стоп ends the wait.
-    w.ShowCollectionDialog = [&](TfmCollection& dialog) {
+    collecting = [&](TfmCollection& dialog) {
         dialog.Set({0, 0, true, 5, true, 0});
         return int(QDialog::Accepted);
     };
-    w.RunAction(w.acExperimentCollection);
+    w.RunAction(Action("acExperimentCollection"));
     w.RunAction(w.acExperimentStart);
     EXPECT_TRUE(WaitUntil([&] {
         w.tmMeasureTimer();
-        return w.ValueLabelVisible();
+        return ValueLabelVisible();
     }));
     EXPECT_TRUE(w.StatusPanels[0]->text().contains(QStringLiteral(" (сейчас ")));
     EXPECT_TRUE(w.StatusPanels[0]->text().startsWith(QStringLiteral("Ожидание запуска")))
         << w.StatusPanels[0]->text().toStdString();
-    EXPECT_TRUE(w.ValueLabelVisible());
+    EXPECT_TRUE(ValueLabelVisible());
     EXPECT_TRUE(w.lb->text().startsWith(QStringLiteral("U, В = ")));
-    EXPECT_EQ(w.Runs.Run(w.Runs.Count() - 1).Points->Count(), 0);
+    EXPECT_EQ(Lesson().Run(Lesson().RunCount() - 1).Points->Count(), 0);
     w.RunAction(w.acExperimentStop);
-    EXPECT_EQ(w.Runs.Count(), 1) << "a wait that was cancelled is no run";
+    EXPECT_EQ(Lesson().RunCount(), 1) << "a wait that was cancelled is no run";
 
     // The work keeps how its runs were collected.
-    const QString work = w.Work->Path();
-    w.Collection = {};
+    const QString work = Lesson().Work()->Path();
+    prompts.ButtonAnswers = {bbYes};
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_EQ(Lesson().Collection(), tCollection{});
     w.OpenWork(work);
-    EXPECT_EQ(w.Collection, (tCollection{0, 0, true, 5, true, 0}));
+    EXPECT_EQ(Lesson().Collection(), (tCollection{0, 0, true, 5, true, 0}));
 }
 
 // Крупные цифры: the live value fills most of the window; Esc returns.
@@ -1386,22 +1459,22 @@ TEST_F(MainWindowTest, BigDigitsFillTheWindow) {
     Choose(QStringLiteral("Тепло"));
     w.RunAction(w.acExperimentStart);
     TicksUntil(20);
-    w.RunAction(w.acViewBigDigits);
-    ASSERT_TRUE(w.acViewBigDigits->isChecked());
+    w.RunAction(Action("acViewBigDigits"));
+    ASSERT_TRUE(Action("acViewBigDigits")->isChecked());
     TicksUntil(30);
     const tFastLine& line = *w.Frame->chMain->Series(w.SeriesIndex);
-    EXPECT_EQ(w.BigDigits->Value(), FormatFloat(QStringLiteral("0.0"), line.Y(line.Count() - 1)));
-    EXPECT_GT(w.BigDigits->width(), 900);
-    EXPECT_GT(w.BigDigits->height(), 600);
-    const QImage image = w.BigDigits->grab().toImage();
+    EXPECT_EQ(Child<TBigDigits>()->Value(), FormatFloat(QStringLiteral("0.0"), line.Y(line.Count() - 1)));
+    EXPECT_GT(Child<TBigDigits>()->width(), 900);
+    EXPECT_GT(Child<TBigDigits>()->height(), 600);
+    const QImage image = Child<TBigDigits>()->grab().toImage();
     QRect ink;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             if (qGray(image.pixel(x, y)) < 60) ink |= QRect(x, y, 1, 1);
     EXPECT_GT(ink.width(), image.width() * 6 / 10) << "the digits across most of the window";
     EXPECT_GT(ink.height(), image.height() * 4 / 10);
-    for (QShortcut* back : w.BigDigits->findChildren<QShortcut*>()) emit back->activated();
-    EXPECT_FALSE(w.acViewBigDigits->isChecked());
-    EXPECT_TRUE(w.BigDigits->isHidden());
+    for (QShortcut* back : Child<TBigDigits>()->findChildren<QShortcut*>()) emit back->activated();
+    EXPECT_FALSE(Action("acViewBigDigits")->isChecked());
+    EXPECT_TRUE(Child<TBigDigits>()->isHidden());
     w.RunAction(w.acExperimentStop);
 }

@@ -3,7 +3,7 @@
 // chosen), compared after every step.
 #include "core/LocaleFormats.h"
 #include "experiment/Experiment.h"
-#include "runs/Runs.h"
+#include "lesson/Lesson.h"
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
 
@@ -112,7 +112,10 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
         std::unique_ptr<TfrExperiment> frame = pulse ? std::make_unique<TfrPulse>(nullptr, true)
                                                      : std::make_unique<TfrExperiment>(nullptr, true);
         frame->SetUp(e);
-        tRunStore runs;
+        tLesson lesson;
+        lesson.KeepOnDisk(false);
+        lesson.Open(e);
+        frame->SetLesson(&lesson);
         frame->resize(pick(420, 760), pick(320, 520));
         frame->show();
         QApplication::processEvents();
@@ -129,33 +132,35 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
                                 pick(plot.top() + 1, plot.bottom() - 1));
             switch (kind) {
             case 0: {
-                if (measuring) frame->EndMeasurement();
-                auto run = std::make_shared<tRun>();
-                run->Line = frame->BeginMeasurement(e);
-                run->Points = frame->chMain->Series(run->Line)->Series();
-                run->Number = runs.Count() + 1;
-                runs.Choose(-1);
-                runs.Add(run);
-                frame->ShowRuns(runs);
+                if (measuring) {
+                    frame->EndMeasurement();
+                    lesson.EndRun();
+                }
+                lesson.BeginRun(frame->BeginMeasurement(e));
                 measuring = true;
                 break;
             }
             case 1:
                 if (!measuring) break;
                 for (int ticks = pick(1, 6); ticks > 0; --ticks) {
-                    tFastLine* line = frame->chMain->Series(frame->ActiveSeries);
+                    const int count = lesson.Run(lesson.Measured()).Points->Count();
+                    std::vector<double> values;
                     for (int n = pick(0, 30); n > 0; --n) {
-                        const double t = PointTime(line->Count(), e.Freq, e.Average);
+                        const double t = PointTime(count + int(values.size()), e.Freq, e.Average);
                         // A pulse-like wave: a sharp beat a second on a slow swell.
                         const double beat = std::exp(-std::pow((std::fmod(t, 0.9) - 0.2) / 0.05, 2));
-                        line->Add(t, 40 + 10 * std::sin(t) + 40 * beat);
+                        values.push_back(40 + 10 * std::sin(t) + 40 * beat);
                     }
+                    lesson.TakeValues(values, true);
                     frame->FollowNewest(e.AutoSize);
                     frame->Redraw();
                 }
                 break;
             case 2:
-                if (measuring) frame->EndMeasurement();
+                if (measuring) {
+                    frame->EndMeasurement();
+                    lesson.EndRun();
+                }
                 measuring = false;
                 break;
             case 3: {
@@ -195,15 +200,15 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
                 chart->PaintOn(painter, page.width(), page.height());
                 break;
             }
-            case 10:
-                if (runs.Count() == 0) break;
-                runs.Shared(pick(0, runs.Count() - 1))->Shown ^= true;
-                frame->ShowRuns(runs);
+            case 10: {
+                if (lesson.RunCount() == 0) break;
+                const int run = pick(0, lesson.RunCount() - 1);
+                lesson.ShowRun(run, !lesson.Run(run).Shown);
                 break;
+            }
             case 11:
-                if (runs.Count() == 0 || measuring) break;
-                runs.Choose(pick(0, runs.Count() - 1));
-                frame->ShowRuns(runs);
+                if (lesson.RunCount() == 0 || measuring) break;
+                lesson.ChooseRun(pick(0, lesson.RunCount() - 1));
                 break;
             }
             // The window gets to the events the step left (a queued replot, a layout, a paint).

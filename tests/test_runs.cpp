@@ -1,7 +1,7 @@
 // Runs on disk and as text: numbers a spreadsheet reads, CSV fields, the work folder written as it is
 // measured and read back, and work folders that are damaged.
-#include "app/Functions.h"
 #include "core/Exception.h"
+#include "core/Functions.h"
 #include "core/LocaleFormats.h"
 #include "runs/Csv.h"
 #include "runs/WorkFolder.h"
@@ -142,7 +142,8 @@ TEST(WorkFolder, RunsAreWrittenAsMeasuredAndReadBack) {
         ASSERT_EQ(again.Count(), 1) << "the deleted run is not read";
         EXPECT_EQ(again.Name(0), QStringLiteral("Стакан"));
         EXPECT_TRUE(again.Run(0).Shown);
-        EXPECT_TRUE(work->List().contains(QStringLiteral("Chosen=1"))) << work->List().join(u'|').toStdString();
+        EXPECT_TRUE(work->List().contains(QStringLiteral("Chosen=1")))
+            << work->List().join(u'|').toStdString();
         runs.Remove(1);
 
         // A disk that fills up: the error names the run's file, not its folder.
@@ -277,7 +278,8 @@ TEST(WorkFolder, DamagedFoldersOpenWhatIsSoundAndSayWhatWasSkipped) {
                 << opened.Skipped[0].toStdString();
         }
         for (int r = 0; r < runs.Count(); ++r) EXPECT_GE(runs.Run(r).Points->Count(), 9);
-        EXPECT_EQ(opened.ExperimentName, QStringLiteral("Опыт")) << "from the list, or from the folder's name";
+        EXPECT_EQ(opened.ExperimentName, QStringLiteral("Опыт"))
+            << "from the list, or from the folder's name";
         // The next run goes into a new file, whatever the folder's list said; the runs there stay as they
         // were.
         QMap<QString, QByteArray> before;

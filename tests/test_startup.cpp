@@ -2,6 +2,7 @@
 #include "app/Startup.h"
 #include "core/CommandLine.h"
 #include "core/Strings.h"
+#include "lesson/Lesson.h"
 #include "platform/SingleInstance.h"
 #include "runs/Runs.h"
 #include "support/QtPrint.h"
@@ -173,12 +174,14 @@ TEST_F(StartupTest, ASecondCopyHandsAWorkFolderWhileAnExperimentIsOpen) {
     };
     WhenRunning([&] {
         fmMain->OpenWork(work);
-        ASSERT_EQ(fmMain->Runs.Count(), 1);
-        fmMain->Runs.Clear();
+        ASSERT_EQ(fmMain->Lesson().RunCount(), 1);
+        int opened = 0;
+        QObject::connect(&fmMain->Lesson(), &tLesson::opened, [&] { ++opened; });
         hand(bbNo);
-        EXPECT_EQ(fmMain->Runs.Count(), 0) << "No keeps what is open";
+        EXPECT_EQ(opened, 0) << "No keeps what is open";
         hand(bbYes);
-        EXPECT_EQ(fmMain->Runs.Count(), 1) << "Yes opens the work again";
+        EXPECT_EQ(opened, 1) << "Yes opens the work again";
+        EXPECT_EQ(fmMain->Lesson().RunCount(), 1);
         prompts.WhileShown = nullptr;
         prompts.ButtonAnswers = {bbYes};
         fmMain->close();

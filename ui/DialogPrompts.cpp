@@ -10,6 +10,7 @@
 #include <QPointer>
 #include <QPrintDialog>
 #include <QPrinter>
+#include <QPrinterInfo>
 #include <QProgressDialog>
 #include <QRegularExpression>
 
@@ -51,6 +52,8 @@ QString WithDefaultExt(const QString& fileName, const QString& defaultExt) {
 
 class tQtPrompts : public tPrompts {
 public:
+    int Exec(QDialog& dialog) override { return dialog.exec(); }
+    bool PrintersInstalled() override { return !QPrinterInfo::availablePrinterNames().isEmpty(); }
     int MessageBox(QWidget* parent, const QString& text, const QString& caption, tBoxIcon icon, int buttons,
                    int defaultButton) override {
         QMessageBox box(parent);

@@ -8,8 +8,11 @@
 #include "core/Prompts.h"
 #include "core/Strings.h"
 #include "experiment/Experiment.h"
+#include "experiment/Sensors.h"
+#include "lesson/Lesson.h"
 #include "runs/Runs.h"
 #include "ui/TablePage.h"
+#include "widgets/BoxPlacement.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
@@ -115,7 +118,7 @@ void TfrExperiment::AttachMarkers(TChart* chart) {
     chart->OnAfterDraw = [this, chart](QPainter& painter, const QRect& plotRect) {
         if (chart == chMain) {
             DrawRegion(chart, painter, plotRect);
-            DrawLegend(chart, painter, plotRect);
+            DrawLegend(painter, plotRect);
             DrawResults(chart, painter, plotRect);
         }
         DrawMarkers(chart, painter, plotRect);
@@ -168,69 +171,79 @@ void TfrExperiment::DrawMarkers(TChart* chart, QPainter& painter, const QRect& p
     if (chart->Marker >= 0 && chart->Marker < count) draw(chart->Marker, QColor(255, 255, 0));
 }
 
+QStringList TfrExperiment::ResultText(int i) const {
+    const tAnalysisResult& r = FLesson->Result(i);
+    QStringList lines = ResultLines(r, chMain->BottomTitle(), FLesson->QuantityOf(r));
+    // With runs side by side a box says whose it is.
+    int shown = 0;
+    for (int k = 0; k < FLesson->RunCount(); ++k) shown += FLesson->Run(k).Shown;
+    const int run = FLesson->ResultRun(i);
+    if (shown > 1 && run >= 0 && !lines.isEmpty()) lines[0] += QStringLiteral(" — ") + FLesson->RunName(run);
+    return lines;
+}
+
 void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& plotRect) const {
-    if (Results.empty() || plotRect.isEmpty()) return;
+    if (!FLesson || FLesson->ResultCount() == 0 || plotRect.isEmpty()) return;
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
     painter.setClipRect(plotRect);
-    const QColor lineColour =
-        ActiveSeries < chart->SeriesCount() ? chart->Series(ActiveSeries)->pen().color() : QColor(Qt::red);
-    // A fitted curve, dashed in the line's colour, over its region.
-    for (const tAnalysisResult& r : Results) {
-        if (r.Kind != tAnalysisKind::Fit || !r.Ok) continue;
-        const std::vector<double> params(r.Values.begin(), r.Values.begin() + FitParamCount(r.Model));
-        QPainterPath path;
-        constexpr int kSteps = 400;
-        bool open = false;
-        for (int i = 0; i <= kSteps; ++i) {
-            const double x = r.From + (r.To - r.From) * i / kSteps;
-            const double y = FitValue(r.Model, params, x);
-            if (!std::isfinite(y)) {
-                open = false;
-                continue;
-            }
-            const QPointF at(chart->XToPixel(x), chart->yAxis->coordToPixel(y));
-            if (open)
-                path.lineTo(at);
-            else
-                path.moveTo(at);
-            open = true;
-        }
-        QPen pen(lineColour.darker(160), 2.5, Qt::DashLine);
-        painter.setPen(pen);
+    const auto colour = [&](int i) {
+        const int run = FLesson->ResultRun(i);
+        return (run >= 0 ? FLesson->RunColour(run) : QColor(Qt::red)).darker(160);
+    };
+    for (int i = 0; i < FLesson->ResultCount(); ++i) {
+        if (!FLesson->ResultShown(i)) continue;
+        const tAnalysisResult& r = FLesson->Result(i);
+        painter.setPen(QPen(colour(i), 2.5, Qt::DashLine));
         painter.setBrush(Qt::NoBrush);
-        painter.drawPath(path);
+        if (r.Kind == tAnalysisKind::Fit && r.Ok) {
+            // A fitted curve, dashed in its run's colour, over its region.
+            const std::vector<double> params(r.Values.begin(), r.Values.begin() + FitParamCount(r.Model));
+            QPainterPath path;
+            constexpr int kSteps = 400;
+            bool open = false;
+            for (int k = 0; k <= kSteps; ++k) {
+                const double x = r.From + (r.To - r.From) * k / kSteps;
+                const double y = FitValue(r.Model, params, x);
+                if (!std::isfinite(y)) {
+                    open = false;
+                    continue;
+                }
+                const QPointF at(chart->XToPixel(x), chart->yAxis->coordToPixel(y));
+                if (open)
+                    path.lineTo(at);
+                else
+                    path.moveTo(at);
+                open = true;
+            }
+            painter.drawPath(path);
+        } else if (r.Kind == tAnalysisKind::Slope && r.Ok && r.Values.size() >= 3) {
+            // A tangent: a dashed segment through its point, a fifth of the axis long.
+            const double half = chart->BottomRange().size() / 10;
+            const auto at = [&](double x) {
+                return QPointF(chart->XToPixel(x),
+                               chart->yAxis->coordToPixel(r.Values[2] + r.Values[0] * (x - r.Values[1])));
+            };
+            painter.drawLine(at(r.Values[1] - half), at(r.Values[1] + half));
+        }
     }
-    // A tangent: a dashed segment through its point, a fifth of the axis long.
-    for (const tAnalysisResult& r : Results) {
-        if (r.Kind != tAnalysisKind::Slope || !r.Ok || r.Values.size() < 3) continue;
-        const double half = chart->BottomRange().size() / 10;
-        const auto at = [&](double x) {
-            return QPointF(chart->XToPixel(x),
-                           chart->yAxis->coordToPixel(r.Values[2] + r.Values[0] * (x - r.Values[1])));
-        };
-        painter.setPen(QPen(lineColour.darker(160), 2.5, Qt::DashLine));
-        painter.drawLine(at(r.Values[1] - half), at(r.Values[1] + half));
-    }
-    // The boxes, each where it was put, kept inside the plotting area.
+    // The boxes, each where it stands, inside the plotting area.
     const QFont font = ResultFont(painter.font());
     const QFontMetrics metrics(font, painter.device());
-    const std::vector<QRect> boxes = ResultBoxes(chart, plotRect, font, painter.device());
-    for (std::size_t k = 0; k < Results.size(); ++k) {
-        const QStringList lines = ResultLines(Results[k], chart->BottomTitle(), QuantityOf(Results[k]));
-        const QRect& box = boxes[k];
-        const int pad = metrics.height() / 3;
+    const int pad = metrics.height() / 3;
+    for (const auto& [result, box] : ResultBoxes(chart, plotRect, font, painter.device())) {
+        const QStringList lines = ResultText(result);
         painter.setPen(QPen(QColor(90, 90, 90), 1));
         painter.setBrush(QColor(255, 255, 240, 235));
         painter.drawRect(box);
         painter.setPen(Qt::black);
         int y = box.top() + pad + metrics.ascent();
-        for (int i = 0; i < lines.size(); ++i) {
+        for (int k = 0; k < lines.size(); ++k) {
             QFont lineFont = font;
-            lineFont.setBold(i == 0);
+            lineFont.setBold(k == 0);
             painter.setFont(lineFont);
-            painter.drawText(box.left() + pad, y, lines[i]);
+            painter.drawText(box.left() + pad, y, lines[k]);
             y += metrics.lineSpacing();
         }
         // On the screen only: the mark that closes the box.
@@ -244,38 +257,40 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
     painter.restore();
 }
 
-std::vector<QRect> TfrExperiment::ResultBoxes(TChart* chart, const QRect& plotRect, const QFont& font,
-                                              QPaintDevice* device) const {
+std::vector<TfrExperiment::tResultBox> TfrExperiment::ResultBoxes(TChart* chart, const QRect& plotRect,
+                                                                  const QFont& font,
+                                                                  QPaintDevice* device) const {
+    std::vector<tResultBox> boxes;
+    if (!FLesson || plotRect.isEmpty()) return boxes;
     const QFontMetrics metrics(font, device);
     QFont boldFont = font;
     boldFont.setBold(true);
     const QFontMetrics bold(boldFont, device);
-    std::vector<QRect> drawn;
-    for (const tAnalysisResult& r : Results) {
-        const QStringList lines = ResultLines(r, chart->BottomTitle(), QuantityOf(r));
-        const int pad = metrics.height() / 3;
+    const int pad = metrics.height() / 3;
+    std::vector<QSize> sizes;
+    std::vector<std::optional<QPoint>> wanted;
+    for (int i = 0; i < FLesson->ResultCount(); ++i) {
+        if (!FLesson->ResultShown(i)) continue;
+        const QStringList lines = ResultText(i);
         // The bold title with the close mark beside it, and the lines below.
         int width = lines.isEmpty() ? 0 : bold.horizontalAdvance(lines[0]) + pad + metrics.height();
-        for (int i = 1; i < lines.size(); ++i) width = std::max(width, metrics.horizontalAdvance(lines[i]));
-        QRect box(0, 0, width + 3 * pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
-        box.moveTopLeft(plotRect.topLeft() +
-                        QPoint(int(r.Box.x() * plotRect.width()), int(r.Box.y() * plotRect.height())));
-        if (box.right() > plotRect.right()) box.moveRight(plotRect.right() - 2);
-        if (box.bottom() > plotRect.bottom()) box.moveBottom(plotRect.bottom() - 2);
-        box.moveLeft(std::max(box.left(), plotRect.left() + 2));
-        box.moveTop(std::max(box.top(), plotRect.top() + 2));
-        // Below the boxes drawn before it that it would cover.
-        for (bool moved = true; moved;) {
-            moved = false;
-            for (const QRect& other : drawn)
-                if (box.intersects(other)) {
-                    box.moveTop(other.bottom() + 4);
-                    moved = true;
-                }
-        }
-        drawn.push_back(box);
+        for (int k = 1; k < lines.size(); ++k) width = std::max(width, metrics.horizontalAdvance(lines[k]));
+        sizes.emplace_back(width + 3 * pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
+        const QPointF box = i == FDragged ? FDragBox : FLesson->ResultBox(i);
+        if (box.x() >= 0 && box.y() >= 0)
+            wanted.emplace_back(plotRect.topLeft() + QPoint(qRound(box.x() * plotRect.width()),
+                                                            qRound(box.y() * plotRect.height())));
+        else
+            wanted.emplace_back();
+        boxes.push_back({i, QRect()});
     }
-    return drawn;
+    // A box being dragged goes where the mouse takes it; the others keep clear of it and of the legend.
+    std::vector<QRect> taken;
+    if (const QRect legend = LegendBox(plotRect, ResultFont(chart->font()), device); !legend.isEmpty())
+        taken.push_back(legend);
+    const std::vector<QRect> placed = PlaceBoxes(plotRect, sizes, wanted, taken, std::max(2, pad / 2));
+    for (std::size_t k = 0; k < boxes.size(); ++k) boxes[k].Rect = placed[k];
+    return boxes;
 }
 
 QFont TfrExperiment::ResultFont(QFont base) {
@@ -287,7 +302,7 @@ QFontMetrics TfrExperiment::ScreenResultMetrics() const {
     return QFontMetrics(ResultFont(chMain->font()), chMain);
 }
 
-std::vector<QRect> TfrExperiment::ScreenResultBoxes() const {
+std::vector<TfrExperiment::tResultBox> TfrExperiment::ScreenResultBoxes() const {
     return ResultBoxes(chMain, chMain->PlotRect(), ResultFont(chMain->font()), chMain);
 }
 
@@ -321,36 +336,35 @@ bool TfrExperiment::GrabResult(QEvent::Type type, const QPoint& position, Qt::Ke
         chMain->replot();
         return true;
     }
-    if (Results.empty()) return false;
-    const QFontMetrics metrics = ScreenResultMetrics();
+    if (!FLesson || FLesson->ResultCount() == 0) return false;
     const QRect plotRect = chMain->PlotRect();
     if (type == QEvent::MouseButtonPress) {
-        const std::vector<QRect> boxes = ScreenResultBoxes();
+        const std::vector<tResultBox> boxes = ScreenResultBoxes();
         // The box drawn last is on top.
-        for (int k = int(boxes.size()) - 1; k >= 0; --k) {
-            if (!boxes[std::size_t(k)].contains(position)) continue;
-            if (CloseMark(boxes[std::size_t(k)], metrics).contains(position)) {
-                Results.erase(Results.begin() + k);
-                chMain->replot();
-                if (OnResultsChanged) OnResultsChanged();
+        for (auto box = boxes.rbegin(); box != boxes.rend(); ++box) {
+            if (!box->Rect.contains(position)) continue;
+            if (CloseMark(box->Rect, ScreenResultMetrics()).contains(position)) {
                 FDragged = -1;
+                FLesson->RemoveResult(box->Result);
                 return true;
             }
-            FDragged = k;
-            FDragOffset = position - boxes[std::size_t(k)].topLeft();
+            FDragged = box->Result;
+            FDragOffset = position - box->Rect.topLeft();
+            FDragBox = QPointF(double(box->Rect.left() - plotRect.left()) / plotRect.width(),
+                               double(box->Rect.top() - plotRect.top()) / plotRect.height());
             return true;
         }
         return false;
     }
-    if (FDragged < 0 || FDragged >= int(Results.size()) || plotRect.isEmpty()) return false;
+    if (FDragged < 0 || FDragged >= FLesson->ResultCount() || plotRect.isEmpty()) return false;
     const QPoint topLeft = position - FDragOffset - plotRect.topLeft();
-    Results[std::size_t(FDragged)].Box =
-        QPointF(std::clamp(double(topLeft.x()) / plotRect.width(), 0.0, 1.0),
-                std::clamp(double(topLeft.y()) / plotRect.height(), 0.0, 1.0));
+    FDragBox = QPointF(std::clamp(double(topLeft.x()) / plotRect.width(), 0.0, 1.0),
+                       std::clamp(double(topLeft.y()) / plotRect.height(), 0.0, 1.0));
     chMain->replot();
     if (type == QEvent::MouseButtonRelease) {
-        FDragged = -1;
-        if (OnResultsChanged) OnResultsChanged();
+        // Where the user put it is kept with the result.
+        const int dragged = std::exchange(FDragged, -1);
+        FLesson->SetResultBox(dragged, FDragBox);
     }
     return true;
 }
@@ -367,89 +381,118 @@ void TfrExperiment::DrawRegion(TChart* chart, QPainter& painter, const QRect& pl
     painter.restore();
 }
 
-namespace {
-
-// The colours of runs drawn behind the newest, by their numbers; none is the experiment's own red or blue.
-QColor BehindColour(int number) {
-    static const QColor colours[] = {QColor(0, 150, 0),   QColor(230, 120, 0), QColor(140, 0, 170),
-                                     QColor(0, 150, 150), QColor(140, 80, 20), QColor(220, 0, 150),
-                                     QColor(110, 110, 0), QColor(90, 90, 90)};
-    return colours[std::size_t(std::max(0, number)) % std::size(colours)];
+std::shared_ptr<tPointSeries> TfrExperiment::SeriesOf(TChart*, const tRun& run) const {
+    return run.Points;
 }
 
-} // namespace
+void TfrExperiment::SetLesson(tLesson* lesson) {
+    FLesson = lesson;
+    tvTable->SetLesson(lesson);
+    if (!lesson) return;
+    const auto runs = [this] { ShowRuns(); };
+    const auto results = [this] { chMain->replot(); };
+    connect(lesson, &tLesson::opened, this, runs);
+    connect(lesson, &tLesson::runStarted, this, runs);
+    connect(lesson, &tLesson::runChanged, this, runs);
+    connect(lesson, &tLesson::runChosen, this, runs);
+    connect(lesson, &tLesson::runRemoved, this, runs);
+    connect(lesson, &tLesson::resultAdded, this, results);
+    connect(lesson, &tLesson::resultRemoved, this, results);
+    connect(lesson, &tLesson::resultsChanged, this, results);
+    ShowRuns();
+}
 
-void TfrExperiment::ShowRuns(const tRunStore& runs) {
-    while (chMain->SeriesCount() > FBaseLines) chMain->RemoveLastSeries();
-    LineRuns.assign(std::size_t(FBaseLines), -1);
-    const auto lineOf = [&](int i) { return std::clamp(runs.Run(i).Line, 0, FBaseLines - 1); };
-    for (int i = 0; i < runs.Count(); ++i) LineRuns[std::size_t(lineOf(i))] = i;
+void TfrExperiment::ShowRuns() {
+    const std::vector<TChart*> charts = Charts();
+    for (TChart* chart : charts)
+        while (chart->SeriesCount() > FBaseLines) chart->RemoveLastSeries();
+    FLineRuns.assign(std::size_t(FBaseLines), -1);
+    FLegend.clear();
+    if (!FLesson) return;
+    const tLesson& lesson = *FLesson;
+    const auto lineOf = [&](int i) { return std::clamp(lesson.Run(i).Line, 0, FBaseLines - 1); };
+    for (int i = 0; i < lesson.RunCount(); ++i) FLineRuns[std::size_t(lineOf(i))] = i;
+    // The newest run of each line on that line, as it was measured.
     for (int line = 0; line < FBaseLines; ++line) {
-        tFastLine* drawn = chMain->Series(line);
-        const int run = LineRuns[std::size_t(line)];
-        if (run >= 0 && drawn->Series() != runs.Run(run).Points) drawn->SetSeries(runs.Run(run).Points);
-        drawn->setVisible(run < 0 || runs.Run(run).Shown);
+        const int run = FLineRuns[std::size_t(line)];
+        for (TChart* chart : charts) {
+            tFastLine* drawn = chart->Series(line);
+            if (run >= 0 && drawn->Series() != SeriesOf(chart, lesson.Run(run)))
+                drawn->SetSeries(SeriesOf(chart, lesson.Run(run)));
+            QPen pen = drawn->pen();
+            pen.setColor(run >= 0 ? lesson.RunColour(run) : RunColour(line + 1));
+            drawn->setPen(pen);
+            drawn->setVisible(run < 0 || lesson.Run(run).Shown);
+        }
     }
-    for (int i = 0; i < runs.Count(); ++i) {
-        const tRun& run = runs.Run(i);
-        if (LineRuns[std::size_t(lineOf(i))] == i || !run.Shown) continue;
-        const QColor colour = BehindColour(run.Number > 0 ? run.Number - 1 : i);
-        const int line = chMain->AddSeries(colour, true, 3);
-        chMain->Series(line)->SetSeries(run.Points);
-        LineRuns.push_back(i);
+    // Every other shown run behind them, thinner.
+    for (int i = 0; i < lesson.RunCount(); ++i) {
+        if (FLineRuns[std::size_t(lineOf(i))] == i || !lesson.Run(i).Shown) continue;
+        for (TChart* chart : charts) {
+            const int line = chart->AddSeries(lesson.RunColour(i), true, 3);
+            chart->Series(line)->SetSeries(SeriesOf(chart, lesson.Run(i)));
+        }
+        FLineRuns.push_back(i);
     }
     // The legend in the runs' order.
-    Legend.clear();
-    for (int i = 0; i < runs.Count(); ++i) {
-        const auto line = std::find(LineRuns.begin(), LineRuns.end(), i);
-        if (line != LineRuns.end() && chMain->Series(int(line - LineRuns.begin()))->visible())
-            Legend.emplace_back(runs.Name(i), chMain->Series(int(line - LineRuns.begin()))->pen().color());
-    }
-    if (Legend.size() < 2) Legend.clear();
+    for (int i = 0; i < lesson.RunCount(); ++i)
+        if (lesson.Run(i).Shown && std::find(FLineRuns.begin(), FLineRuns.end(), i) != FLineRuns.end())
+            FLegend.emplace_back(lesson.RunName(i), lesson.RunColour(i));
+    if (FLegend.size() < 2) FLegend.clear();
     // The chosen run's line is the active one.
-    const int chosen = runs.Chosen();
-    const auto found = std::find(LineRuns.begin(), LineRuns.end(), chosen);
-    const int active = chosen >= 0 && found != LineRuns.end() ? int(found - LineRuns.begin()) : ActiveSeries;
-    if (active != ActiveSeries && !MeasureRunning) {
-        chMain->Marker = -1;
-        chMain->SecondMarker = -1;
-    }
+    const int chosen = lesson.Chosen();
+    const auto found = std::find(FLineRuns.begin(), FLineRuns.end(), chosen);
+    const int active =
+        chosen >= 0 && found != FLineRuns.end() ? int(found - FLineRuns.begin()) : ActiveSeries;
+    if (active != ActiveSeries && !MeasureRunning)
+        for (TChart* chart : charts) chart->Marker = chart->SecondMarker = -1;
     ActiveSeries = std::min(active, chMain->SeriesCount() - 1);
-    chMain->replot();
+    for (TChart* chart : charts) chart->replot();
 }
 
-const tFastLine* TfrExperiment::AnalysedLine(tAnalysisKind, QString& quantity) const {
-    quantity.clear();
-    return chMain->Series(std::min(ActiveSeries, chMain->SeriesCount() - 1));
+std::pair<double, double> TfrExperiment::AnalysisRegion(tAnalysisKind kind) const {
+    const TChart* chart = chMain;
+    const tFastLine* line = ActiveSeries < chart->SeriesCount() ? chart->Series(ActiveSeries) : nullptr;
+    const auto markerX = [&](int index) {
+        return line && index >= 0 && index < line->Count() ? line->X(index) : NAN;
+    };
+    if (KindInfo(kind).AtPoint) {
+        if (!std::isfinite(markerX(chart->Marker)))
+            throw Exception(
+                QStringLiteral("Поставьте маркер на точку кривой (щелчок по графику): касательная "
+                               "проводится в точке маркера."));
+        return {markerX(chart->Marker), markerX(chart->Marker)};
+    }
+    if (Region) return *Region;
+    if (std::isfinite(markerX(chart->Marker)) && std::isfinite(markerX(chart->SecondMarker)))
+        return {markerX(chart->Marker), markerX(chart->SecondMarker)};
+    return {chart->BottomRange().lower, chart->BottomRange().upper};
 }
 
-QString TfrExperiment::QuantityOf(const tAnalysisResult& result) const {
-    return result.Quantity.isEmpty() ? chMain->LeftTitle() : result.Quantity;
+QRect TfrExperiment::LegendBox(const QRect& plotRect, const QFont& font, QPaintDevice* device) const {
+    if (FLegend.empty()) return QRect();
+    const QFontMetrics metrics(font, device);
+    const int pad = metrics.height() / 3;
+    int width = 0;
+    for (const auto& [name, colour] : FLegend) width = std::max(width, metrics.horizontalAdvance(name));
+    return QRect(plotRect.left() + pad * 2, plotRect.top() + pad * 2, width + metrics.height() * 2 + 3 * pad,
+                 int(FLegend.size()) * metrics.lineSpacing() + 2 * pad);
 }
 
-QColor TfrExperiment::RunColour(int run) const {
-    const auto found = std::find(LineRuns.begin(), LineRuns.end(), run);
-    return found == LineRuns.end() ? QColor(Qt::gray)
-                                   : chMain->Series(int(found - LineRuns.begin()))->pen().color();
-}
-
-void TfrExperiment::DrawLegend(TChart* chart, QPainter& painter, const QRect& plotRect) const {
-    if (Legend.empty()) return;
+void TfrExperiment::DrawLegend(QPainter& painter, const QRect& plotRect) const {
+    if (FLegend.empty()) return;
     painter.save();
-    QFont font = ResultFont(painter.font());
+    const QFont font = ResultFont(painter.font());
     painter.setFont(font);
     const QFontMetrics metrics(font, painter.device());
     const int pad = metrics.height() / 3;
     const int swatch = metrics.height() * 2;
-    int width = 0;
-    for (const auto& [name, colour] : Legend) width = std::max(width, metrics.horizontalAdvance(name));
-    const QRect box(plotRect.left() + pad * 2, plotRect.top() + pad * 2, width + swatch + 3 * pad,
-                    int(Legend.size()) * metrics.lineSpacing() + 2 * pad);
+    const QRect box = LegendBox(plotRect, font, painter.device());
     painter.setPen(QPen(QColor(90, 90, 90), 1));
     painter.setBrush(QColor(255, 255, 255, 230));
     painter.drawRect(box);
     int y = box.top() + pad;
-    for (const auto& [name, colour] : Legend) {
+    for (const auto& [name, colour] : FLegend) {
         const int middle = y + metrics.lineSpacing() / 2;
         painter.setPen(QPen(colour, std::max(2, metrics.height() / 5)));
         painter.drawLine(box.left() + pad, middle, box.left() + pad + swatch, middle);
@@ -458,7 +501,6 @@ void TfrExperiment::DrawLegend(TChart* chart, QPainter& painter, const QRect& pl
         y += metrics.lineSpacing();
     }
     painter.restore();
-    (void)chart;
 }
 
 QString TfrExperiment::MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const {
@@ -558,7 +600,7 @@ void TfrExperiment::ShowAll(const tExperiment& experiment) {
     double maxY = experiment.MaxY;
     for (int i = 0; i < chMain->SeriesCount(); ++i) {
         const tFastLine* line = chMain->Series(i);
-        if (line->Count() == 0) continue;
+        if (line->Count() == 0 || !line->visible()) continue;
         minX = std::min(minX, line->X(0));
         maxX = std::max(maxX, line->X(line->Count() - 1));
         double low = 0;
@@ -603,9 +645,9 @@ void TfrExperiment::SetUp(const tExperiment& experiment, const QTextDocument* de
     while (chMain->SeriesCount() > std::max(1, experiment.SeriesCount)) chMain->RemoveLastSeries();
     FBaseLines = chMain->SeriesCount();
     FMeasuredLine = -1;
-    LineRuns.assign(std::size_t(FBaseLines), -1);
-    Legend.clear();
-    const bool noSensor = IsNoSensor(experiment.SensorName);
+    FLineRuns.assign(std::size_t(FBaseLines), -1);
+    FLegend.clear();
+    const bool noSensor = !DescribeSensor(experiment.SensorName).Connects;
     chMain->setVisible(!noSensor);
     lbNoSensor->setVisible(noSensor);
     SetAxes(experiment);

@@ -1,15 +1,14 @@
 // TfrExperiment: the panel of an open experiment: the chart with markers and point labels, description,
-// report.
+// report. With a lesson it draws the lesson's runs and results and keeps nothing of them itself.
 #pragma once
-
-#include "analysis/Results.h"
 
 #include <QEvent>
 #include <QFontMetrics>
+#include <QPointF>
 #include <QRect>
 #include <QTabWidget>
 #include <QWidget>
-#include <functional>
+#include <memory>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -24,7 +23,10 @@ class QTextDocument;
 class TRichEdit;
 class TTablePage;
 class tExperiment;
-class tRunStore;
+class tLesson;
+class tPointSeries;
+struct tRun;
+enum class tAnalysisKind;
 
 class TfrExperiment : public QWidget {
     Q_OBJECT
@@ -44,16 +46,14 @@ public:
     // The index of the point of `line` nearest to v by X; on equal distance the lower index.
     static int NearestPoint(const tFastLine& line, double v);
 
-    // The runs drawn: the newest run of each of the experiment's lines on that line, as measured; every other
-    // shown run on a line of its own behind them, lighter; the chosen run's line active (markers start anew
-    // when it changes). A legend names the runs when more than one is drawn.
-    void ShowRuns(const tRunStore& runs);
-    // The colour run i is drawn in (after ShowRuns).
-    QColor RunColour(int run) const;
-    // For every line of the main chart, the run it draws (-1: none).
-    std::vector<int> LineRuns;
+    // The lesson whose runs and results the frame draws (none: the lines show what is added to them). The
+    // newest run of each of the experiment's lines is drawn on that line, as measured; every other shown run
+    // on a line of its own behind them; each in the run's own colour, the chosen run's line active (markers
+    // start anew when it changes). A legend names the runs when more than one is drawn.
+    void SetLesson(tLesson* lesson);
+    tLesson* Lesson() const { return FLesson; }
     // The names the legend shows, with their colours.
-    std::vector<std::pair<QString, QColor>> Legend;
+    const std::vector<std::pair<QString, QColor>>& Legend() const { return FLegend; }
 
     // Set-up for an experiment: lines beyond `seriesCount` removed, the chart hidden without a sensor, the
     // description and report loaded or their fallbacks shown, the chart page current.
@@ -63,7 +63,7 @@ public:
     virtual void SetAxes(const tExperiment& experiment);
     // Draws the charts again after new points (only the new points when the axes stayed).
     virtual void Redraw();
-    // «Показать всё»: the experiment's axes again, widened to the whole of every run drawn.
+    // «Показать всё»: the experiment's axes again, widened to the whole of every run shown.
     void ShowAll(const tExperiment& experiment);
 
     // The charts of the chart page, top to bottom, as they are printed and exported.
@@ -89,25 +89,25 @@ public:
     TRichEdit* reDescr = nullptr;
     TRichEdit* reReport = nullptr;
 
-    // The analysis results shown on the main chart: boxes, and fitted curves dashed over their regions.
-    std::vector<tAnalysisResult> Results;
     // The region swept with Shift and the mouse (x from, to); analysis takes it before the markers. A click
     // without Shift, a new run or another experiment forgets it.
     std::optional<std::pair<double, double>> Region;
-    // The line whose values an analysis of `kind` takes over the region, and its quantity when that is not
-    // the main chart's («Частота, уд/мин»); the active line of the main chart unless a frame has a better
-    // one.
-    virtual const tFastLine* AnalysedLine(tAnalysisKind kind, QString& quantity) const;
-    // The quantity a result is of: its own, else the main chart's.
-    QString QuantityOf(const tAnalysisResult& result) const;
-    // A box was moved or closed on the chart.
-    std::function<void()> OnResultsChanged;
-    // Where the boxes stand in `plotRect` for text in `font` on `device`, in the results' order, none
-    // covering another.
-    std::vector<QRect> ResultBoxes(TChart* chart, const QRect& plotRect, const QFont& font,
-                                   QPaintDevice* device) const;
+    // Where an analysis of the chosen run is taken: the region swept, else between the two markers, else the
+    // part of the chart shown; at the marker for a kind taken at a point (raises when there is no marker).
+    std::pair<double, double> AnalysisRegion(tAnalysisKind kind) const;
+
+    // The result boxes drawn in `plotRect` for text in `font` on `device`: the lesson's result each shows and
+    // where, none covering another while there is room.
+    struct tResultBox {
+        int Result;
+        QRect Rect;
+    };
+    std::vector<tResultBox> ResultBoxes(TChart* chart, const QRect& plotRect, const QFont& font,
+                                        QPaintDevice* device) const;
     // The same on the screen.
-    std::vector<QRect> ScreenResultBoxes() const;
+    std::vector<tResultBox> ScreenResultBoxes() const;
+    // The lines of result i's box: its run named when more than one run is shown.
+    QStringList ResultText(int i) const;
     // The boxes' text: the chart's own font, smaller; its measures on the screen.
     static QFont ResultFont(QFont base);
     QFontMetrics ScreenResultMetrics() const;
@@ -122,23 +122,37 @@ public:
 protected:
     // The chart area of the chart page; the pulse frame puts a second chart below it.
     QWidget* ChartArea() const { return FChartArea; }
+    // What `chart` draws of a run: the main chart its points; the pulse frame's rate chart its beat rate.
+    virtual std::shared_ptr<tPointSeries> SeriesOf(TChart* chart, const tRun& run) const;
     // Marker placement and drawing on a chart of this frame.
     void AttachMarkers(TChart* chart);
     QString MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const;
     void BeginChart(TChart* chart);
     static void LoadOrFallback(TRichEdit* edit, const QString& fileName, const QString& fallback);
+    // The experiment's lines a run can be measured on (1 or 2).
+    int BaseLines() const { return FBaseLines; }
 
 private:
+    // The lines drawn anew from the lesson's runs.
+    void ShowRuns();
     void PlaceMarker(TChart* chart, Qt::MouseButton button, const QPoint& position, bool ctrl);
     void DrawMarkers(TChart* chart, QPainter& painter, const QRect& plotRect) const;
     void DrawResults(TChart* chart, QPainter& painter, const QRect& plotRect) const;
     // Boxes dragged and closed with the mouse; a region swept with Shift.
     bool GrabResult(QEvent::Type type, const QPoint& position, Qt::KeyboardModifiers modifiers);
     void DrawRegion(TChart* chart, QPainter& painter, const QRect& plotRect) const;
-    void DrawLegend(TChart* chart, QPainter& painter, const QRect& plotRect) const;
+    // The legend's box, where it is drawn (empty without a legend).
+    QRect LegendBox(const QRect& plotRect, const QFont& font, QPaintDevice* device) const;
+    void DrawLegend(QPainter& painter, const QRect& plotRect) const;
     int FBaseLines = 1;
     int FMeasuredLine = -1;
+    tLesson* FLesson = nullptr;
+    // For every line of the charts, the run it draws (-1: none).
+    std::vector<int> FLineRuns;
+    std::vector<std::pair<QString, QColor>> FLegend;
+    // A box being dragged: its result and where it stands meanwhile.
     int FDragged = -1;
+    QPointF FDragBox;
     bool FSweeping = false;
     double FSweepFrom = 0;
     QPoint FDragOffset;

@@ -1,11 +1,13 @@
-// The live display: every 100 ms the queued packets are decoded and channel 0 is averaged into chart points.
+// The live display: every 100 ms the queued packets are decoded and channel 0 goes to the lesson, which makes
+// points of it; the chart follows the newest point.
 #include "ui/Mainfm.h"
 
 #include "core/AppMessages.h"
 #include "core/Exception.h"
 #include "device/Device.h"
 #include "experiment/Experiment.h"
-#include "runs/WorkFolder.h"
+#include "lesson/Lesson.h"
+#include "platform/Clock.h"
 #include "ui/Experimentfr.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
@@ -23,7 +25,8 @@ void TfmMain::DecodeValueStream(const std::vector<std::uint8_t>& payload) {
 }
 
 void TfmMain::ShowElapsed(bool paintNow) {
-    const std::int64_t tenths = (Counter() - MeasureStart) * 10 / std::max<std::int64_t>(1, PerfFrequency);
+    const std::int64_t tenths =
+        (ElapsedCounter() - MeasureStart) * 10 / std::max<std::int64_t>(1, PerfFrequency);
     char text[32];
     std::snprintf(text, sizeof text, "%.2d:%.2d.%1d", int(tenths / 600), int(tenths % 600 / 10),
                   int(tenths % 10));
@@ -33,8 +36,8 @@ void TfmMain::ShowElapsed(bool paintNow) {
 
 void TfmMain::tmMeasureTimer() {
     if (FBusy) return;
-    if (FCountingDown) {
-        if (Counter() >= FCountdownEnd) return Guarded([this] { Start(); });
+    if (FLesson->Collecting() == tLesson::tCollecting::Countdown) {
+        if (FLesson->CountdownOver(Now())) return Guarded([this] { Start(); });
         return ShowCollectionStatus();
     }
     Tick(false);
@@ -63,78 +66,44 @@ void TfmMain::Tick(bool last) {
         DecodeValueStream(payload);
     }
 
-    // 2. Points: blocks of Average values of channel 0. During a run a complete block waits for one more
-    // value; the last tick draws it, so a run keeps every value it got. The chart goes on while the label box
-    // is open.
-    std::vector<double>& values = Channels[0];
-    std::size_t used = 0;
-    double live = 0;
-    if (Experiment && Frame && Experiment->Average > 0 && SeriesIndex < Frame->chMain->SeriesCount()) {
-        const std::size_t average = std::size_t(Experiment->Average);
-        const std::size_t keep = last ? 0 : 1;
-        tFastLine* line = Frame->chMain->Series(SeriesIndex);
-        while (values.size() - used >= average + keep) {
-            double sum = 0;
-            for (std::size_t k = 0; k < average; ++k) sum += values[used + k];
-            const double y = sum / double(average);
-            // What the run records of the point: all of it, unless a trigger or a duration decides.
-            const double t = PointTime(FSamples++, Experiment->Freq, Experiment->Average);
-            FCollected.clear();
-            if (FCollector)
-                FCollector->Feed(t, y, FCollected);
-            else
-                FCollected.push_back({t, y});
-            for (const tCollectedPoint& point : FCollected) {
-                line->Add(point.X, point.Y, Frame->TakePointLabel());
-                if (line->Count() == 1 && std::abs(Experiment->YOffset) > 0.000001) {
-                    const double w = Experiment->MaxY - Experiment->MinY;
-                    Frame->chMain->SetLeftRange(point.Y - Experiment->YOffset * w,
-                                                point.Y + (1 - Experiment->YOffset) * w);
-                }
-            }
-            live = y;
-            used += average;
-            ShowElapsed(false);
-        }
-    }
-    if (used > 0) {
-        values.erase(values.begin(), values.begin() + std::ptrdiff_t(used));
-        // The new points go to the disk at every tick (but while the label box is open: the label may still
-        // go to one of them), and to the table.
-        if (Work && FMarkAt < 0) {
-            try {
-                Work->AppendPoints();
-            } catch (const Exception& e) {
-                WorkFailed(e.Message());
-            }
-        }
-        Runs.PointsAdded();
+    // 2. Points: the lesson takes blocks of Average values of channel 0 (during a run a complete block waits
+    // for one more value; the last tick takes it, so a run keeps every value it got). The chart goes on while
+    // the label box is open.
+    const int run = FLesson->Measured();
+    const int before = run >= 0 ? FLesson->Run(run).Points->Count() : 0;
+    const std::size_t waiting = Channels[0].size();
+    if (Frame && Experiment)
+        FLesson->TakeValues(Channels[0], last, [this] { return Frame->TakePointLabel(); });
+    const bool taken = Channels[0].size() != waiting;
+    const int now = run >= 0 ? FLesson->Run(run).Points->Count() : 0;
+    // Only the first point of a line moves the left axis, when the experiment places it.
+    if (before == 0 && now > 0 && std::abs(Experiment->YOffset) > 0.000001) {
+        const double y = FLesson->Run(run).Points->Y(0);
+        const double w = Experiment->MaxY - Experiment->MinY;
+        Frame->chMain->SetLeftRange(y - Experiment->YOffset * w, y + (1 - Experiment->YOffset) * w);
     }
 
     // 4. The newest value in the tool bar and the axes following the newest point; both change only with a
-    // new point.
-    if (used > 0 && Frame && SeriesIndex < Frame->chMain->SeriesCount() &&
-        Frame->chMain->Series(SeriesIndex)->Count() > 0) {
-        if (!HidesValueLabel(Experiment->SensorName)) {
-            ShowValueLabel(true);
-            ShowLabelText(Frame->GetValueText(Experiment->FormatY));
-        }
-        Frame->FollowNewest(Experiment->AutoSize);
-    } else if (used > 0 && Frame && !HidesValueLabel(Experiment->SensorName)) {
-        // Waiting for the trigger: the values are shown live, nothing is recorded yet.
+    // new value. While waiting for the trigger the values are shown live, nothing is recorded yet.
+    if (taken && FLesson->Sensor().ShowsValue) {
         ShowValueLabel(true);
-        ShowLabelText(Frame->chMain->LeftTitle() + QStringLiteral(" = ") +
-                      FormatFloat(Experiment->FormatY, live));
+        ShowLabelText(now > 0 ? Frame->GetValueText(Experiment->FormatY)
+                              : Frame->chMain->LeftTitle() + QStringLiteral(" = ") +
+                                    FormatFloat(Experiment->FormatY, FLesson->NewestValue().value_or(0)));
     }
-    if (used > 0) ShowLiveValue(live);
-    if (FCollector && (used > 0 || last)) ShowCollectionStatus();
+    if (now > before) Frame->FollowNewest(Experiment->AutoSize);
+    const tLesson::tCollecting collecting = FLesson->Collecting();
+    if ((taken || last) &&
+        (collecting == tLesson::tCollecting::Waiting ||
+         (collecting == tLesson::tCollecting::Recording && FLesson->Collection().Duration > 0)))
+        ShowCollectionStatus();
     // A tick without a new point leaves the chart's pixels as they are.
-    if (Frame && (used > 0 || last)) Frame->Redraw();
+    if (Frame && (now > before || last)) Frame->Redraw();
     // Last, the elapsed time and the clock: the window paints everything the tick changed at once.
     ShowTime();
     ShowElapsed(true);
     // A run of a set duration stops by itself, and is shown whole.
-    if (!last && FCollector && FCollector->Phase() == tCollector::tPhase::Done) {
+    if (!last && FLesson->RunComplete()) {
         RunAction(acExperimentStop);
         if (Frame && Experiment) Frame->ShowAll(*Experiment);
     }

@@ -7,21 +7,20 @@
 #include "core/LocaleFormats.h"
 #include "core/Logfile.h"
 #include "core/Prompts.h"
-#include "core/Settings.h"
 #include "core/Strings.h"
 #include "core/UserFolders.h"
 #include "device/Componentusb.h"
 #include "device/Device.h"
 #include "experiment/Experiment.h"
-#include "experiment/Experimentsfm.h"
+#include "lesson/Lesson.h"
 #include "platform/Clock.h"
 #include "platform/SessionEnd.h"
-#include "runs/WorkFolder.h"
+#include "ui/AnalysisMenu.h"
 #include "ui/DialogPrompts.h"
 #include "ui/Experimentfr.h"
-#include "ui/TablePage.h"
+#include "ui/PageOutput.h"
+#include "ui/RunsPanel.h"
 #include "widgets/BigDigits.h"
-#include "widgets/Chart.h"
 #include "widgets/Icons.h"
 #include "widgets/StatusPanel.h"
 
@@ -34,8 +33,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
-#include <QPrinter>
-#include <QPrinterInfo>
+#include <QShortcut>
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QTabWidget>
@@ -44,21 +42,6 @@
 #include <QToolButton>
 
 TfmMain* fmMain = nullptr;
-
-namespace {
-
-QAction* MakeAction(QObject* owner, const char* icon, const QString& caption, const QString& hint) {
-    auto* action = new QAction(caption, owner);
-    if (icon) action->setIcon(ToolIcon(QString::fromLatin1(icon)));
-    // A hint is plain text: an ampersand meant as a menu mnemonic would show as it is.
-    QString plain = hint;
-    plain.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(u'&').replace(u'\x01', u'&');
-    action->setToolTip(plain);
-    action->setStatusTip(plain);
-    return action;
-}
-
-} // namespace
 
 TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     // Tahoma where it is installed, else the closest sans-serif face the system has.
@@ -69,23 +52,23 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     setFont(face);
     SetDefaultPrompts(&DialogPrompts());
     resize(650, 328);
+    FLesson = new tLesson(this);
+    FOutput = std::make_unique<tPageOutput>();
 
     CreateActions();
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
+    FollowLesson();
 
     PerfFrequency = PerformanceFrequency();
-    Counter = [] { return PerformanceCounter(); };
-    PrintersInstalled = [] { return !QPrinterInfo::availablePrinterNames().isEmpty(); };
-    ShowChooser = [](TfmExperiments& chooser) { return chooser.exec(); };
-
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
 
     FSessionEnd = new tSessionEnd(this);
     // Qt gives no notice when the session manager cancels a log-off: the close question comes back after a
     // while, long after a log-off that goes on would have ended the program.
     tmCloseQueryBack = new QTimer(this);
+    tmCloseQueryBack->setObjectName(QStringLiteral("tmCloseQueryBack"));
     tmCloseQueryBack->setSingleShot(true);
     tmCloseQueryBack->setInterval(30000);
     connect(tmCloseQueryBack, &QTimer::timeout, this, [this] { FCloseQueryInstalled = true; });
@@ -96,7 +79,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     // connected is only pointed out: connecting stays the user's choice.
     usb = new TComponentUSB(this);
     usb->OnUSBArrival = [this](QObject*) {
-        if (Experiment && !Device && !IsNoSensor(Experiment->SensorName))
+        if (Experiment && !Device && FLesson->Sensor().Connects)
             StatusPanels[0]->setText(QStringLiteral("Датчик подключён. Нажмите «Подключение»."));
     };
     usb->OnUSBRemove = [](QObject*) {};
@@ -120,13 +103,10 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     // The report being typed reaches the disk a few seconds after the last key (and when the page is left, a
     // run ends, the window closes).
     tmReportSave = new QTimer(this);
+    tmReportSave->setObjectName(QStringLiteral("tmReportSave"));
     tmReportSave->setSingleShot(true);
     tmReportSave->setInterval(3000);
     connect(tmReportSave, &QTimer::timeout, this, [this] { SaveReport(); });
-    Runs.OnRunsChanged = [this] { RunsChanged(); };
-    Runs.OnPointsAdded = [this] {
-        if (Frame) Frame->tvTable->Model()->PointsAdded();
-    };
 
     PrepareAppMessages();
     qApp->installEventFilter(this);
@@ -157,51 +137,86 @@ TfmMain::~TfmMain() {
     }
     tmMeasure->stop();
     Device.reset();
-    Work.reset();
+    // The views go before the lesson they follow.
+    delete Frame;
+    Frame = nullptr;
     if (fmMain == this) fmMain = nullptr;
 }
 
+QAction* TfmMain::MakeAction(const char* name, const char* icon, const QString& caption,
+                             const QString& hint) {
+    auto* action = new QAction(caption, this);
+    action->setObjectName(QString::fromLatin1(name));
+    if (icon) action->setIcon(ToolIcon(QString::fromLatin1(icon)));
+    // A hint is plain text: an ampersand meant as a menu mnemonic would show as it is.
+    QString plain = hint;
+    plain.replace(QStringLiteral("&&"), QStringLiteral("\x01")).remove(u'&').replace(u'\x01', u'&');
+    action->setToolTip(plain);
+    action->setStatusTip(plain);
+    // An action's hint reaches panel 0 through the status-tip events the window handles (event()).
+    addAction(action);
+    return action;
+}
+
 void TfmMain::CreateActions() {
-    acFileExit = MakeAction(this, "exit", QStringLiteral("&Выход..."), QStringLiteral("Выйти из программы"));
+    acFileExit =
+        MakeAction("acFileExit", "exit", QStringLiteral("&Выход..."), QStringLiteral("Выйти из программы"));
     acFileExit->setShortcuts({QKeySequence(QStringLiteral("Alt+X")), QKeySequence(QStringLiteral("Alt+Ч"))});
-    acFileOpenWork = MakeAction(this, nullptr, QStringLiteral("&Открыть работу..."),
+    acFileOpenWork = MakeAction("acFileOpenWork", nullptr, QStringLiteral("&Открыть работу..."),
                                 QStringLiteral("Открыть сохранённые измерения и отчёт"));
     acFileOpenWork->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
     acHelpAbout =
-        MakeAction(this, "about", QStringLiteral("&О программе..."),
+        MakeAction("acHelpAbout", "about", QStringLiteral("&О программе..."),
                    QStringLiteral("Вывести информацию о программе, разработчике и авторских правах"));
-    acViewToolBar = MakeAction(this, nullptr, QStringLiteral("&Панель инструментов"),
+    acViewToolBar = MakeAction("acViewToolBar", nullptr, QStringLiteral("&Панель инструментов"),
                                QStringLiteral("Показать/спрятать панель инструментов"));
-    acViewStatusBar = MakeAction(this, nullptr, QStringLiteral("&Строка состояния"),
+    acViewStatusBar = MakeAction("acViewStatusBar", nullptr, QStringLiteral("&Строка состояния"),
                                  QStringLiteral("Позазать/спрятать строку состояния"));
-    acViewShowAll = MakeAction(this, nullptr, QStringLiteral("Показать &всё"),
+    acViewShowAll = MakeAction("acViewShowAll", nullptr, QStringLiteral("Показать &всё"),
                                QStringLiteral("Показать оси эксперимента и все измерения целиком"));
     acViewShowAll->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
-    acExperimentConnect = MakeAction(this, "connect", QStringLiteral("&Подключение"),
+    acExperimentConnect = MakeAction("acExperimentConnect", "connect", QStringLiteral("&Подключение"),
                                      QStringLiteral("Найти датчики и подключиться к ним"));
-    acExperimentChoose = MakeAction(this, "choose", QStringLiteral("&Выбор эксперимента..."),
+    acExperimentChoose = MakeAction("acExperimentChoose", "choose", QStringLiteral("&Выбор эксперимента..."),
                                     QStringLiteral("Выбрать сценарий для проведения эксперимента"));
-    acExperimentStart =
-        MakeAction(this, "start", QStringLiteral("&Пуск"), QStringLiteral("Запустить измерения"));
-    acExperimentStop =
-        MakeAction(this, "stop", QStringLiteral("&Стоп"), QStringLiteral("Остановить измерения"));
-    acExperimentMarkPoint = MakeAction(this, "mark", QStringLiteral("&Отметить точку...."),
+    acExperimentStart = MakeAction("acExperimentStart", "start", QStringLiteral("&Пуск"),
+                                   QStringLiteral("Запустить измерения"));
+    acExperimentStop = MakeAction("acExperimentStop", "stop", QStringLiteral("&Стоп"),
+                                  QStringLiteral("Остановить измерения"));
+    acExperimentMarkPoint = MakeAction("acExperimentMarkPoint", "mark", QStringLiteral("&Отметить точку...."),
                                        QStringLiteral("Отметить точку на графике"));
-    acFileExport = MakeAction(this, "export", QStringLiteral("&Экспорт..."),
+    acExperimentCollection =
+        MakeAction("acExperimentCollection", "collection", QStringLiteral("Параметры &сбора..."),
+                   QStringLiteral("Длительность опыта, задержка пуска и запуск по уровню сигнала"));
+    acFileExport = MakeAction("acFileExport", "export", QStringLiteral("&Экспорт..."),
                               QStringLiteral("Экспортировать данные во внешний файл"));
-    acFilePrint = MakeAction(this, "print", QStringLiteral("&Печать..."),
+    acFilePrint = MakeAction("acFilePrint", "print", QStringLiteral("&Печать..."),
                              QStringLiteral("Напечатать содержимое текущей вкладки"));
     acFilePrint->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
-    acFilePrintSetup = MakeAction(this, nullptr, QStringLiteral("Параметры печати..."),
+    acFilePrintSetup = MakeAction("acFilePrintSetup", nullptr, QStringLiteral("Параметры печати..."),
                                   QStringLiteral("Изменить настройки печати"));
-    acFilePageSetup = MakeAction(this, nullptr, QStringLiteral("Параметры страницы..."),
+    acFilePageSetup = MakeAction("acFilePageSetup", nullptr, QStringLiteral("Параметры страницы..."),
                                  QStringLiteral("Изменить настройки страницы"));
-    acFileAddImage = MakeAction(this, "addimage", QStringLiteral("&Добавить изображение..."),
+    acFileAddImage = MakeAction("acFileAddImage", "addimage", QStringLiteral("&Добавить изображение..."),
                                 QStringLiteral("&Добавить изображение из файла"));
+    acViewBigDigits =
+        MakeAction("acViewBigDigits", nullptr, QStringLiteral("&Крупные цифры"),
+                   QStringLiteral("Текущее значение крупными цифрами на всё окно (Esc — вернуться)"));
+    acViewBigDigits->setShortcut(QKeySequence(Qt::Key_F11));
+    mnAnalysis = new TAnalysisMenu(
+        this, *FLesson, [this] { return Frame; }, *FOutput);
+    dkRuns = new TRunsPanel(this, *FLesson);
+    addDockWidget(Qt::RightDockWidgetArea, dkRuns);
+    dkRuns->hide();
+    acViewRuns = dkRuns->toggleViewAction();
+    acViewRuns->setObjectName(QStringLiteral("acViewRuns"));
+    acViewRuns->setText(QStringLiteral("&Опыты"));
+    acViewRuns->setStatusTip(QStringLiteral("Показать/спрятать список опытов работы"));
+    BigDigits = new TBigDigits(this);
+    BigDigits->hide();
+    connect(new QShortcut(QKeySequence(Qt::Key_Escape), BigDigits), &QShortcut::activated, this,
+            [this] { acViewBigDigits->setChecked(false); });
 
-    CreateAnalysisActions();
-    CreateRunActions();
-    CreateCollectionActions();
     FCommands = {acFileExit,          acFileOpenWork,           acHelpAbout,
                  acViewToolBar,       acViewStatusBar,          acViewShowAll,
                  acExperimentConnect, acExperimentChoose,       acExperimentStart,
@@ -209,7 +224,8 @@ void TfmMain::CreateActions() {
                  acFilePrint,         acFilePrintSetup,         acFilePageSetup,
                  acFileAddImage,      mnAnalysis->menuAction(), acExperimentCollection,
                  acViewRuns,          acViewBigDigits};
-    for (QAction* checkable : {acViewToolBar, acViewStatusBar, acExperimentConnect, acExperimentMarkPoint})
+    for (QAction* checkable :
+         {acViewToolBar, acViewStatusBar, acExperimentConnect, acExperimentMarkPoint, acViewBigDigits})
         checkable->setCheckable(true);
     acViewToolBar->setChecked(true);
     acViewStatusBar->setChecked(true);
@@ -224,6 +240,7 @@ void TfmMain::CreateActions() {
     connect(acViewShowAll, &QAction::triggered, this, [this] {
         if (Frame && Experiment) Frame->ShowAll(*Experiment);
     });
+    connect(acViewBigDigits, &QAction::toggled, this, [this](bool on) { ShowBigDigits(on); });
     // The Connect button shows the state, not the click: the command decides whether it stays pressed.
     connect(acExperimentConnect, &QAction::triggered, this, [this] {
         acExperimentConnect->setChecked(Device != nullptr);
@@ -232,6 +249,7 @@ void TfmMain::CreateActions() {
     command(acExperimentChoose, &TfmMain::Choose);
     command(acExperimentStart, &TfmMain::Start);
     command(acExperimentStop, &TfmMain::Stop);
+    command(acExperimentCollection, &TfmMain::CollectionCommand);
     connect(acExperimentMarkPoint, &QAction::triggered, this, [this] {
         acExperimentMarkPoint->setChecked(false);
         Guarded([this] { MarkPoint(); });
@@ -242,41 +260,27 @@ void TfmMain::CreateActions() {
     command(acFilePrintSetup, &TfmMain::PrintSetup);
     command(acFilePageSetup, &TfmMain::PageSetup);
     command(acFileAddImage, &TfmMain::AddImage);
-    // An action's hint reaches panel 0 through the status-tip events the window handles (event()).
-    for (QAction* action :
-         {acFileExit, acFileOpenWork, acHelpAbout, acViewToolBar, acViewStatusBar, acViewShowAll,
-          acExperimentConnect, acExperimentChoose, acExperimentStart, acExperimentStop, acExperimentMarkPoint,
-          acFileExport, acFilePrint, acFilePrintSetup, acFilePageSetup, acFileAddImage})
-        addAction(action);
 }
 
 void TfmMain::CreateMenus() {
     QMenu* file = menuBar()->addMenu(QStringLiteral("&Файл"));
-    file->addAction(acFileOpenWork);
-    file->addAction(acFileExport);
+    file->addActions({acFileOpenWork, acFileExport});
     file->addSeparator();
     file->addAction(acFileAddImage);
     file->addSeparator();
-    file->addAction(acFilePrintSetup);
-    file->addAction(acFilePageSetup);
-    file->addAction(acFilePrint);
+    file->addActions({acFilePrintSetup, acFilePageSetup, acFilePrint});
     file->addSeparator();
     file->addAction(acFileExit);
     QMenu* view = menuBar()->addMenu(QStringLiteral("&Вид"));
-    view->addAction(acViewToolBar);
-    view->addAction(acViewStatusBar);
+    view->addActions({acViewToolBar, acViewStatusBar});
     view->addSeparator();
-    view->addAction(acViewShowAll);
-    view->addAction(acViewRuns);
-    view->addAction(acViewBigDigits);
+    view->addActions({acViewShowAll, acViewRuns, acViewBigDigits});
     QMenu* experiment = menuBar()->addMenu(QStringLiteral("&Эксперимент"));
     experiment->addAction(acExperimentConnect);
     experiment->addSeparator();
     experiment->addAction(acExperimentChoose);
     experiment->addSeparator();
-    experiment->addAction(acExperimentStart);
-    experiment->addAction(acExperimentStop);
-    experiment->addAction(acExperimentMarkPoint);
+    experiment->addActions({acExperimentStart, acExperimentStop, acExperimentMarkPoint});
     experiment->addSeparator();
     experiment->addAction(acExperimentCollection);
     menuBar()->addMenu(mnAnalysis);
@@ -285,9 +289,10 @@ void TfmMain::CreateMenus() {
 }
 
 void TfmMain::CreateToolBar() {
-    pnToolBar = new QFrame;
-    static_cast<QFrame*>(pnToolBar)->setFrameShape(QFrame::StyledPanel);
-    static_cast<QFrame*>(pnToolBar)->setFrameShadow(QFrame::Raised);
+    auto* panel = new QFrame;
+    panel->setFrameShape(QFrame::StyledPanel);
+    panel->setFrameShadow(QFrame::Raised);
+    pnToolBar = panel;
     pnToolBar->setFixedHeight(36);
     auto* layout = new QHBoxLayout(pnToolBar);
     layout->setContentsMargins(2, 1, 2, 1);
@@ -306,13 +311,9 @@ void TfmMain::CreateToolBar() {
     tlbMain->addSeparator();
     tlbMain->addAction(acHelpAbout);
     tlbMain->addSeparator();
-    tlbMain->addAction(acExperimentStart);
-    tlbMain->addAction(acExperimentStop);
-    tlbMain->addAction(acExperimentMarkPoint);
-    tlbMain->addAction(acExperimentCollection);
+    tlbMain->addActions({acExperimentStart, acExperimentStop, acExperimentMarkPoint, acExperimentCollection});
     tlbMain->addSeparator();
-    tlbMain->addAction(acFileExport);
-    tlbMain->addAction(acFilePrint);
+    tlbMain->addActions({acFileExport, acFilePrint});
     tlbMain->addSeparator();
     tlbMain->addAction(acFileAddImage);
     lb = new QLabel;
@@ -343,6 +344,7 @@ void TfmMain::CreateToolBar() {
     lbStart = new QLabel(
         QStringLiteral("Чтобы начать, выберите эксперимент:\n"
                        "Эксперимент → Выбор эксперимента… или первая кнопка панели инструментов."));
+    lbStart->setObjectName(QStringLiteral("lbStart"));
     lbStart->setAlignment(Qt::AlignCenter);
     QFont hint = lbStart->font();
     hint.setPointSizeF(hint.pointSizeF() * 1.3);
@@ -367,10 +369,6 @@ void TfmMain::ShowLabelText(const QString& text) {
     if (wanted.width() > lb->maximumWidth() || wanted.width() < lb->maximumWidth() * 2 / 3 ||
         wanted.height() != lb->maximumHeight())
         lb->setFixedSize(wanted.width() + lb->fontMetrics().horizontalAdvance(u'0'), wanted.height());
-}
-
-bool TfmMain::ValueLabelVisible() const {
-    return FLabelAction->isVisible();
 }
 
 void TfmMain::CreateStatusBar() {
@@ -401,27 +399,17 @@ void TfmMain::LayoutStatusPanels() {
 void TfmMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
     // The big digits keep covering the window.
-    if (BigDigits && !BigDigits->isHidden()) ShowBigDigits(true);
+    if (!BigDigits->isHidden()) ShowBigDigits(true);
     LayoutStatusPanels();
-}
-
-QString TfmMain::CatalogueRoot() const {
-    QString folder = ExecutablePath();
-    folder = folder.left(folder.lastIndexOf(u'/') + 1);
-    return folder + QStringLiteral("data/");
 }
 
 tWindowState TfmMain::State() const {
     if (!Experiment || !Frame) return tWindowState::NoExperiment;
     if (tmMeasure->isActive()) return tWindowState::Measuring;
     if (Device) return tWindowState::Connected;
-    if (FSensorLost) return tWindowState::SensorLost;
-    if (FWorkOpened) return tWindowState::WorkOpened;
+    if (FLesson->SensorState() == tLesson::tSensorState::Lost) return tWindowState::SensorLost;
+    if (FLesson->WorkOpened()) return tWindowState::WorkOpened;
     return tWindowState::Chosen;
-}
-
-QAction* TfmMain::Command(tCommand command) const {
-    return FCommands[std::size_t(command)];
 }
 
 void TfmMain::UpdateActions() {
@@ -432,9 +420,7 @@ void TfmMain::UpdateActions() {
         static constexpr tShownPage kPages[] = {tShownPage::Chart, tShownPage::Table, tShownPage::Description,
                                                 tShownPage::Report};
         facts.Page = kPages[std::clamp(int(Frame->CurrentPage()), 0, 3)];
-        for (TChart* chart : Frame->Charts())
-            for (int i = 0; i < chart->SeriesCount(); ++i)
-                facts.ChartHasPoints |= chart->Series(i)->Count() > 0;
+        facts.ChartHasPoints = FLesson->RunCount() > 0;
     }
     const tCommandStates states = CommandStates(facts);
     for (std::size_t i = 0; i < kCommandCount; ++i) FCommands[i]->setEnabled(states.Enabled[i]);
@@ -483,13 +469,4 @@ void TfmMain::closeEvent(QCloseEvent* event) {
     } else {
         event->ignore();
     }
-}
-
-QPrinter& TfmMain::Printer() {
-    if (!FPrinter) {
-        FPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
-        FPrinter->setPageSize(QPageSize(QPageSize::A4));
-        FPrinter->setPageMargins(QMarginsF(25, 25, 25, 25), QPageLayout::Millimeter);
-    }
-    return *FPrinter;
 }

@@ -3,6 +3,7 @@
 #include "ui/Pulsefr.h"
 
 #include "experiment/Experiment.h"
+#include "runs/Runs.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 
@@ -78,28 +79,16 @@ void TfrPulse::SetAxes(const tExperiment& experiment) {
     chPulse->SetLeftAxis(0, 120, 10, QStringLiteral("Частота"));
 }
 
-// Noise or a flat line is no pulse: a beat needs the curve to swing over a tenth of the chart's height.
-static double MinSwing(const tExperiment& experiment) {
-    return (experiment.MaxY - experiment.MinY) * 0.1;
-}
-
 int TfrPulse::BeginMeasurement(const tExperiment& experiment) {
     const int n = TfrExperiment::BeginMeasurement(experiment);
     BeginChart(chPulse);
     if (n < chPulse->SeriesCount()) chPulse->Series(n)->Clear();
-    Beats.Begin(MinSwing(experiment));
     chPulse->Redraw();
     return n;
 }
 
-void TfrPulse::RebuildRates(const tExperiment& experiment, int pointsPerTick) {
-    for (int i = 0; i < chMain->SeriesCount() && i < chPulse->SeriesCount(); ++i) {
-        tFastLine* rates = chPulse->Series(i);
-        rates->Clear();
-        ScanWholeWave(*chMain->Series(i)->Series(), MinSwing(experiment), pointsPerTick,
-                      [rates](double x, double rate) { rates->Add(x, rate); });
-    }
-    chPulse->replot();
+std::shared_ptr<tPointSeries> TfrPulse::SeriesOf(TChart* chart, const tRun& run) const {
+    return chart == chPulse ? run.Rates : run.Points;
 }
 
 void TfrPulse::Redraw() {
@@ -115,17 +104,6 @@ void TfrPulse::EndMeasurement() {
 
 void TfrPulse::FollowNewest(bool autoSize) {
     TfrExperiment::FollowNewest(autoSize);
-    const tPointSeries& wave = *chMain->Series(ActiveSeries)->Series();
-    tFastLine* rates = chPulse->Series(std::min(ActiveSeries, chPulse->SeriesCount() - 1));
-    Beats.Scan(wave, wave.Count(), [&](double x, double rate) { rates->Add(x, rate, TakePointLabel()); });
     const QCPRange range = chMain->BottomRange();
     chPulse->SetBottomRange(range.lower, range.upper);
-}
-
-const tFastLine* TfrPulse::AnalysedLine(tAnalysisKind kind, QString& quantity) const {
-    const tFastLine* rates = chPulse->Series(std::min(ActiveSeries, chPulse->SeriesCount() - 1));
-    if (kind != tAnalysisKind::Statistics || rates->Count() == 0)
-        return TfrExperiment::AnalysedLine(kind, quantity);
-    quantity = QStringLiteral("Частота, уд/мин");
-    return rates;
 }

@@ -2,7 +2,6 @@
 // curve.
 #pragma once
 
-#include "analysis/BeatRate.h"
 #include "ui/Experimentfr.h"
 
 class QSplitter;
@@ -20,20 +19,13 @@ public:
     void Redraw() override;
     void SetAxes(const tExperiment& experiment) override;
     std::vector<TChart*> Charts() const override { return {chMain, chPulse}; }
-    // Statistics of a pulse run are the beat rate's: its mean and spread.
-    const tFastLine* AnalysedLine(tAnalysisKind kind, QString& quantity) const override;
 
     QSplitter* slVert = nullptr;
     TChart* chPulse = nullptr;
 
-    // The beats found in the active line so far.
-    tBeatDetector Beats;
-
-    // A run read back from disk: the rate chart's lines made again from the wave on the chart's lines,
-    // scanned `pointsPerTick` points at a time as the live display did.
-    void RebuildRates(const tExperiment& experiment, int pointsPerTick);
-
 protected:
+    // The rate chart draws each run's beat rate, which the lesson derives from the wave as it comes.
+    std::shared_ptr<tPointSeries> SeriesOf(TChart* chart, const tRun& run) const override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:

@@ -1,7 +1,9 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
+// The runs panel: a tree of the lesson's runs, kept up as they are measured, and its commands on them.
 #include "ui/RunsPanel.h"
 
-#include "runs/Runs.h"
+#include "core/Prompts.h"
+#include "lesson/Lesson.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -12,7 +14,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
-TRunsPanel::TRunsPanel(QWidget* parent) : QDockWidget(QStringLiteral("Опыты"), parent) {
+TRunsPanel::TRunsPanel(QWidget* parent, tLesson& lesson)
+    : QDockWidget(QStringLiteral("Опыты"), parent), FLesson(lesson) {
     setObjectName(QStringLiteral("RunsPanel"));
     setFeatures(QDockWidget::DockWidgetClosable | QDockWidget::DockWidgetMovable);
     auto* body = new QWidget(this);
@@ -44,67 +47,88 @@ TRunsPanel::TRunsPanel(QWidget* parent) : QDockWidget(QStringLiteral("Опыты
         if (FFilling || column != 0) return;
         const int run = tvRuns->indexOfTopLevelItem(item);
         const bool shown = item->checkState(0) == Qt::Checked;
-        // The list is filled anew after each of these: they run once the tree is done with the item.
         if (shown != item->data(0, Qt::UserRole).toBool()) {
             item->setData(0, Qt::UserRole, shown);
-            QMetaObject::invokeMethod(
-                this,
-                [this, run, shown] {
-                    if (OnShown) OnShown(run, shown);
-                },
-                Qt::QueuedConnection);
+            Later([this, run, shown] { FLesson.ShowRun(run, shown); });
         } else if (const QString name = item->text(0).trimmed();
                    name != item->data(0, Qt::UserRole + 1).toString()) {
-            QMetaObject::invokeMethod(
-                this,
-                [this, run, name] {
-                    if (OnRenamed) OnRenamed(run, name);
-                },
-                Qt::QueuedConnection);
+            Later([this, run, name] { FLesson.RenameRun(run, name); });
         }
     });
     connect(tvRuns, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
         if (FFilling || !item) return;
         const int run = tvRuns->indexOfTopLevelItem(item);
-        QMetaObject::invokeMethod(
-            this,
-            [this, run] {
-                if (OnChosen) OnChosen(run);
-            },
-            Qt::QueuedConnection);
+        Later([this, run] { FLesson.ChooseRun(run); });
     });
     connect(acDelete, &QAction::triggered, this, [this] {
-        if (QTreeWidgetItem* item = tvRuns->currentItem(); item && OnDelete)
-            OnDelete(tvRuns->indexOfTopLevelItem(item));
+        QTreeWidgetItem* item = tvRuns->currentItem();
+        if (!item) return;
+        const int run = tvRuns->indexOfTopLevelItem(item);
+        RunCommand(this, [this, run] {
+            if (Prompts().MessageBox(
+                    this,
+                    QStringLiteral("Удалить опыт «%1»?\r\nЕго файл будет перенесён в папку deleted работы.")
+                        .arg(FLesson.RunName(run)),
+                    QStringLiteral("Удаление опыта"), tBoxIcon::Warning, bbYes | bbNo, bbNo) == bbYes)
+                FLesson.DeleteRun(run);
+        });
+    });
+    // The list follows the lesson; a run measured shows its length and points as they grow.
+    const auto fill = [this] { Fill(); };
+    connect(&lesson, &tLesson::opened, this, fill);
+    connect(&lesson, &tLesson::runStarted, this, fill);
+    connect(&lesson, &tLesson::runChanged, this, fill);
+    connect(&lesson, &tLesson::runChosen, this, fill);
+    connect(&lesson, &tLesson::runRemoved, this, fill);
+    connect(&lesson, &tLesson::runEnded, this, [this](int run) { ShowLength(run); });
+    connect(&lesson, &tLesson::pointsAppended, this, [this](int run) {
+        if (!isHidden()) ShowLength(run);
+    });
+    connect(toggleViewAction(), &QAction::toggled, this, [this](bool on) {
+        if (on) Fill();
     });
 }
 
-void TRunsPanel::Fill(const tRunStore& runs, const std::function<QColor(int)>& colourOf) {
+void TRunsPanel::Later(const std::function<void()>& command) {
+    // The list is filled anew after each command: it runs once the tree is done with the item.
+    QMetaObject::invokeMethod(
+        this, [this, command] { RunCommand(this, command); }, Qt::QueuedConnection);
+}
+
+void TRunsPanel::ShowLength(int run) {
+    QTreeWidgetItem* item = tvRuns->topLevelItem(run);
+    if (!item || run >= FLesson.RunCount()) return;
+    const tPointSeries& points = *FLesson.Run(run).Points;
+    const int count = points.Count();
+    const double length = count > 1 ? points.X(count - 1) - points.X(0) : 0;
+    const QLocale locale;
+    item->setText(1, locale.toString(length, 'f', length < 10 ? 2 : 1) + QStringLiteral(" с"));
+    item->setText(2, locale.toString(count));
+}
+
+void TRunsPanel::Fill() {
     FFilling = true;
     tvRuns->clear();
-    const QLocale locale;
-    for (int i = 0; i < runs.Count(); ++i) {
-        const tRun& run = runs.Run(i);
+    for (int i = 0; i < FLesson.RunCount(); ++i) {
+        const tRun& run = FLesson.Run(i);
         auto* item = new QTreeWidgetItem(tvRuns);
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable | Qt::ItemIsEditable);
-        item->setText(0, runs.Name(i));
+        item->setText(0, FLesson.RunName(i));
         item->setData(0, Qt::UserRole, run.Shown);
-        item->setData(0, Qt::UserRole + 1, runs.Name(i));
+        item->setData(0, Qt::UserRole + 1, FLesson.RunName(i));
         item->setCheckState(0, run.Shown ? Qt::Checked : Qt::Unchecked);
         QPixmap swatch(16, 16);
         swatch.fill(Qt::transparent);
         {
             QPainter painter(&swatch);
-            painter.fillRect(QRect(1, 5, 14, 6), colourOf(i));
+            painter.fillRect(QRect(1, 5, 14, 6), FLesson.RunColour(i));
         }
         item->setIcon(0, QIcon(swatch));
-        const int points = run.Points->Count();
-        const double length = points > 1 ? run.Points->X(points - 1) - run.Points->X(0) : 0;
-        item->setText(1, locale.toString(length, 'f', length < 10 ? 2 : 1) + QStringLiteral(" с"));
-        item->setText(2, locale.toString(points));
         item->setToolTip(0, run.Start.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));
+        ShowLength(i);
     }
-    if (const int chosen = runs.Chosen(); chosen >= 0) tvRuns->setCurrentItem(tvRuns->topLevelItem(chosen));
-    acDelete->setEnabled(runs.Count() > 0);
+    if (const int chosen = FLesson.Chosen(); chosen >= 0)
+        tvRuns->setCurrentItem(tvRuns->topLevelItem(chosen));
+    acDelete->setEnabled(FLesson.RunCount() > 0);
     FFilling = false;
 }

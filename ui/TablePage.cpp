@@ -3,6 +3,7 @@
 #include "ui/TablePage.h"
 
 #include "core/LocaleFormats.h"
+#include "lesson/Lesson.h"
 #include "runs/Csv.h"
 #include "runs/Runs.h"
 #include "widgets/NumberFormat.h"
@@ -44,8 +45,21 @@ public:
 
 tRunsModel::tRunsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void tRunsModel::SetRuns(tRunStore* runs) {
-    FRuns = runs;
+void tRunsModel::SetLesson(const tLesson* lesson) {
+    if (FLesson) disconnect(FLesson, nullptr, this, nullptr);
+    FLesson = lesson;
+    if (lesson) {
+        const auto reset = [this] { Reset(); };
+        connect(lesson, &tLesson::opened, this, reset);
+        connect(lesson, &tLesson::runStarted, this, reset);
+        connect(lesson, &tLesson::runChanged, this, reset);
+        connect(lesson, &tLesson::runRemoved, this, reset);
+        connect(lesson, &tLesson::pointsAppended, this, [this](int run) { PointsAppended(run); });
+        connect(lesson, &QObject::destroyed, this, [this] {
+            FLesson = nullptr;
+            Reset();
+        });
+    }
     Reset();
 }
 
@@ -54,30 +68,27 @@ void tRunsModel::Reset() {
     FRows = 0;
     FShown.clear();
     FCounts.clear();
-    if (FRuns)
-        for (int r = 0; r < FRuns->Count(); ++r)
-            if (FRuns->Run(r).Shown) {
+    if (FLesson)
+        for (int r = 0; r < FLesson->RunCount(); ++r)
+            if (FLesson->Run(r).Shown) {
                 FShown.push_back(r);
-                FCounts.push_back(FRuns->Run(r).Points->Count());
+                FCounts.push_back(FLesson->Run(r).Points->Count());
                 FRows = std::max(FRows, FCounts.back());
             }
-    FRunCount = FRuns ? FRuns->Count() : 0;
     endResetModel();
 }
 
-void tRunsModel::PointsAdded() {
-    if (!FRuns) return;
-    if (FRunCount != FRuns->Count()) return Reset();
-    // Only the newest run grows: new rows at the end, and the cells it fills in rows that were there.
-    const int run = FRuns->Count() - 1;
-    if (run < 0 || FShown.empty() || FShown.back() != run) return;
-    const int newest = int(FShown.size()) - 1;
-    const int before = FCounts[size_t(newest)];
-    const int now = FRuns->Run(run).Points->Count();
+void tRunsModel::PointsAppended(int run) {
+    // Only the run measured grows: new rows at the end, and the cells it fills in rows that were there.
+    const auto found = std::find(FShown.begin(), FShown.end(), run);
+    if (!FLesson || found == FShown.end()) return;
+    const int pair = int(found - FShown.begin());
+    const int before = FCounts[size_t(pair)];
+    const int now = FLesson->Run(run).Points->Count();
     if (now == before) return;
-    FCounts[size_t(newest)] = now;
+    FCounts[size_t(pair)] = now;
     if (before < FRows)
-        emit dataChanged(index(before, 2 * newest), index(std::min(now, FRows) - 1, 2 * newest + 1));
+        emit dataChanged(index(before, 2 * pair), index(std::min(now, FRows) - 1, 2 * pair + 1));
     if (now > FRows) {
         beginInsertRows(QModelIndex(), FRows, now - 1);
         FRows = now;
@@ -90,14 +101,14 @@ int tRunsModel::rowCount(const QModelIndex& parent) const {
 }
 
 int tRunsModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() || !FRuns ? 0 : int(FCounts.size()) * 2;
+    return parent.isValid() || !FLesson ? 0 : int(FCounts.size()) * 2;
 }
 
 QVariant tRunsModel::data(const QModelIndex& index, int role) const {
-    if (!FRuns || !index.isValid()) return QVariant();
+    if (!FLesson || !index.isValid()) return QVariant();
     const int pair = index.column() / 2;
     if (pair >= int(FCounts.size()) || index.row() >= FCounts[size_t(pair)]) return QVariant();
-    const tRun& r = FRuns->Run(FShown[size_t(pair)]);
+    const tRun& r = FLesson->Run(FShown[size_t(pair)]);
     const bool value = index.column() % 2 == 1;
     if (role == Qt::DisplayRole) {
         if (value) return FormatFloat(r.FormatY, r.Points->Y(index.row()));
@@ -118,9 +129,9 @@ QVariant tRunsModel::data(const QModelIndex& index, int role) const {
 QVariant tRunsModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return QVariant();
     if (orientation == Qt::Vertical) return section + 1;
-    if (!FRuns || section / 2 >= int(FShown.size())) return QVariant();
+    if (!FLesson || section / 2 >= int(FShown.size())) return QVariant();
     const int index = FShown[size_t(section / 2)];
-    const tRun& run = FRuns->Run(index);
+    const tRun& run = FLesson->Run(index);
     // A run the user named is headed by its name.
     const QString name = run.Name.isEmpty() ? QString() : run.Name + QStringLiteral(": ");
     return name + (section % 2 == 0 ? run.CaptionX : run.CaptionY) + u'\n' +
@@ -129,8 +140,8 @@ QVariant tRunsModel::headerData(int section, Qt::Orientation orientation, int ro
 
 QString tRunsModel::PlainText(int row, int column) const {
     const int pair = column / 2;
-    if (!FRuns || pair >= int(FCounts.size()) || row >= FCounts[size_t(pair)]) return QString();
-    const tPointSeries& points = *FRuns->Run(FShown[size_t(pair)]).Points;
+    if (!FLesson || pair >= int(FCounts.size()) || row >= FCounts[size_t(pair)]) return QString();
+    const tPointSeries& points = *FLesson->Run(FShown[size_t(pair)]).Points;
     return CsvNumber(column % 2 == 1 ? points.Y(row) : points.X(row), SystemDecimalSeparator());
 }
 

@@ -7,19 +7,15 @@
 #include <memory>
 
 class tPrintedTable;
-
-class tRunStore;
+class tLesson;
 
 class tRunsModel : public QAbstractTableModel {
     Q_OBJECT
 public:
     explicit tRunsModel(QObject* parent = nullptr);
 
-    // The store shown; the model follows its notices.
-    void SetRuns(tRunStore* runs);
-    // Takes in the points added since the last call (a tick of a measurement).
-    void PointsAdded();
-    void Reset();
+    // The lesson whose shown runs the table shows; it follows the lesson's notices.
+    void SetLesson(const tLesson* lesson);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -32,12 +28,15 @@ public:
     QString PlainText(int row, int column) const;
 
 private:
-    tRunStore* FRuns = nullptr;
+    void Reset();
+    // Takes in the points added to `run` (a tick of a measurement).
+    void PointsAppended(int run);
+
+    const tLesson* FLesson = nullptr;
     int FRows = 0;
     // The runs shown, side by side, and their point counts.
     std::vector<int> FShown;
     std::vector<int> FCounts;
-    int FRunCount = 0;
 };
 
 class TTablePage : public QTableView {
@@ -46,6 +45,7 @@ public:
     explicit TTablePage(QWidget* parent = nullptr);
 
     tRunsModel* Model() const { return FModel; }
+    void SetLesson(const tLesson* lesson) { FModel->SetLesson(lesson); }
     // The selection (everything when nothing is selected) as tab-separated lines, with the column heads when
     // everything is taken.
     QString SelectionText() const;

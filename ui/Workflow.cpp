@@ -1,7 +1,9 @@
-// The experiment workflow: choose, build the frame, connect, start, stop, mark a point, and the stop notices.
+// The experiment workflow: choose, build the frame, connect, start, stop, mark a point, open a saved work,
+// and the stop notices.
 #include "ui/Mainfm.h"
 
 #include "core/AppMessages.h"
+#include "core/CommandLine.h"
 #include "core/Exception.h"
 #include "core/Logfile.h"
 #include "core/Prompts.h"
@@ -13,77 +15,56 @@
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
-#include "runs/WorkFolder.h"
+#include "lesson/Lesson.h"
+#include "platform/Clock.h"
+#include "ui/AnalysisMenu.h"
 #include "ui/Experimentfr.h"
 #include "ui/Pulsefr.h"
-#include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/RichEdit.h"
 #include "widgets/RtfWriter.h"
 #include "widgets/StatusPanel.h"
 
-#include <QDir>
-#include <QFileInfo>
-#include <QTextDocument>
-
 #include <QAction>
 #include <QApplication>
 #include <QDialog>
+#include <QDir>
 #include <QEventLoop>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenu>
 #include <QProgressBar>
 #include <QTabWidget>
+#include <QTextDocument>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <atomic>
 #include <thread>
 
-namespace {
-
-// Runs the window's events until a worker thread says it is done. The worker only sets the flag: a call it
-// queued into the window's loop would be ordered by the toolkit's own locks, which a thread sanitizer cannot
-// see, and a look every 10 ms costs nothing beside the work waited for.
-void RunUntil(const std::atomic<bool>& finished, QEventLoop::ProcessEventsFlags flags) {
-    QEventLoop loop;
-    QTimer watch;
-    QObject::connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (finished) loop.quit();
-    });
-    watch.start(10);
-    if (!finished) loop.exec(flags);
-}
-
-} // namespace
-
 void TfmMain::Choose() {
     TfmExperiments chooser(this);
-    chooser.FillTree(QStringList{CatalogueRoot(), UserCatalogueFolder()});
-    if (ShowChooser(chooser) != QDialog::Accepted) return;
-    if (!Experiment) {
-        Experiment = std::make_unique<tExperiment>();
-        chooser.LoadExperiment(Experiment.get());
-        RunAction(acExperimentConnect);
-        BuildFrame(chooser.Description()->document());
-    } else if (Prompts().MessageBox(this, LoadStr(sConfirmNewExperiment), LoadStr(sCaptionConfirm),
-                                    tBoxIcon::Warning, bbYes | bbNo, bbYes) == bbYes) {
-        CloseWork();
-        FSensorLost = false;
-        FWorkOpened = false;
-        chooser.LoadExperiment(Experiment.get());
-        RunAction(acExperimentConnect);
-        BuildFrame(chooser.Description()->document());
+    QString folder = ExecutablePath();
+    folder = folder.left(folder.lastIndexOf(u'/') + 1) + QStringLiteral("data/");
+    chooser.FillTree(QStringList{folder, UserCatalogueFolder()});
+    if (Prompts().Exec(chooser) != QDialog::Accepted) return;
+    if (Experiment && Prompts().MessageBox(this, LoadStr(sConfirmNewExperiment), LoadStr(sCaptionConfirm),
+                                           tBoxIcon::Warning, bbYes | bbNo, bbYes) != bbYes) {
+        setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
+        return;
     }
+    CloseWork();
+    if (!Experiment) Experiment = std::make_unique<tExperiment>();
+    chooser.LoadExperiment(Experiment.get());
+    FLesson->Open(*Experiment);
+    RunAction(acExperimentConnect);
+    BuildFrame(chooser.Description()->document());
     setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
 }
 
 void TfmMain::CloseWork() {
-    // The run measured ends as Stop ends it, the report is saved, and the runs leave the table.
+    // The run measured ends as Stop ends it, and the report is saved.
     RunAction(acExperimentStop);
     SaveReport();
-    Work.reset();
-    FWorkFailed = false;
-    Runs.Clear();
 }
 
 void TfmMain::BuildFrame(const QTextDocument* description) {
@@ -93,14 +74,13 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
         Frame = nullptr;
     }
     const tExperiment& e = *Experiment;
-    Frame = IsPulseSensor(e.SensorName) ? new TfrPulse(this, e.TwiceMarker)
-                                        : new TfrExperiment(this, e.TwiceMarker);
+    Frame = FLesson->Sensor().BeatRate ? new TfrPulse(this, e.TwiceMarker)
+                                       : new TfrExperiment(this, e.TwiceMarker);
     ShowValueLabel(false);
     lbStart->hide();
     // The elapsed time of another experiment's run is not this one's.
     StatusPanels[1]->clear();
     Frame->SetUp(e, description);
-    Frame->OnResultsChanged = [this] { Guarded([this] { SaveAnalysis(); }); };
     // The charts' context menu offers «Показать всё» and the copy of the chart page too.
     for (TChart* chart : Frame->Charts()) {
         chart->setContextMenuPolicy(Qt::CustomContextMenu);
@@ -117,11 +97,12 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
     connect(Frame->reReport->document(), &QTextDocument::contentsChanged, tmReportSave,
             qOverload<>(&QTimer::start));
     connect(Frame->pcMain, &QTabWidget::currentChanged, this, [this] { SaveReport(); });
-    Frame->tvTable->Model()->SetRuns(&Runs);
     FClient->layout()->addWidget(Frame);
     SeriesIndex = 0;
     Frame->ActiveSeries = 0;
-    LoadCollection();
+    Frame->SetLesson(FLesson);
+    // A saved work is shown whole.
+    if (FLesson->RunCount() > 0) Frame->ShowAll(e);
     ShowCollectionStatus();
 }
 
@@ -132,19 +113,60 @@ void TfmMain::Connect() {
         ShowWarningBox(this, LoadStr(sChooseExperimentFirst));
         return;
     }
-    if (IsNoSensor(Experiment->SensorName)) {
+    if (!FLesson->Sensor().Connects) {
         acExperimentConnect->setChecked(false);
         return;
     }
+    // The searches run in the order FTDI, COM, HID on a thread of their own, while the window shows that it
+    // works: a small modal box with the link being searched, the clock going on, nothing else running.
     const QString wanted = Experiment->SensorName;
-    tSearchResult result = SearchSensor(wanted);
-    Device = std::move(result.Device);
-    const QStringList& searched = result.Searched;
-    const bool ftdiMissing = result.FtdiMissing;
+    tSettings* settings = FSettings.get();
+    QStringList searched;
+    bool ftdiMissing = false;
+    std::atomic<int> link{0};
+    std::unique_ptr<tDevice> found;
+    QDialog box(this);
+    box.setObjectName(QStringLiteral("SearchBox"));
+    box.setWindowTitle(QString::fromUtf8(kApplicationTitle));
+    box.setWindowModality(Qt::WindowModal);
+    box.setWindowFlag(Qt::WindowCloseButtonHint, false);
+    auto* layout = new QVBoxLayout(&box);
+    auto* where = new QLabel;
+    auto* busy = new QProgressBar;
+    busy->setRange(0, 0);
+    busy->setTextVisible(false);
+    layout->addWidget(new QLabel(QStringLiteral("Поиск датчика «%1»…").arg(wanted)));
+    layout->addWidget(busy);
+    layout->addWidget(where);
+    static const char* const kLinks[] = {"", "FTDI", "COM", "HID"};
+    const auto show = [&] {
+        where->setText(QStringLiteral("Подключение: %1").arg(QString::fromLatin1(kLinks[link.load()])));
+    };
+    show();
+    box.show();
+    RunBusy(
+        [&] {
+            const struct {
+                const char* setting;
+                bool byDefault;
+                std::unique_ptr<tDevice> (*search)(const QString&, tSettings*);
+            } links[] = {{"UseFTDI", true, FindFTDISensor},
+                         {"UseCDC", false, FindCOMSensor},
+                         {"UseHID", true, FindHIDSensor}};
+            for (int i = 0; i < 3 && !found; ++i) {
+                if (!settings->GetBool(QString::fromLatin1(links[i].setting), links[i].byDefault)) continue;
+                link = i + 1;
+                searched << QString::fromLatin1(kLinks[i + 1]);
+                found = links[i].search(wanted, settings);
+                if (i == 0) ftdiMissing = !found && !GetFTDILibrary().IsLoaded();
+            }
+        },
+        show);
+    Device = std::move(found);
     acExperimentConnect->setChecked(Device != nullptr);
-    if (Device) FSensorLost = false;
-    if (Device) StatusPanels[0]->clear();
     if (Device) {
+        StatusPanels[0]->clear();
+        FLesson->SetSensorState(tLesson::tSensorState::Connected);
         Device->SetFreq(0, Experiment->Freq);
         return;
     }
@@ -164,136 +186,70 @@ void TfmMain::Connect() {
                                    : QStringLiteral("искали: ") + searched.join(QStringLiteral(", "))));
 }
 
-TfmMain::tSearchResult TfmMain::SearchSensor(const QString& wanted) {
-    // The searches run in the order FTDI, COM, HID on a thread of their own, while the window shows that it
-    // works: a small modal box with the link being searched, the clock going on, nothing else running.
-    tSettings* settings = FSettings.get();
-    const bool useFtdi = settings->GetBool(QStringLiteral("UseFTDI"), true);
-    const bool useCom = settings->GetBool(QStringLiteral("UseCDC"), false);
-    const bool useHid = settings->GetBool(QStringLiteral("UseHID"), true);
-    tSearchResult result;
-    std::atomic<int> link{0};
+void TfmMain::RunBusy(const std::function<void()>& work, const std::function<void()>& poll, bool input) {
+    std::exception_ptr failure;
     std::atomic<bool> finished{false};
     std::thread worker([&] {
         try {
-            if (useFtdi) {
-                link = 1;
-                result.Searched << QStringLiteral("FTDI");
-                result.Device = FindFTDISensor(wanted, settings);
-                result.FtdiMissing = !result.Device && !GetFTDILibrary().IsLoaded();
-            }
-            if (!result.Device && useCom) {
-                link = 2;
-                result.Searched << QStringLiteral("COM");
-                result.Device = FindCOMSensor(wanted, settings);
-            }
-            if (!result.Device && useHid) {
-                link = 3;
-                result.Searched << QStringLiteral("HID");
-                result.Device = FindHIDSensor(wanted, settings);
-            }
-        } catch (const Exception& e) {
-            WriteLog(e.Message());
-        } catch (const std::exception& e) {
-            WriteLog(ErrorText(e));
+            work();
+        } catch (...) {
+            failure = std::current_exception();
         }
         finished = true;
     });
     FBusy = true;
     UpdateActions();
-    QDialog box(this);
-    box.setWindowTitle(QString::fromUtf8(kApplicationTitle));
-    box.setWindowModality(Qt::WindowModal);
-    box.setWindowFlag(Qt::WindowCloseButtonHint, false);
-    auto* layout = new QVBoxLayout(&box);
-    auto* title = new QLabel(QStringLiteral("Поиск датчика «%1»…").arg(wanted));
-    auto* where = new QLabel;
-    auto* busy = new QProgressBar;
-    busy->setRange(0, 0);
-    busy->setTextVisible(false);
-    layout->addWidget(title);
-    layout->addWidget(busy);
-    layout->addWidget(where);
-    SearchBox = &box;
-    static const char* const kLinks[] = {"", "FTDI", "COM", "HID"};
-    QTimer poll;
-    const auto show = [&] {
-        where->setText(QStringLiteral("Подключение: %1").arg(QString::fromLatin1(kLinks[link.load()])));
-    };
-    connect(&poll, &QTimer::timeout, &box, show);
-    show();
-    poll.start(100);
-    box.show();
-    RunUntil(finished, QEventLoop::ExcludeUserInputEvents);
+    // The worker only sets its flag: a call it queued into the window's loop would be ordered by the
+    // toolkit's own locks, which a thread sanitizer cannot see, and a look every 10 ms costs nothing beside
+    // the work waited for.
+    QEventLoop loop;
+    QTimer watch;
+    int ticks = 0;
+    connect(&watch, &QTimer::timeout, &loop, [&] {
+        if (finished) loop.quit();
+        if (poll && ++ticks % 10 == 0) poll();
+    });
+    watch.start(10);
+    if (!finished) loop.exec(input ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
     worker.join();
-    SearchBox = nullptr;
     FBusy = false;
-    return result;
+    if (failure) std::rethrow_exception(failure);
 }
 
 void TfmMain::Disconnect() {
     RunAction(acExperimentStop);
     Device.reset();
     acExperimentConnect->setChecked(false);
+    FLesson->SetSensorState(tLesson::tSensorState::None);
 }
 
 void TfmMain::Start() {
     // A start delay counts down first; Стоп cancels it.
-    if (Collection.StartDelay > 0 && !FCountingDown) {
-        FCountingDown = true;
-        FCountdownEnd = Counter() + std::int64_t(Collection.StartDelay * double(PerfFrequency));
+    if (FLesson->BeginCountdown(Now())) {
         tmMeasure->start();
-        ShowCollectionStatus();
         return;
     }
-    FCountingDown = false;
     SeriesIndex = Frame->BeginMeasurement(*Experiment);
-    // A run of its own: the line just cleared draws it, the table shows it, the work folder keeps it.
-    auto run = std::make_shared<tRun>();
-    run->Experiment = Experiment->Name;
-    run->Sensor = Experiment->SensorName;
-    run->Start = QDateTime::currentDateTime();
-    run->CaptionX = Experiment->CaptionX;
-    run->CaptionY = Experiment->CaptionY;
-    run->FormatX = Experiment->FormatX;
-    run->FormatY = Experiment->FormatY;
-    run->Period = Experiment->Period();
-    run->Line = SeriesIndex;
-    run->Points = Frame->chMain->Series(SeriesIndex)->Series();
-    // The new run is the chosen one while it is measured.
-    Runs.Choose(-1);
-    Runs.Add(run);
-    FSamples = 0;
-    FLiveValue.reset();
-    FCollector.emplace(Collection, double(Experiment->Period()) / 1e6);
+    // A run of its own: the lesson keeps it and its file, the line just cleared draws it.
+    FLesson->BeginRun(SeriesIndex);
     // The moments kept before a trigger are drawn left of t = 0.
-    if (Collection.Trigger && Collection.PreTrigger > 0)
-        Frame->chMain->SetBottomRange(Experiment->MinX - Collection.PreTrigger,
-                                      Experiment->MaxX - Collection.PreTrigger);
-    FMeasured = run;
-    if (!FWorkFailed) {
-        try {
-            EnsureWork().BeginRun(run);
-            // How it is collected, kept with the work.
-            Work->SetListKeys(QStringLiteral("Collection."), CollectionLines(Collection));
-        } catch (const Exception& e) {
-            WorkFailed(e.Message());
-        }
-    }
+    const tCollection& collection = FLesson->Collection();
+    if (collection.Trigger && collection.PreTrigger > 0)
+        Frame->chMain->SetBottomRange(Experiment->MinX - collection.PreTrigger,
+                                      Experiment->MaxX - collection.PreTrigger);
     ShowValueLabel(false);
     for (auto& channel : Channels) std::vector<double>().swap(channel);
     if (Device) Device->StartMeasure(0);
     CurrentChannel = 0;
-    MeasureStart = Counter();
+    MeasureStart = ElapsedCounter();
     tmMeasure->start();
 }
 
 void TfmMain::Stop() {
     tmMeasure->stop();
-    if (FCountingDown) {
-        // The countdown is cancelled: no run was started.
-        FCountingDown = false;
-        ShowCollectionStatus();
+    // A countdown is cancelled: no run was started.
+    if (FLesson->Collecting() == tLesson::tCollecting::Countdown) {
+        FLesson->EndRun();
         return;
     }
     if (Device) {
@@ -306,50 +262,16 @@ void TfmMain::Stop() {
         Device->Stop();
     }
     if (Frame) Frame->EndMeasurement();
-    // A run that measured nothing (a start that failed, a stop at once) is no run: not in the table, not on
-    // the disk.
-    const bool empty = FMeasured && FMeasured->Points->Count() == 0;
-    if (empty && Runs.Count() > 0 && Runs.Shared(Runs.Count() - 1) == FMeasured) Runs.RemoveLast();
-    FMeasured.reset();
-    FCollector.reset();
-    ShowCollectionStatus();
-    if (Work) {
-        try {
-            if (empty)
-                Work->DropRun();
-            else
-                Work->EndRun();
-        } catch (const Exception& e) {
-            WorkFailed(e.Message());
-        }
-    }
+    // A run that measured nothing is no run; the chart then shows the runs there are, whole.
+    if (!FLesson->EndRun() && Frame && Experiment) Frame->ShowAll(*Experiment);
     SaveReport();
 }
 
-tWorkFolder& TfmMain::EnsureWork() {
-    if (!Work) Work = tWorkFolder::Create(Experiment->Name, Experiment->Path);
-    return *Work;
-}
-
 void TfmMain::SaveReport() {
-    if (!Frame || !Experiment || FWorkFailed || FBusy) return;
+    if (!Frame || !Experiment || FBusy) return;
     QTextDocument* report = Frame->reReport->document();
-    if (!Work && !report->isModified()) return;
-    try {
-        EnsureWork().SaveReport(WriteRtf(*report));
-        report->setModified(false);
-    } catch (const Exception& e) {
-        WorkFailed(e.Message());
-    }
-}
-
-void TfmMain::WorkFailed(const QString& reason) {
-    WriteLog(reason);
-    Work.reset();
-    if (FWorkFailed) return;
-    FWorkFailed = true;
-    ShowWarningBox(this, QStringLiteral("Измерения и отчёт этого эксперимента не сохраняются на диск.\r\n") +
-                             reason);
+    if (!FLesson->Work() && !report->isModified()) return;
+    if (FLesson->SaveReport(WriteRtf(*report))) report->setModified(false);
 }
 
 void TfmMain::OpenWorkCommand() {
@@ -367,144 +289,74 @@ void TfmMain::OpenWork(const QString& path) {
     if (Experiment && Prompts().MessageBox(this, LoadStr(sConfirmNewExperiment), LoadStr(sCaptionConfirm),
                                            tBoxIcon::Warning, bbYes | bbNo, bbYes) != bbYes)
         return;
-    // Everything is read before anything is replaced: a folder that cannot be read leaves the window as it
-    // was.
-    tRunStore loaded;
-    const tOpenedWork opened = ReadWork(path, loaded);
-    WriteLog(QStringLiteral("Open work: ") + path);
-    CloseWork();
-    if (Device) Disconnect();
-    auto experiment = std::make_unique<tExperiment>();
-    const QString name = opened.ExperimentName.isEmpty() ? QDir(path).dirName() : opened.ExperimentName;
-    LoadExperimentFolder(*experiment, name, path + u'/', this);
-    Experiment = std::move(experiment);
-    BuildFrame(nullptr);
-    int last = -1;
-    std::vector<std::shared_ptr<tRun>> runs;
-    for (int i = 0; i < loaded.Count(); ++i) {
-        std::shared_ptr<tRun> run = loaded.Shared(i);
-        run->FormatX = Experiment->FormatX;
-        run->FormatY = Experiment->FormatY;
-        run->Period = Experiment->Period();
-        run->Line = std::min(run->Line, Frame->chMain->SeriesCount() - 1);
-        runs.push_back(run);
-        // The newest run of each line is drawn, as after Стоп.
-        Frame->chMain->Series(run->Line)->SetSeries(run->Points);
-        last = run->Line;
-    }
-    // All at once: the table lays itself out once, not once a run.
-    Runs.Add(std::move(runs));
-    if (last >= 0) SeriesIndex = Frame->ActiveSeries = last;
-    // The run chosen and how runs were collected, as the work was left.
-    tSettings list(false);
-    list.SetLines(opened.ListLines);
-    const int chosen = list.GetInt(QStringLiteral("Chosen"), 0);
-    for (int i = 0; i < Runs.Count(); ++i)
-        if (chosen > 0 && Runs.Run(i).Number == chosen) Runs.Choose(i);
-    QStringList kept;
-    for (const QString& line : opened.ListLines)
-        if (line.startsWith(QStringLiteral("Collection."), Qt::CaseInsensitive)) kept << line.mid(11);
-    if (!kept.isEmpty()) {
-        tSettings collection(false);
-        collection.SetLines(kept);
-        Collection = ReadCollection(collection, Collection);
-    }
-    RunsChanged();
-    // The pulse work's rates are made again from its wave, as they were made while it was measured.
-    if (auto* pulse = dynamic_cast<TfrPulse*>(Frame)) {
-        const std::int64_t period = Experiment->Period();
-        pulse->RebuildRates(*Experiment, period > 0 ? int(std::max<std::int64_t>(1, 100000 / period)) : 1);
-    }
-    Work = std::make_unique<tWorkFolder>(path, opened.RunFiles, opened.ListLines);
-    FSensorLost = false;
-    FWorkOpened = true;
-    setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
-    Frame->Redraw();
-    LoadAnalysis(path);
-    QStringList said;
-    if (!opened.Rebuilt.isEmpty())
-        said << QStringLiteral("Список опытов работы (work.txt) отсутствовал или был повреждён; опыты "
-                               "восстановлены по файлам измерений: ") +
-                    opened.Rebuilt.join(QStringLiteral(", ")) + u'.';
-    if (!opened.Skipped.isEmpty())
-        said << QStringLiteral("Не всё удалось прочитать из сохранённой работы:\r\n") +
-                    opened.Skipped.join(QStringLiteral("\r\n"));
-    if (!said.isEmpty()) ShowWarningBox(this, said.join(QStringLiteral("\r\n\r\n")));
-}
-
-tOpenedWork TfmMain::ReadWork(const QString& path, tRunStore& loaded) {
-    // The folder is read on a thread of its own while the window shows how far it got and can cancel; nothing
-    // else runs meanwhile.
+    // Everything is read before anything is replaced, off the window's thread while the window shows how far
+    // it got and can cancel: a folder that cannot be read leaves the window as it was.
     std::atomic<qint64> done{0};
     std::atomic<qint64> total{1};
     std::atomic<bool> cancelled{false};
-    tOpenedWork opened;
-    std::exception_ptr failure;
-    std::atomic<bool> finished{false};
     const QString text = QStringLiteral("Открытие работы «%1»…").arg(QDir(path).dirName());
     if (!Prompts().Progress(this, text, 0, 1000)) cancelled = true;
-    std::thread worker([&] {
-        try {
-            opened = ReadWorkFolder(path, loaded, [&](qint64 now, qint64 all) {
+    tSavedWork work;
+    RunBusy(
+        [&] {
+            work = ReadSavedWork(path, [&](qint64 now, qint64 all) {
                 done = now;
                 total = std::max<qint64>(1, all);
                 return !cancelled.load();
             });
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        finished = true;
-    });
-    FBusy = true;
-    UpdateActions();
-    QTimer poll;
-    connect(&poll, &QTimer::timeout, this, [&] {
-        if (!cancelled && !Prompts().Progress(this, text, int(done * 1000 / total), 1000)) cancelled = true;
-    });
-    poll.start(100);
-    RunUntil(finished, QEventLoop::AllEvents);
-    worker.join();
-    poll.stop();
+        },
+        [&] {
+            if (!cancelled && !Prompts().Progress(this, text, int(done * 1000 / total), 1000))
+                cancelled = true;
+        },
+        true);
     if (!cancelled) Prompts().Progress(this, text, 1000, 1000);
-    FBusy = false;
-    if (failure) std::rethrow_exception(failure);
-    return opened;
+    WriteLog(QStringLiteral("Open work: ") + path);
+    CloseWork();
+    if (Device) Disconnect();
+    auto experiment = std::make_unique<tExperiment>();
+    const QString name =
+        work.Opened.ExperimentName.isEmpty() ? QDir(path).dirName() : work.Opened.ExperimentName;
+    LoadExperimentFolder(*experiment, name, path + u'/', this);
+    Experiment = std::move(experiment);
+    QStringList said;
+    if (!work.Opened.Rebuilt.isEmpty())
+        said << QStringLiteral("Список опытов работы (work.txt) отсутствовал или был повреждён; опыты "
+                               "восстановлены по файлам измерений: ") +
+                    work.Opened.Rebuilt.join(QStringLiteral(", ")) + u'.';
+    if (!work.Opened.Skipped.isEmpty())
+        said << QStringLiteral("Не всё удалось прочитать из сохранённой работы:\r\n") +
+                    work.Opened.Skipped.join(QStringLiteral("\r\n"));
+    FLesson->Open(*Experiment, std::move(work));
+    BuildFrame(nullptr);
+    SeriesIndex = Frame->ActiveSeries;
+    setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
+    if (!said.isEmpty()) ShowWarningBox(this, said.join(QStringLiteral("\r\n\r\n")));
 }
 
 void TfmMain::MarkPoint() {
-    if (!Frame || SeriesIndex >= Frame->chMain->SeriesCount()) return;
+    if (!Frame) return;
     // The label belongs to the moment the teacher asked for it: the first point measured after the box
     // opened, although the chart goes on while the box is open.
-    const std::shared_ptr<tPointSeries> run = Frame->chMain->Series(SeriesIndex)->Series();
-    FMarkAt = run->Count();
+    FLesson->BeginLabel();
     acExperimentMarkPoint->setChecked(true);
     Frame->AskPointLabel();
     acExperimentMarkPoint->setChecked(false);
-    const int at = std::exchange(FMarkAt, -1);
-    const bool sameRun = tmMeasure->isActive() && Frame->chMain->Series(SeriesIndex)->Series() == run;
-    if (sameRun && run->Count() > at && !Frame->PointLabel.isEmpty()) {
-        run->SetLabel(at, Frame->TakePointLabel());
+    if (FLesson->EndLabel(Frame->PointLabel)) {
+        Frame->TakePointLabel();
         Frame->chMain->replot();
-        Runs.Changed();
-    }
-    // The points held back from the disk while the box was open.
-    if (Work && sameRun) {
-        try {
-            Work->AppendPoints();
-        } catch (const Exception& e) {
-            WorkFailed(e.Message());
-        }
     }
 }
 
 void TfmMain::StopNotice(const QString& text, bool lost) {
     RunAction(acExperimentStop);
     // A sensor that is gone is let go: Подключение is released and Пуск waits until it is found again (a
-    // start on the gone sensor would only fail and leave an empty run).
+    // start on the gone sensor would only fail and leave an empty run). The chart shows every run whole.
     if (lost && Device) {
         Device.reset();
-        FSensorLost = true;
+        FLesson->SetSensorState(tLesson::tSensorState::Lost);
         acExperimentConnect->setChecked(false);
+        if (Frame && Experiment) Frame->ShowAll(*Experiment);
     }
     ShowWarningBox(this, text);
 }

@@ -1,6 +1,7 @@
 // Long tables on paper: a run of 10⁵ points (time, value, a few labels) exported as a PDF, as the Таблица
 // page exports it.
-#include "runs/Runs.h"
+#include "experiment/Experiment.h"
+#include "lesson/Lesson.h"
 #include "ui/TablePage.h"
 #include "widgets/Printing.h"
 
@@ -15,18 +16,25 @@ namespace {
 
 void BM_TablePdf(benchmark::State& state) {
     const int rows = int(state.range(0));
-    tRunStore runs;
-    auto run = std::make_shared<tRun>();
-    run->CaptionX = QStringLiteral("t, с");
-    run->CaptionY = QStringLiteral("I, дБ");
-    run->FormatY = QStringLiteral("0.000");
-    run->Period = 1000;
-    for (int i = 0; i < rows; ++i)
-        run->Points->Add(PointTime(i, 1000, 1), 0.8 * (i % 97) / 97.0,
-                         i % 20000 == 0 ? QStringLiteral("удар") : QString());
-    runs.Add(run);
+    tExperiment sound;
+    sound.SetDefaults();
+    sound.CaptionX = QStringLiteral("t, с");
+    sound.CaptionY = QStringLiteral("I, дБ");
+    sound.FormatY = QStringLiteral("0.000");
+    sound.Freq = 1000;
+    sound.Average = 1;
+    tLesson lesson;
+    lesson.KeepOnDisk(false);
+    lesson.Open(sound);
+    lesson.BeginRun(0);
+    std::vector<double> values;
+    for (int i = 0; i < rows; ++i) values.push_back(0.8 * (i % 97) / 97.0);
+    int point = 0;
+    lesson.TakeValues(values, true,
+                      [&] { return point++ % 20000 == 0 ? QStringLiteral("удар") : QString(); });
+    lesson.EndRun();
     TTablePage page;
-    page.Model()->SetRuns(&runs);
+    page.SetLesson(&lesson);
     QTemporaryDir dir;
     const QPageLayout layout(QPageSize(QPageSize::A4), QPageLayout::Portrait, QMarginsF(25, 25, 25, 25),
                              QPageLayout::Millimeter);

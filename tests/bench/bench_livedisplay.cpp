@@ -3,10 +3,11 @@
 // window (blend and flush); with the time axis standing still or moving on at nearly every tick; and the
 // memory per point held.
 #include "core/CommandLine.h"
+#include "core/Prompts.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
+#include "lesson/Lesson.h"
 #include "measure/ValueStream.h"
-#include "runs/WorkFolder.h"
 #include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
 #include "widgets/Chart.h"
@@ -45,7 +46,35 @@ std::vector<std::vector<std::uint8_t>> OneSecondOfStream(int& values) {
     return packets;
 }
 
+// Boxes answered silently, the chooser's first experiment taken.
+class tQuietPrompts : public tPrompts {
+public:
+    tQuietPrompts() { SetPrompts(this); }
+    ~tQuietPrompts() override { SetPrompts(nullptr); }
+    int MessageBox(QWidget*, const QString&, const QString&, tBoxIcon, int, int defaultButton) override {
+        return defaultButton;
+    }
+    bool InputQuery(QWidget*, const QString&, const QString&, QString&) override { return false; }
+    QString OpenFileName(QWidget*, const tFileDialogOptions&) override { return QString(); }
+    QString SaveFileName(QWidget*, const tFileDialogOptions&) override { return QString(); }
+    bool PrintDialog(QWidget*, QPrinter&) override { return false; }
+    bool PrinterSetupDialog(QWidget*, QPrinter&) override { return false; }
+    bool PageSetupDialog(QWidget*, QPrinter&) override { return false; }
+    int Exec(QDialog& dialog) override {
+        auto& chooser = static_cast<TfmExperiments&>(dialog);
+        chooser.Tree()->topLevelItem(0)->setExpanded(true);
+        chooser.Tree()->setCurrentItem(chooser.Tree()->topLevelItem(0)->child(0));
+        return int(QDialog::Accepted);
+    }
+};
+
 void BM_Tick(benchmark::State& state) {
+    const int existing = int(state.range(0));
+    const bool scrolling = state.range(2) != 0;
+    // Moving on: every value a point (as the sound sensor's run), a window of 2.5 s that holds some 58 000 of
+    // them just before the newest point; each tick's 1.4 s of points moves it on by half.
+    const int average = scrolling ? 1 : 10;
+    const double minX = scrolling ? existing * 43 * 1e-6 * average - 1 : 0;
     QTemporaryDir dir;
     SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));
     QFile cfg(dir.filePath(QStringLiteral("zorbinka.cfg")));
@@ -55,48 +84,31 @@ void BM_Tick(benchmark::State& state) {
     QDir().mkpath(dir.filePath(QStringLiteral("data/g/e")));
     QFile experiment(dir.filePath(QStringLiteral("data/g/e/experiment.txt")));
     experiment.open(QIODevice::WriteOnly);
-    experiment.write("SensorName=NO\r\n");
+    experiment.write(
+        QStringLiteral("SensorName=T101\r\nFreq=43\r\nAverage=%1\r\nMinY=10\r\nMaxY=30\r\nMinX=%2\r\n"
+                       "MaxX=%3\r\nIncX=%4\r\n")
+            .arg(average)
+            .arg(minX, 0, 'f', 6)
+            .arg(scrolling ? minX + 2.5 : 3000, 0, 'f', 6)
+            .arg(scrolling ? 0.5 : 300)
+            .toUtf8());
     experiment.close();
+    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("home")).toLocal8Bit());
 
+    tQuietPrompts prompts;
     TfmMain window;
     window.resize(1280, 800);
     window.show();
-    window.ShowChooser = [](TfmExperiments& chooser) {
-        chooser.Tree()->topLevelItem(0)->setExpanded(true);
-        chooser.Tree()->setCurrentItem(chooser.Tree()->topLevelItem(0)->child(0));
-        return int(QDialog::Accepted);
-    };
     window.RunAction(window.acExperimentChoose);
-    tExperiment& e = *window.Experiment;
-    e.SensorName = QStringLiteral("T101");
-    e.Freq = 43;
-    e.Average = 10;
-    e.MinY = 10;
-    e.MaxY = 30;
-    const int existing = int(state.range(0));
-    const bool scrolling = state.range(2) != 0;
-    // Moving on: every value a point (as the sound sensor's run), a window of 2.5 s that holds some 58 000 of
-    // them just before the newest point; each tick's 1.4 s of points moves it on by half.
-    if (scrolling) e.Average = 1;
-    e.MinX = scrolling ? existing * e.Freq * 1e-6 * e.Average - 1 : 0;
-    e.MaxX = scrolling ? e.MinX + 2.5 : 3000;
-    e.IncX = scrolling ? 0.5 : 300;
-    window.Frame->chMain->show();
-    window.SeriesIndex = window.Frame->BeginMeasurement(e);
-    tFastLine* line = window.Frame->chMain->Series(window.SeriesIndex);
-    // The run as Пуск makes it: in the store the table reads, written to a work folder at every tick.
-    auto run = std::make_shared<tRun>();
-    run->CaptionX = e.CaptionX;
-    run->CaptionY = e.CaptionY;
-    run->Points = line->Series();
-    window.Runs.Add(run);
-    qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("home")).toLocal8Bit());
-    window.Work = tWorkFolder::Create(QStringLiteral("bench"), dir.filePath(QStringLiteral("data/g/e/")));
-    window.Work->BeginRun(run);
+    // The run as Пуск makes it: the lesson keeps it, the table reads it, its file is written at every tick.
+    tLesson& lesson = window.Lesson();
+    window.SeriesIndex = window.Frame->BeginMeasurement(*window.Experiment);
+    lesson.BeginRun(window.SeriesIndex);
     if (state.range(1)) window.Frame->ShowPage(TfrExperiment::tPage::Table);
-    for (int i = 0; i < existing; ++i) line->Add(i * e.Freq * 1e-6 * e.Average, 20 + std::sin(i * 0.01));
-    window.Runs.PointsAdded();
-    window.Work->AppendPoints();
+    std::vector<double> before;
+    for (int i = 0; i < existing * average; ++i) before.push_back(20 + std::sin(i / average * 0.01));
+    lesson.TakeValues(before, true);
+    const tPointSeries& points = *lesson.Run(lesson.Measured()).Points;
     int values = 0;
     const auto packets = OneSecondOfStream(values);
     std::vector<std::uint8_t> payload;
@@ -111,9 +123,10 @@ void BM_Tick(benchmark::State& state) {
         QCoreApplication::processEvents();
     }
     state.counters["values_per_tick"] = values;
-    state.counters["points"] = line->Count();
-    // The chart's line and the table read the same store: these are all the bytes a point costs.
-    state.counters["store_bytes_per_point"] = double(line->BytesHeld()) / line->Count();
+    state.counters["points"] = points.Count();
+    // The chart's line, the table and the runs panel read the same store: these are all the bytes a point
+    // costs.
+    state.counters["store_bytes_per_point"] = double(points.BytesHeld()) / points.Count();
     state.counters["table_shown"] = double(state.range(1));
     state.counters["scrolling"] = double(scrolling);
 }

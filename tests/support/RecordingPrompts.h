@@ -61,9 +61,27 @@ public:
     QString SaveFileName(QWidget*, const tFileDialogOptions& options) override {
         return File("save", options);
     }
-    bool PrintDialog(QWidget*, QPrinter&) override { return Dialog("print"); }
-    bool PrinterSetupDialog(QWidget*, QPrinter&) override { return Dialog("printsetup"); }
-    bool PageSetupDialog(QWidget*, QPrinter&) override { return Dialog("pagesetup"); }
+    bool PrintDialog(QWidget*, QPrinter& printer) override {
+        if (OnPrinter) OnPrinter(printer);
+        return Dialog("print");
+    }
+    bool PrinterSetupDialog(QWidget*, QPrinter& printer) override {
+        if (OnPrinter) OnPrinter(printer);
+        return Dialog("printsetup");
+    }
+    bool PageSetupDialog(QWidget*, QPrinter& printer) override {
+        if (OnPrinter) OnPrinter(printer);
+        return Dialog("pagesetup");
+    }
+
+    // The program's own dialogs: answered by `OnDialog` (which may set them up), else rejected; the printers
+    // the system has.
+    std::function<int(QDialog&)> OnDialog;
+    bool Printers = true;
+    int Exec(QDialog& dialog) override { return OnDialog ? OnDialog(dialog) : 0; }
+    bool PrintersInstalled() override { return Printers; }
+    // The printer a print dialog was shown for (a test sets its output to a file there).
+    std::function<void(QPrinter&)> OnPrinter;
 
     // Progress boxes: the steps told, and the step at which the user cancels (-1: never).
     QList<std::pair<int, int>> ProgressSteps;

@@ -4,6 +4,7 @@
 #include "core/Settings.h"
 #include "device/Device.h"
 #include "device/Ftdilibrary.h"
+#include "measure/Measurethread.h"
 #include "sim/SimWorld.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +14,7 @@ class tSimFixture : public ::testing::Test {
 protected:
     void SetUp() override {
         tSimWorld::Instance().Clear();
+        UseMeasureThreads();
         SetComApi(&SimComApi());
         SetHidApi(&SimHidApi());
         SetComPortLister([] { return tSimWorld::Instance().ComPaths(); });

@@ -1,8 +1,11 @@
 // Opens one window of the program on a real display for a look or a screenshot: "chooser", "frame" or
 // "pulse".
 #include "core/CommandLine.h"
+#include "core/Prompts.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
+#include "lesson/Lesson.h"
+#include "measure/Measurethread.h"
 #include "sim/DemoWorld.h"
 #include "ui/DialogPrompts.h"
 #include "ui/Mainfm.h"
@@ -82,28 +85,68 @@ int Frame(const QString& root, bool pulse) {
     return qApp->exec();
 }
 
-// The main window on the demo sensors: chooses the experiment at `path` (relative to data/), starts measuring
-// and keeps measuring (or stops after `stopAfter` ms when given).
-int Main(const QString& exe, const QString& path, int stopAfter) {
-    SetExecutablePath(exe);
-    InstallDemoWorld();
-    TfmMain window;
-    window.ShowChooser = [&](TfmExperiments& chooser) {
+// The real dialogs, but for the chooser, which picks the experiment at `Path` (relative to data/) at once.
+class tPreviewPrompts : public tPrompts {
+public:
+    explicit tPreviewPrompts(const QString& path) : FPath(path) { SetPrompts(this); }
+    ~tPreviewPrompts() override { SetPrompts(nullptr); }
+    int MessageBox(QWidget* parent, const QString& text, const QString& caption, tBoxIcon icon, int buttons,
+                   int defaultButton) override {
+        return FReal.MessageBox(parent, text, caption, icon, buttons, defaultButton);
+    }
+    bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& value) override {
+        return FReal.InputQuery(parent, caption, prompt, value);
+    }
+    QString OpenFileName(QWidget* parent, const tFileDialogOptions& options) override {
+        return FReal.OpenFileName(parent, options);
+    }
+    QString SaveFileName(QWidget* parent, const tFileDialogOptions& options) override {
+        return FReal.SaveFileName(parent, options);
+    }
+    bool PrintDialog(QWidget* parent, QPrinter& printer) override {
+        return FReal.PrintDialog(parent, printer);
+    }
+    bool PrinterSetupDialog(QWidget* parent, QPrinter& printer) override {
+        return FReal.PrinterSetupDialog(parent, printer);
+    }
+    bool PageSetupDialog(QWidget* parent, QPrinter& printer) override {
+        return FReal.PageSetupDialog(parent, printer);
+    }
+    bool Progress(QWidget* parent, const QString& text, int done, int total) override {
+        return FReal.Progress(parent, text, done, total);
+    }
+    int Exec(QDialog& dialog) override {
+        auto* chooser = qobject_cast<TfmExperiments*>(&dialog);
+        if (!chooser) return FReal.Exec(dialog);
         QTreeWidgetItem* node = nullptr;
-        for (const QString& part : path.split(u'/')) {
+        for (const QString& part : FPath.split(u'/')) {
             QTreeWidgetItem* parent = node;
             if (parent) parent->setExpanded(true);
             node = nullptr;
-            const int count = parent ? parent->childCount() : chooser.Tree()->topLevelItemCount();
+            const int count = parent ? parent->childCount() : chooser->Tree()->topLevelItemCount();
             for (int i = 0; i < count && !node; ++i) {
-                QTreeWidgetItem* child = parent ? parent->child(i) : chooser.Tree()->topLevelItem(i);
+                QTreeWidgetItem* child = parent ? parent->child(i) : chooser->Tree()->topLevelItem(i);
                 if (child->text(0) == part) node = child;
             }
             if (!node) return int(QDialog::Rejected);
         }
-        chooser.Tree()->setCurrentItem(node);
+        chooser->Tree()->setCurrentItem(node);
         return int(QDialog::Accepted);
-    };
+    }
+
+private:
+    tPrompts& FReal = DialogPrompts();
+    const QString FPath;
+};
+
+// The main window on the demo sensors: chooses the experiment at `path` (relative to data/), starts measuring
+// and keeps measuring (or stops after `stopAfter` ms when given).
+int Main(const QString& exe, const QString& path, int stopAfter) {
+    SetExecutablePath(exe);
+    UseMeasureThreads();
+    InstallDemoWorld();
+    tPreviewPrompts prompts(path);
+    TfmMain window;
     window.showMaximized();
     // With ZORBINKA_PREVIEW_STATS the run reports once a minute: points held, memory, the longest pause of
     // the event loop (a 50 ms heartbeat that arrives late shows a window that stopped answering), and the
@@ -145,7 +188,8 @@ int Main(const QString& exe, const QString& path, int stopAfter) {
             QString rss;
             for (const QByteArray& line : status.readAll().split('\n'))
                 if (line.startsWith("VmRSS:")) rss = QString::fromLatin1(line.mid(6).trimmed());
-            const int points = window.Frame ? window.Frame->chMain->Series(window.SeriesIndex)->Count() : 0;
+            const int run = window.Lesson().Measured();
+            const int points = run >= 0 ? window.Lesson().Run(run).Points->Count() : 0;
             std::printf(
                 "points=%d rss=%s longest_pause_ms=%.1f longest_work_ms=%.1f longest_work_cpu_ms=%.1f "
                 "work_over_5ms_cpu=%d\n",

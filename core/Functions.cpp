@@ -1,5 +1,5 @@
 // The shared helpers of the Functions unit.
-#include "app/Functions.h"
+#include "core/Functions.h"
 
 #include "core/LocaleFormats.h"
 #include "core/Logfile.h"

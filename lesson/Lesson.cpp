@@ -1,0 +1,480 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The lesson: runs measured and kept, results, collection, the work folder, and the notices of each change.
+#include "lesson/Lesson.h"
+
+#include "core/Exception.h"
+#include "core/Logfile.h"
+#include "core/Settings.h"
+#include "core/UserFolders.h"
+#include "widgets/NumberFormat.h"
+
+#include <QLocale>
+#include <QSettings>
+#include <cmath>
+
+namespace {
+
+QString StateFile() {
+    return UserStateFolder() + QStringLiteral("/collection.ini");
+}
+
+QString Seconds(double s) {
+    return QLocale().toString(std::ceil(s * 10 - 1e-9) / 10, 'f', 1);
+}
+
+} // namespace
+
+QColor RunColour(int number) {
+    static const QColor colours[] = {QColor(255, 0, 0),   QColor(0, 0, 255),   QColor(0, 150, 0),
+                                     QColor(230, 120, 0), QColor(140, 0, 170), QColor(0, 150, 150),
+                                     QColor(140, 80, 20), QColor(220, 0, 150), QColor(110, 110, 0),
+                                     QColor(90, 90, 90)};
+    return colours[std::size_t(std::max(1, number) - 1) % std::size(colours)];
+}
+
+tSavedWork ReadSavedWork(const QString& path, const tReadProgress& progress) {
+    tSavedWork work;
+    work.Path = path;
+    work.Opened = ReadWorkFolder(path, work.Runs, progress);
+    return work;
+}
+
+tLesson::tLesson(QObject* parent) : QObject(parent) {}
+
+tLesson::~tLesson() = default;
+
+// ---- The experiment and its work.
+
+void tLesson::Close() {
+    if (FCollecting != tCollecting::Idle) EndRun();
+    FWork.reset();
+    FWorkFailed = false;
+    FWorkOpened = false;
+    FRuns.Clear();
+    FResults.clear();
+    FNewest.reset();
+    FSensor = tSensorState::None;
+}
+
+void tLesson::Open(const tExperiment& experiment) {
+    Close();
+    FExperiment = experiment;
+    FOpen = true;
+    LoadCollection();
+    emit opened();
+    emit collectingChanged();
+    emit sensorStateChanged();
+}
+
+void tLesson::Open(const tExperiment& experiment, tSavedWork work) {
+    Close();
+    FExperiment = experiment;
+    FOpen = true;
+    FWorkOpened = true;
+    for (int i = 0; i < work.Runs.Count(); ++i) {
+        tRun& run = *work.Runs.Shared(i);
+        run.FormatX = experiment.FormatX;
+        run.FormatY = experiment.FormatY;
+        run.Period = experiment.Period();
+        run.Line = std::clamp(run.Line, 0, std::max(1, experiment.SeriesCount) - 1);
+        RebuildRates(run);
+    }
+    FRuns = std::move(work.Runs);
+    // The run chosen and how runs were collected, as the work was left.
+    tSettings list(false);
+    list.SetLines(work.Opened.ListLines);
+    const int chosen = list.GetInt(QStringLiteral("Chosen"), 0);
+    for (int i = 0; i < FRuns.Count(); ++i)
+        if (chosen > 0 && FRuns.Run(i).Number == chosen) FRuns.Choose(i);
+    LoadCollection();
+    QStringList kept;
+    for (const QString& line : work.Opened.ListLines)
+        if (line.startsWith(QStringLiteral("Collection."), Qt::CaseInsensitive)) kept << line.mid(11);
+    if (!kept.isEmpty()) {
+        tSettings collection(false);
+        collection.SetLines(kept);
+        FCollection = ReadCollection(collection, FCollection);
+    }
+    for (const QString& line : work.Opened.AnalysisLines) {
+        QPointF box;
+        if (const std::optional<tAnalysisResult> result = DecodeResult(line.trimmed(), &box))
+            FResults.push_back({*result, box});
+    }
+    FWork = std::make_unique<tWorkFolder>(work.Path, work.Opened.RunFiles, work.Opened.ListLines);
+    emit opened();
+    emit collectingChanged();
+    emit sensorStateChanged();
+}
+
+const tSensorDescription& tLesson::Sensor() const {
+    return DescribeSensor(FExperiment.SensorName);
+}
+
+tWorkFolder& tLesson::EnsureWork() {
+    if (!FWork) FWork = tWorkFolder::Create(FExperiment.Name, FExperiment.Path);
+    return *FWork;
+}
+
+bool tLesson::Write(const std::function<void(tWorkFolder&)>& write, bool make) {
+    if (FWorkFailed || !FOpen || !FKeepOnDisk || (!FWork && !make)) return false;
+    try {
+        write(EnsureWork());
+        return true;
+    } catch (const Exception& e) {
+        WriteLog(e.Message());
+        FWork.reset();
+        FWorkFailed = true;
+        emit workFailed(e.Message());
+        return false;
+    }
+}
+
+bool tLesson::SaveReport(const QByteArray& rtf) {
+    return Write([&](tWorkFolder& work) { work.SaveReport(rtf); }, true);
+}
+
+// ---- Runs.
+
+QColor tLesson::RunColour(int i) const {
+    return ::RunColour(RunNumber(i));
+}
+
+int tLesson::RunNumber(int i) const {
+    return FRuns.Run(i).Number > 0 ? FRuns.Run(i).Number : i + 1;
+}
+
+int tLesson::Measured() const {
+    for (int i = FRuns.Count() - 1; FMeasured && i >= 0; --i)
+        if (FRuns.Shared(i) == FMeasured) return i;
+    return -1;
+}
+
+void tLesson::SaveRunViews() {
+    Write([&](tWorkFolder& work) { work.SaveRunViews(FRuns); });
+}
+
+void tLesson::ChooseRun(int i) {
+    if (i < 0 || i >= FRuns.Count() || i == Chosen()) return;
+    // While a run is measured, markers and labels stay on it.
+    if (!FMeasured) {
+        FRuns.Choose(i);
+        SaveRunViews();
+    }
+    emit runChosen(Chosen());
+}
+
+void tLesson::ShowRun(int i, bool shown) {
+    if (i < 0 || i >= FRuns.Count() || FRuns.Run(i).Shown == shown) return;
+    FRuns.Shared(i)->Shown = shown;
+    SaveRunViews();
+    emit runChanged(i);
+}
+
+void tLesson::RenameRun(int i, const QString& name) {
+    if (i < 0 || i >= FRuns.Count()) return;
+    const QString own = QStringLiteral("Опыт %1").arg(RunNumber(i));
+    FRuns.Shared(i)->Name = name.trimmed() == own ? QString() : name.trimmed();
+    SaveRunViews();
+    emit runChanged(i);
+}
+
+void tLesson::DeleteRun(int i) {
+    if (i < 0 || i >= FRuns.Count()) return;
+    if (FRuns.Shared(i) == FMeasured)
+        throw Exception(QStringLiteral("Опыт ещё идёт: остановите его, чтобы удалить."));
+    // Its results go with it, kept beside its file.
+    QStringList gone;
+    std::vector<tResultEntry> kept;
+    for (int k = 0; k < ResultCount(); ++k) {
+        if (ResultRun(k) == i)
+            gone << EncodeResult(FResults[std::size_t(k)].Value, FResults[std::size_t(k)].Box);
+        else
+            kept.push_back(FResults[std::size_t(k)]);
+    }
+    const int number = FRuns.Run(i).Number;
+    if (number > 0 && FWork) FWork->DeleteRun(number, gone);
+    FRuns.Remove(i);
+    const bool results = kept.size() != FResults.size();
+    FResults = std::move(kept);
+    SaveRunViews();
+    if (results) SaveAnalysis();
+    emit runRemoved(i);
+    if (results) emit resultsChanged();
+}
+
+// ---- Measuring.
+
+bool tLesson::BeginCountdown(double now) {
+    if (!(FCollection.StartDelay > 0) || FCollecting != tCollecting::Idle) return false;
+    FCollecting = tCollecting::Countdown;
+    FCountdownEnd = now + FCollection.StartDelay;
+    emit collectingChanged();
+    return true;
+}
+
+void tLesson::BeginRun(int line) {
+    if (FMeasured) EndRun();
+    auto run = std::make_shared<tRun>();
+    run->Experiment = FExperiment.Name;
+    run->Sensor = FExperiment.SensorName;
+    run->Start = QDateTime::currentDateTime();
+    run->CaptionX = FExperiment.CaptionX;
+    run->CaptionY = FExperiment.CaptionY;
+    run->FormatX = FExperiment.FormatX;
+    run->FormatY = FExperiment.FormatY;
+    run->Period = FExperiment.Period();
+    run->Line = line;
+    // The new run is the chosen one while it is measured.
+    FRuns.Choose(-1);
+    FRuns.Add(run);
+    FMeasured = run;
+    FSamples = 0;
+    FNewest.reset();
+    FLabelAt = -1;
+    FCollector.emplace(FCollection, double(FExperiment.Period()) / 1e6);
+    FCollecting = FCollection.Trigger ? tCollecting::Waiting : tCollecting::Recording;
+    // Noise or a flat line is no pulse: a beat needs the curve to swing over a tenth of the chart's height.
+    FBeats.Begin((FExperiment.MaxY - FExperiment.MinY) * 0.1);
+    Write(
+        [&](tWorkFolder& work) {
+            work.BeginRun(run);
+            // How it is collected, kept with the work.
+            work.SetListKeys(QStringLiteral("Collection."), CollectionLines(FCollection));
+        },
+        true);
+    emit runStarted(FRuns.Count() - 1);
+    emit collectingChanged();
+}
+
+int tLesson::TakeValues(std::vector<double>& values, bool last, const std::function<QString()>& label) {
+    if (!FMeasured || FExperiment.Average <= 0) return 0;
+    const std::size_t average = std::size_t(FExperiment.Average);
+    const std::size_t keep = last ? 0 : 1;
+    tPointSeries& points = *FMeasured->Points;
+    const int from = points.Count();
+    const tCollector::tPhase phase = FCollector->Phase();
+    std::size_t used = 0;
+    std::vector<tCollectedPoint> collected;
+    while (values.size() - used >= average + keep) {
+        double sum = 0;
+        for (std::size_t k = 0; k < average; ++k) sum += values[used + k];
+        const double y = sum / double(average);
+        // What the run records of the point: all of it, unless a trigger or a duration decides.
+        collected.clear();
+        FCollector->Feed(PointTime(FSamples++, FExperiment.Freq, FExperiment.Average), y, collected);
+        for (const tCollectedPoint& point : collected)
+            points.Add(point.X, point.Y, label ? label() : QString());
+        FNewest = y;
+        used += average;
+    }
+    if (used == 0) return 0;
+    values.erase(values.begin(), values.begin() + std::ptrdiff_t(used));
+    const int to = points.Count();
+    const int run = Measured();
+    if (Sensor().BeatRate)
+        FBeats.Scan(points, to, [&](double x, double rate) { FMeasured->Rates->Add(x, rate); });
+    // The new points go to the disk at once, but while the label box is open: the label may still go to one
+    // of them.
+    if (FLabelAt < 0 && to > from) Write([](tWorkFolder& work) { work.AppendPoints(); });
+    if (FCollector->Phase() != phase) {
+        FCollecting = FCollector->Phase() == tCollector::tPhase::Waiting ? tCollecting::Waiting
+                                                                         : tCollecting::Recording;
+        emit collectingChanged();
+    }
+    emit valueMeasured(*FNewest);
+    if (to > from) emit pointsAppended(run, from, to);
+    return to - from;
+}
+
+bool tLesson::RunComplete() const {
+    return FCollector && FCollector->Phase() == tCollector::tPhase::Done;
+}
+
+bool tLesson::EndRun() {
+    if (FCollecting == tCollecting::Countdown) {
+        // The countdown is cancelled: no run was started.
+        FCollecting = tCollecting::Idle;
+        emit collectingChanged();
+        return false;
+    }
+    if (!FMeasured) return false;
+    const int run = Measured();
+    // A run that measured nothing (a start that failed, a stop at once) is no run: not in the table, not on
+    // the disk.
+    const bool empty = FMeasured->Points->Count() == 0;
+    FMeasured.reset();
+    FCollector.reset();
+    FCollecting = tCollecting::Idle;
+    FLabelAt = -1;
+    if (empty) {
+        FRuns.Remove(run);
+        Write([](tWorkFolder& work) { work.DropRun(); });
+        emit runRemoved(run);
+    } else {
+        Write([](tWorkFolder& work) { work.EndRun(); });
+        emit runEnded(run);
+    }
+    emit collectingChanged();
+    return !empty;
+}
+
+void tLesson::BeginLabel() {
+    if (FMeasured) FLabelAt = FMeasured->Points->Count();
+}
+
+bool tLesson::EndLabel(const QString& label) {
+    const int at = std::exchange(FLabelAt, -1);
+    if (!FMeasured || at < 0) return false;
+    bool placed = false;
+    if (FMeasured->Points->Count() > at && !label.isEmpty()) {
+        FMeasured->Points->SetLabel(at, label);
+        placed = true;
+    }
+    // The points held back from the disk while the box was open.
+    Write([](tWorkFolder& work) { work.AppendPoints(); });
+    if (placed) emit runChanged(Measured());
+    return placed;
+}
+
+// ---- How runs are collected.
+
+void tLesson::LoadCollection() {
+    FCollection = FExperiment.Collection;
+    const QSettings state(StateFile(), QSettings::IniFormat);
+    const QStringList lines = state.value(QStringLiteral("Experiments/") + FExperiment.Path).toStringList();
+    if (lines.isEmpty()) return;
+    tSettings own(false);
+    own.SetLines(lines);
+    FCollection = ReadCollection(own, FCollection);
+}
+
+void tLesson::SetCollection(const tCollection& collection) {
+    FCollection = collection;
+    if (FOpen) {
+        QSettings state(StateFile(), QSettings::IniFormat);
+        state.setValue(QStringLiteral("Experiments/") + FExperiment.Path, CollectionLines(FCollection));
+        Write([&](tWorkFolder& work) {
+            work.SetListKeys(QStringLiteral("Collection."), CollectionLines(FCollection));
+        });
+    }
+    emit collectingChanged();
+}
+
+QString tLesson::CollectionStatus(double now) const {
+    switch (FCollecting) {
+    case tCollecting::Countdown:
+        return QStringLiteral("Пуск через %1 с").arg(Seconds(std::max(0.0, FCountdownEnd - now)));
+    case tCollecting::Waiting:
+        return QStringLiteral("Ожидание запуска: когда «%1» %2 %3%4. «Стоп» отменяет ожидание.")
+            .arg(FExperiment.CaptionY,
+                 FCollection.TriggerRising ? QStringLiteral("поднимется выше")
+                                           : QStringLiteral("опустится ниже"),
+                 QLocale().toString(FCollection.TriggerLevel, 'g', 6),
+                 FNewest ? QStringLiteral(" (сейчас %1)").arg(FormatFloat(FExperiment.FormatY, *FNewest))
+                         : QString());
+    case tCollecting::Recording:
+        if (FCollector && FCollector->Remaining() >= 0)
+            return QStringLiteral("До конца опыта %1 с").arg(Seconds(FCollector->Remaining()));
+        return QString();
+    case tCollecting::Idle:
+        break;
+    }
+    const QString described = DescribeCollection(FCollection);
+    return described.isEmpty() ? QString() : QStringLiteral("Параметры сбора: ") + described;
+}
+
+// ---- The sensor.
+
+void tLesson::SetSensorState(tSensorState state) {
+    if (state == FSensor) return;
+    FSensor = state;
+    emit sensorStateChanged();
+}
+
+// ---- Analysis results.
+
+int tLesson::ResultRun(int i) const {
+    const int number = Result(i).Run;
+    for (int k = 0; k < FRuns.Count(); ++k)
+        if (RunNumber(k) == number) return k;
+    return -1;
+}
+
+bool tLesson::ResultShown(int i) const {
+    const int run = ResultRun(i);
+    return run >= 0 && FRuns.Run(run).Shown;
+}
+
+QString tLesson::QuantityOf(const tAnalysisResult& result) const {
+    return result.Quantity.isEmpty() ? FExperiment.CaptionY : result.Quantity;
+}
+
+const tPointSeries& tLesson::AnalysedPoints(int run, tAnalysisKind kind, QString* quantity) const {
+    if (quantity) quantity->clear();
+    const tRun& r = FRuns.Run(run);
+    if (kind == tAnalysisKind::Statistics && Sensor().BeatRate && r.Rates->Count() > 0) {
+        if (quantity) *quantity = QString::fromUtf8(Sensor().RateCaption) + QStringLiteral(", уд/мин");
+        return *r.Rates;
+    }
+    return *r.Points;
+}
+
+const tAnalysisResult& tLesson::Analyse(tAnalysisKind kind, tFitModel model, double from, double to) {
+    const int run = Chosen();
+    if (run < 0) throw Exception(QStringLiteral("Измерений ещё нет: анализировать нечего."));
+    QString quantity;
+    const tPointSeries& points = AnalysedPoints(run, kind, &quantity);
+    std::vector<double> x, y;
+    x.reserve(std::size_t(points.Count()));
+    y.reserve(std::size_t(points.Count()));
+    for (int i = 0; i < points.Count(); ++i) {
+        x.push_back(points.X(i));
+        y.push_back(points.Y(i));
+    }
+    tAnalysisResult result = ::Analyse(kind, model, x, y, from, to);
+    if (!result.Ok) throw Exception(result.Error);
+    result.Quantity = quantity;
+    result.Run = RunNumber(run);
+    FResults.push_back({result, QPointF(-1, -1)});
+    SaveAnalysis();
+    emit resultAdded(ResultCount() - 1);
+    return FResults.back().Value;
+}
+
+void tLesson::SetResultBox(int i, QPointF box) {
+    if (i < 0 || i >= ResultCount()) return;
+    FResults[std::size_t(i)].Box = box;
+    SaveAnalysis();
+    emit resultsChanged();
+}
+
+void tLesson::RemoveResult(int i) {
+    if (i < 0 || i >= ResultCount()) return;
+    FResults.erase(FResults.begin() + i);
+    SaveAnalysis();
+    emit resultRemoved(i);
+}
+
+void tLesson::ClearResults() {
+    if (FResults.empty()) return;
+    FResults.clear();
+    SaveAnalysis();
+    emit resultsChanged();
+}
+
+void tLesson::SaveAnalysis() {
+    QStringList lines;
+    for (const tResultEntry& entry : FResults) lines << EncodeResult(entry.Value, entry.Box);
+    Write([&](tWorkFolder& work) { work.SaveAnalysis(lines); }, !lines.isEmpty());
+}
+
+void tLesson::RebuildRates(tRun& run) const {
+    run.Rates = std::make_shared<tPointSeries>();
+    if (!Sensor().BeatRate) return;
+    // Scanned as the live display scanned it: a tick's points at a time.
+    const std::int64_t period = FExperiment.Period();
+    const int perTick = period > 0 ? int(std::max<std::int64_t>(1, 100000 / period)) : 1;
+    tPointSeries& rates = *run.Rates;
+    ScanWholeWave(*run.Points, (FExperiment.MaxY - FExperiment.MinY) * 0.1, perTick,
+                  [&](double x, double rate) { rates.Add(x, rate); });
+}

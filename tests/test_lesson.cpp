@@ -1,0 +1,439 @@
+// The lesson without any window: runs made of values, the beat rate of a pulse, results that follow their
+// runs, colours kept, and a whole lesson on a demo sensor and the virtual clock with every notice it gives.
+#include "core/Exception.h"
+#include "core/LocaleFormats.h"
+#include "device/Device.h"
+#include "device/Searches.h"
+#include "experiment/Experiment.h"
+#include "lesson/Lesson.h"
+#include "measure/ValueStream.h"
+#include "sim/DemoWorld.h"
+#include "support/LogCapture.h"
+#include "support/MessageCollector.h"
+#include "support/SimFixture.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QTemporaryDir>
+#include <cmath>
+#include <functional>
+#include <gtest/gtest.h>
+
+namespace {
+
+tExperiment Defined(const QString& sensor = QStringLiteral("T101")) {
+    tExperiment e;
+    e.SetDefaults();
+    e.Name = QStringLiteral("Опыт");
+    e.SensorName = sensor;
+    e.Freq = 10000;
+    e.Average = 1;
+    e.MinY = 0;
+    e.MaxY = 100;
+    e.CaptionX = QStringLiteral("t, с");
+    e.CaptionY = QStringLiteral("T, °C");
+    e.SeriesCount = 2;
+    return e;
+}
+
+// Every notice of a lesson, in order, as "runStarted 1".
+class tNotices : public QStringList {
+public:
+    explicit tNotices(tLesson& lesson) {
+        const auto note = [this](const char* name) {
+            return [this, name](auto... index) {
+                QString text = QString::fromLatin1(name);
+                ((text += u' ' + QString::number(index)), ...);
+                append(text);
+            };
+        };
+        QObject::connect(&lesson, &tLesson::opened, note("opened"));
+        QObject::connect(&lesson, &tLesson::runStarted, note("runStarted"));
+        QObject::connect(&lesson, &tLesson::runEnded, note("runEnded"));
+        QObject::connect(&lesson, &tLesson::runChanged, note("runChanged"));
+        QObject::connect(&lesson, &tLesson::runChosen, note("runChosen"));
+        QObject::connect(&lesson, &tLesson::runRemoved, note("runRemoved"));
+        QObject::connect(&lesson, &tLesson::resultAdded, note("resultAdded"));
+        QObject::connect(&lesson, &tLesson::resultRemoved, note("resultRemoved"));
+        QObject::connect(&lesson, &tLesson::resultsChanged, note("resultsChanged"));
+        QObject::connect(&lesson, &tLesson::collectingChanged, note("collectingChanged"));
+        QObject::connect(&lesson, &tLesson::sensorStateChanged, note("sensorStateChanged"));
+        QObject::connect(&lesson, &tLesson::workFailed, [this] { append(QStringLiteral("workFailed")); });
+        QObject::connect(&lesson, &tLesson::pointsAppended,
+                         [this](int run) { append(QStringLiteral("pointsAppended %1").arg(run)); });
+    }
+    // The notices since the last look, points appended once for all.
+    QString Taken() {
+        QStringList seen;
+        for (const QString& notice : *this)
+            if (seen.isEmpty() || notice != seen.last() || !notice.startsWith(QStringLiteral("points")))
+                seen << notice;
+        clear();
+        return seen.join(QStringLiteral(", "));
+    }
+};
+
+// A pulse wave sampled every `step` seconds given to a lesson a tenth of a second at a time, as the window's
+// ticks give it: the rates the lesson derives.
+std::vector<std::pair<double, double>> Rates(const std::function<double(double)>& signal, double seconds,
+                                             double step = 0.01) {
+    tLesson lesson;
+    lesson.KeepOnDisk(false);
+    tExperiment e = Defined(QStringLiteral("M401"));
+    e.Freq = int(std::lround(step * 1e6));
+    lesson.Open(e);
+    lesson.BeginRun(0);
+    const int perTick = int(std::lround(0.1 / step));
+    std::vector<double> values;
+    for (int k = 0; k * step <= seconds + 1e-9; ++k) {
+        values.push_back(signal(k * step));
+        if ((k + 1) % perTick == 0) lesson.TakeValues(values, true);
+    }
+    lesson.TakeValues(values, true);
+    lesson.EndRun();
+    const tPointSeries& rates = *lesson.Run(0).Rates;
+    std::vector<std::pair<double, double>> found;
+    for (int i = 0; i < rates.Count(); ++i) found.emplace_back(rates.X(i), rates.Y(i));
+    return found;
+}
+
+// Spikes that fall through the threshold at the given times.
+std::function<double(double)> Spikes(std::vector<double> times) {
+    return [times](double t) {
+        for (const double beat : times)
+            if (t > beat - 0.035 && t < beat + 0.005) return 100.0;
+        return 0.0;
+    };
+}
+
+} // namespace
+
+// Blocks of values become points: a complete block waits for one more value during a run, the last take
+// takes it; x counts points at Freq × Average; a label goes to the next point.
+TEST(Lesson, PointsAreMadeOfBlocksOfValues) {
+    const struct {
+        int freq, average;
+        std::vector<double> values;
+        bool last;
+        std::vector<double> x, y;
+        std::size_t left; // values still waiting
+    } rows[] = {
+        {100000, 1, {1, 2, 3}, false, {0, 0.1}, {1, 2}, 1},
+        {100000, 1, {1, 2, 3}, true, {0, 0.1, 0.2}, {1, 2, 3}, 0},
+        {1000, 10, std::vector<double>(10, 50), false, {}, {}, 10},
+        {1000,
+         10,
+         [] {
+             auto v = std::vector<double>(10, 50);
+             v.push_back(500);
+             return v;
+         }(),
+         false,
+         {0},
+         {50},
+         1},
+        {1000, 10, std::vector<double>(25, 4), true, {0, 0.01}, {4, 4}, 5},
+        {10000, 2, {1, 3, 5, 7, 9}, false, {0, 0.02}, {2, 6}, 1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.values.size());
+        tLesson lesson;
+        lesson.KeepOnDisk(false);
+        tExperiment e = Defined();
+        e.Freq = row.freq;
+        e.Average = row.average;
+        lesson.Open(e);
+        lesson.BeginRun(0);
+        std::vector<double> values = row.values;
+        int labels = 0;
+        lesson.TakeValues(values, row.last,
+                          [&] { return labels++ == 1 ? QStringLiteral("метка") : QString(); });
+        const tPointSeries& points = *lesson.Run(0).Points;
+        ASSERT_EQ(std::size_t(points.Count()), row.x.size());
+        for (int i = 0; i < points.Count(); ++i) {
+            EXPECT_DOUBLE_EQ(points.X(i), row.x[std::size_t(i)]);
+            EXPECT_DOUBLE_EQ(points.Y(i), row.y[std::size_t(i)]);
+            EXPECT_EQ(points.Label(i), i == 1 ? QStringLiteral("метка") : QString());
+        }
+        EXPECT_EQ(values.size(), row.left);
+    }
+}
+
+// The beat rate of a pulse run, derived as its wave comes: a beat where the curve falls through 70 % of the
+// last five seconds' swing, none before 5.3 s, none within 0.2 s of the last; noise and a flat line are none.
+TEST(Lesson, BeatRatesOfAPulseRun) {
+    EXPECT_TRUE(Rates(Spikes({1, 2, 3, 4}), 5.2).empty()) << "no rate before 5.3 s";
+    // Beats at 1.0 and 1.8: one rate of 75 at their mid-time; the first beat gives none.
+    auto rates = Rates(Spikes({1.0, 1.8}), 6);
+    ASSERT_EQ(rates.size(), 1u);
+    EXPECT_NEAR(rates[0].first, 1.4, 0.011);
+    EXPECT_EQ(rates[0].second, 75);
+    // A crossing 0.15 s after a beat is ignored; 0.25 s after it gives 240.
+    rates = Rates(Spikes({1.0, 1.15, 1.4}), 6);
+    ASSERT_EQ(rates.size(), 1u);
+    EXPECT_EQ(rates[0].second, 150) << "1.15 ignored, then 1.4 is 0.4 s after 1.0";
+    rates = Rates(Spikes({1.0, 1.25}), 6);
+    ASSERT_EQ(rates.size(), 1u);
+    EXPECT_EQ(rates[0].second, 240);
+    EXPECT_TRUE(Rates([](double) { return 5.0; }, 6).empty());
+    EXPECT_TRUE(Rates([](double t) { return 50 + 4 * std::sin(t * 977.0); }, 12).empty());
+    rates = Rates(
+        [](double t) {
+            if (t < 6) return 4 + 4 * std::sin(t * 977.0);
+            return Spikes({7.0, 7.8, 8.6, 9.4})(t);
+        },
+        10);
+    ASSERT_FALSE(rates.empty());
+    for (const auto& [x, rate] : rates) EXPECT_EQ(rate, 75) << x;
+    // A synthetic heartbeat at 72 a minute.
+    rates = Rates(
+        [](double t) {
+            const double phase = std::fmod(t, 60.0 / 72) / (60.0 / 72);
+            return 50 + 40 * std::exp(-std::pow((phase - 0.2) / 0.07, 2)) +
+                   10 * std::exp(-std::pow((phase - 0.5) / 0.08, 2));
+        },
+        30);
+    ASSERT_GE(rates.size(), 25u);
+    for (const auto& [x, rate] : rates) EXPECT_NEAR(rate, 72, 2) << x;
+}
+
+namespace {
+
+// A station without a window: a lesson fed from a demo sensor as the window's ticks feed it.
+class LessonTest : public tSimFixture {
+protected:
+    void SetUp() override {
+        tSimFixture::SetUp();
+        SetDetectorSpacing(0);
+        qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("home")).toLocal8Bit());
+        qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
+    }
+    void TearDown() override {
+        device.reset();
+        SetDetectorSpacing(100);
+        tSimFixture::TearDown();
+    }
+    // The experiment of the catalogue folder `name`, defined by `text`.
+    tExperiment Chosen(const char* name, const QByteArray& text) {
+        const QString folder = dir.filePath(QStringLiteral("data/") + QString::fromUtf8(name)) + u'/';
+        QDir().mkpath(folder);
+        WriteFile(folder + QStringLiteral("experiment.txt"), text);
+        tExperiment e;
+        LoadExperimentFolder(e, QString::fromUtf8(name), folder, nullptr);
+        return e;
+    }
+    void Connect() {
+        device.reset();
+        tLogCapture log;
+        device = FindCOMSensor(lesson.Experiment().SensorName, &settings);
+        ASSERT_TRUE(device) << log.Text().toStdString();
+        device->SetFreq(0, lesson.Experiment().Freq);
+        lesson.SetSensorState(tLesson::tSensorState::Connected);
+    }
+    void Start(int line = 0) {
+        lesson.BeginRun(line);
+        for (auto& values : channels) values.clear();
+        channel = 0;
+        device->StartMeasure(0);
+    }
+    // The queued packets into the channels and channel 0 into the lesson; false when the sensor said it is
+    // gone.
+    bool Tick(bool last = false) {
+        bool present = true;
+        const int packets = device->GetPacketCount();
+        std::vector<std::uint8_t> payload;
+        for (int n = 0; n < packets; ++n) {
+            tMeasurePacket packet;
+            device->GetPacket(packet);
+            payload.clear();
+            if (!packet.Data || !ExtractPayload(packet.Data.get(), std::size_t(packet.Size), payload)) break;
+            present = DecodeValueStream(payload.data(), payload.size(), channel, channels) && present;
+        }
+        lesson.TakeValues(channels[0], last);
+        return present;
+    }
+    void TicksUntil(int points) {
+        ASSERT_TRUE(WaitUntil([&] {
+            Tick();
+            return lesson.Run(lesson.Measured()).Points->Count() >= points;
+        }));
+    }
+    void Stop() {
+        device->EndMeasureThread();
+        Tick(true);
+        device->Stop();
+        lesson.EndRun();
+    }
+
+    QTemporaryDir dir;
+    tLesson lesson;
+    tNotices notices{lesson};
+    std::unique_ptr<tDevice> device;
+    tChannels channels;
+    int channel = 0;
+};
+
+} // namespace
+
+// A whole lesson without a window: choose, connect, two runs, analyse, rename, hide, delete, reopen, a lost
+// sensor, a trigger with a duration and a countdown; what each step announces and leaves on disk.
+TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
+    tSimSensorConfig config;
+    config.Name = "T106";
+    config.Signal = [](double t, int) { return 20 + 10 * t; };
+    std::shared_ptr<tSimSensor> sensor = AddCom(QStringLiteral("/dev/ttyACM0"), config);
+    const tExperiment warming = Chosen(
+        "Нагревание", "SensorName=T106\r\nFreq=10000\r\nAverage=1\r\nSeriesCount=2\r\nCaptionX=t, с\r\n"
+                      "CaptionY=T, °C\r\nMaxY=100\r\n");
+    lesson.Open(warming);
+    EXPECT_EQ(notices.Taken(), QStringLiteral("opened, collectingChanged, sensorStateChanged"));
+    Connect();
+    EXPECT_EQ(notices.Taken(), QStringLiteral("sensorStateChanged"));
+
+    // Two runs, each in a colour of its own, kept for good, and each in its file.
+    for (int run = 0; run < 2; ++run) {
+        Start(run);
+        TicksUntil(50 + 10 * run);
+        Stop();
+        EXPECT_EQ(notices.Taken(),
+                  QStringLiteral("runStarted %1, collectingChanged, pointsAppended %1, runEnded %1, "
+                                 "collectingChanged")
+                      .arg(run));
+    }
+    ASSERT_EQ(lesson.RunCount(), 2);
+    EXPECT_EQ(lesson.RunColour(0), QColor(255, 0, 0));
+    EXPECT_EQ(lesson.RunColour(1), QColor(0, 0, 255));
+    const QString work = lesson.Work()->Path();
+    for (int run = 0; run < 2; ++run) {
+        const QByteArray file = ReadFile(work + QStringLiteral("/run-0%1.csv").arg(run + 1));
+        EXPECT_EQ(file.count('\n'), lesson.Run(run).Points->Count() + 1) << "every point on disk";
+    }
+
+    // Analysed: the chosen run, then the first one chosen and analysed too.
+    const tAnalysisResult& slope = lesson.Analyse(tAnalysisKind::Fit, tFitModel::Line, 0, 10);
+    EXPECT_NEAR(slope.Values[0], 10, 0.01) << "the sensor warms by 10 a second";
+    EXPECT_EQ(slope.Run, 2);
+    lesson.ChooseRun(0);
+    lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 10);
+    EXPECT_EQ(lesson.ResultRun(1), 0);
+    EXPECT_EQ(notices.Taken(), QStringLiteral("resultAdded 0, runChosen 0, resultAdded 1"));
+    EXPECT_EQ(ReadFile(work + QStringLiteral("/analysis.txt")).count('\n'), 2);
+
+    // Renamed, hidden: its results are hidden with it.
+    lesson.RenameRun(0, QStringLiteral("Стакан"));
+    lesson.ShowRun(1, false);
+    EXPECT_EQ(notices.Taken(), QStringLiteral("runChanged 0, runChanged 1"));
+    EXPECT_FALSE(lesson.ResultShown(0));
+    EXPECT_TRUE(lesson.ResultShown(1));
+    EXPECT_TRUE(ReadFile(work + QStringLiteral("/work.txt")).contains("Run1.Name=Стакан"));
+    EXPECT_TRUE(ReadFile(work + QStringLiteral("/work.txt")).contains("Run2.Shown=0"));
+
+    // Deleted: its file and its results go to deleted/, the other run keeps its colour.
+    lesson.DeleteRun(1);
+    EXPECT_EQ(notices.Taken(), QStringLiteral("runRemoved 1, resultsChanged"));
+    ASSERT_EQ(lesson.ResultCount(), 1);
+    EXPECT_EQ(lesson.Result(0).Kind, tAnalysisKind::Statistics);
+    EXPECT_EQ(lesson.RunColour(0), QColor(255, 0, 0));
+    EXPECT_TRUE(QFileInfo::exists(work + QStringLiteral("/deleted/run-02.csv")));
+    EXPECT_TRUE(ReadFile(work + QStringLiteral("/deleted/run-02.analysis.txt")).startsWith("Fit;Line;2;"));
+    EXPECT_EQ(ReadFile(work + QStringLiteral("/analysis.txt")).count('\n'), 1);
+
+    // A third run: a colour no run had.
+    Start(1);
+    TicksUntil(20);
+    Stop();
+    EXPECT_EQ(lesson.RunColour(1), QColor(0, 150, 0));
+    notices.clear();
+
+    // Reopened as it was left: names, results, colours.
+    tExperiment again;
+    LoadExperimentFolder(again, QStringLiteral("Нагревание"), work + u'/', nullptr);
+    lesson.Open(again, ReadSavedWork(work));
+    EXPECT_EQ(notices.Taken(), QStringLiteral("opened, collectingChanged, sensorStateChanged"));
+    ASSERT_EQ(lesson.RunCount(), 2);
+    EXPECT_TRUE(lesson.WorkOpened());
+    EXPECT_EQ(lesson.RunName(0), QStringLiteral("Стакан"));
+    EXPECT_EQ(lesson.RunName(1), QStringLiteral("Опыт 3"));
+    EXPECT_EQ(lesson.RunColour(1), QColor(0, 150, 0));
+    ASSERT_EQ(lesson.ResultCount(), 1);
+    EXPECT_EQ(lesson.ResultRun(0), 0);
+
+    // The sensor lost in the middle of a run: what it sent is kept.
+    Connect();
+    tSimFaults faults;
+    faults.LoseAfterValues = 30;
+    sensor->SetFaults(faults);
+    Start(0);
+    ASSERT_TRUE(WaitUntil([&] { return !Tick(); }));
+    Stop();
+    lesson.SetSensorState(tLesson::tSensorState::Lost);
+    EXPECT_EQ(lesson.Run(2).Points->Count(), 30);
+    EXPECT_EQ(lesson.SensorState(), tLesson::tSensorState::Lost);
+    EXPECT_TRUE(
+        notices.Taken().endsWith(QStringLiteral("runEnded 2, collectingChanged, sensorStateChanged")));
+
+    // A run on a trigger with a duration, after a countdown.
+    sensor->SetFaults({});
+    Connect();
+    lesson.SetCollection({0.5, 3, true, 25, true, 0.1});
+    EXPECT_TRUE(lesson.BeginCountdown(100));
+    EXPECT_EQ(lesson.CollectionStatus(101),
+              QStringLiteral("Пуск через 2.0 с").replace(u'.', QLocale().decimalPoint()));
+    EXPECT_FALSE(lesson.CountdownOver(102.9));
+    EXPECT_TRUE(lesson.CountdownOver(103));
+    Start(1);
+    EXPECT_EQ(lesson.Collecting(), tLesson::tCollecting::Waiting);
+    ASSERT_TRUE(WaitUntil([&] {
+        Tick();
+        return lesson.RunComplete();
+    }));
+    Stop();
+    const tPointSeries& triggered = *lesson.Run(3).Points;
+    EXPECT_NEAR(triggered.X(0), -0.1, 1e-9) << "a tenth of a second kept before the crossing";
+    EXPECT_NEAR(triggered.X(triggered.Count() - 1), 0.5, 1e-9);
+    EXPECT_GE(triggered.Y(triggered.UpperBound(-1e-9)), 25);
+    EXPECT_EQ(lesson.Collecting(), tLesson::tCollecting::Idle);
+    EXPECT_TRUE(ReadFile(work + QStringLiteral("/work.txt")).contains("Collection.Duration=0.5"));
+}
+
+// A countdown cancelled and a start that measured nothing leave no run; a deleted run's file never goes over
+// one that is there, and its results beside it neither.
+TEST_F(LessonTest, NothingMeasuredIsNoRunAndNothingIsWrittenOver) {
+    tSimSensorConfig config;
+    config.Name = "T107";
+    AddCom(QStringLiteral("/dev/ttyACM0"), config);
+    lesson.Open(Chosen("Пусто", "SensorName=T107\r\nFreq=10000\r\nAverage=1\r\n"));
+    Connect();
+    lesson.SetCollection({0, 2});
+    ASSERT_TRUE(lesson.BeginCountdown(0));
+    EXPECT_FALSE(lesson.EndRun());
+    EXPECT_EQ(lesson.RunCount(), 0);
+    lesson.SetCollection({});
+    lesson.BeginRun(0);
+    EXPECT_FALSE(lesson.EndRun()) << "nothing measured";
+    EXPECT_EQ(lesson.RunCount(), 0);
+    notices.clear();
+    for (int run = 0; run < 2; ++run) {
+        Start();
+        TicksUntil(5);
+        Stop();
+        lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 1);
+    }
+    const QString work = lesson.Work()->Path();
+    QDir().mkpath(work + QStringLiteral("/deleted"));
+    WriteFile(work + QStringLiteral("/deleted/run-01.analysis.txt"), "kept");
+    lesson.DeleteRun(0);
+    EXPECT_EQ(ReadFile(work + QStringLiteral("/deleted/run-01.analysis.txt")), "kept");
+    EXPECT_TRUE(
+        ReadFile(work + QStringLiteral("/deleted/run-01 (2).analysis.txt")).startsWith("Statistics;Line;1;"));
+    EXPECT_TRUE(QFileInfo::exists(work + QStringLiteral("/deleted/run-01 (2).csv")));
+    EXPECT_THROW(
+        {
+            Start();
+            lesson.DeleteRun(lesson.Measured());
+        },
+        Exception)
+        << "a run being measured is not deleted";
+    Stop();
+}

@@ -1,0 +1,141 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The printer, the save dialogs and their names, charts to files, pictures from files.
+#include "ui/PageOutput.h"
+
+#include "core/Exception.h"
+#include "core/TextCodec.h"
+#include "widgets/Chart.h"
+#include "widgets/JpegImage.h"
+#include "widgets/Printing.h"
+
+#include <QDate>
+#include <QDir>
+#include <QFileInfo>
+#include <QImageReader>
+#include <QPrinter>
+#include <QStandardPaths>
+
+namespace {
+
+tFileDialogOptions SaveDialog(const QString& filter, const QString& extension) {
+    return {QString(), filter + QStringLiteral(";;Все файлы (*)"), extension, QString(), QString(), false};
+}
+
+// Where a file dialog starts: the folder used last, else the user's documents (or pictures) folder.
+QString StartFolder(const QString& last, QStandardPaths::StandardLocation where) {
+    if (!last.isEmpty() && QFileInfo(last).isDir()) return last;
+    const QString folder = QStandardPaths::writableLocation(where);
+    return !folder.isEmpty() && QFileInfo(folder).isDir() ? folder : QDir::homePath();
+}
+
+// A name a teacher recognises: the experiment and the day, as «Нагревание воды 2026-12-07.bmp».
+QString SuggestedName(const QString& experiment, const QString& what, const QString& extension) {
+    QString name = experiment.isEmpty() ? QStringLiteral("Зорбинка") : experiment;
+    if (!what.isEmpty()) name += u' ' + what;
+    name += u' ' + QDate::currentDate().toString(Qt::ISODate);
+    for (const QChar bad : {u'/', u'\\', u':', u'*', u'?', u'"', u'<', u'>', u'|'}) name.replace(bad, u'_');
+    return name + u'.' + extension;
+}
+
+QString CannotLoad(const QString& fileName, const QString& reason) {
+    return QStringLiteral("Невозможно загрузить изображение \"%1\".\r\nПричина: %2").arg(fileName, reason);
+}
+
+// A Windows bitmap that cannot be decoded, or declares a size beyond reason, is refused.
+QImage LoadBitmap(const QString& fileName) {
+    QImageReader reader(fileName, "BMP");
+    const QSize size = reader.size();
+    if (size.isValid() && qint64(size.width()) * size.height() > kMaxPicturePixels)
+        throw Exception(CannotLoad(
+            fileName,
+            QStringLiteral("слишком большой размер (%1x%2).").arg(size.width()).arg(size.height())));
+    const QImage image = reader.read();
+    if (image.isNull())
+        throw Exception(CannotLoad(fileName, QStringLiteral("файл не является точечным рисунком BMP.")));
+    return image;
+}
+
+} // namespace
+
+tPageOutput::tPageOutput() = default;
+
+tPageOutput::~tPageOutput() = default;
+
+tFileDialogOptions tPageOutput::ChartDialog() {
+    return SaveDialog(QStringLiteral("BMP-файлы (*.bmp);;PNG-файлы (*.png);;PDF-файлы (*.pdf)"),
+                      QStringLiteral("bmp"));
+}
+
+tFileDialogOptions tPageOutput::PageDialog() {
+    return SaveDialog(QStringLiteral("RTF-файлы (*.rtf);;PDF-файлы (*.pdf)"), QStringLiteral("rtf"));
+}
+
+tFileDialogOptions tPageOutput::TableDialog() {
+    return SaveDialog(QStringLiteral("CSV-файлы (*.csv);;PDF-файлы (*.pdf)"), QStringLiteral("csv"));
+}
+
+bool tPageOutput::IsPdf(const QString& fileName) {
+    return QFileInfo(fileName).suffix().compare(QStringLiteral("pdf"), Qt::CaseInsensitive) == 0;
+}
+
+QPrinter& tPageOutput::Printer() {
+    if (!FPrinter) {
+        FPrinter = std::make_unique<QPrinter>(QPrinter::HighResolution);
+        FPrinter->setPageSize(QPageSize(QPageSize::A4));
+        FPrinter->setPageMargins(QMarginsF(25, 25, 25, 25), QPageLayout::Millimeter);
+    }
+    return *FPrinter;
+}
+
+bool tPageOutput::AskPrint(QWidget* parent) {
+    QPrinter& printer = Printer();
+    // Without any printer the print dialog has nothing to offer: say so, and where a PDF comes from.
+    if (printer.outputFileName().isEmpty() && !Prompts().PrintersInstalled()) {
+        ShowWarningBox(parent,
+                       QStringLiteral("В системе не установлен ни один принтер.\r\nЧтобы получить PDF-файл, "
+                                      "выберите Файл → Экспорт… и тип файла «PDF-файлы»."));
+        return false;
+    }
+    return Prompts().PrintDialog(parent, printer);
+}
+
+QString tPageOutput::AskSaveName(QWidget* parent, tFileDialogOptions options, const QString& experiment,
+                                 const QString& what) {
+    options.Directory = StartFolder(FLastFolder, QStandardPaths::DocumentsLocation);
+    options.FileName = options.Directory + u'/' + SuggestedName(experiment, what, options.DefaultExt);
+    const QString fileName = Prompts().SaveFileName(parent, options);
+    if (!fileName.isEmpty()) FLastFolder = QFileInfo(fileName).absolutePath();
+    return fileName;
+}
+
+void tPageOutput::ExportCharts(QWidget* parent, const std::vector<TChart*>& charts, const QString& experiment,
+                               const QString& what) {
+    const QString fileName = AskSaveName(parent, ChartDialog(), experiment, what);
+    if (fileName.isEmpty()) return;
+    if (IsPdf(fileName)) return SaveChartsPdf(fileName, charts, Printer().pageLayout());
+    const bool png = QFileInfo(fileName).suffix().compare(QStringLiteral("png"), Qt::CaseInsensitive) == 0;
+    QImage image = charts.front()->RenderImage().convertToFormat(QImage::Format_RGB888);
+    if (!image.save(fileName, png ? "PNG" : "BMP"))
+        throw Exception(QStringLiteral("Невозможно создать файл \"%1\".").arg(fileName));
+}
+
+QImage tPageOutput::AskPicture(QWidget* parent, QByteArray& jpeg) {
+    tFileDialogOptions options{QString(),
+                               QStringLiteral("JPG-файлы (*.jpg *.jpeg);;BMP-файлы (*.bmp);;Все файлы (*)"),
+                               QStringLiteral("jpg"),
+                               StartFolder(FLastPictureFolder, QStandardPaths::PicturesLocation),
+                               QString(),
+                               false};
+    const QString fileName = Prompts().OpenFileName(parent, options);
+    if (fileName.isEmpty()) return QImage();
+    FLastPictureFolder = QFileInfo(fileName).absolutePath();
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (suffix == QStringLiteral("bmp")) return LoadBitmap(fileName);
+    if (suffix != QStringLiteral("jpg") && suffix != QStringLiteral("jpeg"))
+        throw Exception(CannotLoad(fileName, QStringLiteral("неизвестный формат рисунка.")));
+    jpeg = ReadFileBytes(fileName);
+    QString error;
+    const QImage image = DecodeJpeg(jpeg, &error);
+    if (image.isNull()) throw Exception(CannotLoad(fileName, error + u'.'));
+    return image;
+}
