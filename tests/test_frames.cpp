@@ -7,6 +7,7 @@
 #include "support/QtPrint.h"
 #include "support/RecordingPrompts.h"
 #include "ui/Pulsefr.h"
+#include "widgets/BoxPlacement.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 #include "widgets/StatusPanel.h"
@@ -546,5 +547,46 @@ TEST(StatusPanel, RepaintsWhatChangedAndLooksLikeALabel) {
             EXPECT_LE(std::abs(d), 1)
                 << a.x() << "," << a.y() << " " << a.width() << "x" << a.height() << " vs " << b.x() << ","
                 << b.y() << " " << b.width() << "x" << b.height();
+    }
+}
+
+// Boxes on a chart: inside the area, none over another or over what is taken, the first at the top right and
+// the next below it, then a column to the left; one put somewhere stays there when that is free, else goes to
+// the free place nearest to it; with no room left a box stays inside the area all the same.
+TEST(BoxPlacement, BoxesStandApartInsideTheArea) {
+    const QRect area(10, 20, 400, 300);
+    const QRect legend(14, 24, 80, 40);
+    const struct {
+        std::vector<QSize> sizes;
+        std::vector<std::optional<QPoint>> wanted;
+        std::vector<QRect> expected; // empty: only apart and inside
+        bool room;
+    } rows[] = {
+        {{{100, 50}, {100, 50}, {120, 40}},
+         {},
+         {{308, 22, 100, 50}, {308, 74, 100, 50}, {288, 126, 120, 40}},
+         true},
+        {std::vector<QSize>(7, QSize(100, 90)), {}, {}, true},
+        {{{100, 50}, {100, 50}},
+         {QPoint(50, 200), QPoint(60, 210)},
+         {{50, 200, 100, 50}, {60, 252, 100, 50}},
+         true},
+        {{{100, 50}}, {QPoint(20, 30)}, {{20, 66, 100, 50}}, true},
+        {{{100, 50}}, {QPoint(390, 300)}, {{308, 268, 100, 50}}, true},
+        {std::vector<QSize>(20, QSize(150, 120)), {}, {}, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.sizes.size());
+        const std::vector<QRect> boxes = PlaceBoxes(area, row.sizes, row.wanted, {legend}, 2);
+        ASSERT_EQ(boxes.size(), row.sizes.size());
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            EXPECT_TRUE(area.contains(boxes[i])) << i;
+            if (i < row.expected.size()) {
+                EXPECT_EQ(boxes[i], row.expected[i]) << i;
+            }
+            if (!row.room) continue;
+            EXPECT_FALSE(boxes[i].intersects(legend)) << i;
+            for (std::size_t k = 0; k < i; ++k) EXPECT_FALSE(boxes[i].intersects(boxes[k])) << i << " " << k;
+        }
     }
 }

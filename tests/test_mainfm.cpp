@@ -35,6 +35,7 @@
 #include "widgets/RtfReader.h"
 #include "widgets/StatusPanel.h"
 #include <QFileInfo>
+#include <QMouseEvent>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStatusTipEvent>
@@ -998,20 +999,38 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
         EXPECT_TRUE(printed.contains(QStringLiteral("1000"))) << "the pulse chart's axis";
         EXPECT_LT(printed.indexOf(QStringLiteral("1000")), printed.indexOf(QStringLiteral("Частота")));
     }
-    // The work opened again shows the rates too, made again from its wave, on the experiment's time axis; the
-    // table shows its 100 Hz times to the hundredth.
+    // A second run: the first one's wave and rate behind it, each rate in its run's colour.
     std::vector<std::pair<double, double>> measured;
     for (int i = 0; i < rates->Count(); ++i) measured.emplace_back(rates->X(i), rates->Y(i));
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(800);
+    w.RunAction(w.acExperimentStop);
+    ASSERT_GT(Lesson().Run(1).Rates->Count(), 0);
+    const auto coloured = [&](TfrPulse* frame) {
+        ASSERT_EQ(frame->chPulse->SeriesCount(), frame->chMain->SeriesCount());
+        for (int line = 0; line < frame->chMain->SeriesCount(); ++line) {
+            EXPECT_EQ(frame->chPulse->Series(line)->pen().color(), frame->chMain->Series(line)->pen().color())
+                << line;
+            EXPECT_GT(frame->chPulse->Series(line)->Count(), 0) << line;
+        }
+    };
+    coloured(pulse);
+    const QColor colours[] = {Lesson().RunColour(0), Lesson().RunColour(1)};
+    // The work opened again shows the rates too, made again from its wave, in the runs' own colours, on the
+    // experiment's time axis; the table shows its 100 Hz times to the hundredth.
     const QString path = Lesson().Work()->Path();
     window.reset();
     Window().OpenWork(path);
     auto* again = dynamic_cast<TfrPulse*>(Window().Frame);
     ASSERT_TRUE(again);
-    tFastLine* rebuilt = again->chPulse->Series(0);
-    ASSERT_EQ(std::size_t(rebuilt->Count()), measured.size());
-    for (int i = 0; i < rebuilt->Count(); ++i) {
-        EXPECT_NEAR(rebuilt->X(i), measured[std::size_t(i)].first, 0.011) << i;
-        EXPECT_NEAR(rebuilt->Y(i), measured[std::size_t(i)].second, 1) << i;
+    coloured(again);
+    EXPECT_EQ(Lesson().RunColour(0), colours[0]);
+    EXPECT_EQ(Lesson().RunColour(1), colours[1]);
+    const tPointSeries& rebuilt = *Lesson().Run(0).Rates;
+    ASSERT_EQ(std::size_t(rebuilt.Count()), measured.size());
+    for (int i = 0; i < rebuilt.Count(); ++i) {
+        EXPECT_NEAR(rebuilt.X(i), measured[std::size_t(i)].first, 0.011) << i;
+        EXPECT_NEAR(rebuilt.Y(i), measured[std::size_t(i)].second, 1) << i;
     }
     EXPECT_EQ(again->chPulse->BottomRange(), QCPRange(0, 30));
     const tRunsModel* model = again->tvTable->Model();
@@ -1271,21 +1290,39 @@ TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
         << "and its box on the main chart";
 }
 
-// Runs compared on one chart: two cooling runs drawn together with their legend, one hidden and shown again
-// from the runs panel, renamed, chosen, deleted (its file kept in deleted/), the table and its CSV side by
-// side, and a reopened work as it was left.
+// Runs compared on one chart: two cooling runs of set lengths drawn together with their legend, each in a
+// colour it keeps for good; the runs panel open while they are measured counts their points; one hidden and
+// shown again from it, renamed, chosen, deleted with its results (its file and theirs kept in deleted/), the
+// table and its CSV side by side, and a reopened work as it was left.
 TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     ChooseCooling("");
     TfmMain& w = Window();
-    for (const int points : {150, 100}) {
-        w.RunAction(w.acExperimentStart);
-        TicksUntil(points);
-        w.RunAction(w.acExperimentStop);
-    }
-    ASSERT_EQ(Lesson().RunCount(), 2);
-    const int first = Lesson().Run(0).Points->Count();
     TChart* chart = w.Frame->chMain;
     chart->resize(800, 500);
+    w.RunAction(Action("acViewRuns"));
+    QTreeWidget* tree = Child<TRunsPanel>()->Tree();
+    // Each run stops by itself: its points are known whatever the machine's load.
+    const auto run = [&](double seconds) {
+        Lesson().SetCollection({seconds});
+        w.RunAction(w.acExperimentStart);
+        TicksUntil(5);
+        EXPECT_EQ(tree->topLevelItem(Lesson().Measured())->text(2), QString::number(MeasuredPoints()))
+            << "the panel counts the points as they come";
+        ASSERT_TRUE(WaitUntil([&] {
+            w.tmMeasureTimer();
+            return !w.tmMeasure->isActive();
+        }));
+    };
+    run(3);
+    const QColor firstColour = Lesson().RunColour(0);
+    run(1);
+    ASSERT_EQ(Lesson().RunCount(), 2);
+    const int first = Lesson().Run(0).Points->Count();
+    EXPECT_EQ(first, 301);
+    EXPECT_EQ(Lesson().Run(1).Points->Count(), 101);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(tree->topLevelItem(i)->text(2), QLocale().toString(Lesson().Run(i).Points->Count()))
+            << "a run just ended shows all its points";
     const auto legend = [&] {
         QStringList names;
         for (const auto& [name, colour] : w.Frame->Legend()) names << name;
@@ -1298,11 +1335,19 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
             names << model.headerData(c, Qt::Horizontal).toString().section(u'\n', 0, 0);
         return names.join(u'|');
     };
-    // The earlier run behind the newest, in a colour of its own, on the screen and on the page.
+    // The line that draws run `i`, and its colour.
+    const auto colourOf = [&](int i) {
+        for (int line = 0; line < chart->SeriesCount(); ++line)
+            if (chart->Series(line)->Series() == Lesson().Run(i).Points)
+                return chart->Series(line)->pen().color();
+        return QColor();
+    };
+    // The earlier run behind the newest, in the colour it was measured in, on the screen and on the page.
     EXPECT_EQ(chart->SeriesCount(), 2);
     EXPECT_EQ(legend(), QStringLiteral("Опыт 1|Опыт 2"));
-    const QColor behind = chart->Series(1)->pen().color();
-    EXPECT_NE(behind, chart->Series(0)->pen().color());
+    const QColor behind = colourOf(0);
+    EXPECT_EQ(behind, firstColour) << "a run keeps its colour when another is added";
+    EXPECT_NE(behind, colourOf(1));
     const QImage page = Paper(chart, QSize(1200, 800));
     for (const QImage& image : {chart->RenderImage(), page}) {
         int pixels = 0;
@@ -1313,10 +1358,7 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     EXPECT_EQ(heads(), QStringLiteral("T, °C|T, °C"));
 
     // From the panel: hidden, shown again, renamed, chosen.
-    Action("acViewRuns")->trigger();
-    QTreeWidget* tree = Child<TRunsPanel>()->Tree();
     ASSERT_EQ(tree->topLevelItemCount(), 2);
-    EXPECT_EQ(tree->topLevelItem(1)->text(2), QString::number(Lesson().Run(1).Points->Count()));
     tree->topLevelItem(0)->setCheckState(0, Qt::Unchecked);
     QCoreApplication::processEvents();
     EXPECT_EQ(chart->SeriesCount(), 1);
@@ -1325,6 +1367,7 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     tree->topLevelItem(0)->setCheckState(0, Qt::Checked);
     QCoreApplication::processEvents();
     EXPECT_EQ(chart->SeriesCount(), 2);
+    EXPECT_EQ(colourOf(0), firstColour);
     tree->topLevelItem(1)->setText(0, QStringLiteral("Термос"));
     QCoreApplication::processEvents();
     EXPECT_EQ(legend(), QStringLiteral("Опыт 1|Термос"));
@@ -1337,17 +1380,43 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     EXPECT_EQ(Lesson().Chosen(), 0);
     EXPECT_EQ(w.Frame->ActiveSeries, 1) << "the first run's line, behind the newest";
     w.RunAction(Action("acAnalysisStatistics"));
-    ASSERT_FALSE((Lesson().ResultCount() == 0)) << BoxTexts().join(u'|').toStdString();
-    EXPECT_EQ(Lesson().Result(Lesson().ResultCount() - 1).Values[0], first) << "statistics of the chosen run";
+    ASSERT_EQ(Lesson().ResultCount(), 1) << BoxTexts().join(u'|').toStdString();
+    EXPECT_EQ(Lesson().Result(0).Values[0], first) << "statistics of the chosen run";
+    // With two runs shown, a box says whose it is.
+    EXPECT_TRUE(w.Frame->ResultText(0).first().endsWith(QStringLiteral(" — Опыт 1")));
 
-    // A third run, then the second deleted after asking: its file goes to deleted/.
-    w.RunAction(w.acExperimentStart);
-    TicksUntil(50);
-    w.RunAction(w.acExperimentStop);
-    const QString work = Lesson().Work()->Path();
-    prompts.ButtonAnswers = {bbNo};
+    // A third run: the others keep their colours.
+    run(0.5);
+    EXPECT_EQ(colourOf(0), firstColour);
+    EXPECT_EQ(Lesson().RunColour(2), RunColour(3));
+    // The second run analysed, hidden (its box goes with it) and shown again, then deleted after asking: its
+    // file and its results go to deleted/, its box and curve leave the chart.
     tree->setCurrentItem(tree->topLevelItem(1));
     QCoreApplication::processEvents();
+    w.RunAction(Action("acAnalysisFitLine"));
+    ASSERT_EQ(Lesson().ResultCount(), 2);
+    EXPECT_EQ(w.Frame->ScreenResultBoxes().size(), 2u);
+    tree->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(w.Frame->ScreenResultBoxes().size(), 1u) << "a hidden run's box is not drawn";
+    tree->topLevelItem(1)->setCheckState(0, Qt::Checked);
+    QCoreApplication::processEvents();
+    const QColor curve = Lesson().RunColour(1).darker(160);
+    const auto curvePixels = [&] {
+        const QImage image = chart->RenderImage();
+        int pixels = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor c = image.pixelColor(x, y);
+                pixels += std::abs(c.red() - curve.red()) + std::abs(c.green() - curve.green()) +
+                              std::abs(c.blue() - curve.blue()) <
+                          30;
+            }
+        return pixels;
+    };
+    EXPECT_GT(curvePixels(), 50) << "the fit's dashed curve in its run's colour";
+    const QString work = Lesson().Work()->Path();
+    prompts.ButtonAnswers = {bbNo};
     Child<TRunsPanel>()->acDelete->trigger();
     QCoreApplication::processEvents();
     EXPECT_EQ(Lesson().RunCount(), 3) << "No keeps it";
@@ -1358,20 +1427,153 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     EXPECT_TRUE(prompts.Boxes.last().Text.contains(QStringLiteral("Термос")));
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("/run-02.csv")));
     EXPECT_TRUE(QFile::exists(work + QStringLiteral("/deleted/run-02.csv")));
+    EXPECT_TRUE(ReadFile(work + QStringLiteral("/deleted/run-02.analysis.txt")).startsWith("Fit;Line;2;"));
+    EXPECT_FALSE(ReadFile(work + QStringLiteral("/analysis.txt")).contains("Fit;"));
+    EXPECT_EQ(w.Frame->ScreenResultBoxes().size(), 1u);
+    EXPECT_EQ(curvePixels(), 0) << "its curve is gone with it";
+    EXPECT_EQ(colourOf(0), firstColour);
     tree->topLevelItem(0)->setText(0, QStringLiteral("Стакан"));
     tree->topLevelItem(1)->setCheckState(0, Qt::Unchecked);
     tree->setCurrentItem(tree->topLevelItem(0));
     QCoreApplication::processEvents();
 
-    // Reopened as it was left.
+    // Reopened as it was left, each run in its own colour, the deleted run's results not with it.
     w.OpenWork(work);
     ASSERT_EQ(Lesson().RunCount(), 2);
     EXPECT_EQ(Lesson().RunName(0), QStringLiteral("Стакан"));
     EXPECT_EQ(Lesson().RunName(1), QStringLiteral("Опыт 3"));
     EXPECT_FALSE(Lesson().Run(1).Shown);
     EXPECT_EQ(Lesson().Chosen(), 0);
+    EXPECT_EQ(Lesson().ResultCount(), 1);
     EXPECT_EQ(w.Frame->tvTable->Model()->columnCount(), 2);
-    EXPECT_EQ(w.Frame->chMain->Series(w.Frame->ActiveSeries)->Count(), first);
+    chart = w.Frame->chMain;
+    EXPECT_EQ(chart->Series(w.Frame->ActiveSeries)->Count(), first);
+    EXPECT_EQ(colourOf(0), firstColour);
+}
+
+// Eight results on one chart: eight boxes inside the plot, none covering another, on the screen and on paper
+// alike (looked at in the pixels of the page); a box put by hand stays where it was put.
+TEST_F(MainWindowTest, EveryResultBoxIsOnTheChartAndOnPaper) {
+    ChooseCooling("");
+    TfmMain& w = Window();
+    w.resize(1280, 760);
+    w.show();
+    Lesson().SetCollection({5});
+    w.RunAction(w.acExperimentStart);
+    ASSERT_TRUE(WaitUntil([&] {
+        w.tmMeasureTimer();
+        return !w.tmMeasure->isActive();
+    }));
+    QApplication::processEvents();
+    TChart* chart = w.Frame->chMain;
+    for (const char* name :
+         {"acAnalysisStatistics", "acAnalysisArea", "acAnalysisFitLine", "acAnalysisFitParabola",
+          "acAnalysisFitExpApproach", "acAnalysisStatistics", "acAnalysisArea", "acAnalysisFitLine"})
+        w.RunAction(Action(name));
+    ASSERT_EQ(Lesson().ResultCount(), 8) << BoxTexts().join(u'|').toStdString();
+    const auto apart = [](const std::vector<QRect>& boxes, const QRect& plot) {
+        for (std::size_t i = 0; i < boxes.size(); ++i) {
+            EXPECT_TRUE(plot.contains(boxes[i])) << i;
+            for (std::size_t k = 0; k < i; ++k) EXPECT_FALSE(boxes[i].intersects(boxes[k])) << i << " " << k;
+        }
+    };
+    std::vector<QRect> screen;
+    for (const auto& box : w.Frame->ScreenResultBoxes()) screen.push_back(box.Rect);
+    ASSERT_EQ(screen.size(), 8u);
+    apart(screen, chart->PlotRect());
+    // On paper: the boxes' pale fill, eight separate patches inside the plot's frame.
+    const QImage page = Paper(chart, QSize(1600, 1000));
+    const auto fill = [&](int x, int y) {
+        const QColor c = page.pixelColor(x, y);
+        return c.red() == 255 && c.green() == 255 && c.blue() >= 236 && c.blue() <= 245;
+    };
+    std::vector<std::uint8_t> seen(std::size_t(page.width() * page.height()));
+    std::vector<QRect> patches;
+    for (int y0 = 0; y0 < page.height(); ++y0)
+        for (int x0 = 0; x0 < page.width(); ++x0) {
+            if (seen[std::size_t(y0 * page.width() + x0)] || !fill(x0, y0)) continue;
+            QRect patch;
+            int area = 0;
+            std::vector<QPoint> todo{{x0, y0}};
+            seen[std::size_t(y0 * page.width() + x0)] = 1;
+            while (!todo.empty()) {
+                const QPoint p = todo.back();
+                todo.pop_back();
+                patch |= QRect(p, QSize(1, 1));
+                ++area;
+                for (const QPoint d : {QPoint(1, 0), QPoint(-1, 0), QPoint(0, 1), QPoint(0, -1)}) {
+                    const QPoint q = p + d;
+                    if (q.x() < 0 || q.y() < 0 || q.x() >= page.width() || q.y() >= page.height()) continue;
+                    std::uint8_t& mark = seen[std::size_t(q.y() * page.width() + q.x())];
+                    if (mark || !fill(q.x(), q.y())) continue;
+                    mark = 1;
+                    todo.push_back(q);
+                }
+            }
+            if (area > 400) patches.push_back(patch);
+        }
+    EXPECT_EQ(patches.size(), 8u) << "every box on paper, none over another";
+    // A box dragged by hand stays there; the others keep clear of it.
+    const QRect moved = screen[0];
+    const auto mouse = [&](QEvent::Type type, const QPoint& at) {
+        QMouseEvent event(type, at, chart->mapToGlobal(at), Qt::LeftButton,
+                          type == QEvent::MouseButtonRelease ? Qt::NoButton : Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(chart, &event);
+    };
+    const QPoint to = chart->PlotRect().center() - QPoint(0, moved.height());
+    mouse(QEvent::MouseButtonPress, moved.center());
+    mouse(QEvent::MouseMove, to);
+    mouse(QEvent::MouseButtonRelease, to);
+    screen.clear();
+    for (const auto& box : w.Frame->ScreenResultBoxes()) screen.push_back(box.Rect);
+    EXPECT_EQ(screen[0].center(), to);
+    apart(screen, chart->PlotRect());
+}
+
+// The axes show every run whole after a run that measured nothing, after a sensor lost in a run, and when a
+// work is opened again: a run longer than the experiment's axis is never cut off.
+TEST_F(MainWindowTest, TheAxesShowEveryRunWhole) {
+    ChooseSimulated("Удар", "C103", "/dev/ttyACM7", ForkSignal,
+                    "MaxX=2\r\nMinY=-1\r\nMaxY=1\r\nCaptionY=U, В\r\nFormatY=0.000\r\nDuration=3.2\r\n"
+                    "TriggerLevel=0.2\r\nPreTrigger=0.3\r\n");
+    TfmMain& w = Window();
+    TChart* chart = w.Frame->chMain;
+    w.RunAction(w.acExperimentStart);
+    ASSERT_TRUE(WaitUntil([&] {
+        w.tmMeasureTimer();
+        return !w.tmMeasure->isActive();
+    }));
+    const auto whole = [&] {
+        const tPointSeries& run = *Lesson().Run(0).Points;
+        return chart->BottomRange().lower <= run.X(0) + 1e-9 &&
+               chart->BottomRange().upper >= run.X(run.Count() - 1) - 1e-9;
+    };
+    ASSERT_NEAR(Lesson().Run(0).Points->X(Lesson().Run(0).Points->Count() - 1), 3.2, 1e-9);
+    EXPECT_TRUE(whole()) << "a run that stops by itself is shown whole";
+    // Пуск that records nothing: a trigger the values never reach, and Стоп.
+    Lesson().SetCollection({0, 0, true, 5, true, 0});
+    w.RunAction(w.acExperimentStart);
+    ASSERT_TRUE(WaitUntil([&] {
+        w.tmMeasureTimer();
+        return Lesson().NewestValue().has_value();
+    }));
+    w.RunAction(w.acExperimentStop);
+    EXPECT_EQ(Lesson().RunCount(), 1);
+    EXPECT_TRUE(whole()) << chart->BottomRange().lower << "…" << chart->BottomRange().upper;
+    // A sensor lost in the middle of a run.
+    Lesson().SetCollection({});
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(20);
+    ASSERT_EQ(Lesson().Measured(), 1);
+    PostAppMessage(WM_SENSOR_LOST, 0, 0);
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(w.tmMeasure->isActive());
+    EXPECT_TRUE(BoxTexts().last().startsWith(QStringLiteral("Внимание! Измерения были остановлены.")));
+    EXPECT_TRUE(whole()) << chart->BottomRange().lower << "…" << chart->BottomRange().upper;
+    // The work opened again.
+    w.OpenWork(Lesson().Work()->Path());
+    chart = w.Frame->chMain;
+    EXPECT_TRUE(whole()) << chart->BottomRange().lower << "…" << chart->BottomRange().upper;
 }
 
 // Параметры сбора on the struck fork: a countdown on the test's clock, a start on the strike keeping the

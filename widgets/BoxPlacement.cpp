@@ -42,6 +42,7 @@ std::vector<QRect> PlaceBoxes(const QRect& area, const std::vector<QSize>& sizes
             xs.push_back(p.left() - gap - size.width());
             xs.push_back(p.right() + 1 + gap);
             ys.push_back(p.top());
+            ys.push_back(p.top() - gap - size.height());
             ys.push_back(p.bottom() + 1 + gap);
         }
         std::optional<QRect> best;
