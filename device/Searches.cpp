@@ -128,3 +128,23 @@ std::unique_ptr<tDevice> FindHIDSensor(const QString& wanted, tSettings* setting
     }
     return nullptr;
 }
+
+tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic<int>* link) {
+    const struct {
+        const char* Setting;
+        bool ByDefault;
+        const char* Link;
+        std::unique_ptr<tDevice> (*Search)(const QString&, tSettings*);
+    } links[] = {{"UseFTDI", true, "FTDI", FindFTDISensor},
+                 {"UseCDC", false, "COM", FindCOMSensor},
+                 {"UseHID", true, "HID", FindHIDSensor}};
+    tSensorSearch found;
+    for (int i = 0; i < 3 && !found.Device; ++i) {
+        if (!settings->GetBool(QString::fromLatin1(links[i].Setting), links[i].ByDefault)) continue;
+        if (link) *link = i + 1;
+        found.Searched << QString::fromLatin1(links[i].Link);
+        found.Device = links[i].Search(wanted, settings);
+        if (i == 0) found.FtdiMissing = !found.Device && !GetFTDILibrary().IsLoaded();
+    }
+    return found;
+}

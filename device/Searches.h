@@ -3,6 +3,8 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
+#include <atomic>
 #include <memory>
 
 class tDevice;
@@ -13,6 +15,18 @@ class tSettings;
 std::unique_ptr<tDevice> FindFTDISensor(const QString& wanted, tSettings* settings);
 std::unique_ptr<tDevice> FindCOMSensor(const QString& wanted, tSettings* settings);
 std::unique_ptr<tDevice> FindHIDSensor(const QString& wanted, tSettings* settings);
+
+// What the searches of a connect found.
+struct tSensorSearch {
+    std::unique_ptr<tDevice> Device;
+    // The links searched, in order ("FTDI", "COM", "HID").
+    QStringList Searched;
+    // The FTDI search found nothing because the D2XX library is not installed.
+    bool FtdiMissing = false;
+};
+// The searches the settings switch on (UseFTDI, UseCDC, UseHID), in the order FTDI, COM, HID, until one finds
+// the sensor named `wanted`; `link` tells meanwhile which link is searched (1 FTDI, 2 COM, 3 HID).
+tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic<int>* link = nullptr);
 
 // Pause between starting two detectors; tests may shorten it.
 void SetDetectorSpacing(int milliseconds);

@@ -74,6 +74,9 @@ struct tOpenedWork {
     QStringList ListLines;
     // The lines of the kept analysis results (analysis.txt), as they stand.
     QStringList AnalysisLines;
+    // What the user is told of the reading: the runs made again from their files, what could not be read;
+    // empty when all was read.
+    QString Notes() const;
 };
 
 // Told how many of the bytes to read are read; false cancels (the reading then raises EAbort).

@@ -409,3 +409,15 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
     }
     return work;
 }
+
+QString tOpenedWork::Notes() const {
+    QStringList said;
+    if (!Rebuilt.isEmpty())
+        said << QStringLiteral("Список опытов работы (work.txt) отсутствовал или был повреждён; опыты "
+                               "восстановлены по файлам измерений: ") +
+                    Rebuilt.join(QStringLiteral(", ")) + u'.';
+    if (!Skipped.isEmpty())
+        said << QStringLiteral("Не всё удалось прочитать из сохранённой работы:\r\n") +
+                    Skipped.join(QStringLiteral("\r\n"));
+    return said.join(QStringLiteral("\r\n\r\n"));
+}

@@ -1665,18 +1665,19 @@ TEST_F(MainWindowTest, BigDigitsFillTheWindow) {
     ASSERT_TRUE(Action("acViewBigDigits")->isChecked());
     TicksUntil(30);
     const tFastLine& line = *w.Frame->chMain->Series(w.SeriesIndex);
-    EXPECT_EQ(Child<TBigDigits>()->Value(), FormatFloat(QStringLiteral("0.0"), line.Y(line.Count() - 1)));
-    EXPECT_GT(Child<TBigDigits>()->width(), 900);
-    EXPECT_GT(Child<TBigDigits>()->height(), 600);
-    const QImage image = Child<TBigDigits>()->grab().toImage();
+    EXPECT_EQ(Child<TBigDigits>("BigDigits")->Value(),
+              FormatFloat(QStringLiteral("0.0"), line.Y(line.Count() - 1)));
+    EXPECT_GT(Child<TBigDigits>("BigDigits")->width(), 900);
+    EXPECT_GT(Child<TBigDigits>("BigDigits")->height(), 600);
+    const QImage image = Child<TBigDigits>("BigDigits")->grab().toImage();
     QRect ink;
     for (int y = 0; y < image.height(); ++y)
         for (int x = 0; x < image.width(); ++x)
             if (qGray(image.pixel(x, y)) < 60) ink |= QRect(x, y, 1, 1);
     EXPECT_GT(ink.width(), image.width() * 6 / 10) << "the digits across most of the window";
     EXPECT_GT(ink.height(), image.height() * 4 / 10);
-    for (QShortcut* back : Child<TBigDigits>()->findChildren<QShortcut*>()) emit back->activated();
+    for (QShortcut* back : Child<TBigDigits>("BigDigits")->findChildren<QShortcut*>()) emit back->activated();
     EXPECT_FALSE(Action("acViewBigDigits")->isChecked());
-    EXPECT_TRUE(Child<TBigDigits>()->isHidden());
+    EXPECT_TRUE(Child<TBigDigits>("BigDigits")->isHidden());
     w.RunAction(w.acExperimentStop);
 }

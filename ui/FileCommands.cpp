@@ -1,7 +1,6 @@
 // The File commands: export the current page, print it, printer and page set-up, pictures into the report.
 #include "ui/Mainfm.h"
 
-#include "core/Exception.h"
 #include "core/Prompts.h"
 #include "core/TextCodec.h"
 #include "experiment/Experiment.h"

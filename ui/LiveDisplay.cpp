@@ -1,20 +1,18 @@
 // The live display: every 100 ms the queued packets are decoded and channel 0 goes to the lesson, which makes
-// points of it; the chart follows the newest point.
+// points of it; the chart follows the newest point; the status bar says how the run is collected.
 #include "ui/Mainfm.h"
 
 #include "core/AppMessages.h"
-#include "core/Exception.h"
 #include "device/Device.h"
 #include "experiment/Experiment.h"
 #include "lesson/Lesson.h"
 #include "platform/Clock.h"
+#include "ui/BigDigitsView.h"
 #include "ui/Experimentfr.h"
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 #include "widgets/StatusPanel.h"
 
-#include <QAction>
-#include <QLabel>
 #include <QTimer>
 #include <cmath>
 #include <cstdio>
@@ -107,4 +105,16 @@ void TfmMain::Tick(bool last) {
         RunAction(acExperimentStop);
         if (Frame && Experiment) Frame->ShowAll(*Experiment);
     }
+}
+
+double TfmMain::Now() const {
+    return double(ElapsedCounter()) / double(std::max<std::int64_t>(1, PerfFrequency));
+}
+
+void TfmMain::ShowCollectionStatus() {
+    // The countdown, the wait for the trigger, the time left, or how runs are collected: in the status bar
+    // and under the big digits.
+    const QString text = FLesson->IsOpen() ? FLesson->CollectionStatus(Now()) : QString();
+    StatusPanels[0]->setText(text);
+    if (!BigDigits->isHidden()) BigDigits->SetNote(text);
 }

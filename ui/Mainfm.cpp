@@ -3,7 +3,6 @@
 
 #include "core/AppMessages.h"
 #include "core/CommandLine.h"
-#include "core/Exception.h"
 #include "core/LocaleFormats.h"
 #include "core/Logfile.h"
 #include "core/Prompts.h"
@@ -16,11 +15,11 @@
 #include "platform/Clock.h"
 #include "platform/SessionEnd.h"
 #include "ui/AnalysisMenu.h"
+#include "ui/BigDigitsView.h"
 #include "ui/DialogPrompts.h"
 #include "ui/Experimentfr.h"
 #include "ui/PageOutput.h"
 #include "ui/RunsPanel.h"
-#include "widgets/BigDigits.h"
 #include "widgets/Icons.h"
 #include "widgets/StatusPanel.h"
 
@@ -33,10 +32,8 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenuBar>
-#include <QShortcut>
 #include <QStatusBar>
 #include <QStatusTipEvent>
-#include <QTabWidget>
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
@@ -54,13 +51,17 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     resize(650, 328);
     FLesson = new tLesson(this);
     FOutput = std::make_unique<tPageOutput>();
-
     CreateActions();
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
-    FollowLesson();
-
+    // What the window shows of the lesson itself: how runs are collected, a work that cannot be written.
+    connect(FLesson, &tLesson::collectingChanged, this, [this] { ShowCollectionStatus(); });
+    connect(FLesson, &tLesson::workFailed, this, [this](const QString& reason) {
+        ShowWarningBox(this,
+                       QStringLiteral("Измерения и отчёт этого эксперимента не сохраняются на диск.\r\n") +
+                           reason);
+    });
     PerfFrequency = PerformanceFrequency();
     setWindowTitle(QString::fromUtf8(kApplicationTitle));
 
@@ -159,50 +160,62 @@ QAction* TfmMain::MakeAction(const char* name, const char* icon, const QString& 
 }
 
 void TfmMain::CreateActions() {
-    acFileExit =
-        MakeAction("acFileExit", "exit", QStringLiteral("&Выход..."), QStringLiteral("Выйти из программы"));
+    // The commands: their fields, pictures, captions, hints, shortcuts and what they do.
+    const struct {
+        QAction* TfmMain::*Field;
+        const char* Name;
+        const char* Icon;
+        const char* Caption;
+        const char* Hint;
+        const char* Shortcut;
+        void (TfmMain::*Command)();
+    } commands[] = {
+        {&TfmMain::acFileExit, "acFileExit", "exit", "&Выход...", "Выйти из программы", "Alt+X", nullptr},
+        {&TfmMain::acFileOpenWork, "acFileOpenWork", nullptr, "&Открыть работу...",
+         "Открыть сохранённые измерения и отчёт", "Ctrl+O", &TfmMain::OpenWorkCommand},
+        {&TfmMain::acHelpAbout, "acHelpAbout", "about", "&О программе...",
+         "Вывести информацию о программе, разработчике и авторских правах", nullptr, nullptr},
+        {&TfmMain::acViewToolBar, "acViewToolBar", nullptr, "&Панель инструментов",
+         "Показать/спрятать панель инструментов", nullptr, nullptr},
+        {&TfmMain::acViewStatusBar, "acViewStatusBar", nullptr, "&Строка состояния",
+         "Позазать/спрятать строку состояния", nullptr, nullptr},
+        {&TfmMain::acViewShowAll, "acViewShowAll", nullptr, "Показать &всё",
+         "Показать оси эксперимента и все измерения целиком", "Ctrl+0", nullptr},
+        {&TfmMain::acViewBigDigits, "acViewBigDigits", nullptr, "&Крупные цифры",
+         "Текущее значение крупными цифрами на всё окно (Esc — вернуться)", "F11", nullptr},
+        {&TfmMain::acExperimentConnect, "acExperimentConnect", "connect", "&Подключение",
+         "Найти датчики и подключиться к ним", nullptr, nullptr},
+        {&TfmMain::acExperimentChoose, "acExperimentChoose", "choose", "&Выбор эксперимента...",
+         "Выбрать сценарий для проведения эксперимента", nullptr, &TfmMain::Choose},
+        {&TfmMain::acExperimentStart, "acExperimentStart", "start", "&Пуск", "Запустить измерения", nullptr,
+         &TfmMain::Start},
+        {&TfmMain::acExperimentStop, "acExperimentStop", "stop", "&Стоп", "Остановить измерения", nullptr,
+         &TfmMain::Stop},
+        {&TfmMain::acExperimentMarkPoint, "acExperimentMarkPoint", "mark", "&Отметить точку....",
+         "Отметить точку на графике", nullptr, nullptr},
+        {&TfmMain::acExperimentCollection, "acExperimentCollection", "collection", "Параметры &сбора...",
+         "Длительность опыта, задержка пуска и запуск по уровню сигнала", nullptr,
+         &TfmMain::CollectionCommand},
+        {&TfmMain::acFileExport, "acFileExport", "export", "&Экспорт...",
+         "Экспортировать данные во внешний файл", nullptr, &TfmMain::Export},
+        {&TfmMain::acFilePrint, "acFilePrint", "print", "&Печать...", "Напечатать содержимое текущей вкладки",
+         "Ctrl+P", &TfmMain::Print},
+        {&TfmMain::acFilePrintSetup, "acFilePrintSetup", nullptr, "Параметры печати...",
+         "Изменить настройки печати", nullptr, &TfmMain::PrintSetup},
+        {&TfmMain::acFilePageSetup, "acFilePageSetup", nullptr, "Параметры страницы...",
+         "Изменить настройки страницы", nullptr, &TfmMain::PageSetup},
+        {&TfmMain::acFileAddImage, "acFileAddImage", "addimage", "&Добавить изображение...",
+         "&Добавить изображение из файла", nullptr, &TfmMain::AddImage},
+    };
+    for (const auto& c : commands) {
+        QAction* action = MakeAction(c.Name, c.Icon, QString::fromUtf8(c.Caption), QString::fromUtf8(c.Hint));
+        if (c.Shortcut) action->setShortcut(QKeySequence(QString::fromLatin1(c.Shortcut)));
+        if (const auto handler = c.Command)
+            connect(action, &QAction::triggered, this,
+                    [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
+        this->*c.Field = action;
+    }
     acFileExit->setShortcuts({QKeySequence(QStringLiteral("Alt+X")), QKeySequence(QStringLiteral("Alt+Ч"))});
-    acFileOpenWork = MakeAction("acFileOpenWork", nullptr, QStringLiteral("&Открыть работу..."),
-                                QStringLiteral("Открыть сохранённые измерения и отчёт"));
-    acFileOpenWork->setShortcut(QKeySequence(QStringLiteral("Ctrl+O")));
-    acHelpAbout =
-        MakeAction("acHelpAbout", "about", QStringLiteral("&О программе..."),
-                   QStringLiteral("Вывести информацию о программе, разработчике и авторских правах"));
-    acViewToolBar = MakeAction("acViewToolBar", nullptr, QStringLiteral("&Панель инструментов"),
-                               QStringLiteral("Показать/спрятать панель инструментов"));
-    acViewStatusBar = MakeAction("acViewStatusBar", nullptr, QStringLiteral("&Строка состояния"),
-                                 QStringLiteral("Позазать/спрятать строку состояния"));
-    acViewShowAll = MakeAction("acViewShowAll", nullptr, QStringLiteral("Показать &всё"),
-                               QStringLiteral("Показать оси эксперимента и все измерения целиком"));
-    acViewShowAll->setShortcut(QKeySequence(QStringLiteral("Ctrl+0")));
-    acExperimentConnect = MakeAction("acExperimentConnect", "connect", QStringLiteral("&Подключение"),
-                                     QStringLiteral("Найти датчики и подключиться к ним"));
-    acExperimentChoose = MakeAction("acExperimentChoose", "choose", QStringLiteral("&Выбор эксперимента..."),
-                                    QStringLiteral("Выбрать сценарий для проведения эксперимента"));
-    acExperimentStart = MakeAction("acExperimentStart", "start", QStringLiteral("&Пуск"),
-                                   QStringLiteral("Запустить измерения"));
-    acExperimentStop = MakeAction("acExperimentStop", "stop", QStringLiteral("&Стоп"),
-                                  QStringLiteral("Остановить измерения"));
-    acExperimentMarkPoint = MakeAction("acExperimentMarkPoint", "mark", QStringLiteral("&Отметить точку...."),
-                                       QStringLiteral("Отметить точку на графике"));
-    acExperimentCollection =
-        MakeAction("acExperimentCollection", "collection", QStringLiteral("Параметры &сбора..."),
-                   QStringLiteral("Длительность опыта, задержка пуска и запуск по уровню сигнала"));
-    acFileExport = MakeAction("acFileExport", "export", QStringLiteral("&Экспорт..."),
-                              QStringLiteral("Экспортировать данные во внешний файл"));
-    acFilePrint = MakeAction("acFilePrint", "print", QStringLiteral("&Печать..."),
-                             QStringLiteral("Напечатать содержимое текущей вкладки"));
-    acFilePrint->setShortcut(QKeySequence(QStringLiteral("Ctrl+P")));
-    acFilePrintSetup = MakeAction("acFilePrintSetup", nullptr, QStringLiteral("Параметры печати..."),
-                                  QStringLiteral("Изменить настройки печати"));
-    acFilePageSetup = MakeAction("acFilePageSetup", nullptr, QStringLiteral("Параметры страницы..."),
-                                 QStringLiteral("Изменить настройки страницы"));
-    acFileAddImage = MakeAction("acFileAddImage", "addimage", QStringLiteral("&Добавить изображение..."),
-                                QStringLiteral("&Добавить изображение из файла"));
-    acViewBigDigits =
-        MakeAction("acViewBigDigits", nullptr, QStringLiteral("&Крупные цифры"),
-                   QStringLiteral("Текущее значение крупными цифрами на всё окно (Esc — вернуться)"));
-    acViewBigDigits->setShortcut(QKeySequence(Qt::Key_F11));
     mnAnalysis = new TAnalysisMenu(
         this, *FLesson, [this] { return Frame; }, *FOutput);
     dkRuns = new TRunsPanel(this, *FLesson);
@@ -212,10 +225,7 @@ void TfmMain::CreateActions() {
     acViewRuns->setObjectName(QStringLiteral("acViewRuns"));
     acViewRuns->setText(QStringLiteral("&Опыты"));
     acViewRuns->setStatusTip(QStringLiteral("Показать/спрятать список опытов работы"));
-    BigDigits = new TBigDigits(this);
-    BigDigits->hide();
-    connect(new QShortcut(QKeySequence(Qt::Key_Escape), BigDigits), &QShortcut::activated, this,
-            [this] { acViewBigDigits->setChecked(false); });
+    BigDigits = new TBigDigitsView(this, *FLesson, acViewBigDigits);
 
     FCommands = {acFileExit,          acFileOpenWork,           acHelpAbout,
                  acViewToolBar,       acViewStatusBar,          acViewShowAll,
@@ -231,35 +241,20 @@ void TfmMain::CreateActions() {
     acViewStatusBar->setChecked(true);
 
     connect(acFileExit, &QAction::triggered, this, &QWidget::close);
-    const auto command = [this](QAction* action, void (TfmMain::*handler)()) {
-        connect(action, &QAction::triggered, this,
-                [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
-    };
     connect(acViewToolBar, &QAction::triggered, this, [this](bool on) { pnToolBar->setVisible(on); });
     connect(acViewStatusBar, &QAction::triggered, this, [this](bool on) { statusBar()->setVisible(on); });
     connect(acViewShowAll, &QAction::triggered, this, [this] {
         if (Frame && Experiment) Frame->ShowAll(*Experiment);
     });
-    connect(acViewBigDigits, &QAction::toggled, this, [this](bool on) { ShowBigDigits(on); });
     // The Connect button shows the state, not the click: the command decides whether it stays pressed.
     connect(acExperimentConnect, &QAction::triggered, this, [this] {
         acExperimentConnect->setChecked(Device != nullptr);
         Guarded([this] { Connect(); });
     });
-    command(acExperimentChoose, &TfmMain::Choose);
-    command(acExperimentStart, &TfmMain::Start);
-    command(acExperimentStop, &TfmMain::Stop);
-    command(acExperimentCollection, &TfmMain::CollectionCommand);
     connect(acExperimentMarkPoint, &QAction::triggered, this, [this] {
         acExperimentMarkPoint->setChecked(false);
         Guarded([this] { MarkPoint(); });
     });
-    command(acFileExport, &TfmMain::Export);
-    command(acFileOpenWork, &TfmMain::OpenWorkCommand);
-    command(acFilePrint, &TfmMain::Print);
-    command(acFilePrintSetup, &TfmMain::PrintSetup);
-    command(acFilePageSetup, &TfmMain::PageSetup);
-    command(acFileAddImage, &TfmMain::AddImage);
 }
 
 void TfmMain::CreateMenus() {
@@ -398,8 +393,6 @@ void TfmMain::LayoutStatusPanels() {
 
 void TfmMain::resizeEvent(QResizeEvent* event) {
     QMainWindow::resizeEvent(event);
-    // The big digits keep covering the window.
-    if (!BigDigits->isHidden()) ShowBigDigits(true);
     LayoutStatusPanels();
 }
 

@@ -14,9 +14,7 @@
 #include <memory>
 
 class QAction;
-class QDialog;
 class QLabel;
-class QMenu;
 class QTextDocument;
 class QTimer;
 class QToolBar;
@@ -28,7 +26,7 @@ class tPageOutput;
 class tSessionEnd;
 class tStatusPanel;
 class TAnalysisMenu;
-class TBigDigits;
+class TBigDigitsView;
 class TComponentUSB;
 class TfrExperiment;
 class TRunsPanel;
@@ -112,9 +110,6 @@ private:
     void CreateToolBar();
     void CreateStatusBar();
     void LayoutStatusPanels();
-    // The lesson's notices that the window itself shows: the collection in the status bar and the big digits,
-    // a work folder that cannot be written.
-    void FollowLesson();
     tWindowState State() const;
 
     // The session asks whether the program may end (log-off): nothing is asked of the user until the question
@@ -151,10 +146,9 @@ private:
     // The value label in the tool bar, and its text (its fields, joined by tabs, shown with clear spacing).
     void ShowValueLabel(bool visible);
     void ShowLabelText(const QString& text);
-    // Параметры сбора, the status bar's word on it, the big digits.
+    // Параметры сбора, and the status bar's word on it.
     void CollectionCommand();
     void ShowCollectionStatus();
-    void ShowBigDigits(bool on);
     // Seconds on the counter behind elapsed times.
     double Now() const;
 
@@ -177,7 +171,7 @@ private:
     QAction* acExperimentCollection = nullptr;
     TAnalysisMenu* mnAnalysis = nullptr;
     TRunsPanel* dkRuns = nullptr;
-    TBigDigits* BigDigits = nullptr;
+    TBigDigitsView* BigDigits = nullptr;
     QTimer* tmReportSave = nullptr;
     QTimer* tmCloseQueryBack = nullptr;
     QLabel* lbStart = nullptr;

@@ -4,21 +4,20 @@
 
 #include "core/AppMessages.h"
 #include "core/CommandLine.h"
-#include "core/Exception.h"
 #include "core/Logfile.h"
 #include "core/Prompts.h"
-#include "core/Settings.h"
 #include "core/Strings.h"
 #include "core/UserFolders.h"
 #include "device/Device.h"
-#include "device/Ftdilibrary.h"
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
 #include "lesson/Lesson.h"
 #include "platform/Clock.h"
 #include "ui/AnalysisMenu.h"
+#include "ui/CollectionDialog.h"
 #include "ui/Experimentfr.h"
+#include "ui/OffThread.h"
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
 #include "widgets/RichEdit.h"
@@ -26,20 +25,13 @@
 #include "widgets/StatusPanel.h"
 
 #include <QAction>
-#include <QApplication>
-#include <QDialog>
 #include <QDir>
-#include <QEventLoop>
 #include <QFileInfo>
-#include <QLabel>
 #include <QMenu>
-#include <QProgressBar>
 #include <QTabWidget>
 #include <QTextDocument>
 #include <QTimer>
-#include <QVBoxLayout>
 #include <atomic>
-#include <thread>
 
 void TfmMain::Choose() {
     TfmExperiments chooser(this);
@@ -120,49 +112,14 @@ void TfmMain::Connect() {
     // The searches run in the order FTDI, COM, HID on a thread of their own, while the window shows that it
     // works: a small modal box with the link being searched, the clock going on, nothing else running.
     const QString wanted = Experiment->SensorName;
-    tSettings* settings = FSettings.get();
-    QStringList searched;
-    bool ftdiMissing = false;
     std::atomic<int> link{0};
-    std::unique_ptr<tDevice> found;
-    QDialog box(this);
-    box.setObjectName(QStringLiteral("SearchBox"));
-    box.setWindowTitle(QString::fromUtf8(kApplicationTitle));
-    box.setWindowModality(Qt::WindowModal);
-    box.setWindowFlag(Qt::WindowCloseButtonHint, false);
-    auto* layout = new QVBoxLayout(&box);
-    auto* where = new QLabel;
-    auto* busy = new QProgressBar;
-    busy->setRange(0, 0);
-    busy->setTextVisible(false);
-    layout->addWidget(new QLabel(QStringLiteral("Поиск датчика «%1»…").arg(wanted)));
-    layout->addWidget(busy);
-    layout->addWidget(where);
+    tSensorSearch found;
     static const char* const kLinks[] = {"", "FTDI", "COM", "HID"};
-    const auto show = [&] {
-        where->setText(QStringLiteral("Подключение: %1").arg(QString::fromLatin1(kLinks[link.load()])));
-    };
-    show();
+    TSearchBox box(this, wanted);
     box.show();
-    RunBusy(
-        [&] {
-            const struct {
-                const char* setting;
-                bool byDefault;
-                std::unique_ptr<tDevice> (*search)(const QString&, tSettings*);
-            } links[] = {{"UseFTDI", true, FindFTDISensor},
-                         {"UseCDC", false, FindCOMSensor},
-                         {"UseHID", true, FindHIDSensor}};
-            for (int i = 0; i < 3 && !found; ++i) {
-                if (!settings->GetBool(QString::fromLatin1(links[i].setting), links[i].byDefault)) continue;
-                link = i + 1;
-                searched << QString::fromLatin1(kLinks[i + 1]);
-                found = links[i].search(wanted, settings);
-                if (i == 0) ftdiMissing = !found && !GetFTDILibrary().IsLoaded();
-            }
-        },
-        show);
-    Device = std::move(found);
+    RunBusy([&] { found = FindSensor(wanted, FSettings.get(), &link); },
+            [&] { box.ShowLink(QString::fromLatin1(kLinks[link.load()])); });
+    Device = std::move(found.Device);
     acExperimentConnect->setChecked(Device != nullptr);
     if (Device) {
         StatusPanels[0]->clear();
@@ -172,7 +129,7 @@ void TfmMain::Connect() {
     }
     // On Linux FTDI sensors usually work as serial ports without the D2XX library: its absence matters only
     // when no link found the sensor, and is said once a program run.
-    if (ftdiMissing && !FFtdiWarned) {
+    if (found.FtdiMissing && !FFtdiWarned) {
         FFtdiWarned = true;
         ShowWarningBox(
             this, QStringLiteral("Была предпринята попытка работы с датчиками через интерфейс FTDI, при этом "
@@ -181,39 +138,19 @@ void TfmMain::Connect() {
     }
     ShowWarningBox(
         this, QStringLiteral("Не найден датчик для проведения эксперимента.\r\nДатчик «%1» не найден (%2).")
-                  .arg(wanted, searched.isEmpty()
+                  .arg(wanted, found.Searched.isEmpty()
                                    ? QStringLiteral("все способы подключения выключены")
-                                   : QStringLiteral("искали: ") + searched.join(QStringLiteral(", "))));
+                                   : QStringLiteral("искали: ") + found.Searched.join(QStringLiteral(", "))));
 }
 
 void TfmMain::RunBusy(const std::function<void()>& work, const std::function<void()>& poll, bool input) {
-    std::exception_ptr failure;
-    std::atomic<bool> finished{false};
-    std::thread worker([&] {
-        try {
-            work();
-        } catch (...) {
-            failure = std::current_exception();
-        }
-        finished = true;
-    });
     FBusy = true;
     UpdateActions();
-    // The worker only sets its flag: a call it queued into the window's loop would be ordered by the
-    // toolkit's own locks, which a thread sanitizer cannot see, and a look every 10 ms costs nothing beside
-    // the work waited for.
-    QEventLoop loop;
-    QTimer watch;
-    int ticks = 0;
-    connect(&watch, &QTimer::timeout, &loop, [&] {
-        if (finished) loop.quit();
-        if (poll && ++ticks % 10 == 0) poll();
-    });
-    watch.start(10);
-    if (!finished) loop.exec(input ? QEventLoop::AllEvents : QEventLoop::ExcludeUserInputEvents);
-    worker.join();
-    FBusy = false;
-    if (failure) std::rethrow_exception(failure);
+    const struct tIdle {
+        bool& Busy;
+        ~tIdle() { Busy = false; }
+    } idle{FBusy};
+    RunOffThread(work, poll, input);
 }
 
 void TfmMain::Disconnect() {
@@ -291,26 +228,14 @@ void TfmMain::OpenWork(const QString& path) {
         return;
     // Everything is read before anything is replaced, off the window's thread while the window shows how far
     // it got and can cancel: a folder that cannot be read leaves the window as it was.
-    std::atomic<qint64> done{0};
-    std::atomic<qint64> total{1};
-    std::atomic<bool> cancelled{false};
-    const QString text = QStringLiteral("Открытие работы «%1»…").arg(QDir(path).dirName());
-    if (!Prompts().Progress(this, text, 0, 1000)) cancelled = true;
+    tProgress progress(this, QStringLiteral("Открытие работы «%1»…").arg(QDir(path).dirName()));
     tSavedWork work;
     RunBusy(
         [&] {
-            work = ReadSavedWork(path, [&](qint64 now, qint64 all) {
-                done = now;
-                total = std::max<qint64>(1, all);
-                return !cancelled.load();
-            });
+            work = ReadSavedWork(path, [&](qint64 done, qint64 total) { return progress.Told(done, total); });
         },
-        [&] {
-            if (!cancelled && !Prompts().Progress(this, text, int(done * 1000 / total), 1000))
-                cancelled = true;
-        },
-        true);
-    if (!cancelled) Prompts().Progress(this, text, 1000, 1000);
+        [&] { progress.Show(); }, true);
+    progress.Finish();
     WriteLog(QStringLiteral("Open work: ") + path);
     CloseWork();
     if (Device) Disconnect();
@@ -319,19 +244,19 @@ void TfmMain::OpenWork(const QString& path) {
         work.Opened.ExperimentName.isEmpty() ? QDir(path).dirName() : work.Opened.ExperimentName;
     LoadExperimentFolder(*experiment, name, path + u'/', this);
     Experiment = std::move(experiment);
-    QStringList said;
-    if (!work.Opened.Rebuilt.isEmpty())
-        said << QStringLiteral("Список опытов работы (work.txt) отсутствовал или был повреждён; опыты "
-                               "восстановлены по файлам измерений: ") +
-                    work.Opened.Rebuilt.join(QStringLiteral(", ")) + u'.';
-    if (!work.Opened.Skipped.isEmpty())
-        said << QStringLiteral("Не всё удалось прочитать из сохранённой работы:\r\n") +
-                    work.Opened.Skipped.join(QStringLiteral("\r\n"));
+    const QString said = work.Opened.Notes();
     FLesson->Open(*Experiment, std::move(work));
     BuildFrame(nullptr);
     SeriesIndex = Frame->ActiveSeries;
     setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
-    if (!said.isEmpty()) ShowWarningBox(this, said.join(QStringLiteral("\r\n\r\n")));
+    if (!said.isEmpty()) ShowWarningBox(this, said);
+}
+
+void TfmMain::CollectionCommand() {
+    if (!Experiment) return;
+    TfmCollection dialog(this, Experiment->CaptionY);
+    dialog.Set(FLesson->Collection());
+    if (Prompts().Exec(dialog) == QDialog::Accepted) FLesson->SetCollection(dialog.Get());
 }
 
 void TfmMain::MarkPoint() {
