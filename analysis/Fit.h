@@ -39,5 +39,5 @@ QString FitModelKey(tFitModel model);
 // The name of parameter `i` in the formula («τ»).
 QString FitParamName(tFitModel model, int i);
 std::optional<tFitModel> FitModelFromKey(const QString& key);
-inline constexpr tFitModel kFitModels[] = {tFitModel::Line,        tFitModel::Parabola,    tFitModel::Power,
-                                           tFitModel::RiseToLimit, tFitModel::ExpApproach, tFitModel::Sine};
+// Every model, in the order the menus show them.
+const std::vector<tFitModel>& FitModels();

@@ -3,6 +3,7 @@
 #include "core/Exception.h"
 #include "core/Strings.h"
 #include "device/Componentusb.h"
+#include "device/Device.h"
 #include "device/Searches.h"
 #include "platform/Pause.h"
 #include "sim/DemoWorld.h"
@@ -57,6 +58,38 @@ TEST_F(SearchTest, EachLinkFindsItsSensor) {
     EXPECT_EQ(d->GetPlace(), QStringLiteral("hid0"));
     tDeviceInfo info;
     EXPECT_TRUE(d->Info(info)) << "the found device stays open";
+}
+
+// A connect's searches: those the settings switch on, in the order FTDI, COM, HID, until one finds the
+// sensor.
+TEST_F(SearchTest, TheLinksAreSearchedInOrderUntilOneFinds) {
+    AddFtdi(1, Named("A"));
+    AddCom(QStringLiteral("/dev/ttyACM0"), Named("C"));
+    AddHid(QStringLiteral("hid0"), Named("D"));
+    const struct {
+        const char* wanted;
+        const char* switches; // UseFTDI, UseCDC, UseHID
+        const char* searched;
+        QString place;
+    } rows[] = {{"A", "111", "FTDI", QStringLiteral("1")},
+                {"C", "111", "FTDI,COM", QStringLiteral("/dev/ttyACM0")},
+                {"D", "111", "FTDI,COM,HID", QStringLiteral("hid0")},
+                {"D", "001", "HID", QStringLiteral("hid0")},
+                {"C", "101", "FTDI,HID", QString()},
+                {"X", "000", "", QString()}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.wanted);
+        tSettings switches(false);
+        switches.AddName(QStringLiteral("Timeout"), QStringLiteral("0"));
+        const char* const keys[] = {"UseFTDI", "UseCDC", "UseHID"};
+        for (int i = 0; i < 3; ++i)
+            switches.AddName(QString::fromLatin1(keys[i]), QString(QChar::fromLatin1(row.switches[i])));
+        std::atomic<int> link{0};
+        const tSensorSearch found = FindSensor(QString::fromLatin1(row.wanted), &switches, &link);
+        EXPECT_EQ(found.Searched.join(u','), QString::fromLatin1(row.searched));
+        EXPECT_EQ(found.Device ? found.Device->GetPlace() : QString(), row.place);
+        EXPECT_FALSE(found.FtdiMissing);
+    }
 }
 
 TEST_F(SearchTest, FirstInCreationOrderWinsAndNamesMatchExactly) {

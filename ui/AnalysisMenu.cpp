@@ -71,7 +71,7 @@ TAnalysisMenu::TAnalysisMenu(QWidget* window, tLesson& lesson, std::function<Tfr
         // A fit: one command a model.
         mnFit = addMenu(QString::fromUtf8(kind.Caption));
         mnFit->setObjectName(QStringLiteral("mnAnalysisFit"));
-        for (const tFitModel model : kFitModels)
+        for (const tFitModel model : FitModels())
             FFits.emplace_back(
                 model,
                 Command(QStringLiteral("acAnalysisFit") + FitModelKey(model),
