@@ -7,6 +7,7 @@
 #include "lesson/Lesson.h"
 #include "runs/Runs.h"
 #include "support/MessageCollector.h"
+#include "support/Pdf.h"
 #include "support/QtPrint.h"
 #include "support/TempDir.h"
 #include "support/WindowFixture.h"
@@ -116,31 +117,6 @@ protected:
             for (auto it = b.begin(); !it.atEnd(); ++it)
                 if (it.fragment().charFormat().isImageFormat()) ++images;
         return images;
-    }
-    static QString PdfText(const QString& file) {
-        QProcess process;
-        process.start(QStringLiteral("pdftotext"), {file, QStringLiteral("-")});
-        process.waitForFinished(20000);
-        return QString::fromUtf8(process.readAllStandardOutput());
-    }
-    // The page of the PDF as a picture, `dpi` pixels an inch.
-    static QImage PdfPage(const QString& file, int page, int dpi) {
-        const QString base = file + QStringLiteral("-page");
-        QProcess process;
-        process.start(QStringLiteral("pdftoppm"),
-                      {QStringLiteral("-r"), QString::number(dpi), QStringLiteral("-f"),
-                       QString::number(page), QStringLiteral("-singlefile"), QStringLiteral("-png"), file,
-                       base});
-        process.waitForFinished(60000);
-        return QImage(base + QStringLiteral(".png"));
-    }
-    static int PdfPages(const QString& file) {
-        QProcess process;
-        process.start(QStringLiteral("pdfinfo"), {file});
-        process.waitForFinished(20000);
-        for (const QString& line : QString::fromUtf8(process.readAllStandardOutput()).split(u'\n'))
-            if (line.startsWith(QStringLiteral("Pages:"))) return line.mid(6).trimmed().toInt();
-        return -1;
     }
 };
 

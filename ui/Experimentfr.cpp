@@ -229,13 +229,14 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
         }
     }
     // The boxes, each where it stands, inside the plotting area.
-    const QFont font = ResultFont(painter.font());
+    QFont font = ResultFont(painter.font());
+    const std::vector<tResultBox> boxes = ResultBoxes(chart, plotRect, font, painter.device());
     const QFontMetrics metrics(font, painter.device());
     const int pad = metrics.height() / 3;
-    for (const auto& [result, box] : ResultBoxes(chart, plotRect, font, painter.device())) {
+    for (const auto& [result, box] : boxes) {
         const QStringList lines = ResultText(result);
         painter.setPen(QPen(QColor(90, 90, 90), 1));
-        painter.setBrush(QColor(255, 255, 240, 235));
+        painter.setBrush(QColor(255, 255, 240));
         painter.drawRect(box);
         painter.setPen(Qt::black);
         int y = box.top() + pad + metrics.ascent();
@@ -258,24 +259,14 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
 }
 
 std::vector<TfrExperiment::tResultBox> TfrExperiment::ResultBoxes(TChart* chart, const QRect& plotRect,
-                                                                  const QFont& font,
-                                                                  QPaintDevice* device) const {
+                                                                  QFont& font, QPaintDevice* device) const {
     std::vector<tResultBox> boxes;
     if (!FLesson || plotRect.isEmpty()) return boxes;
-    const QFontMetrics metrics(font, device);
-    QFont boldFont = font;
-    boldFont.setBold(true);
-    const QFontMetrics bold(boldFont, device);
-    const int pad = metrics.height() / 3;
-    std::vector<QSize> sizes;
+    std::vector<QStringList> texts;
     std::vector<std::optional<QPoint>> wanted;
     for (int i = 0; i < FLesson->ResultCount(); ++i) {
         if (!FLesson->ResultShown(i)) continue;
-        const QStringList lines = ResultText(i);
-        // The bold title with the close mark beside it, and the lines below.
-        int width = lines.isEmpty() ? 0 : bold.horizontalAdvance(lines[0]) + pad + metrics.height();
-        for (int k = 1; k < lines.size(); ++k) width = std::max(width, metrics.horizontalAdvance(lines[k]));
-        sizes.emplace_back(width + 3 * pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
+        texts.push_back(ResultText(i));
         const QPointF box = i == FDragged ? FDragBox : FLesson->ResultBox(i);
         if (box.x() >= 0 && box.y() >= 0)
             wanted.emplace_back(plotRect.topLeft() + QPoint(qRound(box.x() * plotRect.width()),
@@ -284,11 +275,31 @@ std::vector<TfrExperiment::tResultBox> TfrExperiment::ResultBoxes(TChart* chart,
             wanted.emplace_back();
         boxes.push_back({i, QRect()});
     }
-    // A box being dragged goes where the mouse takes it; the others keep clear of it and of the legend.
+    // The boxes keep clear of the legend.
     std::vector<QRect> taken;
     if (const QRect legend = LegendBox(plotRect, ResultFont(chart->font()), device); !legend.isEmpty())
         taken.push_back(legend);
-    const std::vector<QRect> placed = PlaceBoxes(plotRect, sizes, wanted, taken, std::max(2, pad / 2));
+    // The text as large as lets every box stand apart (a small chart on paper), down to six points.
+    std::vector<QRect> placed;
+    for (double points = font.pointSizeF(); points >= 6 - 1e-9; points -= 0.5) {
+        font.setPointSizeF(points);
+        const QFontMetrics metrics(font, device);
+        QFont boldFont = font;
+        boldFont.setBold(true);
+        const QFontMetrics bold(boldFont, device);
+        const int pad = metrics.height() / 3;
+        std::vector<QSize> sizes;
+        for (const QStringList& lines : texts) {
+            // The bold title with the close mark beside it, and the lines below.
+            int width = lines.isEmpty() ? 0 : bold.horizontalAdvance(lines[0]) + pad + metrics.height();
+            for (int k = 1; k < lines.size(); ++k)
+                width = std::max(width, metrics.horizontalAdvance(lines[k]));
+            sizes.emplace_back(width + 3 * pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
+        }
+        bool apart = true;
+        placed = PlaceBoxes(plotRect, sizes, wanted, taken, std::max(2, pad / 2), &apart);
+        if (apart) break;
+    }
     for (std::size_t k = 0; k < boxes.size(); ++k) boxes[k].Rect = placed[k];
     return boxes;
 }
@@ -299,11 +310,16 @@ QFont TfrExperiment::ResultFont(QFont base) {
 }
 
 QFontMetrics TfrExperiment::ScreenResultMetrics() const {
-    return QFontMetrics(ResultFont(chMain->font()), chMain);
+    QFont font;
+    ScreenResultBoxes(&font);
+    return QFontMetrics(font, chMain);
 }
 
-std::vector<TfrExperiment::tResultBox> TfrExperiment::ScreenResultBoxes() const {
-    return ResultBoxes(chMain, chMain->PlotRect(), ResultFont(chMain->font()), chMain);
+std::vector<TfrExperiment::tResultBox> TfrExperiment::ScreenResultBoxes(QFont* font) const {
+    QFont chosen = ResultFont(chMain->font());
+    std::vector<tResultBox> boxes = ResultBoxes(chMain, chMain->PlotRect(), chosen, chMain);
+    if (font) *font = chosen;
+    return boxes;
 }
 
 QRect TfrExperiment::CloseMark(const QRect& box, const QFontMetrics& metrics) {

@@ -96,16 +96,17 @@ public:
     // part of the chart shown; at the marker for a kind taken at a point (raises when there is no marker).
     std::pair<double, double> AnalysisRegion(tAnalysisKind kind) const;
 
-    // The result boxes drawn in `plotRect` for text in `font` on `device`: the lesson's result each shows and
-    // where, none covering another while there is room.
+    // The result boxes drawn in `plotRect` on `device`: the lesson's result each shows and where, none
+    // covering another while there is room. Their text is in `font`, made smaller (to a floor) when the boxes
+    // would not stand apart otherwise: `font` gives the size to begin with and takes the one used.
     struct tResultBox {
         int Result;
         QRect Rect;
     };
-    std::vector<tResultBox> ResultBoxes(TChart* chart, const QRect& plotRect, const QFont& font,
+    std::vector<tResultBox> ResultBoxes(TChart* chart, const QRect& plotRect, QFont& font,
                                         QPaintDevice* device) const;
-    // The same on the screen.
-    std::vector<tResultBox> ScreenResultBoxes() const;
+    // The same on the screen, and their font there.
+    std::vector<tResultBox> ScreenResultBoxes(QFont* font = nullptr) const;
     // The lines of result i's box: its run named when more than one run is shown.
     QStringList ResultText(int i) const;
     // The boxes' text: the chart's own font, smaller; its measures on the screen.

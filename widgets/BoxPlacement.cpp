@@ -21,7 +21,8 @@ QRect Inside(QRect box, const QRect& area) {
 
 std::vector<QRect> PlaceBoxes(const QRect& area, const std::vector<QSize>& sizes,
                               const std::vector<std::optional<QPoint>>& wanted,
-                              const std::vector<QRect>& taken, int gap) {
+                              const std::vector<QRect>& taken, int gap, bool* apart) {
+    if (apart) *apart = true;
     std::vector<QRect> placed = taken;
     std::vector<QRect> boxes;
     const QRect room = area.adjusted(gap, gap, -gap, -gap);
@@ -60,6 +61,7 @@ std::vector<QRect> PlaceBoxes(const QRect& area, const std::vector<QSize>& sizes
                     best = box;
                 }
             }
+        if (!best && apart) *apart = false;
         const QRect box = best ? *best : Inside(QRect(target, size), room);
         boxes.push_back(box);
         placed.push_back(box);

@@ -13,7 +13,7 @@
 // A box with a wanted top left corner stands there when it covers nothing placed before it, else in the free
 // place nearest to it; a box without one takes the first free place from the top right corner down, then
 // column by column to the left. A box that finds no free place keeps its wanted place (or the top right
-// corner), moved inside the area.
+// corner), moved inside the area; `apart` tells whether every box found a free place.
 std::vector<QRect> PlaceBoxes(const QRect& area, const std::vector<QSize>& sizes,
                               const std::vector<std::optional<QPoint>>& wanted,
-                              const std::vector<QRect>& taken, int gap);
+                              const std::vector<QRect>& taken, int gap, bool* apart = nullptr);
