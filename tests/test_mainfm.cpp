@@ -483,7 +483,13 @@ TEST_F(MainWindowTest, MissingFtdiLibraryGivesTwoBoxes) {
     SetFTDILibrary(std::make_unique<tFTDILibrary>(QStringLiteral("libzorbinka-absent.so")));
     prompts.Boxes.clear();
     tSimWorld::Instance().Clear();
+    // The search's own box is gone before the boxes that tell what it found.
+    prompts.WhileShown = [&] {
+        const QDialog* box = Child<QDialog>("SearchBox");
+        EXPECT_TRUE(!box || box->isHidden());
+    };
     Choose(QStringLiteral("Тепло"));
+    prompts.WhileShown = nullptr;
     const QStringList texts = BoxTexts();
     ASSERT_EQ(texts.size(), 2);
     EXPECT_TRUE(texts[0].startsWith(

@@ -119,6 +119,7 @@ void TfmMain::Connect() {
     box.show();
     RunBusy([&] { found = FindSensor(wanted, FSettings.get(), &link); },
             [&] { box.ShowLink(QString::fromLatin1(kLinks[link.load()])); });
+    box.hide();
     Device = std::move(found.Device);
     acExperimentConnect->setChecked(Device != nullptr);
     if (Device) {
