@@ -3,11 +3,11 @@
 // window (blend and flush); with the time axis standing still or moving on at nearly every tick; and the
 // memory per point held.
 #include "core/CommandLine.h"
-#include "core/Prompts.h"
 #include "experiment/Experiment.h"
 #include "experiment/Experimentsfm.h"
 #include "lesson/Lesson.h"
 #include "measure/ValueStream.h"
+#include "support/RecordingPrompts.h"
 #include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
 #include "widgets/Chart.h"
@@ -46,28 +46,6 @@ std::vector<std::vector<std::uint8_t>> OneSecondOfStream(int& values) {
     return packets;
 }
 
-// Boxes answered silently, the chooser's first experiment taken.
-class tQuietPrompts : public tPrompts {
-public:
-    tQuietPrompts() { SetPrompts(this); }
-    ~tQuietPrompts() override { SetPrompts(nullptr); }
-    int MessageBox(QWidget*, const QString&, const QString&, tBoxIcon, int, int defaultButton) override {
-        return defaultButton;
-    }
-    bool InputQuery(QWidget*, const QString&, const QString&, QString&) override { return false; }
-    QString OpenFileName(QWidget*, const tFileDialogOptions&) override { return QString(); }
-    QString SaveFileName(QWidget*, const tFileDialogOptions&) override { return QString(); }
-    bool PrintDialog(QWidget*, QPrinter&) override { return false; }
-    bool PrinterSetupDialog(QWidget*, QPrinter&) override { return false; }
-    bool PageSetupDialog(QWidget*, QPrinter&) override { return false; }
-    int Exec(QDialog& dialog) override {
-        auto& chooser = static_cast<TfmExperiments&>(dialog);
-        chooser.Tree()->topLevelItem(0)->setExpanded(true);
-        chooser.Tree()->setCurrentItem(chooser.Tree()->topLevelItem(0)->child(0));
-        return int(QDialog::Accepted);
-    }
-};
-
 void BM_Tick(benchmark::State& state) {
     const int existing = int(state.range(0));
     const bool scrolling = state.range(2) != 0;
@@ -95,7 +73,14 @@ void BM_Tick(benchmark::State& state) {
     experiment.close();
     qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("home")).toLocal8Bit());
 
-    tQuietPrompts prompts;
+    // Boxes answered by their defaults, the chooser's first experiment taken.
+    tRecordingPrompts prompts;
+    prompts.OnDialog = [](QDialog& dialog) {
+        auto& chooser = static_cast<TfmExperiments&>(dialog);
+        chooser.Tree()->topLevelItem(0)->setExpanded(true);
+        chooser.Tree()->setCurrentItem(chooser.Tree()->topLevelItem(0)->child(0));
+        return int(QDialog::Accepted);
+    };
     TfmMain window;
     window.resize(1280, 800);
     window.show();
