@@ -49,7 +49,7 @@ bool tSimSensor::HostWrite(const std::uint8_t* bytes, int count) {
 
 void tSimSensor::Reply(const QByteArray& bytes) {
     const std::int64_t now = FClock->NowUs();
-    for (const char byte : bytes) FOutput.push_back({now, std::uint8_t(byte)});
+    for (const char byte : bytes) FOutput.push_back({now, std::uint8_t(byte), true});
 }
 
 void tSimSensor::Command(const QByteArray& command) {
@@ -255,7 +255,8 @@ int tSimSensor::HostTake(std::uint8_t* buffer, int count, std::int64_t us) {
     std::lock_guard<std::mutex> guard(FMutex);
     Generate(us);
     int got = 0;
-    while (got < count && !FOutput.empty() && FOutput.front().At <= us) {
+    const bool answer = !FOutput.empty() && FOutput.front().Answer;
+    while (got < count && !FOutput.empty() && FOutput.front().At <= us && FOutput.front().Answer == answer) {
         buffer[got++] = FOutput.front().Byte;
         FOutput.pop_front();
     }
@@ -283,7 +284,8 @@ QByteArray tSimSensor::Written() {
 std::vector<double> tSimSensor::Generated(int channel) {
     std::lock_guard<std::mutex> guard(FMutex);
     const std::vector<double>& values = FGenerated[size_t(channel)];
-    return std::vector<double>(values.begin(), values.end() - std::ptrdiff_t(std::min(values.size(), FPacketValues)));
+    return std::vector<double>(values.begin(),
+                               values.end() - std::ptrdiff_t(std::min(values.size(), FPacketValues)));
 }
 
 void tSimSensor::SetFaults(const tSimFaults& faults) {

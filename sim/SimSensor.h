@@ -59,7 +59,8 @@ public:
     void HostPurgeReceive();
     // The time of the first byte that has come by `us`, or -1 when none has.
     std::int64_t FirstByteBy(std::int64_t us);
-    // Takes up to `count` bytes that have come by `us`, without waiting.
+    // Takes up to `count` bytes that have come by `us`, without waiting. An answer to a command is taken
+    // alone, never with stream bytes that came after it: a report carries one or the other.
     int HostTake(std::uint8_t* buffer, int count, std::int64_t us);
     void HostSetBaud(int baud);
     bool CarrierDetect() const { return FConfig.CarrierDetect; }
@@ -111,6 +112,7 @@ private:
     struct tTimedByte {
         std::int64_t At;
         std::uint8_t Byte;
+        bool Answer = false;
     };
 
     tSimSensorConfig FConfig;
