@@ -720,3 +720,37 @@ TEST(Rtf, EveryParagraphSurvivesSavesAndLoads) {
         }
     }
 }
+
+TEST(Rtf, ALargeDocumentKeepsAllItsText) {
+    const struct {
+        const char* piece;
+        int count;
+        const char* letters; // each stands in the text `count` times
+    } rows[] = {
+        {"{\\b x}y", 150000, "xy"},                                                  // runs past the budget
+        {"x\\par ", 150000, "x"},                                                    // paragraphs past it
+        {"\\trowd\\cellx1000\\cellx2000\\intbl a\\cell b\\cell\\row ", 12000, "ab"}, // a table's rows
+        {"\\trowd\\cellx1000\\cellx2000\\intbl a\\cell b\\cell\\row ", 60000, "ab"}, // and past the budget
+        {"{\\b x}", 200000, "x"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.piece);
+        QByteArray rtf = "{\\rtf1\\ansi ";
+        for (int i = 0; i < row.count; ++i) rtf += row.piece;
+        rtf += '}';
+        QTextDocument document;
+        ReadRtf(rtf, document);
+        const QString text = document.toPlainText();
+        for (const char* letter = row.letters; *letter; ++letter)
+            EXPECT_EQ(text.count(QLatin1Char(*letter)), row.count) << *letter;
+        // The formats read within the budget stay.
+        const bool bold = document.begin().begin().fragment().charFormat().fontWeight() == QFont::Bold;
+        EXPECT_EQ(bold, QByteArray(row.piece).startsWith("{\\b"));
+    }
+    // Runs of one format are one run: a hundred thousand bold groups are one fragment.
+    QTextDocument bold;
+    ReadRtf("{\\rtf1 " + QByteArray("{\\b x}").repeated(100000) + "}", bold);
+    int fragments = 0;
+    for (auto it = bold.begin().begin(); !it.atEnd(); ++it) ++fragments;
+    EXPECT_EQ(fragments, 1);
+}

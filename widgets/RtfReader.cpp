@@ -16,6 +16,8 @@
 #include <QTextTable>
 #include <QUrl>
 #include <limits>
+#include <string_view>
+#include <unordered_set>
 #include <vector>
 
 namespace {
@@ -24,6 +26,12 @@ namespace {
 constexpr std::size_t kMaxDepth = 512;
 // A picture's declared size beyond this many pixels is taken as this many.
 constexpr int kMaxPictureSide = 10000;
+// A teacher's text holds a few thousand runs, paragraphs and cells; the text engine takes microseconds for
+// each. Past this many pieces the rest of the text is still read whole, but a change of format no longer
+// starts a run and the ends of paragraphs, cells and rows become line breaks and tabs, a block ended every
+// kLinesPerBlock lines: any file up to the size limit is read in bounded time.
+constexpr int kMaxPieces = 100000;
+constexpr int kLinesPerBlock = 1000;
 
 double TwipsToPixels(int twips) {
     return twips / 15.0;
@@ -56,9 +64,26 @@ struct tState {
     bool Hidden = false; // \v: text that is not shown
 };
 
+// What a run's character format is made of: runs made of the same are one run.
+struct tCharKey {
+    int Font = -1;
+    int HalfPoints = 24;
+    bool Bold = false;
+    bool Italic = false;
+    bool Underline = false;
+    bool Strike = false;
+    int Script = 0;
+    bool Caps = false;
+    int Foreground = 0;
+    int Background = 0;
+    int Tables = 0; // the font and colour tables' version
+    bool operator==(const tCharKey&) const = default;
+};
+
 struct tRun {
     QString Text;
     QTextCharFormat Format;
+    tCharKey Key;
     bool IsImage = false;
     QTextImageFormat Image;
 };
@@ -152,13 +177,17 @@ public:
         : FData(rtf), FDocument(document), FCursor(&document) {}
 
     void Run() {
+        // Inside one edit block an insertion neither lays out its paragraph again nor keeps an undo step: a
+        // paragraph of 100,000 runs is built in linear time.
+        FCursor.beginEditBlock();
         FStates.push_back(tState());
         // Nothing after the document's final brace is read (WordPad ends its files with a NUL).
         while (FPos < FData.size() && !FEnded) Step();
         FlushText();
-        if (!FParagraph.Runs.empty()) EndParagraph();
+        if (!FParagraph.Runs.empty()) EndParagraph(true);
         if (!FCells.empty() || !FCellParagraphs.empty()) EndRow();
         EmitItems();
+        FCursor.endEditBlock();
     }
 
 private:
@@ -189,7 +218,7 @@ private:
             if (FStates.size() <= 1) return; // an unbalanced brace: ignored
             if (FPicture && FStates.size() == FPicture->Depth) EndPicture();
             // The document's last paragraph may end without \par: it keeps the settings it had.
-            if (FStates.size() == 2 && !FParagraph.Runs.empty()) EndParagraph();
+            if (FStates.size() == 2 && !FParagraph.Runs.empty()) EndParagraph(true);
             FStates.pop_back();
             if (FStates.size() == 1) FEnded = true;
             return;
@@ -218,6 +247,7 @@ private:
             if (byte == ';') {
                 if (FFontIndex >= 0) {
                     FFonts[FFontIndex].Name = FFontName.trimmed();
+                    ++FTables;
                     FFonts[FFontIndex].Known = true;
                 }
                 FFontName.clear();
@@ -230,6 +260,7 @@ private:
         case tDestination::ColorTable:
             if (byte == ';') {
                 FColors.push_back(FColorSeen ? QColor(FRed, FGreen, FBlue) : QColor());
+                ++FTables;
                 FRed = FGreen = FBlue = 0;
                 FColorSeen = false;
             }
@@ -294,11 +325,10 @@ private:
             return;
         }
         FLead = -1; // a lead byte without its trail is dropped
-        QByteArray word;
-        while (FPos < FData.size() && std::isalpha(static_cast<unsigned char>(FData[FPos]))) {
-            if (word.size() < 32) word.append(FData[FPos]);
-            ++FPos;
-        }
+        // The word as it stands in the data (its first 32 letters): no copy for each of millions of words.
+        const qsizetype start = FPos;
+        while (FPos < FData.size() && std::isalpha(static_cast<unsigned char>(FData[FPos]))) ++FPos;
+        const std::string_view word(FData.constData() + start, size_t(std::min<qsizetype>(FPos - start, 32)));
         bool hasParameter = false;
         bool negative = false;
         long long value = 0;
@@ -377,7 +407,7 @@ private:
             FFontName += c;
     }
 
-    void Word(const QByteArray& word, bool hasParameter, int value) {
+    void Word(std::string_view word, bool hasParameter, int value) {
         const bool ignorable = FIgnorable;
         FIgnorable = false;
         tState& s = State();
@@ -393,7 +423,7 @@ private:
         }
         const int on = hasParameter ? value : 1;
 
-        static const QSet<QByteArray> kSkipped = {
+        static const std::unordered_set<std::string_view> kSkipped = {
             "stylesheet",
             "info",
             "header",
@@ -460,6 +490,7 @@ private:
             FlushText();
             s.Destination = tDestination::ColorTable;
             FColors.clear();
+            ++FTables;
             return;
         }
         if (word == "pict") {
@@ -500,6 +531,7 @@ private:
             FDefaultCodePage = 10000;
         } else if (word == "deff") {
             FDefaultFont = value;
+            ++FTables;
         } else if (word == "v") {
             s.Hidden = on != 0;
         } else if (word == "u") {
@@ -549,12 +581,12 @@ private:
         }
     }
 
-    static bool IsKnownWord(const QByteArray& word) {
+    static bool IsKnownWord(std::string_view word) {
         return word == "shppict" || word == "pict" || word == "fonttbl" || word == "colortbl" ||
                word == "shpinst";
     }
 
-    void CharacterOrParagraph(const QByteArray& word, bool hasParameter, int value, int on) {
+    void CharacterOrParagraph(std::string_view word, bool hasParameter, int value, int on) {
         tState& s = State();
         if (word == "plain") {
             const tState keep = s;
@@ -625,7 +657,7 @@ private:
         }
     }
 
-    void PictureWord(const QByteArray& word, bool hasParameter, int value) {
+    void PictureWord(std::string_view word, bool hasParameter, int value) {
         if (!FPicture) return;
         if (word == "pngblip")
             FPicture->Kind = QStringLiteral("png");
@@ -643,7 +675,8 @@ private:
             word == "macpict" || word == "pmmetafile" || word == "picw" || word == "pich" ||
             word == "picbmp" || word == "picbpp" || word == "wbmbitspixel" || word == "wbmplanes" ||
             word == "wbmwidthbytes")
-            FPicture->Header += "\\" + word + (hasParameter ? QByteArray::number(value) : QByteArray());
+            FPicture->Header += "\\" + QByteArray(word.data(), qsizetype(word.size())) +
+                                (hasParameter ? QByteArray::number(value) : QByteArray());
         else if (word == "picwgoal")
             FPicture->GoalWidth = value;
         else if (word == "pichgoal")
@@ -723,6 +756,7 @@ private:
         run.IsImage = true;
         run.Image = format;
         Current().Runs.push_back(run);
+        ++FPieces;
     }
 
     tParagraph& Current() { return FParagraph; }
@@ -769,35 +803,73 @@ private:
         return format;
     }
 
+    // Text goes on the paragraph's last run when the format is the same (or when the pieces are spent).
     void FlushText() {
         if (FText.isEmpty()) return;
-        {
+        std::vector<tRun>& runs = Current().Runs;
+        const tState& s = State();
+        const tCharKey key{s.Font,   s.HalfPoints, s.Bold,       s.Italic,     s.Underline, s.Strike,
+                           s.Script, s.Caps,       s.Foreground, s.Background, FTables};
+        if (!runs.empty() && !runs.back().IsImage && (Spent() || runs.back().Key == key)) {
+            runs.back().Text += FText;
+        } else {
             tRun run;
             run.Text = FText;
             run.Format = CharFormat();
-            Current().Runs.push_back(run);
+            run.Key = key;
+            runs.push_back(std::move(run));
+            ++FPieces;
         }
         FText.clear();
     }
 
-    void EndParagraph() {
+    bool Spent() const { return FPieces >= kMaxPieces; }
+    // Past the budget, and with no table row begun, an end of a paragraph, cell or row joins the text.
+    bool Joining() const { return Spent() && FCells.empty() && FCellParagraphs.empty(); }
+
+    void JoinLine() {
+        if (++FJoinedLines < kLinesPerBlock) {
+            FText += QChar(QChar::LineSeparator);
+            FlushText();
+            return;
+        }
+        FJoinedLines = 0;
+        FParagraph.Block = BlockFormat();
+        EmitParagraph();
+    }
+
+    // `last`: the document's last paragraph, which ends as a paragraph whatever the budget.
+    void EndParagraph(bool last = false) {
+        if (!last && Joining()) return JoinLine();
         FParagraph.Block = BlockFormat();
         if (State().InTable) {
             FCellParagraphs.push_back(std::move(FParagraph));
+            FParagraph = tParagraph();
+            ++FPieces;
         } else {
-            if (!FCells.empty()) EndRow();
-            FTableOpen = false;
-            tItem item;
-            item.Paragraph = std::move(FParagraph);
-            FItems.push_back(std::move(item));
-            // Everything before a paragraph outside a table is complete: it goes into the document now, so
-            // the reader holds no more than the table being read besides the document.
-            EmitItems();
+            EmitParagraph();
         }
+    }
+
+    void EmitParagraph() {
+        if (!FCells.empty()) EndRow();
+        FTableOpen = false;
+        tItem item;
+        item.Paragraph = std::move(FParagraph);
+        FItems.push_back(std::move(item));
         FParagraph = tParagraph();
+        ++FPieces;
+        // Everything before a paragraph outside a table is complete: it goes into the document now, so the
+        // reader holds no more than the table being read besides the document.
+        EmitItems();
     }
 
     void EndCell() {
+        if (Joining()) {
+            FText += u'\t';
+            FlushText();
+            return;
+        }
         FParagraph.Block = BlockFormat();
         FCellParagraphs.push_back(std::move(FParagraph));
         FParagraph = tParagraph();
@@ -805,9 +877,11 @@ private:
         cell.Paragraphs = std::move(FCellParagraphs);
         FCellParagraphs.clear();
         if (FCells.size() < 64) FCells.push_back(std::move(cell));
+        ++FPieces;
     }
 
     void EndRow() {
+        if (Joining()) return JoinLine();
         if (!FCellParagraphs.empty() || !FParagraph.Runs.empty()) EndCell();
         if (FCells.empty()) return;
         if (!FTableOpen) {
@@ -820,7 +894,9 @@ private:
         row.Cells = std::move(FCells);
         row.Rights = FRights;
         FCells.clear();
-        if (FItems.back().Rows.size() < 10000) FItems.back().Rows.push_back(std::move(row));
+        FItems.back().Rows.push_back(std::move(row));
+        // A table of ten thousand rows goes on as another table.
+        if (FItems.back().Rows.size() >= 10000) FTableOpen = false;
     }
 
     static void InsertRuns(QTextCursor& cursor, const std::vector<tRun>& runs) {
@@ -913,12 +989,18 @@ private:
     std::vector<tItem> FItems;
     QTextCursor FCursor;
     bool FEmptyBlock = true;
+    int FPieces = 0;
+    int FTables = 0;
+    int FJoinedLines = 0;
 };
 
 } // namespace
 
 void ReadRtf(const QByteArray& rtf, QTextDocument& document) {
     document.clear();
+    const bool undo = document.isUndoRedoEnabled();
+    document.setUndoRedoEnabled(false);
     tReader reader(rtf, document);
     reader.Run();
+    document.setUndoRedoEnabled(undo);
 }
