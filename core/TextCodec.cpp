@@ -289,6 +289,10 @@ QByteArray ReadFileBytes(const QString& fileName, qint64 maxSize) {
     return bytes;
 }
 
+void CopyFileBytes(const QString& from, const QString& to, qint64 maxSize) {
+    WriteFileBytes(to, ReadFileBytes(from, maxSize));
+}
+
 void WriteFileBytes(const QString& fileName, const QByteArray& bytes) {
     const QByteArray path = fileName.toLocal8Bit();
     const int fd = ::open(path.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);

@@ -44,3 +44,10 @@ QByteArray ReadFileBytes(const QString& fileName, qint64 maxSize = -1);
 
 // Replaces the file with `bytes`; raises Exception with the system's reason when it cannot be written.
 void WriteFileBytes(const QString& fileName, const QByteArray& bytes);
+// Copies a file with data (checked as above) into a new file of the usual mode, not the source's; raises
+// Exception with the reason.
+void CopyFileBytes(const QString& from, const QString& to, qint64 maxSize);
+
+// The largest document the program reads: descriptions and reports are a few pages, and a larger file is
+// refused rather than read into gigabytes.
+inline constexpr qint64 kMaxDocumentBytes = 20 * 1024 * 1024;

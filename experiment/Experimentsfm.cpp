@@ -5,6 +5,7 @@
 #include "core/Exception.h"
 #include "core/Prompts.h"
 #include "core/Strings.h"
+#include "core/TextCodec.h"
 #include "core/UserFolders.h"
 #include "experiment/Experiment.h"
 #include "widgets/Icons.h"
@@ -362,9 +363,9 @@ void TfmExperiments::ShowDescription(QTreeWidgetItem* node) {
             // No readable definition: nothing is suggested.
         }
     }
-    lbAnalysis->setText(fit ? QStringLiteral("Анализ: подбор кривой «%1» %2")
-                                  .arg(FitModelName(*fit), FitModelFormula(*fit))
-                            : QString());
+    lbAnalysis->setText(
+        fit ? QStringLiteral("Анализ: подбор кривой «%1» %2").arg(FitModelName(*fit), FitModelFormula(*fit))
+            : QString());
     lbAnalysis->setVisible(fit.has_value());
     UpdateActions();
 }
@@ -453,9 +454,15 @@ void TfmExperiments::CopyToMine() {
     while (files.hasNext()) {
         const QString file = files.next();
         const QString target = to + file.mid(from.size());
-        if (!QDir().mkpath(QFileInfo(target).path()) ||
-            (!QFileInfo::exists(target) && !QFile::copy(file, target)))
-            throw Exception(QStringLiteral("Невозможно скопировать файл \"%1\" в \"%2\".").arg(file, target));
+        const QString cannot =
+            QStringLiteral("Невозможно скопировать файл \"%1\" в \"%2\".").arg(file, target);
+        if (!QDir().mkpath(QFileInfo(target).path())) throw Exception(cannot);
+        // Only files with data, of a document's size at most, each in a new file of the usual mode.
+        if (!QFileInfo::exists(target)) try {
+                CopyFileBytes(file, target, kMaxDocumentBytes);
+            } catch (const Exception& e) {
+                throw Exception(cannot + QStringLiteral("\r\n") + e.Message());
+            }
         QFile::setPermissions(target, QFile::permissions(target) | QFile::WriteOwner | QFile::ReadOwner);
     }
     Prompts().MessageBox(

@@ -4,6 +4,7 @@
 #include "core/Exception.h"
 #include "core/Functions.h"
 #include "core/LocaleFormats.h"
+#include "core/Logfile.h"
 #include "core/Settings.h"
 #include "core/TextCodec.h"
 #include "runs/Csv.h"
@@ -153,8 +154,17 @@ std::unique_ptr<tWorkFolder> tWorkFolder::Create(const QString& experimentName,
             QStringLiteral("Невозможно создать папку \"%1\" для сохранения измерений.").arg(path));
     // The definition and the description travel with the measurements, so the work opens without the
     // catalogue.
-    for (const char* name : {"experiment.txt", "descr.rtf"})
-        QFile::copy(experimentFolder + QString::fromLatin1(name), path + u'/' + QString::fromLatin1(name));
+    // Only files with data are copied (a FIFO there would hold Пуск for good); the work does without a
+    // description that is none.
+    for (const char* name : {"experiment.txt", "descr.rtf"}) {
+        const QString from = experimentFolder + QString::fromLatin1(name);
+        if (!QFileInfo::exists(from)) continue;
+        try {
+            CopyFileBytes(from, path + u'/' + QString::fromLatin1(name), kMaxDocumentBytes);
+        } catch (const Exception& e) {
+            WriteLog(e.Message());
+        }
+    }
     auto folder = std::make_unique<tWorkFolder>(path);
     folder->FList << QStringLiteral("Experiment=") + experimentName;
     folder->WriteList();

@@ -314,3 +314,40 @@ TEST(WorkFolder, DamagedFoldersOpenWhatIsSoundAndSayWhatWasSkipped) {
         EXPECT_TRUE(e.Message().contains(QStringLiteral("петлю"))) << e.what();
     }
 }
+
+TEST(WorkFolder, OnlyFilesWithDataTravelWithTheWork) {
+    const struct {
+        const char* what;
+        std::function<void(const QString& descr)> make;
+        bool copied;
+    } rows[] = {
+        {"a read-only file",
+         [](const QString& d) {
+             WriteFile(d, "{\\rtf1 x}");
+             QFile::setPermissions(d, QFile::ReadOwner);
+         },
+         true},
+        {"a FIFO", [](const QString& d) { ::mkfifo(d.toLocal8Bit().constData(), 0644); }, false},
+        {"/dev/zero", [](const QString& d) { QFile::link(QStringLiteral("/dev/zero"), d); }, false},
+        {"a folder", [](const QString& d) { QDir().mkpath(d); }, false},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir experiment;
+        WriteFile(experiment.filePath(QStringLiteral("experiment.txt")), "SensorName=T101\r\n");
+        row.make(experiment.filePath(QStringLiteral("descr.rtf")));
+        // A FIFO would hold this for good.
+        std::unique_ptr<tWorkFolder> work =
+            tWorkFolder::Create(QStringLiteral("Опыт"), experiment.path() + u'/');
+        const QFileInfo copy(work->Path() + QStringLiteral("/descr.rtf"));
+        EXPECT_EQ(copy.exists(), row.copied);
+        EXPECT_TRUE(QFileInfo(work->Path() + QStringLiteral("/experiment.txt")).isFile());
+        // The copy is the work's own: its owner may write it, others may not.
+        if (row.copied) {
+            EXPECT_TRUE(copy.permissions() & QFile::WriteOwner);
+            EXPECT_FALSE(copy.permissions() & QFile::WriteOther);
+            EXPECT_EQ(ReadFile(copy.filePath()), "{\\rtf1 x}");
+        }
+        QDir(work->Path()).removeRecursively();
+    }
+}

@@ -8,6 +8,7 @@
 #include "widgets/JpegImage.h"
 #include "widgets/Printing.h"
 
+#include <QBuffer>
 #include <QDate>
 #include <QDir>
 #include <QFileInfo>
@@ -41,9 +42,14 @@ QString CannotLoad(const QString& fileName, const QString& reason) {
     return QStringLiteral("Невозможно загрузить изображение \"%1\".\r\nПричина: %2").arg(fileName, reason);
 }
 
+// A picture file holds at most the largest picture uncompressed, 4 bytes a pixel.
+constexpr qint64 kMaxPictureFileBytes = kMaxPicturePixels * 4 + 65536;
+
 // A Windows bitmap that cannot be decoded, or declares a size beyond reason, is refused.
 QImage LoadBitmap(const QString& fileName) {
-    QImageReader reader(fileName, "BMP");
+    QByteArray bytes = ReadFileBytes(fileName, kMaxPictureFileBytes);
+    QBuffer buffer(&bytes);
+    QImageReader reader(&buffer, "BMP");
     const QSize size = reader.size();
     if (size.isValid() && qint64(size.width()) * size.height() > kMaxPicturePixels)
         throw Exception(CannotLoad(
@@ -133,7 +139,7 @@ QImage tPageOutput::AskPicture(QWidget* parent, QByteArray& jpeg) {
     if (suffix == QStringLiteral("bmp")) return LoadBitmap(fileName);
     if (suffix != QStringLiteral("jpg") && suffix != QStringLiteral("jpeg"))
         throw Exception(CannotLoad(fileName, QStringLiteral("неизвестный формат рисунка.")));
-    jpeg = ReadFileBytes(fileName);
+    jpeg = ReadFileBytes(fileName, kMaxPictureFileBytes);
     QString error;
     const QImage image = DecodeJpeg(jpeg, &error);
     if (image.isNull()) throw Exception(CannotLoad(fileName, error + u'.'));

@@ -20,16 +20,8 @@ TRichEdit::TRichEdit(QWidget* parent) : QTextEdit(parent) {
     setAcceptRichText(true);
 }
 
-namespace {
-
-// Descriptions and reports are documents of a few pages; a larger file is refused rather than read into
-// gigabytes.
-constexpr qint64 kMaxDocumentSize = 20 * 1024 * 1024;
-
-} // namespace
-
 void TRichEdit::LoadFromFile(const QString& fileName) {
-    const QByteArray bytes = ReadFileBytes(fileName, kMaxDocumentSize);
+    const QByteArray bytes = ReadFileBytes(fileName, kMaxDocumentBytes);
     if (bytes.trimmed().startsWith("{\\rtf"))
         ReadRtf(bytes, *document());
     else
