@@ -174,7 +174,7 @@ std::unique_ptr<tWorkFolder> tWorkFolder::Create(const QString& experimentName,
 tWorkFolder::tWorkFolder(const QString& path, int runsWritten, const QStringList& list)
     : FPath(path), FRuns(runsWritten), FList(list) {
     // A number the list already gives a run is not given again.
-    static const QRegularExpression key(QStringLiteral("^Run(\\d{1,6})\\."),
+    static const QRegularExpression key(QStringLiteral("^Run" ZORBINKA_RUN_NUMBER "\\."),
                                         QRegularExpression::CaseInsensitiveOption);
     for (const QString& line : FList)
         if (const QRegularExpressionMatch match = key.match(line); match.hasMatch())
@@ -200,6 +200,10 @@ void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
     QString name;
     QString fileName;
     for (int tries = 0;; ++tries) {
+        if (FRuns >= kMaxRunNumber)
+            throw Exception(
+                QStringLiteral("В папке \"%1\" больше нет номеров для новых опытов: начните новую работу.")
+                    .arg(FPath));
         ++FRuns;
         name = QStringLiteral("run-%1.csv").arg(FRuns, 2, 10, QLatin1Char('0'));
         fileName = FPath + u'/' + name;
@@ -301,8 +305,9 @@ void tWorkFolder::SetListKeys(const QString& prefix, const QStringList& lines) {
 }
 
 void tWorkFolder::SaveRunViews(const tRunStore& runs) {
-    static const QRegularExpression view(QStringLiteral("^(Run\\d{1,6}\\.(Name|Shown)|Chosen)="),
-                                         QRegularExpression::CaseInsensitiveOption);
+    static const QRegularExpression view(
+        QStringLiteral("^(Run" ZORBINKA_RUN_NUMBER "\\.(Name|Shown)|Chosen)="),
+        QRegularExpression::CaseInsensitiveOption);
     for (qsizetype i = FList.size() - 1; i >= 0; --i)
         if (view.match(FList[i]).hasMatch()) FList.removeAt(i);
     for (int i = 0; i < runs.Count(); ++i) {

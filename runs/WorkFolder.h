@@ -93,3 +93,8 @@ extern const char kWorkListFile[];
 extern const char kReportFile[];
 extern const char kAnalysisFile[];
 extern const char kDeletedFolder[];
+
+// Runs are numbered up to this: every number written into a file's name or a key of the list is read back.
+inline constexpr int kMaxRunNumber = 999999999;
+// A run's number in a file name or a key, as a pattern: nine digits at most.
+#define ZORBINKA_RUN_NUMBER "(\\d{1,9})"

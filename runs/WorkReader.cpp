@@ -273,7 +273,7 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
 
     // The run files the folder holds, by their numbers.
     std::map<int, QString> files;
-    static const QRegularExpression runFile(QStringLiteral("^run-(\\d{1,6})\\.csv$"));
+    static const QRegularExpression runFile(QStringLiteral("^run-" ZORBINKA_RUN_NUMBER "\\.csv$"));
     for (const QString& name : QDir(path).entryList(QDir::Files | QDir::System | QDir::Hidden)) {
         const QRegularExpressionMatch match = runFile.match(name);
         if (match.hasMatch()) files[match.captured(1).toInt()] = name;
@@ -322,7 +322,7 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
     // The list's values by name (the first line of a name counts, as in a lookup of the list): a work of
     // thousands of runs is read in time that grows with the runs, not with their square.
     QHash<QString, QString> values;
-    static const QRegularExpression fileKey(QStringLiteral("^Run(\\d{1,6})\\.File$"),
+    static const QRegularExpression fileKey(QStringLiteral("^Run" ZORBINKA_RUN_NUMBER "\\.File$"),
                                             QRegularExpression::CaseInsensitiveOption);
     for (const QString& line : listLines) {
         QString name;

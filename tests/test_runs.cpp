@@ -351,3 +351,31 @@ TEST(WorkFolder, OnlyFilesWithDataTravelWithTheWork) {
         QDir(work->Path()).removeRecursively();
     }
 }
+
+TEST(WorkFolder, EveryRunNumberWrittenIsReadBack) {
+    for (const int before : {99, 999999, 99999998}) {
+        SCOPED_TRACE(before);
+        QTemporaryDir dir;
+        {
+            tWorkFolder work(dir.path(), before, {QStringLiteral("Experiment=Опыт")});
+            std::shared_ptr<tRun> run = SampleRun(3);
+            work.BeginRun(run);
+            work.EndRun();
+            run->Name = QStringLiteral("последний");
+            tRunStore runs;
+            runs.Add(run);
+            work.SaveRunViews(runs);
+        }
+        tRunStore runs;
+        const tOpenedWork opened = ReadWorkFolder(dir.path(), runs);
+        ASSERT_EQ(runs.Count(), 1);
+        EXPECT_EQ(runs.Run(0).Number, before + 1);
+        EXPECT_EQ(runs.Run(0).Name, QStringLiteral("последний"));
+        EXPECT_TRUE(opened.Rebuilt.isEmpty());
+    }
+    // No number is left past the last: said, and nothing written.
+    QTemporaryDir dir;
+    tWorkFolder full(dir.path(), kMaxRunNumber, {});
+    EXPECT_THROW(full.BeginRun(SampleRun(3)), Exception);
+    EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("run-*")}).isEmpty());
+}
