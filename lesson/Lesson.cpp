@@ -6,6 +6,7 @@
 #include "core/Logfile.h"
 #include "core/Settings.h"
 #include "core/UserFolders.h"
+#include "measure/ValueStream.h"
 #include "widgets/NumberFormat.h"
 
 #include <QLocale>
@@ -231,7 +232,7 @@ void tLesson::BeginRun(int line) {
     FSamples = 0;
     FNewest.reset();
     FLabelAt = -1;
-    FCollector.emplace(FCollection, double(FExperiment.Period()) / 1e6);
+    FCollector.emplace(FCollection, FExperiment.Period());
     FCollecting = FCollection.Trigger ? tCollecting::Waiting : tCollecting::Recording;
     // Noise or a flat line is no pulse: a beat needs the curve to swing over a tenth of the chart's height.
     FBeats.Begin((FExperiment.MaxY - FExperiment.MinY) * 0.1);
@@ -256,12 +257,10 @@ int tLesson::TakeValues(std::vector<double>& values, bool last, const std::funct
     std::size_t used = 0;
     std::vector<tCollectedPoint> collected;
     while (values.size() - used >= average + keep) {
-        double sum = 0;
-        for (std::size_t k = 0; k < average; ++k) sum += values[used + k];
-        const double y = sum / double(average);
+        const double y = DecimalMean(values.data() + used, average);
         // What the run records of the point: all of it, unless a trigger or a duration decides.
         collected.clear();
-        FCollector->Feed(PointTime(FSamples++, FExperiment.Freq, FExperiment.Average), y, collected);
+        FCollector->Feed(FSamples++, y, collected);
         for (const tCollectedPoint& point : collected)
             points.Add(point.X, point.Y, label ? label() : QString());
         FNewest = y;

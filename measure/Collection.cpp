@@ -68,11 +68,23 @@ QString DescribeCollection(const tCollection& c) {
     return parts.join(QStringLiteral(", "));
 }
 
-tCollector::tCollector(const tCollection& collection, double period)
-    : FSettings(collection), FPeriod(std::max(period, 0.0)),
+namespace {
+// Whole microseconds of a setting in seconds (settings are read within their ranges).
+std::int64_t Microseconds(double seconds) {
+    return std::llround(std::clamp(seconds, 0.0, 1e12) * 1e6);
+}
+} // namespace
+
+tCollector::tCollector(const tCollection& collection, std::int64_t periodUs)
+    : FSettings(collection), FPeriodUs(std::max<std::int64_t>(periodUs, 0)),
+      FDurationUs(Microseconds(collection.Duration)), FPreTriggerUs(Microseconds(collection.PreTrigger)),
       FPhase(collection.Trigger ? tPhase::Waiting : tPhase::Recording) {}
 
-void tCollector::Feed(double t, double y, std::vector<tCollectedPoint>& out) {
+double tCollector::Seconds(std::int64_t index) const {
+    return double((index - FZero) * FPeriodUs) / 1e6;
+}
+
+void tCollector::Feed(std::int64_t index, double y, std::vector<tCollectedPoint>& out) {
     const double before = FPrevious;
     const bool hadPrevious = FHasPrevious;
     FPrevious = y;
@@ -84,28 +96,28 @@ void tCollector::Feed(double t, double y, std::vector<tCollectedPoint>& out) {
                                                                      : before > level && y <= level);
         if (!crossed) {
             // The moments before a crossing to come: at most PreTrigger seconds of them.
-            if (FSettings.PreTrigger > 0) {
-                FBefore.push_back({t, y});
-                while (!FBefore.empty() && FBefore.front().X < t - FSettings.PreTrigger - FPeriod * 1e-6)
+            if (FPreTriggerUs > 0) {
+                FBefore.push_back({index, y});
+                while (!FBefore.empty() && (index - FBefore.front().Index) * FPeriodUs > FPreTriggerUs)
                     FBefore.pop_front();
             }
             return;
         }
         FPhase = tPhase::Recording;
-        FZero = t;
-        for (const tCollectedPoint& p : FBefore)
-            if (p.X >= t - FSettings.PreTrigger - FPeriod * 1e-6) out.push_back({p.X - t, p.Y});
+        FZero = index;
+        for (const tKept& p : FBefore)
+            if ((index - p.Index) * FPeriodUs <= FPreTriggerUs) out.push_back({Seconds(p.Index), p.Y});
         FBefore.clear();
     }
-    const double x = t - FZero;
-    // Within the duration (a millionth of a period's leeway for times made by division).
-    if (FSettings.Duration > 0 && x > FSettings.Duration + FPeriod * 1e-6) {
+    const std::int64_t us = (index - FZero) * FPeriodUs;
+    if (FDurationUs > 0 && us > FDurationUs) {
         FPhase = tPhase::Done;
         return;
     }
+    const double x = Seconds(index);
     out.push_back({x, y});
     FLastX = x;
-    if (FSettings.Duration > 0 && x + FPeriod > FSettings.Duration + FPeriod * 1e-6) FPhase = tPhase::Done;
+    if (FDurationUs > 0 && us + FPeriodUs > FDurationUs) FPhase = tPhase::Done;
 }
 
 double tCollector::Remaining() const {

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <cstdint>
 #include <deque>
 #include <vector>
 
@@ -39,25 +40,34 @@ struct tCollectedPoint {
 // Decides point by point what a run records.
 class tCollector {
 public:
-    // `period`: seconds from one point to the next.
-    tCollector(const tCollection& collection, double period);
+    // `periodUs`: microseconds from one point to the next.
+    tCollector(const tCollection& collection, std::int64_t periodUs);
 
     enum class tPhase { Waiting, Recording, Done };
-    // A point sampled `t` seconds after the sensor started. Appends to `out` what the run records now: the
+    // The point `index` periods after the sensor started. Appends to `out` what the run records now: the
     // point, its time counted from the crossing when there is a trigger; at the crossing the points kept
-    // before it first. Nothing while waiting, and nothing after the duration.
-    void Feed(double t, double y, std::vector<tCollectedPoint>& out);
+    // before it first. Nothing while waiting, and nothing after the duration. Times are made from whole
+    // microseconds, divided once: -0.2, not -0.20000000000000007.
+    void Feed(std::int64_t index, double y, std::vector<tCollectedPoint>& out);
     tPhase Phase() const { return FPhase; }
     // Seconds of the duration still to record; negative without a duration.
     double Remaining() const;
 
 private:
+    struct tKept {
+        std::int64_t Index;
+        double Y;
+    };
+    double Seconds(std::int64_t index) const;
+
     tCollection FSettings;
-    double FPeriod;
+    std::int64_t FPeriodUs;
+    std::int64_t FDurationUs;
+    std::int64_t FPreTriggerUs;
     tPhase FPhase;
-    std::deque<tCollectedPoint> FBefore;
+    std::deque<tKept> FBefore;
     bool FHasPrevious = false;
     double FPrevious = 0;
-    double FZero = 0;
+    std::int64_t FZero = 0;
     double FLastX = 0;
 };

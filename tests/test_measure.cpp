@@ -388,14 +388,16 @@ TEST(Collection, WhatARunRecords) {
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);
-        tCollector collector(row.settings, 0.1);
+        tCollector collector(row.settings, 100000);
         std::vector<tCollectedPoint> run;
         for (int i = 0; i <= 40 && collector.Phase() != tCollector::tPhase::Done; ++i)
-            collector.Feed(i / 10.0, signal(i / 10.0), run);
+            collector.Feed(i, signal(i / 10.0), run);
         ASSERT_EQ(int(run.size()), row.count);
-        EXPECT_NEAR(run.front().X, row.first, 1e-9);
-        EXPECT_NEAR(run.back().X, row.last, 1e-9);
-        for (std::size_t k = 1; k < run.size(); ++k) EXPECT_NEAR(run[k].X - run[k - 1].X, 0.1, 1e-9);
+        // Times exactly as written in tenths: -0.2, never -0.20000000000000007.
+        EXPECT_EQ(run.front().X, row.first);
+        EXPECT_EQ(run.back().X, row.last);
+        for (std::size_t k = 1; k < run.size(); ++k)
+            EXPECT_EQ(run[k].X, double(std::llround(run.front().X * 10) + std::int64_t(k)) / 10);
         const auto zero = std::find_if(run.begin(), run.end(),
                                        [](const tCollectedPoint& p) { return std::abs(p.X) < 1e-9; });
         ASSERT_NE(zero, run.end());
@@ -403,9 +405,9 @@ TEST(Collection, WhatARunRecords) {
         EXPECT_EQ(collector.Phase() == tCollector::tPhase::Done, row.settings.Duration > 0);
     }
     // Waiting for a crossing that never comes records nothing.
-    tCollector never({0, 0, true, 5, true, 1}, 0.1);
+    tCollector never({0, 0, true, 5, true, 1}, 100000);
     std::vector<tCollectedPoint> none;
-    for (int i = 0; i <= 40; ++i) never.Feed(i / 10.0, signal(i / 10.0), none);
+    for (int i = 0; i <= 40; ++i) never.Feed(i, signal(i / 10.0), none);
     EXPECT_TRUE(none.empty());
     EXPECT_EQ(never.Phase(), tCollector::tPhase::Waiting);
 }

@@ -43,6 +43,21 @@ TEST(ValueStream, DecodesTheSensorsNumbers) {
          0,
          {5},
          false},
+        // The double nearest to what the sensor wrote, whose shortest text is that again.
+        {"69.694 as written", Bytes({0x69, 0xB6, 0x94, 0xCF}), 0, 0, {69.694}, false},
+        {"2.805 as written", Bytes({0x2B, 0x80, 0x5C}), 0, 0, {2.805}, false},
+        {"eighteen places",
+         Bytes({0x1B, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01, 0xCF}),
+         0,
+         0,
+         {1.000000000000000001},
+         false},
+        {"large and fine",
+         Bytes({0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0xB3, 0x4C}),
+         0,
+         0,
+         {123456789012.34},
+         false},
         {"eighteen digits kept",
          Bytes({0x12, 0x34, 0x56, 0x78, 0x90, 0x12, 0x34, 0x56, 0x78, 0xCF}),
          0,
@@ -58,8 +73,26 @@ TEST(ValueStream, DecodesTheSensorsNumbers) {
         EXPECT_EQ(channel, row.channelAfter);
         ASSERT_EQ(channels[size_t(row.channelAfter)].size(), row.values.size());
         for (size_t i = 0; i < row.values.size(); ++i)
-            EXPECT_DOUBLE_EQ(channels[size_t(row.channelAfter)][i], row.values[i]);
+            EXPECT_EQ(channels[size_t(row.channelAfter)][i], row.values[i]);
     }
+}
+
+TEST(ValueStream, TheMeanOfDecimalsIsTheDecimalMean) {
+    const struct {
+        std::vector<double> values;
+        double mean;
+    } rows[] = {
+        {{20.1, 20.2}, 20.15},
+        {{0.1, 0.2, 0.3}, 0.2},
+        {{-0.1, -0.3}, -0.2},
+        {{69.694}, 69.694},
+        {{1, 2, 2}, 5.0 / 3},
+        {{0.123456789, 0.123456791}, 0.12345679},
+        {{1e300, 1e300}, 1e300}, // not a decimal of nine places: as doubles
+        {{0.1 + 0.2, 0.3}, (0.1 + 0.2 + 0.3) / 2},
+    };
+    for (const auto& row : rows)
+        EXPECT_EQ(DecimalMean(row.values.data(), row.values.size()), row.mean) << row.values[0];
 }
 
 TEST(ValueStream, PayloadOfAPacket) {
