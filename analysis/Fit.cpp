@@ -37,6 +37,14 @@ struct tVectorFree {
 using tMatrix = std::unique_ptr<gsl_matrix, tMatrixFree>;
 using tVector = std::unique_ptr<gsl_vector, tVectorFree>;
 
+} // namespace
+
+QString TooLarge() {
+    return QStringLiteral("Числа в выбранной области слишком велики: посчитать это нельзя.");
+}
+
+namespace {
+
 tFit Failed(const QString& error) {
     tFit fit;
     fit.Error = error;
@@ -70,6 +78,11 @@ void Finish(tFit& fit, double residualSquares, std::span<const double> y) {
     const tStatistics about = Describe(y);
     const double total = about.StdDev * about.StdDev * double(about.Count - 1);
     fit.RSquared = total > 0 ? 1 - residualSquares / total : 0;
+    if (!std::isfinite(residualSquares) || !std::isfinite(total) || !std::isfinite(fit.ResidualSD)) {
+        fit.Ok = false;
+        fit.Error = TooLarge();
+        return;
+    }
     fit.Ok =
         std::all_of(fit.Params.begin(), fit.Params.end(), [](double v) { return std::isfinite(v); }) &&
         std::all_of(fit.StdErrors.begin(), fit.StdErrors.end(), [](double v) { return std::isfinite(v); });

@@ -39,5 +39,8 @@ QString FitModelKey(tFitModel model);
 // The name of parameter `i` in the formula («τ»).
 QString FitParamName(tFitModel model, int i);
 std::optional<tFitModel> FitModelFromKey(const QString& key);
+// «Числа в выбранной области слишком велики…»: why values whose sums exceed the largest double give no
+// result.
+QString TooLarge();
 // Every model, in the order the menus show them.
 const std::vector<tFitModel>& FitModels();

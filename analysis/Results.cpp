@@ -54,20 +54,33 @@ QString Number(double value) {
     return QString::fromLatin1(buffer, end - buffer);
 }
 
-// The kinds' own parts: what each finds, and how its result reads.
+bool Finite(const std::vector<double>& values) {
+    return std::all_of(values.begin(), values.end(), [](double v) { return std::isfinite(v); });
+}
+
+// The kinds' own parts: what each finds, whether a result can be one of its kind, and how it reads.
 
 void ComputeStatistics(tAnalysisResult& r, std::span<const double>, std::span<const double>,
                        std::span<const double>, std::span<const double> ry) {
     const tStatistics s = Describe(ry);
-    r.Ok = s.Count > 0;
     r.Values = {double(s.Count), s.Mean, s.StdDev, s.Min, s.Max};
+    r.Ok = s.Count > 0 && Finite(r.Values) && std::isfinite(s.Max - s.Min);
+    if (s.Count > 0 && !r.Ok) r.Error = TooLarge();
+}
+
+// A count of at least one, a spread not below zero, the mean between the extremes.
+bool StatisticsSound(const tAnalysisResult& r) {
+    const auto& v = r.Values;
+    return Finite(v) && v[0] >= 1 && v[0] <= 9e15 && v[0] == std::floor(v[0]) && v[2] >= 0 && v[3] <= v[4] &&
+           std::isfinite(v[4] - v[3]) && v[1] >= v[3] - 1e-9 * std::fabs(v[3]) &&
+           v[1] <= v[4] + 1e-9 * std::fabs(v[4]);
 }
 
 QStringList StatisticsLines(const tAnalysisResult& r, const QString&, const QString& captionY) {
     const auto& v = r.Values;
     const QString uy = Unit(captionY);
     return {QStringLiteral("Статистика: %1").arg(Name(captionY)),
-            QStringLiteral("точек: %1").arg(qlonglong(v[0])),
+            QStringLiteral("точек: %1").arg(QString::number(v[0], 'f', 0)),
             QStringLiteral("среднее: %1").arg(WithUnit(FormatWithError(v[1], v[2] / std::sqrt(v[0])), uy)),
             QStringLiteral("ст. отклонение: %1").arg(WithUnit(FormatSignificant(v[2], 3), uy)),
             QStringLiteral("мин.: %1, макс.: %2").arg(FormatSignificant(v[3], 6), FormatSignificant(v[4], 6)),
@@ -82,6 +95,10 @@ void ComputeSlope(tAnalysisResult& r, std::span<const double> x, std::span<const
     after = std::min(after, n > 0 ? n - 1 : 0);
     r.Ok = std::isfinite(slope);
     r.Values = {slope, r.From, n > 0 ? y[after] : 0};
+}
+
+bool AllFinite(const tAnalysisResult& r) {
+    return Finite(r.Values);
 }
 
 QString Per(const QString& uy, const QString& ux, const QString& sign) {
@@ -121,6 +138,16 @@ void ComputeFit(tAnalysisResult& r, std::span<const double>, std::span<const dou
     r.Values.push_back(fit.RSquared);
 }
 
+// Finite parameters, errors and residual not below zero, R² at most 1.
+bool FitSound(const tAnalysisResult& r) {
+    const auto& v = r.Values;
+    const std::size_t p = std::size_t(FitParamCount(r.Model));
+    if (!Finite(v) || v.size() != 2 * p + 2) return false;
+    for (std::size_t i = p; i < 2 * p + 1; ++i)
+        if (v[i] < 0) return false;
+    return v[2 * p + 1] <= 1 + 1e-12;
+}
+
 QStringList FitLines(const tAnalysisResult& r, const QString& captionX, const QString&) {
     const auto& v = r.Values;
     const int p = FitParamCount(r.Model);
@@ -150,6 +177,11 @@ void ComputeSpectrum(tAnalysisResult& r, std::span<const double>, std::span<cons
     r.Values = {spectrum.Peak, spectrum.PeakAmplitude};
 }
 
+// A peak at a frequency above zero, with an amplitude not below zero.
+bool SpectrumSound(const tAnalysisResult& r) {
+    return Finite(r.Values) && r.Values[0] > 0 && r.Values[1] >= 0;
+}
+
 QStringList SpectrumLines(const tAnalysisResult& r, const QString&, const QString&) {
     return {QStringLiteral("Спектр"), QStringLiteral("пик: %1 Гц").arg(FormatSignificant(r.Values[0], 5))};
 }
@@ -157,15 +189,15 @@ QStringList SpectrumLines(const tAnalysisResult& r, const QString&, const QStrin
 const tAnalysisKindInfo kKinds[] = {
     {tAnalysisKind::Statistics, "Statistics", "&Статистика",
      "Среднее, отклонение, наименьшее и наибольшее значение между маркерами", false, 5, ComputeStatistics,
-     "Для выбранной области это посчитать нельзя.", StatisticsLines},
+     "Для выбранной области это посчитать нельзя.", StatisticsSound, StatisticsLines},
     {tAnalysisKind::Slope, "Slope", "&Касательная", "Наклон кривой в точке маркера", true, 3, ComputeSlope,
-     "Касательную в этой точке провести нельзя.", SlopeLines},
+     "Касательную в этой точке провести нельзя.", AllFinite, SlopeLines},
     {tAnalysisKind::Area, "Area", "&Площадь под кривой", "Площадь под кривой между маркерами", false, 1,
-     ComputeArea, "Для выбранной области это посчитать нельзя.", AreaLines},
+     ComputeArea, "Для выбранной области это посчитать нельзя.", AllFinite, AreaLines},
     {tAnalysisKind::Fit, "Fit", "Подбор &кривой", "Подобрать кривую между маркерами", false, 0, ComputeFit,
-     "Для выбранной области это посчитать нельзя.", FitLines},
+     "Для выбранной области это посчитать нельзя.", FitSound, FitLines},
     {tAnalysisKind::Spectrum, "Spectrum", "С&пектр", "Частота колебаний между маркерами", false, 2,
-     ComputeSpectrum, "В выбранной области не видно колебаний.", SpectrumLines},
+     ComputeSpectrum, "В выбранной области не видно колебаний.", SpectrumSound, SpectrumLines},
 };
 
 } // namespace
@@ -191,7 +223,7 @@ tAnalysisResult Analyse(tAnalysisKind kind, tFitModel model, std::span<const dou
     const tAnalysisKindInfo& info = KindInfo(kind);
     info.Compute(result, x.first(n), y.first(n), rx, ry);
     if (kind == tAnalysisKind::Fit) return result;
-    if (!result.Ok)
+    if (!result.Ok && result.Error.isEmpty())
         result.Error = rx.size() < 2 && !info.AtPoint
                            ? QStringLiteral("В выбранной области слишком мало точек.")
                            : QString::fromUtf8(info.Failure);
@@ -299,6 +331,9 @@ std::optional<tAnalysisResult> DecodeResult(const QString& line, QPointF* box) {
     const std::size_t values = KindInfo(r.Kind).Values;
     if (r.Values.size() != (values > 0 ? values : std::size_t(2 * FitParamCount(r.Model) + 2)))
         return std::nullopt;
+    // Values that cannot be a result of its kind (a negative spread, a peak at −5 Hz, NaN) make a damaged
+    // line.
+    if (!std::isfinite(r.From) || !std::isfinite(r.To) || !KindInfo(r.Kind).Sound(r)) return std::nullopt;
     r.Ok = true;
     // A box the chart placed itself is placed anew; one the user put stays where it was put.
     if (box) *box = at.x() < 0 || at.y() < 0 ? QPointF(-1, -1) : at;

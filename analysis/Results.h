@@ -40,6 +40,8 @@ struct tAnalysisKindInfo {
                     std::span<const double> rx, std::span<const double> ry);
     // Why a result could not be found, when the region holds points enough.
     const char* Failure;
+    // Whether the values (as many as it holds) can be a result of this kind: finite, a spread not below zero…
+    bool (*Sound)(const tAnalysisResult& result);
     // The box's lines, its title first, for the axes' captions ("t, с": a unit after the comma).
     QStringList (*Lines)(const tAnalysisResult& result, const QString& captionX, const QString& captionY);
 };

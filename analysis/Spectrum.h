@@ -7,7 +7,7 @@
 struct tSpectrum {
     std::vector<double> Frequency; // Hz, from 0 up to half the sample rate
     std::vector<double> Amplitude; // a sine of amplitude A shows a peak near A
-    double Peak = 0;               // the strongest frequency, between the bins (Hz); 0 for none or under 2 periods
+    double Peak = 0; // the strongest frequency, between the bins (Hz); 0 for none or under 2 periods
     double PeakAmplitude = 0;
 };
 
@@ -17,7 +17,8 @@ struct tSpectrum {
 // positive.
 tSpectrum AmplitudeSpectrum(std::span<const double> y, double sampleRate);
 
-// The spectrum of samples taken at the times x (seconds, evenly spaced): the rate from the first and last time.
+// The spectrum of samples taken at the times x (seconds, evenly spaced): the rate from the first and last
+// time.
 tSpectrum TimedSpectrum(std::span<const double> x, std::span<const double> y);
 
 // The frequency of the spectrum's peak in Hz (0 when there is none).

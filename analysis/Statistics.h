@@ -10,5 +10,6 @@ struct tStatistics {
 };
 
 // StdDev is the sample one (n − 1); with one value it is 0. Values that are not numbers are left out. Sums
-// are compensated and taken about the mean, so nine-digit values with a spread in their last digit keep it.
+// are compensated and taken about the mean, so nine-digit values with a spread in their last digit keep it,
+// and scaled, so values of any size keep theirs; a spread beyond the largest double is infinite.
 tStatistics Describe(std::span<const double> values);

@@ -37,6 +37,13 @@ tSavedWork ReadSavedWork(const QString& path, const tReadProgress& progress) {
     tSavedWork work;
     work.Path = path;
     work.Opened = ReadWorkFolder(path, work.Runs, progress);
+    int damaged = 0;
+    for (const QString& line : work.Opened.AnalysisLines)
+        if (!line.trimmed().isEmpty() && !DecodeResult(line.trimmed())) ++damaged;
+    if (damaged > 0)
+        work.Opened.Skipped
+            << QString::fromLatin1(kAnalysisFile) +
+                   QStringLiteral(": пропущено строк: %1 (они сохранены в файле как были)").arg(damaged);
     return work;
 }
 
@@ -53,6 +60,7 @@ void tLesson::Close() {
     FWorkOpened = false;
     FRuns.Clear();
     FResults.clear();
+    FUnknownAnalysis.clear();
     FNewest.reset();
     FSensor = tSensorState::None;
 }
@@ -100,8 +108,11 @@ void tLesson::Open(const tExperiment& experiment, tSavedWork work) {
         QPointF box;
         if (const std::optional<tAnalysisResult> result = DecodeResult(line.trimmed(), &box))
             FResults.push_back({*result, box});
+        else if (!line.trimmed().isEmpty())
+            FUnknownAnalysis << line;
     }
     FWork = std::make_unique<tWorkFolder>(work.Path, work.Opened.RunFiles, work.Opened.ListLines);
+    if (!work.Opened.AnalysisUnread.isEmpty()) FWork->KeepUnreadAnalysis();
     emit opened();
     emit collectingChanged();
     emit sensorStateChanged();
@@ -464,6 +475,8 @@ void tLesson::ClearResults() {
 void tLesson::SaveAnalysis() {
     QStringList lines;
     for (const tResultEntry& entry : FResults) lines << EncodeResult(entry.Value, entry.Box);
+    // Lines this program cannot read (damaged, or of a newer one) stay as they were.
+    lines << FUnknownAnalysis;
     Write([&](tWorkFolder& work) { work.SaveAnalysis(lines); }, !lines.isEmpty());
 }
 

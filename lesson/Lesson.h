@@ -205,4 +205,6 @@ private:
     int FLabelAt = -1;
     tSensorState FSensor = tSensorState::None;
     std::vector<tResultEntry> FResults;
+    // The lines of analysis.txt that are no result this program knows, written back as they came.
+    QStringList FUnknownAnalysis;
 };

@@ -290,6 +290,20 @@ void tWorkFolder::SaveReport(const QByteArray& rtf) {
 
 void tWorkFolder::SaveAnalysis(const QStringList& lines) {
     const QString file = FPath + u'/' + QString::fromLatin1(kAnalysisFile);
+    if (FAnalysisUnread) {
+        // The results that could not be read stay beside the new ones, under a name no file has.
+        for (int n = 1;; ++n) {
+            const QString kept = file + QStringLiteral(".unread-%1").arg(n);
+            if (QFileInfo::exists(kept) || QFileInfo(kept).isSymLink()) continue;
+            if (::rename(file.toLocal8Bit().constData(), kept.toLocal8Bit().constData()) != 0 &&
+                errno != ENOENT)
+                throw Exception(
+                    QStringLiteral("Невозможно переименовать файл \"%1\".\r\nСистема сообщает: %2")
+                        .arg(file, SystemErrorText(errno)));
+            break;
+        }
+        FAnalysisUnread = false;
+    }
     if (lines.isEmpty()) {
         QFile::remove(file);
         return;

@@ -45,8 +45,10 @@ public:
     const QStringList& List() const { return FList; }
     // Replaces the saved report with `rtf`, so that a reader never sees half a file.
     void SaveReport(const QByteArray& rtf);
-    // Replaces the kept analysis results (one line each) in the same way; none removes the file.
+    // Replaces the kept analysis results (one line each) in the same way; none removes the file. A file that
+    // could not be read when the work was opened (KeepUnreadAnalysis) is first kept as analysis.txt.unread-N.
     void SaveAnalysis(const QStringList& lines);
+    void KeepUnreadAnalysis() { FAnalysisUnread = true; }
 
 private:
     void WriteList();
@@ -59,6 +61,7 @@ private:
     int FWritten = 0;
     int FFd = -1;
     QChar FDecimal;
+    bool FAnalysisUnread = false;
 };
 
 // What a work folder gives back.
@@ -74,6 +77,8 @@ struct tOpenedWork {
     QStringList ListLines;
     // The lines of the kept analysis results (analysis.txt), as they stand.
     QStringList AnalysisLines;
+    // Why analysis.txt could not be read (empty when it was, or there is none): it is never written over.
+    QString AnalysisUnread;
     // What the user is told of the reading: the runs made again from their files, what could not be read;
     // empty when all was read.
     QString Notes() const;

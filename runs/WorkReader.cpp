@@ -401,11 +401,16 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
     work.ListLines = listLines + work.ListLines;
     if (list.GetSettingByName(QStringLiteral("Experiment")).isEmpty())
         work.ListLines.prepend(QStringLiteral("Experiment=") + work.ExperimentName);
-    try {
-        work.AnalysisLines = SplitTextLines(
-            DecodeTextFile(ReadFileBytes(path + u'/' + QString::fromLatin1(kAnalysisFile), 1 << 20)));
-    } catch (const Exception&) {
-        // No results kept (or none readable): the work opens without them.
+    // The results the program wrote, all of them (a line is a hundred bytes or so); what cannot be read is
+    // said, and kept from being written over.
+    const QString analysis = path + u'/' + QString::fromLatin1(kAnalysisFile);
+    if (QFileInfo::exists(analysis) || QFileInfo(analysis).isSymLink()) {
+        try {
+            work.AnalysisLines = SplitTextLines(DecodeTextFile(ReadFileBytes(analysis, qint64(1) << 30)));
+        } catch (const Exception& e) {
+            work.AnalysisUnread = e.Message();
+            work.Skipped << QString::fromLatin1(kAnalysisFile) + QStringLiteral(": ") + e.Message();
+        }
     }
     return work;
 }

@@ -194,6 +194,15 @@ TEST(Analysis, BadInputIsSaid) {
         {tFitModel::Sine, line, line, ""},
         {tFitModel::ExpApproach, line, tValues(8, 5.0), ""},
         {tFitModel::RiseToLimit, line, {0, 0, 0, 0, 0, 0, 0, 0}, ""},
+        // Squares beyond the largest double: refused, not R² = 0 with errors of 0.
+        {tFitModel::Line,
+         {1, 2, 3, 4},
+         {1e300, -1e300, 2e300, 0},
+         "Числа в выбранной области слишком велики"},
+        {tFitModel::Parabola,
+         {1, 2, 3, 4},
+         {1e300, -1e300, 2e300, 0},
+         "Числа в выбранной области слишком велики"},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(FitModelKey(row.model).toStdString() + " " + row.error);
@@ -223,6 +232,10 @@ TEST(Analysis, StatisticsSlopeAreaAndSpectrum) {
         {"NumAcc2", numAcc(1.2, 1.1, 1.3), 1.2, 0.1},
         {"NumAcc3", numAcc(1000000.2, 1000000.1, 1000000.3), 1000000.2, 0.1},
         {"NumAcc4", numAcc(10000000.2, 10000000.1, 10000000.3), 10000000.2, 0.1},
+        // Of any size: the spread is kept where its squares would overflow or underflow.
+        {"near 1e300", {1e300, 3e300}, 2e300, std::sqrt(2.0) * 1e300},
+        {"near 1e-300", {1e-300, 3e-300}, 2e-300, std::sqrt(2.0) * 1e-300},
+        {"the largest cancel", {0, 1e308, -1e308, 1}, 0.25, 1e308 * std::sqrt(2.0 / 3)},
     };
     for (const auto& set : sets) {
         SCOPED_TRACE(set.name);
@@ -236,6 +249,12 @@ TEST(Analysis, StatisticsSlopeAreaAndSpectrum) {
     EXPECT_EQ(few.Min, 1);
     EXPECT_EQ(few.Max, 3);
     EXPECT_EQ(Describe(tValues{}).Count, 0u);
+    // A spread beyond the largest double is said, not shown.
+    const tValues extreme{1.7e308, -1.7e308};
+    const tAnalysisResult tooLarge =
+        Analyse(tAnalysisKind::Statistics, tFitModel::Line, tValues{1, 2}, extreme, 0, 3);
+    EXPECT_FALSE(tooLarge.Ok);
+    EXPECT_TRUE(tooLarge.Error.startsWith(QStringLiteral("Числа в выбранной области слишком велики")));
 
     // y = x² on 0…10: slope 2·x, area x³/3; a straight noisy rise keeps its slope.
     tValues x, y;
@@ -335,9 +354,22 @@ TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
     EXPECT_EQ(DecodeResult(EncodeResult(rate))->Quantity, QStringLiteral("Частота, уд/мин"));
     EXPECT_EQ(DecodeResult(EncodeResult(stats))->Quantity, QString());
     const QString good = EncodeResult(kept);
-    for (const QString& bad : {QString(), QStringLiteral("junk"),
-                               QString(good).replace(QStringLiteral("Fit;"), QStringLiteral("Fits;")),
-                               good.left(good.size() - 4), QString(good).replace(u' ', QStringLiteral(" x ")),
-                               QString(good).replace(QStringLiteral("ExpApproach"), QStringLiteral("Line"))})
+    for (const QString& bad :
+         {QString(), QStringLiteral("junk"),
+          QString(good).replace(QStringLiteral("Fit;"), QStringLiteral("Fits;")), good.left(good.size() - 4),
+          QString(good).replace(u' ', QStringLiteral(" x ")),
+          QString(good).replace(QStringLiteral("ExpApproach"), QStringLiteral("Line")),
+          // Values no result of its kind can have.
+          QStringLiteral("Statistics;Line;1;0;1;-1;-1;nan 1 1 0 2"),
+          QStringLiteral("Statistics;Line;1;0;1;-1;-1;1e300 1 1 0 2"),
+          QStringLiteral("Statistics;Line;1;0;1;-1;-1;3 1 -1 0 2"),
+          QStringLiteral("Statistics;Line;1;0;1;-1;-1;3 1 1 2 0"),
+          QStringLiteral("Statistics;Line;1;0;1;-1;-1;2.5 1 1 0 2"),
+          QStringLiteral("Spectrum;Line;1;0;1;-1;-1;-5 1"), QStringLiteral("Spectrum;Line;1;0;1;-1;-1;inf 1"),
+          QStringLiteral("Area;Line;1;0;1;-1;-1;nan"), QStringLiteral("Area;Line;1;nan;1;-1;-1;2"),
+          QStringLiteral("Fit;Line;1;0;1;-1;-1;1 2 -0.1 0.1 0.5 0.9"),
+          QStringLiteral("Fit;Line;1;0;1;-1;-1;1 2 0.1 0.1 0.5 1.5")})
         EXPECT_FALSE(DecodeResult(bad)) << bad.toStdString();
+    EXPECT_TRUE(DecodeResult(QStringLiteral("Statistics;Line;1;0;1;-1;-1;3 1 1 0 2")));
+    EXPECT_TRUE(DecodeResult(QStringLiteral("Fit;Line;1;0;1;-1;-1;1 2 0.1 0.1 0.5 -3")));
 }

@@ -2,6 +2,7 @@
 // runs, colours kept, and a whole lesson on a demo sensor and the virtual clock with every notice it gives.
 #include "core/Exception.h"
 #include "core/LocaleFormats.h"
+#include "core/TextCodec.h"
 #include "device/Device.h"
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
@@ -19,6 +20,7 @@
 #include <cmath>
 #include <functional>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -436,4 +438,65 @@ TEST_F(LessonTest, NothingMeasuredIsNoRunAndNothingIsWrittenOver) {
         Exception)
         << "a run being measured is not deleted";
     Stop();
+}
+
+// A work's kept results are all read, however many; what cannot be read is said and never written over.
+TEST(Lesson, EveryKeptResultIsReadAndNoneIsWrittenOver) {
+    const QString good = QStringLiteral("Statistics;Line;1;0;1;-1;-1;3 1 1 0 2");
+    const QString damaged = QStringLiteral("Statistics;Line;1;0;1;-1;-1;3 1 -1 0 2");
+    const QString unknown = QStringLiteral("Newkind;Line;1;0;1;-1;-1;1");
+    const struct {
+        const char* what;
+        std::function<void(const QString& file)> make;
+        int results;      // read when the work opens
+        const char* said; // in the notes, or "" for nothing said
+        int linesAfter;   // in analysis.txt after one more result
+        bool unreadKept;  // the file as it was beside it
+    } rows[] = {
+        {"twenty thousand results, over a megabyte",
+         [&](const QString& file) {
+             WriteFile(file, (good + QStringLiteral("\r\n")).repeated(20000).toUtf8());
+         },
+         20000, "", 20001, false},
+        {"damaged and unknown lines",
+         [&](const QString& file) {
+             WriteFile(file, QStringList({good, damaged, unknown, good, QString()})
+                                 .join(QStringLiteral("\r\n"))
+                                 .toUtf8());
+         },
+         2, "analysis.txt: пропущено строк: 2", 5, false},
+        {"a FIFO", [](const QString& file) { ::mkfifo(file.toLocal8Bit().constData(), 0644); }, 0,
+         "analysis.txt: Невозможно прочитать файл", 1, true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QTemporaryDir dir;
+        {
+            tWorkFolder folder(dir.path(), 0, {QStringLiteral("Experiment=Опыт")});
+            auto run = std::make_shared<tRun>();
+            for (int i = 0; i < 10; ++i) run->Points->Add(i * 0.1, i);
+            folder.BeginRun(run);
+            folder.EndRun();
+        }
+        const QString file = dir.filePath(QStringLiteral("analysis.txt"));
+        row.make(file);
+        tSavedWork saved = ReadSavedWork(dir.path());
+        const QString notes = saved.Opened.Notes();
+        tLesson lesson;
+        lesson.Open(Defined(), std::move(saved));
+        EXPECT_EQ(lesson.ResultCount(), row.results);
+        if (*row.said == 0)
+            EXPECT_TRUE(notes.isEmpty()) << notes.toStdString();
+        else
+            EXPECT_TRUE(notes.contains(QString::fromUtf8(row.said))) << notes.toStdString();
+        lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 1);
+        const QStringList lines = SplitTextLines(QString::fromUtf8(ReadFile(file)));
+        EXPECT_EQ(lines.size(), row.linesAfter);
+        if (row.results == 2) {
+            EXPECT_TRUE(lines.contains(damaged));
+            EXPECT_TRUE(lines.contains(unknown));
+        }
+        EXPECT_EQ(QFileInfo(file + QStringLiteral(".unread-1")).exists(), row.unreadKept);
+        EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral(".tmp")));
+    }
 }
