@@ -144,9 +144,15 @@ QString tWorkFolder::DataRoot() {
 
 std::unique_ptr<tWorkFolder> tWorkFolder::Create(const QString& experimentName,
                                                  const QString& experimentFolder) {
-    const QString base = DataRoot() + u'/' +
-                         QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH-mm-ss")) + u' ' +
-                         QString(experimentName).replace(u'/', u'_');
+    // A folder's name holds 255 bytes: a long name is shortened, leaving room for " (N)" (its full name is in
+    // the list).
+    QString name = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH-mm-ss")) + u' ' +
+                   QString(experimentName).replace(u'/', u'_');
+    while (name.toLocal8Bit().size() > 255 - 10) {
+        name.chop(name.size() >= 2 && name.back().isLowSurrogate() ? 2 : 1);
+        name = name.trimmed();
+    }
+    const QString base = DataRoot() + u'/' + name;
     QString path = base;
     for (int n = 2; QFileInfo::exists(path); ++n) path = base + QStringLiteral(" (%1)").arg(n);
     if (!QDir().mkpath(path))

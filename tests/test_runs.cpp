@@ -379,3 +379,25 @@ TEST(WorkFolder, EveryRunNumberWrittenIsReadBack) {
     EXPECT_THROW(full.BeginRun(SampleRun(3)), Exception);
     EXPECT_TRUE(QDir(dir.path()).entryList({QStringLiteral("run-*")}).isEmpty());
 }
+
+TEST(WorkFolder, ALongNameMakesAShorterFolder) {
+    QTemporaryDir experiment;
+    WriteFile(experiment.filePath(QStringLiteral("experiment.txt")), "SensorName=T101\r\n");
+    for (const QString& name : {QString(120, QChar(u'Ж')), QString(200, u'x'),
+                                QString(60, u'ж') + QString::fromUtf8("😀").repeated(40)}) {
+        SCOPED_TRACE(name.toStdString());
+        std::vector<std::unique_ptr<tWorkFolder>> works;
+        // Made twice within a second: the second takes a number after the shortened name.
+        for (int i = 0; i < 2; ++i) works.push_back(tWorkFolder::Create(name, experiment.path() + u'/'));
+        EXPECT_NE(works[0]->Path(), works[1]->Path());
+        for (const auto& work : works) {
+            EXPECT_LE(QDir(work->Path()).dirName().toUtf8().size(), 255);
+            EXPECT_FALSE(QDir(work->Path()).dirName().toUtf8().contains("\xEF\xBF\xBD")) << "no half character";
+            work->BeginRun(SampleRun(3));
+            work->EndRun();
+            tRunStore runs;
+            EXPECT_EQ(ReadWorkFolder(work->Path(), runs).ExperimentName, name) << "the whole name in the list";
+            QDir(work->Path()).removeRecursively();
+        }
+    }
+}
