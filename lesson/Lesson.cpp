@@ -57,6 +57,8 @@ void tLesson::Close() {
     if (FCollecting != tCollecting::Idle) EndRun();
     FWork.reset();
     FWorkFailed = false;
+    FWorkFailing = false;
+    FUnkeptRuns = false;
     FWorkOpened = false;
     FRuns.Clear();
     FResults.clear();
@@ -128,15 +130,20 @@ tWorkFolder& tLesson::EnsureWork() {
 }
 
 bool tLesson::Write(const std::function<void(tWorkFolder&)>& write, bool make) {
-    if (FWorkFailed || !FOpen || !FKeepOnDisk || (!FWork && !make)) return false;
+    // A folder is made for a run, or for what comes before any: never a second one for runs that have
+    // theirs, nor one without the runs that could not be kept.
+    if (!FOpen || !FKeepOnDisk || (!FWork && (!make || FUnkeptRuns))) return false;
     try {
         write(EnsureWork());
+        FWorkFailing = false;
         return true;
     } catch (const Exception& e) {
-        WriteLog(e.Message());
-        FWork.reset();
+        // Said once an experiment; the folder stays the work's, and the next writes try again (the disk may
+        // have room by then).
+        if (!FWorkFailing) WriteLog(e.Message());
+        FWorkFailing = true;
+        if (!FWorkFailed) emit workFailed(e.Message());
         FWorkFailed = true;
-        emit workFailed(e.Message());
         return false;
     }
 }
@@ -204,12 +211,15 @@ void tLesson::DeleteRun(int i) {
             kept.push_back(FResults[std::size_t(k)]);
     }
     const int number = FRuns.Run(i).Number;
-    if (number > 0 && FWork) FWork->DeleteRun(number, gone);
-    FRuns.Remove(i);
     const bool results = kept.size() != FResults.size();
+    QStringList remaining;
+    for (const tResultEntry& entry : kept) remaining << EncodeResult(entry.Value, entry.Box);
+    remaining << FUnknownAnalysis;
+    // On the disk all of it or none: a run that cannot be deleted there stays here too.
+    if (number > 0 && FWork && FKeepOnDisk) FWork->DeleteRun(number, gone, results ? &remaining : nullptr);
+    FRuns.Remove(i);
     FResults = std::move(kept);
     SaveRunViews();
-    if (results) SaveAnalysis();
     emit runRemoved(i);
     if (results) emit resultsChanged();
 }
@@ -254,6 +264,7 @@ void tLesson::BeginRun(int line) {
             work.SetListKeys(QStringLiteral("Collection."), CollectionLines(FCollection));
         },
         true);
+    if (!FWork && FKeepOnDisk) FUnkeptRuns = true;
     emit runStarted(FRuns.Count() - 1);
     emit collectingChanged();
 }

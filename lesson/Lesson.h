@@ -191,7 +191,9 @@ private:
     bool FWorkOpened = false;
     bool FKeepOnDisk = true;
     std::unique_ptr<tWorkFolder> FWork;
-    bool FWorkFailed = false;
+    bool FWorkFailed = false;  // said to the user
+    bool FWorkFailing = false; // the last write failed
+    bool FUnkeptRuns = false;  // a run began with no folder to keep it
     tRunStore FRuns;
     std::shared_ptr<tRun> FMeasured;
     tCollection FCollection;

@@ -14,6 +14,7 @@
 #include <QFileInfo>
 #include <QRegularExpression>
 #include <QStandardPaths>
+#include <atomic>
 #include <cerrno>
 #include <charconv>
 #include <chrono>
@@ -98,10 +99,27 @@ tSyncer& Syncer() {
     return syncer;
 }
 
+// The bytes the disk still takes, when a test makes it full; negative: as many as it has.
+std::atomic<qint64> gDiskSpace{-1};
+
+// write(2), or on a disk made full what fits and then ENOSPC.
+ssize_t WriteSome(int fd, const char* bytes, size_t count) {
+    for (qint64 space = gDiskSpace.load(); space >= 0;) {
+        const size_t allowed = std::min<size_t>(count, size_t(space));
+        if (allowed == 0) {
+            errno = ENOSPC;
+            return -1;
+        }
+        if (gDiskSpace.compare_exchange_weak(space, space - qint64(allowed)))
+            return ::write(fd, bytes, allowed);
+    }
+    return ::write(fd, bytes, count);
+}
+
 void WriteAll(int fd, const QByteArray& bytes, const QString& fileName) {
     qsizetype done = 0;
     while (done < bytes.size()) {
-        const ssize_t put = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        const ssize_t put = WriteSome(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (put < 0 && errno == EINTR) continue;
         if (put <= 0)
             throw Exception(QStringLiteral("Невозможно записать файл \"%1\".\r\nСистема сообщает: %2")
@@ -110,25 +128,52 @@ void WriteAll(int fd, const QByteArray& bytes, const QString& fileName) {
     }
 }
 
-// Replaces `fileName` with `bytes` through a file beside it, so a reader finds the old or the new content.
-void ReplaceFile(const QString& fileName, const QByteArray& bytes) {
+// Writes `bytes` whole into a file beside `fileName` and hands it to the disk: the name of that file, to be
+// put in place by CommitFile. Whatever fails, the file beside is gone and the old content stays.
+QString StageFile(const QString& fileName, const QByteArray& bytes) {
     const QString temporary = fileName + QStringLiteral(".tmp");
     const int fd =
         ::open(temporary.toLocal8Bit().constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd < 0)
         throw Exception(QStringLiteral("Невозможно создать файл \"%1\".\r\nСистема сообщает: %2")
                             .arg(temporary, SystemErrorText(errno)));
+    const auto failed = [&](int error) {
+        ::unlink(temporary.toLocal8Bit().constData());
+        return Exception(QStringLiteral("Невозможно записать файл \"%1\".\r\nСистема сообщает: %2")
+                             .arg(temporary, SystemErrorText(error)));
+    };
     try {
         WriteAll(fd, bytes, temporary);
-    } catch (...) {
+    } catch (const Exception&) {
+        const int error = errno;
         ::close(fd);
-        throw;
+        throw failed(error);
     }
-    ::fdatasync(fd);
-    ::close(fd);
-    if (::rename(temporary.toLocal8Bit().constData(), fileName.toLocal8Bit().constData()) != 0)
-        throw Exception(QStringLiteral("Невозможно создать файл \"%1\".\r\nСистема сообщает: %2")
-                            .arg(fileName, SystemErrorText(errno)));
+    if (::fdatasync(fd) != 0 && errno != EINVAL) {
+        const int error = errno;
+        ::close(fd);
+        throw failed(error);
+    }
+    if (::close(fd) != 0) throw failed(errno);
+    return temporary;
+}
+
+void CommitFile(const QString& temporary, const QString& fileName) {
+    if (::rename(temporary.toLocal8Bit().constData(), fileName.toLocal8Bit().constData()) != 0) {
+        const int error = errno;
+        ::unlink(temporary.toLocal8Bit().constData());
+        throw Exception(QStringLiteral("Невозможно записать файл \"%1\".\r\nСистема сообщает: %2")
+                            .arg(fileName, SystemErrorText(error)));
+    }
+}
+
+// Replaces `fileName` with `bytes` through a file beside it, so a reader finds the old or the new content.
+void ReplaceFile(const QString& fileName, const QByteArray& bytes) {
+    CommitFile(StageFile(fileName, bytes), fileName);
+}
+
+QByteArray Lines(const QStringList& lines) {
+    return (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
 }
 
 QString RunKey(int number, const char* field) {
@@ -173,7 +218,13 @@ std::unique_ptr<tWorkFolder> tWorkFolder::Create(const QString& experimentName,
     }
     auto folder = std::make_unique<tWorkFolder>(path);
     folder->FList << QStringLiteral("Experiment=") + experimentName;
-    folder->WriteList();
+    try {
+        folder->WriteList();
+    } catch (const Exception&) {
+        // A folder without its list is no work: it goes, with the copies just made.
+        QDir(path).removeRecursively();
+        throw;
+    }
     return folder;
 }
 
@@ -187,6 +238,10 @@ tWorkFolder::tWorkFolder(const QString& path, int runsWritten, const QStringList
             FRuns = std::max(FRuns, match.captured(1).toInt());
 }
 
+void tWorkFolder::SimulateDiskSpace(qint64 bytes) {
+    gDiskSpace = bytes;
+}
+
 tWorkFolder::~tWorkFolder() {
     try {
         EndRun();
@@ -196,8 +251,7 @@ tWorkFolder::~tWorkFolder() {
 }
 
 void tWorkFolder::WriteList() {
-    ReplaceFile(FPath + u'/' + QString::fromLatin1(kWorkListFile),
-                (FList.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
+    ReplaceFile(FPath + u'/' + QString::fromLatin1(kWorkListFile), Lines(FList));
 }
 
 void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
@@ -220,19 +274,31 @@ void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
     if (FFd < 0)
         throw Exception(QStringLiteral("Невозможно создать файл \"%1\".\r\nСистема сообщает: %2")
                             .arg(fileName, SystemErrorText(errno)));
-    FFileName = fileName;
-    FRun = run;
+    // Its number is taken for good, kept or not: no two runs of a lesson ever share one.
     run->Number = FRuns;
-    FWritten = 0;
     FDecimal = SystemDecimalSeparator();
     const QChar separator = CsvSeparator(FDecimal);
-    WriteAll(FFd, "\xEF\xBB\xBF" + CsvLine({run->CaptionX, run->CaptionY, kLabelHeader}, separator).toUtf8(),
-             fileName);
-    FList << RunKey(FRuns, "File") + u'=' + name << RunKey(FRuns, "Sensor") + u'=' + run->Sensor
-          << RunKey(FRuns, "Start") + u'=' + run->Start.toString(Qt::ISODate)
-          << RunKey(FRuns, "Line") + u'=' + QString::number(run->Line)
-          << RunKey(FRuns, "Separator") + u'=' + separator;
-    WriteList();
+    const QStringList before = FList;
+    try {
+        WriteAll(FFd,
+                 "\xEF\xBB\xBF" + CsvLine({run->CaptionX, run->CaptionY, kLabelHeader}, separator).toUtf8(),
+                 fileName);
+        FList << RunKey(FRuns, "File") + u'=' + name << RunKey(FRuns, "Sensor") + u'=' + run->Sensor
+              << RunKey(FRuns, "Start") + u'=' + run->Start.toString(Qt::ISODate)
+              << RunKey(FRuns, "Line") + u'=' + QString::number(run->Line)
+              << RunKey(FRuns, "Separator") + u'=' + separator;
+        WriteList();
+    } catch (const Exception&) {
+        // Neither the file nor the list names a run that could not be begun.
+        ::close(FFd);
+        FFd = -1;
+        ::unlink(fileName.toLocal8Bit().constData());
+        FList = before;
+        throw;
+    }
+    FFileName = fileName;
+    FRun = run;
+    FWritten = 0;
 }
 
 void tWorkFolder::AppendPoints() {
@@ -260,19 +326,33 @@ void tWorkFolder::AppendPoints() {
         if (!label.isEmpty()) bytes += CsvField(label, QChar(separator)).toUtf8();
         bytes += "\r\n";
     }
-    WriteAll(FFd, bytes, FFileName);
+    // A write that fails leaves the file as it was: whole lines only, the rest written at the next try.
+    const off_t size = ::lseek(FFd, 0, SEEK_END);
+    try {
+        WriteAll(FFd, bytes, FFileName);
+    } catch (const Exception&) {
+        if (size >= 0 && ::ftruncate(FFd, size) != 0)
+            WriteLog(QStringLiteral("ftruncate failed: ") + FFileName);
+        throw;
+    }
     FWritten = points.Count();
     Syncer().Sync(FFd);
 }
 
 void tWorkFolder::EndRun() {
     if (FFd < 0) return;
+    // The file is closed whatever the last points' writing says.
+    struct tClose {
+        tWorkFolder& Folder;
+        ~tClose() {
+            Syncer().Forget(Folder.FFd);
+            ::fdatasync(Folder.FFd);
+            ::close(Folder.FFd);
+            Folder.FFd = -1;
+            Folder.FRun.reset();
+        }
+    } close{*this};
     AppendPoints();
-    Syncer().Forget(FFd);
-    ::fdatasync(FFd);
-    ::close(FFd);
-    FFd = -1;
-    FRun.reset();
 }
 
 void tWorkFolder::DropRun() {
@@ -281,13 +361,20 @@ void tWorkFolder::DropRun() {
     ::close(FFd);
     FFd = -1;
     FRun.reset();
-    ::unlink(FFileName.toLocal8Bit().constData());
-    // Its lines in the list go with it, and its number is free again.
+    // Its lines in the list go first: a list that cannot be written keeps naming the file, which stays.
+    const QStringList before = FList;
     const QString prefix = QStringLiteral("Run%1.").arg(FRuns);
     for (qsizetype i = FList.size() - 1; i >= 0; --i)
         if (FList[i].startsWith(prefix, Qt::CaseInsensitive)) FList.removeAt(i);
+    try {
+        WriteList();
+    } catch (const Exception&) {
+        FList = before;
+        throw;
+    }
+    ::unlink(FFileName.toLocal8Bit().constData());
+    // Its number is free again: the next run is «Опыт N» as if this one had never begun.
     --FRuns;
-    WriteList();
 }
 
 void tWorkFolder::SaveReport(const QByteArray& rtf) {
@@ -295,6 +382,20 @@ void tWorkFolder::SaveReport(const QByteArray& rtf) {
 }
 
 void tWorkFolder::SaveAnalysis(const QStringList& lines) {
+    KeepUnreadAnalysis(false);
+    const QString file = FPath + u'/' + QString::fromLatin1(kAnalysisFile);
+    if (lines.isEmpty()) {
+        QFile::remove(file);
+        return;
+    }
+    ReplaceFile(file, Lines(lines));
+}
+
+void tWorkFolder::KeepUnreadAnalysis(bool later) {
+    if (later) {
+        FAnalysisUnread = true;
+        return;
+    }
     const QString file = FPath + u'/' + QString::fromLatin1(kAnalysisFile);
     if (FAnalysisUnread) {
         // The results that could not be read stay beside the new ones, under a name no file has.
@@ -310,11 +411,6 @@ void tWorkFolder::SaveAnalysis(const QStringList& lines) {
         }
         FAnalysisUnread = false;
     }
-    if (lines.isEmpty()) {
-        QFile::remove(file);
-        return;
-    }
-    ReplaceFile(file, (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
 }
 
 void tWorkFolder::SetListKeys(const QString& prefix, const QStringList& lines) {
@@ -345,7 +441,7 @@ void tWorkFolder::SaveRunViews(const tRunStore& runs) {
     WriteList();
 }
 
-void tWorkFolder::DeleteRun(int number, const QStringList& results) {
+void tWorkFolder::DeleteRun(int number, const QStringList& results, const QStringList* remaining) {
     if (FRun && FRun->Number == number) EndRun();
     const QString prefix = QStringLiteral("Run%1.").arg(number);
     QString file;
@@ -361,29 +457,46 @@ void tWorkFolder::DeleteRun(int number, const QStringList& results) {
     const QFileInfo info(file);
     const QString from = FPath + u'/' + file;
     const bool moved = QFileInfo::exists(from);
+    QString to, analysis;
     for (int n = 1;; ++n) {
         const QString base = deleted + u'/' +
                              (n == 1 ? info.completeBaseName()
                                      : QStringLiteral("%1 (%2)").arg(info.completeBaseName()).arg(n));
-        const QString to = base + u'.' + info.suffix();
-        const QString analysis = base + QStringLiteral(".analysis.txt");
-        if (QFileInfo::exists(analysis) || (!moved && QFileInfo::exists(to))) {
-            if (n > 100000) throw Exception(QStringLiteral("Невозможно создать файл \"%1\".").arg(analysis));
-            continue;
-        }
-        // A hard link under the new name, then the old name goes.
-        if (moved && ::link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) != 0) {
-            if (errno == EEXIST && n <= 100000) continue;
+        to = base + u'.' + info.suffix();
+        analysis = base + QStringLiteral(".analysis.txt");
+        if (!QFileInfo::exists(analysis) && !QFileInfo::exists(to)) break;
+        if (n > 100000) throw Exception(QStringLiteral("Невозможно создать файл \"%1\".").arg(analysis));
+    }
+    // Every file that changes is written beside first (where a full disk fails), then the run's file gets its
+    // second name, then all are put in place and its first name goes: a failure at any point leaves the list,
+    // the results and the files as they were.
+    const QStringList before = FList;
+    for (qsizetype i = FList.size() - 1; i >= 0; --i)
+        if (FList[i].startsWith(prefix, Qt::CaseInsensitive)) FList.removeAt(i);
+    const QString analysisFile = FPath + u'/' + QString::fromLatin1(kAnalysisFile);
+    const QString listFile = FPath + u'/' + QString::fromLatin1(kWorkListFile);
+    QStringList staged;
+    try {
+        staged << (results.isEmpty() ? QString() : StageFile(analysis, Lines(results)));
+        staged << (remaining && !remaining->isEmpty() ? StageFile(analysisFile, Lines(*remaining))
+                                                      : QString());
+        staged << StageFile(listFile, Lines(FList));
+        if (moved && ::link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) != 0)
             throw Exception(
                 QStringLiteral("Невозможно переместить файл \"%1\" в \"%2\".\r\nСистема сообщает: %3")
                     .arg(from, deleted, SystemErrorText(errno)));
-        }
-        if (moved) ::unlink(from.toLocal8Bit().constData());
-        if (!results.isEmpty())
-            ReplaceFile(analysis, (results.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8());
-        break;
+    } catch (const Exception&) {
+        for (const QString& temporary : staged)
+            if (!temporary.isEmpty()) ::unlink(temporary.toLocal8Bit().constData());
+        FList = before;
+        throw;
     }
-    for (qsizetype i = FList.size() - 1; i >= 0; --i)
-        if (FList[i].startsWith(prefix, Qt::CaseInsensitive)) FList.removeAt(i);
-    WriteList();
+    if (!staged[0].isEmpty()) CommitFile(staged[0], analysis);
+    if (remaining) KeepUnreadAnalysis(false);
+    if (!staged[1].isEmpty())
+        CommitFile(staged[1], analysisFile);
+    else if (remaining)
+        QFile::remove(analysisFile);
+    CommitFile(staged[2], listFile);
+    if (moved) ::unlink(from.toLocal8Bit().constData());
 }

@@ -39,16 +39,22 @@ public:
     // Replaces the list's lines named `prefix`… with `lines` (name=value each), as `prefix`name=value.
     void SetListKeys(const QString& prefix, const QStringList& lines);
     // Moves run `number`'s file to the folder's deleted/ (never over a file there) and takes it off the list;
-    // the run's analysis results (`results`, lines of analysis.txt) go beside it.
-    void DeleteRun(int number, const QStringList& results = {});
+    // the run's analysis results (`results`, lines of analysis.txt) go beside it and analysis.txt keeps the
+    // `remaining` ones (when given). All or nothing of it is done.
+    void DeleteRun(int number, const QStringList& results = {}, const QStringList* remaining = nullptr);
     // The folder's list as it is now.
     const QStringList& List() const { return FList; }
+    // Tests make the disk full: the work folders' writes take `bytes` more bytes in all, then fail as on a
+    // full disk (negative: no limit).
+    static void SimulateDiskSpace(qint64 bytes);
     // Replaces the saved report with `rtf`, so that a reader never sees half a file.
     void SaveReport(const QByteArray& rtf);
     // Replaces the kept analysis results (one line each) in the same way; none removes the file. A file that
     // could not be read when the work was opened (KeepUnreadAnalysis) is first kept as analysis.txt.unread-N.
     void SaveAnalysis(const QStringList& lines);
-    void KeepUnreadAnalysis() { FAnalysisUnread = true; }
+    // `later`: analysis.txt could not be read when the work was opened; else, when it could not, it is kept
+    // as analysis.txt.unread-N now.
+    void KeepUnreadAnalysis(bool later = true);
 
 private:
     void WriteList();

@@ -15,6 +15,7 @@
 #include "support/TempDir.h"
 
 #include <QDir>
+#include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cmath>
@@ -499,4 +500,82 @@ TEST(Lesson, EveryKeptResultIsReadAndNoneIsWrittenOver) {
         EXPECT_EQ(QFileInfo(file + QStringLiteral(".unread-1")).exists(), row.unreadKept);
         EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral(".tmp")));
     }
+}
+
+// A disk that fills at any byte of a lesson: the work stays one folder whose list, results and files agree,
+// with no file half written beside them and no file left open.
+TEST(Lesson, ADiskFullAtAnyPointLeavesTheWorkWhole) {
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    const auto openFiles = [](const QString& folder) {
+        int open = 0;
+        for (const QFileInfo& fd : QDir(QStringLiteral("/proc/self/fd")).entryInfoList(QDir::System))
+            if (fd.symLinkTarget().startsWith(folder)) ++open;
+        return open;
+    };
+    const auto values = [](int from, int count) {
+        std::vector<double> v;
+        for (int i = 0; i < count; ++i) v.push_back(20 + (from + i) % 7 * 0.25);
+        return v;
+    };
+    int complete = 0;
+    for (qint64 space = 0; space < 9000; space += 151) {
+        SCOPED_TRACE(space);
+        const QString root = home.filePath(QStringLiteral("zorbinka"));
+        QDir(root).removeRecursively();
+        tWorkFolder::SimulateDiskSpace(space);
+        tLesson lesson;
+        lesson.Open(Defined());
+        for (int run = 0; run < 2; ++run) {
+            lesson.BeginRun(run);
+            for (int tick = 0; tick < 3; ++tick) {
+                std::vector<double> v = values(tick * 40, 40);
+                lesson.TakeValues(v, true);
+            }
+            lesson.EndRun();
+            lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 100);
+        }
+        lesson.RenameRun(0, QStringLiteral("Стакан"));
+        lesson.ShowRun(1, false);
+        try {
+            lesson.DeleteRun(0);
+        } catch (const Exception&) {
+            // Said by the window; the run stays, here and on the disk.
+        }
+        lesson.SaveReport("{\\rtf1 отчёт}");
+        tWorkFolder::SimulateDiskSpace(-1);
+
+        const QStringList folders = QDir(root).entryList(QDir::Dirs | QDir::NoDotAndDotDot);
+        ASSERT_LE(folders.size(), 1) << "never a second folder";
+        if (folders.isEmpty()) continue;
+        const QString path = root + u'/' + folders[0];
+        EXPECT_EQ(openFiles(path), 0);
+        QDirIterator all(path, QDir::Files | QDir::System | QDir::Hidden, QDirIterator::Subdirectories);
+        while (all.hasNext()) EXPECT_FALSE(all.next().endsWith(QStringLiteral(".tmp")));
+        tRunStore runs;
+        const tOpenedWork opened = ReadWorkFolder(path, runs);
+        EXPECT_TRUE(opened.Skipped.isEmpty()) << opened.Skipped.join(u'|').toStdString();
+        EXPECT_TRUE(opened.Rebuilt.isEmpty()) << "every run file is listed";
+        // What each kept run holds on the disk is what was measured, whole lines up to where the disk filled.
+        for (int r = 0; r < runs.Count(); ++r) {
+            const tRun& kept = runs.Run(r);
+            int i = 0;
+            while (i < lesson.RunCount() && lesson.Run(i).Number != kept.Number) ++i;
+            ASSERT_LT(i, lesson.RunCount()) << "a run on the disk is a run of the lesson";
+            const tPointSeries& measured = *lesson.Run(i).Points;
+            ASSERT_LE(kept.Points->Count(), measured.Count());
+            for (int p = 0; p < kept.Points->Count(); ++p) ASSERT_EQ(kept.Points->Y(p), measured.Y(p));
+        }
+        // Results name runs the list has.
+        for (const QString& line : opened.AnalysisLines) {
+            const std::optional<tAnalysisResult> result = DecodeResult(line);
+            ASSERT_TRUE(result) << line.toStdString();
+            bool listed = false;
+            for (int r = 0; r < runs.Count(); ++r) listed = listed || runs.Run(r).Number == result->Run;
+            EXPECT_TRUE(listed) << line.toStdString();
+        }
+        if (runs.Count() == 1 && runs.Run(0).Points->Count() == 120 && lesson.RunCount() == 1) ++complete;
+    }
+    EXPECT_GT(complete, 0) << "the space at the end is enough for the whole lesson";
+    qunsetenv("XDG_DATA_HOME");
 }

@@ -392,11 +392,13 @@ TEST(WorkFolder, ALongNameMakesAShorterFolder) {
         EXPECT_NE(works[0]->Path(), works[1]->Path());
         for (const auto& work : works) {
             EXPECT_LE(QDir(work->Path()).dirName().toUtf8().size(), 255);
-            EXPECT_FALSE(QDir(work->Path()).dirName().toUtf8().contains("\xEF\xBF\xBD")) << "no half character";
+            EXPECT_FALSE(QDir(work->Path()).dirName().toUtf8().contains("\xEF\xBF\xBD"))
+                << "no half character";
             work->BeginRun(SampleRun(3));
             work->EndRun();
             tRunStore runs;
-            EXPECT_EQ(ReadWorkFolder(work->Path(), runs).ExperimentName, name) << "the whole name in the list";
+            EXPECT_EQ(ReadWorkFolder(work->Path(), runs).ExperimentName, name)
+                << "the whole name in the list";
             QDir(work->Path()).removeRecursively();
         }
     }
