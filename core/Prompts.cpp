@@ -28,6 +28,7 @@ public:
     bool PageSetupDialog(QWidget*, QPrinter&) override { return false; }
 };
 
+std::atomic<bool> gEnded{false};
 std::atomic<tPrompts*> gInstalled{nullptr};
 std::atomic<tPrompts*> gDefault{nullptr};
 
@@ -47,6 +48,7 @@ bool tPrompts::PrintersInstalled() {
 
 tPrompts& Prompts() {
     static tLoggedPrompts logged;
+    if (gEnded.load()) return logged;
     if (tPrompts* installed = gInstalled.load()) return *installed;
     if (tPrompts* fallback = gDefault.load()) return *fallback;
     return logged;
@@ -54,6 +56,10 @@ tPrompts& Prompts() {
 
 void SetPrompts(tPrompts* prompts) {
     gInstalled.store(prompts);
+}
+
+void EndPrompts(bool ended) {
+    gEnded.store(ended);
 }
 
 void SetDefaultPrompts(tPrompts* prompts) {

@@ -56,6 +56,9 @@ public:
 tPrompts& Prompts();
 // Installs `prompts` (not owned); nullptr returns to the default.
 void SetPrompts(tPrompts* prompts);
+// From now on nothing is asked of the user (the session ends): every question goes to the log and is
+// declined. False asks again.
+void EndPrompts(bool ended = true);
 void SetDefaultPrompts(tPrompts* prompts);
 
 // The usual boxes with their captions from the string table.

@@ -23,6 +23,7 @@
 #include "support/TempDir.h"
 #include "support/WindowFixture.h"
 #include "ui/CollectionDialog.h"
+#include "ui/DialogPrompts.h"
 #include "ui/Experimentfr.h"
 #include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
@@ -849,6 +850,53 @@ TEST_F(MainWindowTest, AReportWithoutASensorIsSavedWithItsOwnExperiment) {
     w.Frame->ShowPage(TfrExperiment::tPage::Chart);
     ReadRtf(ReadFile(file), back);
     EXPECT_TRUE(back.toPlainText().startsWith(QStringLiteral("Опыт окончен. Вода нагрелась.")));
+}
+
+// Where an experiment has no report template, what is said in its place is shown and never saved as the
+// report; a result sent to the report takes its place.
+TEST_F(MainWindowTest, TheTextInPlaceOfAMissingTemplateIsNotTheReport) {
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_TRUE(w.Frame->reReport->toPlainText().contains(QStringLiteral("Шаблон отчета")));
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(6);
+    w.RunAction(w.acExperimentStop);
+    w.Frame->ShowPage(TfrExperiment::tPage::Report);
+    w.Frame->ShowPage(TfrExperiment::tPage::Chart);
+    const QString file = Lesson().Work()->Path() + QStringLiteral("/report.rtf");
+    EXPECT_FALSE(QFileInfo::exists(file));
+    w.RunAction(Action("acAnalysisStatistics"));
+    w.RunAction(Action("acAnalysisToReport"));
+    w.Frame->ShowPage(TfrExperiment::tPage::Chart);
+    QTextDocument back;
+    ReadRtf(ReadFile(file), back);
+    EXPECT_TRUE(back.toPlainText().contains(QStringLiteral("Статистика")))
+        << back.toPlainText().toStdString();
+    EXPECT_FALSE(back.toPlainText().contains(QStringLiteral("Шаблон отчета")));
+}
+
+// Log-off while a box is open: the box is answered as by Escape, nothing more is asked, the window closes.
+TEST_F(MainWindowTest, TheSessionsEndClosesAnOpenBoxAndTheWindow) {
+    TfmMain& w = Window();
+    w.show();
+    auto* session = w.findChild<tSessionEnd*>();
+    ASSERT_TRUE(session);
+    SetPrompts(&DialogPrompts());
+    QTimer::singleShot(0, &w, [session] {
+        emit session->endQueried();
+        emit session->endRequested();
+    });
+    const int answer =
+        Prompts().MessageBox(&w, QStringLiteral("Невозможно записать файл."), QStringLiteral("Зорбинка"),
+                             tBoxIcon::Error, bbOk | bbCancel, bbOk);
+    EXPECT_EQ(answer, bbCancel);
+    EXPECT_FALSE(w.isVisible());
+    // Asked again, nothing is shown: the answer comes at once.
+    EXPECT_EQ(Prompts().MessageBox(&w, QStringLiteral("Сохранить?"), QStringLiteral("Зорбинка"),
+                                   tBoxIcon::Question, bbYes | bbNo, bbYes),
+              bbNo);
+    EndPrompts(false);
+    SetPrompts(&prompts);
 }
 
 TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {

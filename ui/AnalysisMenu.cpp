@@ -128,6 +128,7 @@ void TAnalysisMenu::ResultToReport() {
     const QString captionX = FLesson.Experiment().CaptionX;
     QStringList lines = ResultLines(r, captionX, FLesson.QuantityOf(r));
     const QString what = lines.takeFirst();
+    if (frame->reReport->ShowsPlaceholder()) frame->reReport->clear();
     AppendResultRow(*frame->reReport->document(), what,
                     QStringLiteral("опыт %1, ").arg(r.Run) + RegionText(r, captionX), lines);
     // Leaving the chart page saves the report.

@@ -1,6 +1,7 @@
 // The real dialogs behind tPrompts: Qt's message boxes, input box, file and printer dialogs.
 #include "ui/DialogPrompts.h"
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
@@ -144,6 +145,18 @@ private:
 };
 
 } // namespace
+
+void EndEveryPrompt() {
+    EndPrompts();
+    // Each open box is answered as by Escape; its caller goes on with that answer, without asking more.
+    while (QWidget* modal = QApplication::activeModalWidget()) {
+        if (auto* dialog = qobject_cast<QDialog*>(modal))
+            dialog->reject();
+        else
+            modal->close();
+        if (QApplication::activeModalWidget() == modal) break;
+    }
+}
 
 tPrompts& DialogPrompts() {
     static tQtPrompts real;

@@ -4,3 +4,5 @@
 #include "core/Prompts.h"
 
 tPrompts& DialogPrompts();
+// The session ends: the boxes and dialogs open are cancelled, and nothing more is asked.
+void EndEveryPrompt();

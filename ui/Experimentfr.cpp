@@ -648,11 +648,7 @@ void TfrExperiment::LoadOrFallback(TRichEdit* edit, const QString& fileName, con
         edit->LoadFromFile(fileName);
     } catch (...) {
         // Unreadable, too large, or more than the memory holds: the fallback text is shown instead.
-        edit->clear();
-        edit->SetParagraphAlignment(Qt::AlignHCenter);
-        edit->SetBold(true);
-        for (int i = 0; i < 3; ++i) edit->AddLine(QStringLiteral(" "));
-        edit->AddLine(fallback);
+        edit->ShowPlaceholder(fallback);
     }
 }
 

@@ -74,7 +74,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     tmCloseQueryBack->setInterval(30000);
     connect(tmCloseQueryBack, &QTimer::timeout, this, [this] { FCloseQueryInstalled = true; });
     connect(FSessionEnd, &tSessionEnd::endQueried, this, &TfmMain::SessionEndQueried);
-    connect(FSessionEnd, &tSessionEnd::endRequested, this, [this] { close(); });
+    connect(FSessionEnd, &tSessionEnd::endRequested, this, [this] { EndEveryPrompt(), close(); });
 
     // A lost sensor shows in its measurement; a device that arrives while the experiment's sensor is not
     // connected is only pointed out: connecting stays the user's choice.

@@ -207,8 +207,8 @@ void TfmMain::Stop() {
 
 void TfmMain::SaveReport() {
     if (!Frame || !Experiment || FBusy) return;
-    QTextDocument* report = Frame->reReport->document();
-    if (!FLesson->Work() && !report->isModified()) return;
+    QTextDocument* report = Frame->reReport->document(); // a placeholder is shown, not kept
+    if ((!FLesson->Work() && !report->isModified()) || Frame->reReport->ShowsPlaceholder()) return;
     if (FLesson->SaveReport(WriteRtf(*report))) report->setModified(false);
 }
 

@@ -18,6 +18,16 @@
 
 TRichEdit::TRichEdit(QWidget* parent) : QTextEdit(parent) {
     setAcceptRichText(true);
+    connect(document(), &QTextDocument::contentsChanged, this, [this] { FPlaceholder = false; });
+}
+
+void TRichEdit::ShowPlaceholder(const QString& text) {
+    clear();
+    SetParagraphAlignment(Qt::AlignHCenter);
+    SetBold(true);
+    for (int i = 0; i < 3; ++i) AddLine(QStringLiteral(" "));
+    AddLine(text);
+    FPlaceholder = true;
 }
 
 void TRichEdit::LoadFromFile(const QString& fileName) {

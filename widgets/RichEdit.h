@@ -15,6 +15,10 @@ public:
     void LoadFromFile(const QString& fileName);
     // Saves the content as RTF; raises Exception when the file cannot be written.
     void SaveToFile(const QString& fileName) const;
+    // In place of a file that cannot be loaded: three blank lines and the text, centred and bold. The text is
+    // the program's, not the user's, until the content changes.
+    void ShowPlaceholder(const QString& text);
+    bool ShowsPlaceholder() const { return FPlaceholder; }
 
     // Appends a paragraph in the current paragraph and character settings.
     void AddLine(const QString& text);
@@ -35,4 +39,7 @@ public:
     void InsertPicture(const QImage& image, const QByteArray& jpegBytes = QByteArray());
 
     bool HasSelection() const { return textCursor().hasSelection(); }
+
+private:
+    bool FPlaceholder = false;
 };
