@@ -49,8 +49,8 @@ check-sanitizers: deps
 FUZZ_SECONDS ?= 60
 fuzz: deps
 	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=RelWithDebInfo -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DZORBINKA_FUZZ=ON
-	cmake --build build-fuzz -j $(JOBS) --target fuzz_hiddescriptor fuzz_rtf fuzz_settings fuzz_experiment fuzz_stream fuzz_replies fuzz_jpeg
-	for target in hiddescriptor rtf settings experiment stream replies jpeg; do \
+	cmake --build build-fuzz -j $(JOBS) --target fuzz_hiddescriptor fuzz_rtf fuzz_settings fuzz_experiment fuzz_stream fuzz_replies fuzz_jpeg fuzz_analysis fuzz_worklist fuzz_collection
+	for target in hiddescriptor rtf settings experiment stream replies jpeg analysis worklist collection; do \
 	  rm -rf build-fuzz/corpus-$$target && cp -r tests/fuzz/corpus/$$target build-fuzz/corpus-$$target && \
 	  QT_QPA_PLATFORM=offscreen LSAN_OPTIONS=suppressions=$(CURDIR)/tests/fuzz/lsan.supp \
 	    build-fuzz/tests/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 build-fuzz/corpus-$$target || exit 1; \

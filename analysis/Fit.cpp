@@ -3,6 +3,7 @@
 #include "analysis/Fit.h"
 
 #include "analysis/FitSolver.h"
+#include "analysis/Spectrum.h"
 #include "analysis/Statistics.h"
 
 #include <algorithm>
@@ -14,6 +15,7 @@
 #include <gsl/gsl_multifit_nlinear.h>
 #include <memory>
 #include <numbers>
+#include <thread>
 
 using namespace fit;
 
@@ -83,10 +85,64 @@ void Finish(tFit& fit, double residualSquares, std::span<const double> y) {
         fit.Error = TooLarge();
         return;
     }
+    // A curve that describes the points worse than their mean does is no answer.
+    if (fit.RSquared < -1e-9) {
+        fit.Ok = false;
+        fit.Error = Diverged();
+        return;
+    }
     fit.Ok =
         std::all_of(fit.Params.begin(), fit.Params.end(), [](double v) { return std::isfinite(v); }) &&
         std::all_of(fit.StdErrors.begin(), fit.StdErrors.end(), [](double v) { return std::isfinite(v); });
     if (!fit.Ok) fit.Error = Diverged();
+}
+
+// The symmetric m × m matrix `a` (row by row) inverted in place; false when it is singular.
+bool Invert(std::vector<double>& a, std::size_t m) {
+    tMatrix matrix(gsl_matrix_alloc(m, m));
+    for (std::size_t i = 0; i < m * m; ++i) matrix->data[i / m * matrix->tda + i % m] = a[i];
+    if (gsl_linalg_cholesky_decomp1(matrix.get()) != GSL_SUCCESS ||
+        gsl_linalg_cholesky_invert(matrix.get()) != GSL_SUCCESS)
+        return false;
+    for (std::size_t i = 0; i < m * m; ++i) a[i] = matrix->data[i / m * matrix->tda + i % m];
+    return true;
+}
+
+// A long region's polynomial in t = (x − mx)/sx from its normal equations, summed in passes over the points
+// (on t centred and scaled they are well conditioned): no matrix as long as the region.
+bool SolveLongPolynomial(int degree, std::span<const double> x, std::span<const double> y, double mx,
+                         double sx, tLinear& out) {
+    const std::size_t n = x.size();
+    const std::size_t m = std::size_t(degree) + 1;
+    long double powers[5] = {}, moments[3] = {};
+    for (std::size_t i = 0; i < n; ++i) {
+        const long double t = (x[i] - mx) / sx;
+        long double p = 1;
+        for (std::size_t k = 0; k < 2 * m - 1; ++k, p *= t) {
+            powers[k] += p;
+            if (k < m) moments[k] += p * y[i];
+        }
+    }
+    std::vector<double> normal(m * m);
+    for (std::size_t a = 0; a < m; ++a)
+        for (std::size_t b = 0; b < m; ++b) normal[a * m + b] = double(powers[a + b]);
+    if (!Invert(normal, m)) return false;
+    out.Coefficients.assign(m, 0.0);
+    for (std::size_t a = 0; a < m; ++a)
+        for (std::size_t b = 0; b < m; ++b) out.Coefficients[a] += normal[a * m + b] * double(moments[b]);
+    long double squares = 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        const double t = (x[i] - mx) / sx;
+        double value = 0;
+        for (std::size_t k = m; k-- > 0;) value = value * t + out.Coefficients[k];
+        squares += (long double)(y[i] - value) * (y[i] - value);
+    }
+    out.SumOfSquares = double(squares);
+    const double variance = out.SumOfSquares / double(n - m);
+    out.Covariance.resize(m * m);
+    for (std::size_t i = 0; i < m * m; ++i) out.Covariance[i] = normal[i] * variance;
+    return std::all_of(out.Coefficients.begin(), out.Coefficients.end(),
+                       [](double v) { return std::isfinite(v); });
 }
 
 // A polynomial of degree 1 or 2 on x centred and scaled; its coefficients back in x, highest power first.
@@ -98,15 +154,19 @@ tFit FitPolynomial(int degree, std::span<const double> x, std::span<const double
     double spread = 0;
     for (const double v : x) spread += (v - mx) * (v - mx);
     const double sx = std::sqrt(spread / double(n));
-    std::vector<std::vector<double>> columns(std::size_t(degree) + 1, std::vector<double>(n));
-    for (std::size_t i = 0; i < n; ++i) {
-        const double t = (x[i] - mx) / sx;
-        columns[0][i] = 1;
-        columns[1][i] = t;
-        if (degree == 2) columns[2][i] = t * t;
-    }
     tLinear linear;
-    if (!SolveLinear(columns, y, linear)) return Failed(Diverged());
+    if (n <= 100000) {
+        std::vector<std::vector<double>> columns(std::size_t(degree) + 1, std::vector<double>(n));
+        for (std::size_t i = 0; i < n; ++i) {
+            const double t = (x[i] - mx) / sx;
+            columns[0][i] = 1;
+            columns[1][i] = t;
+            if (degree == 2) columns[2][i] = t * t;
+        }
+        if (!SolveLinear(columns, y, linear)) return Failed(Diverged());
+    } else if (!SolveLongPolynomial(degree, x, y, mx, sx, linear)) {
+        return Failed(Diverged());
+    }
     // y = γ + β·t (+ α·t²), t = (x − mx)/sx.
     const std::size_t m = std::size_t(degree) + 1;
     std::vector<double> g;
@@ -208,34 +268,132 @@ bool Solve(tProblem& problem, std::vector<double>& q, std::vector<double>& covar
     return std::isfinite(squares);
 }
 
-tFit FitNonlinear(tFitModel model, std::span<const double> x, std::span<const double> y) {
+// Levenberg–Marquardt steps over every point of a long region from a start found on a sample of it: the
+// normal equations are summed in one pass a step (on every core), so the memory does not grow with the
+// points.
+bool Refine(const tProblem& problem, std::vector<double>& q, std::vector<double>& covariance, double& squares,
+            const tFitProgress& progress) {
+    const std::size_t n = problem.X.size();
+    const std::size_t m = q.size();
+    struct tSums {
+        std::vector<double> Normal, Gradient;
+        long double Squares = 0;
+    };
+    // The sums over the points [from, to) at the parameters `at`.
+    const auto part = [&](const std::vector<double>& at, std::size_t from, std::size_t to, tSums& sums) {
+        sums.Normal.assign(m * m, 0.0);
+        sums.Gradient.assign(m, 0.0);
+        double g[4] = {};
+        for (std::size_t i = from; i < to; ++i) {
+            const double r = problem.Solved(problem, at.data(), i, g) - problem.Y[i];
+            sums.Squares += (long double)r * r;
+            for (std::size_t a = 0; a < m; ++a) {
+                sums.Gradient[a] += g[a] * r;
+                for (std::size_t b = 0; b <= a; ++b) sums.Normal[a * m + b] += g[a] * g[b];
+            }
+        }
+    };
+    const std::size_t threads = std::clamp<std::size_t>(std::thread::hardware_concurrency(), 1, 4);
+    const auto pass = [&](const std::vector<double>& at, tSums& sums) {
+        std::vector<tSums> parts(threads);
+        std::vector<std::thread> workers;
+        for (std::size_t t = 1; t < threads; ++t)
+            workers.emplace_back(part, std::cref(at), n * t / threads, n * (t + 1) / threads,
+                                 std::ref(parts[t]));
+        part(at, 0, n / threads, parts[0]);
+        for (std::thread& worker : workers) worker.join();
+        sums = std::move(parts[0]);
+        for (std::size_t t = 1; t < threads; ++t) {
+            sums.Squares += parts[t].Squares;
+            for (std::size_t k = 0; k < m * m; ++k) sums.Normal[k] += parts[t].Normal[k];
+            for (std::size_t k = 0; k < m; ++k) sums.Gradient[k] += parts[t].Gradient[k];
+        }
+        for (std::size_t a = 0; a < m; ++a)
+            for (std::size_t b = 0; b < a; ++b) sums.Normal[b * m + a] = sums.Normal[a * m + b];
+    };
+    tSums now;
+    pass(q, now);
+    double lambda = 1e-4;
+    // Steps that do not lower the squares: a start at the least squares already (or at their rounding) ends
+    // after a few.
+    int fruitless = 0;
+    for (int step = 0; step < 30 && fruitless < 4 && std::isfinite(double(now.Squares)); ++step) {
+        if (progress && !progress(step, 30)) return false;
+        // (JᵀJ + λ·diag JᵀJ) δ = −Jᵀr
+        std::vector<double> a = now.Normal;
+        for (std::size_t k = 0; k < m; ++k) a[k * m + k] *= 1 + lambda;
+        if (!Invert(a, m)) return false;
+        std::vector<double> trial = q;
+        for (std::size_t r = 0; r < m; ++r)
+            for (std::size_t c = 0; c < m; ++c) trial[r] -= a[r * m + c] * now.Gradient[c];
+        tSums next;
+        pass(trial, next);
+        const long double gain = now.Squares - next.Squares;
+        if (std::isfinite(double(next.Squares)) && gain > 0) {
+            q = trial;
+            now = std::move(next);
+            lambda = std::max(lambda / 10, 1e-12);
+            if (gain <= 1e-10L * now.Squares) break;
+            fruitless = 0;
+        } else {
+            lambda *= 10;
+            ++fruitless;
+        }
+    }
+    squares = double(now.Squares);
+    if (!std::isfinite(squares) || !Invert(now.Normal, m)) return false;
+    const double variance = squares / double(n - m);
+    covariance.resize(m * m);
+    for (std::size_t i = 0; i < m * m; ++i) covariance[i] = now.Normal[i] * variance;
+    return true;
+}
+
+// Regions longer than this are fitted on a sample first and then refined over all their points in passes.
+constexpr std::size_t kLong = 100000;
+
+tFit FitNonlinear(tFitModel model, std::span<const double> x, std::span<const double> y,
+                  const tFitProgress& progress) {
     const std::size_t n = x.size();
     const tModelRow& row = Row(model);
     tProblem problem{row.Solved, x, y, 0, {}};
     std::vector<double> logs;
     std::vector<double> q;
-    if (const QString error = row.Start(problem, logs, q); !error.isEmpty()) return Failed(error);
     std::vector<double> covariance;
     double squares = 0;
-    // A long region is solved on a sample of it first; the whole of it then needs only a few steps more. An
-    // oscillation is solved on its first points, then on more, its phase never more than a little off.
-    if (row.Oscillates) {
-        for (std::size_t part = 2000; part < n; part *= 10) {
-            tProblem first{row.Solved, x.first(part), y.first(part), problem.Origin, {}};
-            if (!Solve(first, q, covariance, squares, part == 2000 ? 200 : 10, false))
-                return Failed(Diverged());
+    if (n <= kLong) {
+        if (const QString error = row.Start(problem, logs, q); !error.isEmpty()) return Failed(error);
+        // An oscillation is solved on its first points, then on more, its phase never more than a little off.
+        if (row.Oscillates)
+            for (std::size_t part = 2000; part < n; part *= 10) {
+                tProblem first{row.Solved, x.first(part), y.first(part), problem.Origin, {}};
+                if (!Solve(first, q, covariance, squares, part == 2000 ? 200 : 10, false))
+                    return Failed(Diverged());
+            }
+        if (!Solve(problem, q, covariance, squares, 200)) return Failed(Diverged());
+    } else {
+        // A long region: its start and a first solution from a sample, evenly spread over the whole of it;
+        // an oscillation's sample as dense as its frequency needs (else its first points), so that it never
+        // aliases.
+        std::size_t stride = n / kLong + 1;
+        std::size_t first = n;
+        if (row.Oscillates) {
+            const double rate = double(n - 1) / (x[n - 1] - x[0]);
+            const double frequency = DominantFrequency(y.first(std::min<std::size_t>(n, 65536)), rate);
+            if (frequency > 0)
+                stride = std::clamp<std::size_t>(std::size_t(rate / (20 * frequency)), 1, stride);
+            first = std::min(n, stride * kLong);
         }
-    } else if (n > 5000) {
-        std::vector<double> sx, sy, slogs;
-        for (const std::size_t i : Sample(n)) {
+        std::vector<double> sx, sy;
+        for (std::size_t i = 0; i < first; i += stride) {
             sx.push_back(x[i]);
             sy.push_back(y[i]);
-            if (!logs.empty()) slogs.push_back(logs[i]);
         }
-        tProblem sample{row.Solved, sx, sy, problem.Origin, slogs};
+        tProblem sample{row.Solved, sx, sy, 0, {}};
+        if (const QString error = row.Start(sample, logs, q); !error.isEmpty()) return Failed(error);
         if (!Solve(sample, q, covariance, squares, 200, false)) return Failed(Diverged());
+        problem.Origin = sample.Origin;
+        if (!Refine(problem, q, covariance, squares, progress)) return Failed(Diverged());
     }
-    if (!Solve(problem, q, covariance, squares, n > 5000 ? 10 : 200)) return Failed(Diverged());
     const std::size_t m = q.size();
     // Back from the solver's parameters to the model's.
     std::vector<double> g(m * m, 0.0);
@@ -245,12 +403,24 @@ tFit FitNonlinear(tFitModel model, std::span<const double> x, std::span<const do
     if (row.Back) row.Back(problem, q, g, fit.Params);
     fit.StdErrors = TransformedErrors(g, covariance, m);
     Finish(fit, squares, y);
+    // An answer that cannot be true of the points is none: a frequency the sampling cannot show, or one
+    // away from the spectrum's peak.
+    if (fit.Ok && row.Oscillates) {
+        const double rate = double(n - 1) / (x[n - 1] - x[0]);
+        const std::size_t head = std::min<std::size_t>(n, 65536);
+        const double peak = DominantFrequency(y.first(head), rate);
+        const double bin = rate / double(head);
+        if (!(fit.Params[1] < rate / 2) ||
+            !(std::fabs(fit.Params[1] - peak) <= std::max(0.1 * peak, 3 * bin)))
+            return Failed(Diverged());
+    }
     return fit;
 }
 
 } // namespace
 
-tFit FitCurve(tFitModel model, std::span<const double> x, std::span<const double> y) {
+tFit FitCurve(tFitModel model, std::span<const double> x, std::span<const double> y,
+              const tFitProgress& progress) {
     if (x.size() != y.size()) return Failed(QStringLiteral("Разное число значений x и y."));
     const std::size_t parameters = std::size_t(FitParamCount(model));
     if (x.size() <= parameters)
@@ -267,7 +437,7 @@ tFit FitCurve(tFitModel model, std::span<const double> x, std::span<const double
     const tModelRow& row = Row(model);
     if (!(*high > *low) && row.Degree == 0)
         return Failed(QStringLiteral("Все значения y одинаковы: у этой кривой нечего подбирать."));
-    return row.Degree > 0 ? FitPolynomial(row.Degree, x, y) : FitNonlinear(model, x, y);
+    return row.Degree > 0 ? FitPolynomial(row.Degree, x, y) : FitNonlinear(model, x, y, progress);
 }
 
 double FitValue(tFitModel model, const std::vector<double>& p, double x) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <QString>
+#include <functional>
 #include <optional>
 #include <span>
 #include <vector>
@@ -26,7 +27,12 @@ struct tFit {
 // Levenberg–Marquardt from starting values found in the data. StdErrors: the residual variance times the
 // diagonal of (JᵀJ)⁻¹. Bad input or a fit that does not converge gives Ok false and the reason, never an
 // exception.
-tFit FitCurve(tFitModel model, std::span<const double> x, std::span<const double> y);
+// A long region (over 100,000 points) is started on a sample of it and finished over all its points in
+// passes that hold no more memory than a few of its points: told to `progress`, which cancels with false
+// (the fit is then not Ok).
+using tFitProgress = std::function<bool(int done, int total)>;
+tFit FitCurve(tFitModel model, std::span<const double> x, std::span<const double> y,
+              const tFitProgress& progress = {});
 
 // The model's value at `x` with `params` as FitCurve gives them.
 double FitValue(tFitModel model, const std::vector<double>& params, double x);

@@ -26,10 +26,12 @@ double PowerValue(const double* p, double x) {
 }
 
 double PowerSolved(const tProblem& p, const double* q, std::size_t i, double* gradient) {
-    const double power = std::exp(q[1] * p.LogX[i]);
+    // The logarithms taken once for a region solved many times; a long one's, as each pass needs them.
+    const double log = p.LogX.empty() ? std::log(p.X[i]) : p.LogX[i];
+    const double power = std::exp(q[1] * log);
     if (gradient) {
         gradient[0] = power;
-        gradient[1] = q[0] * power * p.LogX[i];
+        gradient[1] = q[0] * power * log;
     }
     return q[0] * power;
 }

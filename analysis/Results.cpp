@@ -61,7 +61,7 @@ bool Finite(const std::vector<double>& values) {
 // The kinds' own parts: what each finds, whether a result can be one of its kind, and how it reads.
 
 void ComputeStatistics(tAnalysisResult& r, std::span<const double>, std::span<const double>,
-                       std::span<const double>, std::span<const double> ry) {
+                       std::span<const double>, std::span<const double> ry, const tAnalysisContext&) {
     const tStatistics s = Describe(ry);
     r.Values = {double(s.Count), s.Mean, s.StdDev, s.Min, s.Max};
     r.Ok = s.Count > 0 && Finite(r.Values) && std::isfinite(s.Max - s.Min);
@@ -88,7 +88,7 @@ QStringList StatisticsLines(const tAnalysisResult& r, const QString&, const QStr
 }
 
 void ComputeSlope(tAnalysisResult& r, std::span<const double> x, std::span<const double> y,
-                  std::span<const double>, std::span<const double>) {
+                  std::span<const double>, std::span<const double>, const tAnalysisContext&) {
     const std::size_t n = std::min(x.size(), y.size());
     const double slope = SlopeAt(x.first(n), y.first(n), r.From);
     std::size_t after = std::size_t(std::lower_bound(x.begin(), x.begin() + n, r.From) - x.begin());
@@ -114,7 +114,7 @@ QStringList SlopeLines(const tAnalysisResult& r, const QString& captionX, const 
 }
 
 void ComputeArea(tAnalysisResult& r, std::span<const double> x, std::span<const double> y,
-                 std::span<const double>, std::span<const double>) {
+                 std::span<const double>, std::span<const double>, const tAnalysisContext&) {
     const std::size_t n = std::min(x.size(), y.size());
     const double area = Area(x.first(n), y.first(n), r.From, r.To);
     r.Ok = std::isfinite(area);
@@ -128,8 +128,8 @@ QStringList AreaLines(const tAnalysisResult& r, const QString& captionX, const Q
 }
 
 void ComputeFit(tAnalysisResult& r, std::span<const double>, std::span<const double>,
-                std::span<const double> rx, std::span<const double> ry) {
-    const tFit fit = FitCurve(r.Model, rx, ry);
+                std::span<const double> rx, std::span<const double> ry, const tAnalysisContext& context) {
+    const tFit fit = FitCurve(r.Model, rx, ry, context.Progress);
     r.Ok = fit.Ok;
     r.Error = fit.Error;
     r.Values = fit.Params;
@@ -171,10 +171,12 @@ QStringList FitLines(const tAnalysisResult& r, const QString& captionX, const QS
 }
 
 void ComputeSpectrum(tAnalysisResult& r, std::span<const double>, std::span<const double>,
-                     std::span<const double> rx, std::span<const double> ry) {
-    const tSpectrum spectrum = TimedSpectrum(rx, ry);
+                     std::span<const double> rx, std::span<const double> ry,
+                     const tAnalysisContext& context) {
+    tSpectrum spectrum = TimedSpectrum(rx, ry);
     r.Ok = spectrum.Peak > 0;
     r.Values = {spectrum.Peak, spectrum.PeakAmplitude};
+    if (context.Spectrum) *context.Spectrum = std::move(spectrum);
 }
 
 // A peak at a frequency above zero, with an amplitude not below zero.
@@ -203,7 +205,8 @@ const tAnalysisKindInfo kKinds[] = {
 } // namespace
 
 tAnalysisResult Analyse(tAnalysisKind kind, tFitModel model, std::span<const double> x,
-                        std::span<const double> y, double from, double to) {
+                        std::span<const double> y, double from, double to, const tFitProgress& progress,
+                        tSpectrum* spectrum) {
     tAnalysisResult result;
     result.Kind = kind;
     result.Model = model;
@@ -221,7 +224,7 @@ tAnalysisResult Analyse(tAnalysisKind kind, tFitModel model, std::span<const dou
         result.To = rx.back();
     }
     const tAnalysisKindInfo& info = KindInfo(kind);
-    info.Compute(result, x.first(n), y.first(n), rx, ry);
+    info.Compute(result, x.first(n), y.first(n), rx, ry, {progress, spectrum});
     if (kind == tAnalysisKind::Fit) return result;
     if (!result.Ok && result.Error.isEmpty())
         result.Error = rx.size() < 2 && !info.AtPoint

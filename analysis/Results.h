@@ -3,6 +3,7 @@
 #pragma once
 
 #include "analysis/Fit.h"
+#include "analysis/Spectrum.h"
 
 #include <QPointF>
 #include <QString>
@@ -26,6 +27,12 @@ struct tAnalysisResult {
     QString Error;
 };
 
+// What an analysis is given besides the points: where it tells how far it got, where a spectrum goes whole.
+struct tAnalysisContext {
+    const tFitProgress& Progress;
+    tSpectrum* Spectrum;
+};
+
 // One kind of analysis: how the Анализ menu names it, what it finds in the points and how its result reads.
 // A new kind is a row of the table AnalysisKinds() gives.
 struct tAnalysisKindInfo {
@@ -37,7 +44,7 @@ struct tAnalysisKindInfo {
     std::size_t Values; // the values a result holds; 0: those of its fit model
     // Fills the result's Values and Ok from all points (`x`, `y`) and the region's (`rx`, `ry`).
     void (*Compute)(tAnalysisResult& result, std::span<const double> x, std::span<const double> y,
-                    std::span<const double> rx, std::span<const double> ry);
+                    std::span<const double> rx, std::span<const double> ry, const tAnalysisContext& context);
     // Why a result could not be found, when the region holds points enough.
     const char* Failure;
     // Whether the values (as many as it holds) can be a result of this kind: finite, a spread not below zero…
@@ -50,8 +57,11 @@ const tAnalysisKindInfo& KindInfo(tAnalysisKind kind);
 
 // Analyses the points of a run (x ascending) between From and To (inclusive; in either order). A slope is
 // taken at `from`; a spectrum needs points evenly spaced in time.
+// A long fit tells `progress` how far it got (false cancels); a spectrum is also handed over whole in
+// `spectrum`.
 tAnalysisResult Analyse(tAnalysisKind kind, tFitModel model, std::span<const double> x,
-                        std::span<const double> y, double from, double to);
+                        std::span<const double> y, double from, double to, const tFitProgress& progress = {},
+                        tSpectrum* spectrum = nullptr);
 
 // "value ± error" with the digits the error allows: the error to two significant digits, the value to the
 // same place; a power of ten apart for very large or small numbers. The user's decimal separator.

@@ -440,26 +440,54 @@ const tPointSeries& tLesson::AnalysedPoints(int run, tAnalysisKind kind, QString
     return *r.Points;
 }
 
-const tAnalysisResult& tLesson::Analyse(tAnalysisKind kind, tFitModel model, double from, double to) {
+void tAnalysisJob::Run(const tFitProgress& progress) {
+    const QString quantity = Result.Quantity;
+    const int run = Result.Run;
+    Result = ::Analyse(Result.Kind, Result.Model, X, Y, Result.From, Result.To, progress, &Spectrum);
+    Result.Quantity = quantity;
+    Result.Run = run;
+}
+
+tAnalysisJob tLesson::PrepareAnalysis(tAnalysisKind kind, tFitModel model, double from, double to) const {
     const int run = Chosen();
     if (run < 0) throw Exception(QStringLiteral("Измерений ещё нет: анализировать нечего."));
-    QString quantity;
-    const tPointSeries& points = AnalysedPoints(run, kind, &quantity);
-    std::vector<double> x, y;
-    x.reserve(std::size_t(points.Count()));
-    y.reserve(std::size_t(points.Count()));
-    for (int i = 0; i < points.Count(); ++i) {
-        x.push_back(points.X(i));
-        y.push_back(points.Y(i));
+    tAnalysisJob job;
+    job.Result.Kind = kind;
+    job.Result.Model = model;
+    job.Result.From = from;
+    job.Result.To = to;
+    job.Result.Run = RunNumber(run);
+    const tPointSeries& points = AnalysedPoints(run, kind, &job.Result.Quantity);
+    // The region's points and one beyond each end (a slope's neighbours); all of them for a slope.
+    int first = 0, last = points.Count();
+    if (!KindInfo(kind).AtPoint) {
+        first = std::max(0, points.UpperBound(std::min(from, to)) - 2);
+        last = std::min(points.Count(), points.UpperBound(std::max(from, to)) + 1);
     }
-    tAnalysisResult result = ::Analyse(kind, model, x, y, from, to);
-    if (!result.Ok) throw Exception(result.Error);
-    result.Quantity = quantity;
-    result.Run = RunNumber(run);
-    FResults.push_back({result, QPointF(-1, -1)});
+    job.X.reserve(std::size_t(std::max(0, last - first)));
+    job.Y.reserve(std::size_t(std::max(0, last - first)));
+    for (int i = first; i < last; ++i) {
+        job.X.push_back(points.X(i));
+        job.Y.push_back(points.Y(i));
+    }
+    return job;
+}
+
+const tAnalysisResult& tLesson::AddResult(const tAnalysisJob& job) {
+    if (!job.Result.Ok) throw Exception(job.Result.Error);
+    bool there = false;
+    for (int i = 0; i < FRuns.Count(); ++i) there = there || RunNumber(i) == job.Result.Run;
+    if (!there) throw Exception(QStringLiteral("Опыт, который анализировался, удалён."));
+    FResults.push_back({job.Result, QPointF(-1, -1)});
     SaveAnalysis();
     emit resultAdded(ResultCount() - 1);
     return FResults.back().Value;
+}
+
+const tAnalysisResult& tLesson::Analyse(tAnalysisKind kind, tFitModel model, double from, double to) {
+    tAnalysisJob job = PrepareAnalysis(kind, model, from, to);
+    job.Run();
+    return AddResult(job);
 }
 
 void tLesson::SetResultBox(int i, QPointF box) {

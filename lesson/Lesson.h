@@ -35,6 +35,15 @@ tSavedWork ReadSavedWork(const QString& path, const tReadProgress& progress = {}
 // good, the first red and the second blue as the experiment's two lines, then others.
 QColor RunColour(int number);
 
+// An analysis of a run, to be done off the window's thread: the points it needs, copied, and what it found.
+struct tAnalysisJob {
+    std::vector<double> X, Y;
+    tAnalysisResult Result; // the kind, model, region, run and quantity asked for; then what was found
+    tSpectrum Spectrum;     // of a spectrum: all of it, for its window
+    // Runs the analysis (on any thread); `progress` cancels it with false.
+    void Run(const tFitProgress& progress = {});
+};
+
 class tLesson : public QObject {
     Q_OBJECT
 public:
@@ -139,6 +148,9 @@ public:
     // Analyses the chosen run between `from` and `to` (a slope at `from`); the result is kept and saved.
     // Raises Exception with the reason when there is nothing to analyse or the analysis fails.
     const tAnalysisResult& Analyse(tAnalysisKind kind, tFitModel model, double from, double to);
+    // The same in three steps, the second on any thread: the points copied, the analysis, the result kept.
+    tAnalysisJob PrepareAnalysis(tAnalysisKind kind, tFitModel model, double from, double to) const;
+    const tAnalysisResult& AddResult(const tAnalysisJob& job);
     void RemoveResult(int i);
     void ClearResults();
     // The points of run `run` an analysis of `kind` takes: for a pulse run's statistics its beat rate, with

@@ -76,6 +76,18 @@ double Cooling(double t) {
 double Fork(double t) {
     return 0.8 * std::sin(2 * std::numbers::pi * 440 * t + 1.0) + 0.1;
 }
+double Swing(double t) {
+    return 0.2 * std::sin(2 * std::numbers::pi * 2.5 * t);
+}
+double Rise(double t) {
+    return 5 * (1 - std::exp(-t / 200));
+}
+double Growth(double t) {
+    return 2 * std::pow(t, 1.5);
+}
+double Ramp(double t) {
+    return 0.5 * t + 20;
+}
 
 // Relative agreement to `digits` significant digits.
 ::testing::AssertionResult Agrees(double got, double want, int digits) {
@@ -92,6 +104,13 @@ TEST(Analysis, FitsMeetCertifiedValuesAndKnownTruth) {
     const tSignal coolingLate = Noisy(600, 1, 1201, 0.05, Cooling); // a region far from x = 0
     const tSignal fork = Noisy(0, 0.001, 1000, 0.1, Fork);
     const tSignal forkLate = Noisy(3.0, 0.001, 1000, 0.1, Fork);
+    // Long regions: started on a sample, finished over every point.
+    const tSignal coolingLong = Noisy(0, 0.005, 200000, 0.05, Cooling);
+    const tSignal forkLong = Noisy(0, 0.001, 200000, 0.1, Fork);
+    const tSignal swingLong = Noisy(0, 0.001, 500000, 0.01, Swing);
+    const tSignal riseLong = Noisy(0.001, 0.002, 200000, 0.05, Rise);
+    const tSignal growthLong = Noisy(0.001, 0.001, 200000, 0.05, Growth);
+    const tSignal rampLong = Noisy(0, 0.001, 200000, 0.05, Ramp);
     const struct {
         const char* name;
         tFitModel model;
@@ -144,6 +163,12 @@ TEST(Analysis, FitsMeetCertifiedValuesAndKnownTruth) {
         {"cooling late", tFitModel::ExpApproach, coolingLate.X, coolingLate.Y, {60, 300, 22}, {}, 0, 0},
         {"fork", tFitModel::Sine, fork.X, fork.Y, {0.8, 440, 1.0, 0.1}, {}, 0, 0},
         {"fork late", tFitModel::Sine, forkLate.X, forkLate.Y, {0.8, 440, 1.0, 0.1}, {}, 0, 0},
+        {"cooling, long", tFitModel::ExpApproach, coolingLong.X, coolingLong.Y, {60, 300, 22}, {}, 0, 0},
+        {"fork, long", tFitModel::Sine, forkLong.X, forkLong.Y, {0.8, 440, 1.0, 0.1}, {}, 0, 0},
+        {"slow swing, long", tFitModel::Sine, swingLong.X, swingLong.Y, {0.2, 2.5, 0, 0}, {}, 0, 0},
+        {"rise, long", tFitModel::RiseToLimit, riseLong.X, riseLong.Y, {5, 200}, {}, 0, 0},
+        {"growth, long", tFitModel::Power, growthLong.X, growthLong.Y, {2, 1.5}, {}, 0, 0},
+        {"ramp, long", tFitModel::Line, rampLong.X, rampLong.Y, {0.5, 20}, {}, 0, 0},
     };
     for (const auto& row : rows) {
         SCOPED_TRACE(row.name);

@@ -579,3 +579,33 @@ TEST(Lesson, ADiskFullAtAnyPointLeavesTheWorkWhole) {
     EXPECT_GT(complete, 0) << "the space at the end is enough for the whole lesson";
     qunsetenv("XDG_DATA_HOME");
 }
+
+// An analysis done off the window's thread: on a copy of the region's points, cancelled when asked, and kept
+// only while its run is there.
+TEST(Lesson, AnAnalysisOffTheWindowsThread) {
+    tLesson lesson;
+    lesson.KeepOnDisk(false);
+    lesson.Open(Defined());
+    lesson.BeginRun(0);
+    std::vector<double> values;
+    for (int i = 0; i < 200000; ++i) values.push_back(20 + 3 * std::exp(-i * 1e-5) + (i % 7) * 0.01);
+    lesson.TakeValues(values, true);
+    lesson.EndRun();
+    const auto job = [&] {
+        return lesson.PrepareAnalysis(tAnalysisKind::Fit, tFitModel::ExpApproach, 50, 1550);
+    };
+    tAnalysisJob region = job();
+    EXPECT_EQ(region.X.size(), 150003u) << "the region's points and one beyond each end";
+    tAnalysisJob cancelled = job();
+    int told = 0;
+    cancelled.Run([&](int, int) { return ++told < 2; });
+    EXPECT_FALSE(cancelled.Result.Ok);
+    EXPECT_THROW(lesson.AddResult(cancelled), Exception);
+    EXPECT_EQ(lesson.ResultCount(), 0);
+    region.Run();
+    ASSERT_TRUE(region.Result.Ok) << region.Result.Error.toStdString();
+    EXPECT_NEAR(region.Result.Values[1], 1000, 1) << "τ in seconds";
+    lesson.DeleteRun(0);
+    EXPECT_THROW(lesson.AddResult(region), Exception) << "its run is gone";
+    EXPECT_EQ(lesson.ResultCount(), 0);
+}

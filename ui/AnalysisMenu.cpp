@@ -8,6 +8,7 @@
 #include "core/Prompts.h"
 #include "lesson/Lesson.h"
 #include "ui/Experimentfr.h"
+#include "ui/OffThread.h"
 #include "ui/PageOutput.h"
 #include "ui/SpectrumWindow.h"
 #include "widgets/Chart.h"
@@ -117,8 +118,18 @@ void TAnalysisMenu::Analyse(tAnalysisKind kind, tFitModel model) {
     TfrExperiment* frame = FFrame();
     if (!frame || !menuAction()->isEnabled()) return;
     const auto [from, to] = frame->AnalysisRegion(kind);
-    const tAnalysisResult& result = FLesson.Analyse(kind, model, from, to);
-    if (kind == tAnalysisKind::Spectrum) ShowSpectrum(result);
+    // Off the window's thread, on a copy of the points: the window goes on (a run may even be measured), a
+    // long analysis shows how far it got and can be cancelled.
+    tAnalysisJob job = FLesson.PrepareAnalysis(kind, model, from, to);
+    tProgress progress(
+        parentWidget(),
+        QStringLiteral("Анализ: %1…").arg(QString::fromUtf8(KindInfo(kind).Caption).remove(u'&')));
+    RunOffThread([&] { job.Run([&](int done, int total) { return progress.Told(done, total); }); },
+                 [&] { progress.Show(); }, true);
+    progress.Finish();
+    if (progress.Cancelled()) return;
+    const tAnalysisResult& result = FLesson.AddResult(job);
+    if (kind == tAnalysisKind::Spectrum) ShowSpectrum(result, job.Spectrum);
 }
 
 void TAnalysisMenu::ResultToReport() {
@@ -135,17 +146,7 @@ void TAnalysisMenu::ResultToReport() {
     frame->ShowPage(TfrExperiment::tPage::Report);
 }
 
-void TAnalysisMenu::ShowSpectrum(const tAnalysisResult& result) {
-    const int run = FLesson.Chosen();
-    if (run < 0) return;
-    const tPointSeries& points = FLesson.AnalysedPoints(run, tAnalysisKind::Spectrum);
-    std::vector<double> x, y;
-    for (int i = std::max(0, points.UpperBound(result.From) - 1);
-         i < points.Count() && points.X(i) <= result.To; ++i)
-        if (points.X(i) >= result.From) {
-            x.push_back(points.X(i));
-            y.push_back(points.Y(i));
-        }
+void TAnalysisMenu::ShowSpectrum(const tAnalysisResult& result, const tSpectrum& spectrum) {
     if (!fmSpectrum) {
         fmSpectrum = new TfmSpectrum(parentWidget());
         fmSpectrum->setObjectName(QStringLiteral("fmSpectrum"));
@@ -161,7 +162,7 @@ void TAnalysisMenu::ShowSpectrum(const tAnalysisResult& result) {
             });
         };
     }
-    fmSpectrum->Show(TimedSpectrum(x, y), FLesson.QuantityOf(result),
+    fmSpectrum->Show(spectrum, FLesson.QuantityOf(result),
                      QStringLiteral("опыт %1, ").arg(result.Run) +
                          RegionText(result, FLesson.Experiment().CaptionX));
 }

@@ -15,6 +15,7 @@ class TfmSpectrum;
 class TfrExperiment;
 struct tAnalysisResult;
 enum class tAnalysisKind;
+struct tSpectrum;
 
 class TAnalysisMenu : public QMenu {
     Q_OBJECT
@@ -31,7 +32,7 @@ private:
                      const std::function<void()>& command);
     void Analyse(tAnalysisKind kind, tFitModel model = tFitModel::Line);
     void ResultToReport();
-    void ShowSpectrum(const tAnalysisResult& result);
+    void ShowSpectrum(const tAnalysisResult& result, const tSpectrum& spectrum);
 
     tLesson& FLesson;
     std::function<TfrExperiment*()> FFrame;

@@ -21,6 +21,7 @@ public:
     // On the window's thread: the box brought up to date, and closed when the work is done.
     void Show();
     void Finish();
+    bool Cancelled() const { return FCancelled; }
 
 private:
     QWidget* FParent;
