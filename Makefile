@@ -40,7 +40,7 @@ SANITIZER_CTEST = QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j $(JOBS)
 check-sanitizers: deps
 	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORBINKA_ASAN=ON
 	cmake --build build-asan -j $(JOBS)
-	cd build-asan && LSAN_OPTIONS=suppressions=$(CURDIR)/tests/fuzz/lsan.supp $(SANITIZER_CTEST)
+	cd build-asan && ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/fuzz/lsan.supp $(SANITIZER_CTEST)
 	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZORBINKA_TSAN=ON
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && $(SANITIZER_CTEST)
@@ -52,7 +52,7 @@ fuzz: deps
 	cmake --build build-fuzz -j $(JOBS) --target fuzz_hiddescriptor fuzz_rtf fuzz_settings fuzz_experiment fuzz_stream fuzz_replies fuzz_jpeg fuzz_analysis fuzz_worklist fuzz_collection
 	for target in hiddescriptor rtf settings experiment stream replies jpeg analysis worklist collection; do \
 	  rm -rf build-fuzz/corpus-$$target && cp -r tests/fuzz/corpus/$$target build-fuzz/corpus-$$target && \
-	  QT_QPA_PLATFORM=offscreen LSAN_OPTIONS=suppressions=$(CURDIR)/tests/fuzz/lsan.supp \
+	  QT_QPA_PLATFORM=offscreen ASAN_OPTIONS=fast_unwind_on_malloc=0 LSAN_OPTIONS=suppressions=$(CURDIR)/tests/fuzz/lsan.supp \
 	    build-fuzz/tests/fuzz/fuzz_$$target -max_total_time=$(FUZZ_SECONDS) -rss_limit_mb=2048 build-fuzz/corpus-$$target || exit 1; \
 	done
 
