@@ -315,17 +315,30 @@ bool Refine(const tProblem& problem, std::vector<double>& q, std::vector<double>
     pass(q, now);
     double lambda = 1e-4;
     // Steps that do not lower the squares: a start at the least squares already (or at their rounding) ends
-    // after a few.
+    // after two.
     int fruitless = 0;
-    for (int step = 0; step < 30 && fruitless < 4 && std::isfinite(double(now.Squares)); ++step) {
+    for (int step = 0; step < 30 && fruitless < 2 && std::isfinite(double(now.Squares)); ++step) {
         if (progress && !progress(step, 30)) return false;
         // (JᵀJ + λ·diag JᵀJ) δ = −Jᵀr
         std::vector<double> a = now.Normal;
         for (std::size_t k = 0; k < m; ++k) a[k * m + k] *= 1 + lambda;
-        if (!Invert(a, m)) return false;
+        std::vector<double> inverse = now.Normal;
+        if (!Invert(a, m) || !Invert(inverse, m)) return false;
         std::vector<double> trial = q;
-        for (std::size_t r = 0; r < m; ++r)
-            for (std::size_t c = 0; c < m; ++c) trial[r] -= a[r * m + c] * now.Gradient[c];
+        // Done when the full step would move every parameter by less than a thousandth of its standard
+        // error: no pass over the points can tell such a step from none.
+        const double variance = double(now.Squares) / double(n - m);
+        bool small = true;
+        for (std::size_t r = 0; r < m; ++r) {
+            double delta = 0, full = 0;
+            for (std::size_t c = 0; c < m; ++c) {
+                delta -= a[r * m + c] * now.Gradient[c];
+                full -= inverse[r * m + c] * now.Gradient[c];
+            }
+            trial[r] += delta;
+            small = small && std::fabs(full) <= 1e-3 * std::sqrt(variance * inverse[r * m + r]);
+        }
+        if (small) break;
         tSums next;
         pass(trial, next);
         const long double gain = now.Squares - next.Squares;
