@@ -1,5 +1,6 @@
 // RTF reading and writing: round trips, documents written by another program, control words, hostile input.
 #include "core/Exception.h"
+#include "support/MessageCollector.h"
 #include "support/QtPrint.h"
 #include "support/TempDir.h"
 #include "widgets/Metafile.h"
@@ -509,6 +510,26 @@ TEST(RichEdit, FilesAndTheFallbackOperations) {
     EXPECT_NO_THROW(again.LoadFromFile(huge.fileName()));
 }
 
+// A description opens at once: its formulas are drawn off the window's thread and take their places.
+TEST(RichEdit, FormulasAreDrawnAfterTheTextShows) {
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("descr.rtf"));
+    WriteFile(file, "{\\rtf1 a{\\pict\\wmetafile8\\picwgoal1500\\pichgoal750 " + Wmf().toHex() + "}b}");
+    TRichEdit edit;
+    int drawn = 0;
+    QObject::connect(&edit, &TRichEdit::pictureDrawn, [&] { ++drawn; });
+    edit.LoadFromFile(file);
+    const auto picture = [&] {
+        return edit.document()
+            ->resource(QTextDocument::ImageResource, QUrl(QStringLiteral("rtf-image-1")))
+            .value<QImage>();
+    };
+    EXPECT_LE(std::max(picture().width(), picture().height()), 128) << "a placeholder first";
+    EXPECT_TRUE(edit.toPlainText().startsWith(u'a'));
+    ASSERT_TRUE(WaitUntil([&] { return drawn == 1; }));
+    EXPECT_EQ(picture().size(), QSize(200, 100));
+}
+
 TEST(RichEdit, TabMovesBetweenTableCells) {
     TRichEdit edit;
     QTextCursor cursor(edit.document());
@@ -650,6 +671,20 @@ TEST(Rtf, MetafilesAreDrawnAndKeptOtherPicturesCostLittle) {
                   .value<QImage>()
                   .size(),
               QSize(1024, 1024));
+    // Sixty formulas: the first fifty are drawn, the others keep their placeholders.
+    QByteArray many = "{\\rtf1 ";
+    for (int i = 0; i < 60; ++i)
+        many += "{\\pict\\wmetafile8\\picwgoal1500\\pichgoal750 " + Wmf().toHex() + "}";
+    many += "}";
+    QTextDocument formulas;
+    ReadRtf(many, formulas);
+    int drawn = 0;
+    for (int i = 1; i <= 60; ++i)
+        if (formulas.resource(QTextDocument::ImageResource, QUrl(QStringLiteral("rtf-image-%1").arg(i)))
+                .value<QImage>()
+                .size() == QSize(200, 100))
+            ++drawn;
+    EXPECT_EQ(drawn, kMaxDrawnPictures);
     // Fifteen pictures declaring 10000 × 10000 pixels: small placeholders.
     QByteArray huge = "{\\rtf1 ";
     for (int i = 0; i < 15; ++i) huge += "{\\pict\\emfblip\\picwgoal999999\\pichgoal999999 0102}";
@@ -678,6 +713,12 @@ TEST(Rtf, AMetafileWhoseConverterFailsKeepsAPlaceholder) {
         script("writes-nothing", "exit 0"),
         script("writes-garbage",
                "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done; echo '<svg' > \"$out\""),
+        // Millions of points: drawing them would take minutes.
+        script("writes-a-huge-drawing",
+               "while [ $# -gt 0 ]; do [ \"$1\" = -o ] && out=$2; shift; done; "
+               "{ echo '<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"10\" height=\"10\"><polygon "
+               "points=\"'; "
+               "head -c 5000000 /dev/zero | tr '\\0' '1'; echo '\"/></svg>'; } > \"$out\""),
         folder.filePath(QStringLiteral("missing")),
     };
     for (const QString& converter : rows) {

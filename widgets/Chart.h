@@ -15,8 +15,8 @@ class TChart : public QCustomPlot {
 public:
     explicit TChart(QWidget* parent = nullptr);
 
-    // Lines: width 5, no point symbols, marks with their labels. A line `behind` is drawn under the others and
-    // takes no new points (a run measured before).
+    // Lines: width 5, no point symbols, marks with their labels. A line `behind` is drawn under the others
+    // and takes no new points (a run measured before).
     int AddSeries(const QColor& color, bool behind = false, double width = 5);
     void RemoveLastSeries();
     int SeriesCount() const { return int(FSeries.size()); }

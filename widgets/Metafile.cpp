@@ -6,13 +6,16 @@
 #include "core/ChildProcess.h"
 #include "core/Exception.h"
 
+#include <QElapsedTimer>
 #include <QFile>
 #include <QMutex>
 #include <QPainter>
 #include <QRegularExpression>
 #include <QSvgRenderer>
 #include <QTemporaryDir>
+#include <atomic>
 #include <cstdint>
+#include <thread>
 
 namespace {
 
@@ -32,7 +35,9 @@ constexpr std::uint16_t kSetWindowOrg = 0x020B;
 constexpr std::uint16_t kSetWindowExt = 0x020C;
 constexpr std::uint16_t kPatBlt = 0x061D;
 constexpr std::uint32_t kDestinationCopy = 0x00AA0029; // a raster operation that leaves every pixel as it is
-constexpr qint64 kMaxSvgBytes = qint64(64) << 20;
+// A formula's SVG is tens of kilobytes; one of megabytes is a drawing of millions of points, whose drawing
+// would take minutes.
+constexpr qint64 kMaxSvgBytes = qint64(4) << 20;
 
 // The metafile as libwmf is given it, or nothing when its records do not add up: the converter trusts the
 // header and allocates by its largest-record field (a damaged header asked for 2.7 GB), so that field is set
@@ -98,7 +103,7 @@ tConverters& Converters() {
 // The converters run as programs of their own, with a time and a memory limit: a damaged metafile can make
 // one crash, hang or eat memory, never the window. The metafile goes in and the SVG comes back as files of a
 // folder of its own. Nothing (a missing, failing, crashing or hanging converter) gives an empty SVG.
-QByteArray Convert(tMetafileKind kind, const QByteArray& data, QSize size) {
+QByteArray Convert(tMetafileKind kind, const QByteArray& data, QSize size, int milliseconds) {
     QString program;
     {
         QMutexLocker locker(&Converters().Lock);
@@ -121,7 +126,9 @@ QByteArray Convert(tMetafileKind kind, const QByteArray& data, QSize size) {
                                                     QStringLiteral("-h"), QString::number(size.height()),
                                                     QStringLiteral("-i"), input,
                                                     QStringLiteral("-o"), output};
-    if (RunChild(program, arguments).End != tChildEnd::Finished) return {};
+    tChildLimits limits;
+    limits.Milliseconds = milliseconds;
+    if (RunChild(program, arguments, limits).End != tChildEnd::Finished) return {};
     try {
         return ReadFileBytes(output, kMaxSvgBytes);
     } catch (const Exception&) {
@@ -129,18 +136,18 @@ QByteArray Convert(tMetafileKind kind, const QByteArray& data, QSize size) {
     }
 }
 
-QByteArray WmfToSvg(const QByteArray& data, QSize size) {
+QByteArray WmfToSvg(const QByteArray& data, QSize size, int milliseconds) {
     const QByteArray wmf = PreparedWmf(data);
     if (wmf.isEmpty()) return {};
-    QByteArray svg = Convert(tMetafileKind::Wmf, wmf, size);
+    QByteArray svg = Convert(tMetafileKind::Wmf, wmf, size, milliseconds);
     // Text keeps the metafile's own bytes: Russian formulas are in cp1251.
     if (!svg.isEmpty() && !IsValidUtf8(svg)) svg = DecodeCodePage(svg, tCodePage::Cp1251).toUtf8();
     return svg;
 }
 
-QByteArray EmfToSvg(const QByteArray& data, QSize size) {
+QByteArray EmfToSvg(const QByteArray& data, QSize size, int milliseconds) {
     if (data.size() < 88 || Word32(data, 0) != 1 || Word32(data, 40) != 0x464D4520u) return {};
-    return Convert(tMetafileKind::Emf, data, size);
+    return Convert(tMetafileKind::Emf, data, size, milliseconds);
 }
 
 // A pen thinner than a pixel (a cosmetic pen, drawn one pixel wide on paper and screen) is drawn one pixel
@@ -168,9 +175,10 @@ void SetMetafileConverter(tMetafileKind kind, const QString& program) {
     (kind == tMetafileKind::Wmf ? Converters().Wmf : Converters().Emf) = program;
 }
 
-QImage DrawMetafile(const QByteArray& data, tMetafileKind kind, QSize size) {
-    if (size.isEmpty() || data.isEmpty()) return {};
-    const QByteArray svg = kind == tMetafileKind::Wmf ? WmfToSvg(data, size) : EmfToSvg(data, size);
+QImage DrawMetafile(const QByteArray& data, tMetafileKind kind, QSize size, int milliseconds) {
+    if (size.isEmpty() || data.isEmpty() || milliseconds <= 0) return {};
+    const QByteArray svg =
+        kind == tMetafileKind::Wmf ? WmfToSvg(data, size, milliseconds) : EmfToSvg(data, size, milliseconds);
     if (svg.isEmpty()) return {};
     QSvgRenderer renderer(WithHairlinesVisible(svg));
     if (!renderer.isValid()) return {};
@@ -181,4 +189,28 @@ QImage DrawMetafile(const QByteArray& data, tMetafileKind kind, QSize size) {
     painter.setRenderHint(QPainter::TextAntialiasing);
     renderer.render(&painter, QRectF(QPointF(0, 0), QSizeF(size)));
     return image;
+}
+
+void DrawMetafiles(const std::vector<tPendingPicture>& pictures, int milliseconds,
+                   const std::function<void(const tPendingPicture& picture, const QImage& image)>& drawn) {
+    const std::size_t count = std::min(pictures.size(), std::size_t(kMaxDrawnPictures));
+    if (count == 0) return;
+    QElapsedTimer clock;
+    clock.start();
+    std::atomic<std::size_t> next{0};
+    const auto draw = [&] {
+        for (std::size_t i = next++; i < count; i = next++) {
+            const int left = int(milliseconds - clock.elapsed());
+            if (left <= 0) return;
+            const tPendingPicture& picture = pictures[i];
+            const QImage image = DrawMetafile(picture.Data, picture.Kind, picture.Size, std::min(2000, left));
+            if (!image.isNull()) drawn(picture, image);
+        }
+    };
+    // The converters are programs of their own: several run at once, each on a thread that waits for it.
+    const std::size_t threads = std::min<std::size_t>(count, 4);
+    std::vector<std::thread> workers;
+    for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(draw);
+    draw();
+    for (std::thread& worker : workers) worker.join();
 }

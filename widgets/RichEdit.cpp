@@ -15,10 +15,55 @@
 #include <QTextCursor>
 #include <QTextDocument>
 #include <QUrl>
+#include <mutex>
+#include <thread>
+
+// Where the pictures drawn off the window's thread go: the control, until it loads another document or goes.
+struct TRichEdit::tDrawing {
+    std::mutex Lock;
+    TRichEdit* Edit;
+};
 
 TRichEdit::TRichEdit(QWidget* parent) : QTextEdit(parent) {
     setAcceptRichText(true);
     connect(document(), &QTextDocument::contentsChanged, this, [this] { FPlaceholder = false; });
+}
+
+TRichEdit::~TRichEdit() {
+    ForgetDrawing();
+}
+
+void TRichEdit::ForgetDrawing() {
+    if (!FDrawing) return;
+    std::lock_guard<std::mutex> guard(FDrawing->Lock);
+    FDrawing->Edit = nullptr;
+    FDrawing.reset();
+}
+
+void TRichEdit::DrawLater(std::vector<tPendingPicture> pictures) {
+    ForgetDrawing();
+    if (pictures.empty()) return;
+    auto drawing = std::make_shared<tDrawing>();
+    drawing->Edit = this;
+    FDrawing = drawing;
+    // The text shows at once with placeholders; each picture takes its place when it is drawn.
+    std::thread([drawing, pictures = std::move(pictures)] {
+        DrawMetafiles(
+            pictures, kPicturesMilliseconds, [&](const tPendingPicture& picture, const QImage& image) {
+                std::lock_guard<std::mutex> guard(drawing->Lock);
+                if (!drawing->Edit) return;
+                QMetaObject::invokeMethod(
+                    drawing->Edit,
+                    [drawing, name = picture.Name, image] {
+                        if (TRichEdit* edit = drawing->Edit) {
+                            edit->document()->addResource(QTextDocument::ImageResource, QUrl(name), image);
+                            edit->viewport()->update();
+                            emit edit->pictureDrawn();
+                        }
+                    },
+                    Qt::QueuedConnection);
+            });
+    }).detach();
 }
 
 void TRichEdit::ShowPlaceholder(const QString& text) {
@@ -32,8 +77,9 @@ void TRichEdit::ShowPlaceholder(const QString& text) {
 
 void TRichEdit::LoadFromFile(const QString& fileName) {
     const QByteArray bytes = ReadFileBytes(fileName, kMaxDocumentBytes);
+    ForgetDrawing();
     if (bytes.trimmed().startsWith("{\\rtf"))
-        ReadRtf(bytes, *document());
+        DrawLater(ReadRtfLater(bytes, *document()));
     else
         setPlainText(DecodeTextFile(bytes));
     moveCursor(QTextCursor::Start);

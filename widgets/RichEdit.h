@@ -1,7 +1,11 @@
 // TRichEdit: the rich-text control of descriptions and reports, with RTF files, printing and pictures.
 #pragma once
 
+#include "widgets/Metafile.h"
+
 #include <QTextEdit>
+#include <memory>
+#include <vector>
 
 class QPrinter;
 
@@ -9,9 +13,10 @@ class TRichEdit : public QTextEdit {
     Q_OBJECT
 public:
     explicit TRichEdit(QWidget* parent = nullptr);
+    ~TRichEdit() override;
 
     // Loads an RTF file (a file that is no RTF is shown as plain text); raises Exception when it cannot be
-    // read.
+    // read. Its formula pictures are drawn off the window's thread and take their places as they come.
     void LoadFromFile(const QString& fileName);
     // Saves the content as RTF; raises Exception when the file cannot be written.
     void SaveToFile(const QString& fileName) const;
@@ -40,6 +45,15 @@ public:
 
     bool HasSelection() const { return textCursor().hasSelection(); }
 
+signals:
+    // A formula picture of the loaded document was drawn and shows.
+    void pictureDrawn();
+
 private:
+    struct tDrawing;
+    void DrawLater(std::vector<tPendingPicture> pictures);
+    void ForgetDrawing();
+
     bool FPlaceholder = false;
+    std::shared_ptr<tDrawing> FDrawing;
 };

@@ -16,6 +16,7 @@
 #include <QTextTable>
 #include <QUrl>
 #include <limits>
+#include <mutex>
 #include <string_view>
 #include <unordered_set>
 #include <vector>
@@ -189,6 +190,9 @@ public:
         EmitItems();
         FCursor.endEditBlock();
     }
+
+    // The metafile pictures still to be drawn.
+    std::vector<tPendingPicture> TakePending() { return std::move(FPending); }
 
 private:
     tState& State() { return FStates.back(); }
@@ -718,12 +722,13 @@ private:
         QTextImageFormat format;
         const QString name = QStringLiteral("rtf-image-%1").arg(++FImageCount);
         if (metafile) {
-            // Drawn twice as fine as shown, for print, but never larger than 1024 pixels a side.
+            // Drawn after the reading, with the document's other pictures: twice as fine as shown, for print,
+            // but never larger than 1024 pixels a side; a placeholder until then.
             const double fine = std::min(2.0, 1024.0 / std::max(width, height));
-            image = DrawMetafile(picture->Data,
-                                 picture->Kind == QStringLiteral("wmetafile") ? tMetafileKind::Wmf
-                                                                              : tMetafileKind::Emf,
-                                 QSize(std::max(1, int(width * fine)), std::max(1, int(height * fine))));
+            FPending.push_back(
+                {name, picture->Data,
+                 picture->Kind == QStringLiteral("wmetafile") ? tMetafileKind::Wmf : tMetafileKind::Emf,
+                 QSize(std::max(1, int(width * fine)), std::max(1, int(height * fine)))});
         }
         // A PNG or JPEG is saved as the picture it is; any other picture, drawn or not, keeps its own bytes
         // and control words and is saved back unchanged.
@@ -991,16 +996,27 @@ private:
     bool FEmptyBlock = true;
     int FPieces = 0;
     int FTables = 0;
+    std::vector<tPendingPicture> FPending;
     int FJoinedLines = 0;
 };
 
 } // namespace
 
 void ReadRtf(const QByteArray& rtf, QTextDocument& document) {
+    const std::vector<tPendingPicture> pictures = ReadRtfLater(rtf, document);
+    std::mutex lock;
+    DrawMetafiles(pictures, kPicturesMilliseconds, [&](const tPendingPicture& picture, const QImage& image) {
+        std::lock_guard<std::mutex> guard(lock);
+        document.addResource(QTextDocument::ImageResource, QUrl(picture.Name), image);
+    });
+}
+
+std::vector<tPendingPicture> ReadRtfLater(const QByteArray& rtf, QTextDocument& document) {
     document.clear();
     const bool undo = document.isUndoRedoEnabled();
     document.setUndoRedoEnabled(false);
     tReader reader(rtf, document);
     reader.Run();
     document.setUndoRedoEnabled(undo);
+    return reader.TakePending();
 }

@@ -2,8 +2,11 @@
 // pictures.
 #pragma once
 
+#include "widgets/Metafile.h"
+
 #include <QByteArray>
 #include <QTextFormat>
+#include <vector>
 
 class QTextDocument;
 
@@ -16,5 +19,10 @@ inline constexpr int kImageKindProperty = QTextFormat::UserProperty + 2; // "png
 inline constexpr int kImageHeaderProperty = QTextFormat::UserProperty + 3;
 
 // Replaces the document's content with the RTF text. Malformed or truncated input never fails: the document
-// gets what could be read.
+// gets what could be read. Metafile pictures (formulas) are drawn by their converters, in parallel, within
+// kPicturesMilliseconds for all of them; those not drawn keep a placeholder.
+inline constexpr int kPicturesMilliseconds = 5000;
 void ReadRtf(const QByteArray& rtf, QTextDocument& document);
+// The same, but the metafile pictures are left as placeholders and handed back, to be drawn off the window's
+// thread (DrawMetafiles) into the document's image resources of their names.
+std::vector<tPendingPicture> ReadRtfLater(const QByteArray& rtf, QTextDocument& document);
