@@ -1,22 +1,103 @@
-// Storing points in chunks that grow step by step, with min/max summaries of every 256 points.
+// Storing points in chunks that grow step by step, with min/max summaries of every 256 points; times from
+// the index and values as whole numbers of places while they are such.
 #include "runs/PointSeries.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
+namespace {
+
+// The whole number `scaled` with value == scaled / 10^places exactly as doubles divide, when there is one.
+bool Scaled(double value, double scale, std::int32_t& scaled) {
+    const double times = value * scale;
+    if (!(std::fabs(times) < 2147483647.0)) return false;
+    scaled = std::int32_t(std::llround(times));
+    return double(scaled) / scale == value;
+}
+
+// The microseconds `us` of a time, when the time is exactly they divided by a million.
+bool Microseconds(double x, std::int64_t& us) {
+    if (!(std::fabs(x) < 9e12)) return false;
+    us = std::llround(x * 1e6);
+    return double(us) / 1e6 == x;
+}
+
+} // namespace
+
+void tPointSeries::Reserve(tChunk& c) {
+    // Chunks grow to their full size step by step, so short runs stay small.
+    const size_t size = size_t(FCount & kChunkMask);
+    const size_t capacity = FPlaces >= 0 ? c.Fixed.capacity() : c.Y.capacity();
+    if (size < capacity) return;
+    const size_t wanted = std::min<size_t>(size_t(1) << kChunkBits, std::max<size_t>(64, capacity * 2));
+    if (FPlaces >= 0)
+        c.Fixed.reserve(wanted);
+    else
+        c.Y.reserve(wanted);
+    if (!FEven) c.X.reserve(wanted);
+}
+
+void tPointSeries::MakeUneven() {
+    for (size_t k = 0; k < FChunks.size(); ++k) {
+        tChunk& c = *FChunks[k];
+        const int first = int(k << kChunkBits);
+        const int last = std::min(FCount, first + (1 << kChunkBits));
+        c.X.reserve(FPlaces >= 0 ? c.Fixed.capacity() : c.Y.capacity());
+        for (int i = first; i < last; ++i) c.X.push_back(X(i));
+    }
+    FEven = false;
+}
+
+bool tPointSeries::Refix(int places) {
+    if (places >= 0) {
+        // Every value held in the new places, or none.
+        const double factor = kScales[places - FPlaces];
+        for (const auto& chunk : FChunks)
+            for (const std::int32_t v : chunk->Fixed)
+                if (!(std::fabs(double(v) * factor) < 2147483647.0)) return Refix(-1);
+        for (const auto& chunk : FChunks)
+            for (std::int32_t& v : chunk->Fixed) v = std::int32_t(double(v) * factor);
+        FPlaces = places;
+        return true;
+    }
+    for (const auto& chunk : FChunks) {
+        chunk->Y.reserve(chunk->Fixed.capacity());
+        for (const std::int32_t v : chunk->Fixed) chunk->Y.push_back(double(v) / kScales[FPlaces]);
+        chunk->Fixed = {};
+    }
+    FPlaces = -1;
+    return false;
+}
+
 void tPointSeries::Add(double x, double y, const QString& label) {
+    if (FEven) {
+        std::int64_t us = 0;
+        if (!Microseconds(x, us)) {
+            MakeUneven();
+        } else if (FCount == 0) {
+            FOriginUs = us;
+        } else if (FCount == 1) {
+            FStepUs = us - FOriginUs;
+        } else if (us != FOriginUs + std::int64_t(FCount) * FStepUs) {
+            MakeUneven();
+        }
+    }
+    std::int32_t scaled = 0;
+    if (FPlaces >= 0 && !Scaled(y, kScales[FPlaces], scaled)) {
+        int places = FPlaces + 1;
+        while (places <= kMaxPlaces && !Scaled(y, kScales[places], scaled)) ++places;
+        if (places > kMaxPlaces || !Refix(places)) Refix(-1);
+    }
     const size_t chunk = size_t(FCount >> kChunkBits);
     if (chunk == FChunks.size()) FChunks.push_back(std::make_unique<tChunk>());
     tChunk& c = *FChunks[chunk];
-    // Chunks grow to their full size step by step, so short runs stay small.
-    if (c.X.size() == c.X.capacity()) {
-        const size_t wanted =
-            std::min<size_t>(size_t(1) << kChunkBits, std::max<size_t>(64, c.X.capacity() * 2));
-        c.X.reserve(wanted);
-        c.Y.reserve(wanted);
-    }
-    c.X.push_back(x);
-    c.Y.push_back(y);
+    Reserve(c);
+    if (!FEven) c.X.push_back(x);
+    if (FPlaces >= 0)
+        c.Fixed.push_back(scaled);
+    else
+        c.Y.push_back(y);
     const size_t block = size_t(FCount >> kBlockBits);
     if (block == FBlocks.size()) FBlocks.push_back({y, y});
     FBlocks[block].Min = std::min(FBlocks[block].Min, y);
@@ -68,7 +149,8 @@ void tPointSeries::MinMax(int from, int to, double& low, double& high) const {
 std::size_t tPointSeries::BytesHeld() const {
     std::size_t bytes = FBlocks.capacity() * sizeof(tBlock) + FChunks.capacity() * sizeof(void*);
     for (const auto& chunk : FChunks)
-        bytes += sizeof(tChunk) + (chunk->X.capacity() + chunk->Y.capacity()) * sizeof(double);
+        bytes += sizeof(tChunk) + (chunk->X.capacity() + chunk->Y.capacity()) * sizeof(double) +
+                 chunk->Fixed.capacity() * sizeof(std::int32_t);
     for (const auto& [index, label] : FLabels) bytes += 48 + size_t(label.size()) * 2;
     return bytes;
 }

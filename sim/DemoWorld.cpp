@@ -30,6 +30,7 @@ tSimSensorConfig Sensor(const char* name, int speed, bool singleLetter, int deci
     config.Decimals = decimals;
     config.Freq = 100000;
     config.Signal = [signal](double t, int) { return signal(t); };
+    config.KeepGenerated = false;
     return config;
 }
 

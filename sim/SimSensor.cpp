@@ -176,10 +176,12 @@ void tSimSensor::EmitValue(std::int64_t at, long long index) {
             // The value as the sensor codes it: rounded to its decimals, as the display will read it back.
             std::vector<std::uint8_t> coded;
             EncodeValue(FConfig.Signal(seconds, channel), FConfig.Decimals, coded);
-            int current = 0;
-            tChannels decoded;
-            DecodeValueStream(coded.data(), coded.size(), current, decoded);
-            FGenerated[size_t(channel)].push_back(decoded[0].empty() ? 0.0 : decoded[0].front());
+            if (FConfig.KeepGenerated) {
+                int current = 0;
+                tChannels decoded;
+                DecodeValueStream(coded.data(), coded.size(), current, decoded);
+                FGenerated[size_t(channel)].push_back(decoded[0].empty() ? 0.0 : decoded[0].front());
+            }
             bytes.insert(bytes.end(), coded.begin(), coded.end());
         }
     }

@@ -29,6 +29,9 @@ struct tSimSensorConfig {
     int Channels = 1;
     // The measured quantity at a time in seconds, per channel.
     std::function<double(double seconds, int channel)> Signal = [](double t, int) { return 20.0 + t; };
+    // Every value sent is kept for Generated() (tests compare with it); the demo sensors of the program keep
+    // none, or a run of hours would hold them all twice.
+    bool KeepGenerated = true;
 };
 
 // Faults a test can script; each applies until changed.

@@ -403,3 +403,68 @@ TEST(WorkFolder, ALongNameMakesAShorterFolder) {
         }
     }
 }
+
+// The point store: a fixed-rate run in about 4 bytes a point, and every point read back as the double it was
+// given, whatever comes.
+TEST(PointSeries, PointsReadBackExactlyInLittleMemory) {
+    const struct {
+        const char* what;
+        std::function<std::pair<double, double>(int i)> point;
+        double bytesPerPoint; // at most, for 300,000 points
+    } rows[] = {
+        {"a thermometer: 0.1 s, two places",
+         [](int i) {
+             return std::pair{double(std::int64_t(i) * 100000) / 1e6, double(2000 + i % 300) / 100};
+         },
+         4.6},
+        {"a trigger's times from -0.2 s",
+         [](int i) {
+             return std::pair{double(std::int64_t(i - 200) * 1000) / 1e6, double(i % 7) / 1000};
+         },
+         4.6},
+        {"more places as they come",
+         [](int i) {
+             return std::pair{double(i) / 1e3, i < 1000   ? double(i % 10)
+                                               : i < 2000 ? 0.5
+                                                          : double(i % 977) / 1e4};
+         },
+         4.6},
+        {"averages of three: no decimals",
+         [](int i) {
+             return std::pair{double(i) / 1e3, (i % 10) / 3.0};
+         },
+         9.0},
+        {"times of another spacing",
+         [](int i) {
+             return std::pair{i * 0.1 + (i % 3) * 0.01, double(i % 100) / 10};
+         },
+         13.5},
+        {"values beyond whole numbers of places",
+         [](int i) {
+             return std::pair{double(i) / 1e3, 1e12 + i};
+         },
+         9.0},
+        {"not numbers among them",
+         [](int i) {
+             return std::pair{double(i) / 1e3, i == 5 ? std::nan("") : i == 9 ? INFINITY : 1.0};
+         },
+         9.0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        tPointSeries series;
+        const int count = 300000;
+        for (int i = 0; i < count; ++i) series.Add(row.point(i).first, row.point(i).second);
+        ASSERT_EQ(series.Count(), count);
+        for (int i = 0; i < count; ++i) {
+            const auto [x, y] = row.point(i);
+            ASSERT_EQ(series.X(i), x) << i;
+            if (std::isnan(y))
+                ASSERT_TRUE(std::isnan(series.Y(i))) << i;
+            else
+                ASSERT_EQ(series.Y(i), y) << i;
+        }
+        EXPECT_LE(double(series.BytesHeld()) / count, row.bytesPerPoint);
+        EXPECT_EQ(series.UpperBound(row.point(count / 2).first), count / 2 + 1);
+    }
+}
