@@ -26,11 +26,14 @@ bool Microseconds(double x, std::int64_t& us) {
 } // namespace
 
 void tPointSeries::Reserve(tChunk& c) {
-    // Chunks grow to their full size step by step, so short runs stay small.
+    // The first chunk grows to its full size step by step, so short runs stay small; the others take it at
+    // once (the system gives the pages as they are written): a long run leaves no freed steps behind it to
+    // hold the process's memory.
     const size_t size = size_t(FCount & kChunkMask);
     const size_t capacity = FPlaces >= 0 ? c.Fixed.capacity() : c.Y.capacity();
     if (size < capacity) return;
-    const size_t wanted = std::min<size_t>(size_t(1) << kChunkBits, std::max<size_t>(64, capacity * 2));
+    const size_t full = size_t(1) << kChunkBits;
+    const size_t wanted = FCount >= int(full) ? full : std::min(full, std::max<size_t>(64, capacity * 2));
     if (FPlaces >= 0)
         c.Fixed.reserve(wanted);
     else
@@ -148,9 +151,13 @@ void tPointSeries::MinMax(int from, int to, double& low, double& high) const {
 
 std::size_t tPointSeries::BytesHeld() const {
     std::size_t bytes = FBlocks.capacity() * sizeof(tBlock) + FChunks.capacity() * sizeof(void*);
-    for (const auto& chunk : FChunks)
-        bytes += sizeof(tChunk) + (chunk->X.capacity() + chunk->Y.capacity()) * sizeof(double) +
-                 chunk->Fixed.capacity() * sizeof(std::int32_t);
+    // A chunk after the first takes its full size at once, but the system gives it the pages written only.
+    for (size_t k = 0; k < FChunks.size(); ++k) {
+        const tChunk& c = *FChunks[k];
+        const auto held = [k](const auto& v) { return k == 0 ? v.capacity() : v.size(); };
+        bytes +=
+            sizeof(tChunk) + (held(c.X) + held(c.Y)) * sizeof(double) + held(c.Fixed) * sizeof(std::int32_t);
+    }
     for (const auto& [index, label] : FLabels) bytes += 48 + size_t(label.size()) * 2;
     return bytes;
 }

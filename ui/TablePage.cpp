@@ -87,6 +87,10 @@ void tRunsModel::PointsAppended(int run) {
     const int now = FLesson->Run(run).Points->Count();
     if (now == before) return;
     FCounts[size_t(pair)] = now;
+    if (!FViewShown) {
+        FRows = std::max(FRows, now);
+        return;
+    }
     if (before < FRows)
         emit dataChanged(index(before, 2 * pair), index(std::min(now, FRows) - 1, 2 * pair + 1));
     if (now > FRows) {
@@ -97,7 +101,14 @@ void tRunsModel::PointsAppended(int run) {
 }
 
 int tRunsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : FRows;
+    return parent.isValid() || !FViewShown ? 0 : FRows;
+}
+
+void tRunsModel::SetShown(bool shown) {
+    if (shown == FViewShown) return;
+    beginResetModel();
+    FViewShown = shown;
+    endResetModel();
 }
 
 int tRunsModel::columnCount(const QModelIndex& parent) const {
@@ -159,6 +170,16 @@ TTablePage::TTablePage(QWidget* parent) : QTableView(parent) {
     horizontalHeader()->setDefaultSectionSize(150);
 }
 
+void TTablePage::showEvent(QShowEvent* event) {
+    FModel->SetShown(true);
+    QTableView::showEvent(event);
+}
+
+void TTablePage::hideEvent(QHideEvent* event) {
+    QTableView::hideEvent(event);
+    FModel->SetShown(false);
+}
+
 void TTablePage::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Copy)) {
         QApplication::clipboard()->setText(SelectionText());
@@ -172,7 +193,7 @@ QString TTablePage::SelectionText() const {
         selectionModel() ? selectionModel()->selectedIndexes() : QModelIndexList();
     int top = 0;
     int left = 0;
-    int bottom = FModel->rowCount() - 1;
+    int bottom = FModel->Rows() - 1;
     int right = FModel->columnCount() - 1;
     const bool all = selected.isEmpty();
     if (!all) {
@@ -211,7 +232,7 @@ QByteArray TTablePage::CsvText() const {
         if (c % 2 == 1) heads << QStringLiteral("Метка");
     }
     QString text = CsvLine(heads, separator);
-    for (int r = 0; r < FModel->rowCount(); ++r) {
+    for (int r = 0; r < FModel->Rows(); ++r) {
         QStringList cells;
         for (int c = 0; c < runs * 2; ++c) {
             cells << FModel->PlainText(r, c);
@@ -227,7 +248,7 @@ namespace {
 class tPrintedRuns : public tPrintedTable {
 public:
     explicit tPrintedRuns(const tRunsModel& model)
-        : FModel(model), FRows(model.rowCount()), FColumns(model.columnCount()) {}
+        : FModel(model), FRows(model.Rows()), FColumns(model.columnCount()) {}
     int Rows() const override { return FRows; }
     int Columns() const override { return FColumns; }
     // The run's start on lines of their own: narrow columns, more groups to a page.

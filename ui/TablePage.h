@@ -26,6 +26,11 @@ public:
     static constexpr int kLabelRole = Qt::UserRole + 1;
     // The cell as a number a spreadsheet reads (the system's decimal separator, no grouping), or empty.
     QString PlainText(int row, int column) const;
+    // The rows of the runs, whether a view shows them or not.
+    int Rows() const { return FRows; }
+    // Only while a view shows the table does it see its rows: a view keeps 8 bytes for every row it knows,
+    // which a run of hours must not cost while the chart is shown.
+    void SetShown(bool shown);
 
 private:
     void Reset();
@@ -33,6 +38,7 @@ private:
     void PointsAppended(int run);
 
     const tLesson* FLesson = nullptr;
+    bool FViewShown = false;
     int FRows = 0;
     // The runs shown, side by side, and their point counts.
     std::vector<int> FShown;
@@ -57,6 +63,8 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    void hideEvent(QHideEvent* event) override;
 
 private:
     tRunsModel* FModel = nullptr;
