@@ -41,9 +41,8 @@ double TwipsToPixels(int twips) {
 // Shape: inside a drawing object, where only its picture and its text box are read.
 enum class tDestination { Text, Skip, FontTable, ColorTable, Picture, Shape };
 
-struct tState {
-    tDestination Destination = tDestination::Text;
-    int SkipAfterUnicode = 1;
+// How characters look: runs of the same look are one run.
+struct tCharacter {
     int Font = -1;
     int HalfPoints = 24;
     bool Bold = false;
@@ -54,6 +53,13 @@ struct tState {
     bool Caps = false;
     int Foreground = 0;
     int Background = 0;
+    bool operator==(const tCharacter&) const = default;
+};
+
+struct tState {
+    tDestination Destination = tDestination::Text;
+    int SkipAfterUnicode = 1;
+    tCharacter Char;
     Qt::Alignment Alignment = Qt::AlignLeft;
     int LeftIndent = 0;
     int RightIndent = 0;
@@ -65,26 +71,11 @@ struct tState {
     bool Hidden = false; // \v: text that is not shown
 };
 
-// What a run's character format is made of: runs made of the same are one run.
-struct tCharKey {
-    int Font = -1;
-    int HalfPoints = 24;
-    bool Bold = false;
-    bool Italic = false;
-    bool Underline = false;
-    bool Strike = false;
-    int Script = 0;
-    bool Caps = false;
-    int Foreground = 0;
-    int Background = 0;
-    int Tables = 0; // the font and colour tables' version
-    bool operator==(const tCharKey&) const = default;
-};
-
 struct tRun {
     QString Text;
     QTextCharFormat Format;
-    tCharKey Key;
+    tCharacter Character;
+    int Tables = 0; // the version of the font and colour tables it was made with
     bool IsImage = false;
     QTextImageFormat Image;
 };
@@ -311,7 +302,7 @@ private:
 
     // The code page of the current font (the \deff font when none was set), else the document's.
     int CodePage() {
-        const int font = State().Font >= 0 ? State().Font : FDefaultFont;
+        const int font = State().Char.Font >= 0 ? State().Char.Font : FDefaultFont;
         if (font >= 0) {
             const auto it = FFonts.constFind(font);
             if (it != FFonts.constEnd() && it->CodePage != 0) return it->CodePage;
@@ -593,49 +584,40 @@ private:
     void CharacterOrParagraph(std::string_view word, bool hasParameter, int value, int on) {
         tState& s = State();
         if (word == "plain") {
-            const tState keep = s;
-            s = tState();
-            s.Destination = keep.Destination;
-            s.SkipAfterUnicode = keep.SkipAfterUnicode;
-            s.Alignment = keep.Alignment;
-            s.LeftIndent = keep.LeftIndent;
-            s.RightIndent = keep.RightIndent;
-            s.FirstIndent = keep.FirstIndent;
-            s.SpaceBefore = keep.SpaceBefore;
-            s.SpaceAfter = keep.SpaceAfter;
-            s.TabStops = keep.TabStops;
-            s.InTable = keep.InTable;
+            // The characters' look back to the defaults; the paragraph's stays.
+            s.Char = tCharacter();
+            s.Hidden = false;
         } else if (word == "pard") {
             s.Alignment = Qt::AlignLeft;
             s.LeftIndent = s.RightIndent = s.FirstIndent = s.SpaceBefore = s.SpaceAfter = 0;
             s.TabStops.clear();
             s.InTable = false;
         } else if (word == "b") {
-            s.Bold = on != 0;
+            s.Char.Bold = on != 0;
         } else if (word == "i") {
-            s.Italic = on != 0;
+            s.Char.Italic = on != 0;
         } else if (word == "ul") {
-            s.Underline = on != 0;
+            s.Char.Underline = on != 0;
         } else if (word == "ulnone") {
-            s.Underline = false;
+            s.Char.Underline = false;
         } else if (word == "sub" || word == "dn") {
-            s.Script = on != 0 ? -1 : 0;
+            s.Char.Script = on != 0 ? -1 : 0;
         } else if (word == "super" || word == "up") {
-            s.Script = on != 0 ? 1 : 0;
+            s.Char.Script = on != 0 ? 1 : 0;
         } else if (word == "nosupersub") {
-            s.Script = 0;
+            s.Char.Script = 0;
         } else if (word == "caps") {
-            s.Caps = on != 0;
+            s.Char.Caps = on != 0;
         } else if (word == "strike") {
-            s.Strike = on != 0;
+            s.Char.Strike = on != 0;
         } else if (word == "fs") {
-            s.HalfPoints = hasParameter ? std::clamp(value, 2, 3276) : 24;
+            s.Char.HalfPoints = hasParameter ? std::clamp(value, 2, 3276) : 24;
         } else if (word == "f") {
-            s.Font = value;
+            s.Char.Font = value;
         } else if (word == "cf") {
-            s.Foreground = value;
+            s.Char.Foreground = value;
         } else if (word == "cb" || word == "highlight" || word == "chcbpat") {
-            s.Background = value;
+            s.Char.Background = value;
         } else if (word == "ql") {
             s.Alignment = Qt::AlignLeft;
         } else if (word == "qc") {
@@ -769,24 +751,26 @@ private:
     QTextCharFormat CharFormat() {
         const tState& s = State();
         QTextCharFormat format;
-        if (const int font = s.Font >= 0 ? s.Font : FDefaultFont; font >= 0) {
+        if (const int font = s.Char.Font >= 0 ? s.Char.Font : FDefaultFont; font >= 0) {
             const auto it = FFonts.constFind(font);
             if (it != FFonts.constEnd() && !it->Name.isEmpty()) format.setFontFamilies({it->Name});
         }
-        format.setFontPointSize(s.HalfPoints / 2.0);
-        if (s.Bold) format.setFontWeight(QFont::Bold);
-        if (s.Italic) format.setFontItalic(true);
-        if (s.Underline) format.setFontUnderline(true);
-        if (s.Strike) format.setFontStrikeOut(true);
+        format.setFontPointSize(s.Char.HalfPoints / 2.0);
+        if (s.Char.Bold) format.setFontWeight(QFont::Bold);
+        if (s.Char.Italic) format.setFontItalic(true);
+        if (s.Char.Underline) format.setFontUnderline(true);
+        if (s.Char.Strike) format.setFontStrikeOut(true);
         // H₂O and см³: the script's position; the text engine draws it smaller.
-        if (s.Script != 0)
-            format.setVerticalAlignment(s.Script > 0 ? QTextCharFormat::AlignSuperScript
-                                                     : QTextCharFormat::AlignSubScript);
-        if (s.Caps) format.setFontCapitalization(QFont::AllUppercase);
-        if (s.Foreground > 0 && s.Foreground < int(FColors.size()) && FColors[size_t(s.Foreground)].isValid())
-            format.setForeground(FColors[size_t(s.Foreground)]);
-        if (s.Background > 0 && s.Background < int(FColors.size()) && FColors[size_t(s.Background)].isValid())
-            format.setBackground(FColors[size_t(s.Background)]);
+        if (s.Char.Script != 0)
+            format.setVerticalAlignment(s.Char.Script > 0 ? QTextCharFormat::AlignSuperScript
+                                                          : QTextCharFormat::AlignSubScript);
+        if (s.Char.Caps) format.setFontCapitalization(QFont::AllUppercase);
+        if (s.Char.Foreground > 0 && s.Char.Foreground < int(FColors.size()) &&
+            FColors[size_t(s.Char.Foreground)].isValid())
+            format.setForeground(FColors[size_t(s.Char.Foreground)]);
+        if (s.Char.Background > 0 && s.Char.Background < int(FColors.size()) &&
+            FColors[size_t(s.Char.Background)].isValid())
+            format.setBackground(FColors[size_t(s.Char.Background)]);
         return format;
     }
 
@@ -813,15 +797,15 @@ private:
         if (FText.isEmpty()) return;
         std::vector<tRun>& runs = Current().Runs;
         const tState& s = State();
-        const tCharKey key{s.Font,   s.HalfPoints, s.Bold,       s.Italic,     s.Underline, s.Strike,
-                           s.Script, s.Caps,       s.Foreground, s.Background, FTables};
-        if (!runs.empty() && !runs.back().IsImage && (Spent() || runs.back().Key == key)) {
+        if (!runs.empty() && !runs.back().IsImage &&
+            (Spent() || (runs.back().Character == s.Char && runs.back().Tables == FTables))) {
             runs.back().Text += FText;
         } else {
             tRun run;
             run.Text = FText;
             run.Format = CharFormat();
-            run.Key = key;
+            run.Character = s.Char;
+            run.Tables = FTables;
             runs.push_back(std::move(run));
             ++FPieces;
         }

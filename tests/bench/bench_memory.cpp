@@ -4,7 +4,8 @@
 #include "lesson/Lesson.h"
 #include "ui/TablePage.h"
 
-#include <QApplication>
+#include "QtBenchmarkMain.h"
+
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <fstream>
@@ -68,10 +69,5 @@ BENCHMARK(BM_LongRun)
 } // namespace
 
 int main(int argc, char** argv) {
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    QApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunQtBenchmarks(argc, argv);
 }
