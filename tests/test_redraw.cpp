@@ -86,7 +86,8 @@ void Mouse(TChart* chart, QEvent::Type type, QPoint at, Qt::MouseButtons buttons
 TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
     SetSystemDecimalSeparator(u'.');
     const char* const kSteps[] = {"start",  "tick",   "stop",   "wheel", "drag",      "show all",
-                                  "resize", "marker", "export", "print", "show/hide", "choose"};
+                                  "resize", "marker", "export", "print", "show/hide", "choose",
+                                  "analyse"};
     const int sequences = 200;
     const int steps = 12;
     int compared = 0;
@@ -123,8 +124,8 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
         std::string done;
         for (int step = 0; step < steps; ++step) {
             // Runs and ticks come more often than the rest, as in a lesson.
-            int kind = pick(0, 15);
-            if (kind >= 12) kind = measuring ? 1 : 0;
+            int kind = pick(0, 16);
+            if (kind >= 13) kind = measuring ? 1 : 0;
             done += std::string(kSteps[kind]) + ", ";
             TChart* chart = frame->Charts()[std::size_t(pick(0, int(frame->Charts().size()) - 1))];
             const QRect plot = chart->PlotRect();
@@ -210,6 +211,18 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
                 if (lesson.RunCount() == 0 || measuring) break;
                 lesson.ChooseRun(pick(0, lesson.RunCount() - 1));
                 break;
+            case 12: {
+                // A result box over the chosen run, which the next run's new points may be patched under.
+                if (measuring || lesson.RunCount() == 0) break;
+                const tPointSeries& points = *lesson.Run(lesson.Chosen()).Points;
+                if (points.Count() < 3) break;
+                tAnalysisJob job = lesson.PrepareAnalysis(pick(0, 1) ? tAnalysisKind::Statistics
+                                                                     : tAnalysisKind::Slope,
+                                                          tFitModel::Line, points.X(0), points.X(points.Count() - 1));
+                job.Run();
+                lesson.AddResult(job);
+                break;
+            }
             }
             // The window gets to the events the step left (a queued replot, a layout, a paint).
             QApplication::processEvents();

@@ -1,4 +1,5 @@
-// The chart's set-up on QCustomPlot and its layers: grid and axes, the lines, an overlay for markers.
+// The chart's set-up on QCustomPlot and its layers (grid and axes, the lines, an overlay for markers) on one
+// opaque picture that new points are patched into.
 #include "widgets/Chart.h"
 
 #include "core/LocaleFormats.h"
@@ -6,6 +7,7 @@
 #include <QApplication>
 #include <cmath>
 #include <memory>
+#include <optional>
 
 namespace {
 
@@ -81,33 +83,66 @@ private:
     double FChosenFor = -1;
 };
 
-// The paint buffer a layer draws into (QCustomPlot keeps it to itself).
-struct tLayerBuffer : QCPLayer {
-    using QCPLayer::mPaintBuffer;
+// What QCustomPlot keeps to itself: a layerable's drawing.
+struct tLayerableDrawing : QCPLayerable {
+    using QCPLayerable::applyDefaultAntialiasingHint;
+    using QCPLayerable::clipRect;
+    using QCPLayerable::draw;
+};
+
+// The chart's one picture, all layers on it: opaque, cleared to the chart's background and put on the window
+// as a plain copy, with nothing painted under it and nothing blended. A layer with a picture of its own (none
+// of the chart's) gets one that is blended over it.
+class tPaintBuffer : public QCPAbstractPaintBuffer {
+public:
+    tPaintBuffer(const QSize& size, double ratio, std::optional<QColor> background)
+        : QCPAbstractPaintBuffer(size, ratio), FBackground(background) {
+        tPaintBuffer::reallocateBuffer();
+    }
+    QCPPainter* startPainting() override { return new QCPPainter(&FImage); }
+    void draw(QCPPainter* painter) const override {
+        if (painter && painter->isActive()) painter->drawImage(0, 0, FImage);
+    }
+    void clear(const QColor& color) override { FImage.fill(FBackground.value_or(color)); }
+
+protected:
+    void reallocateBuffer() override {
+        setInvalidated();
+        FImage = QImage(mSize * mDevicePixelRatio,
+                        FBackground ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+        FImage.setDevicePixelRatio(mDevicePixelRatio);
+    }
+
+private:
+    QImage FImage;
+    std::optional<QColor> FBackground;
 };
 
 } // namespace
 
 TChart::TChart(QWidget* parent) : QCustomPlot(parent) {
+    // The lowest layers' picture is cleared to white and covers the widget: nothing is painted under it, and
+    // the plot needs no background of its own (pictures for pages and files are filled with the chart's).
     setBackground(Qt::white);
-    axisRect()->setBackground(Qt::white);
+    setAttribute(Qt::WA_OpaquePaintEvent);
     legend->setVisible(false);
     xAxis2->setVisible(false);
     yAxis2->setVisible(false);
     for (QCPAxis* axis : {xAxis, yAxis}) {
         axis->setTicker(QSharedPointer<tSpacedTicker>::create(axis));
-        axis->grid()->setPen(QPen(QColor(215, 220, 228), 1, Qt::DotLine));
+        axis->grid()->setPen(QPen(QColor(229, 233, 239), 1));
         axis->setBasePen(QPen(QColor(90, 90, 90), 1));
         axis->setTickPen(QPen(QColor(90, 90, 90), 1));
         axis->setSubTickPen(Qt::NoPen);
     }
     setPlottingHints(QCP::phFastPolylines | QCP::phCacheLabels);
-    // The lines have a layer of their own, so that new points need not repaint the axes.
+    // The lines go on a layer above the runs drawn behind them; QCustomPlot's own top layer "overlay" carries
+    // the markers, the legend and the result boxes. Every layer is drawn onto the one picture.
     addLayer(QStringLiteral("lines"), layer(QStringLiteral("main")), QCustomPlot::limAbove);
     FLinesLayer = layer(QStringLiteral("lines"));
-    FLinesLayer->setMode(QCPLayer::lmBuffered);
-    // QCustomPlot's own top layer "overlay" carries the markers (see Redraw).
+    for (int i = 0; i < layerCount(); ++i) layer(i)->setMode(QCPLayer::lmLogical);
     new tOverlay(this, this);
+    SetUpBuffers();
     ApplyLocale();
     // A click places a marker; a drag that pans the chart does not.
     connect(this, &QCustomPlot::mousePress, this,
@@ -186,32 +221,53 @@ void TChart::AllowPanZoom(bool horizontal, bool zoom) {
 }
 
 void TChart::Redraw() {
-    // The markers' layer has a picture of its own only while a marker stands (markers then move without the
-    // lines being drawn again); without markers it shares the axes' picture, and every paint of the window
-    // puts one full-size picture less together.
-    QCPLayer* overlay = layer(QStringLiteral("overlay"));
-    const QCPLayer::LayerMode mode =
-        Marker >= 0 || SecondMarker >= 0 ? QCPLayer::lmBuffered : QCPLayer::lmLogical;
-    const bool sameMode = overlay->mode() == mode;
-    if (!sameMode) overlay->setMode(mode);
-    // The layers' pictures show the axes, the size, the pixel ratio and the markers of the last whole replot,
-    // whoever asked for it (the wheel, a drag, a resize, «Показать всё», a click); new points are patched in
-    // only while those stand. Markers on a picture of their own are drawn again by themselves; markers drawn
-    // into the axes' picture go with a whole replot.
-    const tDrawn now = Drawn();
-    const bool markersStill = mode == QCPLayer::lmBuffered ||
-                              (FDrawn.Marker == now.Marker && FDrawn.SecondMarker == now.SecondMarker);
-    if (sameMode && markersStill && FDrawn.SameAxes(now)) {
-        if (!PatchLines()) FLinesLayer->replot();
-        // The markers' layer is empty unless a marker stands: nothing to clear and blend then.
-        if (mode == QCPLayer::lmBuffered) {
-            overlay->replot();
-            FDrawn.Marker = now.Marker;
-            FDrawn.SecondMarker = now.SecondMarker;
-        }
-    } else {
+    // The picture shows the axes, the size, the pixel ratio and the markers of the last whole replot, whoever
+    // asked for it (the wheel, a drag, a resize, «Показать всё», a click); new points are patched in only
+    // while those stand.
+    if (!FDrawn.SameAxes(Drawn()) || FDrawn.Marker != Marker || FDrawn.SecondMarker != SecondMarker ||
+        !PatchLines())
         replot(QCustomPlot::rpImmediateRefresh);
+}
+
+void TChart::SetUpBuffers() {
+    // As many pictures as QCustomPlot will ask for: one for the lowest layers, one for each layer with a
+    // picture of its own, and one for the layers above each of those.
+    int count = 1;
+    for (int i = 0; i < layerCount(); ++i)
+        if (layer(i)->mode() == QCPLayer::lmBuffered)
+            count += i + 1 < layerCount() && layer(i + 1)->mode() == QCPLayer::lmLogical ? 2 : 1;
+    mPaintBuffers.clear();
+    for (int i = 0; i < count; ++i)
+        mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(new tPaintBuffer(
+            viewport().size(), mBufferDevicePixelRatio,
+            i == 0 ? std::optional<QColor>(mBackgroundBrush.color()) : std::nullopt)));
+}
+
+QRect TChart::AxisArea(const QCPAxis& axis) const {
+    const QRect plot = axis.axisRect()->rect();
+    const QRect all = viewport();
+    const int in = std::max(axis.tickLengthIn(), axis.subTickLengthIn()) + 2;
+    switch (axis.axisType()) {
+    case QCPAxis::atLeft:
+        return QRect(all.topLeft(), QPoint(plot.left() + in, all.bottom()));
+    case QCPAxis::atRight:
+        return QRect(QPoint(plot.right() - in, all.top()), all.bottomRight());
+    case QCPAxis::atTop:
+        return QRect(all.topLeft(), QPoint(all.right(), plot.top() + in));
+    case QCPAxis::atBottom:
+        break;
     }
+    return QRect(QPoint(all.left(), plot.bottom() - in), all.bottomRight());
+}
+
+void TChart::paintEvent(QPaintEvent* event) {
+    // A new pixel ratio (the window moved to another screen) is QCustomPlot's to handle.
+    if (!qFuzzyCompare(mBufferDevicePixelRatio, devicePixelRatioF()) || mPaintBuffers.isEmpty())
+        return QCustomPlot::paintEvent(event);
+    QCPPainter painter(this);
+    if (!painter.isActive()) return;
+    for (const QSharedPointer<QCPAbstractPaintBuffer>& buffer : std::as_const(mPaintBuffers))
+        buffer->draw(&painter);
 }
 
 TChart::tDrawn TChart::Drawn() const {
@@ -262,30 +318,38 @@ void TChart::mouseReleaseEvent(QMouseEvent* event) {
 }
 
 bool TChart::PatchLines() {
-    // Lines behind the others are on a layer of their own and take no new points.
-    const auto patched = [this](tFastLine* line) {
-        return line->realVisibility() && line->layer() == FLinesLayer;
-    };
+    // Lines behind the others take no new points.
     QRect changed;
     for (tFastLine* line : FSeries) {
-        if (!patched(line)) continue;
+        if (!line->realVisibility() || line->layer() != FLinesLayer) continue;
         const std::optional<QRect> part = line->DrawNewPoints(bufferDevicePixelRatio());
         if (!part) return false;
         changed |= *part;
     }
     if (changed.isEmpty()) return true;
-    const QSharedPointer<QCPAbstractPaintBuffer> buffer =
-        (FLinesLayer->*(&tLayerBuffer::mPaintBuffer)).toStrongRef();
-    if (!buffer || buffer->invalidated()) return false;
+    if (mPaintBuffers.size() != 1) return false;
+    const QSharedPointer<QCPAbstractPaintBuffer> buffer = mPaintBuffers.front();
+    if (buffer->invalidated()) return false;
+    // The changed part is drawn again, every layer in turn, each layerable clipped to it.
     std::unique_ptr<QCPPainter> painter(buffer->startPainting());
     if (!painter) return false;
     if (painter->isActive()) {
-        painter->setClipRect(changed);
-        painter->setCompositionMode(QPainter::CompositionMode_Source);
-        painter->fillRect(changed, Qt::transparent);
-        painter->setCompositionMode(QPainter::CompositionMode_SourceOver);
-        for (tFastLine* line : FSeries)
-            if (patched(line)) line->DrawCached(painter.get());
+        painter->fillRect(changed, mBackgroundBrush);
+        for (int i = 0; i < layerCount(); ++i) {
+            for (QCPLayerable* child : layer(i)->children()) {
+                if (!child->realVisibility()) continue;
+                // An axis draws at its side of the plot, its ticks reaching in a few pixels.
+                const auto* axis = qobject_cast<const QCPAxis*>(child);
+                if (axis && !changed.intersects(AxisArea(*axis))) continue;
+                const QRect clip = changed & (child->*(&tLayerableDrawing::clipRect))().translated(0, -1);
+                if (clip.isEmpty()) continue;
+                painter->save();
+                painter->setClipRect(clip);
+                (child->*(&tLayerableDrawing::applyDefaultAntialiasingHint))(painter.get());
+                (child->*(&tLayerableDrawing::draw))(painter.get());
+                painter->restore();
+            }
+        }
     }
     painter.reset();
     buffer->donePainting();

@@ -39,7 +39,7 @@ public:
     // Pan and zoom switches: while measuring only vertical panning, when idle both directions and zoom.
     void AllowPanZoom(bool horizontal, bool zoom);
 
-    // Redraws; after new points only the part of the lines' layer they changed is drawn again, from a picture
+    // Redraws; after new points only the part of the picture they changed is drawn again, the lines from a picture
     // kept of the old points, and only that part of the window is painted.
     void Redraw();
     // The chart as a picture of its size on screen.
@@ -68,17 +68,22 @@ public:
 protected:
     // Lays out again when the layout gave an axis another length than its ticks were chosen for.
     void updateLayout() override;
+    void paintEvent(QPaintEvent* event) override;
     void mousePressEvent(QMouseEvent* event) override;
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
     void ApplyLocale();
-    // Puts the lines' new points into the part of the lines' layer they changed and asks the window to paint
-    // that part; false when the layer must be drawn whole.
+    // Gives QCustomPlot the pictures its layers are drawn on, the lowest one opaque.
+    void SetUpBuffers();
+    // Where an axis draws: its side of the plot and the strip its ticks reach into.
+    QRect AxisArea(const QCPAxis& axis) const;
+    // Draws the part of the picture the lines' new points changed again and asks the window to paint that
+    // part; false when the picture must be drawn whole.
     bool PatchLines();
 
-    // What a whole replot drew the layers' pictures for.
+    // What a whole replot drew the picture for.
     struct tDrawn {
         QCPRange Keys;
         QCPRange Values;
