@@ -211,7 +211,12 @@ TEST_F(FrameTest, MarkersAreDrawnYellowOverLime) {
     EXPECT_EQ(image.pixelColor(int(std::lround(frame.chMain->XToPixel(6))), y), QColor(0, 255, 0));
     frame.MeasureRunning = true;
     const QImage measuring = frame.chMain->RenderImage();
-    EXPECT_EQ(measuring.pixelColor(int(std::lround(frame.chMain->XToPixel(2))), y), QColor(Qt::white));
+    frame.chMain->Marker = frame.chMain->SecondMarker = -1;
+    const QImage none = frame.chMain->RenderImage();
+    for (const double x : {2, 6}) {
+        const QPoint at(int(std::lround(frame.chMain->XToPixel(x))), y);
+        EXPECT_EQ(measuring.pixelColor(at), none.pixelColor(at)) << "no marker while measuring, at " << x;
+    }
 }
 
 TEST_F(FrameTest, PointLabels) {
