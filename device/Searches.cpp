@@ -7,11 +7,13 @@
 #include "core/Prompts.h"
 #include "core/Settings.h"
 #include "core/Strings.h"
+#include "core/UserFolders.h"
 #include "device/Device.h"
 #include "device/Devicedetector.h"
 #include "device/Ftdilibrary.h"
 #include "platform/HidApi.h"
 
+#include <QSettings>
 #include <atomic>
 #include <chrono>
 #include <thread>
@@ -129,6 +131,19 @@ std::unique_ptr<tDevice> FindHIDSensor(const QString& wanted, tSettings* setting
     return nullptr;
 }
 
+namespace {
+
+QString LinksFile() {
+    return UserStateFolder() + QStringLiteral("/links.ini");
+}
+
+} // namespace
+
+QString LastSensorLink(const QString& sensor) {
+    const QSettings state(LinksFile(), QSettings::IniFormat);
+    return state.value(QStringLiteral("Links/") + sensor).toString();
+}
+
 tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic<int>* link) {
     const struct {
         const char* Setting;
@@ -138,13 +153,26 @@ tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic
     } links[] = {{"UseFTDI", true, "FTDI", FindFTDISensor},
                  {"UseCDC", false, "COM", FindCOMSensor},
                  {"UseHID", true, "HID", FindHIDSensor}};
+    // The link the sensor was found on last time comes first (a HID sensor then skips the serial searches
+    // and their open pauses); the others follow in their own order.
+    const QString last = LastSensorLink(wanted);
+    std::vector<int> order;
+    for (int i = 0; i < 3; ++i)
+        if (last == QLatin1String(links[i].Link)) order.push_back(i);
+    for (int i = 0; i < 3; ++i)
+        if (last != QLatin1String(links[i].Link)) order.push_back(i);
     tSensorSearch found;
-    for (int i = 0; i < 3 && !found.Device; ++i) {
+    for (const int i : order) {
+        if (found.Device) break;
         if (!settings->GetBool(QString::fromLatin1(links[i].Setting), links[i].ByDefault)) continue;
         if (link) *link = i + 1;
         found.Searched << QString::fromLatin1(links[i].Link);
         found.Device = links[i].Search(wanted, settings);
         if (i == 0) found.FtdiMissing = !found.Device && !GetFTDILibrary().IsLoaded();
+        if (found.Device && last != QLatin1String(links[i].Link)) {
+            QSettings state(LinksFile(), QSettings::IniFormat);
+            state.setValue(QStringLiteral("Links/") + wanted, QString::fromLatin1(links[i].Link));
+        }
     }
     return found;
 }

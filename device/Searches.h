@@ -24,9 +24,13 @@ struct tSensorSearch {
     // The FTDI search found nothing because the D2XX library is not installed.
     bool FtdiMissing = false;
 };
-// The searches the settings switch on (UseFTDI, UseCDC, UseHID), in the order FTDI, COM, HID, until one finds
-// the sensor named `wanted`; `link` tells meanwhile which link is searched (1 FTDI, 2 COM, 3 HID).
+// The searches the settings switch on (UseFTDI, UseCDC, UseHID) until one finds the sensor named `wanted`: first
+// the link it was found on last time (kept per user), then the others in the order FTDI, COM, HID; `link`
+// tells meanwhile which link is searched (1 FTDI, 2 COM, 3 HID).
 tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic<int>* link = nullptr);
+
+// The link ("FTDI", "COM" or "HID") the sensor named `sensor` was found on last time; empty when unknown.
+QString LastSensorLink(const QString& sensor);
 
 // Pause between starting two detectors; tests may shorten it.
 void SetDetectorSpacing(int milliseconds);

@@ -92,6 +92,35 @@ TEST_F(SearchTest, TheLinksAreSearchedInOrderUntilOneFinds) {
     }
 }
 
+// The link a sensor was found on last time is searched first; a sensor that moved is found on its new link
+// all the same, which is searched first from then on.
+TEST_F(SearchTest, TheLinkASensorWasFoundOnLastIsSearchedFirst) {
+    const struct {
+        const char* link; // where the sensor "M" (a name no other test uses) is plugged in
+        const char* searched;
+    } rows[] = {{"HID", "FTDI,COM,HID"}, {"HID", "HID"},          {"COM", "HID,FTDI,COM"},
+                {"COM", "COM"},          {"FTDI", "COM,FTDI"},    {"", "FTDI,COM,HID"},
+                {"FTDI", "FTDI"}};
+    tSettings switches(false);
+    switches.AddName(QStringLiteral("Timeout"), QStringLiteral("0"));
+    for (const char* key : {"UseFTDI", "UseCDC", "UseHID"}) switches.AddName(QString::fromLatin1(key), "1");
+    QString remembered;
+    for (const auto& row : rows) {
+        SCOPED_TRACE(std::string(row.link) + " " + row.searched);
+        tSimWorld::Instance().Clear();
+        const QString link = QString::fromLatin1(row.link);
+        if (link == QLatin1String("HID")) AddHid(QStringLiteral("hid0"), Named("M"));
+        if (link == QLatin1String("COM")) AddCom(QStringLiteral("/dev/ttyACM0"), Named("M"));
+        if (link == QLatin1String("FTDI")) AddFtdi(1, Named("M"));
+        const tSensorSearch found = FindSensor(QStringLiteral("M"), &switches);
+        EXPECT_EQ(found.Searched.join(u','), QString::fromLatin1(row.searched));
+        EXPECT_EQ(found.Device != nullptr, !link.isEmpty());
+        if (!link.isEmpty()) remembered = link;
+        EXPECT_EQ(LastSensorLink(QStringLiteral("M")), remembered) << "a search that finds nothing forgets nothing";
+    }
+    EXPECT_TRUE(LastSensorLink(QStringLiteral("E")).isEmpty());
+}
+
 TEST_F(SearchTest, FirstInCreationOrderWinsAndNamesMatchExactly) {
     AddCom(QStringLiteral("/dev/ttyACM0"), Named("T101"));
     AddCom(QStringLiteral("/dev/ttyACM1"), Named("T101"));
