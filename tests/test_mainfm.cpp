@@ -22,6 +22,7 @@
 #include "support/QtPrint.h"
 #include "support/TempDir.h"
 #include "support/WindowFixture.h"
+#include "ui/AboutBox.h"
 #include "ui/CollectionDialog.h"
 #include "ui/DialogPrompts.h"
 #include "ui/Experimentfr.h"
@@ -201,10 +202,11 @@ protected:
 TEST_F(MainWindowTest, BeforeAnyExperiment) {
     TfmMain& w = Window();
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка"));
-    for (QAction* action : {w.acExperimentStart, w.acExperimentStop, w.acExperimentMarkPoint, w.acFileExport,
-                            w.acHelpAbout, w.acFileAddImage})
+    for (QAction* action :
+         {w.acExperimentStart, w.acExperimentStop, w.acExperimentMarkPoint, w.acFileExport, w.acFileAddImage})
         EXPECT_FALSE(Enabled(action)) << action->text().toStdString();
-    for (QAction* action : {w.acExperimentConnect, w.acExperimentChoose, w.acFilePrint, w.acFileExit})
+    for (QAction* action :
+         {w.acExperimentConnect, w.acExperimentChoose, w.acFilePrint, w.acFileExit, w.acHelpAbout})
         EXPECT_TRUE(Enabled(action)) << action->text().toStdString();
     w.RunAction(w.acExperimentConnect);
     EXPECT_EQ(BoxTexts(), QStringList{LoadStr(sChooseExperimentFirst)});
@@ -224,6 +226,27 @@ TEST_F(MainWindowTest, BeforeAnyExperiment) {
         prompts.Boxes.last().Text.startsWith(QStringLiteral("В системе не установлен ни один принтер.")));
     EXPECT_EQ(prompts.Boxes.last().Caption, QStringLiteral("Внимание"));
     prompts.Printers = true;
+    // О программе: the version, the licence with its warranty disclaimer and where its text is, the
+    // catalogue's licence, the libraries; the box fits the screen.
+    QString about;
+    QSize aboutSize;
+    prompts.OnDialog = [&](QDialog& dialog) {
+        about = dialog.findChild<QLabel*>(QStringLiteral("lbAbout"))->text();
+        aboutSize = dialog.sizeHint();
+        return int(QDialog::Rejected);
+    };
+    w.RunAction(w.acHelpAbout);
+    prompts.OnDialog = nullptr;
+    for (const char* needed : {"Зорбинка " ZORBINKA_VERSION, "GNU General Public License", "версии 3 либо",
+                               "БЕЗ КАКИХ-ЛИБО ГАРАНТИЙ", "https://www.gnu.org/licenses/gpl-3.0.html",
+                               "Каталог примеров", "QCustomPlot 2.1", "Qt 6", "GNU Scientific Library"})
+        EXPECT_TRUE(about.contains(QString::fromUtf8(needed))) << needed;
+    const QString licence = TAboutBox::LicenceFile();
+    if (!licence.isEmpty()) {
+        EXPECT_TRUE(about.contains(licence));
+    }
+    EXPECT_TRUE(QGuiApplication::primaryScreen()->availableGeometry().size().expandedTo(aboutSize) ==
+                QGuiApplication::primaryScreen()->availableGeometry().size());
     // A cancelled chooser changes nothing, not even the caption.
     Choose(QString());
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка"));
@@ -320,7 +343,7 @@ TEST_F(MainWindowTest, EveryCommandInEveryState) {
     };
     QString work;
     const auto ticks = [&] { TicksUntil(MeasuredPoints() + 3); };
-    const QString base = QStringLiteral("Exit OpenWork ToolBar StatusBar ");
+    const QString base = QStringLiteral("Exit OpenWork About ToolBar StatusBar ");
     const QString printing = QStringLiteral(" Print PrintSetup PageSetup");
     // Анализ: a curve on the chart page, not being measured.
     const struct {

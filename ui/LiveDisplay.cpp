@@ -112,8 +112,7 @@ double TfmMain::Now() const {
 }
 
 void TfmMain::ShowCollectionStatus() {
-    // The countdown, the wait for the trigger, the time left, or how runs are collected: in the status bar
-    // and under the big digits.
+    // The countdown, the wait for the trigger, the time left or how runs are collected (big digits too).
     const QString text = FLesson->IsOpen() ? FLesson->CollectionStatus(Now()) : QString();
     StatusPanels[0]->setText(text);
     if (!BigDigits->isHidden()) BigDigits->SetNote(text);

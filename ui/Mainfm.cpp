@@ -14,6 +14,7 @@
 #include "lesson/Lesson.h"
 #include "platform/Clock.h"
 #include "platform/SessionEnd.h"
+#include "ui/AboutBox.h"
 #include "ui/AnalysisMenu.h"
 #include "ui/BigDigitsView.h"
 #include "ui/DialogPrompts.h"
@@ -215,6 +216,7 @@ void TfmMain::CreateActions() {
                     [this, handler] { Guarded([this, handler] { (this->*handler)(); }); });
         this->*c.Field = action;
     }
+    connect(acHelpAbout, &QAction::triggered, this, [this] { ShowAbout(this); });
     acFileExit->setShortcuts({QKeySequence(QStringLiteral("Alt+X")), QKeySequence(QStringLiteral("Alt+Ч"))});
     mnAnalysis = new TAnalysisMenu(
         this, *FLesson, [this] { return Frame; }, *FOutput);

@@ -6,8 +6,8 @@ tCommandStates CommandStates(const tWindowFacts& facts) {
     if (facts.Busy) return states;
     const auto set = [&](tCommand command, bool enabled) { states.Enabled[std::size_t(command)] = enabled; };
     for (const tCommand always :
-         {tCommand::Exit, tCommand::OpenWork, tCommand::ToolBar, tCommand::StatusBar, tCommand::Connect,
-          tCommand::Choose, tCommand::Print, tCommand::PrintSetup, tCommand::PageSetup})
+         {tCommand::Exit, tCommand::OpenWork, tCommand::About, tCommand::ToolBar, tCommand::StatusBar,
+          tCommand::Connect, tCommand::Choose, tCommand::Print, tCommand::PrintSetup, tCommand::PageSetup})
         set(always, true);
     const tWindowState state = facts.State;
     const bool measuring = state == tWindowState::Measuring;
@@ -24,7 +24,6 @@ tCommandStates CommandStates(const tWindowFacts& facts) {
             (chartPage ? connected || (facts.Page == tShownPage::Chart && facts.ChartHasPoints) : true));
     set(tCommand::AddImage, facts.Page == tShownPage::Report);
     set(tCommand::ShowAll, facts.Page != tShownPage::None && !measuring);
-    set(tCommand::About, false);
     // A curve on the chart page, not being measured, is analysed.
     set(tCommand::Analyse, !measuring && facts.Page == tShownPage::Chart && facts.ChartHasPoints);
     // The runs and the big digits whenever an experiment is open; how runs are collected, between runs.

@@ -109,8 +109,7 @@ void TfmMain::Connect() {
         acExperimentConnect->setChecked(false);
         return;
     }
-    // The searches run in the order FTDI, COM, HID on a thread of their own, while the window shows that it
-    // works: a small modal box with the link being searched, the clock going on, nothing else running.
+    // The searches run on a thread of their own; a small modal box shows the link being searched.
     const QString wanted = Experiment->SensorName;
     std::atomic<int> link{0};
     tSensorSearch found;
