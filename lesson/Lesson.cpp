@@ -443,7 +443,10 @@ const tPointSeries& tLesson::AnalysedPoints(int run, tAnalysisKind kind, QString
 void tAnalysisJob::Run(const tFitProgress& progress) {
     const QString quantity = Result.Quantity;
     const int run = Result.Run;
-    Result = ::Analyse(Result.Kind, Result.Model, X, Y, Result.From, Result.To, progress, &Spectrum);
+    const double from = Result.From, to = Result.To;
+    Result = ::Analyse(Result.Kind, Result.Model, X, Y, from + Shift, to + Shift, progress, &Spectrum);
+    Result.From = from;
+    Result.To = to;
     Result.Quantity = quantity;
     Result.Run = run;
 }
@@ -466,11 +469,16 @@ tAnalysisJob tLesson::PrepareAnalysis(tAnalysisKind kind, tFitModel model, doubl
     }
     job.X.reserve(std::size_t(std::max(0, last - first)));
     job.Y.reserve(std::size_t(std::max(0, last - first)));
+    if (kind == tAnalysisKind::Fit && &points == FRuns.Run(run).Points.get()) job.Shift = FitShift();
     for (int i = first; i < last; ++i) {
-        job.X.push_back(points.X(i));
+        job.X.push_back(points.X(i) + job.Shift);
         job.Y.push_back(points.Y(i));
     }
     return job;
+}
+
+double tLesson::FitShift() const {
+    return FExperiment.Average > 1 ? (FExperiment.Average - 1) / 2.0 * FExperiment.Freq * 1e-6 : 0;
 }
 
 const tAnalysisResult& tLesson::AddResult(const tAnalysisJob& job) {

@@ -40,6 +40,8 @@ struct tAnalysisJob {
     std::vector<double> X, Y;
     tAnalysisResult Result; // the kind, model, region, run and quantity asked for; then what was found
     tSpectrum Spectrum;     // of a spectrum: all of it, for its window
+    // Seconds added to every x before a fit (FitShift); the region and the result stay in the chart's x.
+    double Shift = 0;
     // Runs the analysis (on any thread); `progress` cancels it with false.
     void Run(const tFitProgress& progress = {});
 };
@@ -149,6 +151,10 @@ public:
     // Raises Exception with the reason when there is nothing to analyse or the analysis fails.
     const tAnalysisResult& Analyse(tAnalysisKind kind, tFitModel model, double from, double to);
     // The same in three steps, the second on any thread: the points copied, the analysis, the result kept.
+    // Where a fit takes the points of an averaged run: each at the middle of the block of values it is the
+    // mean of, Shift seconds after the chart's x (k·Freq·Average); 0 without averaging. A fitted curve is
+    // drawn at the chart's x through the model at x + Shift.
+    double FitShift() const;
     tAnalysisJob PrepareAnalysis(tAnalysisKind kind, tFitModel model, double from, double to) const;
     const tAnalysisResult& AddResult(const tAnalysisJob& job);
     void RemoveResult(int i);

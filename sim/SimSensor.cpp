@@ -165,7 +165,9 @@ void tSimSensor::EmitValue(std::int64_t at, long long index) {
         FLost = true;
         bytes.push_back(kSensorLost);
     } else {
-        const double seconds = double(at - FStreamStart) / 1e6;
+        // Value n is sampled at n sampling periods after the start and sent once it is converted, a period
+        // later: the program places it at n periods.
+        const double seconds = double(index) * FFreq / 1e6;
         for (int channel = 0; channel < int(FGenerated.size()); ++channel) {
             if (FGenerated.size() > 1) bytes.push_back(std::uint8_t(0xD0 | channel));
             if (FFaults.NoGroupEnd) {

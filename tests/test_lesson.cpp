@@ -400,6 +400,73 @@ TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
     EXPECT_TRUE(ReadFile(work + QStringLiteral("/work.txt")).contains("Collection.Duration=0.5"));
 }
 
+// Each catalogue experiment's suggested fit, on its demo sensor and the virtual clock, finds the sensor's
+// truth within three standard errors: the capacitor charges with τ = 3 s, the water cools with τ = 240 s, the
+// fork rings at 2.5 Hz, and the heated water's line is the one that best fits its noiseless curve at the
+// times the points stand for.
+TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
+    InstallDemoWorld(clock);
+    settings.AddName(QStringLiteral("UseCDC"), QStringLiteral("1"));
+    const struct {
+        const char* folder;
+        std::size_t parameter; // of the fit's values
+        std::function<double(const tPointSeries&, double shift)> truth;
+    } rows[] = {
+        {"Физика/Электричество/Цепи постоянного тока/Зарядка конденсатора", 1,
+         [](const tPointSeries&, double) { return 3.0; }},
+        {"Физика/Тепловые явления/Остывание воды в разных сосудах", 1,
+         [](const tPointSeries&, double) { return 240.0; }},
+        {"Физика/Звук/Звуковые колебания камертона", 1, [](const tPointSeries&, double) { return 2.5; }},
+        {"Физика/Тепловые явления/Нагревание воды", 0,
+         [](const tPointSeries& points, double shift) {
+             // The slope of the least-squares line through the warming curve without its noise.
+             double sx = 0, sy = 0, sxx = 0, sxy = 0;
+             const int n = points.UpperBound(300 - 1e-6);
+             for (int i = 0; i < n; ++i) {
+                 const double t = points.X(i) + shift;
+                 const double y = 21.0 + 14.0 * (1 - std::exp(-t / 90.0));
+                 sx += t, sy += y, sxx += t * t, sxy += t * y;
+             }
+             return (n * sxy - sx * sy) / (n * sxx - sx * sx);
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.folder);
+        const QString folder = QStringLiteral(SAMPLE_DATA_DIR "/") + QString::fromUtf8(row.folder) + u'/';
+        tExperiment e;
+        LoadExperimentFolder(e, QString::fromUtf8(row.folder), folder, nullptr);
+        ASSERT_TRUE(e.SuggestedFit.has_value());
+        lesson.Open(e);
+        device.reset();
+        device = FindSensor(e.SensorName, &settings).Device;
+        ASSERT_TRUE(device);
+        device->SetFreq(0, e.Freq);
+        lesson.SetSensorState(tLesson::tSensorState::Connected);
+        Start();
+        // A run of a set duration ends by itself; the others run over their time axis.
+        const int points = int(std::lround((e.MaxX - e.MinX) * 1e6 / double(e.Period())));
+        ASSERT_TRUE(WaitUntil([&] {
+            Tick();
+            const int run = lesson.Measured();
+            return lesson.RunComplete() || (lesson.Collection().Duration <= 0 && run >= 0 &&
+                                            lesson.Run(run).Points->Count() >= points);
+        }));
+        Stop();
+        const tPointSeries& run = *lesson.Run(lesson.Chosen()).Points;
+        // The time axis' span (the run may have gone on for a tick more: the capacitor starts charging anew).
+        tAnalysisJob job = lesson.PrepareAnalysis(tAnalysisKind::Fit, *e.SuggestedFit, run.X(0),
+                                                  std::min(run.X(run.Count() - 1), e.MaxX - 1e-6));
+        job.Run();
+        ASSERT_TRUE(job.Result.Ok) << job.Result.Error.toStdString();
+        const std::size_t count = std::size_t(FitParamCount(*e.SuggestedFit));
+        const double found = job.Result.Values[row.parameter];
+        const double error = job.Result.Values[count + row.parameter];
+        const double truth = row.truth(run, lesson.FitShift());
+        EXPECT_LT(std::abs(found - truth), 3 * error) << found << " ± " << error << " against " << truth;
+        device->Stop();
+    }
+}
+
 // A countdown cancelled and a start that measured nothing leave no run; a deleted run's file never goes over
 // one that is there, and its results beside it neither.
 TEST_F(LessonTest, NothingMeasuredIsNoRunAndNothingIsWrittenOver) {

@@ -429,7 +429,7 @@ TEST_F(MainWindowTest, ChooseConnectStartStop) {
     tFastLine* line = w.Frame->chMain->Series(w.SeriesIndex);
     for (int i = 0; i < 20; ++i) {
         EXPECT_DOUBLE_EQ(line->X(i), i * 0.1);
-        EXPECT_NEAR(line->Y(i), 20 + (i + 1) * 0.1, 0.006);
+        EXPECT_NEAR(line->Y(i), 20 + i * 0.1, 0.006) << "the point at x holds the value sampled at x";
     }
     EXPECT_TRUE(ValueLabelVisible()) << w.lb->text().toStdString();
     EXPECT_EQ(w.lb->text(),

@@ -205,7 +205,7 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
             bool open = false;
             for (int k = 0; k <= kSteps; ++k) {
                 const double x = r.From + (r.To - r.From) * k / kSteps;
-                const double y = FitValue(r.Model, params, x);
+                const double y = FitValue(r.Model, params, x + FLesson->FitShift());
                 if (!std::isfinite(y)) {
                     open = false;
                     continue;
