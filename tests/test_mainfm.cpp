@@ -763,7 +763,8 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     EXPECT_EQ(model->columnCount(), 4);
     EXPECT_EQ(model->rowCount(), int(std::max(drawn[0].size(), drawn[1].size())));
     EXPECT_EQ(model->data(model->index(2, 1)).toString(), FormatFloat(QStringLiteral("0.0"), drawn[0][2]));
-    EXPECT_TRUE(model->headerData(1, Qt::Horizontal).toString().startsWith(QStringLiteral("T\n")));
+    EXPECT_TRUE(model->headerData(1, Qt::Horizontal).toString().startsWith(QStringLiteral("Опыт 1: T\n")));
+    EXPECT_TRUE(model->headerData(2, Qt::Horizontal).toString().startsWith(QStringLiteral("Опыт 2: ")));
     ASSERT_TRUE(Lesson().Work());
     const QString path = Lesson().Work()->Path();
     // The file of run 1 holds exactly the values drawn.
@@ -1443,7 +1444,7 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
             for (int x = 0; x < image.width(); ++x) pixels += image.pixelColor(x, y) == behind;
         EXPECT_GT(pixels, 200) << image.width();
     }
-    EXPECT_EQ(heads(), QStringLiteral("T, °C|T, °C"));
+    EXPECT_EQ(heads(), QStringLiteral("Опыт 1: T, °C|Опыт 2: T, °C"));
 
     // From the panel: hidden, shown again, renamed, chosen.
     ASSERT_EQ(tree->topLevelItemCount(), 2);
@@ -1459,7 +1460,7 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     tree->topLevelItem(1)->setText(0, QStringLiteral("Термос"));
     QCoreApplication::processEvents();
     EXPECT_EQ(legend(), QStringLiteral("Опыт 1|Термос"));
-    EXPECT_EQ(heads(), QStringLiteral("T, °C|Термос: T, °C"));
+    EXPECT_EQ(heads(), QStringLiteral("Опыт 1: T, °C|Термос: T, °C"));
     const QString csv = QString::fromUtf8(w.Frame->tvTable->CsvText());
     EXPECT_EQ(csv.count(QStringLiteral("t, с")), 2) << csv.left(200).toStdString();
     EXPECT_TRUE(csv.section(u'\n', 0, 0).contains(QStringLiteral("Термос"))) << csv.left(200).toStdString();

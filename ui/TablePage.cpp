@@ -143,10 +143,9 @@ QVariant tRunsModel::headerData(int section, Qt::Orientation orientation, int ro
     if (!FLesson || section / 2 >= int(FShown.size())) return QVariant();
     const int index = FShown[size_t(section / 2)];
     const tRun& run = FLesson->Run(index);
-    // A run the user named is headed by its name.
-    const QString name = run.Name.isEmpty() ? QString() : run.Name + QStringLiteral(": ");
-    return name + (section % 2 == 0 ? run.CaptionX : run.CaptionY) + u'\n' +
-           run.Start.toString(ShortDateFormat() + u' ' + LongTimeFormat());
+    // Every run is headed by its name, «Опыт N» unless the user named it.
+    return FLesson->RunName(index) + QStringLiteral(": ") + (section % 2 == 0 ? run.CaptionX : run.CaptionY) +
+           u'\n' + run.Start.toString(ShortDateFormat() + u' ' + LongTimeFormat());
 }
 
 QString tRunsModel::PlainText(int row, int column) const {

@@ -22,8 +22,10 @@ protected:
         tSimFixture::SetUp();
         SetDetectorSpacing(0);
         SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));
-        // Work folders of this test alone.
+        // Work folders and the user's state (links sensors were found on, collection settings) of this test
+        // alone.
         qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("home")).toLocal8Bit());
+        qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
     }
     void TearDown() override {
         window.reset();
