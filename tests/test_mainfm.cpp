@@ -1054,7 +1054,7 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     ASSERT_GE(rates->Count(), 15);
     for (int i = 0; i < rates->Count(); ++i) EXPECT_NEAR(rates->Y(i), 70, 3) << i;
     w.tmMeasureTimer();
-    EXPECT_TRUE(w.lb->text().contains(QStringLiteral("     Частота="))) << w.lb->text().toStdString();
+    EXPECT_TRUE(w.lb->text().contains(QStringLiteral("     Частота, уд/мин="))) << w.lb->text().toStdString();
     w.RunAction(w.acExperimentStop);
     // Статистика of a pulse run is the beat rate's: its mean and spread, under its own name.
     w.RunAction(Action("acAnalysisStatistics"));
@@ -1082,7 +1082,7 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
         // The rate chart keeps the upper chart's time axis when the user pans after the run.
         w.Frame->chMain->SetBottomRange(3, 13);
         EXPECT_EQ(pulse->chPulse->BottomRange(), QCPRange(3, 13));
-        EXPECT_TRUE(printed.contains(QStringLiteral("Частота"))) << printed.toStdString();
+        EXPECT_TRUE(printed.contains(QStringLiteral("Частота, уд/мин"))) << printed.toStdString();
         EXPECT_TRUE(printed.contains(QStringLiteral("1000"))) << "the pulse chart's axis";
         EXPECT_LT(printed.indexOf(QStringLiteral("1000")), printed.indexOf(QStringLiteral("Частота")));
     }

@@ -13,11 +13,18 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+namespace {
+
+// The rate chart's left axis: the beat rate and its unit.
+const QString kRateTitle = QStringLiteral("Частота, уд/мин");
+
+} // namespace
+
 TfrPulse::TfrPulse(QWidget* owner, bool twiceMarker) : TfrExperiment(owner, twiceMarker) {
     chPulse = new TChart;
     chPulse->AddSeries(QColor(255, 0, 0));
     chPulse->AddSeries(QColor(0, 0, 255));
-    chPulse->SetLeftAxis(0, 120, 10, QStringLiteral("Частота"));
+    chPulse->SetLeftAxis(0, 120, 10, kRateTitle);
     slVert = new QSplitter(Qt::Vertical);
     slVert->setHandleWidth(3);
     slVert->setChildrenCollapsible(false);
@@ -76,7 +83,7 @@ QString TfrPulse::GetValueText(const QString& formatY) {
 void TfrPulse::SetAxes(const tExperiment& experiment) {
     TfrExperiment::SetAxes(experiment);
     chPulse->SetBottomAxis(experiment.MinX, experiment.MaxX, experiment.IncX, experiment.CaptionX);
-    chPulse->SetLeftAxis(0, 120, 10, QStringLiteral("Частота"));
+    chPulse->SetLeftAxis(0, 120, 10, kRateTitle);
 }
 
 int TfrPulse::BeginMeasurement(const tExperiment& experiment) {
