@@ -9,6 +9,8 @@
 #include "core/Strings.h"
 #include "core/TextCodec.h"
 
+#include <cmath>
+
 const char kExperimentFile[] = "experiment.txt";
 
 namespace {
@@ -122,4 +124,16 @@ void LoadExperimentFolder(tExperiment& experiment, const QString& name, const QS
         if (experiment.SeriesCount < 1 || experiment.SeriesCount > 2) experiment.SeriesCount = 1;
         ShowWarningBox(parent, LoadStr(sCannotLoadExperiment) + e.Message());
     }
+}
+
+std::pair<double, double> tExperiment::PlacedRange(double y) const {
+    const double height = MaxY - MinY;
+    double lower = y - YOffset * height;
+    const double steps = IncY > 0 ? height / IncY : 0;
+    if (steps >= 1 && std::abs(steps - std::round(steps)) < 1e-9 * steps) {
+        lower = std::round(lower / IncY) * IncY;
+        // No label of "-0".
+        if (lower == 0) lower = 0;
+    }
+    return {lower, lower + height};
 }

@@ -42,6 +42,11 @@ public:
     // Microseconds from one point to the next: the sampling period times the values averaged into a point.
     std::int64_t Period() const { return std::int64_t(Freq) * std::max(1, Average); }
 
+    // The left axis' range that places a run's first value `y` at YOffset of its height. When the height is a
+    // whole number of label steps (IncY), the range is moved to the nearest step, so that both its ends carry
+    // a label.
+    std::pair<double, double> PlacedRange(double y) const;
+
     // What an experiment shows when its file cannot be read.
     void SetDefaults();
 

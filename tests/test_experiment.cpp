@@ -117,6 +117,27 @@ TEST(Experiment, EveryKeyIsRead) {
 }
 
 // How each sensor is treated: by its exact name, "NO" in any letter case.
+// The first value placed at YOffset of the left axis' height; a height of whole label steps starts at a step,
+// so that both ends carry a label (the dissolving salt's 22 °C at 0,6 of 0…40 by 5).
+TEST(Experiment, TheFirstValuePlacesTheLeftAxis) {
+    const struct {
+        double y, minY, maxY, incY, offset;
+        double lower, upper;
+    } rows[] = {{22.03, 0, 40, 5, 0.6, 0, 40},  {50, 0, 100, 0, 0.3, 20, 120},
+                {53, 0, 100, 10, 0.3, 20, 120}, {20, 0, 35, 10, 0.5, 2.5, 37.5},
+                {-7, -10, 10, 2, 0.5, -18, 2},  {1.04, 0, 1, 0.25, 0.5, 0.5, 1.5}};
+    for (const auto& row : rows) {
+        tExperiment e;
+        e.MinY = row.minY;
+        e.MaxY = row.maxY;
+        e.IncY = row.incY;
+        e.YOffset = row.offset;
+        const auto [lower, upper] = e.PlacedRange(row.y);
+        EXPECT_DOUBLE_EQ(lower, row.lower) << row.y;
+        EXPECT_DOUBLE_EQ(upper, row.upper) << row.y;
+    }
+}
+
 TEST(Experiment, SensorsByTheirNames) {
     const struct {
         const char* name;

@@ -76,9 +76,8 @@ void TfmMain::Tick(bool last) {
     const int now = run >= 0 ? FLesson->Run(run).Points->Count() : 0;
     // Only the first point of a line moves the left axis, when the experiment places it.
     if (before == 0 && now > 0 && std::abs(Experiment->YOffset) > 0.000001) {
-        const double y = FLesson->Run(run).Points->Y(0);
-        const double w = Experiment->MaxY - Experiment->MinY;
-        Frame->chMain->SetLeftRange(y - Experiment->YOffset * w, y + (1 - Experiment->YOffset) * w);
+        const auto [low, high] = Experiment->PlacedRange(FLesson->Run(run).Points->Y(0));
+        Frame->chMain->SetLeftRange(low, high);
     }
 
     // 4. The newest value in the tool bar and the axes following the newest point; both change only with a
