@@ -172,7 +172,15 @@ TfmExperiments::TfmExperiments(QWidget* owner) : QDialog(owner) {
         reDescr->viewport()->update();
     });
 
-    resize(510, 378);
+    // At least the form's own 510 × 378; on a larger screen a good part of it, so that a description reads as
+    // pages do; never beyond the screen.
+    QSize size(510, 378);
+    if (const QScreen* screen = owner ? owner->screen() : this->screen()) {
+        const QSize room = screen->availableGeometry().size();
+        size = size.expandedTo(QSize(room.width() * 11 / 20, room.height() * 13 / 20))
+                   .boundedTo(QSize(room.width() * 9 / 10, room.height() * 9 / 10));
+    }
+    resize(size);
     if (owner) move(owner->geometry().center() - rect().center());
     UpdateActions();
 }

@@ -42,7 +42,7 @@ class Rtf:
         self.para(text, size=13, bold=True, space_after=4, colour=1)
 
     def body(self, text):
-        self.para(text, size=11, align='j')
+        self.para(text, size=11, align='l')
 
     def steps(self, items):
         for number, item in enumerate(items, 1):
@@ -91,7 +91,7 @@ def experiment(path, keys, descr, report):
     d.steps(descr['steps'])
     if descr.get('note'):
         d.heading('Обратите внимание')
-        d.para(descr['note'], italic=True, align='j')
+        d.para(descr['note'], italic=True, align='l')
     d.save(os.path.join(folder, 'descr.rtf'))
     r = Rtf()
     r.title('Отчёт о лабораторной работе')
@@ -189,7 +189,7 @@ def word_description(folder, title, paragraphs, formula):
             '\\sectd \\linex0\\headery708\\footery708\\colsx708\\endnhere\\sectlinegrid360\\sectdefaultcl'
             '\\sftnbj \r\n')
     body = []
-    plain = ('\\pard\\plain \\ltrpar\\s0\\qj \\fi567\\li0\\ri0\\sa120\\widctlpar\\wrapdefault\\aspalpha\\aspnum'
+    plain = ('\\pard\\plain \\ltrpar\\s0\\ql \\fi567\\li0\\ri0\\sa120\\widctlpar\\wrapdefault\\aspalpha\\aspnum'
              '\\faauto\\adjustright\\rin0\\lin0\\itap0 \\rtlch\\fcs1 \\af0\\afs24\\alang1025 \\ltrch\\fcs0 '
              '\\fs24\\lang1049\\langfe1049\\cgrid\\langnp1049\\langfenp1049 ')
     body.append('\\pard\\plain \\ltrpar\\qc \\li0\\ri0\\sa240\\widctlpar\\wrapdefault\\aspalpha\\aspnum\\faauto'

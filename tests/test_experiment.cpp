@@ -302,6 +302,17 @@ TEST_F(ChooserTest, OkAcceptsExperimentsAndExpandsGroups) {
     EXPECT_LE(fitted.height(), screen.height());
 }
 
+// Opened for the first time, the chooser takes a good part of the screen (its form's 510 × 378 at least) and
+// fits in it.
+TEST_F(ChooserTest, FirstOpenedAtAGoodPartOfTheScreen) {
+    TfmExperiments chooser(nullptr);
+    const QSize room = chooser.screen()->availableGeometry().size();
+    EXPECT_GE(chooser.width(), std::max(510, room.width() / 2));
+    EXPECT_GE(chooser.height(), std::max(378, room.height() * 3 / 5));
+    EXPECT_LE(chooser.width(), std::max(510, room.width()));
+    EXPECT_LE(chooser.height(), std::max(378, room.height()));
+}
+
 TEST_F(ChooserTest, DoubleClickOpensAGroupAndTheDescriptionFollowsACollapse) {
     chooser.resize(500, 400);
     chooser.show();
