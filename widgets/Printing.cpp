@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QRegularExpression>
 #include <QPdfWriter>
 #include <QPrinter>
 #include <QTextBlock>
@@ -180,16 +181,20 @@ bool PaintTable(QPainter& painter, QPagedPaintDevice& device, const tPrintedTabl
     const int columns = table.Columns();
     constexpr double kPad = 4;
     constexpr double kGap = 18;
-    // Column widths: the widest head line and cell, at most the page.
+    // Column widths: the widest cell or word of the head (a head wraps at its spaces), at most the page; the
+    // heads' band as high as the highest wrapped head.
     std::vector<double> widths(std::size_t(std::max(columns, 0)), 0.0);
-    int headLines = 1;
+    constexpr int kHeadFlags = Qt::AlignLeft | Qt::AlignVCenter | Qt::TextWordWrap;
+    double headText = boldMetrics.height();
     for (int c = 0; c < columns; ++c) {
-        const QStringList lines = table.Head(c).split(u'\n');
-        headLines = std::max(headLines, int(lines.size()));
         double widest = 0;
-        for (const QString& line : lines) widest = std::max(widest, boldMetrics.horizontalAdvance(line));
+        for (const QString& word : table.Head(c).split(QRegularExpression(QStringLiteral("\\s+"))))
+            widest = std::max(widest, boldMetrics.horizontalAdvance(word));
         for (int r = 0; r < rows; ++r) widest = std::max(widest, metrics.horizontalAdvance(table.Cell(r, c)));
         widths[std::size_t(c)] = std::min(widest + 2 * kPad, page.width());
+        const QRectF wrapped = boldMetrics.boundingRect(QRectF(0, 0, widths[std::size_t(c)] - 2 * kPad, 1e6),
+                                                        kHeadFlags, table.Head(c));
+        headText = std::max(headText, wrapped.height());
     }
     // Parts of whole columns, each no wider than the page.
     std::vector<std::pair<int, int>> parts;
@@ -202,7 +207,7 @@ bool PaintTable(QPainter& painter, QPagedPaintDevice& device, const tPrintedTabl
         c = end;
     }
     const double rowHeight = metrics.height() + 2 * 2;
-    const double headHeight = boldMetrics.height() * headLines + 2 * 2;
+    const double headHeight = headText + 2 * 2;
     const double top = headingMetrics.height() + 8;
     const int perGroup = std::max(1, int((page.height() - top - headHeight) / rowHeight));
     struct tPart {
@@ -251,8 +256,8 @@ bool PaintTable(QPainter& painter, QPagedPaintDevice& device, const tPrintedTabl
                     const double w = widths[std::size_t(c)];
                     painter.setPen(Qt::black);
                     painter.setFont(bold);
-                    painter.drawText(QRectF(x + kPad, top + 2, w - 2 * kPad, headHeight - 4),
-                                     Qt::AlignLeft | Qt::AlignVCenter, table.Head(c));
+                    painter.drawText(QRectF(x + kPad, top + 2, w - 2 * kPad, headHeight - 4), kHeadFlags,
+                                     table.Head(c));
                     painter.setFont(font);
                     for (int r = first; r < last; ++r) {
                         const QRectF cell(x + kPad, top + headHeight + (r - first) * rowHeight, w - 2 * kPad,
