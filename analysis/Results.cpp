@@ -5,6 +5,7 @@
 #include "analysis/Statistics.h"
 
 #include <QLocale>
+#include <QRegularExpression>
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -101,8 +102,43 @@ bool AllFinite(const tAnalysisResult& r) {
     return Finite(r.Values);
 }
 
+// The unit of a quotient ("/") or a product ("·") of two units; a side without a unit is left out (a rate
+// of a quantity without a unit is "с⁻¹", never "/с").
 QString Per(const QString& uy, const QString& ux, const QString& sign) {
-    return uy.isEmpty() && ux.isEmpty() ? QString() : uy + sign + ux;
+    if (ux.isEmpty()) return uy;
+    if (!uy.isEmpty()) return uy + sign + ux;
+    if (sign != u"/") return ux;
+    // The unit to the power −1 (or −2, −b).
+    for (const QString& power : {QStringLiteral("²"), QStringLiteral("ᵇ")})
+        if (ux.endsWith(power)) return ux.chopped(1) + QStringLiteral("⁻") + power;
+    return ux + QStringLiteral("⁻¹");
+}
+
+// A frequency's unit for x in `ux`: hertz when x is in seconds.
+QString FrequencyUnit(const QString& ux) {
+    if (ux == u"с") return QStringLiteral("Гц");
+    return Per(QString(), ux, QStringLiteral("/"));
+}
+
+// The unit of a fit's parameter `i`, from the axes' units.
+QString ParamUnit(tFitModel model, int i, const QString& ux, const QString& uy) {
+    const auto power = [&](const QString& exponent) { return ux.isEmpty() ? QString() : ux + exponent; };
+    switch (model) {
+    case tFitModel::Line:
+        return i == 0 ? Per(uy, ux, QStringLiteral("/")) : uy;
+    case tFitModel::Parabola:
+        return i == 0 ? Per(uy, power(QStringLiteral("²")), QStringLiteral("/"))
+                      : (i == 1 ? Per(uy, ux, QStringLiteral("/")) : uy);
+    case tFitModel::Power:
+        return i == 0 ? Per(uy, power(QStringLiteral("ᵇ")), QStringLiteral("/")) : QString();
+    case tFitModel::RiseToLimit:
+        return i == 0 ? uy : ux;
+    case tFitModel::ExpApproach:
+        return i == 1 ? ux : uy;
+    case tFitModel::Sine:
+        return i == 1 ? FrequencyUnit(ux) : (i == 2 ? QStringLiteral("рад") : uy);
+    }
+    return QString();
 }
 
 QStringList SlopeLines(const tAnalysisResult& r, const QString& captionX, const QString& captionY) {
@@ -148,17 +184,14 @@ bool FitSound(const tAnalysisResult& r) {
     return v[2 * p + 1] <= 1 + 1e-12;
 }
 
-QStringList FitLines(const tAnalysisResult& r, const QString& captionX, const QString&) {
+QStringList FitLines(const tAnalysisResult& r, const QString& captionX, const QString& captionY) {
     const auto& v = r.Values;
     const int p = FitParamCount(r.Model);
     const QString ux = Unit(captionX);
     QStringList lines{FitModelName(r.Model), FitModelFormula(r.Model)};
     for (int i = 0; i < p; ++i) {
         const QString name = FitParamName(r.Model, i);
-        QString unit;
-        if (name == u"τ") unit = ux;
-        if (name == u"f") unit = ux.isEmpty() ? QString() : QStringLiteral("1/") + ux;
-        if (name == u"φ") unit = QStringLiteral("рад");
+        const QString unit = ParamUnit(r.Model, i, ux, Unit(captionY));
         QString line = name + QStringLiteral(" = ") + WithUnit(FormatWithError(v[i], v[p + i]), unit);
         if (name == u"τ")
             line += QStringLiteral(" (половина за %1)")
@@ -185,7 +218,7 @@ bool SpectrumSound(const tAnalysisResult& r) {
 }
 
 QStringList SpectrumLines(const tAnalysisResult& r, const QString&, const QString&) {
-    return {QStringLiteral("Спектр"), QStringLiteral("пик: %1 Гц").arg(FormatSignificant(r.Values[0], 5))};
+    return {QStringLiteral("Спектр"), PeakText(r)};
 }
 
 const tAnalysisKindInfo kKinds[] = {
@@ -278,7 +311,19 @@ const tAnalysisKindInfo& KindInfo(tAnalysisKind kind) {
 
 QStringList ResultLines(const tAnalysisResult& r, const QString& captionX, const QString& captionY) {
     if (!r.Ok) return {r.Error};
-    return KindInfo(r.Kind).Lines(r, captionX, captionY);
+    QStringList lines = KindInfo(r.Kind).Lines(r, captionX, captionY);
+    // A number's sign is the minus of the formulas (U+2212), not a hyphen.
+    static const QRegularExpression hyphen(QStringLiteral("(^|[\\s(=:…])-(?=[0-9])"));
+    for (QString& line : lines) line.replace(hyphen, QStringLiteral("\\1−"));
+    return lines;
+}
+
+QString PeakText(const tAnalysisResult& r) {
+    // A region of T seconds tells frequencies apart by about 1/T: no digit finer than that.
+    const double span = std::fabs(r.To - r.From);
+    const int decimals = span > 0 ? std::clamp(int(std::ceil(std::log10(span) - 1e-9)), 0, 6) : 3;
+    return QStringLiteral("пик: %1 Гц")
+        .arg(r.Values.empty() ? QStringLiteral("—") : Fixed(r.Values[0], decimals));
 }
 
 QString RegionText(const tAnalysisResult& r, const QString& captionX) {

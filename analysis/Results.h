@@ -71,6 +71,9 @@ QString FormatSignificant(double value, int digits = 4);
 
 // The box's lines: a title, then the formula and the numbers, each parameter with its standard error. The
 // captions name the axes ("t, с", "T, °C"); their units follow the comma.
+// A spectrum's peak as its box and its window say it («пик: 2,5 Гц»), with the digits the region's length
+// allows.
+QString PeakText(const tAnalysisResult& r);
 QStringList ResultLines(const tAnalysisResult& result, const QString& captionX, const QString& captionY);
 // The region as the report names it: "t = 12,5…80 с".
 QString RegionText(const tAnalysisResult& result, const QString& captionX);

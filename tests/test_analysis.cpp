@@ -328,6 +328,80 @@ TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
     };
     for (const auto& row : numbers) EXPECT_EQ(FormatWithError(row.value, row.error), local(row.shown));
 
+    // Every value carries its unit, taken from the axes' captions; a quantity without a unit leaves no stray
+    // sign; a number's sign is the minus of the formulas; a spectrum's peak has the digits its region allows.
+    const struct {
+        tAnalysisKind kind;
+        tFitModel model;
+        std::vector<double> values;
+        double from, to;
+        const char* captionY;
+        const char* lines; // from the third line of a fit, the second of the rest
+    } boxes[] = {
+        {tAnalysisKind::Fit,
+         tFitModel::Line,
+         {0.25, -3, 0.01, 0.1, 0.1, 0.9},
+         0,
+         10,
+         "T, °C",
+         "a = 0.250 ± 0.010 °C/с|b = −3.00 ± 0.10 °C"},
+        {tAnalysisKind::Fit,
+         tFitModel::Line,
+         {-0.25, 3, 0.01, 0.1, 0.1, 0.9},
+         0,
+         10,
+         "Сигнал",
+         "a = −0.250 ± 0.010 с⁻¹|b = 3.00 ± 0.10"},
+        {tAnalysisKind::Fit,
+         tFitModel::Parabola,
+         {1, 2, 3, 0.1, 0.1, 0.1, 0.1, 0.9},
+         0,
+         10,
+         "x, м",
+         "a = 1.00 ± 0.10 м/с²|b = 2.00 ± 0.10 м/с|c = 3.00 ± 0.10 м"},
+        {tAnalysisKind::Fit,
+         tFitModel::RiseToLimit,
+         {4.5, 3, 0.1, 0.1, 0.1, 0.9},
+         0,
+         10,
+         "U, В",
+         "a = 4.50 ± 0.10 В|τ = 3.00 ± 0.10 с (половина за 2.079 ± 0.069 с)"},
+        {tAnalysisKind::Fit,
+         tFitModel::Sine,
+         {0.2, 2.5, -1, 0, 0.01, 0.01, 0.1, 0.01, 0.1, 0.9},
+         0,
+         3,
+         "Сигнал",
+         "A = 0.200 ± 0.010|f = 2.500 ± 0.010 Гц|φ = −1.00 ± 0.10 рад|c = 0.000 ± 0.010"},
+        {tAnalysisKind::Area, tFitModel::Line, {-12.5}, 0, 10, "Сигнал", "−12.5 с"},
+        {tAnalysisKind::Area, tFitModel::Line, {12.5}, 0, 10, "T, °C", "12.5 °C·с"},
+        {tAnalysisKind::Slope, tFitModel::Line, {-0.5, 2, 1}, 2, 2, "Сигнал", "наклон: −0.5 с⁻¹"},
+        {tAnalysisKind::Spectrum, tFitModel::Line, {2.50241, 0.4}, 0, 3, "Сигнал", "пик: 2.5 Гц"},
+        {tAnalysisKind::Spectrum, tFitModel::Line, {2.50241, 0.4}, 0, 30, "Сигнал", "пик: 2.50 Гц"},
+        {tAnalysisKind::Spectrum, tFitModel::Line, {2.50241, 0.4}, 0, 0.8, "Сигнал", "пик: 3 Гц"},
+        {tAnalysisKind::Fit,
+         tFitModel::Parabola,
+         {1, 2, 3, 0.1, 0.1, 0.1, 0.1, 0.9},
+         0,
+         10,
+         "Сигнал",
+         "a = 1.00 ± 0.10 с⁻²|b = 2.00 ± 0.10 с⁻¹|c = 3.00 ± 0.10"},
+    };
+    for (const auto& box : boxes) {
+        tAnalysisResult r;
+        r.Kind = box.kind;
+        r.Model = box.model;
+        r.Values = box.values;
+        r.From = box.from;
+        r.To = box.to;
+        r.Ok = true;
+        const QStringList lines = ResultLines(r, QStringLiteral("t, с"), QString::fromUtf8(box.captionY));
+        const int first = box.kind == tAnalysisKind::Fit ? 2 : 1;
+        QStringList shown = lines.mid(first);
+        if (box.kind == tAnalysisKind::Fit) shown.removeLast(); // R²
+        EXPECT_EQ(shown.join(u'|'), local(box.lines));
+    }
+
     // The cooling fitted over the region 100…700 s: its lines, its half-life, and the region's points only.
     tValues x, y;
     for (int i = 0; i <= 1200; ++i) {

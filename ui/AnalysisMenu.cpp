@@ -164,5 +164,6 @@ void TAnalysisMenu::ShowSpectrum(const tAnalysisResult& result, const tSpectrum&
     }
     fmSpectrum->Show(spectrum, FLesson.QuantityOf(result),
                      QStringLiteral("опыт %1, ").arg(result.Run) +
-                         RegionText(result, FLesson.Experiment().CaptionX));
+                         RegionText(result, FLesson.Experiment().CaptionX),
+                     PeakText(result));
 }

@@ -63,8 +63,10 @@ TfmSpectrum::TfmSpectrum(QWidget* owner) : QDialog(owner) {
     resize(size);
 }
 
-void TfmSpectrum::Show(const tSpectrum& spectrum, const QString& captionY, const QString& region) {
+void TfmSpectrum::Show(const tSpectrum& spectrum, const QString& captionY, const QString& region,
+                       const QString& peak) {
     FSpectrum = spectrum;
+    FPeak = peak;
     setWindowTitle(QStringLiteral("Спектр: ") + region);
     tFastLine* line = chSpectrum->Series(0);
     line->Clear();
@@ -97,7 +99,7 @@ void TfmSpectrum::DrawPeak(QPainter& painter, const QRect& plotRect) const {
     QFont font = chSpectrum->font();
     font.setBold(true);
     painter.setFont(font);
-    const QString text = QStringLiteral("пик: %1 Гц").arg(FormatSignificant(FSpectrum.Peak, 5));
+    const QString& text = FPeak;
     const QFontMetrics metrics(font);
     QRect box = metrics.boundingRect(text).adjusted(-4, -2, 4, 2);
     box.moveTopLeft(QPoint(int(x) + 6, plotRect.top() + 6));

@@ -17,7 +17,8 @@ public:
     explicit TfmSpectrum(QWidget* owner);
 
     // Shows `spectrum` of the quantity `captionY`; `region` names where it was taken («опыт 1, t = 0…2 с»).
-    void Show(const tSpectrum& spectrum, const QString& captionY, const QString& region);
+    // `peak`: how the peak is said («пик: 2,5 Гц»).
+    void Show(const tSpectrum& spectrum, const QString& captionY, const QString& region, const QString& peak);
 
     TChart* Chart() const { return chSpectrum; }
     const tSpectrum& Spectrum() const { return FSpectrum; }
@@ -30,4 +31,5 @@ private:
     void DrawPeak(QPainter& painter, const QRect& plotRect) const;
     TChart* chSpectrum = nullptr;
     tSpectrum FSpectrum;
+    QString FPeak;
 };
