@@ -56,6 +56,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
+#include <QTreeView>
+#include <QFileDialog>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <functional>
@@ -922,6 +924,37 @@ TEST_F(MainWindowTest, TheSessionsEndClosesAnOpenBoxAndTheWindow) {
               bbNo);
     EndPrompts(false);
     SetPrompts(&prompts);
+}
+
+// Открыть работу lists the works with their whole names, in a dialog of a good part of the screen.
+TEST_F(MainWindowTest, TheOpenWorkDialogShowsWholeNames) {
+    TfmMain& w = Window();
+    w.show();
+    const QString name = QStringLiteral("2026-12-08 14-15-36 Остывание воды в разных сосудах (2)");
+    QDir(dir.path()).mkpath(QStringLiteral("works/") + name);
+    SetPrompts(&DialogPrompts());
+    int nameWidth = 0, columnWidth = 0;
+    QSize size, room;
+    QTimer::singleShot(200, &w, [&] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        ASSERT_TRUE(dialog);
+        auto* view = dialog->findChild<QTreeView*>(QStringLiteral("treeView"));
+        ASSERT_TRUE(view);
+        QApplication::processEvents();
+        nameWidth = view->fontMetrics().horizontalAdvance(name);
+        columnWidth = view->columnWidth(0);
+        size = dialog->size();
+        room = dialog->screen()->availableGeometry().size();
+        dialog->reject();
+    });
+    tFileDialogOptions options;
+    options.Title = QStringLiteral("Открыть работу");
+    options.Directory = dir.filePath(QStringLiteral("works"));
+    EXPECT_TRUE(Prompts().OpenFileName(&w, options).isEmpty());
+    SetPrompts(&prompts);
+    EXPECT_GT(columnWidth, nameWidth) << "the whole name is shown";
+    EXPECT_GE(size.width(), room.width() / 2);
+    EXPECT_LE(size.width(), room.width());
 }
 
 TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {

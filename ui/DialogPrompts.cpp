@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QHeaderView>
 #include <QInputDialog>
 #include <QMessageBox>
 #include <QPageSetupDialog>
@@ -14,6 +15,8 @@
 #include <QPrinterInfo>
 #include <QProgressDialog>
 #include <QRegularExpression>
+#include <QScreen>
+#include <QTreeView>
 
 namespace {
 
@@ -51,6 +54,21 @@ QString WithDefaultExt(const QString& fileName, const QString& defaultExt) {
     return fileName + u'.' + defaultExt;
 }
 
+// A file dialog as large as a good part of the screen, its files listed with their whole names (a work's
+// folder is named by its date, time and experiment).
+void ShowWholeNames(QFileDialog& dialog) {
+    dialog.setViewMode(QFileDialog::Detail);
+    const QWidget* owner = dialog.parentWidget();
+    if (const QScreen* screen = owner ? owner->screen() : dialog.screen()) {
+        const QSize room = screen->availableGeometry().size();
+        dialog.resize(dialog.sizeHint()
+                          .expandedTo(QSize(room.width() * 3 / 5, room.height() * 3 / 5))
+                          .boundedTo(room * 9 / 10));
+    }
+    if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView")))
+        view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+}
+
 class tQtPrompts : public tPrompts {
 public:
     int Exec(QDialog& dialog) override { return dialog.exec(); }
@@ -80,13 +98,18 @@ public:
     }
 
     QString OpenFileName(QWidget* parent, const tFileDialogOptions& options) override {
-        const QString start = options.FileName.isEmpty() ? options.Directory : options.FileName;
-        return QFileDialog::getOpenFileName(parent, options.Title, start, options.Filter);
+        QFileDialog dialog(parent, options.Title, options.Directory, options.Filter);
+        dialog.setFileMode(QFileDialog::ExistingFile);
+        ShowWholeNames(dialog);
+        if (!options.FileName.isEmpty()) dialog.selectFile(options.FileName);
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+        return dialog.selectedFiles().first();
     }
 
     QString SaveFileName(QWidget* parent, const tFileDialogOptions& options) override {
         QFileDialog dialog(parent, options.Title, options.Directory, options.Filter);
         dialog.setAcceptMode(QFileDialog::AcceptSave);
+        ShowWholeNames(dialog);
         dialog.setDefaultSuffix(options.DefaultExt);
         // Choosing another type of file gives a name without an extension that type's extension.
         QObject::connect(&dialog, &QFileDialog::filterSelected, &dialog, [&dialog](const QString& filter) {
