@@ -594,4 +594,21 @@ TEST(BoxPlacement, BoxesStandApartInsideTheArea) {
             for (std::size_t k = 0; k < i; ++k) EXPECT_FALSE(boxes[i].intersects(boxes[k])) << i << " " << k;
         }
     }
+    // Boxes without a place of their own keep clear of the curve where they can: off a line along the top,
+    // still in the rightmost column; over a curve that covers everything, apart and inside all the same.
+    std::vector<QPoint> top, everywhere;
+    for (int x = area.left(); x <= area.right(); x += 2) {
+        top.emplace_back(x, 40);
+        for (int y = area.top(); y <= area.bottom(); y += 4) everywhere.emplace_back(x, y);
+    }
+    const std::vector<QSize> two{{100, 50}, {100, 50}};
+    const std::vector<QRect> clear = PlaceBoxes(area, two, {}, {}, 2, nullptr, top);
+    for (const QRect& box : clear) {
+        EXPECT_EQ(std::count_if(top.begin(), top.end(), [&](const QPoint& p) { return box.contains(p); }), 0);
+        EXPECT_EQ(box.right(), area.right() - 2);
+    }
+    bool apart = false;
+    const std::vector<QRect> covered = PlaceBoxes(area, two, {}, {}, 2, &apart, everywhere);
+    EXPECT_TRUE(apart && area.contains(covered[0]) && area.contains(covered[1]) &&
+                !covered[0].intersects(covered[1]));
 }

@@ -279,6 +279,7 @@ std::vector<TfrExperiment::tResultBox> TfrExperiment::ResultBoxes(TChart* chart,
     std::vector<QRect> taken;
     if (const QRect legend = LegendBox(plotRect, ResultFont(chart->font()), device); !legend.isEmpty())
         taken.push_back(legend);
+    const std::vector<QPoint> curve = CurvePixels(chart);
     // The text as large as lets every box stand apart (a small chart on paper), down to six points.
     std::vector<QRect> placed;
     for (double points = font.pointSizeF(); points >= 6 - 1e-9; points -= 0.5) {
@@ -297,11 +298,36 @@ std::vector<TfrExperiment::tResultBox> TfrExperiment::ResultBoxes(TChart* chart,
             sizes.emplace_back(width + 3 * pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
         }
         bool apart = true;
-        placed = PlaceBoxes(plotRect, sizes, wanted, taken, std::max(2, pad / 2), &apart);
+        placed = PlaceBoxes(plotRect, sizes, wanted, taken, std::max(2, pad / 2), &apart, curve);
         if (apart) break;
     }
     for (std::size_t k = 0; k < boxes.size(); ++k) boxes[k].Rect = placed[k];
     return boxes;
+}
+
+std::vector<QPoint> TfrExperiment::CurvePixels(const TChart* chart) {
+    // Each drawn line's points in view, a few thousand at most, and points along the steps between them.
+    std::vector<QPoint> pixels;
+    const QCPRange range = chart->BottomRange();
+    for (int s = 0; s < chart->SeriesCount(); ++s) {
+        const tFastLine* line = chart->Series(s);
+        if (!line->realVisibility() || line->Count() == 0) continue;
+        const int first = std::max(0, line->UpperBound(range.lower) - 1);
+        const int last = std::min(line->Count() - 1, line->UpperBound(range.upper));
+        const int step = std::max(1, (last - first) / 4000);
+        QPointF previous;
+        for (int i = first; i <= last; i += step) {
+            const QPointF at(chart->XToPixel(line->X(i)), chart->yAxis->coordToPixel(line->Y(i)));
+            if (i > first) {
+                const int between = std::min(40, int(QLineF(previous, at).length() / 6));
+                for (int k = 1; k < between; ++k)
+                    pixels.push_back((previous + (at - previous) * k / between).toPoint());
+            }
+            pixels.push_back(at.toPoint());
+            previous = at;
+        }
+    }
+    return pixels;
 }
 
 QFont TfrExperiment::ResultFont(QFont base) {

@@ -111,6 +111,8 @@ public:
     QStringList ResultText(int i) const;
     // The boxes' text: the chart's own font, smaller; its measures on the screen.
     static QFont ResultFont(QFont base);
+    // The pixels of the lines drawn on `chart`, which result boxes keep clear of where they can.
+    static std::vector<QPoint> CurvePixels(const TChart* chart);
     QFontMetrics ScreenResultMetrics() const;
     // The close mark in the corner of a box on the screen.
     static QRect CloseMark(const QRect& box, const QFontMetrics& metrics);

@@ -17,15 +17,55 @@ QRect Inside(QRect box, const QRect& area) {
     return box;
 }
 
+// How many points stand in a rectangle, counted in cells of 4 × 4 pixels through sums from the top left
+// corner: a count costs four look-ups whatever the number of points.
+class tDensity {
+public:
+    tDensity(const QRect& area, const std::vector<QPoint>& points)
+        : FOrigin(area.topLeft()), FColumns(area.width() / kCell + 2), FRows(area.height() / kCell + 2),
+          FSums(std::size_t(FColumns + 1) * std::size_t(FRows + 1), 0) {
+        if (points.empty()) return;
+        for (const QPoint& point : points) {
+            const int c = (point.x() - FOrigin.x()) / kCell, r = (point.y() - FOrigin.y()) / kCell;
+            if (point.x() >= FOrigin.x() && point.y() >= FOrigin.y() && c < FColumns && r < FRows)
+                ++At(c + 1, r + 1);
+        }
+        for (int r = 1; r <= FRows; ++r)
+            for (int c = 1; c <= FColumns; ++c) At(c, r) += At(c - 1, r) + At(c, r - 1) - At(c - 1, r - 1);
+    }
+    std::int64_t Count(const QRect& box) const {
+        const int c0 = Clamp((box.left() - FOrigin.x()) / kCell, FColumns);
+        const int r0 = Clamp((box.top() - FOrigin.y()) / kCell, FRows);
+        const int c1 = Clamp((box.right() - FOrigin.x()) / kCell + 1, FColumns);
+        const int r1 = Clamp((box.bottom() - FOrigin.y()) / kCell + 1, FRows);
+        return Sum(c1, r1) - Sum(c0, r1) - Sum(c1, r0) + Sum(c0, r0);
+    }
+
+private:
+    static constexpr int kCell = 4;
+    static int Clamp(int v, int high) { return std::clamp(v, 0, high); }
+    std::int64_t& At(int c, int r) {
+        return FSums[std::size_t(r) * std::size_t(FColumns + 1) + std::size_t(c)];
+    }
+    std::int64_t Sum(int c, int r) const {
+        return FSums[std::size_t(r) * std::size_t(FColumns + 1) + std::size_t(c)];
+    }
+    QPoint FOrigin;
+    int FColumns, FRows;
+    std::vector<std::int64_t> FSums;
+};
+
 } // namespace
 
 std::vector<QRect> PlaceBoxes(const QRect& area, const std::vector<QSize>& sizes,
                               const std::vector<std::optional<QPoint>>& wanted,
-                              const std::vector<QRect>& taken, int gap, bool* apart) {
+                              const std::vector<QRect>& taken, int gap, bool* apart,
+                              const std::vector<QPoint>& curve) {
     if (apart) *apart = true;
     std::vector<QRect> placed = taken;
     std::vector<QRect> boxes;
     const QRect room = area.adjusted(gap, gap, -gap, -gap);
+    const tDensity density(area, curve);
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const QSize size = sizes[i].boundedTo(room.size().expandedTo(QSize(1, 1)));
         const std::optional<QPoint> want = i < wanted.size() ? wanted[i] : std::nullopt;
@@ -39,6 +79,13 @@ std::vector<QRect> PlaceBoxes(const QRect& area, const std::vector<QSize>& sizes
         };
         std::vector<int> xs{target.x(), room.left(), room.right() + 1 - size.width()};
         std::vector<int> ys{target.y(), room.top(), room.bottom() + 1 - size.height()};
+        // Clear of the curve, a box may stand anywhere: places on an even grid across the area too.
+        if (!want && !curve.empty())
+            for (int k = 1; k < 8; ++k) {
+                xs.push_back(room.left() + (room.width() - size.width()) * k / 8);
+                ys.push_back(room.top() + (room.height() - size.height()) * k / 8);
+            }
+        const auto covered = [&](const QRect& box) { return density.Count(box); };
         for (const QRect& p : placed) {
             xs.push_back(p.left() - gap - size.width());
             xs.push_back(p.right() + 1 + gap);
@@ -54,8 +101,10 @@ std::vector<QRect> PlaceBoxes(const QRect& area, const std::vector<QSize>& sizes
                 if (!free(box)) continue;
                 // Nearest to the wanted corner; without one, the rightmost column first, from the top.
                 const std::int64_t dx = x - target.x(), dy = y - target.y();
-                const std::int64_t score =
-                    want ? dx * dx + dy * dy : std::int64_t(room.right() - x) * (1 << 20) + (y - room.top());
+                const std::int64_t score = want ? dx * dx + dy * dy
+                                                : (covered(box) << 40) +
+                                                      std::int64_t(room.right() - x) * (1 << 20) +
+                                                      (y - room.top());
                 if (score < bestScore) {
                     bestScore = score;
                     best = box;
