@@ -17,13 +17,13 @@ QRect Inside(QRect box, const QRect& area) {
     return box;
 }
 
-// How many points stand in a rectangle, counted in cells of 4 × 4 pixels through sums from the top left
+// How many points stand in a rectangle, counted in cells of 8 × 8 pixels through sums from the top left
 // corner: a count costs four look-ups whatever the number of points.
 class tDensity {
 public:
     tDensity(const QRect& area, const std::vector<QPoint>& points)
         : FOrigin(area.topLeft()), FColumns(area.width() / kCell + 2), FRows(area.height() / kCell + 2),
-          FSums(std::size_t(FColumns + 1) * std::size_t(FRows + 1), 0) {
+          FSums(points.empty() ? 0 : std::size_t(FColumns + 1) * std::size_t(FRows + 1), 0) {
         if (points.empty()) return;
         for (const QPoint& point : points) {
             const int c = (point.x() - FOrigin.x()) / kCell, r = (point.y() - FOrigin.y()) / kCell;
@@ -34,6 +34,7 @@ public:
             for (int c = 1; c <= FColumns; ++c) At(c, r) += At(c - 1, r) + At(c, r - 1) - At(c - 1, r - 1);
     }
     std::int64_t Count(const QRect& box) const {
+        if (FSums.empty()) return 0;
         const int c0 = Clamp((box.left() - FOrigin.x()) / kCell, FColumns);
         const int r0 = Clamp((box.top() - FOrigin.y()) / kCell, FRows);
         const int c1 = Clamp((box.right() - FOrigin.x()) / kCell + 1, FColumns);
@@ -42,7 +43,7 @@ public:
     }
 
 private:
-    static constexpr int kCell = 4;
+    static constexpr int kCell = 8;
     static int Clamp(int v, int high) { return std::clamp(v, 0, high); }
     std::int64_t& At(int c, int r) {
         return FSums[std::size_t(r) * std::size_t(FColumns + 1) + std::size_t(c)];
@@ -65,7 +66,10 @@ std::vector<QRect> PlaceBoxes(const QRect& area, const std::vector<QSize>& sizes
     std::vector<QRect> placed = taken;
     std::vector<QRect> boxes;
     const QRect room = area.adjusted(gap, gap, -gap, -gap);
-    const tDensity density(area, curve);
+    // Only boxes without a place of their own look for the curve.
+    const bool placing = wanted.size() < sizes.size() ||
+                         std::any_of(wanted.begin(), wanted.end(), [](const auto& w) { return !w; });
+    const tDensity density(area, placing ? curve : std::vector<QPoint>());
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const QSize size = sizes[i].boundedTo(room.size().expandedTo(QSize(1, 1)));
         const std::optional<QPoint> want = i < wanted.size() ? wanted[i] : std::nullopt;
