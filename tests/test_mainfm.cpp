@@ -48,6 +48,7 @@
 #include <QAction>
 #include <QDir>
 #include <QDirIterator>
+#include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QPointer>
@@ -56,9 +57,8 @@
 #include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <QTreeView>
-#include <QFileDialog>
 #include <QToolBar>
+#include <QTreeView>
 #include <QTreeWidget>
 #include <functional>
 
@@ -1785,8 +1785,24 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
     EXPECT_TRUE(ValueLabelVisible());
     EXPECT_TRUE(w.lb->text().startsWith(QStringLiteral("U, В = ")));
     EXPECT_EQ(Lesson().Run(Lesson().RunCount() - 1).Points->Count(), 0);
+    // The wait is said large over the chart, on the screen only: a box of dark text a third of the way down.
+    EXPECT_EQ(w.Frame->Notice(), w.StatusPanels[0]->text());
+    const auto noticeInk = [&] {
+        w.Frame->chMain->replot();
+        const QImage shown = w.Frame->chMain->grab().toImage();
+        const QRect plot = w.Frame->chMain->PlotRect();
+        int dark = 0;
+        for (int x = plot.left() + 8; x <= plot.right() - 8; ++x) // clear of the axes' ticks
+            for (int y = plot.top() + plot.height() / 4; y < plot.top() + plot.height() * 5 / 12; ++y)
+                dark += std::max({qRed(shown.pixel(x, y)), qGreen(shown.pixel(x, y)),
+                                  qBlue(shown.pixel(x, y))}) < 100;
+        return dark;
+    };
+    EXPECT_GT(noticeInk(), 200);
     w.RunAction(w.acExperimentStop);
     EXPECT_EQ(Lesson().RunCount(), 1) << "a wait that was cancelled is no run";
+    EXPECT_TRUE(w.Frame->Notice().isEmpty());
+    EXPECT_LT(noticeInk(), 20);
 
     // The work keeps how its runs were collected.
     const QString work = Lesson().Work()->Path();

@@ -120,6 +120,7 @@ void TfrExperiment::AttachMarkers(TChart* chart) {
             DrawRegion(chart, painter, plotRect);
             DrawLegend(painter, plotRect);
             DrawResults(chart, painter, plotRect);
+            DrawNotice(chart, painter, plotRect);
         }
         DrawMarkers(chart, painter, plotRect);
     };
@@ -440,6 +441,8 @@ void TfrExperiment::SetLesson(tLesson* lesson) {
     connect(lesson, &tLesson::runRemoved, this, runs);
     connect(lesson, &tLesson::resultAdded, this, results);
     connect(lesson, &tLesson::resultRemoved, this, results);
+    // The notice goes when the countdown or the wait ends (the trigger, Стоп).
+    connect(lesson, &tLesson::collectingChanged, this, [this] { SetNotice(FNotice); });
     connect(lesson, &tLesson::resultsChanged, this, results);
     ShowRuns();
 }
@@ -542,6 +545,39 @@ void TfrExperiment::DrawLegend(QPainter& painter, const QRect& plotRect) const {
         painter.drawText(box.left() + 2 * pad + swatch, y + metrics.ascent(), name);
         y += metrics.lineSpacing();
     }
+    painter.restore();
+}
+
+void TfrExperiment::SetNotice(const QString& text) {
+    // Only the countdown and the wait for the trigger: a run's time left stays in the status bar.
+    const tLesson::tCollecting collecting = FLesson ? FLesson->Collecting() : tLesson::tCollecting::Idle;
+    const bool shown =
+        collecting == tLesson::tCollecting::Countdown || collecting == tLesson::tCollecting::Waiting;
+    if ((shown ? text : QString()) == FNotice) return;
+    FNotice = shown ? text : QString();
+    chMain->replot();
+}
+
+void TfrExperiment::DrawNotice(TChart* chart, QPainter& painter, const QRect& plotRect) const {
+    if (FNotice.isEmpty() || chart->OffScreen()) return;
+    painter.save();
+    QFont font = painter.font();
+    font.setBold(true);
+    font.setPointSizeF(
+        std::max(12.0, plotRect.height() / 30.0 * 72 / std::max(1, painter.device()->logicalDpiY())));
+    painter.setFont(font);
+    const QFontMetrics metrics(font, painter.device());
+    const int pad = metrics.height() / 2;
+    // Centred across the plot, a third of the way down, in lines no wider than the plot.
+    const QRect room(plotRect.left() + pad, plotRect.top(), plotRect.width() - 2 * pad, plotRect.height());
+    QRect text = metrics.boundingRect(room, Qt::AlignHCenter | Qt::TextWordWrap, FNotice);
+    text.moveCenter(QPoint(plotRect.center().x(), plotRect.top() + plotRect.height() / 3));
+    const QRect box = text.adjusted(-pad, -pad / 2, pad, pad / 2) & plotRect;
+    painter.setPen(QPen(QColor(120, 120, 120), 1));
+    painter.setBrush(QColor(255, 255, 240, 235));
+    painter.drawRoundedRect(box, pad / 2.0, pad / 2.0);
+    painter.setPen(QColor(40, 40, 40));
+    painter.drawText(text, Qt::AlignHCenter | Qt::TextWordWrap, FNotice);
     painter.restore();
 }
 

@@ -54,6 +54,10 @@ public:
     tLesson* Lesson() const { return FLesson; }
     // The names the legend shows, with their colours.
     const std::vector<std::pair<QString, QColor>>& Legend() const { return FLegend; }
+    // The collection's notice, shown large over the chart on the screen while the lesson counts down to Пуск
+    // or waits for the trigger.
+    void SetNotice(const QString& text);
+    const QString& Notice() const { return FNotice; }
 
     // Set-up for an experiment: lines beyond `seriesCount` removed, the chart hidden without a sensor, the
     // description and report loaded or their fallbacks shown, the chart page current.
@@ -147,12 +151,14 @@ private:
     // The legend's box, where it is drawn (empty without a legend).
     QRect LegendBox(const QRect& plotRect, const QFont& font, QPaintDevice* device) const;
     void DrawLegend(QPainter& painter, const QRect& plotRect) const;
+    void DrawNotice(TChart* chart, QPainter& painter, const QRect& plotRect) const;
     int FBaseLines = 1;
     int FMeasuredLine = -1;
     tLesson* FLesson = nullptr;
     // For every line of the charts, the run it draws (-1: none).
     std::vector<int> FLineRuns;
     std::vector<std::pair<QString, QColor>> FLegend;
+    QString FNotice;
     // A box being dragged: its result and where it stands meanwhile.
     int FDragged = -1;
     QPointF FDragBox;

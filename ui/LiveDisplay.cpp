@@ -115,4 +115,5 @@ void TfmMain::ShowCollectionStatus() {
     const QString text = FLesson->IsOpen() ? FLesson->CollectionStatus(Now()) : QString();
     StatusPanels[0]->setText(text);
     if (!BigDigits->isHidden()) BigDigits->SetNote(text);
+    if (Frame) Frame->SetNotice(text);
 }
