@@ -252,6 +252,7 @@ void tLesson::BeginRun(int line) {
     FMeasured = run;
     FSamples = 0;
     FNewest.reset();
+    FWaiting.clear();
     FLabelAt = -1;
     FCollector.emplace(FCollection, FExperiment.Period());
     FCollecting = FCollection.Trigger ? tCollecting::Waiting : tCollecting::Recording;
@@ -286,6 +287,15 @@ int tLesson::TakeValues(std::vector<double>& values, bool last, const std::funct
         for (const tCollectedPoint& point : collected)
             points.Add(point.X, point.Y, label ? label() : QString());
         FNewest = y;
+        if (FCollector->Phase() == tCollector::tPhase::Waiting) {
+            FWaiting.push_back(y);
+            const double span = (FExperiment.MaxX - FExperiment.MinX) * 1e6 /
+                                double(std::max<std::int64_t>(1, FExperiment.Period()));
+            while (!FWaiting.empty() && double(FWaiting.size()) > std::clamp(span, 1.0, 100000.0))
+                FWaiting.pop_front();
+        } else {
+            FWaiting.clear();
+        }
         used += average;
     }
     if (used == 0) return 0;
@@ -318,6 +328,7 @@ bool tLesson::EndRun() {
         emit collectingChanged();
         return false;
     }
+    FWaiting.clear();
     if (!FMeasured) return false;
     const int run = Measured();
     // A run that measured nothing (a start that failed, a stop at once) is no run: not in the table, not on

@@ -16,6 +16,7 @@
 #include <QColor>
 #include <QObject>
 #include <QPointF>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -117,6 +118,9 @@ public:
     bool EndRun();
     // The newest value the sensor gave during this run, recorded or not.
     std::optional<double> NewestValue() const { return FNewest; }
+    // While waiting for the trigger: the points of the last span of the time axis (MaxX − MinX) as they came,
+    // oldest first, a point period apart; none once the run records.
+    const std::deque<double>& WaitingValues() const { return FWaiting; }
     // The point-label box opened: the label goes to the first point measured from now on; points are held
     // from the disk until the box is closed with the label (empty: none).
     void BeginLabel();
@@ -220,6 +224,7 @@ private:
     std::optional<tCollector> FCollector;
     std::int64_t FSamples = 0;
     std::optional<double> FNewest;
+    std::deque<double> FWaiting;
     tBeatDetector FBeats;
     // While the point-label box is open: the first point measured since it opened.
     int FLabelAt = -1;

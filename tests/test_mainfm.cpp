@@ -1799,7 +1799,21 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
         return dark;
     };
     EXPECT_GT(noticeInk(), 200);
+    // Under it the signal is drawn live in grey: the last span of the time axis, nothing of it recorded.
+    const std::size_t span = std::size_t(
+        std::lround((w.Experiment->MaxX - w.Experiment->MinX) * 1e6 / double(w.Experiment->Period())));
+    EXPECT_TRUE(WaitUntil([&] {
+        w.tmMeasureTimer();
+        return Lesson().WaitingValues().size() >= span;
+    }));
+    EXPECT_EQ(Lesson().WaitingValues().size(), span);
+    const QImage live = w.Frame->chMain->grab().toImage();
+    int grey = 0;
+    for (int y = 0; y < live.height(); ++y)
+        for (int x = 0; x < live.width(); ++x) grey += live.pixelColor(x, y) == QColor(150, 150, 150);
+    EXPECT_GT(grey, 100);
     w.RunAction(w.acExperimentStop);
+    EXPECT_TRUE(Lesson().WaitingValues().empty());
     EXPECT_EQ(Lesson().RunCount(), 1) << "a wait that was cancelled is no run";
     EXPECT_TRUE(w.Frame->Notice().isEmpty());
     EXPECT_LT(noticeInk(), 20);

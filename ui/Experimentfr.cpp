@@ -553,7 +553,8 @@ void TfrExperiment::SetNotice(const QString& text) {
     const tLesson::tCollecting collecting = FLesson ? FLesson->Collecting() : tLesson::tCollecting::Idle;
     const bool shown =
         collecting == tLesson::tCollecting::Countdown || collecting == tLesson::tCollecting::Waiting;
-    if ((shown ? text : QString()) == FNotice) return;
+    // While shown it is drawn again with every new value (the live signal under it moves on).
+    if (!shown && FNotice.isEmpty()) return;
     FNotice = shown ? text : QString();
     chMain->replot();
 }
@@ -561,6 +562,24 @@ void TfrExperiment::SetNotice(const QString& text) {
 void TfrExperiment::DrawNotice(TChart* chart, QPainter& painter, const QRect& plotRect) const {
     if (FNotice.isEmpty() || chart->OffScreen()) return;
     painter.save();
+    // While waiting for the trigger the signal is drawn live in grey, its newest point at the right end of
+    // the time axis: nothing of it is recorded yet.
+    const std::deque<double>& waiting = FLesson->WaitingValues();
+    if (waiting.size() > 1) {
+        const double period = double(FLesson->Experiment().Period()) / 1e6;
+        const double right = chart->BottomRange().upper;
+        const double last = double(waiting.size() - 1);
+        QPolygonF trace;
+        trace.reserve(qsizetype(waiting.size()));
+        for (std::size_t k = 0; k < waiting.size(); ++k)
+            trace << QPointF(chart->XToPixel(right - (last - double(k)) * period),
+                             chart->yAxis->coordToPixel(waiting[k]));
+        painter.setClipRect(plotRect);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(QColor(150, 150, 150), 2));
+        painter.drawPolyline(trace);
+        painter.setClipping(false);
+    }
     QFont font = painter.font();
     font.setBold(true);
     font.setPointSizeF(
