@@ -1573,6 +1573,33 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     EXPECT_EQ(colourOf(0), firstColour);
 }
 
+// With one marker, and with none, Статистика and Площадь take the same region: the part of the run in view.
+TEST_F(MainWindowTest, StatisticsAndAreaTakeTheSameRegion) {
+    ChooseCooling("");
+    TfmMain& w = Window();
+    Lesson().SetCollection({3});
+    w.RunAction(w.acExperimentStart);
+    ASSERT_TRUE(WaitUntil([&] {
+        w.tmMeasureTimer();
+        return !w.tmMeasure->isActive();
+    }));
+    TChart* chart = w.Frame->chMain;
+    for (const int marker : {-1, 5}) {
+        SCOPED_TRACE(marker);
+        chart->Marker = marker;
+        chart->SecondMarker = -1;
+        const int before = Lesson().ResultCount();
+        w.RunAction(Action("acAnalysisStatistics"));
+        w.RunAction(Action("acAnalysisArea"));
+        ASSERT_EQ(Lesson().ResultCount(), before + 2) << BoxTexts().join(u'|').toStdString();
+        const tAnalysisResult& statistics = Lesson().Result(before);
+        const tAnalysisResult& area = Lesson().Result(before + 1);
+        EXPECT_EQ(statistics.From, area.From);
+        EXPECT_EQ(statistics.To, area.To);
+        EXPECT_EQ(statistics.From, chart->BottomRange().lower);
+    }
+}
+
 // Eight results on one chart: eight boxes inside the plot, none covering another, on the screen and on paper
 // alike (looked at in the pixels of the page); a box put by hand stays where it was put.
 TEST_F(MainWindowTest, EveryResultBoxIsOnTheChartAndOnPaper) {
