@@ -7,6 +7,9 @@
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QLabel>
+#include <QScreen>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QVBoxLayout>
 #include <qcustomplot.h>
 
@@ -16,18 +19,35 @@ TAboutBox::TAboutBox(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("TAboutBox"));
     setWindowTitle(QStringLiteral("О программе"));
     auto* layout = new QVBoxLayout(this);
-    auto* text = new QLabel(Text(), this);
+    auto* text = new QLabel(Text());
     text->setObjectName(QStringLiteral("lbAbout"));
     text->setTextFormat(Qt::RichText);
     text->setWordWrap(true);
     text->setTextInteractionFlags(Qt::TextBrowserInteraction);
     text->setOpenExternalLinks(true);
-    // Wide enough for the licence's lines to read as a paragraph, never wider than the screen allows.
-    text->setMinimumWidth(std::min(fontMetrics().averageCharWidth() * 70, 900));
-    layout->addWidget(text);
+    // Wide enough for the licence's lines to read as a paragraph; on a small screen (or at a large scale) the
+    // text scrolls inside a box that fits the screen.
+    const int width = std::min(fontMetrics().averageCharWidth() * 70, 900);
+    text->setFixedWidth(width);
+    auto* scroll = new QScrollArea(this);
+    scroll->setObjectName(QStringLiteral("saAbout"));
+    scroll->setFrameShape(QFrame::NoFrame);
+    scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    scroll->setWidget(text);
+    const int scrollBar = scroll->verticalScrollBar()->sizeHint().width();
+    scroll->setMinimumWidth(width + scrollBar);
+    layout->addWidget(scroll);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, this);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     layout->addWidget(buttons);
+    // The whole text and the button, with the layout's margins, unless the screen is smaller.
+    const QMargins margins = layout->contentsMargins();
+    QSize size = sizeHint().expandedTo(QSize(width + scrollBar + margins.left() + margins.right(),
+                                             text->heightForWidth(width) + buttons->sizeHint().height() +
+                                                 layout->spacing() + margins.top() + margins.bottom() + 2));
+    if (const QScreen* screen = parent ? parent->screen() : this->screen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    resize(size);
 }
 
 QString TAboutBox::LicenceFile() {
