@@ -56,6 +56,7 @@ tLesson::~tLesson() = default;
 void tLesson::Close() {
     if (FCollecting != tCollecting::Idle) EndRun();
     FWork.reset();
+    FTyped.reset();
     FWorkFailed = false;
     FWorkFailing = false;
     FUnkeptRuns = false;
@@ -234,8 +235,7 @@ bool tLesson::BeginCountdown(double now) {
     return true;
 }
 
-void tLesson::BeginRun(int line) {
-    if (FMeasured) EndRun();
+std::shared_ptr<tRun> tLesson::NewRun() const {
     auto run = std::make_shared<tRun>();
     run->Experiment = FExperiment.Name;
     run->Sensor = FExperiment.SensorName;
@@ -244,6 +244,12 @@ void tLesson::BeginRun(int line) {
     run->CaptionY = FExperiment.CaptionY;
     run->FormatX = FExperiment.FormatX;
     run->FormatY = FExperiment.FormatY;
+    return run;
+}
+
+void tLesson::BeginRun(int line) {
+    if (FMeasured) EndRun();
+    const std::shared_ptr<tRun> run = NewRun();
     run->Period = FExperiment.Period();
     run->Line = line;
     // The new run is the chosen one while it is measured.
@@ -268,6 +274,54 @@ void tLesson::BeginRun(int line) {
     if (!FWork && FKeepOnDisk) FUnkeptRuns = true;
     emit runStarted(FRuns.Count() - 1);
     emit collectingChanged();
+}
+
+int tLesson::TypedRun() const {
+    for (int i = FRuns.Count() - 1; FTyped && i >= 0; --i)
+        if (FRuns.Shared(i) == FTyped) return i;
+    return -1;
+}
+
+int tLesson::SetTypedRow(int row, double x, double y) {
+    if (!std::isfinite(x) || !std::isfinite(y)) throw Exception(QStringLiteral("Введите конечное число."));
+    if (TypedRun() < 0) {
+        if (FMeasured) EndRun();
+        const std::shared_ptr<tRun> run = NewRun();
+        FRuns.Choose(-1);
+        FRuns.Add(run);
+        FTyped = run;
+        Write([&](tWorkFolder& work) { work.BeginRun(run); }, true);
+        if (!FWork && FKeepOnDisk) FUnkeptRuns = true;
+        emit runStarted(FRuns.Count() - 1);
+    }
+    std::vector<std::pair<double, double>> rows;
+    const tPointSeries& points = *FTyped->Points;
+    for (int i = 0; i < points.Count(); ++i)
+        if (i != row) rows.emplace_back(points.X(i), points.Y(i));
+    const auto at =
+        std::upper_bound(rows.begin(), rows.end(), x,
+                         [](double value, const std::pair<double, double>& r) { return value < r.first; });
+    const int place = int(at - rows.begin());
+    rows.insert(at, {x, y});
+    TypedRows(rows);
+    return place;
+}
+
+void tLesson::RemoveTypedRow(int row) {
+    if (TypedRun() < 0 || row < 0 || row >= FTyped->Points->Count()) return;
+    std::vector<std::pair<double, double>> rows;
+    const tPointSeries& points = *FTyped->Points;
+    for (int i = 0; i < points.Count(); ++i)
+        if (i != row) rows.emplace_back(points.X(i), points.Y(i));
+    TypedRows(rows);
+}
+
+void tLesson::TypedRows(const std::vector<std::pair<double, double>>& rows) {
+    auto points = std::make_shared<tPointSeries>();
+    for (const auto& [x, y] : rows) points->Add(x, y);
+    FTyped->Points = points;
+    Write([](tWorkFolder& work) { work.RewritePoints(); });
+    emit runChanged(TypedRun());
 }
 
 int tLesson::TakeValues(std::vector<double>& values, bool last, const std::function<QString()>& label) {

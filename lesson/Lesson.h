@@ -107,6 +107,13 @@ public:
     // A run begins on `line` of the experiment's chart: it is the chosen one while it is measured, and its
     // file is opened.
     void BeginRun(int line);
+    // An experiment without a sensor takes its points typed by hand, into a run of their own begun by the
+    // first row. Row `row` (a new one when `row` is the row count) becomes (x, y); the rows stay in x order,
+    // so the row may move: its place is returned. Every change is in the run's file at once.
+    int SetTypedRow(int row, double x, double y);
+    void RemoveTypedRow(int row);
+    // The run typed by hand, or -1 before its first row.
+    int TypedRun() const;
     // Takes the values of channel 0 that complete points: each block of Average values is one point (a
     // complete block waits for one more value during a run; `last` takes it too), recorded as the collection
     // decides and labelled by `label` (asked once a point). The values used are removed from `values`.
@@ -218,6 +225,11 @@ private:
     bool FUnkeptRuns = false;  // a run began with no folder to keep it
     tRunStore FRuns;
     std::shared_ptr<tRun> FMeasured;
+    std::shared_ptr<tRun> FTyped;
+    // A run of the experiment, begun now, without points.
+    std::shared_ptr<tRun> NewRun() const;
+    // Makes the typed run's points the rows given (in x order), writes them and says so.
+    void TypedRows(const std::vector<std::pair<double, double>>& rows);
     tCollection FCollection;
     tCollecting FCollecting = tCollecting::Idle;
     double FCountdownEnd = 0;

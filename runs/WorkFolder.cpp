@@ -116,14 +116,17 @@ ssize_t WriteSome(int fd, const char* bytes, size_t count) {
     return ::write(fd, bytes, count);
 }
 
+Exception CannotWrite(const QString& fileName, int error) {
+    return Exception(QStringLiteral("Невозможно записать файл \"%1\".\r\nСистема сообщает: %2")
+                         .arg(fileName, SystemErrorText(error)));
+}
+
 void WriteAll(int fd, const QByteArray& bytes, const QString& fileName) {
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t put = WriteSome(fd, bytes.constData() + done, size_t(bytes.size() - done));
         if (put < 0 && errno == EINTR) continue;
-        if (put <= 0)
-            throw Exception(QStringLiteral("Невозможно записать файл \"%1\".\r\nСистема сообщает: %2")
-                                .arg(fileName, SystemErrorText(errno)));
+        if (put <= 0) throw CannotWrite(fileName, errno);
         done += put;
     }
 }
@@ -139,8 +142,7 @@ QString StageFile(const QString& fileName, const QByteArray& bytes) {
                             .arg(temporary, SystemErrorText(errno)));
     const auto failed = [&](int error) {
         ::unlink(temporary.toLocal8Bit().constData());
-        return Exception(QStringLiteral("Невозможно записать файл \"%1\".\r\nСистема сообщает: %2")
-                             .arg(temporary, SystemErrorText(error)));
+        return CannotWrite(temporary, error);
     };
     try {
         WriteAll(fd, bytes, temporary);
@@ -162,8 +164,7 @@ void CommitFile(const QString& temporary, const QString& fileName) {
     if (::rename(temporary.toLocal8Bit().constData(), fileName.toLocal8Bit().constData()) != 0) {
         const int error = errno;
         ::unlink(temporary.toLocal8Bit().constData());
-        throw Exception(QStringLiteral("Невозможно записать файл \"%1\".\r\nСистема сообщает: %2")
-                            .arg(fileName, SystemErrorText(error)));
+        throw CannotWrite(fileName, error);
     }
 }
 
@@ -299,6 +300,16 @@ void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
     FFileName = fileName;
     FRun = run;
     FWritten = 0;
+    FHeaderBytes = ::lseek(FFd, 0, SEEK_END);
+}
+
+void tWorkFolder::RewritePoints() {
+    if (!FRun || FFd < 0 || FHeaderBytes <= 0) return;
+    // The file is cut back to its header row and the points written again; a write that fails leaves whole
+    // lines, and the next change writes them all anew.
+    if (::ftruncate(FFd, FHeaderBytes) != 0) throw CannotWrite(FFileName, errno);
+    FWritten = 0;
+    AppendPoints();
 }
 
 void tWorkFolder::AppendPoints() {

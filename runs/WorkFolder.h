@@ -10,6 +10,7 @@
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
 
 class tWorkFolder {
 public:
@@ -30,6 +31,8 @@ public:
     void BeginRun(const std::shared_ptr<tRun>& run);
     // Appends the points added to the current run since the last call and hands them to the disk.
     void AppendPoints();
+    // The current run's points changed anywhere (a row typed by hand): its file holds them anew, all of them.
+    void RewritePoints();
     // The current run is complete.
     void EndRun();
     // The current run measured nothing: its file and its lines in the list go.
@@ -65,6 +68,7 @@ private:
     std::shared_ptr<tRun> FRun;
     QString FFileName;
     int FWritten = 0;
+    off_t FHeaderBytes = 0;
     int FFd = -1;
     QChar FDecimal;
     bool FAnalysisUnread = false;

@@ -400,6 +400,58 @@ TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
     EXPECT_TRUE(ReadFile(work + QStringLiteral("/work.txt")).contains("Collection.Duration=0.5"));
 }
 
+// Without a sensor the points are typed by hand: each row in x order, the run's file rewritten at every
+// change, the work reopened with them, and analysed as any run.
+TEST_F(LessonTest, RowsTypedByHandAreARunKeptAtOnce) {
+    lesson.Open(Chosen("Рост", "SensorName=NO\r\nCaptionX=t, сут\r\nCaptionY=h, см\r\nMaxX=14\r\n"));
+    notices.clear();
+    EXPECT_EQ(lesson.TypedRun(), -1);
+    const struct {
+        int row; // -1: remove row `x`
+        double x, y;
+        int place;
+        const char* rows;
+    } steps[] = {
+        {0, 1, 0.5, 0, "1:0.5"},           {1, 3, 2, 1, "1:0.5 3:2"},
+        {2, 2, 1.1, 1, "1:0.5 2:1.1 3:2"}, {0, 4, 0.5, 2, "2:1.1 3:2 4:0.5"},
+        {-1, 1, 0, 0, "2:1.1 4:0.5"},      {2, 5, 3.25, 2, "2:1.1 4:0.5 5:3.25"},
+    };
+    const auto rows = [&] {
+        QStringList text;
+        const tPointSeries& points = *lesson.Run(lesson.TypedRun()).Points;
+        for (int i = 0; i < points.Count(); ++i)
+            text << QString::number(points.X(i)) + u':' + QString::number(points.Y(i));
+        return text.join(u' ');
+    };
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.rows);
+        if (step.row < 0)
+            lesson.RemoveTypedRow(int(step.x));
+        else
+            EXPECT_EQ(lesson.SetTypedRow(step.row, step.x, step.y), step.place);
+        EXPECT_EQ(rows(), QString::fromLatin1(step.rows));
+    }
+    EXPECT_EQ(lesson.RunCount(), 1);
+    EXPECT_TRUE(notices.Taken().startsWith(QStringLiteral("runStarted 0, runChanged 0")));
+    EXPECT_THROW(lesson.SetTypedRow(0, NAN, 1), Exception);
+    // On disk at once, every row, as the work opens again.
+    ASSERT_TRUE(lesson.Work());
+    const QString work = lesson.Work()->Path();
+    const QByteArray file = ReadFile(work + QStringLiteral("/run-01.csv"));
+    EXPECT_EQ(file.count('\n'), 4) << file.constData();
+    tLesson again;
+    again.KeepOnDisk(false);
+    tExperiment e;
+    LoadExperimentFolder(e, QStringLiteral("Рост"), work + u'/', nullptr);
+    again.Open(e, ReadSavedWork(work));
+    ASSERT_EQ(again.RunCount(), 1);
+    EXPECT_EQ(again.Run(0).Points->Count(), 3);
+    EXPECT_EQ(again.Run(0).Points->Y(2), 3.25);
+    // Analysed as any run.
+    const tAnalysisResult& line = lesson.Analyse(tAnalysisKind::Fit, tFitModel::Line, 2, 5);
+    EXPECT_TRUE(line.Ok) << line.Error.toStdString();
+}
+
 // Each catalogue experiment's suggested fit, on its demo sensor and the virtual clock, finds the sensor's
 // truth within three standard errors: the capacitor charges with τ = 3 s, the water cools with τ = 240 s, the
 // fork rings at 2.5 Hz, and the heated water's line is the one that best fits its noiseless curve at the
