@@ -51,6 +51,7 @@
 #include <QFileDialog>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPointer>
 #include <QPrinter>
 #include <QScrollArea>
@@ -958,6 +959,69 @@ TEST_F(MainWindowTest, TheOpenWorkDialogShowsWholeNames) {
     EXPECT_GT(columnWidth, nameWidth) << "the whole name is shown";
     EXPECT_GE(size.width(), room.width() / 2);
     EXPECT_LE(size.width(), room.width());
+}
+
+// Without a sensor the points are typed into the table: x, Tab, y, Enter, and on in the next row; the chart
+// draws them, the work keeps them, a bad number is refused at its cell with the reason.
+TEST_F(MainWindowTest, PointsTypedIntoTheTableOfAnExperimentWithoutASensor) {
+    TfmMain& w = Window();
+    w.show();
+    Choose(QStringLiteral("Без датчика"));
+    w.Frame->ShowPage(TfrExperiment::tPage::Table);
+    QApplication::processEvents();
+    TTablePage* table = w.Frame->tvTable;
+    tRunsModel* model = table->Model();
+    ASSERT_TRUE(table->isVisible());
+    ASSERT_TRUE(model->Typing());
+    EXPECT_EQ(model->columnCount(), 2);
+    EXPECT_EQ(model->rowCount(), 1) << "an empty row for the first point";
+    const auto type = [&](const QString& text, int key) {
+        auto* editor = qobject_cast<QLineEdit*>(QApplication::focusWidget());
+        if (!editor) editor = table->viewport()->findChild<QLineEdit*>();
+        ASSERT_TRUE(editor) << text.toStdString();
+        editor->setText(text);
+        QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier);
+        QApplication::sendEvent(editor, &press);
+        QApplication::processEvents();
+    };
+    table->setCurrentIndex(model->index(0, 0));
+    table->edit(model->index(0, 0));
+    type(QStringLiteral("1,5"), Qt::Key_Tab);
+    EXPECT_EQ(table->currentIndex(), model->index(0, 1));
+    EXPECT_EQ(Lesson().TypedRun(), -1) << "a point is kept once both its numbers are in";
+    type(QStringLiteral("2"), Qt::Key_Return);
+    ASSERT_EQ(Lesson().TypedRun(), 0);
+    EXPECT_EQ(table->currentIndex(), model->index(1, 0)) << "Enter moves on to the next row";
+    type(QStringLiteral("0.5"), Qt::Key_Tab);
+    type(QStringLiteral("1"), Qt::Key_Return);
+    const tPointSeries& points = *Lesson().Run(0).Points;
+    ASSERT_EQ(points.Count(), 2);
+    EXPECT_EQ(points.X(0), 0.5);
+    EXPECT_EQ(points.Y(1), 2);
+    EXPECT_EQ(model->rowCount(), 3);
+    // Typed into its cell, a bad number leaves the cell in editing, with the reason beside it.
+    table->setCurrentIndex(model->index(2, 0));
+    table->edit(model->index(2, 0));
+    type(QStringLiteral("x"), Qt::Key_Return);
+    EXPECT_EQ(table->currentIndex(), model->index(2, 0));
+    const QList<QLineEdit*> editors = table->viewport()->findChildren<QLineEdit*>();
+    EXPECT_TRUE(std::any_of(editors.begin(), editors.end(), [](QLineEdit* e) { return e->isVisible(); }))
+        << "the cell is edited again";
+    type(QStringLiteral("3"), Qt::Key_Escape);
+    // A bad number is refused with the reason; the cell keeps its number.
+    QString reason;
+    QObject::connect(model, &tRunsModel::refused,
+                     [&](const QModelIndex&, const QString& why) { reason = why; });
+    EXPECT_FALSE(model->setData(model->index(0, 1), QStringLiteral("два")));
+    EXPECT_TRUE(reason.contains(QStringLiteral("не число"))) << reason.toStdString();
+    EXPECT_EQ(points.Y(0), 1);
+    // Drawn on the chart (shown once there are points), kept in the work's file.
+    EXPECT_EQ(w.Frame->chMain->Series(0)->Count(), 2);
+    EXPECT_FALSE(w.Frame->chMain->isHidden());
+    EXPECT_TRUE(
+        reason.contains(QStringLiteral("например 2") + QLocale().decimalPoint() + QStringLiteral("35")));
+    ASSERT_TRUE(Lesson().Work());
+    EXPECT_EQ(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")).count('\n'), 3);
 }
 
 TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {

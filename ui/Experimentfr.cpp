@@ -455,6 +455,11 @@ void TfrExperiment::ShowRuns() {
     FLegend.clear();
     if (!FLesson) return;
     const tLesson& lesson = *FLesson;
+    // Without a sensor the chart shows once points were typed into the table.
+    if (!lesson.Sensor().Connects) {
+        chMain->setVisible(lesson.RunCount() > 0);
+        lbNoSensor->setVisible(lesson.RunCount() == 0);
+    }
     const auto lineOf = [&](int i) { return std::clamp(lesson.Run(i).Line, 0, FBaseLines - 1); };
     for (int i = 0; i < lesson.RunCount(); ++i) FLineRuns[std::size_t(lineOf(i))] = i;
     // The newest run of each line on that line, as it was measured.

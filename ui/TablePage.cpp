@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QToolTip>
 
 namespace {
 
@@ -45,7 +46,7 @@ public:
 
 tRunsModel::tRunsModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-void tRunsModel::SetLesson(const tLesson* lesson) {
+void tRunsModel::SetLesson(tLesson* lesson) {
     if (FLesson) disconnect(FLesson, nullptr, this, nullptr);
     FLesson = lesson;
     if (lesson) {
@@ -67,6 +68,7 @@ void tRunsModel::Reset() {
     beginResetModel();
     FRows = 0;
     FShown.clear();
+    if (!Typing()) FNewX.reset(), FNewY.reset();
     FCounts.clear();
     if (FLesson)
         for (int r = 0; r < FLesson->RunCount(); ++r)
@@ -101,7 +103,64 @@ void tRunsModel::PointsAppended(int run) {
 }
 
 int tRunsModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() || !FViewShown ? 0 : FRows;
+    if (parent.isValid() || !FViewShown) return 0;
+    const int pair = TypedPair();
+    return pair < 0 ? FRows : std::max(FRows, (pair < int(FCounts.size()) ? FCounts[size_t(pair)] : 0) + 1);
+}
+
+bool tRunsModel::Typing() const {
+    return FLesson && FLesson->IsOpen() && !FLesson->Sensor().Connects;
+}
+
+int tRunsModel::TypedPair() const {
+    if (!Typing()) return -1;
+    const auto found = std::find(FShown.begin(), FShown.end(), FLesson->TypedRun());
+    return found != FShown.end() ? int(found - FShown.begin()) : int(FShown.size());
+}
+
+Qt::ItemFlags tRunsModel::flags(const QModelIndex& index) const {
+    Qt::ItemFlags flags = QAbstractTableModel::flags(index);
+    if (index.isValid() && index.column() / 2 == TypedPair()) flags |= Qt::ItemIsEditable;
+    return flags;
+}
+
+bool tRunsModel::setData(const QModelIndex& index, const QVariant& value, int role) {
+    const int pair = TypedPair();
+    if (role != Qt::EditRole || !index.isValid() || index.column() / 2 != pair) return false;
+    const QString text = value.toString().trimmed();
+    if (text.isEmpty()) return false;
+    // Either decimal separator is taken; nothing else but a number.
+    bool ok = false;
+    const double number = QString(text).replace(u',', u'.').toDouble(&ok);
+    if (!ok || !std::isfinite(number)) {
+        emit refused(index,
+                     QStringLiteral("«%1» — не число. Введите число, например %2.")
+                         .arg(text, QStringLiteral("2") + QLocale().decimalPoint() + QStringLiteral("35")));
+        return false;
+    }
+    const bool isX = index.column() % 2 == 0;
+    const int count = pair < int(FCounts.size()) ? FCounts[size_t(pair)] : 0;
+    const int row = index.row();
+    if (row < count) {
+        const tPointSeries& points = *FLesson->Run(FLesson->TypedRun()).Points;
+        const int place =
+            FLesson->SetTypedRow(row, isX ? number : points.X(row), isX ? points.Y(row) : number);
+        emit typed(this->index(place, index.column()));
+        return true;
+    }
+    // The new row: kept once both its numbers are in.
+    (isX ? FNewX : FNewY) = number;
+    if (FNewX && FNewY) {
+        const double x = *FNewX, y = *FNewY;
+        FNewX.reset();
+        FNewY.reset();
+        FLesson->SetTypedRow(count, x, y);
+        // The next point goes into the empty row below the last: typing goes on from the last row's value.
+        emit typed(this->index(count, 2 * pair + 1));
+    } else {
+        emit dataChanged(index, index);
+    }
+    return true;
 }
 
 void tRunsModel::SetShown(bool shown) {
@@ -112,15 +171,26 @@ void tRunsModel::SetShown(bool shown) {
 }
 
 int tRunsModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() || !FLesson ? 0 : int(FCounts.size()) * 2;
+    if (parent.isValid() || !FLesson) return 0;
+    // Before its first row the typed run is a pair of empty columns after the others.
+    return (int(FCounts.size()) + (TypedPair() == int(FCounts.size()) ? 1 : 0)) * 2;
 }
 
 QVariant tRunsModel::data(const QModelIndex& index, int role) const {
     if (!FLesson || !index.isValid()) return QVariant();
     const int pair = index.column() / 2;
+    const int count = pair < int(FCounts.size()) ? FCounts[size_t(pair)] : 0;
+    if (pair == TypedPair() && index.row() == count && (role == Qt::DisplayRole || role == Qt::EditRole)) {
+        const std::optional<double>& typed = index.column() % 2 == 0 ? FNewX : FNewY;
+        // An empty text to edit (a line editor), nothing to show.
+        if (!typed) return role == Qt::EditRole ? QVariant(QString()) : QVariant();
+        return QLocale().toString(*typed, 'g', 15);
+    }
     if (pair >= int(FCounts.size()) || index.row() >= FCounts[size_t(pair)]) return QVariant();
     const tRun& r = FLesson->Run(FShown[size_t(pair)]);
     const bool value = index.column() % 2 == 1;
+    if (role == Qt::EditRole)
+        return QLocale().toString(value ? r.Points->Y(index.row()) : r.Points->X(index.row()), 'g', 15);
     if (role == Qt::DisplayRole) {
         if (value) return FormatFloat(r.FormatY, r.Points->Y(index.row()));
         // Times to the precision the sampling period needs, where the experiment's pattern shows fewer
@@ -140,6 +210,8 @@ QVariant tRunsModel::data(const QModelIndex& index, int role) const {
 QVariant tRunsModel::headerData(int section, Qt::Orientation orientation, int role) const {
     if (role != Qt::DisplayRole) return QVariant();
     if (orientation == Qt::Vertical) return section + 1;
+    if (FLesson && section / 2 == int(FShown.size()) && TypedPair() == int(FShown.size()))
+        return section % 2 == 0 ? FLesson->Experiment().CaptionX : FLesson->Experiment().CaptionY;
     if (!FLesson || section / 2 >= int(FShown.size())) return QVariant();
     const int index = FShown[size_t(section / 2)];
     const tRun& run = FLesson->Run(index);
@@ -160,7 +232,18 @@ TTablePage::TTablePage(QWidget* parent) : QTableView(parent) {
     setModel(FModel);
     setItemDelegate(new tLabelDelegate(this));
     setSelectionMode(QAbstractItemView::ExtendedSelection);
-    setEditTriggers(QAbstractItemView::NoEditTriggers);
+    // Only a typed run's cells are editable (the model says which): typing into one replaces its number.
+    setEditTriggers(QAbstractItemView::DoubleClicked | QAbstractItemView::EditKeyPressed |
+                    QAbstractItemView::AnyKeyPressed);
+    // Typing goes on from the row typed into, wherever the x order put it.
+    connect(FModel, &tRunsModel::typed, this, [this](const QModelIndex& index) {
+        FTyped = true;
+        selectionModel()->setCurrentIndex(index, QItemSelectionModel::ClearAndSelect);
+    });
+    connect(FModel, &tRunsModel::refused, this, [this](const QModelIndex& index, const QString& reason) {
+        FRefused = QPersistentModelIndex(index);
+        FReason = reason;
+    });
     setWordWrap(false);
     // A million rows scroll smoothly only when no row has to be measured.
     verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
@@ -177,6 +260,36 @@ void TTablePage::showEvent(QShowEvent* event) {
 void TTablePage::hideEvent(QHideEvent* event) {
     QTableView::hideEvent(event);
     FModel->SetShown(false);
+}
+
+void TTablePage::commitData(QWidget* editor) {
+    // An editor the model's new layout took away (its point was kept) has nothing more to give.
+    if (editor && editor->isHidden()) return;
+    QTableView::commitData(editor);
+}
+
+void TTablePage::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) {
+    if (FRefused.isValid()) {
+        // A number refused: the cell is edited again, the reason shown under it.
+        const QModelIndex at = FRefused;
+        FRefused = QPersistentModelIndex();
+        QTableView::closeEditor(editor, QAbstractItemDelegate::NoHint);
+        setCurrentIndex(at);
+        edit(at);
+        QToolTip::showText(viewport()->mapToGlobal(visualRect(at).bottomLeft()), FReason, viewport());
+        return;
+    }
+    if (editor && editor->isHidden() && !FTyped) return;
+    const bool next =
+        hint == QAbstractItemDelegate::SubmitModelCache || hint == QAbstractItemDelegate::EditNextItem;
+    if (!FTyped) return QTableView::closeEditor(editor, next ? QAbstractItemDelegate::EditNextItem : hint);
+    // A point was kept: the model was laid out anew and took the editor with it; typing goes on from where
+    // the point went.
+    FTyped = false;
+    if (!next) return;
+    const QModelIndex at = moveCursor(QAbstractItemView::MoveNext, Qt::NoModifier);
+    setCurrentIndex(at);
+    edit(at);
 }
 
 void TTablePage::keyPressEvent(QKeyEvent* event) {

@@ -3,8 +3,10 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <QPersistentModelIndex>
 #include <QTableView>
 #include <memory>
+#include <optional>
 
 class tPrintedTable;
 class tLesson;
@@ -15,12 +17,18 @@ public:
     explicit tRunsModel(QObject* parent = nullptr);
 
     // The lesson whose shown runs the table shows; it follows the lesson's notices.
-    void SetLesson(const tLesson* lesson);
+    void SetLesson(tLesson* lesson);
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
     int columnCount(const QModelIndex& parent = QModelIndex()) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    // An experiment without a sensor takes its points typed into the table: the typed run's cells, and a row
+    // below its last one for a new point (kept once both its numbers are in).
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+    bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
+    // Whether points are typed here (the experiment has no sensor).
+    bool Typing() const;
 
     // The role that holds a point's label, on the value cell.
     static constexpr int kLabelRole = Qt::UserRole + 1;
@@ -32,12 +40,23 @@ public:
     // which a run of hours must not cost while the chart is shown.
     void SetShown(bool shown);
 
+signals:
+    // A number typed into `index` was refused, for `reason`.
+    void refused(const QModelIndex& index, const QString& reason);
+    // A number was typed into a row, which now stands at `index` (the rows stay in x order).
+    void typed(const QModelIndex& index);
+
 private:
     void Reset();
+    // The pair of columns the typed run takes (after the runs shown when it has not begun); -1 without
+    // typing.
+    int TypedPair() const;
     // Takes in the points added to `run` (a tick of a measurement).
     void PointsAppended(int run);
 
-    const tLesson* FLesson = nullptr;
+    tLesson* FLesson = nullptr;
+    // The new row's numbers typed so far.
+    std::optional<double> FNewX, FNewY;
     bool FViewShown = false;
     int FRows = 0;
     // The runs shown, side by side, and their point counts.
@@ -51,7 +70,7 @@ public:
     explicit TTablePage(QWidget* parent = nullptr);
 
     tRunsModel* Model() const { return FModel; }
-    void SetLesson(const tLesson* lesson) { FModel->SetLesson(lesson); }
+    void SetLesson(tLesson* lesson) { FModel->SetLesson(lesson); }
     // The selection (everything when nothing is selected) as tab-separated lines, with the column heads when
     // everything is taken.
     QString SelectionText() const;
@@ -63,9 +82,17 @@ public:
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;
+    // Enter, like Tab, moves on to the next cell of a typed row.
+    void closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint hint) override;
+    void commitData(QWidget* editor) override;
     void showEvent(QShowEvent* event) override;
     void hideEvent(QHideEvent* event) override;
 
 private:
     tRunsModel* FModel = nullptr;
+    // A typed point was kept while its editor was open (the model reset the editor away).
+    bool FTyped = false;
+    // The cell whose number was refused, and why.
+    QPersistentModelIndex FRefused;
+    QString FReason;
 };
