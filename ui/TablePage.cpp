@@ -68,7 +68,11 @@ void tRunsModel::Reset() {
     beginResetModel();
     FRows = 0;
     FShown.clear();
-    if (!Typing()) FNewX.reset(), FNewY.reset();
+    // A new row half typed stays while points are typed; another experiment forgets it.
+    if (!Typing()) {
+        FNewX.reset();
+        FNewY.reset();
+    }
     FCounts.clear();
     if (FLesson)
         for (int r = 0; r < FLesson->RunCount(); ++r)

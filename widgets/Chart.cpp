@@ -7,7 +7,6 @@
 #include <QApplication>
 #include <cmath>
 #include <memory>
-#include <optional>
 
 namespace {
 
@@ -91,11 +90,10 @@ struct tLayerableDrawing : QCPLayerable {
 };
 
 // The chart's one picture, all layers on it: opaque, cleared to the chart's background and put on the window
-// as a plain copy, with nothing painted under it and nothing blended. A layer with a picture of its own (none
-// of the chart's) gets one that is blended over it.
+// as a plain copy, with nothing painted under it and nothing blended.
 class tPaintBuffer : public QCPAbstractPaintBuffer {
 public:
-    tPaintBuffer(const QSize& size, double ratio, std::optional<QColor> background)
+    tPaintBuffer(const QSize& size, double ratio, const QColor& background)
         : QCPAbstractPaintBuffer(size, ratio), FBackground(background) {
         tPaintBuffer::reallocateBuffer();
     }
@@ -103,19 +101,18 @@ public:
     void draw(QCPPainter* painter) const override {
         if (painter && painter->isActive()) painter->drawImage(0, 0, FImage);
     }
-    void clear(const QColor& color) override { FImage.fill(FBackground.value_or(color)); }
+    void clear(const QColor&) override { FImage.fill(FBackground); }
 
 protected:
     void reallocateBuffer() override {
         setInvalidated();
-        FImage = QImage(mSize * mDevicePixelRatio,
-                        FBackground ? QImage::Format_RGB32 : QImage::Format_ARGB32_Premultiplied);
+        FImage = QImage(mSize * mDevicePixelRatio, QImage::Format_RGB32);
         FImage.setDevicePixelRatio(mDevicePixelRatio);
     }
 
 private:
     QImage FImage;
-    std::optional<QColor> FBackground;
+    QColor FBackground;
 };
 
 } // namespace
@@ -230,17 +227,9 @@ void TChart::Redraw() {
 }
 
 void TChart::SetUpBuffers() {
-    // As many pictures as QCustomPlot will ask for: one for the lowest layers, one for each layer with a
-    // picture of its own, and one for the layers above each of those.
-    int count = 1;
-    for (int i = 0; i < layerCount(); ++i)
-        if (layer(i)->mode() == QCPLayer::lmBuffered)
-            count += i + 1 < layerCount() && layer(i + 1)->mode() == QCPLayer::lmLogical ? 2 : 1;
-    mPaintBuffers.clear();
-    for (int i = 0; i < count; ++i)
-        mPaintBuffers.append(QSharedPointer<QCPAbstractPaintBuffer>(new tPaintBuffer(
-            viewport().size(), mBufferDevicePixelRatio,
-            i == 0 ? std::optional<QColor>(mBackgroundBrush.color()) : std::nullopt)));
+    // Every layer is drawn onto the one picture QCustomPlot asks for.
+    mPaintBuffers = {QSharedPointer<QCPAbstractPaintBuffer>(
+        new tPaintBuffer(viewport().size(), mBufferDevicePixelRatio, mBackgroundBrush.color()))};
 }
 
 QRect TChart::AxisArea(const QCPAxis& axis) const {

@@ -75,7 +75,7 @@ protected:
 
 private:
     void ApplyLocale();
-    // Gives QCustomPlot the pictures its layers are drawn on, the lowest one opaque.
+    // Gives QCustomPlot the one opaque picture its layers are drawn on.
     void SetUpBuffers();
     // Where an axis draws: its side of the plot and the strip its ticks reach into.
     QRect AxisArea(const QCPAxis& axis) const;
