@@ -46,6 +46,10 @@ void tExperiment::SetDefaults() {
     YOffset = 0;
     SuggestedFit.reset();
     Collection = {};
+    Events = false;
+    EntryCaption.clear();
+    EntryFormat.clear();
+    EntryStep = 0;
 }
 
 void tExperiment::ReadFile() {
@@ -78,6 +82,17 @@ void tExperiment::ReadText(const QByteArray& bytes) {
     if (SeriesCount < 1 || SeriesCount > 2) SeriesCount = 1;
     SuggestedFit = FitModelFromKey(Text(file, "Fit"));
     Collection = ReadCollection(file);
+    Events = Text(file, "Mode").trimmed().compare(QStringLiteral("Events"), Qt::CaseInsensitive) == 0;
+    EntryCaption = Text(file, "EntryCaption");
+    EntryFormat = Text(file, "EntryFormat");
+    EntryStep = Real(file, "EntryStep", 0);
+    if (Events) {
+        // The points stand at the typed values: what is collected over time does not apply.
+        Collection = {};
+        if (!EntryCaption.isEmpty()) CaptionX = EntryCaption;
+        if (!EntryFormat.isEmpty()) FormatX = EntryFormat;
+        if (!std::isfinite(EntryStep)) EntryStep = 0;
+    }
 
     // Values that cannot work count as unreadable: the key's default is taken and the log says so.
     const auto reject = [this](const char* keys) {

@@ -38,6 +38,13 @@ public:
     // How its runs are collected unless the user set otherwise (keys Duration=, StartDelay=, TriggerLevel=,
     // TriggerSlope=, PreTrigger=).
     tCollection Collection;
+    // Mode=Events: a run keeps a point only when the user asks, the mean of the last second of the sensor's
+    // readings against a value the user types (EntryCaption, written as EntryFormat, offered EntryStep on from
+    // the last one). The chart's x is that typed quantity: CaptionX and FormatX become the entry's.
+    bool Events = false;
+    QString EntryCaption;
+    QString EntryFormat;
+    double EntryStep = 0;
 
     // Microseconds from one point to the next: the sampling period times the values averaged into a point.
     std::int64_t Period() const { return std::int64_t(Freq) * std::max(1, Average); }

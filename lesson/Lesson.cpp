@@ -116,6 +116,11 @@ void tLesson::Open(const tExperiment& experiment, tSavedWork work) {
     }
     FWork = std::make_unique<tWorkFolder>(work.Path, work.Opened.RunFiles, work.Opened.ListLines);
     if (!work.Opened.AnalysisUnread.isEmpty()) FWork->KeepUnreadAnalysis();
+    // Rows typed by hand go on in the newest run.
+    if (!Sensor().Connects && FRuns.Count() > 0 && FRuns.Run(FRuns.Count() - 1).Number > 0) {
+        FTyped = FRuns.Shared(FRuns.Count() - 1);
+        if (!Write([&](tWorkFolder& folder) { folder.ContinueRun(FTyped); })) FTyped.reset();
+    }
     emit opened();
     emit collectingChanged();
     emit sensorStateChanged();
@@ -250,7 +255,8 @@ std::shared_ptr<tRun> tLesson::NewRun() const {
 void tLesson::BeginRun(int line) {
     if (FMeasured) EndRun();
     const std::shared_ptr<tRun> run = NewRun();
-    run->Period = FExperiment.Period();
+    // A run of events has its x typed, not counted in periods.
+    run->Period = FExperiment.Events ? 0 : FExperiment.Period();
     run->Line = line;
     // The new run is the chosen one while it is measured.
     FRuns.Choose(-1);
@@ -259,9 +265,12 @@ void tLesson::BeginRun(int line) {
     FSamples = 0;
     FNewest.reset();
     FWaiting.clear();
+    FRecent.clear();
+    FEntries.clear();
     FLabelAt = -1;
-    FCollector.emplace(FCollection, FExperiment.Period());
-    FCollecting = FCollection.Trigger ? tCollecting::Waiting : tCollecting::Recording;
+    const tCollection collection = FExperiment.Events ? tCollection{} : FCollection;
+    FCollector.emplace(collection, FExperiment.Period());
+    FCollecting = collection.Trigger ? tCollecting::Waiting : tCollecting::Recording;
     // Noise or a flat line is no pulse: a beat needs the curve to swing over a tenth of the chart's height.
     FBeats.Begin((FExperiment.MaxY - FExperiment.MinY) * 0.1);
     Write(
@@ -294,16 +303,8 @@ int tLesson::SetTypedRow(int row, double x, double y) {
         if (!FWork && FKeepOnDisk) FUnkeptRuns = true;
         emit runStarted(FRuns.Count() - 1);
     }
-    std::vector<std::pair<double, double>> rows;
-    const tPointSeries& points = *FTyped->Points;
-    for (int i = 0; i < points.Count(); ++i)
-        if (i != row) rows.emplace_back(points.X(i), points.Y(i));
-    const auto at =
-        std::upper_bound(rows.begin(), rows.end(), x,
-                         [](double value, const std::pair<double, double>& r) { return value < r.first; });
-    const int place = int(at - rows.begin());
-    rows.insert(at, {x, y});
-    TypedRows(rows);
+    const auto [rows, place] = RowsWith(*FTyped, row, x, y);
+    PutRows(FTyped, rows);
     return place;
 }
 
@@ -313,20 +314,76 @@ void tLesson::RemoveTypedRow(int row) {
     const tPointSeries& points = *FTyped->Points;
     for (int i = 0; i < points.Count(); ++i)
         if (i != row) rows.emplace_back(points.X(i), points.Y(i));
-    TypedRows(rows);
+    PutRows(FTyped, rows);
 }
 
-void tLesson::TypedRows(const std::vector<std::pair<double, double>>& rows) {
+std::pair<std::vector<std::pair<double, double>>, int> tLesson::RowsWith(const tRun& run, int skip, double x,
+                                                                          double y) {
+    std::vector<std::pair<double, double>> rows;
+    const tPointSeries& points = *run.Points;
+    for (int i = 0; i < points.Count(); ++i)
+        if (i != skip) rows.emplace_back(points.X(i), points.Y(i));
+    const auto at =
+        std::upper_bound(rows.begin(), rows.end(), x,
+                         [](double value, const std::pair<double, double>& r) { return value < r.first; });
+    const int place = int(at - rows.begin());
+    rows.insert(at, {x, y});
+    return {rows, place};
+}
+
+void tLesson::PutRows(const std::shared_ptr<tRun>& run, const std::vector<std::pair<double, double>>& rows) {
     auto points = std::make_shared<tPointSeries>();
     for (const auto& [x, y] : rows) points->Add(x, y);
-    FTyped->Points = points;
+    run->Points = points;
     Write([](tWorkFolder& work) { work.RewritePoints(); });
-    emit runChanged(TypedRun());
+    for (int i = FRuns.Count() - 1; i >= 0; --i)
+        if (FRuns.Shared(i) == run) emit runChanged(i);
+}
+
+std::optional<double> tLesson::EventReading() const {
+    if (FRecent.empty()) return std::nullopt;
+    double sum = 0;
+    for (const double y : FRecent) sum += y;
+    return sum / double(FRecent.size());
+}
+
+int tLesson::KeepEvent(double x) {
+    if (!FMeasured || !FExperiment.Events)
+        throw Exception(QStringLiteral("Точки сохраняются во время опыта: нажмите «Пуск»."));
+    if (!std::isfinite(x)) throw Exception(QStringLiteral("Введите конечное число."));
+    const std::optional<double> reading = EventReading();
+    if (!reading) throw Exception(QStringLiteral("Датчик ещё не дал показаний: подождите секунду."));
+    const auto [rows, place] = RowsWith(*FMeasured, -1, x, *reading);
+    FEntries.push_back(x);
+    PutRows(FMeasured, rows);
+    return place;
+}
+
+std::optional<double> tLesson::OfferedEntry() const {
+    if (FEntries.empty()) return std::nullopt;
+    const double step = FExperiment.EntryStep > 0 ? FExperiment.EntryStep
+                        : FEntries.size() > 1     ? FEntries.back() - FEntries[FEntries.size() - 2]
+                                                  : 0;
+    return FEntries.back() + step;
 }
 
 int tLesson::TakeValues(std::vector<double>& values, bool last, const std::function<QString()>& label) {
     if (!FMeasured || FExperiment.Average <= 0) return 0;
     const std::size_t average = std::size_t(FExperiment.Average);
+    if (FExperiment.Events) {
+        // Nothing is recorded by itself: the last second of readings is held for the next event.
+        const std::size_t second = std::size_t(std::clamp<std::int64_t>(
+            (1000000 + FExperiment.Period() - 1) / std::max<std::int64_t>(1, FExperiment.Period()), 1, 100000));
+        std::size_t used = 0;
+        for (; values.size() - used >= average; used += average) {
+            FNewest = DecimalMean(values.data() + used, average);
+            FRecent.push_back(*FNewest);
+            while (FRecent.size() > second) FRecent.pop_front();
+        }
+        values.erase(values.begin(), values.begin() + std::ptrdiff_t(used));
+        if (used > 0) emit valueMeasured(*FNewest);
+        return 0;
+    }
     const std::size_t keep = last ? 0 : 1;
     tPointSeries& points = *FMeasured->Points;
     const int from = points.Count();
@@ -543,6 +600,8 @@ tAnalysisJob tLesson::PrepareAnalysis(tAnalysisKind kind, tFitModel model, doubl
 }
 
 double tLesson::FitShift() const {
+    // Points typed, or kept at typed values, stand where they are typed.
+    if (FExperiment.Events || !Sensor().Connects) return 0;
     return FExperiment.Average > 1 ? (FExperiment.Average - 1) / 2.0 * FExperiment.Freq * 1e-6 : 0;
 }
 

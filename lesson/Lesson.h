@@ -114,6 +114,14 @@ public:
     void RemoveTypedRow(int row);
     // The run typed by hand, or -1 before its first row.
     int TypedRun() const;
+    // A run of an experiment of events keeps no point by itself: the readings of its last second are held,
+    // and KeepEvent puts their mean at the typed `x`, in x order (the place is returned). Raises Exception
+    // with the reason when there is no run of events or no reading yet.
+    std::optional<double> EventReading() const;
+    int KeepEvent(double x);
+    // The value offered for the next event: the last one typed and its step on (EntryStep, else the step
+    // between the last two); none before the first.
+    std::optional<double> OfferedEntry() const;
     // Takes the values of channel 0 that complete points: each block of Average values is one point (a
     // complete block waits for one more value during a run; `last` takes it too), recorded as the collection
     // decides and labelled by `label` (asked once a point). The values used are removed from `values`.
@@ -228,8 +236,15 @@ private:
     std::shared_ptr<tRun> FTyped;
     // A run of the experiment, begun now, without points.
     std::shared_ptr<tRun> NewRun() const;
-    // Makes the typed run's points the rows given (in x order), writes them and says so.
-    void TypedRows(const std::vector<std::pair<double, double>>& rows);
+    // Makes the points of `run` (the typed or the measured one) the rows given (in x order), writes them and
+    // says so.
+    void PutRows(const std::shared_ptr<tRun>& run, const std::vector<std::pair<double, double>>& rows);
+    // The points of `run` without the row `skip`, and (x, y) put in x order: the new rows and its place.
+    static std::pair<std::vector<std::pair<double, double>>, int> RowsWith(const tRun& run, int skip, double x,
+                                                                        double y);
+    // Of a run of events: the readings of its last second, and the values typed, in the order typed.
+    std::deque<double> FRecent;
+    std::vector<double> FEntries;
     tCollection FCollection;
     tCollecting FCollecting = tCollecting::Idle;
     double FCountdownEnd = 0;

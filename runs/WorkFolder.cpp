@@ -255,6 +255,15 @@ void tWorkFolder::WriteList() {
     ReplaceFile(FPath + u'/' + QString::fromLatin1(kWorkListFile), Lines(FList));
 }
 
+namespace {
+
+// The first row of a run's file: the byte-order mark and the columns' captions.
+QByteArray HeaderRow(const tRun& run, QChar separator) {
+    return "\xEF\xBB\xBF" + CsvLine({run.CaptionX, run.CaptionY, kLabelHeader}, separator).toUtf8();
+}
+
+} // namespace
+
 void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
     EndRun();
     // A new file under a number no file of the folder has: a measurement on disk is never written over.
@@ -281,9 +290,7 @@ void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
     const QChar separator = CsvSeparator(FDecimal);
     const QStringList before = FList;
     try {
-        WriteAll(FFd,
-                 "\xEF\xBB\xBF" + CsvLine({run->CaptionX, run->CaptionY, kLabelHeader}, separator).toUtf8(),
-                 fileName);
+        WriteAll(FFd, HeaderRow(*run, separator), fileName);
         FList << RunKey(FRuns, "File") + u'=' + name << RunKey(FRuns, "Sensor") + u'=' + run->Sensor
               << RunKey(FRuns, "Start") + u'=' + run->Start.toString(Qt::ISODate)
               << RunKey(FRuns, "Line") + u'=' + QString::number(run->Line)
@@ -303,11 +310,37 @@ void tWorkFolder::BeginRun(const std::shared_ptr<tRun>& run) {
     FHeaderBytes = ::lseek(FFd, 0, SEEK_END);
 }
 
+void tWorkFolder::ContinueRun(const std::shared_ptr<tRun>& run) {
+    EndRun();
+    QString name, separator;
+    for (const QString& line : FList) {
+        if (line.startsWith(RunKey(run->Number, "File") + u'=')) name = line.section(u'=', 1);
+        if (line.startsWith(RunKey(run->Number, "Separator") + u'=')) separator = line.section(u'=', 1);
+    }
+    if (name.isEmpty() || name.contains(u'/'))
+        throw Exception(QStringLiteral("В списке работы нет файла опыта %1.").arg(run->Number));
+    const QString fileName = FPath + u'/' + name;
+    FFd = ::open(fileName.toLocal8Bit().constData(), O_WRONLY | O_APPEND | O_NOFOLLOW | O_CLOEXEC);
+    if (FFd < 0)
+        throw Exception(QStringLiteral("Невозможно открыть файл \"%1\".\r\nСистема сообщает: %2")
+                            .arg(fileName, SystemErrorText(errno)));
+    FDecimal = separator == QStringLiteral(",") ? u'.' : separator == QStringLiteral(";") ? u',' : SystemDecimalSeparator();
+    FFileName = fileName;
+    FRun = run;
+    FWritten = run->Points->Count();
+    // Its header row is written again with the points.
+    FHeaderBytes = 0;
+}
+
 void tWorkFolder::RewritePoints() {
-    if (!FRun || FFd < 0 || FHeaderBytes <= 0) return;
+    if (!FRun || FFd < 0) return;
     // The file is cut back to its header row and the points written again; a write that fails leaves whole
     // lines, and the next change writes them all anew.
     if (::ftruncate(FFd, FHeaderBytes) != 0) throw CannotWrite(FFileName, errno);
+    if (FHeaderBytes == 0) {
+        WriteAll(FFd, HeaderRow(*FRun, CsvSeparator(FDecimal)), FFileName);
+        FHeaderBytes = ::lseek(FFd, 0, SEEK_END);
+    }
     FWritten = 0;
     AppendPoints();
 }

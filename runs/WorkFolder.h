@@ -31,6 +31,9 @@ public:
     void BeginRun(const std::shared_ptr<tRun>& run);
     // Appends the points added to the current run since the last call and hands them to the disk.
     void AppendPoints();
+    // Run `run`, kept in this folder before (a work opened again), is the current one again: its next change
+    // is written by RewritePoints, in the separator its file was begun with.
+    void ContinueRun(const std::shared_ptr<tRun>& run);
     // The current run's points changed anywhere (a row typed by hand): its file holds them anew, all of them.
     void RewritePoints();
     // The current run is complete.

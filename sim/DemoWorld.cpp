@@ -5,6 +5,7 @@
 #include "device/Ftdilibrary.h"
 #include "sim/SimWorld.h"
 
+#include <atomic>
 #include <cmath>
 
 namespace {
@@ -16,6 +17,9 @@ double Noise(double seconds, double amplitude) {
     const double x = std::sin(seconds * 12.9898 + 78.233) * 43758.5453;
     return (x - std::floor(x) - 0.5) * 2 * amplitude;
 }
+
+// Read on the measuring thread, set on the window's.
+std::atomic<double> lampDistance{20};
 
 QStringList DemoComPorts() {
     return tSimWorld::Instance().ComPaths();
@@ -64,6 +68,19 @@ double DissolvingSignal(double seconds) {
     return 22.0 - 14.0 * (1 - std::exp(-t / 12.0)) * std::exp(-t / 400.0) + Noise(seconds, 0.05);
 }
 
+void SetDemoLampDistance(double centimetres) {
+    if (std::isfinite(centimetres) && centimetres > 0) lampDistance = centimetres;
+}
+
+double DemoLampDistance() {
+    return lampDistance;
+}
+
+double LampSignal(double seconds) {
+    const double r = lampDistance;
+    return 90000.0 / (r * r) + Noise(seconds, 3);
+}
+
 double ForkSignal(double seconds) {
     const double since = std::fmod(seconds, 6.0) - 1.0;
     if (since < 0) return Noise(seconds, 0.02);
@@ -94,9 +111,7 @@ void InstallDemoWorld(std::shared_ptr<tSimClock> clock) {
                         std::make_shared<tSimSensor>(Sensor("T101", 921600, false, 2, WarmingSignal), clock));
     world.AddFtdiSensor(
         4098, std::make_shared<tSimSensor>(
-                  Sensor("L301", 38400, true, 0,
-                         [](double t) { return 320 + 60 * std::sin(2 * kPi * t / 20) + Noise(t, 3); }),
-                  clock));
+                  Sensor("L301", 38400, true, 0, LampSignal), clock));
     // Sound on a CDC port in single-letter mode; voltage of a charging capacitor in packet-size mode.
     world.AddComSensor(QStringLiteral("/dev/ttyDEMO0"),
                        std::make_shared<tSimSensor>(Sensor("C101", 115200, true, 3, ForkSignal), clock));

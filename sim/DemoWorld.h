@@ -26,5 +26,10 @@ double HeartbeatSignal(double seconds, double bpm);
 double WarmingSignal(double seconds);
 double CoolingSignal(double seconds);
 double DissolvingSignal(double seconds);
+// The demo lamp over the light sensor: its distance in centimetres (20 at first) sets the illuminance, which
+// falls with the square of it. The demo moves it as a student would; tests set it.
+void SetDemoLampDistance(double centimetres);
+double DemoLampDistance();
+double LampSignal(double seconds);
 // A tuning fork struck every 6 s: a second of the room's quiet, then a ringing that dies away.
 double ForkSignal(double seconds);

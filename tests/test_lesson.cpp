@@ -253,7 +253,9 @@ protected:
             if (!packet.Data || !ExtractPayload(packet.Data.get(), std::size_t(packet.Size), payload)) break;
             present = DecodeValueStream(payload.data(), payload.size(), channel, channels) && present;
         }
+        taken = channels[0].size();
         lesson.TakeValues(channels[0], last);
+        taken -= channels[0].size();
         return present;
     }
     void TicksUntil(int points) {
@@ -275,6 +277,7 @@ protected:
     std::unique_ptr<tDevice> device;
     tChannels channels;
     int channel = 0;
+    std::size_t taken = 0; // values the lesson took at the last tick
 };
 
 } // namespace
@@ -450,12 +453,67 @@ TEST_F(LessonTest, RowsTypedByHandAreARunKeptAtOnce) {
     // Analysed as any run.
     const tAnalysisResult& line = lesson.Analyse(tAnalysisKind::Fit, tFitModel::Line, 2, 5);
     EXPECT_TRUE(line.Ok) << line.Error.toStdString();
+    // The work opened again goes on with the same run and file.
+    lesson.Open(e, ReadSavedWork(work));
+    EXPECT_EQ(lesson.SetTypedRow(3, 6, 4), 3);
+    EXPECT_EQ(lesson.RunCount(), 1);
+    const QByteArray continued = ReadFile(work + QStringLiteral("/run-01.csv"));
+    EXPECT_TRUE(continued.startsWith(file.left(file.indexOf('\n') + 1))) << continued.constData();
+    EXPECT_EQ(continued.count('\n'), 5) << continued.constData();
+    EXPECT_TRUE(continued.endsWith("6;4;\r\n") || continued.endsWith("6,4,\r\n")) << continued.constData();
+}
+
+// A run of events keeps a point only when asked: the mean of the last second of readings at the value typed,
+// in x order; the value offered next is the last one its step on.
+TEST_F(LessonTest, EventsKeepTheLastSecondsMeanAtTheValueTyped) {
+    tExperiment e = Chosen("Лампа", "SensorName=L301\r\nFreq=100000\r\nAverage=2\r\nMode=Events\r\n"
+                                   "EntryCaption=r, см\r\nCaptionX=t, с\r\nDuration=1\r\nTriggerLevel=5\r\n");
+    EXPECT_EQ(e.CaptionX, QStringLiteral("r, см"));
+    EXPECT_EQ(e.Collection, tCollection{}) << "no trigger, no duration";
+    lesson.Open(e);
+    EXPECT_THROW(lesson.KeepEvent(1), Exception) << "no run";
+    lesson.BeginRun(0);
+    EXPECT_THROW(lesson.KeepEvent(1), Exception) << "no reading yet";
+    EXPECT_FALSE(lesson.OfferedEntry());
+    const struct {
+        int values; // 1, 2, 3… on from the last; two make a point, five points a second
+        double x;
+        double mean;
+        const char* rows;
+        double offered;
+    } steps[] = {
+        {6, 20, 3.5, "20:3.5", 20},                // a second not yet full
+        {30, 30, 31.5, "20:3.5 30:31.5", 40},      // values 27…36
+        {4, 10, 35.5, "10:35.5 20:3.5 30:31.5", -10},
+    };
+    std::vector<double> values;
+    int next = 1;
+    for (const auto& step : steps) {
+        SCOPED_TRACE(step.rows);
+        for (int i = 0; i < step.values; ++i) values.push_back(next++);
+        EXPECT_EQ(lesson.TakeValues(values, false), 0);
+        EXPECT_DOUBLE_EQ(*lesson.EventReading(), step.mean);
+        lesson.KeepEvent(step.x);
+        QStringList rows;
+        const tPointSeries& points = *lesson.Run(0).Points;
+        for (int i = 0; i < points.Count(); ++i)
+            rows << QString::number(points.X(i)) + u':' + QString::number(points.Y(i));
+        EXPECT_EQ(rows.join(u' '), QString::fromLatin1(step.rows));
+        EXPECT_EQ(*lesson.OfferedEntry(), step.offered);
+    }
+    EXPECT_THROW(lesson.KeepEvent(NAN), Exception);
+    EXPECT_TRUE(lesson.EndRun());
+    tSavedWork saved = ReadSavedWork(lesson.Work()->Path());
+    ASSERT_EQ(saved.Runs.Count(), 1);
+    EXPECT_EQ(saved.Runs.Run(0).Points->X(0), 10);
+    EXPECT_EQ(saved.Runs.Run(0).Points->Y(2), 31.5);
+    EXPECT_EQ(lesson.FitShift(), 0);
 }
 
 // Each catalogue experiment's suggested fit, on its demo sensor and the virtual clock, finds the sensor's
 // truth within three standard errors: the capacitor charges with τ = 3 s, the water cools with τ = 240 s, the
-// fork rings at 2.5 Hz, and the heated water's line is the one that best fits its noiseless curve at the
-// times the points stand for.
+// fork rings at 2.5 Hz, the heated water's line is the one that best fits its noiseless curve at the times the
+// points stand for, and the lamp's light falls with the square of the distances typed.
 TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
     InstallDemoWorld(clock);
     settings.AddName(QStringLiteral("UseCDC"), QStringLiteral("1"));
@@ -463,7 +521,10 @@ TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
         const char* folder;
         std::size_t parameter; // of the fit's values
         std::function<double(const tPointSeries&, double shift)> truth;
+        std::vector<double> distances = {}; // of an experiment of events: the lamp's, typed in this order
     } rows[] = {
+        {"Физика/Оптика/Освещённость и расстояние до лампы", 1, [](const tPointSeries&, double) { return -2.0; },
+         {30, 20, 50, 40, 60, 70, 80}},
         {"Физика/Электричество/Цепи постоянного тока/Зарядка конденсатора", 1,
          [](const tPointSeries&, double) { return 3.0; }},
         {"Физика/Тепловые явления/Остывание воды в разных сосудах", 1,
@@ -495,8 +556,22 @@ TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
         device->SetFreq(0, e.Freq);
         lesson.SetSensorState(tLesson::tSensorState::Connected);
         Start();
+        for (const double r : row.distances) {
+            // The lamp moves; once its new light is read, a second more of it is what the point keeps.
+            SetDemoLampDistance(r);
+            int after = -1;
+            ASSERT_TRUE(WaitUntil([&] {
+                Tick();
+                const std::optional<double> newest = lesson.NewestValue();
+                if (after < 0 && newest && std::abs(*newest - 90000 / (r * r)) < 10) after = 0;
+                if (after >= 0) after += int(taken) / e.Average;
+                return after > 6;
+            }));
+            lesson.KeepEvent(r);
+        }
         // A run of a set duration ends by itself; the others run over their time axis.
-        const int points = int(std::lround((e.MaxX - e.MinX) * 1e6 / double(e.Period())));
+        const int points = row.distances.empty() ? int(std::lround((e.MaxX - e.MinX) * 1e6 / double(e.Period())))
+                                                 : int(row.distances.size());
         ASSERT_TRUE(WaitUntil([&] {
             Tick();
             const int run = lesson.Measured();
@@ -517,6 +592,7 @@ TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
         EXPECT_LT(std::abs(found - truth), 3 * error) << found << " ± " << error << " against " << truth;
         device->Stop();
     }
+    SetDemoLampDistance(20);
 }
 
 // A countdown cancelled and a start that measured nothing leave no run; a deleted run's file never goes over
