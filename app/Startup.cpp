@@ -8,6 +8,7 @@
 #include "core/Strings.h"
 #include "core/UserFolders.h"
 #include "device/Componentusb.h"
+#include "lesson/Lesson.h"
 #include "measure/Measurethread.h"
 #include "platform/SingleInstance.h"
 #include "sim/DemoCable.h"
@@ -102,6 +103,14 @@ void RunWithLog(QApplication& app, tSingleInstance& instance) {
         if (demo) {
             auto* cable = new tDemoCable(window.get());
             QObject::connect(cable, &tDemoCable::deviceChange, window->usb, &TComponentUSB::Dispatch);
+            // The demo lamp is moved as a student would: 20 cm at Пуск, then on to the distance offered next.
+            tLesson& lesson = window->Lesson();
+            QObject::connect(&lesson, &tLesson::runStarted, &lesson, [] { SetDemoLampDistance(20); });
+            QObject::connect(&lesson, &tLesson::runChanged, &lesson, [&lesson](int run) {
+                if (const std::optional<double> next = lesson.OfferedEntry();
+                    next && lesson.Experiment().Events && run == lesson.Measured())
+                    SetDemoLampDistance(*next);
+            });
         }
         QObject::connect(&instance, &tSingleInstance::activateRequested, window.get(),
                          &TfmMain::RestoreAndRaise);

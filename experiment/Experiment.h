@@ -39,8 +39,8 @@ public:
     // TriggerSlope=, PreTrigger=).
     tCollection Collection;
     // Mode=Events: a run keeps a point only when the user asks, the mean of the last second of the sensor's
-    // readings against a value the user types (EntryCaption, written as EntryFormat, offered EntryStep on from
-    // the last one). The chart's x is that typed quantity: CaptionX and FormatX become the entry's.
+    // readings against a value the user types (EntryCaption, written as EntryFormat, offered EntryStep on
+    // from the last one). The chart's x is that typed quantity: CaptionX and FormatX become the entry's.
     bool Events = false;
     QString EntryCaption;
     QString EntryFormat;

@@ -19,6 +19,11 @@ QString StateFile() {
     return UserStateFolder() + QStringLiteral("/collection.ini");
 }
 
+// Runs whose points come a period apart: not typed, nor kept at typed values.
+bool TimedRuns(const tExperiment& experiment) {
+    return !experiment.Events && DescribeSensor(experiment.SensorName).Connects;
+}
+
 QString Seconds(double s) {
     return QLocale().toString(std::ceil(s * 10 - 1e-9) / 10, 'f', 1);
 }
@@ -87,7 +92,7 @@ void tLesson::Open(const tExperiment& experiment, tSavedWork work) {
         tRun& run = *work.Runs.Shared(i);
         run.FormatX = experiment.FormatX;
         run.FormatY = experiment.FormatY;
-        run.Period = experiment.Period();
+        run.Period = TimedRuns(experiment) ? experiment.Period() : 0;
         run.Line = std::clamp(run.Line, 0, std::max(1, experiment.SeriesCount) - 1);
         RebuildRates(run);
     }
@@ -256,7 +261,7 @@ void tLesson::BeginRun(int line) {
     if (FMeasured) EndRun();
     const std::shared_ptr<tRun> run = NewRun();
     // A run of events has its x typed, not counted in periods.
-    run->Period = FExperiment.Events ? 0 : FExperiment.Period();
+    run->Period = TimedRuns(FExperiment) ? FExperiment.Period() : 0;
     run->Line = line;
     // The new run is the chosen one while it is measured.
     FRuns.Choose(-1);
@@ -318,7 +323,7 @@ void tLesson::RemoveTypedRow(int row) {
 }
 
 std::pair<std::vector<std::pair<double, double>>, int> tLesson::RowsWith(const tRun& run, int skip, double x,
-                                                                          double y) {
+                                                                         double y) {
     std::vector<std::pair<double, double>> rows;
     const tPointSeries& points = *run.Points;
     for (int i = 0; i < points.Count(); ++i)
@@ -347,11 +352,11 @@ std::optional<double> tLesson::EventReading() const {
     return sum / double(FRecent.size());
 }
 
-int tLesson::KeepEvent(double x) {
+int tLesson::KeepEvent(double x, std::optional<double> reading) {
     if (!FMeasured || !FExperiment.Events)
         throw Exception(QStringLiteral("Точки сохраняются во время опыта: нажмите «Пуск»."));
     if (!std::isfinite(x)) throw Exception(QStringLiteral("Введите конечное число."));
-    const std::optional<double> reading = EventReading();
+    if (!reading) reading = EventReading();
     if (!reading) throw Exception(QStringLiteral("Датчик ещё не дал показаний: подождите секунду."));
     const auto [rows, place] = RowsWith(*FMeasured, -1, x, *reading);
     FEntries.push_back(x);
@@ -373,7 +378,8 @@ int tLesson::TakeValues(std::vector<double>& values, bool last, const std::funct
     if (FExperiment.Events) {
         // Nothing is recorded by itself: the last second of readings is held for the next event.
         const std::size_t second = std::size_t(std::clamp<std::int64_t>(
-            (1000000 + FExperiment.Period() - 1) / std::max<std::int64_t>(1, FExperiment.Period()), 1, 100000));
+            (1000000 + FExperiment.Period() - 1) / std::max<std::int64_t>(1, FExperiment.Period()), 1,
+            100000));
         std::size_t used = 0;
         for (; values.size() - used >= average; used += average) {
             FNewest = DecimalMean(values.data() + used, average);
@@ -601,7 +607,7 @@ tAnalysisJob tLesson::PrepareAnalysis(tAnalysisKind kind, tFitModel model, doubl
 
 double tLesson::FitShift() const {
     // Points typed, or kept at typed values, stand where they are typed.
-    if (FExperiment.Events || !Sensor().Connects) return 0;
+    if (!TimedRuns(FExperiment)) return 0;
     return FExperiment.Average > 1 ? (FExperiment.Average - 1) / 2.0 * FExperiment.Freq * 1e-6 : 0;
 }
 

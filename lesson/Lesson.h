@@ -115,10 +115,10 @@ public:
     // The run typed by hand, or -1 before its first row.
     int TypedRun() const;
     // A run of an experiment of events keeps no point by itself: the readings of its last second are held,
-    // and KeepEvent puts their mean at the typed `x`, in x order (the place is returned). Raises Exception
-    // with the reason when there is no run of events or no reading yet.
+    // and KeepEvent puts their mean (or `reading`, taken before) at the typed `x`, in x order (the place is
+    // returned). Raises Exception with the reason when there is no run of events or no reading yet.
     std::optional<double> EventReading() const;
-    int KeepEvent(double x);
+    int KeepEvent(double x, std::optional<double> reading = std::nullopt);
     // The value offered for the next event: the last one typed and its step on (EntryStep, else the step
     // between the last two); none before the first.
     std::optional<double> OfferedEntry() const;
@@ -240,8 +240,8 @@ private:
     // says so.
     void PutRows(const std::shared_ptr<tRun>& run, const std::vector<std::pair<double, double>>& rows);
     // The points of `run` without the row `skip`, and (x, y) put in x order: the new rows and its place.
-    static std::pair<std::vector<std::pair<double, double>>, int> RowsWith(const tRun& run, int skip, double x,
-                                                                        double y);
+    static std::pair<std::vector<std::pair<double, double>>, int> RowsWith(const tRun& run, int skip,
+                                                                           double x, double y);
     // Of a run of events: the readings of its last second, and the values typed, in the order typed.
     std::deque<double> FRecent;
     std::vector<double> FEntries;

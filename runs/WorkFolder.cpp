@@ -324,7 +324,9 @@ void tWorkFolder::ContinueRun(const std::shared_ptr<tRun>& run) {
     if (FFd < 0)
         throw Exception(QStringLiteral("Невозможно открыть файл \"%1\".\r\nСистема сообщает: %2")
                             .arg(fileName, SystemErrorText(errno)));
-    FDecimal = separator == QStringLiteral(",") ? u'.' : separator == QStringLiteral(";") ? u',' : SystemDecimalSeparator();
+    FDecimal = separator == QStringLiteral(",")   ? u'.'
+               : separator == QStringLiteral(";") ? u','
+                                                  : SystemDecimalSeparator();
     FFileName = fileName;
     FRun = run;
     FWritten = run->Points->Count();

@@ -109,9 +109,8 @@ void InstallDemoWorld(std::shared_ptr<tSimClock> clock) {
     // Temperature behind an FTDI bridge in hub mode, light behind one in single-letter mode.
     world.AddFtdiSensor(4097,
                         std::make_shared<tSimSensor>(Sensor("T101", 921600, false, 2, WarmingSignal), clock));
-    world.AddFtdiSensor(
-        4098, std::make_shared<tSimSensor>(
-                  Sensor("L301", 38400, true, 0, LampSignal), clock));
+    world.AddFtdiSensor(4098,
+                        std::make_shared<tSimSensor>(Sensor("L301", 38400, true, 0, LampSignal), clock));
     // Sound on a CDC port in single-letter mode; voltage of a charging capacitor in packet-size mode.
     world.AddComSensor(QStringLiteral("/dev/ttyDEMO0"),
                        std::make_shared<tSimSensor>(Sensor("C101", 115200, true, 3, ForkSignal), clock));

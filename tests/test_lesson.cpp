@@ -466,8 +466,9 @@ TEST_F(LessonTest, RowsTypedByHandAreARunKeptAtOnce) {
 // A run of events keeps a point only when asked: the mean of the last second of readings at the value typed,
 // in x order; the value offered next is the last one its step on.
 TEST_F(LessonTest, EventsKeepTheLastSecondsMeanAtTheValueTyped) {
-    tExperiment e = Chosen("Лампа", "SensorName=L301\r\nFreq=100000\r\nAverage=2\r\nMode=Events\r\n"
-                                   "EntryCaption=r, см\r\nCaptionX=t, с\r\nDuration=1\r\nTriggerLevel=5\r\n");
+    tExperiment e =
+        Chosen("Лампа", "SensorName=L301\r\nFreq=100000\r\nAverage=2\r\nMode=Events\r\n"
+                        "EntryCaption=r, см\r\nCaptionX=t, с\r\nDuration=1\r\nTriggerLevel=5\r\n");
     EXPECT_EQ(e.CaptionX, QStringLiteral("r, см"));
     EXPECT_EQ(e.Collection, tCollection{}) << "no trigger, no duration";
     lesson.Open(e);
@@ -482,8 +483,8 @@ TEST_F(LessonTest, EventsKeepTheLastSecondsMeanAtTheValueTyped) {
         const char* rows;
         double offered;
     } steps[] = {
-        {6, 20, 3.5, "20:3.5", 20},                // a second not yet full
-        {30, 30, 31.5, "20:3.5 30:31.5", 40},      // values 27…36
+        {6, 20, 3.5, "20:3.5", 20},           // a second not yet full
+        {30, 30, 31.5, "20:3.5 30:31.5", 40}, // values 27…36
         {4, 10, 35.5, "10:35.5 20:3.5 30:31.5", -10},
     };
     std::vector<double> values;
@@ -512,8 +513,8 @@ TEST_F(LessonTest, EventsKeepTheLastSecondsMeanAtTheValueTyped) {
 
 // Each catalogue experiment's suggested fit, on its demo sensor and the virtual clock, finds the sensor's
 // truth within three standard errors: the capacitor charges with τ = 3 s, the water cools with τ = 240 s, the
-// fork rings at 2.5 Hz, the heated water's line is the one that best fits its noiseless curve at the times the
-// points stand for, and the lamp's light falls with the square of the distances typed.
+// fork rings at 2.5 Hz, the heated water's line is the one that best fits its noiseless curve at the times
+// the points stand for, and the lamp's light falls with the square of the distances typed.
 TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
     InstallDemoWorld(clock);
     settings.AddName(QStringLiteral("UseCDC"), QStringLiteral("1"));
@@ -523,7 +524,9 @@ TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
         std::function<double(const tPointSeries&, double shift)> truth;
         std::vector<double> distances = {}; // of an experiment of events: the lamp's, typed in this order
     } rows[] = {
-        {"Физика/Оптика/Освещённость и расстояние до лампы", 1, [](const tPointSeries&, double) { return -2.0; },
+        {"Физика/Оптика/Освещённость и расстояние до лампы",
+         1,
+         [](const tPointSeries&, double) { return -2.0; },
          {30, 20, 50, 40, 60, 70, 80}},
         {"Физика/Электричество/Цепи постоянного тока/Зарядка конденсатора", 1,
          [](const tPointSeries&, double) { return 3.0; }},
@@ -570,8 +573,9 @@ TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
             lesson.KeepEvent(r);
         }
         // A run of a set duration ends by itself; the others run over their time axis.
-        const int points = row.distances.empty() ? int(std::lround((e.MaxX - e.MinX) * 1e6 / double(e.Period())))
-                                                 : int(row.distances.size());
+        const int points = row.distances.empty()
+                               ? int(std::lround((e.MaxX - e.MinX) * 1e6 / double(e.Period())))
+                               : int(row.distances.size());
         ASSERT_TRUE(WaitUntil([&] {
             Tick();
             const int run = lesson.Measured();

@@ -299,13 +299,24 @@ TEST_F(MainWindowTest, EverySampleExperimentReadsWithinItsAxes) {
         if (!DescribeSensor(w.Experiment->SensorName).Connects) continue;
         ASSERT_TRUE(w.Device);
         w.RunAction(w.acExperimentStart);
-        TicksUntil(6);
+        // An experiment of events keeps its points at distances typed.
+        for (int r = 20; w.Experiment->Events && r <= 40; r += 20) {
+            ASSERT_TRUE(WaitUntil([&] {
+                w.tmMeasureTimer();
+                return Lesson().EventReading().has_value();
+            }));
+            prompts.TextAnswers = {QString::number(r)};
+            Action("acExperimentKeepPoint")->trigger();
+        }
+        if (!w.Experiment->Events) TicksUntil(6);
         w.RunAction(w.acExperimentStop);
+        ASSERT_GT(Lesson().RunCount(), 0);
         const tPointSeries& line = *Lesson().Run(Lesson().RunCount() - 1).Points;
         const QCPRange axis = w.Frame->chMain->LeftRange();
         for (int i = 0; i < line.Count(); ++i) EXPECT_TRUE(axis.contains(line.Y(i))) << line.Y(i);
         if (DescribeSensor(w.Experiment->SensorName).ShowsValue) {
-            EXPECT_TRUE(w.lb->text().endsWith(FormatFloat(w.Experiment->FormatY, line.Y(line.Count() - 1))))
+            const double newest = w.Experiment->Events ? *Lesson().NewestValue() : line.Y(line.Count() - 1);
+            EXPECT_TRUE(w.lb->text().endsWith(FormatFloat(w.Experiment->FormatY, newest)))
                 << w.lb->text().toStdString();
         }
     }
@@ -1021,6 +1032,58 @@ TEST_F(MainWindowTest, PointsTypedIntoTheTableOfAnExperimentWithoutASensor) {
     EXPECT_TRUE(
         reason.contains(QStringLiteral("например 2") + QLocale().decimalPoint() + QStringLiteral("35")));
     ASSERT_TRUE(Lesson().Work());
+    EXPECT_EQ(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")).count('\n'), 3);
+    // Delete takes the row typed away.
+    table->setCurrentIndex(model->index(0, 1));
+    QKeyEvent remove(QEvent::KeyPress, Qt::Key_Delete, Qt::NoModifier);
+    QApplication::sendEvent(table, &remove);
+    ASSERT_EQ(Lesson().Run(0).Points->Count(), 1);
+    EXPECT_EQ(Lesson().Run(0).Points->X(0), 1.5);
+    EXPECT_EQ(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")).count('\n'), 2);
+}
+
+// An experiment of events: «Сохранить точку» (Enter), shown for it alone and enabled while its run records,
+// keeps the reading at the value typed (a bad one asked again with the reason, the next one offered); the
+// tool bar shows the live reading, the chart the points at the values typed.
+TEST_F(MainWindowTest, PointsKeptAtTypedValuesInAnExperimentOfEvents) {
+    TfmMain& w = Window();
+    QAction* keep = Action("acExperimentKeepPoint");
+    Choose(QStringLiteral("Тепло"));
+    EXPECT_FALSE(keep->isVisible());
+    ChooseSimulated(
+        "Лампа", "L302", "/dev/ttyACM6", [](double t) { return t < 1 ? 100.0 : 400.0; },
+        "Mode=Events\r\nEntryCaption=r, см\r\nEntryStep=10\r\nMaxX=100\r\nCaptionY=E, лк\r\n");
+    EXPECT_TRUE(keep->isVisible());
+    EXPECT_FALSE(keep->isEnabled());
+    EXPECT_EQ(keep->shortcut(), QKeySequence(Qt::Key_Return));
+    prompts.Boxes.clear();
+    w.RunAction(w.acExperimentStart);
+    EXPECT_TRUE(keep->isEnabled());
+    ASSERT_TRUE(WaitUntil([&] {
+        w.tmMeasureTimer();
+        return Lesson().EventReading() == 400.0;
+    }));
+    EXPECT_TRUE(ValueLabelVisible());
+    EXPECT_EQ(w.lb->text(), QStringLiteral("E, лк = 400"));
+    prompts.TextAnswers = {QStringLiteral("abc"), QStringLiteral("20")};
+    keep->trigger();
+    ASSERT_EQ(prompts.Boxes.size(), 2);
+    EXPECT_EQ(prompts.Boxes[0].Value, QString()) << "nothing offered before the first value";
+    EXPECT_TRUE(prompts.Boxes[1].Text.contains(QStringLiteral("не число")))
+        << prompts.Boxes[1].Text.toStdString();
+    prompts.TextAnswers = {QStringLiteral("30,5")};
+    keep->trigger();
+    EXPECT_EQ(prompts.Boxes.last().Value, QStringLiteral("30"));
+    const tPointSeries& points = *Lesson().Run(0).Points;
+    ASSERT_EQ(points.Count(), 2);
+    EXPECT_EQ(points.X(1), 30.5);
+    EXPECT_EQ(points.Y(0), 400);
+    EXPECT_EQ(w.Frame->chMain->Series(0)->Count(), 2);
+    EXPECT_EQ(w.Frame->chMain->BottomTitle(), QStringLiteral("r, см"));
+    EXPECT_EQ(w.lb->text(), QStringLiteral("E, лк = 400")) << "the live reading, not the point kept";
+    w.RunAction(w.acExperimentStop);
+    EXPECT_FALSE(keep->isEnabled());
+    ASSERT_EQ(Lesson().RunCount(), 1);
     EXPECT_EQ(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")).count('\n'), 3);
 }
 

@@ -469,6 +469,7 @@ void TfrExperiment::ShowRuns() {
             tFastLine* drawn = chart->Series(line);
             if (run >= 0 && drawn->Series() != SeriesOf(chart, lesson.Run(run)))
                 drawn->SetSeries(SeriesOf(chart, lesson.Run(run)));
+            drawn->SetPointMarks(run >= 0 && lesson.Run(run).Period == 0);
             QPen pen = drawn->pen();
             pen.setColor(run >= 0 ? lesson.RunColour(run) : RunColour(line + 1));
             drawn->setPen(pen);
@@ -481,6 +482,7 @@ void TfrExperiment::ShowRuns() {
         for (TChart* chart : charts) {
             const int line = chart->AddSeries(lesson.RunColour(i), true, 3);
             chart->Series(line)->SetSeries(SeriesOf(chart, lesson.Run(i)));
+            chart->Series(line)->SetPointMarks(lesson.Run(i).Period == 0);
         }
         FLineRuns.push_back(i);
     }

@@ -80,13 +80,13 @@ void TfmMain::Tick(bool last) {
         Frame->chMain->SetLeftRange(low, high);
     }
 
-    // 4. The newest value in the tool bar and the axes following the newest point; both change only with a
-    // new value. While waiting for the trigger the values are shown live, nothing is recorded yet.
+    // 4. The newest value in the tool bar (live while waiting or between events) and the axes following it.
     if (taken && FLesson->Sensor().ShowsValue) {
         ShowValueLabel(true);
-        ShowLabelText(now > 0 ? Frame->GetValueText(Experiment->FormatY)
-                              : Frame->chMain->LeftTitle() + QStringLiteral(" = ") +
-                                    FormatFloat(Experiment->FormatY, FLesson->NewestValue().value_or(0)));
+        ShowLabelText(now > 0 && !Experiment->Events
+                          ? Frame->GetValueText(Experiment->FormatY)
+                          : Frame->chMain->LeftTitle() + QStringLiteral(" = ") +
+                                FormatFloat(Experiment->FormatY, FLesson->NewestValue().value_or(0)));
     }
     if (now > before) Frame->FollowNewest(Experiment->AutoSize);
     const tLesson::tCollecting collecting = FLesson->Collecting();

@@ -18,6 +18,7 @@
 #include "ui/AnalysisMenu.h"
 #include "ui/BigDigitsView.h"
 #include "ui/DialogPrompts.h"
+#include "ui/EventEntry.h"
 #include "ui/Experimentfr.h"
 #include "ui/PageOutput.h"
 #include "ui/RunsPanel.h"
@@ -228,6 +229,7 @@ void TfmMain::CreateActions() {
     acViewRuns->setText(QStringLiteral("&Опыты"));
     acViewRuns->setStatusTip(QStringLiteral("Показать/спрятать список опытов работы"));
     BigDigits = new TBigDigitsView(this, *FLesson, acViewBigDigits);
+    FEventEntry = new TEventEntry(this, *FLesson);
 
     FCommands = {acFileExit,          acFileOpenWork,           acHelpAbout,
                  acViewToolBar,       acViewStatusBar,          acViewShowAll,
@@ -277,7 +279,8 @@ void TfmMain::CreateMenus() {
     experiment->addSeparator();
     experiment->addAction(acExperimentChoose);
     experiment->addSeparator();
-    experiment->addActions({acExperimentStart, acExperimentStop, acExperimentMarkPoint});
+    experiment->addActions(
+        {acExperimentStart, acExperimentStop, FEventEntry->Action(), acExperimentMarkPoint});
     experiment->addSeparator();
     experiment->addAction(acExperimentCollection);
     menuBar()->addMenu(mnAnalysis);
@@ -308,7 +311,8 @@ void TfmMain::CreateToolBar() {
     tlbMain->addSeparator();
     tlbMain->addAction(acHelpAbout);
     tlbMain->addSeparator();
-    tlbMain->addActions({acExperimentStart, acExperimentStop, acExperimentMarkPoint, acExperimentCollection});
+    tlbMain->addActions({acExperimentStart, acExperimentStop, FEventEntry->Action(), acExperimentMarkPoint,
+                         acExperimentCollection});
     tlbMain->addSeparator();
     tlbMain->addActions({acFileExport, acFilePrint});
     tlbMain->addSeparator();

@@ -28,6 +28,7 @@ class tStatusPanel;
 class TAnalysisMenu;
 class TBigDigitsView;
 class TComponentUSB;
+class TEventEntry;
 class TfrExperiment;
 class TRunsPanel;
 
@@ -141,16 +142,13 @@ private:
     // The elapsed time in panel 1; the tick shows it when it is done with its points, together with the
     // clock and with everything else it changed.
     void ShowElapsed(bool paintNow);
-    // The time of day in panel 2, when its second has changed.
-    void ShowTime();
-    // The value label in the tool bar, and its text (its fields, joined by tabs, shown with clear spacing).
+    void ShowTime(); // the time of day in panel 2, when its second has changed
+    // The value label in the tool bar, and its text (fields joined by tabs, shown with clear spacing).
     void ShowValueLabel(bool visible);
     void ShowLabelText(const QString& text);
-    // Параметры сбора, and the status bar's word on it.
-    void CollectionCommand();
+    void CollectionCommand(); // Параметры сбора, and the status bar's word on it
     void ShowCollectionStatus();
-    // Seconds on the counter behind elapsed times.
-    double Now() const;
+    double Now() const; // seconds on the counter behind elapsed times
 
     // Export, print and pictures (the File commands).
     void Export();
@@ -162,8 +160,8 @@ private:
     std::unique_ptr<tSettings> FSettings;
     tLesson* FLesson = nullptr;
     std::unique_ptr<tPageOutput> FOutput;
-    // The commands beyond the File, View and Experiment ones of the first program: a saved work opened, the
-    // whole of the runs shown, the runs panel, the big digits, how runs are collected, the Анализ menu.
+    // Commands beyond the first program's: a saved work, Показать всё, the runs panel, big digits,
+    // collection.
     QAction* acFileOpenWork = nullptr;
     QAction* acViewShowAll = nullptr;
     QAction* acViewRuns = nullptr;
@@ -172,6 +170,7 @@ private:
     TAnalysisMenu* mnAnalysis = nullptr;
     TRunsPanel* dkRuns = nullptr;
     TBigDigitsView* BigDigits = nullptr;
+    TEventEntry* FEventEntry = nullptr;
     QTimer* tmReportSave = nullptr;
     QTimer* tmCloseQueryBack = nullptr;
     QLabel* lbStart = nullptr;

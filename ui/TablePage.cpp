@@ -133,15 +133,13 @@ bool tRunsModel::setData(const QModelIndex& index, const QVariant& value, int ro
     if (role != Qt::EditRole || !index.isValid() || index.column() / 2 != pair) return false;
     const QString text = value.toString().trimmed();
     if (text.isEmpty()) return false;
-    // Either decimal separator is taken; nothing else but a number.
-    bool ok = false;
-    const double number = QString(text).replace(u',', u'.').toDouble(&ok);
-    if (!ok || !std::isfinite(number)) {
-        emit refused(index,
-                     QStringLiteral("«%1» — не число. Введите число, например %2.")
-                         .arg(text, QStringLiteral("2") + QLocale().decimalPoint() + QStringLiteral("35")));
+    QString reason;
+    const std::optional<double> parsed = ParseTypedNumber(text, &reason);
+    if (!parsed) {
+        emit refused(index, reason);
         return false;
     }
+    const double number = *parsed;
     const bool isX = index.column() % 2 == 0;
     const int count = pair < int(FCounts.size()) ? FCounts[size_t(pair)] : 0;
     const int row = index.row();
@@ -164,6 +162,15 @@ bool tRunsModel::setData(const QModelIndex& index, const QVariant& value, int ro
     } else {
         emit dataChanged(index, index);
     }
+    return true;
+}
+
+bool tRunsModel::RemoveTypedRow(const QModelIndex& index) {
+    const int pair = TypedPair();
+    if (!index.isValid() || index.column() / 2 != pair || pair >= int(FCounts.size()) ||
+        index.row() >= FCounts[size_t(pair)])
+        return false;
+    FLesson->RemoveTypedRow(index.row());
     return true;
 }
 
@@ -301,6 +308,9 @@ void TTablePage::keyPressEvent(QKeyEvent* event) {
         QApplication::clipboard()->setText(SelectionText());
         return;
     }
+    // Delete takes a row typed by hand away.
+    if (event->key() == Qt::Key_Delete && state() != EditingState && FModel->RemoveTypedRow(currentIndex()))
+        return;
     QTableView::keyPressEvent(event);
 }
 

@@ -29,6 +29,8 @@ public:
     bool setData(const QModelIndex& index, const QVariant& value, int role = Qt::EditRole) override;
     // Whether points are typed here (the experiment has no sensor).
     bool Typing() const;
+    // Removes the typed row at `index`; false when it is no typed row.
+    bool RemoveTypedRow(const QModelIndex& index);
 
     // The role that holds a point's label, on the value cell.
     static constexpr int kLabelRole = Qt::UserRole + 1;

@@ -117,6 +117,13 @@ bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path, qreal ratio)
     return false;
 }
 
+void tFastLine::SetPointMarks(bool marks) {
+    if (marks == FMarks) return;
+    FMarks = marks;
+    // The picture is made anew.
+    FCache = QImage();
+}
+
 void tFastLine::DrawPath(QPainter& painter, const QVector<QPointF>& path, bool sparse, bool cached) const {
     const QPen pen = painter.pen();
     if (sparse) {
@@ -150,6 +157,18 @@ void tFastLine::DrawPath(QPainter& painter, const QVector<QPointF>& path, bool s
             painter.drawPoint(path.front());
         else if (path.size() > 1)
             painter.drawPolyline(path.constData(), int(path.size()));
+        if (FMarks) {
+            // A dot twice the line's width, white inside, on each point.
+            const double radius = std::max(3.0, pen.widthF() * 1.2);
+            painter.setRenderHint(QPainter::Antialiasing, true);
+            QPen ring = pen;
+            ring.setWidthF(std::max(1.5, pen.widthF() * 0.6));
+            painter.setPen(ring);
+            painter.setBrush(Qt::white);
+            for (const QPointF& point : path) painter.drawEllipse(point, radius, radius);
+            painter.setBrush(Qt::NoBrush);
+            painter.setPen(pen);
+        }
         return;
     }
     // A column of a wide line: a bar as wide as the pen from the lowest to the highest value.

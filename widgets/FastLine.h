@@ -35,6 +35,8 @@ public:
     std::size_t BytesHeld() const { return FSeries->BytesHeld(); }
     // Draws every point, the slow way: the reference picture for tests.
     void SetPlainDrawing(bool plain) { FPlain = plain; }
+    // Marks every point with a dot where the points stand apart (points typed, or kept at typed values).
+    void SetPointMarks(bool marks);
 
     // Adds the points that came since the line was last drawn to its cached picture, the axes unchanged: the
     // part of the plot that changed (empty when nothing came), or nothing when the picture cannot be kept
@@ -80,6 +82,7 @@ private:
 
     std::shared_ptr<tPointSeries> FSeries = std::make_shared<tPointSeries>();
     bool FPlain = false;
+    bool FMarks = false;
 
     // What the cached picture shows: the axes' ranges, the plot rectangle and how many points.
     QImage FCache;

@@ -192,3 +192,14 @@ int PatternDecimals(const QString& pattern) {
     const tSection positive = Parse(Sections(pattern)[0]);
     return positive.Scientific ? -1 : positive.FractionPlaces;
 }
+
+std::optional<double> ParseTypedNumber(const QString& text, QString* reason) {
+    bool ok = false;
+    const double number = QString(text.trimmed()).replace(u',', u'.').toDouble(&ok);
+    if (ok && std::isfinite(number)) return number;
+    if (reason)
+        *reason =
+            QStringLiteral("«%1» — не число. Введите число, например %2.")
+                .arg(text.trimmed(), QStringLiteral("2") + QLocale().decimalPoint() + QStringLiteral("35"));
+    return std::nullopt;
+}

@@ -3,7 +3,11 @@
 #pragma once
 
 #include <QString>
+#include <optional>
 
 QString FormatFloat(const QString& pattern, double value);
 // The most digits the pattern shows after the decimal separator; -1 for the general format.
 int PatternDecimals(const QString& pattern);
+// A number as a user types it, with either decimal separator; none for anything else, with the reason said
+// in `reason`.
+std::optional<double> ParseTypedNumber(const QString& text, QString* reason = nullptr);

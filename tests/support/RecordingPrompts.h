@@ -16,6 +16,7 @@ struct tRecordedBox {
     int Buttons = 0;
     int DefaultButton = 0;
     tFileDialogOptions Options;
+    QString Value; // an input box's value offered
 };
 
 class tRecordingPrompts : public tPrompts {
@@ -35,7 +36,7 @@ public:
 
     int MessageBox(QWidget*, const QString& text, const QString& caption, tBoxIcon icon, int buttons,
                    int defaultButton) override {
-        Boxes.append({QStringLiteral("box"), text, caption, icon, buttons, defaultButton, {}});
+        Boxes.append({QStringLiteral("box"), text, caption, icon, buttons, defaultButton, {}, {}});
         if (WhileShown) WhileShown();
         if (ButtonAnswers.empty()) return defaultButton;
         const int answer = ButtonAnswers.front();
@@ -44,7 +45,7 @@ public:
     }
 
     bool InputQuery(QWidget*, const QString& caption, const QString& prompt, QString& value) override {
-        Boxes.append({QStringLiteral("input"), prompt, caption, tBoxIcon::Information, 0, 0, {}});
+        Boxes.append({QStringLiteral("input"), prompt, caption, tBoxIcon::Information, 0, 0, {}, value});
         if (WhileShown) WhileShown();
         if (TextAnswers.empty() || TextAnswers.front() == QStringLiteral("\x1b")) {
             if (!TextAnswers.empty()) TextAnswers.pop_front();
@@ -94,7 +95,7 @@ public:
 private:
     QString File(const char* kind, const tFileDialogOptions& options) {
         Boxes.append(
-            {QString::fromLatin1(kind), options.Title, QString(), tBoxIcon::Information, 0, 0, options});
+            {QString::fromLatin1(kind), options.Title, QString(), tBoxIcon::Information, 0, 0, options, {}});
         if (TextAnswers.empty()) return QString();
         const QString answer = TextAnswers.front();
         TextAnswers.pop_front();
@@ -102,7 +103,7 @@ private:
     }
 
     bool Dialog(const char* kind) {
-        Boxes.append({QString::fromLatin1(kind), QString(), QString(), tBoxIcon::Information, 0, 0, {}});
+        Boxes.append({QString::fromLatin1(kind), QString(), QString(), tBoxIcon::Information, 0, 0, {}, {}});
         if (DialogAnswers.empty()) return false;
         const bool answer = DialogAnswers.front();
         DialogAnswers.pop_front();
