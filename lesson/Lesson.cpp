@@ -434,6 +434,19 @@ int tLesson::TakeValues(std::vector<double>& values, bool last, const std::funct
     return to - from;
 }
 
+void tLesson::TakeReading(std::vector<double>& values) {
+    const std::size_t average = std::size_t(std::max(1, FExperiment.Average));
+    if (FMeasured || values.size() < average) return;
+    const std::size_t used = values.size() / average * average;
+    FNewest = DecimalMean(values.data() + used - average, average);
+    values.erase(values.begin(), values.begin() + std::ptrdiff_t(used));
+    emit valueMeasured(*FNewest);
+}
+
+QString tLesson::ReadingText(double value) const {
+    return FExperiment.CaptionY + QStringLiteral(" = ") + FormatFloat(FExperiment.FormatY, value);
+}
+
 bool tLesson::RunComplete() const {
     return FCollector && FCollector->Phase() == tCollector::tPhase::Done;
 }

@@ -127,6 +127,11 @@ public:
     // decides and labelled by `label` (asked once a point). The values used are removed from `values`.
     // Returns the number of points the run recorded.
     int TakeValues(std::vector<double>& values, bool last, const std::function<QString()>& label = {});
+    // Between runs: the sensor's reading, blocks of Average values of channel 0, the newest shown and nothing
+    // recorded; the values used are removed.
+    void TakeReading(std::vector<double>& values);
+    // "T, °C = 21,5": a reading as the tool bar shows it.
+    QString ReadingText(double value) const;
     // The run has recorded its duration: it is to be stopped.
     bool RunComplete() const;
     // The run ends (a countdown is cancelled); a run that recorded nothing is dropped. True when it was kept.

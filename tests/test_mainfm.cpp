@@ -682,6 +682,8 @@ TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
         const auto reads = [&] { return hid ? hid->Reads() : int(sensor->ReadRequests().size()); };
 
         TfmMain& w = Window();
+        // Between runs nothing is read here: what a run leaves is what is looked at.
+        Action("acViewSensorReading")->setChecked(false);
         Choose(QStringLiteral("Обрыв"));
         ASSERT_TRUE(w.Device);
         w.RunAction(w.acExperimentStart);
@@ -1042,6 +1044,62 @@ TEST_F(MainWindowTest, PointsTypedIntoTheTableOfAnExperimentWithoutASensor) {
     EXPECT_EQ(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")).count('\n'), 2);
 }
 
+// Between runs a connected sensor's reading is in the tool bar, nothing of it recorded; its stream is ended
+// (the stop byte) before Пуск starts the run's, and goes on after Стоп; Вид → Показания датчика turns it off.
+// A sensor lost while idle is noticed at once: one box, Подключение released, Пуск disabled.
+TEST_F(MainWindowTest, TheSensorIsReadBetweenRunsAndItsLossNoticedAtOnce) {
+    tSimSensorConfig config;
+    config.Name = "Z102";
+    const std::shared_ptr<tSimSensor> sensor = AddCom(QStringLiteral("/dev/ttyACM7"), config);
+    Experiment("Чтение", "SensorName=Z102\r\nFreq=100000\r\nAverage=2\r\nCaptionY=T\r\nFormatY=0.0\r\n");
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Чтение"));
+    ASSERT_TRUE(w.Device);
+    const auto reading = [&](bool on) {
+        return WaitUntil([&] {
+            QCoreApplication::processEvents();
+            return ValueLabelVisible() == on && sensor->Streaming() == on;
+        });
+    };
+    ASSERT_TRUE(reading(true));
+    ASSERT_TRUE(WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return w.lb->text().startsWith(QStringLiteral("T = 2"));
+    })) << w.lb->text().toStdString();
+    EXPECT_EQ(Lesson().RunCount(), 0);
+    const QByteArray start("S\0", 2); // in rate mode
+    const auto starts = [&] { return sensor->Written().count(start); };
+    EXPECT_EQ(starts(), 1);
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(3);
+    QByteArray written = sensor->Written();
+    ASSERT_EQ(starts(), 2);
+    EXPECT_LT(written.indexOf('\xFF'), written.lastIndexOf(start))
+        << "the reading ends before the run begins";
+    EXPECT_EQ(Lesson().Run(0).Points->X(0), 0) << "the run counts from its own start";
+    w.RunAction(w.acExperimentStop);
+    ASSERT_TRUE(reading(true));
+    EXPECT_EQ(starts(), 3);
+    EXPECT_EQ(Lesson().RunCount(), 1);
+    Action("acViewSensorReading")->setChecked(false);
+    EXPECT_TRUE(reading(false));
+    Action("acViewSensorReading")->setChecked(true);
+    ASSERT_TRUE(reading(true));
+    prompts.Boxes.clear();
+    sensor->Unplug();
+    ASSERT_TRUE(WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return !w.Device;
+    }));
+    for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+    EXPECT_EQ(BoxTexts(), QStringList{QStringLiteral(
+                              "Датчик «Z102» отключён.\r\nПодключите его и нажмите «Подключение».")});
+    EXPECT_FALSE(w.acExperimentConnect->isChecked());
+    EXPECT_FALSE(Enabled(w.acExperimentStart));
+    EXPECT_EQ(Lesson().SensorState(), tLesson::tSensorState::Lost);
+    EXPECT_FALSE(ValueLabelVisible());
+}
+
 // An experiment of events: «Сохранить точку» (Enter), shown for it alone and enabled while its run records,
 // keeps the reading at the value typed (a bad one asked again with the reason, the next one offered); the
 // tool bar shows the live reading, the chart the points at the values typed.
@@ -1055,6 +1113,7 @@ TEST_F(MainWindowTest, PointsKeptAtTypedValuesInAnExperimentOfEvents) {
         "Mode=Events\r\nEntryCaption=r, см\r\nEntryStep=10\r\nMaxX=100\r\nCaptionY=E, лк\r\n");
     EXPECT_TRUE(keep->isVisible());
     EXPECT_FALSE(keep->isEnabled());
+    EXPECT_FALSE(Enabled(Action("acExperimentCollection"))) << "no duration, delay or trigger for events";
     EXPECT_EQ(keep->shortcut(), QKeySequence(Qt::Key_Return));
     prompts.Boxes.clear();
     w.RunAction(w.acExperimentStart);

@@ -91,10 +91,17 @@ public:
     }
 
     bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& value) override {
-        bool ok = false;
-        const QString text = QInputDialog::getText(parent, caption, prompt, QLineEdit::Normal, value, &ok);
-        if (ok) value = text;
-        return ok;
+        QInputDialog dialog(parent);
+        dialog.setWindowTitle(caption);
+        dialog.setLabelText(prompt);
+        dialog.setTextValue(value);
+        // Wide enough for its caption in the title bar (with the window's buttons) and a number typed.
+        const QFontMetrics metrics(dialog.font());
+        dialog.setMinimumWidth(std::max(metrics.horizontalAdvance(caption) + metrics.height() * 8,
+                                        metrics.horizontalAdvance(u'0') * 40));
+        if (dialog.exec() != QDialog::Accepted) return false;
+        value = dialog.textValue();
+        return true;
     }
 
     QString OpenFileName(QWidget* parent, const tFileDialogOptions& options) override {

@@ -85,8 +85,7 @@ void TfmMain::Tick(bool last) {
         ShowValueLabel(true);
         ShowLabelText(now > 0 && !Experiment->Events
                           ? Frame->GetValueText(Experiment->FormatY)
-                          : Frame->chMain->LeftTitle() + QStringLiteral(" = ") +
-                                FormatFloat(Experiment->FormatY, FLesson->NewestValue().value_or(0)));
+                          : FLesson->ReadingText(FLesson->NewestValue().value_or(0)));
     }
     if (now > before) Frame->FollowNewest(Experiment->AutoSize);
     const tLesson::tCollecting collecting = FLesson->Collecting();

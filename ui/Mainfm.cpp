@@ -22,6 +22,7 @@
 #include "ui/Experimentfr.h"
 #include "ui/PageOutput.h"
 #include "ui/RunsPanel.h"
+#include "ui/SensorReading.h"
 #include "widgets/Icons.h"
 #include "widgets/StatusPanel.h"
 
@@ -230,6 +231,17 @@ void TfmMain::CreateActions() {
     acViewRuns->setStatusTip(QStringLiteral("Показать/спрятать список опытов работы"));
     BigDigits = new TBigDigitsView(this, *FLesson, acViewBigDigits);
     FEventEntry = new TEventEntry(this, *FLesson);
+    FReading = new TSensorReading(
+        this, *FLesson, [this] { return Device.get(); },
+        [this](const QString& text) {
+            if (!text.isEmpty()) ShowLabelText(text);
+            ShowValueLabel(!text.isEmpty());
+        });
+    connect(FReading, &TSensorReading::lost, this, [this] {
+        StopNotice(QStringLiteral("Датчик «%1» отключён.\r\nПодключите его и нажмите «Подключение».")
+                       .arg(Experiment ? Experiment->SensorName : QString()),
+                   true);
+    });
 
     FCommands = {acFileExit,          acFileOpenWork,           acHelpAbout,
                  acViewToolBar,       acViewStatusBar,          acViewShowAll,
@@ -273,7 +285,7 @@ void TfmMain::CreateMenus() {
     QMenu* view = menuBar()->addMenu(QStringLiteral("&Вид"));
     view->addActions({acViewToolBar, acViewStatusBar});
     view->addSeparator();
-    view->addActions({acViewShowAll, acViewRuns, acViewBigDigits});
+    view->addActions({acViewShowAll, acViewRuns, acViewBigDigits, FReading->Action()});
     QMenu* experiment = menuBar()->addMenu(QStringLiteral("&Эксперимент"));
     experiment->addAction(acExperimentConnect);
     experiment->addSeparator();
@@ -420,6 +432,7 @@ void TfmMain::UpdateActions() {
                                                 tShownPage::Report};
         facts.Page = kPages[std::clamp(int(Frame->CurrentPage()), 0, 3)];
         facts.ChartHasPoints = FLesson->RunCount() > 0;
+        facts.Events = Experiment && Experiment->Events;
     }
     const tCommandStates states = CommandStates(facts);
     for (std::size_t i = 0; i < kCommandCount; ++i) FCommands[i]->setEnabled(states.Enabled[i]);

@@ -29,6 +29,7 @@ class TAnalysisMenu;
 class TBigDigitsView;
 class TComponentUSB;
 class TEventEntry;
+class TSensorReading;
 class TfrExperiment;
 class TRunsPanel;
 
@@ -171,6 +172,7 @@ private:
     TRunsPanel* dkRuns = nullptr;
     TBigDigitsView* BigDigits = nullptr;
     TEventEntry* FEventEntry = nullptr;
+    TSensorReading* FReading = nullptr;
     QTimer* tmReportSave = nullptr;
     QTimer* tmCloseQueryBack = nullptr;
     QLabel* lbStart = nullptr;

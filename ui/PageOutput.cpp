@@ -4,9 +4,12 @@
 
 #include "core/Exception.h"
 #include "core/TextCodec.h"
+#include "ui/Experimentfr.h"
+#include "ui/TablePage.h"
 #include "widgets/Chart.h"
 #include "widgets/JpegImage.h"
 #include "widgets/Printing.h"
+#include "widgets/RichEdit.h"
 
 #include <QBuffer>
 #include <QDate>
@@ -144,4 +147,63 @@ QImage tPageOutput::AskPicture(QWidget* parent, QByteArray& jpeg) {
     const QImage image = DecodeJpeg(jpeg, &error);
     if (image.isNull()) throw Exception(CannotLoad(fileName, error + u'.'));
     return image;
+}
+
+namespace {
+
+// A long table takes a while: the window shows how far it is and can cancel.
+tPageProgress TableProgress(QWidget* window) {
+    return [window](int done, int pages) {
+        return Prompts().Progress(window, QStringLiteral("Таблица: страница %1 из %2").arg(done).arg(pages),
+                                  done, pages);
+    };
+}
+
+} // namespace
+
+void tPageOutput::ExportPage(QWidget* parent, TfrExperiment& frame, const QString& title) {
+    using tPage = TfrExperiment::tPage;
+    const tPage page = frame.CurrentPage();
+    const QPageLayout layout = Printer().pageLayout();
+    if (page == tPage::Chart) {
+        ExportCharts(parent, frame.Charts(), title, QStringLiteral("график"));
+    } else if (page == tPage::Table) {
+        const QString fileName = AskSaveName(parent, TableDialog(), title, QStringLiteral("таблица"));
+        if (fileName.isEmpty()) return;
+        if (IsPdf(fileName))
+            SaveTablePdf(fileName, *frame.tvTable->Printed(), title, layout, TableProgress(parent));
+        else
+            WriteFileBytes(fileName, frame.tvTable->CsvText());
+    } else {
+        const QString fileName =
+            AskSaveName(parent, PageDialog(), title,
+                        page == tPage::Description ? QStringLiteral("описание") : QStringLiteral("отчёт"));
+        if (fileName.isEmpty()) return;
+        TRichEdit* edit = page == tPage::Description ? frame.reDescr : frame.reReport;
+        if (IsPdf(fileName)) return SaveDocumentPdf(fileName, *edit->document(), title, layout);
+        edit->SaveToFile(fileName);
+    }
+}
+
+void tPageOutput::PrintPage(QWidget* parent, TfrExperiment* frame, const QString& title) {
+    if (!AskPrint(parent)) return;
+    QPrinter& printer = Printer();
+    if (!frame) {
+        ShowWarningBox(parent,
+                       QStringLiteral("Печатать нечего: выберите эксперимент или откройте сохранённую "
+                                      "работу, и на печать пойдёт страница, которая видна в окне."));
+        return;
+    }
+    using tPage = TfrExperiment::tPage;
+    const tPage page = frame->CurrentPage();
+    // The job is named in the printer's queue.
+    printer.setDocName(title);
+    if (page == tPage::Chart) {
+        PrintCharts(printer, frame->Charts());
+    } else if (page == tPage::Table) {
+        PrintTable(printer, *frame->tvTable->Printed(), title, TableProgress(parent));
+    } else {
+        PrintDocument(printer, *(page == tPage::Description ? frame->reDescr : frame->reReport)->document(),
+                      title);
+    }
 }

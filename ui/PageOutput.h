@@ -14,6 +14,7 @@
 class QPrinter;
 class QWidget;
 class TChart;
+class TfrExperiment;
 
 class tPageOutput {
 public:
@@ -32,6 +33,11 @@ public:
     // The charts to a picture (the first of them) or a PDF page, as the user chooses.
     void ExportCharts(QWidget* parent, const std::vector<TChart*>& charts, const QString& experiment,
                       const QString& what);
+    // The page `frame` shows (the chart, the table, the description or the report) exported to a file the
+    // user names, in the format the name says; `experiment` names it.
+    void ExportPage(QWidget* parent, TfrExperiment& frame, const QString& experiment);
+    // The page printed, after the print dialog; without a frame the user is told there is nothing to print.
+    void PrintPage(QWidget* parent, TfrExperiment* frame, const QString& experiment);
     // A JPEG or BMP picture chosen by the user, read (the JPEG's own bytes in `jpeg`); a null image when
     // cancelled; raises with the reason when it cannot be read.
     QImage AskPicture(QWidget* parent, QByteArray& jpeg);

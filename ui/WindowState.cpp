@@ -27,7 +27,7 @@ tCommandStates CommandStates(const tWindowFacts& facts) {
     // A curve on the chart page, not being measured, is analysed.
     set(tCommand::Analyse, !measuring && facts.Page == tShownPage::Chart && facts.ChartHasPoints);
     // The runs and the big digits whenever an experiment is open; how runs are collected, between runs.
-    set(tCommand::Collection, facts.Page != tShownPage::None && !measuring);
+    set(tCommand::Collection, facts.Page != tShownPage::None && !measuring && !facts.Events);
     set(tCommand::Runs, facts.Page != tShownPage::None);
     set(tCommand::BigDigits, facts.Page != tShownPage::None);
     return states;

@@ -50,6 +50,8 @@ struct tWindowFacts {
     bool Busy = false;
     // The chart holds a measured curve (to export without a sensor).
     bool ChartHasPoints = false;
+    // The experiment keeps points at typed values: how runs are collected over time does not apply.
+    bool Events = false;
 };
 
 struct tCommandStates {

@@ -19,6 +19,7 @@
 #include "ui/Experimentfr.h"
 #include "ui/OffThread.h"
 #include "ui/Pulsefr.h"
+#include "ui/SensorReading.h"
 #include "widgets/Chart.h"
 #include "widgets/RichEdit.h"
 #include "widgets/RtfWriter.h"
@@ -155,6 +156,7 @@ void TfmMain::RunBusy(const std::function<void()>& work, const std::function<voi
 
 void TfmMain::Disconnect() {
     RunAction(acExperimentStop);
+    FReading->End();
     Device.reset();
     acExperimentConnect->setChecked(false);
     FLesson->SetSensorState(tLesson::tSensorState::None);
@@ -166,6 +168,7 @@ void TfmMain::Start() {
         tmMeasure->start();
         return;
     }
+    FReading->End();
     SeriesIndex = Frame->BeginMeasurement(*Experiment);
     // A run of its own: the lesson keeps it and its file, the line just cleared draws it.
     FLesson->BeginRun(SeriesIndex);
@@ -293,7 +296,7 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
     // loss) has nothing left to stop: one box per run at most.
     if ((type == WM_MEASURE_SEND_ERROR || type == WM_MEASURE_RECV_ERROR || type == WM_SENSOR_LOST) &&
         !tmMeasure->isActive())
-        return true;
+        return FReading->Lose(), true;
     if (type == WM_MEASURE_SEND_ERROR) {
         StopNotice(LoadStr(sSendError));
         return true;
