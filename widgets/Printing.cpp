@@ -9,9 +9,9 @@
 #include <QFileInfo>
 #include <QImage>
 #include <QPainter>
-#include <QRegularExpression>
 #include <QPdfWriter>
 #include <QPrinter>
+#include <QRegularExpression>
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
@@ -65,19 +65,12 @@ void Begin(QPainter& painter, QPaintDevice& device, const QString& target, const
 
 void PaintCharts(QCPPainter& painter, const QRectF& area, const std::vector<TChart*>& charts) {
     if (charts.empty()) return;
-    int screenWidth = 1;
     int screenHeight = 0;
-    for (const TChart* chart : charts) {
-        screenWidth = std::max(screenWidth, chart->width());
-        screenHeight += std::max(1, chart->height());
-    }
-    // As wide as the area, in the screen's proportions, and no taller than the area.
-    double width = area.width();
-    double height = width * screenHeight / screenWidth;
-    if (height > area.height()) {
-        width *= area.height() / height;
-        height = area.height();
-    }
+    for (const TChart* chart : charts) screenHeight += std::max(1, chart->height());
+    // The whole area, in the page's orientation; charts one above the other share its height as on the
+    // screen.
+    const double width = area.width();
+    const double height = area.height();
     double top = area.top();
     for (TChart* chart : charts) {
         const double share = height * std::max(1, chart->height()) / screenHeight;
