@@ -41,9 +41,9 @@ void TEventEntry::Keep() {
     const std::optional<double> offered = FLesson.OfferedEntry();
     QString text = offered ? FormatFloat(FLesson.Experiment().FormatX, *offered) : QString();
     const tExperiment& e = FLesson.Experiment();
-    QString prompt = QStringLiteral("%1 = %2. Введите %3:")
-                         .arg(e.CaptionY, FormatFloat(e.FormatY, *reading),
-                              e.CaptionX.isEmpty() ? QStringLiteral("значение") : e.CaptionX);
+    QString prompt =
+        FLesson.ReadingText(*reading) +
+        QStringLiteral(". Введите %1:").arg(e.CaptionX.isEmpty() ? QStringLiteral("значение") : e.CaptionX);
     for (;;) {
         if (!Prompts().InputQuery(FWindow, QStringLiteral("Сохранить точку"), prompt, text)) return;
         QString reason;
