@@ -1,0 +1,150 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The lesson's broker: its files and its process.
+#include "classroom/LessonBroker.h"
+
+#include "core/Exception.h"
+
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <pwd.h>
+#include <unistd.h>
+
+const char kTeacherUser[] = "teacher";
+const char kStationUser[] = "station";
+const char kViewerUser[] = "viewer";
+
+namespace {
+
+QString Code(int length) {
+    static const char letters[] = "ABCDEFGHJKLMNPQRSTUVWXYZ23456789";
+    QString code;
+    for (int i = 0; i < length; ++i)
+        code += QChar::fromLatin1(letters[QRandomGenerator::system()->bounded(int(sizeof letters) - 1)]);
+    return code;
+}
+
+void WriteText(const QString& fileName, const QString& text) {
+    QFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+        file.write(text.toUtf8()) != text.toUtf8().size())
+        throw Exception(
+            QStringLiteral("Невозможно записать файл \"%1\": %2").arg(fileName, file.errorString()));
+    file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+}
+
+QString Program(const char* name) {
+    QString found = QStandardPaths::findExecutable(QString::fromLatin1(name));
+    if (found.isEmpty())
+        found = QStandardPaths::findExecutable(QString::fromLatin1(name),
+                                               {QStringLiteral("/usr/sbin"), QStringLiteral("/sbin")});
+    if (found.isEmpty())
+        throw Exception(QStringLiteral("Для урока в классе нужна программа %1 (пакет mosquitto).")
+                            .arg(QString::fromLatin1(name)));
+    return found;
+}
+
+} // namespace
+
+tLessonCodes NewLessonCodes() {
+    return {Code(8).toLower(), Code(6), Code(6), Code(24)};
+}
+
+QString BrokerAcl(const tLessonCodes& codes) {
+    const QString root = QStringLiteral("zorbinka/") + codes.Lesson;
+    return QStringLiteral("user %1\ntopic readwrite %4/#\n"
+                          "user %2\ntopic read %4/teacher/#\n"
+                          "user %3\ntopic read %4/#\ntopic deny %4/%3/#\n"
+                          // A client writes under its user's name and its own client id only: a station under
+                          // station/<its id>; a viewer's own place is denied above.
+                          "pattern write %4/%u/%c/#\n")
+        .arg(QString::fromLatin1(kTeacherUser), QString::fromLatin1(kStationUser),
+             QString::fromLatin1(kViewerUser), root);
+}
+
+tLessonBroker::tLessonBroker() = default;
+
+tLessonBroker::~tLessonBroker() {
+    Stop();
+}
+
+void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports) {
+    Stop();
+    QDir().mkpath(folder);
+    QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    const QString passwordFile = folder + QStringLiteral("/passwd");
+    WriteText(passwordFile, QString());
+    // Hashed by the broker's own tool.
+    const QString tool = Program("mosquitto_passwd");
+    for (const auto& [user, password] :
+         {std::pair{kTeacherUser, codes.TeacherPassword}, std::pair{kStationUser, codes.StationCode},
+          std::pair{kViewerUser, codes.ViewerCode}}) {
+        QProcess hash;
+        hash.start(tool, {QStringLiteral("-b"), passwordFile, QString::fromLatin1(user), password});
+        if (!hash.waitForFinished(10000) || hash.exitStatus() != QProcess::NormalExit || hash.exitCode() != 0)
+            throw Exception(QStringLiteral("mosquitto_passwd: ") +
+                            QString::fromLocal8Bit(hash.readAllStandardError()));
+    }
+    WriteText(folder + QStringLiteral("/acl"), BrokerAcl(codes));
+    QString config =
+        QStringLiteral("per_listener_settings false\nallow_anonymous false\npersistence false\n"
+                       "password_file %1\nacl_file %2\nlog_dest stderr\n"
+                       "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n")
+            .arg(passwordFile, folder + QStringLiteral("/acl"));
+    // Started by root the broker would become the user "mosquitto", who cannot read the user's folder: it stays
+    // whoever started it.
+    if (const struct passwd* user = ::getpwuid(::geteuid()))
+        config += QStringLiteral("user %1\n").arg(QString::fromLocal8Bit(user->pw_name));
+    const QString bind = ports.Bind.isEmpty() ? QString() : QStringLiteral(" ") + ports.Bind;
+    config += QStringLiteral("listener %1%2\n").arg(ports.Mqtt).arg(bind);
+    if (ports.WebSockets > 0) {
+        config += QStringLiteral("listener %1%2\nprotocol websockets\n").arg(ports.WebSockets).arg(bind);
+        if (!ports.HttpDir.isEmpty()) config += QStringLiteral("http_dir %1\n").arg(ports.HttpDir);
+    }
+    const QString configFile = folder + QStringLiteral("/mosquitto.conf");
+    WriteText(configFile, config);
+
+    FProcess = std::make_unique<QProcess>();
+    FProcess->setProcessChannelMode(QProcess::MergedChannels);
+    FProcess->start(Program("mosquitto"), {QStringLiteral("-c"), configFile});
+    // Ready when it says it runs; a broker that ends, or says nothing of it in 10 s, did not start.
+    QDeadlineTimer deadline(10000);
+    QByteArray said;
+    while (!deadline.hasExpired()) {
+        if (FProcess->state() == QProcess::NotRunning) break;
+        FProcess->waitForReadyRead(100);
+        said += FProcess->readAll();
+        if (said.contains(" running")) {
+            FLog = QString::fromLocal8Bit(said);
+            return;
+        }
+    }
+    said += FProcess->readAll();
+    Stop();
+    throw Exception(QStringLiteral("Сервер урока не запустился.\r\n") +
+                    QString::fromLocal8Bit(said).trimmed());
+}
+
+void tLessonBroker::Stop() {
+    if (!FProcess) return;
+    if (FProcess->state() != QProcess::NotRunning) {
+        FProcess->terminate();
+        if (!FProcess->waitForFinished(5000)) {
+            FProcess->kill();
+            FProcess->waitForFinished(2000);
+        }
+    }
+    FProcess.reset();
+}
+
+bool tLessonBroker::Running() const {
+    return FProcess && FProcess->state() == QProcess::Running;
+}
+
+QString tLessonBroker::Log() const {
+    if (FProcess) FLog += QString::fromLocal8Bit(FProcess->readAll());
+    return FLog;
+}

@@ -1,0 +1,52 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The teacher's broker of a lesson in class: Mosquitto as a child of the program, with a configuration, a
+// password file and an access list made for the lesson in a folder of the user's, no system service touched.
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QProcess;
+
+// What a lesson is known by: its name in the topics and the codes given out for it, new every lesson.
+struct tLessonCodes {
+    QString Lesson;
+    QString StationCode; // stations join with it, and write only under their own identity
+    QString ViewerCode;  // the class page reads with it, and writes nothing
+    QString TeacherPassword;
+};
+// Short codes of letters and digits that cannot be mistaken for one another.
+tLessonCodes NewLessonCodes();
+
+// The user names the codes go with.
+extern const char kTeacherUser[];
+extern const char kStationUser[];
+extern const char kViewerUser[];
+
+struct tBrokerPorts {
+    int Mqtt = 0;       // stations
+    int WebSockets = 0; // the class page, also served from HttpDir (none without it)
+    QString Bind;       // an address to listen on; empty: every one
+    QString HttpDir;
+};
+
+// The access list: the teacher reads and writes the lesson, a station writes only under its own client id and
+// reads what the teacher sends, a viewer reads the lesson.
+QString BrokerAcl(const tLessonCodes& codes);
+
+class tLessonBroker {
+public:
+    tLessonBroker();
+    ~tLessonBroker();
+    // Writes the broker's files into `folder` (made private to the user) and starts it; returns once it takes
+    // connections. Raises Exception with the reason (and what the broker said) when it cannot.
+    void Start(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports);
+    void Stop();
+    bool Running() const;
+    // What the broker wrote to its log so far.
+    QString Log() const;
+
+private:
+    std::unique_ptr<QProcess> FProcess;
+    mutable QString FLog;
+};

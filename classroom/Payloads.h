@@ -1,0 +1,45 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// What a station of a lesson in class publishes of its lesson, and what the teacher sends it: topics under
+// zorbinka/<lesson>/, JSON payloads with C-locale numbers.
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+#include <optional>
+#include <utility>
+#include <vector>
+
+class tLesson;
+class tPointSeries;
+
+// The topics of a lesson: "zorbinka/<lesson>/station/<id>/" + what, and "zorbinka/<lesson>/teacher/" + what.
+QString StationTopic(const QString& lesson, const QString& station, const QString& what);
+QString TeacherTopic(const QString& lesson, const QString& what = QString());
+
+// `state` (retained): the group, its experiment and sensor, how the collection stands, the newest value with
+// its caption, the axes' ranges and captions, the runs there are.
+QByteArray StatePayload(const tLesson& lesson, const QString& group);
+// `live`: points [from, to) of run `run` (its number) as batches of at most `spanSeconds` of x each, every
+// batch at most `pointsPerSecond` × span points keeping its lowest and highest value in order.
+std::vector<QByteArray> LivePayloads(const tPointSeries& points, int run, int from, int to,
+                                     double spanSeconds = 0.05, double pointsPerSecond = 200);
+// `run/<n>` (retained): the run's number, name, point count, captions and a summary of at most `limit` points
+// that draws it faithfully (each stretch's first, lowest, highest and last points in x order).
+QByteArray RunPayload(const tLesson& lesson, int run, int limit = 5000);
+// The number a run is published under: its file's, else its place counting from 1.
+int PublishedRunNumber(const tLesson& lesson, int run);
+// The points that summarise [0, count) of `points` in at most `limit` points.
+std::vector<std::pair<double, double>> SummaryPoints(const tPointSeries& points, int limit);
+// `results` (retained): the analysis results as the work folder keeps them, one line each.
+QByteArray ResultsPayload(const tLesson& lesson);
+
+// What the teacher sends to every station.
+struct tTeacherMessage {
+    enum class tKind { Offer, Text } Kind = tKind::Text;
+    QString Experiment; // Offer: the experiment's path in the catalogue, as the chooser shows it
+    QString Text;       // Text: the line to show
+};
+// `topic` is the part after "teacher/". None for anything malformed (the reason in `error`).
+std::optional<tTeacherMessage> ParseTeacherMessage(const QString& topic, const QByteArray& payload,
+                                                   QString* error = nullptr);
+QByteArray TeacherPayload(const tTeacherMessage& message);

@@ -1,0 +1,263 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The station's link: libmosquitto's network thread, and a thread of the link's own that hands it what the
+// lesson queued.
+#include "classroom/StationLink.h"
+
+#include "classroom/LessonBroker.h"
+#include "core/Logfile.h"
+#include "core/UserFolders.h"
+#include "lesson/Lesson.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QMetaObject>
+#include <QUuid>
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <map>
+#include <mosquitto.h>
+#include <mutex>
+#include <set>
+#include <thread>
+
+namespace {
+
+constexpr std::size_t kLiveQueue = 256;
+
+void InitLibrary() {
+    static std::once_flag once;
+    std::call_once(once, [] { mosquitto_lib_init(); });
+}
+
+} // namespace
+
+QString StationIdentity() {
+    const QString fileName = UserStateFolder() + QStringLiteral("/station-id");
+    QFile file(fileName);
+    if (file.open(QIODevice::ReadOnly)) {
+        const QString id = QString::fromLatin1(file.read(64)).trimmed();
+        if (id.size() >= 8 && id.size() <= 40 && std::all_of(id.begin(), id.end(), [](QChar c) {
+                return c.isLetterOrNumber() && c.unicode() < 128;
+            }))
+            return id;
+    }
+    const QString id = QUuid::createUuid().toString(QUuid::Id128).left(16);
+    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(id.toLatin1());
+    return id;
+}
+
+struct tStationLink::tShared {
+    struct tMessage {
+        QByteArray Topic;
+        QByteArray Payload;
+    };
+    mosquitto* Client = nullptr;
+    mutable std::mutex Lock;
+    std::condition_variable Wake;
+    bool Stopping = false;
+    std::atomic<bool> Connected{false};
+    std::atomic<int> State{int(tState::Connecting)};
+    // Everything retained that was published: sent again after every connection; the topics still to send.
+    std::map<QByteArray, QByteArray> Retained;
+    std::set<QByteArray> Unsent;
+    std::deque<tMessage> Live;
+    long long Dropped = 0;
+    std::thread Sender;
+
+    void Send() {
+        std::unique_lock<std::mutex> guard(Lock);
+        for (;;) {
+            Wake.wait(guard, [&] { return Stopping || (Connected && (!Unsent.empty() || !Live.empty())); });
+            if (Stopping) return;
+            std::vector<tMessage> retained;
+            for (const QByteArray& topic : Unsent) retained.push_back({topic, Retained[topic]});
+            Unsent.clear();
+            std::deque<tMessage> live;
+            live.swap(Live);
+            guard.unlock();
+            for (const tMessage& m : retained)
+                mosquitto_publish(Client, nullptr, m.Topic.constData(), int(m.Payload.size()),
+                                  m.Payload.constData(), 1, true);
+            for (const tMessage& m : live)
+                mosquitto_publish(Client, nullptr, m.Topic.constData(), int(m.Payload.size()),
+                                  m.Payload.constData(), 0, false);
+            guard.lock();
+        }
+    }
+};
+
+tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* parent)
+    : QObject(parent), FLesson(lesson), FSettings(std::move(settings)), FShared(std::make_shared<tShared>()) {
+    InitLibrary();
+    tShared& shared = *FShared;
+    shared.Client = mosquitto_new(FSettings.Id.toUtf8().constData(), true, this);
+    mosquitto_int_option(shared.Client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+    mosquitto_username_pw_set(shared.Client, kStationUser, FSettings.Code.toUtf8().constData());
+    mosquitto_reconnect_delay_set(shared.Client, 1, 30, true);
+    // The callbacks run on libmosquitto's thread.
+    mosquitto_connect_callback_set(shared.Client, [](mosquitto* client, void* self, int rc) {
+        auto* link = static_cast<tStationLink*>(self);
+        tShared& s = *link->FShared;
+        if (rc != 0) return;
+        {
+            std::lock_guard<std::mutex> guard(s.Lock);
+            for (const auto& [topic, payload] : s.Retained) s.Unsent.insert(topic);
+            s.Connected = true;
+            s.State = int(tState::Connected);
+        }
+        s.Wake.notify_all();
+        const QByteArray topic = TeacherTopic(link->FSettings.Lesson, QStringLiteral("#")).toUtf8();
+        mosquitto_subscribe(client, nullptr, topic.constData(), 1);
+        QMetaObject::invokeMethod(
+            link, [link] { emit link->stateChanged(); }, Qt::QueuedConnection);
+    });
+    mosquitto_disconnect_callback_set(shared.Client, [](mosquitto*, void* self, int) {
+        auto* link = static_cast<tStationLink*>(self);
+        tShared& s = *link->FShared;
+        {
+            std::lock_guard<std::mutex> guard(s.Lock);
+            s.Connected = false;
+            if (!s.Stopping) s.State = int(tState::Lost);
+        }
+        QMetaObject::invokeMethod(
+            link, [link] { emit link->stateChanged(); }, Qt::QueuedConnection);
+    });
+    mosquitto_message_callback_set(shared.Client, [](mosquitto*, void* self,
+                                                     const mosquitto_message* message) {
+        auto* link = static_cast<tStationLink*>(self);
+        const QString prefix = TeacherTopic(link->FSettings.Lesson);
+        const QString topic = QString::fromUtf8(message->topic);
+        if (!topic.startsWith(prefix)) return;
+        QString error;
+        const std::optional<tTeacherMessage> parsed = ParseTeacherMessage(
+            topic.mid(prefix.size()),
+            QByteArray(static_cast<const char*>(message->payload), message->payloadlen), &error);
+        if (!parsed) {
+            WriteLog(
+                QStringLiteral("Класс: сообщение учителя пропущено (%1): %2").arg(topic.left(200), error));
+            return;
+        }
+        QMetaObject::invokeMethod(
+            link, [link, m = *parsed] { emit link->teacherMessage(m); }, Qt::QueuedConnection);
+    });
+    shared.Sender = std::thread([&shared] { shared.Send(); });
+    mosquitto_connect_async(shared.Client, FSettings.Host.toUtf8().constData(), FSettings.Port, 10);
+    mosquitto_loop_start(shared.Client);
+
+    // What the lesson announces, queued.
+    connect(&lesson, &tLesson::opened, this, [this] {
+        SyncRuns();
+        Queue(QStringLiteral("results"), ResultsPayload(FLesson), true);
+        PublishState(true);
+    });
+    for (auto notice : {&tLesson::collectingChanged, &tLesson::sensorStateChanged})
+        connect(&lesson, notice, this, [this] { PublishState(true); });
+    connect(&lesson, &tLesson::runStarted, this, [this] { PublishState(true); });
+    connect(&lesson, &tLesson::valueMeasured, this, [this] { PublishState(false); });
+    connect(&lesson, &tLesson::pointsAppended, this, [this](int run, int from, int to) {
+        for (const QByteArray& batch :
+             LivePayloads(*FLesson.Run(run).Points, PublishedRunNumber(FLesson, run), from, to))
+            Queue(QStringLiteral("live"), batch, false);
+    });
+    connect(&lesson, &tLesson::runEnded, this, [this](int run) {
+        PublishRun(run);
+        PublishState(true);
+    });
+    connect(&lesson, &tLesson::runChanged, this, [this](int run) { PublishRun(run); });
+    connect(&lesson, &tLesson::runRemoved, this, [this] {
+        SyncRuns();
+        PublishState(true);
+    });
+    const auto results = [this] { Queue(QStringLiteral("results"), ResultsPayload(FLesson), true); };
+    connect(&lesson, &tLesson::resultsChanged, this, results);
+    connect(&lesson, &tLesson::resultAdded, this, results);
+    connect(&lesson, &tLesson::resultRemoved, this, results);
+    SyncRuns();
+    Queue(QStringLiteral("results"), ResultsPayload(FLesson), true);
+    PublishState(true);
+}
+
+tStationLink::~tStationLink() {
+    tShared& shared = *FShared;
+    {
+        std::lock_guard<std::mutex> guard(shared.Lock);
+        shared.Stopping = true;
+    }
+    shared.Wake.notify_all();
+    shared.Sender.join();
+    mosquitto_disconnect(shared.Client);
+    mosquitto_loop_stop(shared.Client, false);
+    mosquitto_destroy(shared.Client);
+}
+
+tStationLink::tState tStationLink::State() const {
+    return tState(FShared->State.load());
+}
+
+long long tStationLink::Dropped() const {
+    std::lock_guard<std::mutex> guard(FShared->Lock);
+    return FShared->Dropped;
+}
+
+int tStationLink::Pending() const {
+    std::lock_guard<std::mutex> guard(FShared->Lock);
+    return int(FShared->Unsent.size() + FShared->Live.size());
+}
+
+void tStationLink::Queue(const QString& what, const QByteArray& payload, bool retained) {
+    const QByteArray topic = StationTopic(FSettings.Lesson, FSettings.Id, what).toUtf8();
+    tShared& shared = *FShared;
+    {
+        std::lock_guard<std::mutex> guard(shared.Lock);
+        if (retained) {
+            // An empty payload takes a retained message away, after a reconnection too.
+            shared.Retained[topic] = payload;
+            shared.Unsent.insert(topic);
+        } else {
+            // Live points are of use only now: while the broker cannot take them, the oldest go.
+            if (!shared.Connected) return;
+            if (shared.Live.size() >= kLiveQueue) {
+                shared.Live.pop_front();
+                ++shared.Dropped;
+            }
+            shared.Live.push_back({topic, payload});
+        }
+    }
+    shared.Wake.notify_all();
+}
+
+void tStationLink::PublishState(bool always) {
+    // A new value alone is said at most five times a second.
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+    if (!always && now - FStateSent < 200) return;
+    FStateSent = now;
+    Queue(QStringLiteral("state"), StatePayload(FLesson, FSettings.Group), true);
+}
+
+void tStationLink::PublishRun(int run) {
+    if (run < 0 || run >= FLesson.RunCount() || run == FLesson.Measured()) return;
+    Queue(QStringLiteral("run/%1").arg(PublishedRunNumber(FLesson, run)), RunPayload(FLesson, run), true);
+}
+
+void tStationLink::SyncRuns() {
+    // Runs gone (deleted, or another experiment opened) are taken off the broker; those there are, put on it.
+    std::set<QByteArray> current;
+    for (int run = 0; run < FLesson.RunCount(); ++run) {
+        if (run == FLesson.Measured()) continue;
+        current.insert(StationTopic(FSettings.Lesson, FSettings.Id,
+                                    QStringLiteral("run/%1").arg(PublishedRunNumber(FLesson, run)))
+                           .toUtf8());
+        PublishRun(run);
+    }
+    const QByteArray prefix = StationTopic(FSettings.Lesson, FSettings.Id, QStringLiteral("run/")).toUtf8();
+    std::vector<QByteArray> gone;
+    {
+        std::lock_guard<std::mutex> guard(FShared->Lock);
+        for (const auto& [topic, payload] : FShared->Retained)
+            if (topic.startsWith(prefix) && !payload.isEmpty() && !current.count(topic))
+                gone.push_back(topic);
+    }
+    for (const QByteArray& topic : gone)
+        Queue(QStringLiteral("run/") + QString::fromUtf8(topic.mid(prefix.size())), QByteArray(), true);
+}

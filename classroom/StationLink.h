@@ -1,0 +1,56 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// A station in a lesson in class: it follows its lesson and publishes it to the lesson's broker, under its
+// own identity, and hears what the teacher sends. Measuring never waits on the network: the lesson's notices
+// only queue messages, which a thread of the link's own sends; when the broker is gone the link reconnects
+// with growing pauses and then sends the state, the runs and the results again.
+#pragma once
+
+#include "classroom/Payloads.h"
+
+#include <QObject>
+#include <QString>
+#include <memory>
+
+class tLesson;
+
+struct tStationSettings {
+    QString Host = QStringLiteral("127.0.0.1");
+    int Port = 1883;
+    QString Lesson;
+    QString Code; // the station code of the lesson
+    QString Id;   // the station's own identity: its client id, the topic it writes under
+    QString Group;
+};
+
+// A station identity of the user's: made once at random, then kept.
+QString StationIdentity();
+
+class tStationLink : public QObject {
+    Q_OBJECT
+public:
+    enum class tState { Connecting, Connected, Lost };
+    tStationLink(tLesson& lesson, tStationSettings settings, QObject* parent = nullptr);
+    ~tStationLink() override;
+    tState State() const;
+    const tStationSettings& Settings() const { return FSettings; }
+    // Live batches dropped because the broker could not take them fast enough (the queue holds 256).
+    long long Dropped() const;
+    // Messages queued and not yet handed to the broker.
+    int Pending() const;
+
+signals:
+    void stateChanged();
+    void teacherMessage(const tTeacherMessage& message);
+
+private:
+    struct tShared;
+    void Queue(const QString& what, const QByteArray& payload, bool retained);
+    void PublishState(bool always);
+    void PublishRun(int run);
+    void SyncRuns();
+
+    tLesson& FLesson;
+    tStationSettings FSettings;
+    std::shared_ptr<tShared> FShared;
+    qint64 FStateSent = 0;
+};

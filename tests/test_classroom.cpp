@@ -1,0 +1,351 @@
+// The lesson in class on a real Mosquitto broker on 127.0.0.1, started with the configuration the program
+// writes: stations publish their lessons, the access list holds each client to its own, a broker that goes
+// away costs a station nothing, and what the teacher sends is checked before it is believed.
+#include "analysis/Results.h"
+#include "classroom/LessonBroker.h"
+#include "classroom/Payloads.h"
+#include "classroom/StationLink.h"
+#include "lesson/Lesson.h"
+#include "sim/DemoWorld.h"
+#include "support/MessageCollector.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <cmath>
+#include <gtest/gtest.h>
+#include <map>
+#include <mosquitto.h>
+#include <mutex>
+
+namespace {
+
+int FreePort() {
+    QTcpServer server;
+    server.listen(QHostAddress::LocalHost, 0);
+    return server.serverPort();
+}
+
+// A client of the lesson that keeps the newest payload of every topic it hears.
+class tListener {
+public:
+    tListener(int port, const char* user, const QString& password, const QString& topic) {
+        mosquitto_lib_init();
+        FClient = mosquitto_new(nullptr, true, this);
+        mosquitto_username_pw_set(FClient, user, password.toUtf8().constData());
+        mosquitto_message_callback_set(FClient, [](mosquitto*, void* self, const mosquitto_message* m) {
+            auto* listener = static_cast<tListener*>(self);
+            std::lock_guard<std::mutex> guard(listener->FLock);
+            listener->FHeard[QString::fromUtf8(m->topic)] =
+                QByteArray(static_cast<const char*>(m->payload), m->payloadlen);
+            ++listener->FCount;
+        });
+        FTopic = topic.toUtf8();
+        mosquitto_connect_callback_set(FClient, [](mosquitto* client, void* self, int rc) {
+            if (rc == 0)
+                mosquitto_subscribe(client, nullptr, static_cast<tListener*>(self)->FTopic.constData(), 1);
+        });
+        mosquitto_reconnect_delay_set(FClient, 1, 1, false);
+        mosquitto_connect_async(FClient, "127.0.0.1", port, 10);
+        mosquitto_loop_start(FClient);
+    }
+    ~tListener() {
+        mosquitto_disconnect(FClient);
+        mosquitto_loop_stop(FClient, false);
+        mosquitto_destroy(FClient);
+    }
+    QByteArray Heard(const QString& topic) const {
+        std::lock_guard<std::mutex> guard(FLock);
+        const auto found = FHeard.find(topic);
+        return found == FHeard.end() ? QByteArray() : found->second;
+    }
+    std::map<QString, QByteArray> All() const {
+        std::lock_guard<std::mutex> guard(FLock);
+        return FHeard;
+    }
+    void Forget() {
+        std::lock_guard<std::mutex> guard(FLock);
+        FHeard.clear();
+    }
+
+private:
+    mosquitto* FClient;
+    QByteArray FTopic;
+    mutable std::mutex FLock;
+    std::map<QString, QByteArray> FHeard;
+    long long FCount = 0;
+};
+
+tExperiment Cooling(int station) {
+    tExperiment e;
+    e.SetDefaults();
+    e.Name = QStringLiteral("Остывание воды");
+    e.SensorName = QStringLiteral("T102");
+    e.Freq = 100000;
+    e.Average = 10;
+    e.CaptionX = QStringLiteral("t, с");
+    e.CaptionY = QStringLiteral("T, °C");
+    e.MaxX = 600;
+    e.Path = QStringLiteral("/catalogue/%1/").arg(station);
+    return e;
+}
+
+// A station: its lesson, fed the demo vessel's cooling a value at a time, and its link.
+struct tStation {
+    tLesson Lesson;
+    std::unique_ptr<tStationLink> Link;
+    std::vector<double> Values;
+    std::int64_t Fed = 0; // values, a tenth of a second apart
+    // `seconds` more of the vessel cooling `speed` times faster than the demo's.
+    void Measure(double seconds, double speed) {
+        for (const std::int64_t end = Fed + std::llround(seconds * 10); Fed < end; ++Fed) {
+            Values.push_back(CoolingSignal(double(Fed) * 0.1 * speed));
+            Lesson.TakeValues(Values, false);
+        }
+    }
+    void End() {
+        Lesson.TakeValues(Values, true);
+        Lesson.EndRun();
+    }
+};
+
+class ClassroomTest : public testing::Test {
+protected:
+    void SetUp() override {
+        if (QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin")})
+                .isEmpty())
+            GTEST_SKIP() << "mosquitto missing";
+        qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("home")).toLocal8Bit());
+        qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
+        codes = NewLessonCodes();
+        ports.Mqtt = FreePort();
+        ports.Bind = QStringLiteral("127.0.0.1");
+        broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
+    }
+    std::unique_ptr<tStation> Station(int n) {
+        auto station = std::make_unique<tStation>();
+        station->Lesson.KeepOnDisk(false);
+        station->Lesson.Open(Cooling(n));
+        station->Link = std::make_unique<tStationLink>(
+            station->Lesson,
+            tStationSettings{QStringLiteral("127.0.0.1"), ports.Mqtt, codes.Lesson, codes.StationCode,
+                             QStringLiteral("st%1").arg(n), QStringLiteral("Группа %1").arg(n)});
+        return station;
+    }
+    QString Topic(int n, const QString& what) const {
+        return StationTopic(codes.Lesson, QStringLiteral("st%1").arg(n), what);
+    }
+    // mosquitto_pub as `user` with `password` (none: anonymous) and client id `id`; its exit code.
+    int Publish(const char* user, const QString& password, const QString& id, const QString& topic,
+                const QString& message = QStringLiteral("{\"forged\":1}")) {
+        QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
+                         QStringLiteral("-p"), QString::number(ports.Mqtt),
+                         QStringLiteral("-t"), topic,
+                         QStringLiteral("-m"), message,
+                         QStringLiteral("-r"), QStringLiteral("-q"),
+                         QStringLiteral("1")};
+        if (user)
+            args << QStringLiteral("-u") << QString::fromLatin1(user) << QStringLiteral("-P") << password;
+        if (!id.isEmpty()) args << QStringLiteral("-i") << id;
+        QProcess pub;
+        pub.start(QStringLiteral("mosquitto_pub"), args);
+        pub.waitForFinished(10000);
+        return pub.exitCode();
+    }
+
+    QTemporaryDir dir;
+    tLessonCodes codes;
+    tBrokerPorts ports;
+    tLessonBroker broker;
+};
+
+} // namespace
+
+// Fifteen stations measure and fit their cooling; a teacher's client sees every station's run as the
+// summary of its points, its results as the work keeps them, and its state.
+TEST_F(ClassroomTest, FifteenStationsPublishTheirRunsAndResults) {
+    tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson));
+    std::vector<std::unique_ptr<tStation>> stations;
+    for (int n = 1; n <= 15; ++n) stations.push_back(Station(n));
+    for (auto& station : stations) {
+        station->Lesson.BeginRun(0);
+        // Each group's vessel cools at its own pace: 600 s of it in 60 s of the lesson's clock and more.
+        station->Measure(60, 10 + double(&station - &stations[0]));
+        station->End();
+        station->Lesson.Analyse(tAnalysisKind::Fit, tFitModel::ExpApproach, 0, 600);
+    }
+    ASSERT_TRUE(WaitUntil([&] {
+        for (int n = 1; n <= 15; ++n)
+            if (teacher.Heard(Topic(n, QStringLiteral("results"))).count("ExpApproach") == 0) return false;
+        return true;
+    })) << teacher.All().size();
+    for (int n = 1; n <= 15; ++n) {
+        SCOPED_TRACE(n);
+        const tLesson& lesson = stations[std::size_t(n - 1)]->Lesson;
+        const QJsonObject run =
+            QJsonDocument::fromJson(teacher.Heard(Topic(n, QStringLiteral("run/1")))).object();
+        const std::vector<std::pair<double, double>> summary = SummaryPoints(*lesson.Run(0).Points, 5000);
+        ASSERT_EQ(run.value(QStringLiteral("x")).toArray().size(), qsizetype(summary.size()));
+        EXPECT_EQ(run.value(QStringLiteral("points")).toInt(), lesson.Run(0).Points->Count());
+        EXPECT_EQ(run.value(QStringLiteral("name")).toString(), QStringLiteral("Опыт 1"));
+        for (std::size_t i = 0; i < summary.size(); i += 97) {
+            EXPECT_EQ(run.value(QStringLiteral("x")).toArray()[qsizetype(i)].toDouble(), summary[i].first);
+            EXPECT_EQ(run.value(QStringLiteral("y")).toArray()[qsizetype(i)].toDouble(), summary[i].second);
+        }
+        const QJsonObject results =
+            QJsonDocument::fromJson(teacher.Heard(Topic(n, QStringLiteral("results")))).object();
+        EXPECT_EQ(results.value(QStringLiteral("lines")).toArray().first().toString(),
+                  EncodeResult(lesson.Result(0), lesson.ResultBox(0)));
+        const QJsonObject state =
+            QJsonDocument::fromJson(teacher.Heard(Topic(n, QStringLiteral("state")))).object();
+        EXPECT_EQ(state.value(QStringLiteral("group")).toString(), QStringLiteral("Группа %1").arg(n));
+        EXPECT_EQ(state.value(QStringLiteral("collecting")).toString(), QStringLiteral("idle"));
+        EXPECT_EQ(state.value(QStringLiteral("runs")).toInt(), 1);
+    }
+}
+
+// Each client is held to its own: a station writing another's topic or the teacher's, a viewer writing
+// anything, a wrong code and no code are refused; the teacher and a station under its own id are heard.
+TEST_F(ClassroomTest, TheAccessListHoldsEveryClientToItsOwn) {
+    tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson));
+    const QString root = QStringLiteral("zorbinka/") + codes.Lesson;
+    const struct {
+        const char* user;
+        QString password;
+        QString id;
+        QString topic;
+        bool heard;
+        bool connects;
+    } rows[] = {
+        {kStationUser, codes.StationCode, QStringLiteral("st1"), root + QStringLiteral("/station/st1/state"),
+         true, true},
+        {kStationUser, codes.StationCode, QStringLiteral("st1"), root + QStringLiteral("/station/st2/state"),
+         false, true},
+        {kStationUser, codes.StationCode, QStringLiteral("st1"), root + QStringLiteral("/teacher/offer"),
+         false, true},
+        {kViewerUser, codes.ViewerCode, QStringLiteral("v1"), root + QStringLiteral("/station/v1/state"),
+         false, true},
+        {kViewerUser, codes.ViewerCode, QStringLiteral("v1"), root + QStringLiteral("/viewer/v1/x"), false,
+         true},
+        {kViewerUser, codes.ViewerCode, QStringLiteral("v1"), root + QStringLiteral("/teacher/message"),
+         false, true},
+        {kStationUser, QStringLiteral("WRONG1"), QStringLiteral("st3"),
+         root + QStringLiteral("/station/st3/state"), false, false},
+        {kViewerUser, codes.StationCode, QStringLiteral("v2"), root + QStringLiteral("/station/v2/state"),
+         false, false},
+        {nullptr, QString(), QStringLiteral("st4"), root + QStringLiteral("/station/st4/state"), false,
+         false},
+        {kTeacherUser, codes.TeacherPassword, QString(), root + QStringLiteral("/teacher/message"), true,
+         true},
+    };
+    const auto payload = [&](const auto& row) { return QStringLiteral("{\"row\":%1}").arg(&row - rows); };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.topic.toStdString() + " as " + (row.user ? row.user : "nobody"));
+        EXPECT_EQ(Publish(row.user, row.password, row.id, row.topic, payload(row)) == 0, row.connects);
+    }
+    // The heard ones arrive; by then a refused one would have too.
+    ASSERT_TRUE(
+        WaitUntil([&] { return !teacher.Heard(root + QStringLiteral("/teacher/message")).isEmpty(); }));
+    ASSERT_TRUE(
+        WaitUntil([&] { return !teacher.Heard(root + QStringLiteral("/station/st1/state")).isEmpty(); }));
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.topic.toStdString());
+        EXPECT_EQ(teacher.Heard(row.topic) == payload(row).toUtf8(), row.heard);
+    }
+}
+
+// The broker killed in the middle of a run and started again: the station records every value meanwhile, and
+// the broker has its state, runs and results again soon after; junk from the teacher is skipped, an offer
+// heard.
+TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
+    auto station = Station(1);
+    std::vector<tTeacherMessage> told;
+    QObject::connect(station->Link.get(), &tStationLink::teacherMessage,
+                     [&](const tTeacherMessage& m) { told.push_back(m); });
+    ASSERT_TRUE(WaitUntil([&] { return station->Link->State() == tStationLink::tState::Connected; }));
+    station->Lesson.BeginRun(0);
+    station->Measure(30, 10);
+    station->End();
+    station->Lesson.BeginRun(0);
+    const std::int64_t before = station->Fed;
+    station->Measure(5, 10);
+    broker.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return station->Link->State() == tStationLink::tState::Lost; }));
+    station->Measure(25, 10);
+    station->End();
+    EXPECT_EQ(station->Lesson.Run(1).Points->Count() * 10, station->Fed - before)
+        << "every value kept while the broker is gone";
+    station->Lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 30);
+    broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
+    tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson));
+    QElapsedTimer back;
+    back.start();
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return !teacher.Heard(Topic(1, QStringLiteral("run/2"))).isEmpty() &&
+                   !teacher.Heard(Topic(1, QStringLiteral("run/1"))).isEmpty() &&
+                   teacher.Heard(Topic(1, QStringLiteral("results"))).contains("Statistics");
+        },
+        15000));
+    EXPECT_LT(back.elapsed(), 10000);
+    EXPECT_EQ(QJsonDocument::fromJson(teacher.Heard(Topic(1, QStringLiteral("run/2"))))
+                  .object()
+                  .value(QStringLiteral("points"))
+                  .toInt(),
+              station->Lesson.Run(1).Points->Count());
+    // What the teacher sends: junk skipped, an offer and a line heard.
+    const QString root = QStringLiteral("zorbinka/") + codes.Lesson + QStringLiteral("/teacher/");
+    for (const auto& [what, payload] : std::vector<std::pair<QString, QByteArray>>{
+             {QStringLiteral("offer"), "not json"},
+             {QStringLiteral("offer"), "{\"experiment\":17}"},
+             {QStringLiteral("other"), "{}"},
+             {QStringLiteral("offer"), QByteArray(70000, '{')},
+             {QStringLiteral("offer"), "{\"experiment\":\"Физика/Остывание\"}"},
+             {QStringLiteral("message"), "{\"text\":\"Начинаем\"}"}}) {
+        QProcess pub;
+        pub.start(QStringLiteral("mosquitto_pub"),
+                  {QStringLiteral("-p"), QString::number(ports.Mqtt), QStringLiteral("-u"),
+                   QString::fromLatin1(kTeacherUser), QStringLiteral("-P"), codes.TeacherPassword,
+                   QStringLiteral("-t"), root + what, QStringLiteral("-m"), QString::fromUtf8(payload)});
+        pub.waitForFinished(10000);
+    }
+    ASSERT_TRUE(WaitUntil([&] { return told.size() >= 2; }));
+    for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_EQ(told[0].Experiment, QStringLiteral("Физика/Остывание"));
+    EXPECT_EQ(told[1].Text, QStringLiteral("Начинаем"));
+}
+
+// Live batches span at most 50 ms and carry at most 200 points a second, keeping each batch's extremes.
+TEST(ClassroomPayloads, LiveBatchesAreShortAndKeepTheirExtremes) {
+    tPointSeries points;
+    for (int i = 0; i < 1000; ++i)
+        points.Add(i * 0.001, i == 333 ? 50.0 : i == 777 ? -50.0 : std::sin(i * 0.01));
+    const std::vector<QByteArray> batches = LivePayloads(points, 3, 0, 1000);
+    ASSERT_EQ(batches.size(), 20u);
+    double low = 0, high = 0;
+    for (const QByteArray& batch : batches) {
+        const QJsonObject b = QJsonDocument::fromJson(batch).object();
+        EXPECT_EQ(b.value(QStringLiteral("run")).toInt(), 3);
+        const QJsonArray x = b.value(QStringLiteral("x")).toArray(),
+                         y = b.value(QStringLiteral("y")).toArray();
+        EXPECT_LE(x.size(), 10);
+        EXPECT_LT(x.last().toDouble() - x.first().toDouble(), 0.05);
+        for (const QJsonValue& v : y) low = std::min(low, v.toDouble()), high = std::max(high, v.toDouble());
+    }
+    EXPECT_EQ(low, -50);
+    EXPECT_EQ(high, 50);
+    // A summary keeps every extreme in x order.
+    const std::vector<std::pair<double, double>> summary = SummaryPoints(points, 100);
+    EXPECT_LE(summary.size(), 100u);
+    EXPECT_TRUE(std::is_sorted(summary.begin(), summary.end()));
+    EXPECT_TRUE(std::count(summary.begin(), summary.end(), std::pair{0.333, 50.0}));
+    EXPECT_TRUE(std::count(summary.begin(), summary.end(), std::pair{0.777, -50.0}));
+}
