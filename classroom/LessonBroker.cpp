@@ -4,6 +4,7 @@
 
 #include "core/Exception.h"
 
+#include <QCryptographicHash>
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
@@ -50,7 +51,15 @@ QString Program(const char* name) {
 } // namespace
 
 tLessonCodes NewLessonCodes() {
-    return {Code(8).toLower(), Code(6), Code(6), Code(24)};
+    const QString station = Code(6);
+    return {LessonOfCode(station), station, Code(6), Code(24)};
+}
+
+QString LessonOfCode(const QString& stationCode) {
+    return QString::fromLatin1(
+        QCryptographicHash::hash(stationCode.trimmed().toUpper().toUtf8(), QCryptographicHash::Sha256)
+            .toHex()
+            .left(10));
 }
 
 QString BrokerAcl(const tLessonCodes& codes) {
@@ -94,8 +103,8 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
                        "password_file %1\nacl_file %2\nlog_dest stderr\n"
                        "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n")
             .arg(passwordFile, folder + QStringLiteral("/acl"));
-    // Started by root the broker would become the user "mosquitto", who cannot read the user's folder: it stays
-    // whoever started it.
+    // Started by root the broker would become the user "mosquitto", who cannot read the user's folder: it
+    // stays whoever started it.
     if (const struct passwd* user = ::getpwuid(::geteuid()))
         config += QStringLiteral("user %1\n").arg(QString::fromLocal8Bit(user->pw_name));
     const QString bind = ports.Bind.isEmpty() ? QString() : QStringLiteral(" ") + ports.Bind;

@@ -15,8 +15,12 @@ struct tLessonCodes {
     QString ViewerCode;  // the class page reads with it, and writes nothing
     QString TeacherPassword;
 };
-// Short codes of letters and digits that cannot be mistaken for one another.
+// Short codes of letters and digits that cannot be mistaken for one another; the lesson's name is made from
+// the station code, so that a station needs the code alone and a viewer, who sees the name, cannot know it.
 tLessonCodes NewLessonCodes();
+QString LessonOfCode(const QString& stationCode);
+// The port a lesson's broker takes for stations (the class page's is the next one) when it is free.
+inline constexpr int kLessonPort = 18883;
 
 // The user names the codes go with.
 extern const char kTeacherUser[];

@@ -1,4 +1,5 @@
 // The main window end to end on demo sensors: states, enabling rules, the workflow's boxes, the live display.
+#include "classroom/StationLink.h"
 #include "core/CommandLine.h"
 #include "core/Exception.h"
 #include "core/Functions.h"
@@ -23,6 +24,7 @@
 #include "support/TempDir.h"
 #include "support/WindowFixture.h"
 #include "ui/AboutBox.h"
+#include "ui/ClassMenu.h"
 #include "ui/CollectionDialog.h"
 #include "ui/DialogPrompts.h"
 #include "ui/Experimentfr.h"
@@ -49,6 +51,8 @@
 #include <QDir>
 #include <QDirIterator>
 #include <QFileDialog>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -117,6 +121,7 @@ protected:
             prompts.OnDialog = [this](QDialog& dialog) {
                 if (auto* collection = qobject_cast<TfmCollection*>(&dialog))
                     return collecting ? collecting(*collection) : int(QDialog::Rejected);
+                if (other && !qobject_cast<TfmExperiments*>(&dialog)) return other(dialog);
                 auto* chooser = qobject_cast<TfmExperiments*>(&dialog);
                 if (!chooser) return int(QDialog::Rejected);
                 if (choose) return choose(*chooser);
@@ -198,6 +203,7 @@ protected:
     // How the chooser and Параметры сбора are answered when not by `chosen`.
     std::function<int(TfmExperiments&)> choose;
     std::function<int(TfmCollection&)> collecting;
+    std::function<int(QDialog&)> other; // any other dialog
     std::int64_t counter = 0;
 };
 
@@ -2069,4 +2075,57 @@ TEST_F(MainWindowTest, BigDigitsFillTheWindow) {
     EXPECT_FALSE(Action("acViewBigDigits")->isChecked());
     EXPECT_TRUE(Child<TBigDigits>("BigDigits")->isHidden());
     w.RunAction(w.acExperimentStop);
+}
+
+// Класс on one computer: the teacher begins a lesson (a real broker), the same window joins it as a station,
+// and a run measured there reaches the teacher's side; ended, the station says it has no link and measures
+// on.
+TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
+    if (QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin")})
+            .isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("mosquitto_sub")).isEmpty())
+        GTEST_SKIP() << "mosquitto missing";
+    TfmMain& w = Window();
+    auto* menu = Child<TClassMenu>();
+    ASSERT_TRUE(menu);
+    Action("acClassBegin")->trigger();
+    ASSERT_TRUE(menu->Codes()) << BoxTexts().join(u'|').toStdString();
+    const tLessonCodes codes = *menu->Codes();
+    EXPECT_TRUE(BoxTexts().last().contains(codes.StationCode) &&
+                BoxTexts().last().contains(codes.ViewerCode));
+    Choose(QStringLiteral("Тепло"));
+    other = [&](QDialog& dialog) {
+        auto* join = qobject_cast<TJoinDialog*>(&dialog);
+        if (!join) return int(QDialog::Rejected);
+        join->Address->setText(QStringLiteral("127.0.0.1:%1").arg(menu->Port()));
+        join->Code->setText(codes.StationCode.toLower());
+        join->Group->setText(QStringLiteral("Группа А"));
+        return int(QDialog::Accepted);
+    };
+    Action("acClassJoin")->trigger();
+    ASSERT_TRUE(menu->Link());
+    ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Connected; }));
+    QProcess sub;
+    sub.start(QStringLiteral("mosquitto_sub"),
+              {QStringLiteral("-p"), QString::number(menu->Port()), QStringLiteral("-u"),
+               QString::fromLatin1(kTeacherUser), QStringLiteral("-P"), codes.TeacherPassword,
+               QStringLiteral("-t"), QStringLiteral("zorbinka/%1/station/+/run/1").arg(codes.Lesson),
+               QStringLiteral("-C"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("20")});
+    ASSERT_TRUE(sub.waitForStarted());
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(5);
+    w.RunAction(w.acExperimentStop);
+    ASSERT_TRUE(WaitUntil([&] { return sub.state() == QProcess::NotRunning; }, 20000));
+    const QJsonObject run = QJsonDocument::fromJson(sub.readAllStandardOutput()).object();
+    EXPECT_EQ(run.value(QStringLiteral("points")).toInt(), Lesson().Run(0).Points->Count());
+    EXPECT_EQ(run.value(QStringLiteral("name")).toString(), QStringLiteral("Опыт 1"));
+    Action("acClassEnd")->trigger();
+    EXPECT_FALSE(menu->Codes());
+    ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Lost; }));
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(3);
+    w.RunAction(w.acExperimentStop);
+    EXPECT_EQ(Lesson().RunCount(), 2) << "measuring goes on without the teacher";
+    Action("acClassLeave")->trigger();
+    EXPECT_FALSE(menu->Link());
 }

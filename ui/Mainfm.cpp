@@ -17,6 +17,7 @@
 #include "ui/AboutBox.h"
 #include "ui/AnalysisMenu.h"
 #include "ui/BigDigitsView.h"
+#include "ui/ClassMenu.h"
 #include "ui/DialogPrompts.h"
 #include "ui/EventEntry.h"
 #include "ui/Experimentfr.h"
@@ -296,6 +297,7 @@ void TfmMain::CreateMenus() {
     experiment->addSeparator();
     experiment->addAction(acExperimentCollection);
     menuBar()->addMenu(mnAnalysis);
+    menuBar()->addMenu(new TClassMenu(this, *FLesson));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
     help->addAction(acHelpAbout);
 }

@@ -1,0 +1,203 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The Класс menu: the teacher's broker and the station's link, started and ended by the user.
+#include "ui/ClassMenu.h"
+
+#include "classroom/StationLink.h"
+#include "core/Exception.h"
+#include "core/Prompts.h"
+#include "core/UserFolders.h"
+#include "lesson/Lesson.h"
+
+#include <QCoreApplication>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QNetworkInterface>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QStatusBar>
+#include <QSysInfo>
+#include <QTcpServer>
+
+namespace {
+
+QString StateFile() {
+    return UserStateFolder() + QStringLiteral("/class.ini");
+}
+
+// The ports to try for stations: the usual one when it and the next one (the page's) are free, then any.
+std::vector<int> LessonPorts() {
+    std::vector<int> ports;
+    for (int port : {kLessonPort, 0, 0}) {
+        QTcpServer probe, next;
+        if (probe.listen(QHostAddress::Any, quint16(port)) &&
+            next.listen(QHostAddress::Any, quint16(probe.serverPort() + 1)))
+            ports.push_back(probe.serverPort());
+    }
+    return ports;
+}
+
+// This computer's addresses on the school's network.
+QStringList Addresses() {
+    QStringList found;
+    for (const QHostAddress& address : QNetworkInterface::allAddresses())
+        if (address.protocol() == QAbstractSocket::IPv4Protocol && !address.isLoopback())
+            found << address.toString();
+    return found.isEmpty() ? QStringList{QStringLiteral("127.0.0.1")} : found;
+}
+
+} // namespace
+
+TJoinDialog::TJoinDialog(QWidget* parent)
+    : QDialog(parent), Address(new QLineEdit), Code(new QLineEdit), Group(new QLineEdit) {
+    setWindowTitle(QStringLiteral("Присоединиться к уроку"));
+    auto* form = new QFormLayout(this);
+    const QSettings state(StateFile(), QSettings::IniFormat);
+    Address->setText(state.value(QStringLiteral("Address")).toString());
+    Address->setPlaceholderText(QStringLiteral("например 192.168.1.10"));
+    Code->setPlaceholderText(QStringLiteral("код станции, который назвал учитель"));
+    Group->setText(state.value(QStringLiteral("Group"), QSysInfo::machineHostName()).toString());
+    form->addRow(QStringLiteral("Адрес учителя:"), Address);
+    form->addRow(QStringLiteral("Код станции:"), Code);
+    form->addRow(QStringLiteral("Группа:"), Group);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+    form->addRow(buttons);
+    setMinimumWidth(fontMetrics().horizontalAdvance(u'0') * 60);
+}
+
+TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson)
+    : QMenu(QStringLiteral("К&ласс"), window), FWindow(window), FLesson(lesson), FStatus(new QLabel) {
+    menuAction()->setObjectName(QStringLiteral("mnClass"));
+    const auto make = [this](const char* name, const QString& caption, const QString& hint,
+                             void (TClassMenu::*command)()) {
+        QAction* action = addAction(caption);
+        action->setObjectName(QString::fromLatin1(name));
+        action->setStatusTip(hint);
+        connect(action, &QAction::triggered, this,
+                [this, command] { RunCommand(FWindow, [this, command] { (this->*command)(); }); });
+        return action;
+    };
+    FBegin = make("acClassBegin", QStringLiteral("&Начать урок"),
+                  QStringLiteral("Собрать измерения всех станций класса на этом компьютере"),
+                  &TClassMenu::BeginLesson);
+    FEnd = make("acClassEnd", QStringLiteral("&Закончить урок"), QStringLiteral("Остановить сервер урока"),
+                &TClassMenu::EndLesson);
+    addSeparator();
+    FJoin = make("acClassJoin", QStringLiteral("&Присоединиться к уроку..."),
+                 QStringLiteral("Отправлять измерения этой станции учителю"), &TClassMenu::Join);
+    FLeave = make("acClassLeave", QStringLiteral("&Покинуть урок"),
+                  QStringLiteral("Перестать отправлять измерения учителю"), &TClassMenu::Leave);
+    window->statusBar()->addPermanentWidget(FStatus);
+    Update();
+}
+
+TClassMenu::~TClassMenu() = default;
+
+void TClassMenu::BeginLesson() {
+    if (FBroker) return;
+    auto broker = std::make_unique<tLessonBroker>();
+    const tLessonCodes codes = NewLessonCodes();
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
+                           QStringLiteral("/zorbinka-lesson-%1").arg(QCoreApplication::applicationPid());
+    // A port found free may be taken by the time the broker listens: then the next one.
+    int port = 0;
+    const std::vector<int> ports = LessonPorts();
+    for (std::size_t i = 0; i < ports.size() && !port; ++i) {
+        try {
+            broker->Start(folder, codes, {ports[i], 0, QString(), QString()});
+            port = ports[i];
+        } catch (const Exception&) {
+            if (i + 1 == ports.size()) throw;
+        }
+    }
+    if (!port) throw Exception(QStringLiteral("Нет свободного порта для сервера урока."));
+    FBroker = std::move(broker);
+    FCodes = codes;
+    FPort = port;
+    Update();
+    const QString address = Addresses().join(QStringLiteral(" или "));
+    Prompts().MessageBox(
+        FWindow,
+        QStringLiteral(
+            "Урок начат.\r\n\r\nАдрес учителя: %1\r\nКод для станций: %2\r\nКод для просмотра: %3\r\n\r\n"
+            "На каждой станции: Класс → Присоединиться к уроку.")
+            .arg(port == kLessonPort ? address : address + u':' + QString::number(port), codes.StationCode,
+                 codes.ViewerCode),
+        QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
+}
+
+void TClassMenu::EndLesson() {
+    FBroker.reset();
+    FCodes.reset();
+    FPort = 0;
+    Update();
+}
+
+void TClassMenu::Join() {
+    TJoinDialog dialog(FWindow);
+    if (Prompts().Exec(dialog) != QDialog::Accepted) return;
+    const QString code = dialog.Code->text().trimmed().toUpper();
+    QString host = dialog.Address->text().trimmed();
+    if (host.isEmpty() || code.isEmpty())
+        throw Exception(QStringLiteral("Введите адрес учителя и код станции."));
+    int port = kLessonPort;
+    if (const qsizetype colon = host.lastIndexOf(u':'); colon > 0) {
+        bool ok = false;
+        port = host.mid(colon + 1).toInt(&ok);
+        if (!ok || port <= 0 || port > 65535) throw Exception(QStringLiteral("«%1» — не адрес.").arg(host));
+        host = host.left(colon);
+    }
+    QSettings state(StateFile(), QSettings::IniFormat);
+    state.setValue(QStringLiteral("Address"), dialog.Address->text().trimmed());
+    state.setValue(QStringLiteral("Group"), dialog.Group->text().trimmed());
+    FLink.reset();
+    FLink = std::make_unique<tStationLink>(FLesson, tStationSettings{host, port, LessonOfCode(code), code,
+                                                                     StationIdentity(),
+                                                                     dialog.Group->text().trimmed()});
+    connect(FLink.get(), &tStationLink::stateChanged, this, &TClassMenu::Update);
+    connect(FLink.get(), &tStationLink::teacherMessage, this, [this](const tTeacherMessage& message) {
+        const QString text =
+            message.Kind == tTeacherMessage::tKind::Offer
+                ? QStringLiteral("Учитель предлагает эксперимент «%1».").arg(message.Experiment)
+                : QStringLiteral("Сообщение учителя: ") + message.Text;
+        FStatus->setToolTip(text);
+        Prompts().MessageBox(FWindow, text, QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk,
+                             bbOk);
+    });
+    Update();
+}
+
+void TClassMenu::Leave() {
+    FLink.reset();
+    Update();
+}
+
+void TClassMenu::Update() {
+    FBegin->setEnabled(!FBroker);
+    FEnd->setEnabled(bool(FBroker));
+    FLeave->setEnabled(bool(FLink));
+    QString text;
+    if (FCodes)
+        text =
+            QStringLiteral("Урок: код станций %1, просмотра %2").arg(FCodes->StationCode, FCodes->ViewerCode);
+    if (FLink) {
+        if (!text.isEmpty()) text += QStringLiteral("  ·  ");
+        switch (FLink->State()) {
+        case tStationLink::tState::Connected:
+            text += QStringLiteral("Класс: связь с учителем есть");
+            break;
+        case tStationLink::tState::Connecting:
+            text += QStringLiteral("Класс: подключение…");
+            break;
+        case tStationLink::tState::Lost:
+            text += QStringLiteral("Класс: нет связи с учителем, измерения идут");
+            break;
+        }
+    }
+    FStatus->setText(text);
+    FStatus->setVisible(!text.isEmpty());
+}

@@ -1,0 +1,57 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Класс: the teacher begins a lesson in class (its broker, the codes to give out) and ends it; a station
+// joins a lesson and leaves it, its link shown in the status bar.
+#pragma once
+
+#include "classroom/LessonBroker.h"
+
+#include <QDialog>
+#include <QMenu>
+#include <memory>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QMainWindow;
+class tLesson;
+class tStationLink;
+
+// Присоединиться к уроку: the teacher's address, the station code and the group's name.
+class TJoinDialog : public QDialog {
+    Q_OBJECT
+public:
+    explicit TJoinDialog(QWidget* parent);
+    QLineEdit* Address;
+    QLineEdit* Code;
+    QLineEdit* Group;
+};
+
+class TClassMenu : public QMenu {
+    Q_OBJECT
+public:
+    TClassMenu(QMainWindow* window, tLesson& lesson);
+    ~TClassMenu() override;
+    void BeginLesson();
+    void EndLesson();
+    void Join();
+    void Leave();
+    // While this computer gives a lesson: its codes and the port stations join on.
+    const std::optional<tLessonCodes>& Codes() const { return FCodes; }
+    int Port() const { return FPort; }
+    tStationLink* Link() const { return FLink.get(); }
+
+private:
+    void Update();
+
+    QMainWindow* FWindow;
+    tLesson& FLesson;
+    QAction* FBegin;
+    QAction* FEnd;
+    QAction* FJoin;
+    QAction* FLeave;
+    QLabel* FStatus;
+    std::unique_ptr<tLessonBroker> FBroker;
+    std::optional<tLessonCodes> FCodes;
+    int FPort = 0;
+    std::unique_ptr<tStationLink> FLink;
+};
