@@ -38,6 +38,9 @@ install(FILES ${CMAKE_SOURCE_DIR}/resources/icons/zorbinka.svg
         DESTINATION ${ZORBINKA_SYSTEM_PREFIX}/share/icons/hicolor/scalable/apps)
 install(FILES ${CMAKE_SOURCE_DIR}/resources/60-zorbinka-sensors.rules DESTINATION ${ZORBINKA_UDEV_RULES_DIR})
 install(FILES ${desktop}/copyright DESTINATION ${ZORBINKA_SYSTEM_PREFIX}/share/doc/zorbinka)
+# A school's own broker for lessons in class: a sample configuration and access list.
+install(FILES ${CMAKE_SOURCE_DIR}/resources/classroom/school-broker.conf ${CMAKE_SOURCE_DIR}/resources/classroom/school-acl
+        DESTINATION ${ZORBINKA_SYSTEM_PREFIX}/share/doc/zorbinka/classroom)
 install(FILES ${desktop}/lintian-overrides DESTINATION ${ZORBINKA_SYSTEM_PREFIX}/share/lintian/overrides
         RENAME zorbinka)
 
@@ -78,7 +81,8 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so no linked library tells of them.
 # The metafile converters run as programs: without them a formula picture keeps a small placeholder.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libhidapi-hidraw0, qt6-translations-l10n, qt6-wayland, libwmf-bin, emf2svg")
+# The teacher's computer runs the lesson's broker in class.
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libhidapi-hidraw0, qt6-translations-l10n, qt6-wayland, libwmf-bin, emf2svg, mosquitto")
 file(WRITE ${CMAKE_BINARY_DIR}/conffiles "${ZORBINKA_CONF_DIR}/zorbinka.cfg\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${desktop}/postinst ${desktop}/postrm ${CMAKE_BINARY_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)
