@@ -140,10 +140,32 @@ QByteArray RunPayload(const tLesson& lesson, int run, int limit) {
 }
 
 QByteArray ResultsPayload(const tLesson& lesson) {
-    QJsonArray lines;
-    for (int i = 0; i < lesson.ResultCount(); ++i)
-        lines.append(EncodeResult(lesson.Result(i), lesson.ResultBox(i)));
-    return Compact(QJsonObject{{QStringLiteral("lines"), lines}});
+    QJsonArray lines, results;
+    const tExperiment& e = lesson.Experiment();
+    for (int i = 0; i < lesson.ResultCount(); ++i) {
+        const tAnalysisResult& r = lesson.Result(i);
+        lines.append(EncodeResult(r, lesson.ResultBox(i)));
+        // The same for a reader that shows it: the box's lines, and a fit's parameters by name.
+        QJsonObject result{
+            {QStringLiteral("run"), r.Run},
+            {QStringLiteral("kind"), QString::fromLatin1(KindInfo(r.Kind).Key)},
+            {QStringLiteral("text"), QJsonArray::fromStringList(ResultLines(r, e.CaptionX, e.CaptionY))}};
+        if (r.Kind == tAnalysisKind::Fit) {
+            QJsonArray names, values, errors;
+            const int count = FitParamCount(r.Model);
+            for (int k = 0; k < count && std::size_t(count + k) < r.Values.size(); ++k) {
+                names.append(FitParamName(r.Model, k));
+                values.append(Number(r.Values[std::size_t(k)]));
+                errors.append(Number(r.Values[std::size_t(count + k)]));
+            }
+            result.insert(QStringLiteral("model"), FitModelName(r.Model));
+            result.insert(QStringLiteral("names"), names);
+            result.insert(QStringLiteral("values"), values);
+            result.insert(QStringLiteral("errors"), errors);
+        }
+        results.append(result);
+    }
+    return Compact(QJsonObject{{QStringLiteral("lines"), lines}, {QStringLiteral("results"), results}});
 }
 
 std::optional<tTeacherMessage> ParseTeacherMessage(const QString& topic, const QByteArray& payload,

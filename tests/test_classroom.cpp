@@ -9,14 +9,18 @@
 #include "sim/DemoWorld.h"
 #include "support/MessageCollector.h"
 
+#include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QLocale>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <cmath>
+#include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
 #include <mosquitto.h>
@@ -348,4 +352,94 @@ TEST(ClassroomPayloads, LiveBatchesAreShortAndKeepTheirExtremes) {
     EXPECT_TRUE(std::is_sorted(summary.begin(), summary.end()));
     EXPECT_TRUE(std::count(summary.begin(), summary.end(), std::pair{0.333, 50.0}));
     EXPECT_TRUE(std::count(summary.begin(), summary.end(), std::pair{0.777, -50.0}));
+}
+
+// The class page served by the lesson's broker, in Debian's Chromium: a tile for each of 15 stations with its
+// group and newest value (one of them recording live meanwhile), a station's runs and results, and all
+// groups' runs on one chart with a table of their fits, the class's mean and spread, and its CSV.
+TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
+    if (!QFileInfo::exists(QStringLiteral("/usr/bin/chromium")) ||
+        QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty() ||
+        !QFileInfo::exists(QStringLiteral(CLASSPAGE_DIR "/index.html")))
+        GTEST_SKIP() << "chromium, node or the page missing";
+    broker.Stop();
+    ports.WebSockets = FreePort();
+    ports.HttpDir = QStringLiteral(CLASSPAGE_DIR);
+    broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
+    std::vector<std::unique_ptr<tStation>> stations;
+    for (int n = 1; n <= 15; ++n) {
+        stations.push_back(Station(n));
+        tStation& station = *stations.back();
+        station.Lesson.BeginRun(0);
+        station.Measure(60, 8 + n);
+        station.End();
+        station.Lesson.Analyse(tAnalysisKind::Fit, tFitModel::ExpApproach, 0, 600);
+    }
+    // Station 1 measures on while the page is looked at.
+    tStation& live = *stations.front();
+    live.Lesson.BeginRun(0);
+    ASSERT_TRUE(WaitUntil([&] {
+        for (auto& station : stations)
+            if (station->Link->Pending() > 0 || station->Link->State() != tStationLink::tState::Connected)
+                return false;
+        return true;
+    }));
+    const QString shots = qEnvironmentVariable("ZORBINKA_KEEP_OUTPUT", dir.path());
+    QProcess node;
+    node.start(
+        QStringLiteral("node"),
+        {QStringLiteral(CHECK_PAGE), QStringLiteral(PAGE_MODULES),
+         QStringLiteral("http://127.0.0.1:%1/index.html#code=%2").arg(ports.WebSockets).arg(codes.ViewerCode),
+         shots, QStringLiteral("15")});
+    ASSERT_TRUE(node.waitForStarted());
+    QElapsedTimer clock;
+    clock.start();
+    while (node.state() != QProcess::NotRunning && clock.elapsed() < 90000) {
+        live.Measure(0.1, 10);
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+        node.waitForFinished(10);
+    }
+    ASSERT_EQ(node.exitCode(), 0) << node.readAllStandardError().toStdString();
+    const QJsonObject out = QJsonDocument::fromJson(node.readAllStandardOutput()).object();
+    EXPECT_TRUE(out.value(QStringLiteral("errors")).toArray().isEmpty())
+        << QJsonDocument(out.value(QStringLiteral("errors")).toArray()).toJson().toStdString();
+    const QJsonArray tiles = out.value(QStringLiteral("tiles")).toArray();
+    ASSERT_EQ(tiles.size(), 15);
+    const QLocale russian(QLocale::Russian);
+    for (const QJsonValue& value : tiles) {
+        const QJsonObject tile = value.toObject();
+        const int n = tile.value(QStringLiteral("station")).toString().mid(2).toInt();
+        ASSERT_GE(n, 1);
+        SCOPED_TRACE(n);
+        const tLesson& lesson = stations[std::size_t(n - 1)]->Lesson;
+        EXPECT_EQ(tile.value(QStringLiteral("group")).toString(), QStringLiteral("Группа %1").arg(n));
+        EXPECT_EQ(tile.value(QStringLiteral("experiment")).toString(), QStringLiteral("Остывание воды"));
+        if (n > 1) {
+            EXPECT_EQ(tile.value(QStringLiteral("value")).toString(),
+                      russian.toString(*lesson.NewestValue(), 'g', 4) + QStringLiteral(" T, °C"));
+        }
+        EXPECT_EQ(tile.value(QStringLiteral("state")).toString(),
+                  n == 1 ? QStringLiteral("идёт опыт") : QStringLiteral("между опытами"));
+    }
+    const QJsonObject large = out.value(QStringLiteral("large")).toObject();
+    EXPECT_FALSE(large.value(QStringLiteral("runs")).toArray().isEmpty());
+    EXPECT_TRUE(large.value(QStringLiteral("results"))
+                    .toArray()
+                    .first()
+                    .toString()
+                    .contains(FitModelName(tFitModel::ExpApproach)));
+    // All groups: a line each, a row each with the fit's parameters, then the class's mean and spread.
+    EXPECT_EQ(out.value(QStringLiteral("series")).toInt(), 15);
+    const QJsonArray groups = out.value(QStringLiteral("groups")).toArray();
+    ASSERT_EQ(groups.size(), 1 + 15 + 2);
+    const int count = FitParamCount(tFitModel::ExpApproach);
+    ASSERT_EQ(groups[0].toArray().size(), 1 + count);
+    for (int k = 0; k < count; ++k) {
+        double sum = 0;
+        for (auto& station : stations) sum += station->Lesson.Result(0).Values[std::size_t(k)];
+        EXPECT_EQ(groups[16].toArray()[k + 1].toString(), russian.toString(sum / 15, 'g', 4)) << k;
+    }
+    EXPECT_EQ(out.value(QStringLiteral("csv")).toString().count(QStringLiteral("\r\n")), 17);
+    std::printf("class page: %d frames a second with 15 tiles, one live\n",
+                out.value(QStringLiteral("fps")).toInt());
 }

@@ -3,13 +3,16 @@
 #include "ui/ClassMenu.h"
 
 #include "classroom/StationLink.h"
+#include "core/CommandLine.h"
 #include "core/Exception.h"
 #include "core/Prompts.h"
 #include "core/UserFolders.h"
 #include "lesson/Lesson.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QDialogButtonBox>
+#include <QFileInfo>
 #include <QFormLayout>
 #include <QLabel>
 #include <QLineEdit>
@@ -37,6 +40,12 @@ std::vector<int> LessonPorts() {
             ports.push_back(probe.serverPort());
     }
     return ports;
+}
+
+// The class page beside the program, if it was built.
+QString PageFolder() {
+    const QString folder = QFileInfo(ExecutablePath()).absolutePath() + QStringLiteral("/classpage");
+    return QFileInfo::exists(folder + QStringLiteral("/index.html")) ? folder : QString();
 }
 
 // This computer's addresses on the school's network.
@@ -84,6 +93,8 @@ TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson)
     FBegin = make("acClassBegin", QStringLiteral("&Начать урок"),
                   QStringLiteral("Собрать измерения всех станций класса на этом компьютере"),
                   &TClassMenu::BeginLesson);
+    FPage = make("acClassPage", QStringLiteral("&Страница класса"),
+                 QStringLiteral("Открыть в браузере все станции урока"), &TClassMenu::OpenPage);
     FEnd = make("acClassEnd", QStringLiteral("&Закончить урок"), QStringLiteral("Остановить сервер урока"),
                 &TClassMenu::EndLesson);
     addSeparator();
@@ -108,7 +119,7 @@ void TClassMenu::BeginLesson() {
     const std::vector<int> ports = LessonPorts();
     for (std::size_t i = 0; i < ports.size() && !port; ++i) {
         try {
-            broker->Start(folder, codes, {ports[i], 0, QString(), QString()});
+            broker->Start(folder, codes, {ports[i], ports[i] + 1, QString(), PageFolder()});
             port = ports[i];
         } catch (const Exception&) {
             if (i + 1 == ports.size()) throw;
@@ -119,15 +130,31 @@ void TClassMenu::BeginLesson() {
     FCodes = codes;
     FPort = port;
     Update();
-    const QString address = Addresses().join(QStringLiteral(" или "));
-    Prompts().MessageBox(
-        FWindow,
+    const QStringList addresses = Addresses();
+    QStringList joined;
+    for (const QString& host : addresses)
+        joined << (port == kLessonPort ? host : host + u':' + QString::number(port));
+    const QString address = joined.join(QStringLiteral(" или "));
+    QString text =
         QStringLiteral(
             "Урок начат.\r\n\r\nАдрес учителя: %1\r\nКод для станций: %2\r\nКод для просмотра: %3\r\n\r\n"
             "На каждой станции: Класс → Присоединиться к уроку.")
-            .arg(port == kLessonPort ? address : address + u':' + QString::number(port), codes.StationCode,
-                 codes.ViewerCode),
-        QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
+            .arg(address, codes.StationCode, codes.ViewerCode);
+    if (!PageFolder().isEmpty())
+        text += QStringLiteral("\r\nСтраница класса (в любом браузере класса, с кодом для просмотра): %1")
+                    .arg(PageUrl(addresses.first(), false));
+    Prompts().MessageBox(FWindow, text, QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
+}
+
+QString TClassMenu::PageUrl(const QString& host, bool withCode) const {
+    if (!FCodes) return QString();
+    return QStringLiteral("http://%1:%2/").arg(host).arg(FPort + 1) +
+           (withCode ? QStringLiteral("#code=") + FCodes->ViewerCode : QString());
+}
+
+void TClassMenu::OpenPage() {
+    if (FCodes && !PageFolder().isEmpty())
+        QDesktopServices::openUrl(QUrl(PageUrl(QStringLiteral("127.0.0.1"), true)));
 }
 
 void TClassMenu::EndLesson() {
@@ -179,6 +206,7 @@ void TClassMenu::Leave() {
 void TClassMenu::Update() {
     FBegin->setEnabled(!FBroker);
     FEnd->setEnabled(bool(FBroker));
+    FPage->setEnabled(bool(FBroker) && !PageFolder().isEmpty());
     FLeave->setEnabled(bool(FLink));
     QString text;
     if (FCodes)

@@ -33,6 +33,9 @@ public:
     ~TClassMenu() override;
     void BeginLesson();
     void EndLesson();
+    // The class page of the lesson given, in the browser (the viewer code in its address).
+    void OpenPage();
+    QString PageUrl(const QString& host, bool withCode) const;
     void Join();
     void Leave();
     // While this computer gives a lesson: its codes and the port stations join on.
@@ -47,6 +50,7 @@ private:
     tLesson& FLesson;
     QAction* FBegin;
     QAction* FEnd;
+    QAction* FPage;
     QAction* FJoin;
     QAction* FLeave;
     QLabel* FStatus;

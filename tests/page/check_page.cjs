@@ -1,0 +1,55 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Opens the class page in Debian's Chromium (headless, through playwright-core; no browser is ever
+// downloaded) and prints what it shows as JSON: the tiles, all groups' table and CSV, frames drawn a second.
+// node check_page.cjs <node_modules folder> <page url> <screenshot folder> <tiles expected>
+'use strict';
+const path = require('path');
+const [modules, url, shots, expected] = process.argv.slice(2);
+const { chromium } = require(path.join(modules, 'playwright-core'));
+
+(async () => {
+    const browser = await chromium.launch({
+        executablePath: process.env.CHROMIUM || '/usr/bin/chromium',
+        args: ['--no-sandbox', '--disable-gpu', '--disable-dev-shm-usage'],
+    });
+    const out = {};
+    try {
+        const page = await browser.newPage({ viewport: { width: 1600, height: 1000 } });
+        const messages = [];
+        page.on('console', m => { if (m.type() === 'error') messages.push(m.text()); });
+        page.on('pageerror', e => messages.push(String(e)));
+        await page.goto(url);
+        await page.waitForFunction(n => document.querySelectorAll('.tile').length >= n &&
+            [...document.querySelectorAll('.tile .value')].every(v => v.textContent.trim() !== ''), Number(expected),
+            { timeout: 20000 });
+        // Frames drawn in a second while the live data flows.
+        const before = await page.evaluate(() => window.__zorbinka.frames());
+        await page.waitForTimeout(1000);
+        out.fps = (await page.evaluate(() => window.__zorbinka.frames())) - before;
+        out.tiles = await page.evaluate(() => [...document.querySelectorAll('.tile')].map(t => ({
+            station: t.dataset.station, group: t.querySelector('.group').textContent,
+            value: t.querySelector('.value').textContent, state: t.querySelector('.state').textContent,
+            experiment: t.querySelector('.experiment').textContent,
+        })));
+        await page.screenshot({ path: path.join(shots, 'class-tiles.png') });
+        await page.click('.tile');
+        await page.waitForSelector('#large-runs li');
+        out.large = await page.evaluate(() => ({
+            runs: [...document.querySelectorAll('#large-runs li')].map(li => li.textContent),
+            results: [...document.querySelectorAll('#large-results .result')].map(r => r.textContent),
+        }));
+        await page.screenshot({ path: path.join(shots, 'class-station.png') });
+        await page.click('#large .close');
+        await page.click('#all');
+        await page.waitForSelector('#groups-table tr');
+        out.groups = await page.evaluate(() => [...document.querySelectorAll('#groups-table tr')].map(
+            tr => [...tr.cells].map(c => c.textContent)));
+        out.csv = await page.evaluate(() => window.__zorbinka.csvText());
+        out.series = await page.evaluate(() => window.__zorbinka.groupsSeries());
+        await page.screenshot({ path: path.join(shots, 'class-groups.png') });
+        out.errors = messages;
+    } finally {
+        await browser.close();
+    }
+    process.stdout.write(JSON.stringify(out));
+})().catch(e => { process.stderr.write(String(e && e.stack || e)); process.exit(1); });
