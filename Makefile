@@ -26,7 +26,7 @@ build: deps configure
 # Running needs the program alone: a build folder made for it builds no tests (a later `make test` adds them).
 run: deps-run
 	@[ -f $(BUILD_DIR)/CMakeCache.txt ] || cmake -S . -B $(BUILD_DIR) -DCMAKE_BUILD_TYPE=$(BUILD_TYPE) -DZORBINKA_WERROR=ON -DZORBINKA_TESTS=OFF $(CMAKE_FLAGS)
-	cmake --build $(BUILD_DIR) -j $(JOBS) --target zorbinka zorbinka_data
+	cmake --build $(BUILD_DIR) -j $(JOBS) --target zorbinka zorbinka_data zorbinka_classpage
 	$(BUILD_DIR)/zorbinka DEMO
 
 test: deps configure
