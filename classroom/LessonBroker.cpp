@@ -74,6 +74,49 @@ QString BrokerAcl(const tLessonCodes& codes) {
              QString::fromLatin1(kViewerUser), root);
 }
 
+tTeacherCertificate TeacherCertificate(const QString& folder) {
+    QDir().mkpath(folder);
+    tTeacherCertificate made{
+        folder + QStringLiteral("/teacher.crt"), folder + QStringLiteral("/teacher.key"), {}};
+    if (!QFile::exists(made.CertFile) || !QFile::exists(made.KeyFile)) {
+        QProcess openssl;
+        openssl.start(Program("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("ec"), QStringLiteral("-pkeyopt"),
+                       QStringLiteral("ec_paramgen_curve:prime256v1"), QStringLiteral("-nodes"),
+                       QStringLiteral("-days"), QStringLiteral("3650"), QStringLiteral("-subj"),
+                       QStringLiteral("/CN=Zorbinka teacher"), QStringLiteral("-keyout"), made.KeyFile,
+                       QStringLiteral("-out"), made.CertFile});
+        if (!openssl.waitForFinished(30000) || openssl.exitCode() != 0)
+            throw Exception(QStringLiteral("Сертификат учителя не создан: ") +
+                            QString::fromLocal8Bit(openssl.readAllStandardError()).trimmed());
+        QFile::setPermissions(made.KeyFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
+    }
+    QFile pem(made.CertFile);
+    if (!pem.open(QIODevice::ReadOnly))
+        throw Exception(QStringLiteral("Сертификат учителя не читается: ") + made.CertFile);
+    made.Fingerprint = CertificateFingerprint(pem.readAll());
+    return made;
+}
+
+QString CertificateFingerprint(const QByteArray& pem) {
+    // The DER bytes between the PEM lines.
+    QByteArray base64;
+    bool inside = false;
+    for (const QByteArray& line : pem.split('\n')) {
+        if (line.startsWith("-----BEGIN CERTIFICATE"))
+            inside = true;
+        else if (line.startsWith("-----END CERTIFICATE"))
+            break;
+        else if (inside)
+            base64 += line.trimmed();
+    }
+    if (base64.isEmpty()) return QString();
+    const QByteArray digest =
+        QCryptographicHash::hash(QByteArray::fromBase64(base64), QCryptographicHash::Sha256);
+    return QString::fromLatin1(digest.toHex(':').toUpper());
+}
+
 tLessonBroker::tLessonBroker() = default;
 
 tLessonBroker::~tLessonBroker() {
@@ -109,6 +152,8 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
         config += QStringLiteral("user %1\n").arg(QString::fromLocal8Bit(user->pw_name));
     const QString bind = ports.Bind.isEmpty() ? QString() : QStringLiteral(" ") + ports.Bind;
     config += QStringLiteral("listener %1%2\n").arg(ports.Mqtt).arg(bind);
+    if (!ports.CertFile.isEmpty())
+        config += QStringLiteral("certfile %1\nkeyfile %2\n").arg(ports.CertFile, ports.KeyFile);
     if (ports.WebSockets > 0) {
         config += QStringLiteral("listener %1%2\nprotocol websockets\n").arg(ports.WebSockets).arg(bind);
         if (!ports.HttpDir.isEmpty()) config += QStringLiteral("http_dir %1\n").arg(ports.HttpDir);

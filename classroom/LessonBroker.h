@@ -28,11 +28,21 @@ extern const char kStationUser[];
 extern const char kViewerUser[];
 
 struct tBrokerPorts {
-    int Mqtt = 0;       // stations
+    int Mqtt = 0;       // stations (with TLS when CertFile is given)
     int WebSockets = 0; // the class page, also served from HttpDir (none without it)
     QString Bind;       // an address to listen on; empty: every one
     QString HttpDir;
+    QString CertFile, KeyFile;
 };
+
+// The teacher's certificate for the stations' connections, made once (self-signed, by openssl) and kept in
+// `folder`: its PEM file, its key file, and its SHA-256 fingerprint as stations pin it ("AB:CD:…").
+struct tTeacherCertificate {
+    QString CertFile, KeyFile, Fingerprint;
+};
+tTeacherCertificate TeacherCertificate(const QString& folder);
+// The fingerprint of a PEM certificate as it is shown on both screens.
+QString CertificateFingerprint(const QByteArray& pem);
 
 // The access list: the teacher reads and writes the lesson, a station writes only under its own client id and
 // reads what the teacher sends, a viewer reads the lesson.

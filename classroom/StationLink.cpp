@@ -4,13 +4,18 @@
 #include "classroom/StationLink.h"
 
 #include "classroom/LessonBroker.h"
+#include "core/Exception.h"
 #include "core/Logfile.h"
 #include "core/UserFolders.h"
 #include "lesson/Lesson.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QMetaObject>
+#include <QSettings>
+#include <QSslCertificate>
+#include <QSslSocket>
 #include <QUuid>
 #include <atomic>
 #include <condition_variable>
@@ -47,6 +52,40 @@ QString StationIdentity() {
     return id;
 }
 
+tTeacherPin PinTeacher(const QString& host, int port) {
+    QSslSocket socket;
+    socket.setPeerVerifyMode(QSslSocket::VerifyNone);
+    socket.connectToHostEncrypted(host, quint16(port));
+    if (!socket.waitForEncrypted(10000) || socket.peerCertificate().isNull())
+        throw Exception(QStringLiteral("Нет связи с учителем по адресу %1:%2 (%3).")
+                            .arg(host)
+                            .arg(port)
+                            .arg(socket.errorString()));
+    const QByteArray pem = socket.peerCertificate().toPem();
+    socket.abort();
+    tTeacherPin pin;
+    pin.Fingerprint = CertificateFingerprint(pem);
+    const QString address = QStringLiteral("%1:%2").arg(host).arg(port);
+    QSettings state(UserStateFolder() + QStringLiteral("/class.ini"), QSettings::IniFormat);
+    const QString key = QStringLiteral("Pins/") + QString::fromLatin1(address.toUtf8().toHex());
+    const QString pinned = state.value(key).toString();
+    if (!pinned.isEmpty() && pinned != pin.Fingerprint)
+        throw Exception(
+            QStringLiteral(
+                "Сертификат учителя по адресу %1 не тот, что был раньше.\r\nБыл: %2\r\nСейчас: %3\r\n"
+                "Если учитель не менял компьютер, не подключайтесь.")
+                .arg(address, pinned, pin.Fingerprint));
+    pin.First = pinned.isEmpty();
+    if (pin.First) state.setValue(key, pin.Fingerprint);
+    QDir().mkpath(UserStateFolder());
+    pin.CaFile = UserStateFolder() + QStringLiteral("/teacher-") +
+                 QString(pin.Fingerprint).remove(u':').left(16) + QStringLiteral(".pem");
+    QFile file(pin.CaFile);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(pem) != pem.size())
+        throw Exception(QStringLiteral("Невозможно записать файл \"%1\".").arg(pin.CaFile));
+    return pin;
+}
+
 struct tStationLink::tShared {
     struct tMessage {
         QByteArray Topic;
@@ -64,6 +103,29 @@ struct tStationLink::tShared {
     std::deque<tMessage> Live;
     long long Dropped = 0;
     std::thread Sender;
+    std::thread Network;
+
+    // libmosquitto's network loop on a thread of the link's own: whatever ends a connection (a broker gone, a
+    // TLS error, a refused code), it is made again after a pause that doubles up to 5 s.
+    void Run(const QByteArray& host, int port) {
+        int pause = 500;
+        bool started = mosquitto_connect_async(Client, host.constData(), port, 10) == MOSQ_ERR_SUCCESS;
+        while (!Stopping) {
+            if (started && mosquitto_loop(Client, 100, 1) == MOSQ_ERR_SUCCESS) {
+                if (Connected) pause = 500;
+                continue;
+            }
+            {
+                std::unique_lock<std::mutex> guard(Lock);
+                Connected = false;
+                if (!Stopping && State == int(tState::Connected)) State = int(tState::Lost);
+                Wake.wait_for(guard, std::chrono::milliseconds(pause), [&] { return Stopping; });
+            }
+            pause = std::min(pause * 2, 5000);
+            if (!Stopping) started = mosquitto_reconnect_async(Client) == MOSQ_ERR_SUCCESS;
+        }
+        mosquitto_disconnect(Client);
+    }
 
     void Send() {
         std::unique_lock<std::mutex> guard(Lock);
@@ -94,7 +156,13 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
     shared.Client = mosquitto_new(FSettings.Id.toUtf8().constData(), true, this);
     mosquitto_int_option(shared.Client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_username_pw_set(shared.Client, kStationUser, FSettings.Code.toUtf8().constData());
-    mosquitto_reconnect_delay_set(shared.Client, 1, 30, true);
+    mosquitto_threaded_set(shared.Client, true);
+    if (!FSettings.CaFile.isEmpty()) {
+        // Only the pinned certificate is trusted; the teacher is known by it, not by an address's name.
+        mosquitto_tls_set(shared.Client, QFile::encodeName(FSettings.CaFile).constData(), nullptr, nullptr,
+                          nullptr, nullptr);
+        mosquitto_tls_insecure_set(shared.Client, true);
+    }
     // The callbacks run on libmosquitto's thread.
     mosquitto_connect_callback_set(shared.Client, [](mosquitto* client, void* self, int rc) {
         auto* link = static_cast<tStationLink*>(self);
@@ -142,8 +210,8 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
             link, [link, m = *parsed] { emit link->teacherMessage(m); }, Qt::QueuedConnection);
     });
     shared.Sender = std::thread([&shared] { shared.Send(); });
-    mosquitto_connect_async(shared.Client, FSettings.Host.toUtf8().constData(), FSettings.Port, 10);
-    mosquitto_loop_start(shared.Client);
+    shared.Network = std::thread(
+        [&shared, host = FSettings.Host.toUtf8(), port = FSettings.Port] { shared.Run(host, port); });
 
     // What the lesson announces, queued.
     connect(&lesson, &tLesson::opened, this, [this] {
@@ -186,8 +254,7 @@ tStationLink::~tStationLink() {
     }
     shared.Wake.notify_all();
     shared.Sender.join();
-    mosquitto_disconnect(shared.Client);
-    mosquitto_loop_stop(shared.Client, false);
+    shared.Network.join();
     mosquitto_destroy(shared.Client);
 }
 

@@ -20,7 +20,19 @@ struct tStationSettings {
     QString Code; // the station code of the lesson
     QString Id;   // the station's own identity: its client id, the topic it writes under
     QString Group;
+    // The teacher's certificate the station pinned: the connection is encrypted and made only to its holder.
+    QString CaFile;
 };
+
+// The teacher's certificate at `host`:`port`, pinned on first join (kept per address for the user) and
+// checked against the pin after: the PEM file to trust and its fingerprint. Raises Exception with the reason
+// when the teacher cannot be reached or shows another certificate than the one pinned.
+struct tTeacherPin {
+    QString CaFile;
+    QString Fingerprint;
+    bool First = false; // pinned now: the user is to compare it with the teacher's screen
+};
+tTeacherPin PinTeacher(const QString& host, int port);
 
 // A station identity of the user's: made once at random, then kept.
 QString StationIdentity();

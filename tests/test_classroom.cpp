@@ -5,6 +5,7 @@
 #include "classroom/LessonBroker.h"
 #include "classroom/Payloads.h"
 #include "classroom/StationLink.h"
+#include "core/Exception.h"
 #include "lesson/Lesson.h"
 #include "sim/DemoWorld.h"
 #include "support/MessageCollector.h"
@@ -37,9 +38,11 @@ int FreePort() {
 // A client of the lesson that keeps the newest payload of every topic it hears.
 class tListener {
 public:
-    tListener(int port, const char* user, const QString& password, const QString& topic) {
+    tListener(int port, const char* user, const QString& password, const QString& topic, const QString& ca) {
         mosquitto_lib_init();
         FClient = mosquitto_new(nullptr, true, this);
+        mosquitto_tls_set(FClient, ca.toLocal8Bit().constData(), nullptr, nullptr, nullptr, nullptr);
+        mosquitto_tls_insecure_set(FClient, true);
         mosquitto_username_pw_set(FClient, user, password.toUtf8().constData());
         mosquitto_message_callback_set(FClient, [](mosquitto*, void* self, const mosquitto_message* m) {
             auto* listener = static_cast<tListener*>(self);
@@ -126,18 +129,23 @@ protected:
         qputenv("XDG_DATA_HOME", dir.filePath(QStringLiteral("home")).toLocal8Bit());
         qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
         codes = NewLessonCodes();
+        certificate = TeacherCertificate(dir.filePath(QStringLiteral("teacher")));
+        ports.CertFile = certificate.CertFile;
+        ports.KeyFile = certificate.KeyFile;
         ports.Mqtt = FreePort();
         ports.Bind = QStringLiteral("127.0.0.1");
         broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
     }
     std::unique_ptr<tStation> Station(int n) {
+        const tTeacherPin pin = PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt);
+        EXPECT_EQ(pin.Fingerprint, certificate.Fingerprint);
         auto station = std::make_unique<tStation>();
         station->Lesson.KeepOnDisk(false);
         station->Lesson.Open(Cooling(n));
         station->Link = std::make_unique<tStationLink>(
             station->Lesson,
             tStationSettings{QStringLiteral("127.0.0.1"), ports.Mqtt, codes.Lesson, codes.StationCode,
-                             QStringLiteral("st%1").arg(n), QStringLiteral("Группа %1").arg(n)});
+                             QStringLiteral("st%1").arg(n), QStringLiteral("Группа %1").arg(n), pin.CaFile});
         return station;
     }
     QString Topic(int n, const QString& what) const {
@@ -145,7 +153,7 @@ protected:
     }
     // mosquitto_pub as `user` with `password` (none: anonymous) and client id `id`; its exit code.
     int Publish(const char* user, const QString& password, const QString& id, const QString& topic,
-                const QString& message = QStringLiteral("{\"forged\":1}")) {
+                const QString& message = QStringLiteral("{\"forged\":1}"), bool tls = true) {
         QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
                          QStringLiteral("-p"), QString::number(ports.Mqtt),
                          QStringLiteral("-t"), topic,
@@ -155,6 +163,7 @@ protected:
         if (user)
             args << QStringLiteral("-u") << QString::fromLatin1(user) << QStringLiteral("-P") << password;
         if (!id.isEmpty()) args << QStringLiteral("-i") << id;
+        if (tls) args << QStringLiteral("--cafile") << certificate.CertFile << QStringLiteral("--insecure");
         QProcess pub;
         pub.start(QStringLiteral("mosquitto_pub"), args);
         pub.waitForFinished(10000);
@@ -163,6 +172,7 @@ protected:
 
     QTemporaryDir dir;
     tLessonCodes codes;
+    tTeacherCertificate certificate;
     tBrokerPorts ports;
     tLessonBroker broker;
 };
@@ -173,7 +183,7 @@ protected:
 // summary of its points, its results as the work keeps them, and its state.
 TEST_F(ClassroomTest, FifteenStationsPublishTheirRunsAndResults) {
     tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
-                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson));
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson), certificate.CertFile);
     std::vector<std::unique_ptr<tStation>> stations;
     for (int n = 1; n <= 15; ++n) stations.push_back(Station(n));
     for (auto& station : stations) {
@@ -217,7 +227,7 @@ TEST_F(ClassroomTest, FifteenStationsPublishTheirRunsAndResults) {
 // anything, a wrong code and no code are refused; the teacher and a station under its own id are heard.
 TEST_F(ClassroomTest, TheAccessListHoldsEveryClientToItsOwn) {
     tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
-                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson));
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson), certificate.CertFile);
     const QString root = QStringLiteral("zorbinka/") + codes.Lesson;
     const struct {
         const char* user;
@@ -253,6 +263,10 @@ TEST_F(ClassroomTest, TheAccessListHoldsEveryClientToItsOwn) {
         SCOPED_TRACE(row.topic.toStdString() + " as " + (row.user ? row.user : "nobody"));
         EXPECT_EQ(Publish(row.user, row.password, row.id, row.topic, payload(row)) == 0, row.connects);
     }
+    // Without TLS the right code does not even connect.
+    EXPECT_NE(Publish(kStationUser, codes.StationCode, QStringLiteral("st5"),
+                      root + QStringLiteral("/station/st5/state"), QStringLiteral("{}"), false),
+              0);
     // The heard ones arrive; by then a refused one would have too.
     ASSERT_TRUE(
         WaitUntil([&] { return !teacher.Heard(root + QStringLiteral("/teacher/message")).isEmpty(); }));
@@ -261,6 +275,22 @@ TEST_F(ClassroomTest, TheAccessListHoldsEveryClientToItsOwn) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.topic.toStdString());
         EXPECT_EQ(teacher.Heard(row.topic) == payload(row).toUtf8(), row.heard);
+    }
+    // The teacher's certificate is pinned on the first join and shown; another one later is refused.
+    const tTeacherPin first = PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt);
+    EXPECT_TRUE(first.First);
+    EXPECT_EQ(first.Fingerprint.size(), 32 * 3 - 1);
+    EXPECT_FALSE(PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt).First);
+    broker.Stop();
+    const tTeacherCertificate other = TeacherCertificate(dir.filePath(QStringLiteral("another")));
+    ports.CertFile = other.CertFile;
+    ports.KeyFile = other.KeyFile;
+    broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
+    try {
+        PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt);
+        ADD_FAILURE() << "another certificate taken";
+    } catch (const Exception& e) {
+        EXPECT_TRUE(e.Message().contains(first.Fingerprint)) << e.Message().toStdString();
     }
 }
 
@@ -288,7 +318,7 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
     station->Lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 30);
     broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
     tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
-                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson));
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson), certificate.CertFile);
     QElapsedTimer back;
     back.start();
     ASSERT_TRUE(WaitUntil(
@@ -297,7 +327,8 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
                    !teacher.Heard(Topic(1, QStringLiteral("run/1"))).isEmpty() &&
                    teacher.Heard(Topic(1, QStringLiteral("results"))).contains("Statistics");
         },
-        15000));
+        15000))
+        << int(station->Link->State()) << " heard " << teacher.All().size() << broker.Log().toStdString();
     EXPECT_LT(back.elapsed(), 10000);
     EXPECT_EQ(QJsonDocument::fromJson(teacher.Heard(Topic(1, QStringLiteral("run/2"))))
                   .object()
@@ -317,6 +348,7 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
         pub.start(QStringLiteral("mosquitto_pub"),
                   {QStringLiteral("-p"), QString::number(ports.Mqtt), QStringLiteral("-u"),
                    QString::fromLatin1(kTeacherUser), QStringLiteral("-P"), codes.TeacherPassword,
+                   QStringLiteral("--cafile"), certificate.CertFile, QStringLiteral("--insecure"),
                    QStringLiteral("-t"), root + what, QStringLiteral("-m"), QString::fromUtf8(payload)});
         pub.waitForFinished(10000);
     }

@@ -6,6 +6,7 @@
 #include "core/LocaleFormats.h"
 #include "core/Strings.h"
 #include "core/TextCodec.h"
+#include "core/UserFolders.h"
 #include "device/Componentusb.h"
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
@@ -2102,15 +2103,21 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
         join->Group->setText(QStringLiteral("Группа А"));
         return int(QDialog::Accepted);
     };
+    prompts.Boxes.clear();
     Action("acClassJoin")->trigger();
     ASSERT_TRUE(menu->Link());
+    // The first join pins the teacher's certificate and shows its fingerprint to compare.
+    ASSERT_EQ(BoxTexts().size(), 1);
+    EXPECT_TRUE(BoxTexts()[0].contains(QStringLiteral("Сверьте отпечаток"))) << BoxTexts()[0].toStdString();
     ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Connected; }));
     QProcess sub;
     sub.start(QStringLiteral("mosquitto_sub"),
               {QStringLiteral("-p"), QString::number(menu->Port()), QStringLiteral("-u"),
                QString::fromLatin1(kTeacherUser), QStringLiteral("-P"), codes.TeacherPassword,
                QStringLiteral("-t"), QStringLiteral("zorbinka/%1/station/+/run/1").arg(codes.Lesson),
-               QStringLiteral("-C"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("20")});
+               QStringLiteral("-C"), QStringLiteral("1"), QStringLiteral("-W"), QStringLiteral("20"),
+               QStringLiteral("--cafile"), UserStateFolder() + QStringLiteral("/teacher/teacher.crt"),
+               QStringLiteral("--insecure")});
     ASSERT_TRUE(sub.waitForStarted());
     w.RunAction(w.acExperimentStart);
     TicksUntil(5);

@@ -114,12 +114,17 @@ void TClassMenu::BeginLesson() {
     const tLessonCodes codes = NewLessonCodes();
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
                            QStringLiteral("/zorbinka-lesson-%1").arg(QCoreApplication::applicationPid());
+    // Stations connect with TLS, to the teacher's certificate they pin.
+    const tTeacherCertificate certificate =
+        TeacherCertificate(UserStateFolder() + QStringLiteral("/teacher"));
     // A port found free may be taken by the time the broker listens: then the next one.
     int port = 0;
     const std::vector<int> ports = LessonPorts();
     for (std::size_t i = 0; i < ports.size() && !port; ++i) {
         try {
-            broker->Start(folder, codes, {ports[i], ports[i] + 1, QString(), PageFolder()});
+            broker->Start(
+                folder, codes,
+                {ports[i], ports[i] + 1, QString(), PageFolder(), certificate.CertFile, certificate.KeyFile});
             port = ports[i];
         } catch (const Exception&) {
             if (i + 1 == ports.size()) throw;
@@ -127,6 +132,7 @@ void TClassMenu::BeginLesson() {
     }
     if (!port) throw Exception(QStringLiteral("Нет свободного порта для сервера урока."));
     FBroker = std::move(broker);
+    FFingerprint = certificate.Fingerprint;
     FCodes = codes;
     FPort = port;
     Update();
@@ -139,7 +145,9 @@ void TClassMenu::BeginLesson() {
         QStringLiteral(
             "Урок начат.\r\n\r\nАдрес учителя: %1\r\nКод для станций: %2\r\nКод для просмотра: %3\r\n\r\n"
             "На каждой станции: Класс → Присоединиться к уроку.")
-            .arg(address, codes.StationCode, codes.ViewerCode);
+            .arg(address, codes.StationCode, codes.ViewerCode) +
+        QStringLiteral("\r\nОтпечаток сертификата учителя (станции показывают его же):\r\n%1")
+            .arg(certificate.Fingerprint);
     if (!PageFolder().isEmpty())
         text += QStringLiteral("\r\nСтраница класса (в любом браузере класса, с кодом для просмотра): %1")
                     .arg(PageUrl(addresses.first(), false));
@@ -181,11 +189,21 @@ void TClassMenu::Join() {
     QSettings state(StateFile(), QSettings::IniFormat);
     state.setValue(QStringLiteral("Address"), dialog.Address->text().trimmed());
     state.setValue(QStringLiteral("Group"), dialog.Group->text().trimmed());
+    const tTeacherPin pin = PinTeacher(host, port);
     FLink.reset();
-    FLink = std::make_unique<tStationLink>(FLesson, tStationSettings{host, port, LessonOfCode(code), code,
-                                                                     StationIdentity(),
-                                                                     dialog.Group->text().trimmed()});
+    FLink = std::make_unique<tStationLink>(
+        FLesson, tStationSettings{host, port, LessonOfCode(code), code, StationIdentity(),
+                                  dialog.Group->text().trimmed(), pin.CaFile});
     connect(FLink.get(), &tStationLink::stateChanged, this, &TClassMenu::Update);
+    FStatus->setToolTip(QStringLiteral("Отпечаток сертификата учителя: ") + pin.Fingerprint);
+    if (pin.First)
+        Prompts().MessageBox(
+            FWindow,
+            QStringLiteral(
+                "Первое подключение к учителю по адресу %1.\r\nСверьте отпечаток его сертификата с "
+                "экраном учителя:\r\n%2")
+                .arg(dialog.Address->text().trimmed(), pin.Fingerprint),
+            QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
     connect(FLink.get(), &tStationLink::teacherMessage, this, [this](const tTeacherMessage& message) {
         const QString text =
             message.Kind == tTeacherMessage::tKind::Offer
@@ -209,6 +227,7 @@ void TClassMenu::Update() {
     FPage->setEnabled(bool(FBroker) && !PageFolder().isEmpty());
     FLeave->setEnabled(bool(FLink));
     QString text;
+    if (FCodes) FStatus->setToolTip(QStringLiteral("Отпечаток сертификата учителя: ") + FFingerprint);
     if (FCodes)
         text =
             QStringLiteral("Урок: код станций %1, просмотра %2").arg(FCodes->StationCode, FCodes->ViewerCode);

@@ -57,5 +57,6 @@ private:
     std::unique_ptr<tLessonBroker> FBroker;
     std::optional<tLessonCodes> FCodes;
     int FPort = 0;
+    QString FFingerprint;
     std::unique_ptr<tStationLink> FLink;
 };

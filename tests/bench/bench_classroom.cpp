@@ -28,9 +28,11 @@ void BM_TickOfA1kHzRun(benchmark::State& state) {
         probe.listen(QHostAddress::LocalHost, 0);
         port = probe.serverPort();
     }
+    // As in class: the stations' connections encrypted with the teacher's certificate.
+    const tTeacherCertificate certificate = TeacherCertificate(dir.filePath(QStringLiteral("teacher")));
     if (linked)
         broker.Start(dir.filePath(QStringLiteral("broker")), codes,
-                     {port, 0, QStringLiteral("127.0.0.1"), {}});
+                     {port, 0, QStringLiteral("127.0.0.1"), {}, certificate.CertFile, certificate.KeyFile});
     tLesson lesson;
     lesson.KeepOnDisk(false);
     tExperiment e;
@@ -45,7 +47,8 @@ void BM_TickOfA1kHzRun(benchmark::State& state) {
     if (linked) {
         link = std::make_unique<tStationLink>(
             lesson, tStationSettings{QStringLiteral("127.0.0.1"), port, codes.Lesson, codes.StationCode,
-                                     QStringLiteral("bench"), QStringLiteral("Группа")});
+                                     QStringLiteral("bench"), QStringLiteral("Группа"),
+                                     PinTeacher(QStringLiteral("127.0.0.1"), port).CaFile});
         QElapsedTimer wait;
         wait.start();
         while (link->State() != tStationLink::tState::Connected && wait.elapsed() < 10000)
