@@ -2094,6 +2094,9 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     const tLessonCodes codes = *menu->Codes();
     EXPECT_TRUE(BoxTexts().last().contains(codes.StationCode) &&
                 BoxTexts().last().contains(codes.ViewerCode));
+    // The certificate's fingerprint, last on the teacher's box, is the one the station shows.
+    const QString fingerprint = BoxTexts().last().split(QStringLiteral("\r\n")).last();
+    EXPECT_EQ(fingerprint.count(u':'), 31) << fingerprint.toStdString();
     Choose(QStringLiteral("Тепло"));
     other = [&](QDialog& dialog) {
         auto* join = qobject_cast<TJoinDialog*>(&dialog);
@@ -2109,6 +2112,7 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     // The first join pins the teacher's certificate and shows its fingerprint to compare.
     ASSERT_EQ(BoxTexts().size(), 1);
     EXPECT_TRUE(BoxTexts()[0].contains(QStringLiteral("Сверьте отпечаток"))) << BoxTexts()[0].toStdString();
+    EXPECT_TRUE(BoxTexts()[0].endsWith(fingerprint));
     ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Connected; }));
     QProcess sub;
     sub.start(QStringLiteral("mosquitto_sub"),
