@@ -12,12 +12,16 @@
 #include "widgets/NumberFormat.h"
 #include "widgets/StatusPanel.h"
 
+#include "widgets/QrCode.h"
 #include <QApplication>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPainter>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <tuple>
@@ -611,4 +615,22 @@ TEST(BoxPlacement, BoxesStandApartInsideTheArea) {
     const std::vector<QRect> covered = PlaceBoxes(area, two, {}, {}, 2, &apart, everywhere);
     EXPECT_TRUE(apart && area.contains(covered[0]) && area.contains(covered[1]) &&
                 !covered[0].intersects(covered[1]));
+}
+
+// The class page's address as a QR code reads back as it was given (read by zbarimg, as a phone reads it).
+TEST(QrCode, AnAddressReadsBackFromItsPicture) {
+    if (QStandardPaths::findExecutable(QStringLiteral("zbarimg")).isEmpty())
+        GTEST_SKIP() << "zbarimg missing";
+    QTemporaryDir dir;
+    for (const QString& text : {QStringLiteral("http://192.168.1.10:18884/#code=K7M2QX"),
+                                QStringLiteral("http://[fe80::1]:40001/#code=ABCDEF")}) {
+        const QImage image = QrCodeImage(text, 4);
+        ASSERT_FALSE(image.isNull());
+        ASSERT_TRUE(image.save(dir.filePath(QStringLiteral("qr.png"))));
+        QProcess zbar;
+        zbar.start(QStringLiteral("zbarimg"), {QStringLiteral("--quiet"), QStringLiteral("--raw"),
+                                               dir.filePath(QStringLiteral("qr.png"))});
+        ASSERT_TRUE(zbar.waitForFinished(20000));
+        EXPECT_EQ(QString::fromUtf8(zbar.readAllStandardOutput()).trimmed(), text);
+    }
 }

@@ -8,21 +8,25 @@
 #include "core/Prompts.h"
 #include "core/UserFolders.h"
 #include "lesson/Lesson.h"
+#include "widgets/QrCode.h"
 
 #include <QCoreApplication>
 #include <QDesktopServices>
 #include <QDialogButtonBox>
 #include <QFileInfo>
 #include <QFormLayout>
+#include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QNetworkInterface>
+#include <QPixmap>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QSysInfo>
 #include <QTcpServer>
+#include <QVBoxLayout>
 
 namespace {
 
@@ -76,6 +80,27 @@ TJoinDialog::TJoinDialog(QWidget* parent)
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     form->addRow(buttons);
     setMinimumWidth(fontMetrics().horizontalAdvance(u'0') * 60);
+}
+
+TLessonDialog::TLessonDialog(QWidget* parent, const QString& text, const QString& page)
+    : QDialog(parent), FText(text), FPage(page), FQr(page.isEmpty() ? QImage() : QrCodeImage(page, 5)) {
+    setWindowTitle(QStringLiteral("Урок в классе"));
+    auto* layout = new QHBoxLayout(this);
+    auto* label = new QLabel(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
+    label->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    label->setWordWrap(true);
+    label->setMinimumWidth(fontMetrics().horizontalAdvance(u'0') * 50);
+    auto* column = new QVBoxLayout;
+    column->addWidget(label, 1);
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
+    connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    column->addWidget(buttons);
+    layout->addLayout(column, 1);
+    if (!FQr.isNull()) {
+        auto* qr = new QLabel;
+        qr->setPixmap(QPixmap::fromImage(FQr));
+        layout->addWidget(qr, 0, Qt::AlignTop);
+    }
 }
 
 TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson)
@@ -148,10 +173,14 @@ void TClassMenu::BeginLesson() {
             .arg(address, codes.StationCode, codes.ViewerCode) +
         QStringLiteral("\r\nОтпечаток сертификата учителя (станции показывают его же):\r\n%1")
             .arg(certificate.Fingerprint);
-    if (!PageFolder().isEmpty())
-        text += QStringLiteral("\r\nСтраница класса (в любом браузере класса, с кодом для просмотра): %1")
-                    .arg(PageUrl(addresses.first(), false));
-    Prompts().MessageBox(FWindow, text, QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
+    QString page;
+    if (!PageFolder().isEmpty()) {
+        page = PageUrl(addresses.first(), true);
+        text += QStringLiteral("\r\n\r\nСтраница класса — в любом браузере класса (или по QR-коду):\r\n%1")
+                    .arg(page);
+    }
+    TLessonDialog dialog(FWindow, text, page);
+    Prompts().Exec(dialog);
 }
 
 QString TClassMenu::PageUrl(const QString& host, bool withCode) const {

@@ -6,6 +6,7 @@
 #include "classroom/LessonBroker.h"
 
 #include <QDialog>
+#include <QImage>
 #include <QMenu>
 #include <memory>
 #include <optional>
@@ -24,6 +25,21 @@ public:
     QLineEdit* Address;
     QLineEdit* Code;
     QLineEdit* Group;
+};
+
+// The lesson begun: its address, codes and certificate's fingerprint, and the class page's address as a QR
+// code.
+class TLessonDialog : public QDialog {
+    Q_OBJECT
+public:
+    TLessonDialog(QWidget* parent, const QString& text, const QString& page);
+    QString Text() const { return FText; }
+    QString Page() const { return FPage; }
+    QImage Qr() const { return FQr; }
+
+private:
+    QString FText, FPage;
+    QImage FQr;
 };
 
 class TClassMenu : public QMenu {
