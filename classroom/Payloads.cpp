@@ -186,6 +186,10 @@ std::optional<tTeacherMessage> ParseTeacherMessage(const QString& topic, const Q
         message.Experiment = object.value(QStringLiteral("experiment")).toString().trimmed();
         if (message.Experiment.isEmpty() || message.Experiment.size() > 1000)
             return fail(QStringLiteral("an offer without an experiment"));
+        // A path inside the catalogue, nothing that climbs out of it.
+        if (message.Experiment.startsWith(u'/') || message.Experiment.contains(u'\\') ||
+            message.Experiment.split(u'/').contains(QStringLiteral("..")))
+            return fail(QStringLiteral("an experiment outside the catalogue"));
         return message;
     }
     if (topic == QStringLiteral("message")) {

@@ -12,6 +12,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QMetaObject>
 #include <QSettings>
 #include <QSslCertificate>
@@ -327,4 +328,41 @@ void tStationLink::SyncRuns() {
     }
     for (const QByteArray& topic : gone)
         Queue(QStringLiteral("run/") + QString::fromUtf8(topic.mid(prefix.size())), QByteArray(), true);
+}
+
+void SendToClass(int port, const QString& ca, const tLessonCodes& codes, const tTeacherMessage& message) {
+    InitLibrary();
+    mosquitto* client = mosquitto_new(nullptr, true, nullptr);
+    struct tDestroy {
+        mosquitto* Client;
+        ~tDestroy() { mosquitto_destroy(Client); }
+    } destroy{client};
+    mosquitto_username_pw_set(client, kTeacherUser, codes.TeacherPassword.toUtf8().constData());
+    mosquitto_tls_set(client, QFile::encodeName(ca).constData(), nullptr, nullptr, nullptr, nullptr);
+    mosquitto_tls_insecure_set(client, true);
+    const QByteArray topic =
+        TeacherTopic(codes.Lesson, message.Kind == tTeacherMessage::tKind::Offer ? QStringLiteral("offer")
+                                                                                 : QStringLiteral("message"))
+            .toUtf8();
+    const QByteArray payload = TeacherPayload(message);
+    int sent = -1;
+    if (mosquitto_connect(client, "127.0.0.1", port, 10) == MOSQ_ERR_SUCCESS &&
+        mosquitto_publish(client, &sent, topic.constData(), int(payload.size()), payload.constData(), 1,
+                          false) == MOSQ_ERR_SUCCESS) {
+        // Until the broker has it (QoS 1 is acknowledged), 5 s at most.
+        static thread_local int acknowledged = -2;
+        acknowledged = -2;
+        mosquitto_publish_callback_set(client, [](mosquitto*, void*, int mid) { acknowledged = mid; });
+        for (int i = 0; i < 50 && acknowledged != sent; ++i)
+            if (mosquitto_loop(client, 100, 1) != MOSQ_ERR_SUCCESS) break;
+        mosquitto_disconnect(client);
+        if (acknowledged == sent) return;
+    }
+    throw Exception(QStringLiteral("Сообщение классу не отправлено: сервер урока не отвечает."));
+}
+
+QString CataloguePath(const QString& experimentFolder) {
+    QString path = QDir::cleanPath(experimentFolder);
+    const qsizetype data = path.lastIndexOf(QStringLiteral("/data/"));
+    return data >= 0 ? path.mid(data + 6) : QFileInfo(path).fileName();
 }

@@ -5,6 +5,7 @@
 // with growing pauses and then sends the state, the runs and the results again.
 #pragma once
 
+#include "classroom/LessonBroker.h"
 #include "classroom/Payloads.h"
 
 #include <QObject>
@@ -66,3 +67,9 @@ private:
     std::shared_ptr<tShared> FShared;
     qint64 FStateSent = 0;
 };
+
+// The teacher's word to every station of the lesson on the broker at 127.0.0.1:`port` (TLS with the teacher's
+// certificate `ca`): an experiment offered or a line of text. Raises Exception when it could not be sent.
+void SendToClass(int port, const QString& ca, const tLessonCodes& codes, const tTeacherMessage& message);
+// An experiment's path in the catalogue ("Физика/Оптика/…") from its folder, as stations find it in theirs.
+QString CataloguePath(const QString& experimentFolder);

@@ -342,6 +342,8 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
              {QStringLiteral("offer"), "{\"experiment\":17}"},
              {QStringLiteral("other"), "{}"},
              {QStringLiteral("offer"), QByteArray(70000, '{')},
+             {QStringLiteral("offer"), "{\"experiment\":\"../../etc/passwd\"}"},
+             {QStringLiteral("offer"), "{\"experiment\":\"/etc/passwd\"}"},
              {QStringLiteral("offer"), "{\"experiment\":\"Физика/Остывание\"}"},
              {QStringLiteral("message"), "{\"text\":\"Начинаем\"}"}}) {
         QProcess pub;

@@ -2134,13 +2134,26 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     const QJsonObject run = QJsonDocument::fromJson(sub.readAllStandardOutput()).object();
     EXPECT_EQ(run.value(QStringLiteral("points")).toInt(), Lesson().Run(0).Points->Count());
     EXPECT_EQ(run.value(QStringLiteral("name")).toString(), QStringLiteral("Опыт 1"));
+    // The teacher's word: a line shown, and the open experiment offered; the station asks before it opens it.
+    prompts.Boxes.clear();
+    prompts.TextAnswers = {QStringLiteral("Начинаем второй опыт")};
+    Action("acClassMessage")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return !BoxTexts().isEmpty(); }));
+    EXPECT_EQ(BoxTexts().last(), QStringLiteral("Сообщение учителя: Начинаем второй опыт"));
+    prompts.ButtonAnswers = {bbYes};
+    Action("acClassOffer")->trigger();
+    ASSERT_TRUE(WaitUntil([&] { return BoxTexts().size() >= 2; }));
+    EXPECT_EQ(BoxTexts().last(), QStringLiteral("Учитель предлагает эксперимент «Тепло»: открыть?"));
+    ASSERT_TRUE(WaitUntil([&] { return Lesson().RunCount() == 0; })) << "opened anew";
+    EXPECT_EQ(w.Experiment->Name, QStringLiteral("Тепло"));
+    ASSERT_TRUE(w.Device);
     Action("acClassEnd")->trigger();
     EXPECT_FALSE(menu->Codes());
     ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Lost; }));
     w.RunAction(w.acExperimentStart);
     TicksUntil(3);
     w.RunAction(w.acExperimentStop);
-    EXPECT_EQ(Lesson().RunCount(), 2) << "measuring goes on without the teacher";
+    EXPECT_EQ(Lesson().RunCount(), 1) << "measuring goes on without the teacher";
     Action("acClassLeave")->trigger();
     EXPECT_FALSE(menu->Link());
 }

@@ -103,8 +103,9 @@ TLessonDialog::TLessonDialog(QWidget* parent, const QString& text, const QString
     }
 }
 
-TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson)
-    : QMenu(QStringLiteral("К&ласс"), window), FWindow(window), FLesson(lesson), FStatus(new QLabel) {
+TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson, std::function<void(const QString&)> open)
+    : QMenu(QStringLiteral("К&ласс"), window), FWindow(window), FLesson(lesson), FOpen(std::move(open)),
+      FStatus(new QLabel) {
     menuAction()->setObjectName(QStringLiteral("mnClass"));
     const auto make = [this](const char* name, const QString& caption, const QString& hint,
                              void (TClassMenu::*command)()) {
@@ -120,6 +121,11 @@ TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson)
                   &TClassMenu::BeginLesson);
     FPage = make("acClassPage", QStringLiteral("&Страница класса"),
                  QStringLiteral("Открыть в браузере все станции урока"), &TClassMenu::OpenPage);
+    FOffer = make("acClassOffer", QStringLiteral("Предложить &эксперимент классу"),
+                  QStringLiteral("Предложить всем станциям открыть эксперимент, который открыт здесь"),
+                  &TClassMenu::OfferExperiment);
+    FMessage = make("acClassMessage", QStringLiteral("&Сообщение классу..."),
+                    QStringLiteral("Показать строку текста на всех станциях"), &TClassMenu::MessageClass);
     FEnd = make("acClassEnd", QStringLiteral("&Закончить урок"), QStringLiteral("Остановить сервер урока"),
                 &TClassMenu::EndLesson);
     addSeparator();
@@ -158,6 +164,7 @@ void TClassMenu::BeginLesson() {
     if (!port) throw Exception(QStringLiteral("Нет свободного порта для сервера урока."));
     FBroker = std::move(broker);
     FFingerprint = certificate.Fingerprint;
+    FCertificate = certificate.CertFile;
     FCodes = codes;
     FPort = port;
     Update();
@@ -192,6 +199,28 @@ QString TClassMenu::PageUrl(const QString& host, bool withCode) const {
 void TClassMenu::OpenPage() {
     if (FCodes && !PageFolder().isEmpty())
         QDesktopServices::openUrl(QUrl(PageUrl(QStringLiteral("127.0.0.1"), true)));
+}
+
+void TClassMenu::OfferExperiment() {
+    if (!FCodes) return;
+    if (!FLesson.IsOpen())
+        throw Exception(QStringLiteral("Откройте эксперимент, который хотите предложить классу."));
+    tTeacherMessage offer;
+    offer.Kind = tTeacherMessage::tKind::Offer;
+    offer.Experiment = CataloguePath(FLesson.Experiment().Path);
+    SendToClass(FPort, FCertificate, *FCodes, offer);
+}
+
+void TClassMenu::MessageClass() {
+    if (!FCodes) return;
+    QString text;
+    if (!Prompts().InputQuery(FWindow, QStringLiteral("Сообщение классу"),
+                              QStringLiteral("Текст для всех станций:"), text) ||
+        text.trimmed().isEmpty())
+        return;
+    tTeacherMessage message;
+    message.Text = text.trimmed();
+    SendToClass(FPort, FCertificate, *FCodes, message);
 }
 
 void TClassMenu::EndLesson() {
@@ -234,13 +263,18 @@ void TClassMenu::Join() {
                 .arg(dialog.Address->text().trimmed(), pin.Fingerprint),
             QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
     connect(FLink.get(), &tStationLink::teacherMessage, this, [this](const tTeacherMessage& message) {
-        const QString text =
-            message.Kind == tTeacherMessage::tKind::Offer
-                ? QStringLiteral("Учитель предлагает эксперимент «%1».").arg(message.Experiment)
-                : QStringLiteral("Сообщение учителя: ") + message.Text;
-        FStatus->setToolTip(text);
-        Prompts().MessageBox(FWindow, text, QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk,
-                             bbOk);
+        // Never forced: an offer is a question.
+        if (message.Kind == tTeacherMessage::tKind::Offer) {
+            if (AskYesNo(FWindow,
+                         QStringLiteral("Учитель предлагает эксперимент «%1»: открыть?")
+                             .arg(message.Experiment.section(u'/', -1)),
+                         tBoxIcon::Question, bbYes) &&
+                FOpen)
+                RunCommand(FWindow, [&] { FOpen(message.Experiment); });
+            return;
+        }
+        Prompts().MessageBox(FWindow, QStringLiteral("Сообщение учителя: ") + message.Text,
+                             QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
     });
     Update();
 }
@@ -254,6 +288,8 @@ void TClassMenu::Update() {
     FBegin->setEnabled(!FBroker);
     FEnd->setEnabled(bool(FBroker));
     FPage->setEnabled(bool(FBroker) && !PageFolder().isEmpty());
+    FOffer->setEnabled(bool(FBroker));
+    FMessage->setEnabled(bool(FBroker));
     FLeave->setEnabled(bool(FLink));
     QString text;
     if (FCodes) FStatus->setToolTip(QStringLiteral("Отпечаток сертификата учителя: ") + FFingerprint);

@@ -8,6 +8,7 @@
 #include <QDialog>
 #include <QImage>
 #include <QMenu>
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -45,13 +46,17 @@ private:
 class TClassMenu : public QMenu {
     Q_OBJECT
 public:
-    TClassMenu(QMainWindow* window, tLesson& lesson);
+    // `open` opens an experiment of the catalogue by its path there (as the teacher offers it).
+    TClassMenu(QMainWindow* window, tLesson& lesson, std::function<void(const QString&)> open);
     ~TClassMenu() override;
     void BeginLesson();
     void EndLesson();
     // The class page of the lesson given, in the browser (the viewer code in its address).
     void OpenPage();
     QString PageUrl(const QString& host, bool withCode) const;
+    // The teacher's word to the class: the experiment open offered, a line of text.
+    void OfferExperiment();
+    void MessageClass();
     void Join();
     void Leave();
     // While this computer gives a lesson: its codes and the port stations join on.
@@ -67,6 +72,10 @@ private:
     QAction* FBegin;
     QAction* FEnd;
     QAction* FPage;
+    QAction* FOffer;
+    QAction* FMessage;
+    std::function<void(const QString&)> FOpen;
+    QString FCertificate;
     QAction* FJoin;
     QAction* FLeave;
     QLabel* FStatus;

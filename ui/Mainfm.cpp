@@ -297,7 +297,7 @@ void TfmMain::CreateMenus() {
     experiment->addSeparator();
     experiment->addAction(acExperimentCollection);
     menuBar()->addMenu(mnAnalysis);
-    menuBar()->addMenu(new TClassMenu(this, *FLesson));
+    menuBar()->addMenu(new TClassMenu(this, *FLesson, [this](const QString& path) { OpenOffered(path); }));
     QMenu* help = menuBar()->addMenu(QStringLiteral("&?"));
     help->addAction(acHelpAbout);
 }

@@ -122,6 +122,8 @@ private:
 
     // The workflow's commands.
     void Choose();
+    // An experiment of the catalogue by its path there ("Физика/Оптика/…"), as a teacher offers it.
+    void OpenOffered(const QString& path);
     void Connect();
     void Disconnect();
     void Start();

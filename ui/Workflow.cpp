@@ -4,6 +4,7 @@
 
 #include "core/AppMessages.h"
 #include "core/CommandLine.h"
+#include "core/Exception.h"
 #include "core/Logfile.h"
 #include "core/Prompts.h"
 #include "core/Strings.h"
@@ -51,6 +52,21 @@ void TfmMain::Choose() {
     FLesson->Open(*Experiment);
     RunAction(acExperimentConnect);
     BuildFrame(chooser.Description()->document());
+    setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
+}
+
+void TfmMain::OpenOffered(const QString& path) {
+    const QString exe = ExecutablePath(), file = QString::fromLatin1(kExperimentFile);
+    QString folder = exe.left(exe.lastIndexOf(u'/') + 1) + QStringLiteral("data/") + path + u'/';
+    if (!QFileInfo::exists(folder + file)) folder = UserCatalogueFolder() + u'/' + path + u'/';
+    if (!QFileInfo::exists(folder + file))
+        throw Exception(QStringLiteral("В каталоге этого компьютера нет эксперимента «%1».").arg(path));
+    CloseWork();
+    if (!Experiment) Experiment = std::make_unique<tExperiment>();
+    LoadExperimentFolder(*Experiment, path.section(u'/', -1), folder, this);
+    FLesson->Open(*Experiment);
+    RunAction(acExperimentConnect);
+    BuildFrame(nullptr);
     setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
 }
 
