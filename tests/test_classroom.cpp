@@ -195,7 +195,10 @@ TEST_F(ClassroomTest, FifteenStationsPublishTheirRunsAndResults) {
     }
     ASSERT_TRUE(WaitUntil([&] {
         for (int n = 1; n <= 15; ++n)
-            if (teacher.Heard(Topic(n, QStringLiteral("results"))).count("ExpApproach") == 0) return false;
+            if (teacher.Heard(Topic(n, QStringLiteral("results"))).count("ExpApproach") == 0 ||
+                teacher.Heard(Topic(n, QStringLiteral("run/1"))).isEmpty() ||
+                !teacher.Heard(Topic(n, QStringLiteral("state"))).contains("idle"))
+                return false;
         return true;
     })) << teacher.All().size();
     for (int n = 1; n <= 15; ++n) {

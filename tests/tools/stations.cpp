@@ -1,0 +1,89 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Headless stations for trying a lesson in class on one machine: `zorbinka_stations HOST[:PORT] CODE [COUNT]`
+// joins COUNT stations (15 by default) to the teacher's lesson. Each measures the demo vessel cooling at a
+// pace of its own, a minute a run, fits its curve, and begins the next run, until the program is stopped.
+#include "classroom/StationLink.h"
+#include "lesson/Lesson.h"
+#include "sim/DemoWorld.h"
+
+#include <QCoreApplication>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <cstdio>
+#include <memory>
+#include <vector>
+
+namespace {
+
+struct tStation {
+    tLesson Lesson;
+    std::unique_ptr<tStationLink> Link;
+    std::vector<double> Values;
+    long long Fed = 0;
+    double Speed = 10;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    if (args.size() < 3) {
+        std::fprintf(stderr, "usage: zorbinka_stations HOST[:PORT] CODE [COUNT]\n");
+        return 2;
+    }
+    QTemporaryDir state;
+    qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    QString host = args[1];
+    int port = kLessonPort;
+    if (host.contains(u':')) port = host.section(u':', -1).toInt(), host = host.section(u':', 0, -2);
+    const QString code = args[2].toUpper();
+    const int count = args.size() > 3 ? args[3].toInt() : 15;
+    const tTeacherPin pin = PinTeacher(host, port);
+    std::printf("teacher's certificate %s\n", qPrintable(pin.Fingerprint));
+    std::vector<std::unique_ptr<tStation>> stations;
+    for (int n = 1; n <= count; ++n) {
+        auto station = std::make_unique<tStation>();
+        tExperiment e;
+        e.SetDefaults();
+        e.Name = QStringLiteral("Остывание воды");
+        e.SensorName = QStringLiteral("T102");
+        e.Freq = 100000;
+        e.Average = 10;
+        e.CaptionX = QStringLiteral("t, с");
+        e.CaptionY = QStringLiteral("T, °C");
+        e.MinY = 20;
+        e.MaxY = 80;
+        e.MaxX = 60;
+        station->Speed = 6 + n;
+        station->Lesson.KeepOnDisk(false);
+        station->Lesson.Open(e);
+        station->Link = std::make_unique<tStationLink>(
+            station->Lesson,
+            tStationSettings{host, port, LessonOfCode(code), code, QStringLiteral("station%1").arg(n),
+                             QStringLiteral("Группа %1").arg(n), pin.CaFile});
+        stations.push_back(std::move(station));
+    }
+    // A value a tenth of a second; a run of a minute, its fit, then the next run.
+    QTimer tick;
+    tick.start(100);
+    QObject::connect(&tick, &QTimer::timeout, [&] {
+        for (auto& s : stations) {
+            if (s->Lesson.Measured() < 0) {
+                s->Lesson.BeginRun(0);
+                s->Fed = 0;
+            }
+            s->Values.push_back(CoolingSignal(double(s->Fed++) * 0.1 * s->Speed));
+            s->Lesson.TakeValues(s->Values, false);
+            if (s->Fed >= 600) {
+                s->Lesson.TakeValues(s->Values, true);
+                s->Lesson.EndRun();
+                try {
+                    s->Lesson.Analyse(tAnalysisKind::Fit, tFitModel::ExpApproach, 0, 60);
+                } catch (...) {
+                }
+            }
+        }
+    });
+    return app.exec();
+}
