@@ -8,10 +8,16 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QTcpServer>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
+#include <chrono>
 #include <cmath>
+#include <mosquitto.h>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -67,6 +73,110 @@ void BM_TickOfA1kHzRun(benchmark::State& state) {
     if (link) state.counters["dropped"] = double(link->Dropped());
 }
 BENCHMARK(BM_TickOfA1kHzRun)->Arg(0)->Arg(1)->MeasureProcessCPUTime()->Unit(benchmark::kMicrosecond);
+
+// Fifteen stations at 1 kHz, a tick every 100 ms, and the teacher's side subscribed to their live points: the
+// time from a tick to the arrival of each batch of its points, as median and 95th percentile over 5 s.
+void BM_LatencyFromTickToTeacher(benchmark::State& state) {
+    QTemporaryDir dir;
+    qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
+    const tLessonCodes codes = NewLessonCodes();
+    int port = 0;
+    {
+        QTcpServer probe;
+        probe.listen(QHostAddress::LocalHost, 0);
+        port = probe.serverPort();
+    }
+    const tTeacherCertificate certificate = TeacherCertificate(dir.filePath(QStringLiteral("teacher")));
+    tLessonBroker broker;
+    broker.Start(dir.filePath(QStringLiteral("broker")), codes,
+                 {port, 0, QStringLiteral("127.0.0.1"), {}, certificate.CertFile, certificate.KeyFile});
+    using tClock = std::chrono::steady_clock;
+    std::mutex lock;
+    std::vector<tClock::time_point> ticks(64);
+    std::vector<double> latencies;
+    struct tContext {
+        std::mutex* Lock;
+        std::vector<tClock::time_point>* Ticks;
+        std::vector<double>* Latencies;
+    } context{&lock, &ticks, &latencies};
+    mosquitto* teacher = mosquitto_new(nullptr, true, &context);
+    mosquitto_username_pw_set(teacher, kTeacherUser, codes.TeacherPassword.toUtf8().constData());
+    mosquitto_tls_set(teacher, certificate.CertFile.toLocal8Bit().constData(), nullptr, nullptr, nullptr,
+                      nullptr);
+    mosquitto_tls_insecure_set(teacher, true);
+    mosquitto_message_callback_set(teacher, [](mosquitto*, void* self, const mosquitto_message* m) {
+        const auto now = tClock::now();
+        auto* c = static_cast<tContext*>(self);
+        const QJsonArray x =
+            QJsonDocument::fromJson(QByteArray(static_cast<const char*>(m->payload), m->payloadlen))
+                .object()
+                .value(QStringLiteral("x"))
+                .toArray();
+        if (x.isEmpty()) return;
+        const std::size_t tick = std::size_t(std::floor(x.last().toDouble() * 10 + 1e-6));
+        std::lock_guard<std::mutex> guard(*c->Lock);
+        if (tick < c->Ticks->size() && (*c->Ticks)[tick] != tClock::time_point())
+            c->Latencies->push_back(
+                std::chrono::duration<double, std::milli>(now - (*c->Ticks)[tick]).count());
+    });
+    const QByteArray topic = StationTopic(codes.Lesson, QStringLiteral("+"), QStringLiteral("live")).toUtf8();
+    mosquitto_connect(teacher, "127.0.0.1", port, 10);
+    mosquitto_subscribe(teacher, nullptr, topic.constData(), 0);
+    mosquitto_loop_start(teacher);
+    const QString ca = PinTeacher(QStringLiteral("127.0.0.1"), port).CaFile;
+    std::vector<std::unique_ptr<tLesson>> lessons;
+    std::vector<std::unique_ptr<tStationLink>> links;
+    tExperiment e;
+    e.SetDefaults();
+    e.Name = QStringLiteral("Звук");
+    e.SensorName = QStringLiteral("C101");
+    e.Freq = 1000;
+    e.Average = 1;
+    for (int n = 0; n < 15; ++n) {
+        lessons.push_back(std::make_unique<tLesson>());
+        lessons.back()->KeepOnDisk(false);
+        lessons.back()->Open(e);
+        links.push_back(std::make_unique<tStationLink>(
+            *lessons.back(),
+            tStationSettings{QStringLiteral("127.0.0.1"), port, codes.Lesson, codes.StationCode,
+                             QStringLiteral("s%1").arg(n), QStringLiteral("Группа"), ca}));
+    }
+    QElapsedTimer wait;
+    wait.start();
+    while (wait.elapsed() < 10000 && std::any_of(links.begin(), links.end(), [](const auto& l) {
+               return l->State() != tStationLink::tState::Connected;
+           }))
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    for (auto& lesson : lessons) lesson->BeginRun(0);
+    for (auto _ : state) {
+        std::vector<std::vector<double>> values(lessons.size());
+        for (std::size_t k = 0; k < 50; ++k) {
+            const auto due = tClock::now() + std::chrono::milliseconds(100);
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                ticks[k] = tClock::now();
+            }
+            for (std::size_t n = 0; n < lessons.size(); ++n) {
+                for (int i = 0; i < 100; ++i)
+                    values[n].push_back(ForkSignal(double(k * 100 + std::size_t(i)) * 0.001));
+                lessons[n]->TakeValues(values[n], true);
+            }
+            std::this_thread::sleep_until(due);
+        }
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    mosquitto_disconnect(teacher);
+    mosquitto_loop_stop(teacher, false);
+    mosquitto_destroy(teacher);
+    std::lock_guard<std::mutex> guard(lock);
+    std::sort(latencies.begin(), latencies.end());
+    if (!latencies.empty()) {
+        state.counters["median_ms"] = latencies[latencies.size() / 2];
+        state.counters["p95_ms"] = latencies[latencies.size() * 95 / 100];
+        state.counters["batches"] = double(latencies.size());
+    }
+}
+BENCHMARK(BM_LatencyFromTickToTeacher)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
 
 } // namespace
 
