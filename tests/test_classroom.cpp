@@ -421,6 +421,13 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
                 return false;
         return true;
     }));
+    // Junk a station may write under its own name: skipped by the page, no tile made of it.
+    for (const auto& [what, junk] : std::vector<std::pair<QString, QString>>{
+             {QStringLiteral("state"), QStringLiteral("not json")},
+             {QStringLiteral("live"), QStringLiteral("{\"run\":\"x\",\"x\":[1],\"y\":[]}")},
+             {QStringLiteral("run/1"), QStringLiteral("{\"x\":\"a\"}")},
+             {QStringLiteral("results"), QStringLiteral("[1,2]")}})
+        Publish(kStationUser, codes.StationCode, QStringLiteral("st99"), Topic(99, what), junk);
     const QString shots = qEnvironmentVariable("ZORBINKA_KEEP_OUTPUT", dir.path());
     QProcess node;
     node.start(
