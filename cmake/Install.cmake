@@ -82,7 +82,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # Loaded at run time, so no linked library tells of them.
 # The metafile converters run as programs: without them a formula picture keeps a small placeholder.
 # The teacher's computer runs the lesson's broker in class.
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libhidapi-hidraw0, qt6-translations-l10n, qt6-wayland, libwmf-bin, emf2svg, mosquitto")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "libhidapi-hidraw0, qt6-translations-l10n, qt6-wayland, libwmf-bin, emf2svg, mosquitto, avahi-utils")
 file(WRITE ${CMAKE_BINARY_DIR}/conffiles "${ZORBINKA_CONF_DIR}/zorbinka.cfg\n")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${desktop}/postinst ${desktop}/postrm ${CMAKE_BINARY_DIR}/conffiles)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION TRUE)

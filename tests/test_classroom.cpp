@@ -2,6 +2,7 @@
 // writes: stations publish their lessons, the access list holds each client to its own, a broker that goes
 // away costs a station nothing, and what the teacher sends is checked before it is believed.
 #include "analysis/Results.h"
+#include "classroom/Discovery.h"
 #include "classroom/LessonBroker.h"
 #include "classroom/Payloads.h"
 #include "classroom/StationLink.h"
@@ -486,4 +487,58 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
     EXPECT_EQ(out.value(QStringLiteral("csv")).toString().count(QStringLiteral("\r\n")), 17);
     std::printf("class page: %d frames a second with 15 tiles, one live\n",
                 out.value(QStringLiteral("fps")).toInt());
+}
+
+// What Avahi's browser prints of the teachers announced: each once, IPv4 first, names unescaped; other
+// services, link-local IPv6 and damaged lines skipped.
+TEST(ClassroomDiscovery, TeachersFoundInWhatAvahiPrints) {
+    const QByteArray output =
+        "+;eth0;IPv4;"
+        "\\208\\151\\208\\190\\209\\128\\208\\177\\208\\184\\208\\189\\208\\186\\208\\176\\058\\032\\209\\131"
+        "\\209\\128\\208\\190\\208\\186;_zorbinka._tcp;local\n"
+        "=;eth0;IPv6;Teacher;_zorbinka._tcp;local;t.local;fe80::1%eth0;18883;\n"
+        "=;eth0;IPv6;Teacher;_zorbinka._tcp;local;t.local;2001:db8::5;18883;\n"
+        "=;eth0;IPv4;"
+        "\\208\\151\\208\\190\\209\\128\\208\\177\\208\\184\\208\\189\\208\\186\\208\\176\\058\\032\\209\\131"
+        "\\209\\128\\208\\190\\208\\186;_zorbinka._tcp;local;t.local;192.168.1.10;18883;\n"
+        "=;wlan0;IPv4;Teacher;_zorbinka._tcp;local;t.local;192.168.1.10;18883;\n"
+        "=;eth0;IPv4;Printer;_ipp._tcp;local;p.local;192.168.1.20;631;\n"
+        "=;eth0;IPv4;Broken;_zorbinka._tcp;local;b.local;192.168.1.30;port;\n"
+        "=;eth0;IPv4;Room 12;_zorbinka._tcp;local;r.local;10.0.0.7;40001;\n";
+    const std::vector<tFoundTeacher> found = ParseAvahiBrowse(output);
+    ASSERT_EQ(found.size(), 3u);
+    EXPECT_EQ(found[0].Name, QStringLiteral("Зорбинка: урок"));
+    EXPECT_EQ(found[0].Join(), QStringLiteral("192.168.1.10:18883"));
+    EXPECT_EQ(found[1].Join(), QStringLiteral("10.0.0.7:40001"));
+    EXPECT_EQ(found[2].Join(), QStringLiteral("[2001:db8::5]:18883"));
+}
+
+// The teacher's address as a station types it.
+TEST(ClassroomDiscovery, AddressesAsTyped) {
+    const struct {
+        const char* typed;
+        const char* host; // nullptr: refused
+        int port;
+    } rows[] = {
+        {"192.168.1.10", "192.168.1.10", 18883},
+        {" 192.168.1.10:40001 ", "192.168.1.10", 40001},
+        {"teacher.local", "teacher.local", 18883},
+        {"2001:db8::5", "2001:db8::5", 18883},
+        {"[2001:db8::5]:7", "2001:db8::5", 7},
+        {"[2001:db8::5]", "2001:db8::5", 18883},
+        {"host:0", nullptr, 0},
+        {"host:99999", nullptr, 0},
+        {"host:abc", nullptr, 0},
+        {"", nullptr, 0},
+        {"a b", nullptr, 0},
+        {"[::1", nullptr, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        const auto found = ParseTeacherAddress(QString::fromUtf8(row.typed), 18883);
+        ASSERT_EQ(found.has_value(), row.host != nullptr);
+        if (!found) continue;
+        EXPECT_EQ(found->first, QString::fromUtf8(row.host));
+        EXPECT_EQ(found->second, row.port);
+    }
 }

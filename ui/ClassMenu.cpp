@@ -21,11 +21,14 @@
 #include <QMainWindow>
 #include <QNetworkInterface>
 #include <QPixmap>
+#include <QProcess>
+#include <QPushButton>
 #include <QSettings>
 #include <QStandardPaths>
 #include <QStatusBar>
 #include <QSysInfo>
 #include <QTcpServer>
+#include <QTimer>
 #include <QVBoxLayout>
 
 namespace {
@@ -72,7 +75,19 @@ TJoinDialog::TJoinDialog(QWidget* parent)
     Address->setPlaceholderText(QStringLiteral("например 192.168.1.10"));
     Code->setPlaceholderText(QStringLiteral("код станции, который назвал учитель"));
     Group->setText(state.value(QStringLiteral("Group"), QSysInfo::machineHostName()).toString());
-    form->addRow(QStringLiteral("Адрес учителя:"), Address);
+    auto* address = new QHBoxLayout;
+    FFind = new QPushButton(QStringLiteral("Найти в сети"));
+    FFound = new QLabel;
+    address->addWidget(Address, 1);
+    address->addWidget(FFind);
+    if (AvahiBrowseCommand().isEmpty()) {
+        FFind->setEnabled(false);
+        FFind->setToolTip(
+            QStringLiteral("Для поиска нужен пакет avahi-utils; введите адрес, который назвал учитель."));
+    }
+    connect(FFind, &QPushButton::clicked, this, &TJoinDialog::Find);
+    form->addRow(QStringLiteral("Адрес учителя:"), address);
+    form->addRow(QString(), FFound);
     form->addRow(QStringLiteral("Код станции:"), Code);
     form->addRow(QStringLiteral("Группа:"), Group);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -101,6 +116,29 @@ TLessonDialog::TLessonDialog(QWidget* parent, const QString& text, const QString
         qr->setPixmap(QPixmap::fromImage(FQr));
         layout->addWidget(qr, 0, Qt::AlignTop);
     }
+}
+
+void TJoinDialog::Find() {
+    const QStringList command = AvahiBrowseCommand();
+    if (command.isEmpty()) return;
+    auto* browse = new QProcess(this);
+    FFind->setEnabled(false);
+    FFound->setText(QStringLiteral("Поиск учителя…"));
+    connect(browse, &QProcess::finished, this, [this, browse] {
+        const std::vector<tFoundTeacher> found = ParseAvahiBrowse(browse->readAllStandardOutput());
+        browse->deleteLater();
+        FFind->setEnabled(true);
+        if (found.empty())
+            return FFound->setText(QStringLiteral("Учитель в сети не найден: введите его адрес."));
+        Address->setText(found.front().Join());
+        FFound->setText(
+            found.size() == 1
+                ? found.front().Name
+                : QStringLiteral("%1 (найдено уроков: %2)").arg(found.front().Name).arg(found.size()));
+    });
+    browse->start(command.first(), command.mid(1));
+    // Avahi answers within a few seconds; a browser that hangs is ended.
+    QTimer::singleShot(8000, browse, [browse] { browse->kill(); });
 }
 
 TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson, std::function<void(const QString&)> open)
@@ -163,6 +201,8 @@ void TClassMenu::BeginLesson() {
     }
     if (!port) throw Exception(QStringLiteral("Нет свободного порта для сервера урока."));
     FBroker = std::move(broker);
+    // Stations of the school's network find it without typing (when Avahi is there).
+    FAnnouncement.Start(QStringLiteral("Зорбинка: урок на %1").arg(QSysInfo::machineHostName()), port);
     FFingerprint = certificate.Fingerprint;
     FCertificate = certificate.CertFile;
     FCodes = codes;
@@ -224,6 +264,7 @@ void TClassMenu::MessageClass() {
 }
 
 void TClassMenu::EndLesson() {
+    FAnnouncement.Stop();
     FBroker.reset();
     FCodes.reset();
     FPort = 0;
@@ -234,23 +275,19 @@ void TClassMenu::Join() {
     TJoinDialog dialog(FWindow);
     if (Prompts().Exec(dialog) != QDialog::Accepted) return;
     const QString code = dialog.Code->text().trimmed().toUpper();
-    QString host = dialog.Address->text().trimmed();
+    const QString host = dialog.Address->text().trimmed();
     if (host.isEmpty() || code.isEmpty())
         throw Exception(QStringLiteral("Введите адрес учителя и код станции."));
-    int port = kLessonPort;
-    if (const qsizetype colon = host.lastIndexOf(u':'); colon > 0) {
-        bool ok = false;
-        port = host.mid(colon + 1).toInt(&ok);
-        if (!ok || port <= 0 || port > 65535) throw Exception(QStringLiteral("«%1» — не адрес.").arg(host));
-        host = host.left(colon);
-    }
+    const std::optional<std::pair<QString, int>> address = ParseTeacherAddress(host, kLessonPort);
+    if (!address) throw Exception(QStringLiteral("«%1» — не адрес.").arg(host));
+    const auto [server, port] = *address;
     QSettings state(StateFile(), QSettings::IniFormat);
     state.setValue(QStringLiteral("Address"), dialog.Address->text().trimmed());
     state.setValue(QStringLiteral("Group"), dialog.Group->text().trimmed());
-    const tTeacherPin pin = PinTeacher(host, port);
+    const tTeacherPin pin = PinTeacher(server, port);
     FLink.reset();
     FLink = std::make_unique<tStationLink>(
-        FLesson, tStationSettings{host, port, LessonOfCode(code), code, StationIdentity(),
+        FLesson, tStationSettings{server, port, LessonOfCode(code), code, StationIdentity(),
                                   dialog.Group->text().trimmed(), pin.CaFile});
     connect(FLink.get(), &tStationLink::stateChanged, this, &TClassMenu::Update);
     FStatus->setToolTip(QStringLiteral("Отпечаток сертификата учителя: ") + pin.Fingerprint);

@@ -3,6 +3,7 @@
 // joins a lesson and leaves it, its link shown in the status bar.
 #pragma once
 
+#include "classroom/Discovery.h"
 #include "classroom/LessonBroker.h"
 
 #include <QDialog>
@@ -14,6 +15,7 @@
 
 class QLabel;
 class QLineEdit;
+class QPushButton;
 class QMainWindow;
 class tLesson;
 class tStationLink;
@@ -26,6 +28,12 @@ public:
     QLineEdit* Address;
     QLineEdit* Code;
     QLineEdit* Group;
+    // Looks for teachers on the network (Avahi) and puts the first found into Address.
+    void Find();
+
+private:
+    QPushButton* FFind;
+    QLabel* FFound;
 };
 
 // The lesson begun: its address, codes and certificate's fingerprint, and the class page's address as a QR
@@ -80,6 +88,7 @@ private:
     QAction* FLeave;
     QLabel* FStatus;
     std::unique_ptr<tLessonBroker> FBroker;
+    tAnnouncement FAnnouncement;
     std::optional<tLessonCodes> FCodes;
     int FPort = 0;
     QString FFingerprint;
