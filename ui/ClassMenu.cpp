@@ -88,6 +88,8 @@ TJoinDialog::TJoinDialog(QWidget* parent)
     connect(FFind, &QPushButton::clicked, this, &TJoinDialog::Find);
     form->addRow(QStringLiteral("Адрес учителя:"), address);
     form->addRow(QString(), FFound);
+    // Said only once something was looked for.
+    form->setRowVisible(FFound, false);
     form->addRow(QStringLiteral("Код станции:"), Code);
     form->addRow(QStringLiteral("Группа:"), Group);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
@@ -124,6 +126,7 @@ void TJoinDialog::Find() {
     auto* browse = new QProcess(this);
     FFind->setEnabled(false);
     FFound->setText(QStringLiteral("Поиск учителя…"));
+    static_cast<QFormLayout*>(layout())->setRowVisible(FFound, true);
     connect(browse, &QProcess::finished, this, [this, browse] {
         const std::vector<tFoundTeacher> found = ParseAvahiBrowse(browse->readAllStandardOutput());
         browse->deleteLater();
