@@ -174,7 +174,8 @@ TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson, std::function<void(
                  QStringLiteral("Отправлять измерения этой станции учителю"), &TClassMenu::Join);
     FLeave = make("acClassLeave", QStringLiteral("&Покинуть урок"),
                   QStringLiteral("Перестать отправлять измерения учителю"), &TClassMenu::Leave);
-    window->statusBar()->addPermanentWidget(FStatus);
+    // Between the hints and the elapsed time, the clock staying at the right.
+    window->statusBar()->insertWidget(1, FStatus);
     Update();
 }
 

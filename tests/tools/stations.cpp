@@ -39,6 +39,7 @@ int main(int argc, char** argv) {
     if (host.contains(u':')) port = host.section(u':', -1).toInt(), host = host.section(u':', 0, -2);
     const QString code = args[2].toUpper();
     const int count = args.size() > 3 ? args[3].toInt() : 15;
+    const bool fork = args.size() > 4 && args[4] == QStringLiteral("fork");
     const tTeacherPin pin = PinTeacher(host, port);
     std::printf("teacher's certificate %s\n", qPrintable(pin.Fingerprint));
     std::vector<std::unique_ptr<tStation>> stations;
@@ -55,6 +56,15 @@ int main(int argc, char** argv) {
         e.MinY = 20;
         e.MaxY = 80;
         e.MaxX = 60;
+        if (fork) {
+            e.Name = QStringLiteral("Звуковые колебания камертона");
+            e.SensorName = QStringLiteral("C101");
+            e.Freq = 1000;
+            e.Average = 1;
+            e.CaptionY = QStringLiteral("U, В");
+            e.MinY = -1;
+            e.MaxY = 1;
+        }
         station->Speed = 6 + n;
         station->Lesson.KeepOnDisk(false);
         station->Lesson.Open(e);
@@ -73,13 +83,17 @@ int main(int argc, char** argv) {
                 s->Lesson.BeginRun(0);
                 s->Fed = 0;
             }
-            s->Values.push_back(CoolingSignal(double(s->Fed++) * 0.1 * s->Speed));
+            if (fork)
+                for (int i = 0; i < 100; ++i) s->Values.push_back(ForkSignal(double(s->Fed++) * 0.001));
+            else
+                s->Values.push_back(CoolingSignal(double(s->Fed++) * 0.1 * s->Speed));
             s->Lesson.TakeValues(s->Values, false);
-            if (s->Fed >= 600) {
+            if (s->Fed >= (fork ? 60000 : 600)) {
                 s->Lesson.TakeValues(s->Values, true);
                 s->Lesson.EndRun();
                 try {
-                    s->Lesson.Analyse(tAnalysisKind::Fit, tFitModel::ExpApproach, 0, 60);
+                    s->Lesson.Analyse(tAnalysisKind::Fit, fork ? tFitModel::Sine : tFitModel::ExpApproach, 0,
+                                      fork ? 3 : 60);
                 } catch (...) {
                 }
             }
