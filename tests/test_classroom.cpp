@@ -9,6 +9,7 @@
 #include "core/Exception.h"
 #include "lesson/Lesson.h"
 #include "sim/DemoWorld.h"
+#include "support/DemoLessons.h"
 #include "support/MessageCollector.h"
 
 #include <QElapsedTimer>
@@ -19,7 +20,6 @@
 #include <QLocale>
 #include <QProcess>
 #include <QStandardPaths>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <cmath>
 #include <cstdio>
@@ -29,12 +29,6 @@
 #include <mutex>
 
 namespace {
-
-int FreePort() {
-    QTcpServer server;
-    server.listen(QHostAddress::LocalHost, 0);
-    return server.serverPort();
-}
 
 // A client of the lesson that keeps the newest payload of every topic it hears.
 class tListener {
@@ -89,15 +83,7 @@ private:
 };
 
 tExperiment Cooling(int station) {
-    tExperiment e;
-    e.SetDefaults();
-    e.Name = QStringLiteral("Остывание воды");
-    e.SensorName = QStringLiteral("T102");
-    e.Freq = 100000;
-    e.Average = 10;
-    e.CaptionX = QStringLiteral("t, с");
-    e.CaptionY = QStringLiteral("T, °C");
-    e.MaxX = 600;
+    tExperiment e = DemoCooling(600);
     e.Path = QStringLiteral("/catalogue/%1/").arg(station);
     return e;
 }

@@ -5,13 +5,13 @@
 #include "classroom/StationLink.h"
 #include "lesson/Lesson.h"
 #include "sim/DemoWorld.h"
+#include "support/DemoLessons.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTcpServer>
 #include <QTemporaryDir>
 #include <benchmark/benchmark.h>
 #include <chrono>
@@ -22,39 +22,38 @@
 
 namespace {
 
+// A lesson's broker on 127.0.0.1 with the teacher's certificate, as in class, its files in `dir`.
+struct tBenchLesson {
+    tLessonCodes Codes = NewLessonCodes();
+    int Port = FreePort();
+    tTeacherCertificate Certificate;
+    tLessonBroker Broker;
+    explicit tBenchLesson(const QTemporaryDir& dir)
+        : Certificate(TeacherCertificate(dir.filePath(QStringLiteral("teacher")))) {}
+    void Start(const QTemporaryDir& dir) {
+        Broker.Start(dir.filePath(QStringLiteral("broker")), Codes,
+                     {Port, 0, QStringLiteral("127.0.0.1"), {}, Certificate.CertFile, Certificate.KeyFile});
+    }
+};
+
 void BM_TickOfA1kHzRun(benchmark::State& state) {
     const bool linked = state.range(0) != 0;
     QTemporaryDir dir;
     qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
-    tLessonBroker broker;
-    const tLessonCodes codes = NewLessonCodes();
-    int port = 0;
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
-    }
     // As in class: the stations' connections encrypted with the teacher's certificate.
-    const tTeacherCertificate certificate = TeacherCertificate(dir.filePath(QStringLiteral("teacher")));
-    if (linked)
-        broker.Start(dir.filePath(QStringLiteral("broker")), codes,
-                     {port, 0, QStringLiteral("127.0.0.1"), {}, certificate.CertFile, certificate.KeyFile});
+    tBenchLesson classroom(dir);
+    if (linked) classroom.Start(dir);
     tLesson lesson;
     lesson.KeepOnDisk(false);
-    tExperiment e;
-    e.SetDefaults();
-    e.Name = QStringLiteral("Звук");
-    e.SensorName = QStringLiteral("C101");
-    e.Freq = 1000;
-    e.Average = 1;
-    e.MaxX = 2;
+    const tExperiment e = DemoFork();
     lesson.Open(e);
     std::unique_ptr<tStationLink> link;
     if (linked) {
         link = std::make_unique<tStationLink>(
-            lesson, tStationSettings{QStringLiteral("127.0.0.1"), port, codes.Lesson, codes.StationCode,
-                                     QStringLiteral("bench"), QStringLiteral("Группа"),
-                                     PinTeacher(QStringLiteral("127.0.0.1"), port).CaFile});
+            lesson,
+            tStationSettings{QStringLiteral("127.0.0.1"), classroom.Port, classroom.Codes.Lesson,
+                             classroom.Codes.StationCode, QStringLiteral("bench"), QStringLiteral("Группа"),
+                             PinTeacher(QStringLiteral("127.0.0.1"), classroom.Port).CaFile});
         QElapsedTimer wait;
         wait.start();
         while (link->State() != tStationLink::tState::Connected && wait.elapsed() < 10000)
@@ -79,17 +78,11 @@ BENCHMARK(BM_TickOfA1kHzRun)->Arg(0)->Arg(1)->MeasureProcessCPUTime()->Unit(benc
 void BM_LatencyFromTickToTeacher(benchmark::State& state) {
     QTemporaryDir dir;
     qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
-    const tLessonCodes codes = NewLessonCodes();
-    int port = 0;
-    {
-        QTcpServer probe;
-        probe.listen(QHostAddress::LocalHost, 0);
-        port = probe.serverPort();
-    }
-    const tTeacherCertificate certificate = TeacherCertificate(dir.filePath(QStringLiteral("teacher")));
-    tLessonBroker broker;
-    broker.Start(dir.filePath(QStringLiteral("broker")), codes,
-                 {port, 0, QStringLiteral("127.0.0.1"), {}, certificate.CertFile, certificate.KeyFile});
+    tBenchLesson classroom(dir);
+    classroom.Start(dir);
+    const tLessonCodes& codes = classroom.Codes;
+    const int port = classroom.Port;
+    const tTeacherCertificate& certificate = classroom.Certificate;
     using tClock = std::chrono::steady_clock;
     std::mutex lock;
     std::vector<tClock::time_point> ticks(64);
@@ -126,12 +119,7 @@ void BM_LatencyFromTickToTeacher(benchmark::State& state) {
     const QString ca = PinTeacher(QStringLiteral("127.0.0.1"), port).CaFile;
     std::vector<std::unique_ptr<tLesson>> lessons;
     std::vector<std::unique_ptr<tStationLink>> links;
-    tExperiment e;
-    e.SetDefaults();
-    e.Name = QStringLiteral("Звук");
-    e.SensorName = QStringLiteral("C101");
-    e.Freq = 1000;
-    e.Average = 1;
+    const tExperiment e = DemoFork();
     for (int n = 0; n < 15; ++n) {
         lessons.push_back(std::make_unique<tLesson>());
         lessons.back()->KeepOnDisk(false);

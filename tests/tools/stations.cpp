@@ -5,6 +5,7 @@
 #include "classroom/StationLink.h"
 #include "lesson/Lesson.h"
 #include "sim/DemoWorld.h"
+#include "support/DemoLessons.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -45,26 +46,7 @@ int main(int argc, char** argv) {
     std::vector<std::unique_ptr<tStation>> stations;
     for (int n = 1; n <= count; ++n) {
         auto station = std::make_unique<tStation>();
-        tExperiment e;
-        e.SetDefaults();
-        e.Name = QStringLiteral("Остывание воды");
-        e.SensorName = QStringLiteral("T102");
-        e.Freq = 100000;
-        e.Average = 10;
-        e.CaptionX = QStringLiteral("t, с");
-        e.CaptionY = QStringLiteral("T, °C");
-        e.MinY = 20;
-        e.MaxY = 80;
-        e.MaxX = 60;
-        if (fork) {
-            e.Name = QStringLiteral("Звуковые колебания камертона");
-            e.SensorName = QStringLiteral("C101");
-            e.Freq = 1000;
-            e.Average = 1;
-            e.CaptionY = QStringLiteral("U, В");
-            e.MinY = -1;
-            e.MaxY = 1;
-        }
+        const tExperiment e = fork ? DemoFork() : DemoCooling(60);
         station->Speed = 6 + n;
         station->Lesson.KeepOnDisk(false);
         station->Lesson.Open(e);
