@@ -1150,6 +1150,11 @@ TEST_F(MainWindowTest, PointsKeptAtTypedValuesInAnExperimentOfEvents) {
     w.RunAction(w.acExperimentStop);
     EXPECT_FALSE(keep->isEnabled());
     ASSERT_EQ(Lesson().RunCount(), 1);
+    // The runs panel says where the points stand, not a time.
+    QTreeWidgetItem* row = Child<TRunsPanel>()->Tree()->topLevelItem(0);
+    ASSERT_TRUE(row);
+    EXPECT_EQ(row->text(1), QStringLiteral("20…") + QLocale().toString(30.5) + QStringLiteral(" см"));
+    EXPECT_EQ(row->text(2), QStringLiteral("2"));
     EXPECT_EQ(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")).count('\n'), 3);
 }
 
@@ -2156,4 +2161,31 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     EXPECT_EQ(Lesson().RunCount(), 1) << "measuring goes on without the teacher";
     Action("acClassLeave")->trigger();
     EXPECT_FALSE(menu->Link());
+}
+
+// A fitted curve that shoots off the chart (a power near x = 0) is cut a plot's height beyond it: the
+// exported page is drawn by a PDF reader at any resolution, the curve on it.
+TEST_F(MainWindowTest, ACurveThatShootsOffTheChartStaysDrawableOnPaper) {
+    if (QStandardPaths::findExecutable(QStringLiteral("pdftoppm")).isEmpty())
+        GTEST_SKIP() << "pdftoppm missing";
+    TfmMain& w = Window();
+    w.show();
+    Choose(QStringLiteral("Без датчика"));
+    // E against r as a run of the lamp kept them: E = 4.6·10⁶·r^−3.08, 3·10⁸ at r = 0.25.
+    const double points[][2] = {{25, 226}, {35, 73}, {45, 44}};
+    for (int i = 0; i < 3; ++i) Lesson().SetTypedRow(i, points[i][0], points[i][1]);
+    const tAnalysisResult& fit = Lesson().Analyse(tAnalysisKind::Fit, tFitModel::Power, 0, 100);
+    ASSERT_TRUE(fit.Ok) << fit.Error.toStdString();
+    QApplication::processEvents();
+    const QString pdf = dir.filePath(QStringLiteral("power.pdf"));
+    prompts.TextAnswers = {pdf};
+    w.RunAction(w.acFileExport);
+    const QImage page = PdfPage(pdf, 1, 200);
+    ASSERT_FALSE(page.isNull()) << "the page cannot be drawn";
+    int red = 0;
+    for (int y = 0; y < page.height(); y += 2)
+        for (int x = 0; x < page.width(); x += 2)
+            if (const QColor c = page.pixelColor(x, y); c.red() > 120 && c.green() < 80 && c.blue() < 80)
+                ++red;
+    EXPECT_GT(red, 200) << "the points and the dashed curve on the page";
 }

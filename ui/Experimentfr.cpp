@@ -203,20 +203,43 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
             const std::vector<double> params(r.Values.begin(), r.Values.begin() + FitParamCount(r.Model));
             QPainterPath path;
             constexpr int kSteps = 400;
+            // Cut where it leaves a band a plot's height above and below the plot: a curve that shoots off
+            // (a power near 0) would else put coordinates of 10⁸ and more on the page, which readers cannot
+            // draw.
+            const double low = plotRect.top() - plotRect.height(),
+                         high = plotRect.bottom() + plotRect.height();
+            const auto inside = [&](const QPointF& p) { return p.y() >= low && p.y() <= high; };
+            const auto cut = [&](const QPointF& a, const QPointF& b) {
+                const double edge = (a.y() < low || b.y() < low) ? low : high;
+                const double t = (edge - a.y()) / (b.y() - a.y());
+                return QPointF(a.x() + t * (b.x() - a.x()), edge);
+            };
             bool open = false;
+            QPointF before;
+            bool after = false; // a point came before this one
             for (int k = 0; k <= kSteps; ++k) {
                 const double x = r.From + (r.To - r.From) * k / kSteps;
                 const double y = FitValue(r.Model, params, x + FLesson->FitShift());
-                if (!std::isfinite(y)) {
+                const QPointF at(chart->XToPixel(x), chart->yAxis->coordToPixel(y));
+                if (!std::isfinite(y) || !std::isfinite(at.y())) {
                     open = false;
+                    after = false;
                     continue;
                 }
-                const QPointF at(chart->XToPixel(x), chart->yAxis->coordToPixel(y));
-                if (open)
-                    path.lineTo(at);
-                else
-                    path.moveTo(at);
-                open = true;
+                if (inside(at)) {
+                    if (open)
+                        path.lineTo(at);
+                    else if (after && !inside(before))
+                        path.moveTo(cut(before, at)), path.lineTo(at);
+                    else
+                        path.moveTo(at);
+                    open = true;
+                } else if (open) {
+                    path.lineTo(cut(before, at));
+                    open = false;
+                }
+                before = at;
+                after = true;
             }
             painter.drawPath(path);
         } else if (r.Kind == tAnalysisKind::Slope && r.Ok && r.Values.size() >= 3) {

@@ -98,11 +98,21 @@ void TRunsPanel::Later(const std::function<void()>& command) {
 void TRunsPanel::ShowLength(int run) {
     QTreeWidgetItem* item = tvRuns->topLevelItem(run);
     if (!item || run >= FLesson.RunCount()) return;
-    const tPointSeries& points = *FLesson.Run(run).Points;
+    const tRun& r = FLesson.Run(run);
+    const tPointSeries& points = *r.Points;
     const int count = points.Count();
-    const double length = count > 1 ? points.X(count - 1) - points.X(0) : 0;
     const QLocale locale;
-    item->setText(1, locale.toString(length, 'f', length < 10 ? 2 : 1) + QStringLiteral(" с"));
+    if (r.Period == 0) {
+        // Points typed, or kept at typed values: where they stand, in the unit after the caption's comma.
+        const QString unit = r.CaptionX.section(u',', 1).trimmed();
+        item->setText(1, count == 0 ? QString()
+                                    : locale.toString(points.X(0), 'g', 6) + QStringLiteral("…") +
+                                          locale.toString(points.X(count - 1), 'g', 6) +
+                                          (unit.isEmpty() ? QString() : u' ' + unit));
+    } else {
+        const double length = count > 1 ? points.X(count - 1) - points.X(0) : 0;
+        item->setText(1, locale.toString(length, 'f', length < 10 ? 2 : 1) + QStringLiteral(" с"));
+    }
     item->setText(2, locale.toString(count));
 }
 
