@@ -21,12 +21,15 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <atomic>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
 #include <mosquitto.h>
 #include <mutex>
+#include <thread>
 
 namespace {
 
@@ -51,13 +54,22 @@ public:
             if (rc == 0)
                 mosquitto_subscribe(client, nullptr, static_cast<tListener*>(self)->FTopic.constData(), 1);
         });
-        mosquitto_reconnect_delay_set(FClient, 1, 1, false);
-        mosquitto_connect_async(FClient, "127.0.0.1", port, 10);
-        mosquitto_loop_start(FClient);
+        // A loop of its own that connects again after any error (libmosquitto's own thread ends for good on a
+        // TLS error, which a loaded machine can give during the handshake).
+        mosquitto_threaded_set(FClient, true);
+        FLoop = std::thread([this, port] {
+            bool started = mosquitto_connect_async(FClient, "127.0.0.1", port, 10) == MOSQ_ERR_SUCCESS;
+            while (!FStop) {
+                if (started && mosquitto_loop(FClient, 100, 1) == MOSQ_ERR_SUCCESS) continue;
+                std::this_thread::sleep_for(std::chrono::milliseconds(200));
+                started = mosquitto_reconnect_async(FClient) == MOSQ_ERR_SUCCESS;
+            }
+            mosquitto_disconnect(FClient);
+        });
     }
     ~tListener() {
-        mosquitto_disconnect(FClient);
-        mosquitto_loop_stop(FClient, false);
+        FStop = true;
+        FLoop.join();
         mosquitto_destroy(FClient);
     }
     QByteArray Heard(const QString& topic) const {
@@ -76,6 +88,8 @@ public:
 
 private:
     mosquitto* FClient;
+    std::atomic<bool> FStop{false};
+    std::thread FLoop;
     QByteArray FTopic;
     mutable std::mutex FLock;
     std::map<QString, QByteArray> FHeard;
