@@ -28,8 +28,9 @@ void TfmMain::ShowElapsed(bool paintNow) {
     char text[32];
     std::snprintf(text, sizeof text, "%.2d:%.2d.%1d", int(tenths / 600), int(tenths % 600 / 10),
                   int(tenths % 10));
-    StatusPanels[1]->SetText(QString::fromLatin1(text), // painted with the rest of the tick, sent at once
-                             paintNow ? tStatusPanel::tPaint::Later : tStatusPanel::tPaint::Held);
+    StatusPanels[1]->SetText(
+        QString::fromLatin1(text), // painted at once with all the tick changed: one wake less
+        paintNow ? tStatusPanel::tPaint::Now : tStatusPanel::tPaint::Held);
 }
 
 void TfmMain::tmMeasureTimer() {
