@@ -49,6 +49,7 @@
 #include <QTextDocument>
 
 #include <QAction>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDirIterator>
 #include <QFileDialog>
@@ -57,8 +58,11 @@
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QPointer>
 #include <QPrinter>
+#include <QPushButton>
 #include <QScrollArea>
 #include <QShortcut>
 #include <QTabWidget>
@@ -81,6 +85,15 @@ QImage Paper(TChart* chart, QSize size) {
     chart->PaintOn(painter, page.width(), page.height());
     return page;
 }
+
+// Where the program sends the addresses it opens in the browser.
+class tUrlCatcher : public QObject {
+    Q_OBJECT
+public:
+    QList<QUrl> Opened;
+public slots:
+    void Open(const QUrl& url) { Opened << url; }
+};
 
 class MainWindowTest : public tWindowFixture {
 protected:
@@ -2094,18 +2107,45 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     TfmMain& w = Window();
     auto* menu = Child<TClassMenu>();
     ASSERT_TRUE(menu);
+#ifdef CLASSPAGE_DIR
+    // The class page beside the program.
+    QFile::link(QStringLiteral(CLASSPAGE_DIR), dir.filePath(QStringLiteral("classpage")));
+#endif
+    // The browser the teacher's box opens the page in.
+    tUrlCatcher browser;
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &browser, "Open");
     QString begun;
     other = [&](QDialog& dialog) {
-        if (auto* lesson = qobject_cast<TLessonDialog*>(&dialog)) begun = lesson->Text();
+        if (auto* lesson = qobject_cast<TLessonDialog*>(&dialog)) {
+            begun = lesson->Text();
+            if (auto* open = lesson->findChild<QPushButton*>(QStringLiteral("btOpenPage"))) open->click();
+        }
         return int(QDialog::Accepted);
     };
     Action("acClassBegin")->trigger();
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     ASSERT_TRUE(menu->Codes()) << BoxTexts().join(u'|').toStdString();
     const tLessonCodes codes = *menu->Codes();
     EXPECT_TRUE(begun.contains(codes.StationCode) && begun.contains(codes.ViewerCode)) << begun.toStdString();
-    // The certificate's fingerprint, last on the teacher's box, is the one the station shows.
-    const QString fingerprint = begun.split(QStringLiteral("\r\n")).last();
+    // The certificate's fingerprint follows its line on the teacher's box, and is the one the station shows.
+    const QStringList lines = begun.split(QStringLiteral("\r\n"));
+    const qsizetype said =
+        lines.indexOf(QStringLiteral("Отпечаток сертификата учителя (станции показывают его же):"));
+    ASSERT_GE(said, 0) << begun.toStdString();
+    const QString fingerprint = lines.value(said + 1);
     EXPECT_EQ(fingerprint.count(u':'), 31) << fingerprint.toStdString();
+#ifdef CLASSPAGE_DIR
+    // The box opens the page, with the viewer's code, from the lesson's own broker.
+    ASSERT_EQ(browser.Opened.size(), 1);
+    const QUrl page = browser.Opened[0];
+    EXPECT_EQ(page.port(), menu->Port() + 1);
+    EXPECT_EQ(page.fragment(), QStringLiteral("code=") + codes.ViewerCode);
+    QNetworkAccessManager http;
+    QNetworkReply* reply = http.get(QNetworkRequest(page.adjusted(QUrl::RemoveFragment)));
+    ASSERT_TRUE(WaitUntil([&] { return reply->isFinished(); }));
+    EXPECT_TRUE(reply->readAll().contains("class.js")) << reply->errorString().toStdString();
+    delete reply;
+#endif
     Choose(QStringLiteral("Тепло"));
     other = [&](QDialog& dialog) {
         auto* join = qobject_cast<TJoinDialog*>(&dialog);
@@ -2189,3 +2229,5 @@ TEST_F(MainWindowTest, ACurveThatShootsOffTheChartStaysDrawableOnPaper) {
                 ++red;
     EXPECT_GT(red, 200) << "the points and the dashed curve on the page";
 }
+
+#include "test_mainfm.moc"

@@ -99,7 +99,8 @@ TJoinDialog::TJoinDialog(QWidget* parent)
     setMinimumWidth(fontMetrics().horizontalAdvance(u'0') * 60);
 }
 
-TLessonDialog::TLessonDialog(QWidget* parent, const QString& text, const QString& page)
+TLessonDialog::TLessonDialog(QWidget* parent, const QString& text, const QString& page,
+                             std::function<void()> openPage)
     : QDialog(parent), FText(text), FPage(page), FQr(page.isEmpty() ? QImage() : QrCodeImage(page, 5)) {
     setWindowTitle(QStringLiteral("Урок в классе"));
     auto* layout = new QHBoxLayout(this);
@@ -111,6 +112,12 @@ TLessonDialog::TLessonDialog(QWidget* parent, const QString& text, const QString
     column->addWidget(label, 1);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok);
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+    if (!page.isEmpty() && openPage) {
+        QPushButton* open =
+            buttons->addButton(QStringLiteral("Открыть страницу класса"), QDialogButtonBox::ActionRole);
+        open->setObjectName(QStringLiteral("btOpenPage"));
+        connect(open, &QPushButton::clicked, this, [openPage] { openPage(); });
+    }
     column->addWidget(buttons);
     layout->addLayout(column, 1);
     if (!FQr.isNull()) {
@@ -230,7 +237,7 @@ void TClassMenu::BeginLesson() {
         text += QStringLiteral("\r\n\r\nСтраница класса — в любом браузере класса (или по QR-коду):\r\n%1")
                     .arg(page);
     }
-    TLessonDialog dialog(FWindow, text, page);
+    TLessonDialog dialog(FWindow, text, page, [this] { OpenPage(); });
     Prompts().Exec(dialog);
 }
 

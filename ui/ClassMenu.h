@@ -41,7 +41,8 @@ private:
 class TLessonDialog : public QDialog {
     Q_OBJECT
 public:
-    TLessonDialog(QWidget* parent, const QString& text, const QString& page);
+    // With a page, the box offers to open it in the browser here (`openPage`): the projector shows the class.
+    TLessonDialog(QWidget* parent, const QString& text, const QString& page, std::function<void()> openPage);
     QString Text() const { return FText; }
     QString Page() const { return FPage; }
     QImage Qr() const { return FQr; }
