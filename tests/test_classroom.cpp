@@ -12,7 +12,9 @@
 #include "support/DemoLessons.h"
 #include "support/MessageCollector.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFile>
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -21,6 +23,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cmath>
@@ -500,6 +503,130 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
     std::printf(
         "class page: %d frames a second with 15 tiles, one live; whole again %d ms after the broker went\n",
         out.value(QStringLiteral("fps")).toInt(), out.value(QStringLiteral("whole")).toInt());
+}
+
+// Avahi for a test: the machine's own daemon when one answers; else, as root, a daemon of the test's own on a
+// message bus of its own (the daemon runs one of its kind at a time: a second test's waits for the first).
+class tTestAvahi {
+public:
+    tTestAvahi() {
+        if (Answers()) return;
+        const QString bus = QStandardPaths::findExecutable(QStringLiteral("dbus-daemon"));
+        const QString daemon =
+            QStandardPaths::findExecutable(QStringLiteral("avahi-daemon"), {QStringLiteral("/usr/sbin")});
+        if (bus.isEmpty() || daemon.isEmpty()) {
+            FWhy = "avahi-daemon or dbus-daemon missing";
+            return;
+        }
+        const QString address = QStringLiteral("unix:path=") + FDir.filePath(QStringLiteral("bus"));
+        WriteText(FDir.filePath(QStringLiteral("bus.conf")),
+                  QStringLiteral(
+                      "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
+                      "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
+                      "<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth>"
+                      "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
+                      "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
+                      .arg(address));
+        WriteText(
+            FDir.filePath(QStringLiteral("avahi.conf")),
+            QStringLiteral("[server]\nuse-ipv6=no\nenable-dbus=yes\n[publish]\npublish-workstation=no\n"));
+        FBus.start(bus, {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
+                         QStringLiteral("--config-file=") + FDir.filePath(QStringLiteral("bus.conf"))});
+        if (!FBus.waitForReadyRead(10000)) {
+            FWhy = "no message bus";
+            return;
+        }
+        FOldBus = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", address.toUtf8());
+        FDaemon.setProcessChannelMode(QProcess::MergedChannels);
+        const QStringList arguments{QStringLiteral("-f"), FDir.filePath(QStringLiteral("avahi.conf")),
+                                    QStringLiteral("--no-drop-root"), QStringLiteral("--no-chroot"),
+                                    QStringLiteral("--no-rlimits")};
+        // Started again, twice a second, while another test's daemon holds the place.
+        QElapsedTimer since;
+        WaitUntil(
+            [&] {
+                if (since.isValid() && since.elapsed() < 500) return false;
+                since.start();
+                if (FDaemon.state() == QProcess::NotRunning) {
+                    FSaid += FDaemon.readAll();
+                    FDaemon.start(daemon, arguments);
+                    FDaemon.waitForStarted(5000);
+                }
+                return Answers();
+            },
+            60000);
+        if (!Answers()) FWhy = "avahi-daemon did not start: " + FSaid.right(300).toStdString();
+    }
+    ~tTestAvahi() {
+        for (QProcess* process : {&FDaemon, &FBus}) {
+            process->terminate();
+            if (!process->waitForFinished(5000)) process->kill();
+            process->waitForFinished(2000);
+        }
+        if (FOldBus.isNull())
+            qunsetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        else
+            qputenv("DBUS_SYSTEM_BUS_ADDRESS", FOldBus);
+    }
+    // Empty when Avahi answers.
+    const std::string& Why() const { return FWhy; }
+    // What Avahi finds of the lessons announced now.
+    static std::vector<tFoundTeacher> Browse() {
+        QProcess browse;
+        const QStringList command = AvahiBrowseCommand();
+        browse.start(command[0], command.mid(1));
+        browse.waitForFinished(20000);
+        return ParseAvahiBrowse(browse.readAllStandardOutput());
+    }
+
+private:
+    static bool Answers() {
+        QProcess browse;
+        browse.start(QStringLiteral("avahi-browse"),
+                     {QStringLiteral("-a"), QStringLiteral("-t"), QStringLiteral("-p")});
+        return browse.waitForFinished(20000) && browse.exitStatus() == QProcess::NormalExit &&
+               browse.exitCode() == 0;
+    }
+    static void WriteText(const QString& path, const QString& text) {
+        QFile file(path);
+        if (file.open(QIODevice::WriteOnly)) file.write(text.toUtf8());
+    }
+    QTemporaryDir FDir;
+    QProcess FBus, FDaemon;
+    QByteArray FOldBus, FSaid;
+    std::string FWhy;
+};
+
+// A teacher's lesson announced through Avahi is found by a station's search, with its name and port, and
+// is gone from it once the lesson ends.
+TEST(ClassroomDiscovery, ATeacherAnnouncedIsFoundOnTheNetwork) {
+    if (AvahiBrowseCommand().isEmpty() ||
+        QStandardPaths::findExecutable(QStringLiteral("avahi-publish")).isEmpty())
+        GTEST_SKIP() << "avahi-utils missing";
+    tTestAvahi avahi;
+    if (!avahi.Why().empty()) GTEST_SKIP() << avahi.Why();
+    const QString name = QStringLiteral("Зорбинка: урок «%1»").arg(QCoreApplication::applicationPid());
+    const int port = FreePort();
+    const auto announced = [&] {
+        for (const tFoundTeacher& found : tTestAvahi::Browse())
+            if (found.Name == name && found.Port == port) return true;
+        return false;
+    };
+    {
+        tAnnouncement announcement;
+        ASSERT_TRUE(announcement.Start(name, port));
+        ASSERT_TRUE(WaitUntil(announced, 30000)) << "not found";
+        const std::vector<tFoundTeacher> found = tTestAvahi::Browse();
+        const auto first =
+            std::find_if(found.begin(), found.end(), [&](const tFoundTeacher& f) { return f.Name == name; });
+        ASSERT_NE(first, found.end());
+        // What the join box takes from it is an address a station can type.
+        const auto typed = ParseTeacherAddress(first->Join(), kLessonPort);
+        ASSERT_TRUE(typed);
+        EXPECT_EQ(typed->second, port);
+    }
+    EXPECT_TRUE(WaitUntil([&] { return !announced(); }, 30000)) << "still announced after the lesson";
 }
 
 // What Avahi's browser prints of the teachers announced: each once, IPv4 first, names unescaped; other
