@@ -2134,6 +2134,15 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     ASSERT_GE(said, 0) << begun.toStdString();
     const QString fingerprint = lines.value(said + 1);
     EXPECT_EQ(fingerprint.count(u':'), 31) << fingerprint.toStdString();
+    // The lesson's state stands in the status bar between the hints and the elapsed time.
+    w.show();
+    QApplication::processEvents();
+    const QList<QLabel*> labels = w.statusBar()->findChildren<QLabel*>();
+    const auto state = std::find_if(labels.begin(), labels.end(),
+                                    [&](QLabel* label) { return label->text().contains(codes.StationCode); });
+    ASSERT_NE(state, labels.end());
+    EXPECT_LT(w.StatusPanels[0]->geometry().right(), (*state)->geometry().left());
+    EXPECT_LT((*state)->geometry().right(), w.StatusPanels[1]->geometry().left());
 #ifdef CLASSPAGE_DIR
     // The box opens the page, with the viewer's code, from the lesson's own broker.
     ASSERT_EQ(browser.Opened.size(), 1);

@@ -181,8 +181,9 @@ TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson, std::function<void(
                  QStringLiteral("Отправлять измерения этой станции учителю"), &TClassMenu::Join);
     FLeave = make("acClassLeave", QStringLiteral("&Покинуть урок"),
                   QStringLiteral("Перестать отправлять измерения учителю"), &TClassMenu::Leave);
-    // Between the hints and the elapsed time, the clock staying at the right.
-    window->statusBar()->insertWidget(1, FStatus);
+    // Between the hints and the elapsed time, the clock staying at the right (the window puts its hints in
+    // front of it and its times after it).
+    window->statusBar()->addWidget(FStatus);
     Update();
 }
 

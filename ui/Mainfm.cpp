@@ -389,7 +389,11 @@ void TfmMain::ShowLabelText(const QString& text) {
 void TfmMain::CreateStatusBar() {
     for (int i = 0; i < 3; ++i) {
         StatusPanels[i] = new tStatusPanel(i > 0);
-        statusBar()->addWidget(StatusPanels[i], i == 0 ? 1 : 0);
+        // The hints first, before anything a menu put there (the lesson's state); the times last.
+        if (i == 0)
+            statusBar()->insertWidget(0, StatusPanels[i], 1);
+        else
+            statusBar()->addWidget(StatusPanels[i]);
     }
     statusBar()->setSizeGripEnabled(true);
     LayoutStatusPanels();
