@@ -2,10 +2,11 @@
 // Avahi's tools, run as programs: the announcement and the parsing of what the browser finds.
 #include "classroom/Discovery.h"
 
+#include <QHostAddress>
 #include <QProcess>
 #include <QStandardPaths>
 #include <QStringList>
-#include <set>
+#include <algorithm>
 
 const char kServiceType[] = "_zorbinka._tcp";
 
@@ -48,9 +49,17 @@ std::optional<std::pair<QString, int>> ParseTeacherAddress(const QString& text, 
 }
 
 std::vector<tFoundTeacher> ParseAvahiBrowse(const QByteArray& output) {
-    std::vector<tFoundTeacher> found, six;
-    std::set<QString> seen;
+    // A lesson is heard on every interface and protocol it is announced on: it is found once, at the address
+    // a station of the room reaches best (IPv4 of the network, then the computer's own, then IPv6).
+    struct tHeard {
+        tFoundTeacher Teacher;
+        int Rank = 0;
+        int Line = 0;
+    };
+    std::vector<tHeard> heard;
+    int number = 0;
     for (const QByteArray& line : output.split('\n')) {
+        ++number;
         // =;interface;protocol;name;type;domain;host;address;port;txt
         const QList<QByteArray> fields = line.trimmed().split(';');
         if (fields.size() < 9 || fields[0] != "=" || fields[4] != kServiceType) continue;
@@ -61,10 +70,19 @@ std::vector<tFoundTeacher> ParseAvahiBrowse(const QByteArray& output) {
         const bool ipv6 = fields[2] == "IPv6";
         if (teacher.Address.isEmpty() || teacher.Address.contains(u'%')) continue;
         if (ipv6) teacher.Address = u'[' + teacher.Address + u']';
-        if (!seen.insert(teacher.Join()).second) continue;
-        (ipv6 ? six : found).push_back(teacher);
+        const int rank = ipv6 ? 2 : QHostAddress(teacher.Address).isLoopback() ? 1 : 0;
+        const auto same = std::find_if(heard.begin(), heard.end(),
+                                       [&](const tHeard& h) { return h.Teacher.Name == teacher.Name; });
+        if (same == heard.end())
+            heard.push_back({teacher, rank, number});
+        else if (rank < same->Rank)
+            *same = {teacher, rank, number};
     }
-    found.insert(found.end(), six.begin(), six.end());
+    std::stable_sort(heard.begin(), heard.end(), [](const tHeard& a, const tHeard& b) {
+        return std::pair(a.Rank, a.Line) < std::pair(b.Rank, b.Line);
+    });
+    std::vector<tFoundTeacher> found;
+    for (const tHeard& h : heard) found.push_back(h.Teacher);
     return found;
 }
 

@@ -26,7 +26,7 @@ struct tFoundTeacher {
 // and port (`port` when none is given), or none for what is no address.
 std::optional<std::pair<QString, int>> ParseTeacherAddress(const QString& text, int port);
 
-// The teachers in what `avahi-browse -rpt _zorbinka._tcp` prints, each once, IPv4 first.
+// The lessons in what `avahi-browse -rpt _zorbinka._tcp` prints, each once at its best address, IPv4 first.
 std::vector<tFoundTeacher> ParseAvahiBrowse(const QByteArray& output);
 // The command that lists them, when Avahi's tools are installed; empty when not.
 QStringList AvahiBrowseCommand();

@@ -5,6 +5,7 @@
 #include "analysis/Results.h"
 #include "lesson/Lesson.h"
 #include "runs/PointSeries.h"
+#include "widgets/NumberFormat.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -97,11 +98,15 @@ QByteArray StatePayload(const tLesson& lesson, const QString& group) {
                       {QStringLiteral("runs"), lesson.RunCount()}};
     state.insert(QStringLiteral("value"),
                  lesson.NewestValue() ? Number(*lesson.NewestValue()) : QJsonValue(QJsonValue::Null));
+    // The places the experiment shows its values with, where its format gives them.
+    if (const int decimals = PatternDecimals(e.FormatY); decimals >= 0)
+        state.insert(QStringLiteral("decimalsY"), decimals);
     return Compact(state);
 }
 
 std::vector<QByteArray> LivePayloads(const tPointSeries& points, int run, int from, int to,
-                                     double spanSeconds, double pointsPerSecond) {
+                                     double spanSeconds, double pointsPerSecond,
+                                     std::vector<std::pair<double, double>>* sent) {
     std::vector<QByteArray> batches;
     const int limit = std::max(2, int(std::lround(spanSeconds * pointsPerSecond)));
     for (int first = from; first < to;) {
@@ -113,9 +118,37 @@ std::vector<QByteArray> LivePayloads(const tPointSeries& points, int run, int fr
         QJsonObject batch = Points(kept);
         batch.insert(QStringLiteral("run"), run);
         batches.push_back(Compact(batch));
+        if (sent) sent->insert(sent->end(), kept.begin(), kept.end());
         first = last;
     }
     return batches;
+}
+
+void tRunSketch::Add(const std::vector<std::pair<double, double>>& points) {
+    FPoints.insert(FPoints.end(), points.begin(), points.end());
+    if (FPoints.size() < std::size_t(2 * std::max(2, FLimit))) return;
+    std::vector<std::pair<double, double>> kept;
+    kept.reserve(FPoints.size() / 2 + 2);
+    for (std::size_t first = 0; first < FPoints.size(); first += 4) {
+        const std::size_t last = std::min(FPoints.size(), first + 4);
+        std::size_t low = first, high = first;
+        for (std::size_t i = first; i < last; ++i) {
+            if (FPoints[i].second < FPoints[low].second) low = i;
+            if (FPoints[i].second > FPoints[high].second) high = i;
+        }
+        // The run's first and last points stay: the sketch spans the run.
+        if (first == 0 && std::min(low, high) != 0) kept.push_back(FPoints[0]);
+        kept.push_back(FPoints[std::min(low, high)]);
+        if (low != high) kept.push_back(FPoints[std::max(low, high)]);
+        if (last == FPoints.size() && std::max(low, high) != last - 1) kept.push_back(FPoints[last - 1]);
+    }
+    FPoints.swap(kept);
+}
+
+QByteArray CurrentPayload(int run, const tRunSketch& sketch) {
+    QJsonObject current = Points(sketch.Points());
+    current.insert(QStringLiteral("run"), run);
+    return Compact(current);
 }
 
 std::vector<std::pair<double, double>> SummaryPoints(const tPointSeries& points, int limit) {

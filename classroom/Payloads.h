@@ -21,8 +21,27 @@ QString TeacherTopic(const QString& lesson, const QString& what = QString());
 QByteArray StatePayload(const tLesson& lesson, const QString& group);
 // `live`: points [from, to) of run `run` (its number) as batches of at most `spanSeconds` of x each, every
 // batch at most `pointsPerSecond` × span points keeping its lowest and highest value in order.
+// The points the batches carry are added to `sent` when it is given.
 std::vector<QByteArray> LivePayloads(const tPointSeries& points, int run, int from, int to,
-                                     double spanSeconds = 0.05, double pointsPerSecond = 200);
+                                     double spanSeconds = 0.05, double pointsPerSecond = 200,
+                                     std::vector<std::pair<double, double>>* sent = nullptr);
+
+// The run being recorded as the live batches sent it, kept small, so that a page that opens during the run
+// (or comes back after the broker did) draws it from its start: when it holds twice `limit` points, each four
+// give way to their lowest and highest, in x order. Its cost does not grow with the run.
+class tRunSketch {
+public:
+    explicit tRunSketch(int limit = 1000) : FLimit(limit) {}
+    void Clear() { FPoints.clear(); }
+    void Add(const std::vector<std::pair<double, double>>& points);
+    const std::vector<std::pair<double, double>>& Points() const { return FPoints; }
+
+private:
+    int FLimit;
+    std::vector<std::pair<double, double>> FPoints;
+};
+// `current` (retained, taken away when the run ends): the run's number and its sketch.
+QByteArray CurrentPayload(int run, const tRunSketch& sketch);
 // `run/<n>` (retained): the run's number, name, point count, captions and a summary of at most `limit` points
 // that draws it faithfully (each stretch's first, lowest, highest and last points in x order).
 QByteArray RunPayload(const tLesson& lesson, int run, int limit = 5000);

@@ -225,13 +225,32 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
     connect(&lesson, &tLesson::runStarted, this, [this] { PublishState(true); });
     connect(&lesson, &tLesson::valueMeasured, this, [this] { PublishState(false); });
     connect(&lesson, &tLesson::pointsAppended, this, [this](int run, int from, int to) {
+        const int number = PublishedRunNumber(FLesson, run);
+        if (number != FSketchRun) {
+            FSketch.Clear();
+            FSketchRun = number;
+            FSketchSent = 0;
+        }
+        std::vector<std::pair<double, double>> sent;
         for (const QByteArray& batch :
-             LivePayloads(*FLesson.Run(run).Points, PublishedRunNumber(FLesson, run), from, to))
+             LivePayloads(*FLesson.Run(run).Points, number, from, to, 0.05, 200, &sent))
             Queue(QStringLiteral("live"), batch, false);
+        FSketch.Add(sent);
+        // The run so far, for a page that opens now: once its first points are there, then every few seconds.
+        const qint64 now = QDateTime::currentMSecsSinceEpoch();
+        if (now - FSketchSent >= 5000) PublishCurrent();
     });
     connect(&lesson, &tLesson::runEnded, this, [this](int run) {
         PublishRun(run);
+        // The run's summary takes the place of its sketch.
+        FSketch.Clear();
+        FSketchRun = -1;
+        Queue(QStringLiteral("current"), QByteArray(), true);
         PublishState(true);
+    });
+    // Back after a lost link: the run so far at once, with what was measured while the broker was gone.
+    connect(this, &tStationLink::stateChanged, this, [this] {
+        if (State() == tState::Connected && FSketchRun >= 0) PublishCurrent();
     });
     connect(&lesson, &tLesson::runChanged, this, [this](int run) { PublishRun(run); });
     connect(&lesson, &tLesson::runRemoved, this, [this] {
@@ -301,6 +320,11 @@ void tStationLink::PublishState(bool always) {
     if (!always && now - FStateSent < 200) return;
     FStateSent = now;
     Queue(QStringLiteral("state"), StatePayload(FLesson, FSettings.Group), true);
+}
+
+void tStationLink::PublishCurrent() {
+    FSketchSent = QDateTime::currentMSecsSinceEpoch();
+    Queue(QStringLiteral("current"), CurrentPayload(FSketchRun, FSketch), true);
 }
 
 void tStationLink::PublishRun(int run) {

@@ -60,12 +60,18 @@ private:
     void Queue(const QString& what, const QByteArray& payload, bool retained);
     void PublishState(bool always);
     void PublishRun(int run);
+    void PublishCurrent();
     void SyncRuns();
 
     tLesson& FLesson;
     tStationSettings FSettings;
     std::shared_ptr<tShared> FShared;
     qint64 FStateSent = 0;
+    // The run being recorded (its published number, -1 for none) as sent live, and when it was last sent
+    // whole.
+    tRunSketch FSketch;
+    int FSketchRun = -1;
+    qint64 FSketchSent = 0;
 };
 
 // The teacher's word to every station of the lesson on the broker at 127.0.0.1:`port` (TLS with the teacher's

@@ -8,6 +8,7 @@
 #include "classroom/StationLink.h"
 #include "core/Exception.h"
 #include "lesson/Lesson.h"
+#include "runs/PointSeries.h"
 #include "sim/DemoWorld.h"
 #include "support/DemoLessons.h"
 #include "support/MessageCollector.h"
@@ -366,6 +367,71 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
     ASSERT_EQ(told.size(), 2u);
     EXPECT_EQ(told[0].Experiment, QStringLiteral("Физика/Остывание"));
     EXPECT_EQ(told[1].Text, QStringLiteral("Начинаем"));
+
+    // A run under way when the broker comes back is there from its start, with what was measured meanwhile;
+    // once it ends, its summary takes the sketch's place.
+    station->Lesson.BeginRun(0);
+    station->Measure(5, 10);
+    broker.Stop();
+    ASSERT_TRUE(WaitUntil([&] { return station->Link->State() == tStationLink::tState::Lost; }));
+    station->Measure(5, 10);
+    broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
+    tListener again(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
+                    QStringLiteral("zorbinka/%1/#").arg(codes.Lesson), certificate.CertFile);
+    const tPointSeries& third = *station->Lesson.Run(2).Points;
+    const auto current = [&] {
+        return QJsonDocument::fromJson(again.Heard(Topic(1, QStringLiteral("current")))).object();
+    };
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            const QJsonArray x = current().value(QStringLiteral("x")).toArray();
+            return !x.isEmpty() && x.last().toDouble() == third.X(third.Count() - 1);
+        },
+        15000));
+    EXPECT_EQ(current().value(QStringLiteral("run")).toInt(), 3);
+    EXPECT_EQ(current().value(QStringLiteral("x")).toArray().first().toDouble(), third.X(0));
+    station->End();
+    EXPECT_TRUE(WaitUntil([&] {
+        return again.Heard(Topic(1, QStringLiteral("current"))).isEmpty() &&
+               !again.Heard(Topic(1, QStringLiteral("run/3"))).isEmpty();
+    }));
+}
+
+// The sketch of a run being recorded stays small however long the run, spans it from its first point to its
+// last in x order, and keeps its lowest and highest values.
+TEST(ClassroomPayloads, TheSketchOfARunStaysSmallAndKeepsItsShape) {
+    const struct {
+        int points, batch, limit;
+    } rows[] = {{10, 3, 1000},      {1999, 10, 1000},  {2000, 10, 1000},
+                {200000, 10, 1000}, {1000000, 7, 500}, {50000, 1, 4}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.points);
+        tRunSketch sketch(row.limit);
+        std::vector<std::pair<double, double>> batch;
+        double low = 1e300, high = -1e300;
+        std::size_t largest = 0;
+        for (int i = 0; i < row.points; ++i) {
+            const double y =
+                std::sin(i * 0.001) + (i == row.points / 3 ? 5 : 0) - (i == row.points / 2 ? 5 : 0);
+            low = std::min(low, y);
+            high = std::max(high, y);
+            batch.emplace_back(i * 0.001, y);
+            if (int(batch.size()) == row.batch || i + 1 == row.points) {
+                sketch.Add(batch);
+                batch.clear();
+                largest = std::max(largest, sketch.Points().size());
+            }
+        }
+        const auto& kept = sketch.Points();
+        EXPECT_LT(largest, std::size_t(2 * row.limit + row.batch + 2));
+        EXPECT_EQ(kept.front().first, 0);
+        EXPECT_EQ(kept.back().first, (row.points - 1) * 0.001);
+        EXPECT_TRUE(std::is_sorted(kept.begin(), kept.end()));
+        const auto [lowest, highest] = std::minmax_element(
+            kept.begin(), kept.end(), [](const auto& a, const auto& b) { return a.second < b.second; });
+        EXPECT_EQ(lowest->second, low);
+        EXPECT_EQ(highest->second, high);
+    }
 }
 
 // Live batches span at most 50 ms and carry at most 200 points a second, keeping each batch's extremes.
@@ -461,6 +527,10 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
     const QJsonObject out = QJsonDocument::fromJson(said.mid(said.indexOf("restart-now\n") + 12)).object();
     EXPECT_EQ(out.value(QStringLiteral("tilesAfter")).toInt(), 15)
         << "the page whole again after the broker's restart";
+    ASSERT_GE(live.Lesson.Measured(), 0);
+    EXPECT_EQ(out.value(QStringLiteral("liveFrom")).toDouble(-1),
+              live.Lesson.Run(live.Lesson.Measured()).Points->X(0))
+        << "the run being recorded drawn from its start";
     EXPECT_TRUE(out.value(QStringLiteral("errors")).toArray().isEmpty())
         << QJsonDocument(out.value(QStringLiteral("errors")).toArray()).toJson().toStdString();
     const QJsonArray tiles = out.value(QStringLiteral("tiles")).toArray();
@@ -629,8 +699,8 @@ TEST(ClassroomDiscovery, ATeacherAnnouncedIsFoundOnTheNetwork) {
     EXPECT_TRUE(WaitUntil([&] { return !announced(); }, 30000)) << "still announced after the lesson";
 }
 
-// What Avahi's browser prints of the teachers announced: each once, IPv4 first, names unescaped; other
-// services, link-local IPv6 and damaged lines skipped.
+// What Avahi's browser prints of the teachers announced: each lesson once (on whatever interfaces it is
+// heard), IPv4 first, names unescaped; other services, link-local IPv6 and damaged lines skipped.
 TEST(ClassroomDiscovery, TeachersFoundInWhatAvahiPrints) {
     const QByteArray output =
         "+;eth0;IPv4;"
@@ -644,13 +714,23 @@ TEST(ClassroomDiscovery, TeachersFoundInWhatAvahiPrints) {
         "=;wlan0;IPv4;Teacher;_zorbinka._tcp;local;t.local;192.168.1.10;18883;\n"
         "=;eth0;IPv4;Printer;_ipp._tcp;local;p.local;192.168.1.20;631;\n"
         "=;eth0;IPv4;Broken;_zorbinka._tcp;local;b.local;192.168.1.30;port;\n"
-        "=;eth0;IPv4;Room 12;_zorbinka._tcp;local;r.local;10.0.0.7;40001;\n";
+        "=;lo;IPv4;Room 12;_zorbinka._tcp;local;r.local;127.0.0.1;40001;\n"
+        "=;eth0;IPv4;Room 12;_zorbinka._tcp;local;r.local;10.0.0.7;40001;\n"
+        "=;eth0;IPv6;Room 12;_zorbinka._tcp;local;r.local;2001:db8::7;40001;\n"
+        "=;lo;IPv4;Here;_zorbinka._tcp;local;h.local;127.0.0.1;18883;\n"
+        "=;eth0;IPv6;Six;_zorbinka._tcp;local;s.local;2001:db8::6;18883;\n";
+    // Each lesson once, at the address the room reaches best.
     const std::vector<tFoundTeacher> found = ParseAvahiBrowse(output);
-    ASSERT_EQ(found.size(), 3u);
-    EXPECT_EQ(found[0].Name, QStringLiteral("Зорбинка: урок"));
-    EXPECT_EQ(found[0].Join(), QStringLiteral("192.168.1.10:18883"));
-    EXPECT_EQ(found[1].Join(), QStringLiteral("10.0.0.7:40001"));
-    EXPECT_EQ(found[2].Join(), QStringLiteral("[2001:db8::5]:18883"));
+    std::vector<std::pair<QString, QString>> got;
+    for (const tFoundTeacher& teacher : found) got.emplace_back(teacher.Name, teacher.Join());
+    const std::vector<std::pair<QString, QString>> expected{
+        {QStringLiteral("Зорбинка: урок"), QStringLiteral("192.168.1.10:18883")},
+        {QStringLiteral("Teacher"), QStringLiteral("192.168.1.10:18883")},
+        {QStringLiteral("Room 12"), QStringLiteral("10.0.0.7:40001")},
+        {QStringLiteral("Here"), QStringLiteral("127.0.0.1:18883")},
+        {QStringLiteral("Six"), QStringLiteral("[2001:db8::6]:18883")},
+    };
+    EXPECT_EQ(got, expected);
 }
 
 // The teacher's address as a station types it.

@@ -18,6 +18,13 @@ function number(value, digits = 4) {
     return value.toLocaleString('ru-RU', { maximumSignificantDigits: digits });
 }
 
+// A measured value with the places its experiment shows it with ("25,0"), where the station says them.
+function measured(value, decimals) {
+    if (!Number.isInteger(decimals) || decimals < 0 || decimals > 10) return number(value);
+    if (typeof value !== 'number' || !Number.isFinite(value)) return '—';
+    return value.toLocaleString('ru-RU', { minimumFractionDigits: decimals, maximumFractionDigits: decimals });
+}
+
 // "48,013 ± 0,005": the value to the place of the error's second significant digit.
 function withError(value, error) {
     if (typeof error !== 'number' || !Number.isFinite(error) || error <= 0) return number(value);
@@ -34,7 +41,8 @@ function byGroup(a, b) {
 function station(id) {
     let s = stations.get(id);
     if (s) return s;
-    s = { id, state: {}, runs: new Map(), live: { run: 0, x: [], y: [] }, results: { lines: [], results: [] },
+    s = { id, state: {}, runs: new Map(), live: { run: 0, x: [], y: [] }, current: null,
+          results: { lines: [], results: [] },
           colour: COLOURS[stations.size % COLOURS.length], dirty: true };
     stations.set(id, s);
     addTile(s);
@@ -56,6 +64,11 @@ function take(topic, payload) {
         if (s) { s.runs.delete(Number(what.slice(4))); s.dirty = true; }
         return;
     }
+    if (text === '' && what === 'current') { // the run recorded has ended
+        const s = stations.get(id);
+        if (s) { s.current = null; s.dirty = true; }
+        return;
+    }
     let data;
     try { data = JSON.parse(text); } catch (e) { console.warn('skipped', topic); return; }
     if (!data || typeof data !== 'object') return;
@@ -74,6 +87,11 @@ function take(topic, payload) {
             s.live.x.splice(0, s.live.x.length - LIVE_POINTS);
             s.live.y.splice(0, s.live.y.length - LIVE_POINTS);
         }
+        s.dirty = true;
+    } else if (what === 'current') {
+        if (!Number.isInteger(data.run) || !isNumbers(data.x) || !isNumbers(data.y) || data.x.length !== data.y.length) return;
+        const s = station(id);
+        s.current = data;
         s.dirty = true;
     } else if (/^run\/\d+$/.test(what)) {
         if (!isNumbers(data.x) || !isNumbers(data.y) || data.x.length !== data.y.length) return;
@@ -111,9 +129,18 @@ function addTile(s) {
     const tiles = document.getElementById('tiles');
     tiles.appendChild(tile);
     s.tile = tile;
-    s.chart = chart(tile.querySelector('.chart'), 310, 150, '', '', [{ stroke: s.colour, width: 2 }]);
+    s.chart = chart(tile.querySelector('.chart'), tileChartWidth(tile), 150, '', '', [{ stroke: s.colour, width: 2 }]);
     document.getElementById('all').disabled = false;
 }
+
+// The tile's chart as wide as the tile's inside.
+function tileChartWidth(tile) {
+    return Math.max(200, Math.floor(tile.clientWidth - 20));
+}
+
+window.addEventListener('resize', () => {
+    for (const s of stations.values()) s.chart.setSize({ width: tileChartWidth(s.tile), height: 150 });
+});
 
 const STATES = { idle: 'между опытами', countdown: 'отсчёт', waiting: 'ожидание запуска', recording: 'идёт опыт' };
 
@@ -126,13 +153,20 @@ function drawTile(s) {
     state.className = 'state ' + (st.collecting || '');
     t.querySelector('.value').innerHTML = '';
     const value = document.createElement('span');
-    value.textContent = number(st.value);
+    value.textContent = measured(st.value, st.decimalsY);
     const caption = document.createElement('span');
     caption.className = 'caption';
     caption.textContent = ' ' + (st.captionY || '');
     t.querySelector('.value').append(value, caption);
-    // The run being recorded, else the newest run.
+    // The run being recorded from its start (its sketch up to the points heard live), else the newest run.
     let x = s.live.x, y = s.live.y;
+    const c = s.current;
+    if (c && c.x.length && (!x.length || c.run === s.live.run)) {
+        const before = x.length ? c.x.findIndex(v => v >= x[0]) : -1;
+        const end = before < 0 ? c.x.length : before;
+        x = c.x.slice(0, end).concat(x);
+        y = c.y.slice(0, end).concat(y);
+    }
     if (st.collecting !== 'recording' && s.runs.size) {
         const newest = s.runs.get(Math.max(...s.runs.keys()));
         x = newest.x; y = newest.y;

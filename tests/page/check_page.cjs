@@ -52,11 +52,23 @@ const { chromium } = require(path.join(modules, 'playwright-core'));
         process.stdout.write('restart-now\n');
         await page.waitForFunction(() => !window.__zorbinka.connected, null, { timeout: 20000 });
         const lost = Date.now();
-        await page.evaluate(() => { for (const s of window.__zorbinka.stations.values()) s.runs.clear(); });
+        // As a page opened now: no runs, nothing of the run being recorded.
+        await page.evaluate(() => {
+            for (const s of window.__zorbinka.stations.values()) {
+                s.runs.clear();
+                s.live = { run: 0, x: [], y: [] };
+                s.current = null;
+            }
+        });
+        // Whole: every station's runs, and the run being recorded drawn from its start.
         await page.waitForFunction(n => window.__zorbinka.connected &&
-            [...window.__zorbinka.stations.values()].filter(s => s.runs.size > 0).length >= n,
+            [...window.__zorbinka.stations.values()].filter(s => s.runs.size > 0).length >= n &&
+            [...window.__zorbinka.stations.values()].some(s => s.current && s.chart.data[0].length &&
+                                                          s.chart.data[0][0] === s.current.x[0]),
             Number(expected), { timeout: 30000 });
         out.whole = Date.now() - lost;
+        out.liveFrom = await page.evaluate(() =>
+            [...window.__zorbinka.stations.values()].find(s => s.current).chart.data[0][0]);
         out.tilesAfter = await page.evaluate(() => document.querySelectorAll('.tile').length);
         out.errors = messages.filter(m => !/WebSocket|ERR_CONNECTION_REFUSED/.test(m));
     } finally {
