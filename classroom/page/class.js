@@ -20,8 +20,10 @@ function number(value, digits = 4) {
 
 // A measured value with the places its experiment shows it with ("25,0"), where the station says them.
 function measured(value, decimals) {
-    if (!Number.isInteger(decimals) || decimals < 0 || decimals > 10) return number(value);
     if (typeof value !== 'number' || !Number.isFinite(value)) return '—';
+    // Without them, four significant digits, trailing zeros kept: the digits stay put as the value changes.
+    if (!Number.isInteger(decimals) || decimals < 0 || decimals > 10)
+        return value.toLocaleString('ru-RU', { minimumSignificantDigits: 4, maximumSignificantDigits: 4 });
     return value.toLocaleString('ru-RU', { minimumFractionDigits: decimals, maximumFractionDigits: decimals });
 }
 

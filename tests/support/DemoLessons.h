@@ -23,6 +23,7 @@ inline tExperiment DemoCooling(double seconds) {
     e.Average = 10;
     e.CaptionX = QStringLiteral("t, с");
     e.CaptionY = QStringLiteral("T, °C");
+    e.FormatY = QStringLiteral("0.0");
     e.MinY = 20;
     e.MaxY = 80;
     e.MaxX = seconds;
