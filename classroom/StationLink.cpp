@@ -20,6 +20,7 @@
 #include <QUuid>
 #include <atomic>
 #include <condition_variable>
+#include <cstring>
 #include <deque>
 #include <map>
 #include <mosquitto.h>
@@ -30,6 +31,9 @@
 namespace {
 
 constexpr std::size_t kLiveQueue = 256;
+// `link` (retained): whether the station is there.
+constexpr char kOnline[] = "{\"online\":true}";
+constexpr char kOffline[] = "{\"online\":false}";
 
 void InitLibrary() {
     static std::once_flag once;
@@ -105,6 +109,13 @@ struct tStationLink::tShared {
     long long Dropped = 0;
     std::thread Sender;
     std::thread Network;
+    // Where the station says whether it is there: the broker says it for a station that vanished.
+    QByteArray LinkTopic;
+    // Whether the broker has acknowledged the last retained message handed over (its id, once known, and the
+    // newest id acknowledged), so that a station leaving lets go only after what it sent has arrived.
+    std::mutex AckLock;
+    int LastMid = 0, LastAcked = 0;
+    std::atomic<bool> Delivered{true};
 
     // libmosquitto's network loop on a thread of the link's own: whatever ends a connection (a broker gone, a
     // TLS error, a refused code), it is made again after a pause that doubles up to 5 s.
@@ -125,7 +136,18 @@ struct tStationLink::tShared {
             pause = std::min(pause * 2, 5000);
             if (!Stopping) started = mosquitto_reconnect_async(Client) == MOSQ_ERR_SUCCESS;
         }
-        mosquitto_disconnect(Client);
+        // Leaving: what was handed over reaches the broker (a second and a half at most), then the page is
+        // told, and the broker let go cleanly (half a second at most).
+        for (int i = 0; i < 30 && Connected && !Delivered; ++i) mosquitto_loop(Client, 50, 1);
+        if (Connected) {
+            mosquitto_publish(Client, nullptr, LinkTopic.constData(), int(std::strlen(kOffline)), kOffline, 0,
+                              true);
+            mosquitto_disconnect(Client);
+            for (int i = 0; i < 10 && mosquitto_loop(Client, 50, 1) == MOSQ_ERR_SUCCESS; ++i) {
+            }
+        } else {
+            mosquitto_disconnect(Client);
+        }
     }
 
     void Send() {
@@ -136,12 +158,20 @@ struct tStationLink::tShared {
             std::vector<tMessage> retained;
             for (const QByteArray& topic : Unsent) retained.push_back({topic, Retained[topic]});
             Unsent.clear();
+            if (!retained.empty()) Delivered = false;
             std::deque<tMessage> live;
             live.swap(Live);
             guard.unlock();
+            Wake.notify_all();
+            int mid = 0;
             for (const tMessage& m : retained)
-                mosquitto_publish(Client, nullptr, m.Topic.constData(), int(m.Payload.size()),
+                mosquitto_publish(Client, &mid, m.Topic.constData(), int(m.Payload.size()),
                                   m.Payload.constData(), 1, true);
+            if (!retained.empty()) {
+                std::lock_guard<std::mutex> acks(AckLock);
+                LastMid = mid;
+                if (LastAcked == mid) Delivered = true;
+            }
             for (const tMessage& m : live)
                 mosquitto_publish(Client, nullptr, m.Topic.constData(), int(m.Payload.size()),
                                   m.Payload.constData(), 0, false);
@@ -157,6 +187,10 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
     shared.Client = mosquitto_new(FSettings.Id.toUtf8().constData(), true, this);
     mosquitto_int_option(shared.Client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
     mosquitto_username_pw_set(shared.Client, kStationUser, FSettings.Code.toUtf8().constData());
+    // A station gone without a word (its computer off, the program killed) is said gone by the broker.
+    shared.LinkTopic = StationTopic(FSettings.Lesson, FSettings.Id, QStringLiteral("link")).toUtf8();
+    mosquitto_will_set(shared.Client, shared.LinkTopic.constData(), int(std::strlen(kOffline)), kOffline, 1,
+                       true);
     mosquitto_threaded_set(shared.Client, true);
     if (!FSettings.CaFile.isEmpty()) {
         // Only the pinned certificate is trusted; the teacher is known by it, not by an address's name.
@@ -189,8 +223,15 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
             s.Connected = false;
             if (!s.Stopping) s.State = int(tState::Lost);
         }
+        s.Wake.notify_all();
         QMetaObject::invokeMethod(
             link, [link] { emit link->stateChanged(); }, Qt::QueuedConnection);
+    });
+    mosquitto_publish_callback_set(shared.Client, [](mosquitto*, void* self, int mid) {
+        tShared& s = *static_cast<tStationLink*>(self)->FShared;
+        std::lock_guard<std::mutex> acks(s.AckLock);
+        s.LastAcked = mid;
+        if (mid == s.LastMid) s.Delivered = true;
     });
     mosquitto_message_callback_set(shared.Client, [](mosquitto*, void* self,
                                                      const mosquitto_message* message) {
@@ -264,12 +305,17 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
     SyncRuns();
     Queue(QStringLiteral("results"), ResultsPayload(FLesson), true);
     PublishState(true);
+    Queue(QStringLiteral("link"), QByteArray(kOnline), true);
 }
 
 tStationLink::~tStationLink() {
     tShared& shared = *FShared;
     {
-        std::lock_guard<std::mutex> guard(shared.Lock);
+        // What is queued is handed over first (two seconds at most while the broker is there).
+        std::unique_lock<std::mutex> guard(shared.Lock);
+        shared.Wake.wait_for(guard, std::chrono::seconds(2), [&] {
+            return !shared.Connected || (shared.Unsent.empty() && shared.Live.empty());
+        });
         shared.Stopping = true;
     }
     shared.Wake.notify_all();

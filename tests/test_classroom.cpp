@@ -390,11 +390,33 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
         15000));
     EXPECT_EQ(current().value(QStringLiteral("run")).toInt(), 3);
     EXPECT_EQ(current().value(QStringLiteral("x")).toArray().first().toDouble(), third.X(0));
+    // The run ended and the lesson left at once: the run still reaches the broker before the station says it
+    // has gone.
+    EXPECT_TRUE(WaitUntil(
+        [&] { return again.Heard(Topic(1, QStringLiteral("link"))) == QByteArray("{\"online\":true}"); }));
     station->End();
+    station->Link.reset();
     EXPECT_TRUE(WaitUntil([&] {
         return again.Heard(Topic(1, QStringLiteral("current"))).isEmpty() &&
-               !again.Heard(Topic(1, QStringLiteral("run/3"))).isEmpty();
+               !again.Heard(Topic(1, QStringLiteral("run/3"))).isEmpty() &&
+               again.Heard(Topic(1, QStringLiteral("link"))) == QByteArray("{\"online\":false}");
     }));
+}
+
+// A station that vanishes without a word (its program killed) is said gone by the broker.
+TEST_F(ClassroomTest, AStationThatVanishesIsSaidGone) {
+    tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson), certificate.CertFile);
+    QProcess station;
+    station.start(QCoreApplication::applicationDirPath() + QStringLiteral("/zorbinka_stations"),
+                  {QStringLiteral("127.0.0.1:%1").arg(ports.Mqtt), codes.StationCode, QStringLiteral("1")});
+    ASSERT_TRUE(station.waitForStarted());
+    const QString link = StationTopic(codes.Lesson, QStringLiteral("station1"), QStringLiteral("link"));
+    ASSERT_TRUE(WaitUntil([&] { return teacher.Heard(link) == QByteArray("{\"online\":true}"); }, 20000))
+        << station.readAllStandardError().toStdString();
+    station.kill();
+    station.waitForFinished();
+    EXPECT_TRUE(WaitUntil([&] { return teacher.Heard(link) == QByteArray("{\"online\":false}"); }, 20000));
 }
 
 // The sketch of a run being recorded stays small however long the run, spans it from its first point to its
@@ -491,6 +513,8 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
                 return false;
         return true;
     }));
+    // Group 15 has left the lesson: its tile stays, without link.
+    stations.back()->Link.reset();
     // Junk a station may write under its own name: skipped by the page, no tile made of it.
     for (const auto& [what, junk] : std::vector<std::pair<QString, QString>>{
              {QStringLiteral("state"), QStringLiteral("not json")},
@@ -549,8 +573,10 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
             EXPECT_EQ(tile.value(QStringLiteral("value")).toString(),
                       russian.toString(*lesson.NewestValue(), 'f', 1) + QStringLiteral(" T, °C"));
         }
-        EXPECT_EQ(tile.value(QStringLiteral("state")).toString(),
-                  n == 1 ? QStringLiteral("идёт опыт") : QStringLiteral("между опытами"));
+        EXPECT_EQ(tile.value(QStringLiteral("state")).toString(), n == 1 ? QStringLiteral("идёт опыт")
+                                                                  : n == 15
+                                                                      ? QStringLiteral("нет связи")
+                                                                      : QStringLiteral("между опытами"));
     }
     const QJsonObject large = out.value(QStringLiteral("large")).toObject();
     EXPECT_FALSE(large.value(QStringLiteral("runs")).toArray().isEmpty());

@@ -90,6 +90,11 @@ function take(topic, payload) {
             s.live.y.splice(0, s.live.y.length - LIVE_POINTS);
         }
         s.dirty = true;
+    } else if (what === 'link') {
+        if (typeof data.online !== 'boolean') return;
+        const s = station(id);
+        s.online = data.online;
+        s.dirty = true;
     } else if (what === 'current') {
         if (!Number.isInteger(data.run) || !isNumbers(data.x) || !isNumbers(data.y) || data.x.length !== data.y.length) return;
         const s = station(id);
@@ -151,8 +156,10 @@ function drawTile(s) {
     t.querySelector('.group').textContent = st.group || s.id;
     t.querySelector('.experiment').textContent = st.experiment || '';
     const state = t.querySelector('.state');
-    state.textContent = STATES[st.collecting] || '';
-    state.className = 'state ' + (st.collecting || '');
+    // A station gone (left the lesson, or its computer off) keeps its tile, said to be without link.
+    const gone = s.online === false;
+    state.textContent = gone ? 'нет связи' : STATES[st.collecting] || '';
+    state.className = 'state ' + (gone ? 'gone' : st.collecting || '');
     t.querySelector('.value').innerHTML = '';
     const value = document.createElement('span');
     value.textContent = measured(st.value, st.decimalsY);

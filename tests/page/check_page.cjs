@@ -20,7 +20,7 @@ const { chromium } = require(path.join(modules, 'playwright-core'));
         page.on('pageerror', e => messages.push(String(e)));
         await page.goto(url);
         await page.waitForFunction(n => document.querySelectorAll('.tile').length >= n &&
-            [...document.querySelectorAll('.tile .value')].every(v => v.textContent.trim() !== ''), Number(expected),
+            [...document.querySelectorAll('.tile .experiment')].every(v => v.textContent.trim() !== ''), Number(expected),
             { timeout: 20000 });
         // Frames drawn in a second while the live data flows.
         const before = await page.evaluate(() => window.__zorbinka.frames());
@@ -60,9 +60,9 @@ const { chromium } = require(path.join(modules, 'playwright-core'));
                 s.current = null;
             }
         });
-        // Whole: every station's runs, and the run being recorded drawn from its start.
+        // Whole: the runs of every station still in the lesson, and the run being recorded drawn from its start.
         await page.waitForFunction(n => window.__zorbinka.connected &&
-            [...window.__zorbinka.stations.values()].filter(s => s.runs.size > 0).length >= n &&
+            [...window.__zorbinka.stations.values()].filter(s => s.runs.size > 0 || s.online === false).length >= n &&
             [...window.__zorbinka.stations.values()].some(s => s.current && s.chart.data[0].length &&
                                                           s.chart.data[0][0] === s.current.x[0]),
             Number(expected), { timeout: 30000 });
