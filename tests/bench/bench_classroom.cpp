@@ -1,6 +1,7 @@
 // A station's cost of taking part in a lesson in class: the ticks of a 1 kHz run (a hundred values each) with
 // and without its link to a real broker on 127.0.0.1, in the process's CPU time (the link's thread included).
 // The difference over a tick's 100 ms is the share of a core that publishing adds.
+#include "QtCoreBenchmarkMain.h"
 #include "classroom/LessonBroker.h"
 #include "classroom/StationLink.h"
 #include "lesson/Lesson.h"
@@ -169,9 +170,5 @@ BENCHMARK(BM_LatencyFromTickToTeacher)->Iterations(1)->Unit(benchmark::kMillisec
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunQtCoreBenchmarks(argc, argv);
 }

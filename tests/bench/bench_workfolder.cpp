@@ -1,5 +1,6 @@
 // Opening a saved work: a run of 10⁷ points read back from its CSV file, with the memory it takes beyond the
 // points held (the peak of the process while reading, over the points' own bytes).
+#include "QtCoreBenchmarkMain.h"
 #include "runs/WorkFolder.h"
 
 #include <QCoreApplication>
@@ -94,9 +95,5 @@ BENCHMARK(BM_OpenWorkOfManyRuns)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillise
 } // namespace
 
 int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return RunQtCoreBenchmarks(argc, argv);
 }
