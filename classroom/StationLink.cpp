@@ -139,14 +139,12 @@ struct tStationLink::tShared {
         // Leaving: what was handed over reaches the broker (a second and a half at most), then the page is
         // told, and the broker let go cleanly (half a second at most).
         for (int i = 0; i < 30 && Connected && !Delivered; ++i) mosquitto_loop(Client, 50, 1);
-        if (Connected) {
+        const bool there = Connected;
+        if (there)
             mosquitto_publish(Client, nullptr, LinkTopic.constData(), int(std::strlen(kOffline)), kOffline, 0,
                               true);
-            mosquitto_disconnect(Client);
-            for (int i = 0; i < 10 && mosquitto_loop(Client, 50, 1) == MOSQ_ERR_SUCCESS; ++i) {
-            }
-        } else {
-            mosquitto_disconnect(Client);
+        mosquitto_disconnect(Client);
+        for (int i = 0; there && i < 10 && mosquitto_loop(Client, 50, 1) == MOSQ_ERR_SUCCESS; ++i) {
         }
     }
 

@@ -12,6 +12,7 @@
 #include "sim/DemoWorld.h"
 #include "support/DemoLessons.h"
 #include "support/MessageCollector.h"
+#include "support/TempDir.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -616,17 +617,17 @@ public:
             return;
         }
         const QString address = QStringLiteral("unix:path=") + FDir.filePath(QStringLiteral("bus"));
-        WriteText(FDir.filePath(QStringLiteral("bus.conf")),
+        WriteFile(FDir.filePath(QStringLiteral("bus.conf")),
                   QStringLiteral(
                       "<!DOCTYPE busconfig PUBLIC \"-//freedesktop//DTD D-Bus Bus Configuration 1.0//EN\" "
                       "\"http://www.freedesktop.org/standards/dbus/1.0/busconfig.dtd\">\n"
                       "<busconfig><type>system</type><listen>%1</listen><auth>EXTERNAL</auth>"
                       "<policy context=\"default\"><allow send_destination=\"*\" eavesdrop=\"true\"/>"
                       "<allow eavesdrop=\"true\"/><allow own=\"*\"/></policy></busconfig>\n")
-                      .arg(address));
-        WriteText(
-            FDir.filePath(QStringLiteral("avahi.conf")),
-            QStringLiteral("[server]\nuse-ipv6=no\nenable-dbus=yes\n[publish]\npublish-workstation=no\n"));
+                      .arg(address)
+                      .toUtf8());
+        WriteFile(FDir.filePath(QStringLiteral("avahi.conf")),
+                  "[server]\nuse-ipv6=no\nenable-dbus=yes\n[publish]\npublish-workstation=no\n");
         FBus.start(bus, {QStringLiteral("--nofork"), QStringLiteral("--print-address"),
                          QStringLiteral("--config-file=") + FDir.filePath(QStringLiteral("bus.conf"))});
         if (!FBus.waitForReadyRead(10000)) {
@@ -684,10 +685,6 @@ private:
                      {QStringLiteral("-a"), QStringLiteral("-t"), QStringLiteral("-p")});
         return browse.waitForFinished(20000) && browse.exitStatus() == QProcess::NormalExit &&
                browse.exitCode() == 0;
-    }
-    static void WriteText(const QString& path, const QString& text) {
-        QFile file(path);
-        if (file.open(QIODevice::WriteOnly)) file.write(text.toUtf8());
     }
     QTemporaryDir FDir;
     QProcess FBus, FDaemon;
