@@ -46,6 +46,7 @@ public:
             FEnd = true;
         }
         FWake.notify_all();
+        FRest.notify_all();
         FThread.join();
     }
     void Sync(int fd) {
@@ -80,12 +81,14 @@ private:
             lock.lock();
             FBusy = false;
             FIdle.notify_all();
-            FWake.wait_for(lock, std::chrono::seconds(1), [this] { return FEnd; });
+            // A second's rest, which new points do not interrupt (each would wake the thread for nothing).
+            FRest.wait_for(lock, std::chrono::seconds(1), [this] { return FEnd; });
         }
     }
 
     std::mutex FMutex;
     std::condition_variable FWake;
+    std::condition_variable FRest;
     std::condition_variable FIdle;
     int FFd = -1;
     bool FPending = false;

@@ -1982,6 +1982,10 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
     w.RunAction(w.acExperimentStart);
     EXPECT_EQ(Lesson().Collecting(), tLesson::tCollecting::Countdown);
     EXPECT_TRUE(Enabled(w.acExperimentStop)) << "Стоп cancels a countdown";
+    // While measuring, the tick turns the clock: its own timer rests until the run ends.
+    w.tmTime->stop();
+    EXPECT_TRUE(QMetaObject::invokeMethod(w.tmTime, "timeout"));
+    EXPECT_FALSE(w.tmTime->isActive());
     w.tmMeasureTimer();
     EXPECT_EQ(w.StatusPanels[0]->text(),
               QStringLiteral("Пуск через 3.0 с").replace(u'.', QLocale().decimalPoint()));
@@ -1995,6 +1999,7 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
         w.tmMeasureTimer();
         return !w.tmMeasure->isActive();
     })) << "the run stops by itself";
+    EXPECT_TRUE(w.tmTime->isActive()) << "the clock's timer goes on when the run ends";
     const tPointSeries& run = *Lesson().Run(0).Points;
     // The strike at 1 s: the 0.3 s before it kept, t = 0 at the first value above 0.2, two seconds after it.
     ASSERT_GT(run.Count(), 200);

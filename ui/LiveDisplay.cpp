@@ -34,8 +34,9 @@ void TfmMain::ShowElapsed(bool paintNow) {
 }
 
 void TfmMain::tmMeasureTimer() {
-    if (FBusy) return;
+    if (FBusy) return ShowTime();
     if (FLesson->Collecting() == tLesson::tCollecting::Countdown) {
+        ShowTime();
         if (FLesson->CountdownOver(Now())) return Guarded([this] { Start(); });
         return ShowCollectionStatus();
     }

@@ -89,19 +89,15 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     };
     usb->OnUSBRemove = [](QObject*) {};
 
-    // The clock turns with the second (just after it); while measuring, the tick shows it with its own paint.
+    // The clock turns with the second (just after it). While measuring, the tick shows it with its own paint
+    // and the clock's timer rests (one wake a second less); Stop sets it going again.
     tmTime = new QTimer(this);
     tmTime->setSingleShot(true);
     tmTime->setTimerType(Qt::PreciseTimer);
-    const auto nextSecond = [this] {
-        tmTime->start(1000 - int(QDateTime::currentMSecsSinceEpoch() % 1000) + 2);
-    };
-    connect(tmTime, &QTimer::timeout, this, [this, nextSecond] {
-        if (!tmMeasure->isActive()) ShowTime();
-        nextSecond();
+    connect(tmTime, &QTimer::timeout, this, [this] {
+        if (!tmMeasure->isActive()) TurnClock();
     });
-    ShowTime();
-    nextSecond();
+    TurnClock();
     tmMeasure = new QTimer(this);
     tmMeasure->setInterval(100);
     connect(tmMeasure, &QTimer::timeout, this, [this] { Guarded([this] { tmMeasureTimer(); }); });
@@ -397,6 +393,11 @@ void TfmMain::CreateStatusBar() {
     }
     statusBar()->setSizeGripEnabled(true);
     LayoutStatusPanels();
+}
+
+void TfmMain::TurnClock() {
+    ShowTime();
+    tmTime->start(1000 - int(QDateTime::currentMSecsSinceEpoch() % 1000) + 2);
 }
 
 void TfmMain::ShowTime() {

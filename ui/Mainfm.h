@@ -145,7 +145,8 @@ private:
     // The elapsed time in panel 1; the tick shows it when it is done with its points, together with the
     // clock and with everything else it changed.
     void ShowElapsed(bool paintNow);
-    void ShowTime(); // the time of day in panel 2, when its second has changed
+    void ShowTime();  // the time of day in panel 2, when its second has changed
+    void TurnClock(); // shows the time and sets the clock's timer for the next second
     // The value label in the tool bar, and its text (fields joined by tabs, shown with clear spacing).
     void ShowValueLabel(bool visible);
     void ShowLabelText(const QString& text);

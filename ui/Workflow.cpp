@@ -203,6 +203,7 @@ void TfmMain::Start() {
 
 void TfmMain::Stop() {
     tmMeasure->stop();
+    TurnClock();
     // A countdown is cancelled: no run was started.
     if (FLesson->Collecting() == tLesson::tCollecting::Countdown) {
         FLesson->EndRun();
