@@ -11,6 +11,7 @@
 #include "widgets/Chart.h"
 #include "widgets/NumberFormat.h"
 #include "widgets/StatusPanel.h"
+#include "widgets/ValueLabel.h"
 
 #include "widgets/QrCode.h"
 #include <QApplication>
@@ -556,6 +557,56 @@ TEST(StatusPanel, RepaintsWhatChangedAndLooksLikeALabel) {
             EXPECT_LE(std::abs(d), 1)
                 << a.x() << "," << a.y() << " " << a.width() << "x" << a.height() << " vs " << b.x() << ","
                 << b.y() << " " << b.width() << "x" << b.height();
+    }
+}
+
+// The value label shows every text whole, at the size a fresh label wants for it; it keeps its size while a
+// new value fits (no new layout of the tool bar) and is sized anew when the text outgrows it or shrinks well
+// below it, or has another number of lines.
+TEST(ValueLabel, ShowsEveryTextWholeAndKeepsItsSizeWhileItFits) {
+    tValueLabel label;
+    label.setContentsMargins(12, 0, 0, 0);
+    const struct {
+        const char* text;
+        bool kept;         // the size stays as it was
+        int pixelSize = 0; // a new font first
+    } rows[] = {
+        {"T, °C = 24,2", false},
+        {"T, °C = 24,3", true},
+        {"T, °C = 24,255", false}, // two digits more than it was sized for
+        {"T, °C = 11124,355", false},
+        {"T, °C = 11124,355", true},
+        {"U = 2", false}, // well below
+        {"U = 3", true},
+        {"U, В = 2\tЧастота, уд/мин=70", false},
+        {"U, В = 2\tЧастота, уд/мин=71", true},
+        {"Метка\nвторая строка", false},
+        {"Метка 2\nвторая строка", true},
+        {"U, В = 3", false},
+        {"U, В = 4", false, 40},
+        {"U, В = 5", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        if (row.pixelSize) {
+            QFont font = label.font();
+            font.setPixelSize(row.pixelSize);
+            label.setFont(font);
+        }
+        const QSize before = label.maximumSize();
+        const QString text = QString::fromUtf8(row.text);
+        label.SetValue(text);
+        const QString shown = QString(text).replace(u'\t', QStringLiteral("     "));
+        EXPECT_EQ(label.text(), shown);
+        QLabel fresh(shown);
+        fresh.setFont(label.font());
+        fresh.setContentsMargins(label.contentsMargins());
+        const QSize wanted = fresh.sizeHint();
+        EXPECT_EQ(label.NaturalSize(shown), wanted);
+        EXPECT_GE(label.maximumWidth(), wanted.width()) << "cut";
+        EXPECT_LE(label.maximumWidth() * 2 / 3, wanted.width()) << "far too wide";
+        EXPECT_EQ(label.maximumHeight(), wanted.height());
+        EXPECT_EQ(label.maximumSize() == before, row.kept);
     }
 }
 

@@ -40,6 +40,7 @@
 #include "widgets/RichEdit.h"
 #include "widgets/RtfReader.h"
 #include "widgets/StatusPanel.h"
+#include "widgets/ValueLabel.h"
 #include <QFileInfo>
 #include <QMouseEvent>
 #include <QProcess>

@@ -26,6 +26,7 @@
 #include "ui/SensorReading.h"
 #include "widgets/Icons.h"
 #include "widgets/StatusPanel.h"
+#include "widgets/ValueLabel.h"
 
 #include <QAbstractEventDispatcher>
 #include <QAction>
@@ -327,7 +328,7 @@ void TfmMain::CreateToolBar() {
     tlbMain->addActions({acFileExport, acFilePrint});
     tlbMain->addSeparator();
     tlbMain->addAction(acFileAddImage);
-    lb = new QLabel;
+    lb = new tValueLabel;
     QFont bold(QStringList{QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
     bold.setPixelSize(17);
     bold.setBold(true);
@@ -371,15 +372,7 @@ void TfmMain::ShowValueLabel(bool visible) {
 }
 
 void TfmMain::ShowLabelText(const QString& text) {
-    // A tool-bar label draws a tab as nothing.
-    lb->setText(QString(text).replace(u'\t', QStringLiteral("     ")));
-    // The label keeps a fixed size while its text fits (a new value ten times a second then does not lay
-    // out the tool bar again, nor make it jump); it is sized anew when the text outgrows it or shrinks well
-    // below it (a marker's text replaced by a value).
-    const QSize wanted = lb->sizeHint();
-    if (wanted.width() > lb->maximumWidth() || wanted.width() < lb->maximumWidth() * 2 / 3 ||
-        wanted.height() != lb->maximumHeight())
-        lb->setFixedSize(wanted.width() + lb->fontMetrics().horizontalAdvance(u'0'), wanted.height());
+    lb->SetValue(text);
 }
 
 void TfmMain::CreateStatusBar() {

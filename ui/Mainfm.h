@@ -25,6 +25,7 @@ class tLesson;
 class tPageOutput;
 class tSessionEnd;
 class tStatusPanel;
+class tValueLabel;
 class TAnalysisMenu;
 class TBigDigitsView;
 class TComponentUSB;
@@ -91,7 +92,7 @@ public:
     QWidget* pnToolBar = nullptr;
     QToolBar* tlbMain = nullptr;
     QToolBar* tlbExit = nullptr;
-    QLabel* lb = nullptr;
+    tValueLabel* lb = nullptr;
     // The status bar's three panels: hints, the elapsed time, the clock.
     tStatusPanel* StatusPanels[3] = {};
     QTimer* tmTime = nullptr;
