@@ -319,6 +319,34 @@ TEST(Chart, EnvelopeDrawingLooksLikeEveryPointDrawn) {
     }
 }
 
+// A point's label stands in a box above it; a point at the chart's left or right edge keeps its whole box
+// inside the chart (as wide as the same label's box in the middle), the box moved in.
+TEST(Chart, APointLabelNearAnEdgeIsShownWhole) {
+    const auto boxOf = [](double x) {
+        TChart chart;
+        chart.resize(600, 400);
+        chart.AddSeries(QColor(255, 0, 0));
+        chart.SetBottomAxis(0, 10, 1, QStringLiteral("t"));
+        chart.SetLeftAxis(0, 10, 1, QStringLiteral("y"));
+        chart.Series(0)->Add(x, 5, QStringLiteral("закипает"));
+        const QImage image = chart.RenderImage().convertToFormat(QImage::Format_RGB32);
+        QRect box; // the box's light fill
+        for (int y = 0; y < image.height(); ++y)
+            for (int px = 0; px < image.width(); ++px)
+                if (image.pixel(px, y) == qRgb(255, 255, 240)) box |= QRect(px, y, 1, 1);
+        return std::pair{box, chart.PlotRect()};
+    };
+    const QRect middle = boxOf(5).first;
+    ASSERT_GT(middle.width(), 20);
+    for (const double x : {0.0, 0.1, 9.9, 10.0}) {
+        SCOPED_TRACE(x);
+        const auto [box, plot] = boxOf(x);
+        EXPECT_EQ(box.size(), middle.size()) << "cut";
+        EXPECT_TRUE(plot.contains(box));
+        EXPECT_EQ(box.top(), middle.top());
+    }
+}
+
 // Tick labels never crowd each other: the experiment's step where its labels fit, else the least of 2, 5, 10…
 // times it that fits; drawn at a size other than the widget's (a page) as well as on the screen. The labels
 // of an upright axis are counted as separate runs of ink in the picture.

@@ -85,9 +85,8 @@ void Mouse(TChart* chart, QEvent::Type type, QPoint at, Qt::MouseButtons buttons
 
 TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
     SetSystemDecimalSeparator(u'.');
-    const char* const kSteps[] = {"start",  "tick",   "stop",   "wheel", "drag",      "show all",
-                                  "resize", "marker", "export", "print", "show/hide", "choose",
-                                  "analyse"};
+    const char* const kSteps[] = {"start",  "tick",   "stop",  "wheel",     "drag",   "show all", "resize",
+                                  "marker", "export", "print", "show/hide", "choose", "analyse"};
     const int sequences = 200;
     const int steps = 12;
     int compared = 0;
@@ -152,7 +151,12 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
                         const double beat = std::exp(-std::pow((std::fmod(t, 0.9) - 0.2) / 0.05, 2));
                         values.push_back(40 + 10 * std::sin(t) + 40 * beat);
                     }
-                    lesson.TakeValues(values, true);
+                    // Now and then a point gets a label, its box moved in from the chart's edge (chosen by
+                    // the point's number, so that the steps stay those of the sequence).
+                    int taken = count;
+                    lesson.TakeValues(values, true, [&] {
+                        return taken++ % 23 == 7 ? QStringLiteral("метка") : QString();
+                    });
                     frame->FollowNewest(e.AutoSize);
                     frame->Redraw();
                 }
@@ -216,9 +220,9 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
                 if (measuring || lesson.RunCount() == 0) break;
                 const tPointSeries& points = *lesson.Run(lesson.Chosen()).Points;
                 if (points.Count() < 3) break;
-                tAnalysisJob job = lesson.PrepareAnalysis(pick(0, 1) ? tAnalysisKind::Statistics
-                                                                     : tAnalysisKind::Slope,
-                                                          tFitModel::Line, points.X(0), points.X(points.Count() - 1));
+                tAnalysisJob job =
+                    lesson.PrepareAnalysis(pick(0, 1) ? tAnalysisKind::Statistics : tAnalysisKind::Slope,
+                                           tFitModel::Line, points.X(0), points.X(points.Count() - 1));
                 job.Run();
                 lesson.AddResult(job);
                 break;

@@ -192,6 +192,7 @@ void tFastLine::DrawLabels(QCPPainter* painter, int from, int to) const {
     font.setPointSizeF(std::max(7.0, font.pointSizeF() * 0.9));
     painter->setFont(font);
     const QFontMetrics metrics(font);
+    const QRectF area = keys->axisRect()->rect();
     for (auto it = labels.lower_bound(from); it != labels.end() && it->first <= to; ++it) {
         const QPointF point(keys->coordToPixel(X(it->first)), values->coordToPixel(Y(it->first)));
         // A mark: an 8-pixel arrow up from the point and the label in a white box above it.
@@ -203,6 +204,10 @@ void tFastLine::DrawLabels(QCPPainter* painter, int from, int to) const {
         QRectF box = metrics.boundingRect(it->second);
         box.adjust(-3, -1, 3, 1);
         box.moveCenter(QPointF(tail.x(), tail.y() - box.height() / 2));
+        // A point near the left or right edge keeps its whole box inside the chart: the box moves in, the
+        // arrow stays.
+        box.moveLeft(std::max(box.left(), area.left() + 1.0));
+        box.moveRight(std::min(box.right(), area.right() - 1.0));
         painter->fillRect(box, QColor(255, 255, 240));
         painter->drawRect(box);
         painter->drawText(box, Qt::AlignCenter, it->second);
@@ -281,13 +286,17 @@ std::optional<QRect> tFastLine::UpdateCache(qreal ratio, bool onlyNew) {
         cache.setClipRect(QRectF(left, rect.top(), right - left, rect.height()));
         const bool sparse = BuildPath(from, last, path, ratio);
         DrawPath(cache, path, sparse, true);
-        // What changed: the path's extent and the pen's reach around it, or a label's box above its point.
+        // What changed: the path's extent and the pen's reach around it; with a new label, the whole chart (a
+        // label's box may stand anywhere above its point, moved in from an edge).
         QRectF touched;
         for (const QPointF& point : path) touched |= QRectF(point, QSizeF(0.01, 0.01));
         const double reach = std::max(1.0, pen.widthF()) / 2 + 2;
         touched.adjust(-reach, -reach, reach, reach);
-        if (FSeries->Labels().lower_bound(from) != FSeries->Labels().end()) touched.adjust(-200, -60, 200, 0);
-        changed |= touched.intersected(QRectF(left, rect.top(), right - left, rect.height())).toAlignedRect();
+        const bool labelled = FSeries->Labels().lower_bound(from) != FSeries->Labels().end();
+        changed |=
+            labelled
+                ? rect
+                : touched.intersected(QRectF(left, rect.top(), right - left, rect.height())).toAlignedRect();
     };
     const double right = rect.right() + 1;
     if (seam < right) drawOnCache(std::max(first, UpperBound(keys->pixelToCoord(seam)) - 1), seam, right);
