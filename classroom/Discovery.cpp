@@ -78,7 +78,7 @@ std::vector<tFoundTeacher> ParseAvahiBrowse(const QByteArray& output) {
         else if (rank < same->Rank)
             *same = {teacher, rank, number};
     }
-    std::stable_sort(heard.begin(), heard.end(), [](const tHeard& a, const tHeard& b) {
+    std::sort(heard.begin(), heard.end(), [](const tHeard& a, const tHeard& b) {
         return std::pair(a.Rank, a.Line) < std::pair(b.Rank, b.Line);
     });
     std::vector<tFoundTeacher> found;
