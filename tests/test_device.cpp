@@ -272,7 +272,7 @@ TEST_F(DeviceTest, StopPausesBeforeThePurge) {
     });
     auto device = Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
     EXPECT_TRUE(device->Stop()) << "no measurement: the stop command is sent all the same";
-    SetPauseHook(nullptr);
+    VirtualPauses();
     const QStringList calls = sensor->Calls();
     const qsizetype pause = calls.lastIndexOf(QStringLiteral("Pause 300"));
     ASSERT_GE(pause, 0) << calls.join(u'|').toStdString();

@@ -18,6 +18,7 @@
 #include "runs/Csv.h"
 #include "runs/WorkFolder.h"
 #include "sim/DemoWorld.h"
+#include "support/LogCapture.h"
 #include "support/MessageCollector.h"
 #include "support/PaintSpy.h"
 #include "support/Pdf.h"
@@ -211,7 +212,13 @@ protected:
         ASSERT_TRUE(WaitUntil([&] {
             Window().tmMeasureTimer();
             return MeasuredPoints() >= points;
-        }));
+        })) << "points "
+            << MeasuredPoints() << ", runs " << Lesson().RunCount() << ", collecting "
+            << int(Lesson().Collecting()) << ", measuring " << Window().tmMeasure->isActive() << ", boxes "
+            << BoxTexts().join(u'|').toStdString() << ", written to T101 "
+            << QByteArray(tSimWorld::Instance().FindCom(QStringLiteral("/dev/ttyACM0"))->Written().right(80))
+                   .toHex(' ')
+                   .toStdString();
     }
 
     QString chosen;
@@ -492,6 +499,8 @@ TEST_F(MainWindowTest, ChooseConnectStartStop) {
 // tick of the timer or a command in that time changes nothing.
 TEST_F(MainWindowTest, TheSearchShowsThatItWorksAndNothingRunsMeanwhile) {
     Cfg("UseFTDI=1\r\nUseCDC=1\r\nUseHID=1\r\nTimeout=400\r\n");
+    // The sensors' open pauses are waited for real: the box is looked at meanwhile.
+    SetPauseHook(nullptr);
     TfmMain& w = Window();
     int choosers = 0;
     const auto show = prompts.OnDialog;
@@ -2106,6 +2115,8 @@ TEST_F(MainWindowTest, BigDigitsFillTheWindow) {
 // and a run measured there reaches the teacher's side; ended, the station says it has no link and measures
 // on.
 TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
+    // What the sensors were sent and answered, told when the run after the lesson measures nothing.
+    tLogCapture log;
     if (QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin")})
             .isEmpty() ||
         QStandardPaths::findExecutable(QStringLiteral("mosquitto_sub")).isEmpty())
@@ -2212,6 +2223,10 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Lost; }));
     w.RunAction(w.acExperimentStart);
     TicksUntil(3);
+    if (HasFailure()) {
+        QStringList said = log.Entries().filter(QRegularExpression(QStringLiteral("^(?!SEND: (HEX|BIN))")));
+        ADD_FAILURE() << said.mid(std::max<qsizetype>(0, said.size() - 80)).join(u'|').toStdString();
+    }
     w.RunAction(w.acExperimentStop);
     EXPECT_EQ(Lesson().RunCount(), 1) << "measuring goes on without the teacher";
     Action("acClassLeave")->trigger();

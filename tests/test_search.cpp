@@ -233,7 +233,7 @@ TEST_F(SearchTest, OpenPausesOverlap) {
         return true;
     });
     auto found = FindCOMSensor(QStringLiteral("WANTED"), &settings);
-    SetPauseHook(nullptr);
+    VirtualPauses();
     SetDetectorSpacing(100);
     ASSERT_TRUE(found);
     EXPECT_EQ(most, 5) << "one pause of every detector at once";

@@ -5,6 +5,7 @@
 #include "device/Device.h"
 #include "device/Ftdilibrary.h"
 #include "measure/Measurethread.h"
+#include "platform/Pause.h"
 #include "sim/SimWorld.h"
 
 #include <gtest/gtest.h>
@@ -19,7 +20,7 @@ protected:
         SetHidApi(&SimHidApi());
         SetComPortLister([] { return tSimWorld::Instance().ComPaths(); });
         SetFTDILibrary(std::make_unique<tFTDILibrary>(SimFtdiFunctions()));
-        tDevice::SetStopPause(0);
+        VirtualPauses();
         settings.AddName(QStringLiteral("Timeout"), QStringLiteral("0"));
     }
     void TearDown() override {
@@ -28,7 +29,17 @@ protected:
         SetHidApi(nullptr);
         SetComPortLister(nullptr);
         SetFTDILibrary(nullptr);
+        SetPauseHook(nullptr);
         tDevice::SetStopPause(300);
+    }
+
+    // The pauses a sensor is given pass on its own clock, at no real cost: a stop's pause lets the bytes
+    // still on their way arrive before the purge, as on a real line.
+    void VirtualPauses() {
+        SetPauseHook([clock = clock](int milliseconds) {
+            clock->SleepUntilUs(clock->NowUs() + std::int64_t(milliseconds) * 1000);
+            return true;
+        });
     }
 
     // A sensor on the demo COM port `path` or the demo FTDI location `location`, on a virtual clock.
