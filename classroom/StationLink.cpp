@@ -22,6 +22,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <functional>
 #include <map>
 #include <mosquitto.h>
 #include <mutex>
@@ -101,6 +102,9 @@ struct tStationLink::tShared {
     std::condition_variable Wake;
     bool Stopping = false;
     std::atomic<bool> Connected{false};
+    std::atomic<bool> Accepted{false};
+    // Tells the window's thread that the state changed.
+    std::function<void()> Changed;
     std::atomic<int> State{int(tState::Connecting)};
     // Everything retained that was published: sent again after every connection; the topics still to send.
     std::map<QByteArray, QByteArray> Retained;
@@ -124,6 +128,7 @@ struct tStationLink::tShared {
         bool started = mosquitto_connect_async(Client, host.constData(), port, 10) == MOSQ_ERR_SUCCESS;
         while (!Stopping) {
             if (started && mosquitto_loop(Client, 100, 1) == MOSQ_ERR_SUCCESS) {
+                if (Accepted.exchange(false)) Connect();
                 if (Connected) pause = 500;
                 continue;
             }
@@ -146,6 +151,20 @@ struct tStationLink::tShared {
         mosquitto_disconnect(Client);
         for (int i = 0; there && i < 10 && mosquitto_loop(Client, 50, 1) == MOSQ_ERR_SUCCESS; ++i) {
         }
+    }
+
+    // The broker has accepted the connection, and libmosquitto has finished taking it (its connect callback
+    // comes before that, and a message handed over meanwhile could wait in its queue for good): everything
+    // retained is sent again.
+    void Connect() {
+        {
+            std::lock_guard<std::mutex> guard(Lock);
+            for (const auto& [topic, payload] : Retained) Unsent.insert(topic);
+            Connected = true;
+            State = int(tState::Connected);
+        }
+        Wake.notify_all();
+        Changed();
     }
 
     void Send() {
@@ -190,6 +209,10 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
     mosquitto_will_set(shared.Client, shared.LinkTopic.constData(), int(std::strlen(kOffline)), kOffline, 1,
                        true);
     mosquitto_threaded_set(shared.Client, true);
+    shared.Changed = [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { emit stateChanged(); }, Qt::QueuedConnection);
+    };
     if (!FSettings.CaFile.isEmpty()) {
         // Only the pinned certificate is trusted; the teacher is known by it, not by an address's name.
         mosquitto_tls_set(shared.Client, QFile::encodeName(FSettings.CaFile).constData(), nullptr, nullptr,
@@ -199,19 +222,10 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
     // The callbacks run on libmosquitto's thread.
     mosquitto_connect_callback_set(shared.Client, [](mosquitto* client, void* self, int rc) {
         auto* link = static_cast<tStationLink*>(self);
-        tShared& s = *link->FShared;
         if (rc != 0) return;
-        {
-            std::lock_guard<std::mutex> guard(s.Lock);
-            for (const auto& [topic, payload] : s.Retained) s.Unsent.insert(topic);
-            s.Connected = true;
-            s.State = int(tState::Connected);
-        }
-        s.Wake.notify_all();
+        link->FShared->Accepted = true;
         const QByteArray topic = TeacherTopic(link->FSettings.Lesson, QStringLiteral("#")).toUtf8();
         mosquitto_subscribe(client, nullptr, topic.constData(), 1);
-        QMetaObject::invokeMethod(
-            link, [link] { emit link->stateChanged(); }, Qt::QueuedConnection);
     });
     mosquitto_disconnect_callback_set(shared.Client, [](mosquitto*, void* self, int) {
         auto* link = static_cast<tStationLink*>(self);
@@ -222,8 +236,7 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
             if (!s.Stopping) s.State = int(tState::Lost);
         }
         s.Wake.notify_all();
-        QMetaObject::invokeMethod(
-            link, [link] { emit link->stateChanged(); }, Qt::QueuedConnection);
+        s.Changed();
     });
     mosquitto_publish_callback_set(shared.Client, [](mosquitto*, void* self, int mid) {
         tShared& s = *static_cast<tStationLink*>(self)->FShared;

@@ -401,7 +401,10 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
         return again.Heard(Topic(1, QStringLiteral("current"))).isEmpty() &&
                !again.Heard(Topic(1, QStringLiteral("run/3"))).isEmpty() &&
                again.Heard(Topic(1, QStringLiteral("link"))) == QByteArray("{\"online\":false}");
-    }));
+    })) << "current "
+        << again.Heard(Topic(1, QStringLiteral("current"))).left(80).toStdString() << ", run/3 "
+        << again.Heard(Topic(1, QStringLiteral("run/3"))).left(80).toStdString() << ", link "
+        << again.Heard(Topic(1, QStringLiteral("link"))).toStdString();
 }
 
 // A station that vanishes without a word (its program killed) is said gone by the broker.
