@@ -135,6 +135,7 @@ struct tStationLink::tShared {
             {
                 std::unique_lock<std::mutex> guard(Lock);
                 Connected = false;
+                Accepted = false;
                 if (!Stopping && State == int(tState::Connected)) State = int(tState::Lost);
                 Wake.wait_for(guard, std::chrono::milliseconds(pause), [&] { return Stopping; });
             }
