@@ -176,7 +176,13 @@ struct tStationLink::tShared {
             std::vector<tMessage> retained;
             for (const QByteArray& topic : Unsent) retained.push_back({topic, Retained[topic]});
             Unsent.clear();
-            if (!retained.empty()) Delivered = false;
+            if (!retained.empty()) {
+                // Not delivered until the last of these is acknowledged: an acknowledgement of the batch
+                // before that comes in meanwhile says nothing of this one.
+                std::lock_guard<std::mutex> acks(AckLock);
+                LastMid = -1;
+                Delivered = false;
+            }
             std::deque<tMessage> live;
             live.swap(Live);
             guard.unlock();
