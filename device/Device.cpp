@@ -16,7 +16,8 @@
 namespace {
 
 constexpr int kReplyLength = 39;
-std::atomic<int> gStopPause{300};
+// The stop's pause before the purge: the bytes still on their way arrive meanwhile.
+constexpr int kStopPause = 300;
 
 // The reply taken as 39 characters, trimmed of blanks and control characters at both ends.
 QString ReplyText(const std::uint8_t* reply) {
@@ -63,10 +64,6 @@ void SetPacketSourceMaker(tPacketSourceMaker maker) {
 
 tPacketSourceMaker PacketSourceMaker() {
     return gPacketSourceMaker.load();
-}
-
-void tDevice::SetStopPause(int milliseconds) {
-    gStopPause.store(milliseconds);
 }
 
 tDevice::tDevice(const QString& place, std::uint8_t deviceType, tSettings* settings)
@@ -208,7 +205,7 @@ bool tDevice::Stop() {
             throw Exception(QStringLiteral("tDevice::Stop:(1) Unknown device type"));
         }
     }
-    Pause(gStopPause.load());
+    Pause(kStopPause);
     if (ok) {
         switch (DeviceType) {
         case dtFTDI:

@@ -61,9 +61,6 @@ public:
     int GetSpeed() const { return Speed; }
     bool IsMeasuring() const { return MeasureThread != nullptr; }
 
-    // Pause before the stop's purge; tests shorten it.
-    static void SetStopPause(int milliseconds);
-
 protected:
     virtual void Cleanup();
 

@@ -264,7 +264,6 @@ TEST_F(DeviceTest, FtdiWithoutTheLibrary) {
 
 // The pauses are watched, not waited: each is written among the sensor's calls where it is taken.
 TEST_F(DeviceTest, StopPausesBeforeThePurge) {
-    tDevice::SetStopPause(300);
     auto sensor = AddCom(QStringLiteral("/dev/ttyACM0"));
     SetPauseHook([&](int milliseconds) {
         sensor->RecordCall(QStringLiteral("Pause %1").arg(milliseconds));

@@ -30,7 +30,6 @@ protected:
         SetComPortLister(nullptr);
         SetFTDILibrary(nullptr);
         SetPauseHook(nullptr);
-        tDevice::SetStopPause(300);
     }
 
     // The pauses a sensor is given pass on its own clock, at no real cost: a stop's pause lets the bytes
