@@ -3,9 +3,9 @@
 #include "classroom/Payloads.h"
 
 #include "analysis/Results.h"
+#include "core/NumberFormat.h"
 #include "lesson/Lesson.h"
 #include "runs/PointSeries.h"
-#include "widgets/NumberFormat.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -158,7 +158,7 @@ std::vector<std::pair<double, double>> SummaryPoints(const tPointSeries& points,
 }
 
 int PublishedRunNumber(const tLesson& lesson, int run) {
-    return lesson.Run(run).Number > 0 ? lesson.Run(run).Number : run + 1;
+    return lesson.Runs().Number(run);
 }
 
 QByteArray RunPayload(const tLesson& lesson, int run, int limit) {

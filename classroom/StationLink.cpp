@@ -283,7 +283,9 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
         connect(&lesson, notice, this, [this] { PublishState(true); });
     connect(&lesson, &tLesson::runStarted, this, [this] { PublishState(true); });
     connect(&lesson, &tLesson::valueMeasured, this, [this] { PublishState(false); });
-    connect(&lesson, &tLesson::pointsAppended, this, [this](int run, int from, int to) {
+    connect(&lesson, &tLesson::pointsAppended, this, [this](int id, int from, int to) {
+        const int run = FLesson.RunIndex(id);
+        if (run < 0) return;
         const int number = PublishedRunNumber(FLesson, run);
         if (number != FSketchRun) {
             FSketch.Clear();
@@ -299,8 +301,8 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         if (now - FSketchSent >= 5000) PublishCurrent();
     });
-    connect(&lesson, &tLesson::runEnded, this, [this](int run) {
-        PublishRun(run);
+    connect(&lesson, &tLesson::runEnded, this, [this](int id) {
+        PublishRun(FLesson.RunIndex(id));
         // The run's summary takes the place of its sketch.
         FSketch.Clear();
         FSketchRun = -1;
@@ -311,7 +313,8 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
     connect(this, &tStationLink::stateChanged, this, [this] {
         if (State() == tState::Connected && FSketchRun >= 0) PublishCurrent();
     });
-    connect(&lesson, &tLesson::runChanged, this, [this](int run) { PublishRun(run); });
+    connect(&lesson, &tLesson::runChanged, this, [this](int id) { PublishRun(FLesson.RunIndex(id)); });
+    connect(&lesson, &tLesson::pointsChanged, this, [this](int id) { PublishRun(FLesson.RunIndex(id)); });
     connect(&lesson, &tLesson::runRemoved, this, [this] {
         SyncRuns();
         PublishState(true);

@@ -24,9 +24,6 @@ public:
     const qintptr LParam;
 };
 
-// Made ready on the main thread once the application object exists (before any thread posts a quiet notice):
-// quiet notices are delivered when the main loop wakes. Until then they are posted as any message.
-void PrepareAppMessages();
 // The hook that receives app messages calls this first with every event it sees: the message and what its
 // thread did before posting it happen before the hook reads it (for ThreadSanitizer; nothing otherwise: the
 // toolkit's queue already orders them, but with locks that sanitizer cannot see).
@@ -35,7 +32,3 @@ void ReceiveAppMessage(const QEvent* event);
 // Queues the message for the application object; safe from any thread, never waits. Without an
 // application object the message is dropped.
 void PostAppMessage(int message, qintptr wParam = 0, qintptr lParam = 0);
-// Queues a notice that the window only polls for (a packet is ready) without waking the main thread: it
-// waits, one at a time (a later one while it waits is dropped), until the main thread's event loop next
-// wakes, and always before any message posted after it.
-void PostQuietAppMessage(int message, qintptr wParam = 0, qintptr lParam = 0);

@@ -161,8 +161,7 @@ bool tDevice::StartMeasure(std::uint8_t startParam) {
         WriteLog(QStringLiteral("tDevice::StartMeasure: no measurement thread installed"));
         return false;
     }
-    MeasureThread =
-        maker({startParam, Handle, Speed, DeviceType, DecimalOrZero(Place), Setting("FixWine", 1) != 0});
+    MeasureThread = maker({startParam, Handle, Speed, DeviceType, Setting("FixWine", 1) != 0});
     return true;
 }
 

@@ -19,7 +19,6 @@ struct tStreamStart {
     HANDLE Handle = nullptr;
     int Speed = 0;
     std::uint8_t DeviceType = 0;
-    int Place = 0;
     bool FixWine = true;
 };
 

@@ -2,7 +2,7 @@
 #pragma once
 
 #include "analysis/Fit.h"
-#include "measure/Collection.h"
+#include "runs/Collection.h"
 
 #include <QByteArray>
 #include <QString>

@@ -45,11 +45,13 @@ void tMeasureThread::MeasureHID() {
     WriteLog(QStringLiteral("SEND: start report "));
     bool immediate = false;
     errno = 0;
-    int count = StartupIo(api->Write(Handle, output.data(), outputLength, kStartWaitMs, &immediate), "Write");
+    const int written = api->Write(Handle, output.data(), outputLength, kStartWaitMs, &immediate);
+    const int writeError = errno;
+    int count = StartupIo(written, "Write");
     // Wine reports HID writes one byte short.
     if (count >= 0 && IsWine() && FixWine) ++count;
     if (count != outputLength) {
-        PostFailure(WM_MEASURE_SEND_ERROR, 0);
+        PostFailure(WM_MEASURE_SEND_ERROR, count < 0 && IsLinkGoneError(writeError) ? 2 : 0);
         return;
     }
     WriteLog(QStringLiteral("SEND: start report written."));

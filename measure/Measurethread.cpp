@@ -30,14 +30,14 @@ bool IsLinkGoneError(int error) {
 void UseMeasureThreads() {
     SetPacketSourceMaker([](const tStreamStart& start) -> std::unique_ptr<tPacketSource> {
         return std::make_unique<tMeasureThread>(start.StartParam, start.Handle, start.Speed, start.DeviceType,
-                                                start.Place, start.FixWine);
+                                                start.FixWine);
     });
 }
 
 tMeasureThread::tMeasureThread(std::uint8_t startParam, HANDLE handle, int speed, std::uint8_t deviceType,
-                               int place, bool fixWine)
-    : StartParam(startParam), Handle(handle), Speed(speed), DeviceType(deviceType), Place(place),
-      FixWine(fixWine), LogMeasure(FindCmdLineSwitch(QStringLiteral("LOG_MEASURE"))) {
+                               bool fixWine)
+    : StartParam(startParam), Handle(handle), Speed(speed), DeviceType(deviceType), FixWine(fixWine),
+      LogMeasure(FindCmdLineSwitch(QStringLiteral("LOG_MEASURE"))) {
     SetPriority(tPriority::Highest);
     Start();
 }
@@ -74,15 +74,10 @@ void tMeasureThread::RequestStop() {
 }
 
 void tMeasureThread::QueuePacket(std::unique_ptr<std::uint8_t[]> data, int size) {
-    bool first = false;
-    {
-        std::lock_guard<std::mutex> guard(Lock);
-        Packets.push_back({std::move(data), size});
-        first = Packets.size() == 1;
-    }
-    // One notice pending at a time, and it does not wake the window: the window polls the queue anyway, and a
-    // notice per packet (a hundred a second from a HID sensor) would only wake it for nothing.
-    if (first) PostQuietAppMessage(WM_MEASURE_DATA, Place, 0);
+    // No notice: the window's tick polls the queue, and a notice per packet (a hundred a second from a HID
+    // sensor) would only wake it for nothing.
+    std::lock_guard<std::mutex> guard(Lock);
+    Packets.push_back({std::move(data), size});
 }
 
 void tMeasureThread::PostFailure(int message, int parameter) {

@@ -30,8 +30,7 @@ bool IsLinkGoneError(int error);
 class tMeasureThread : public tThread, public tPacketSource {
 public:
     // Starts running at once.
-    tMeasureThread(std::uint8_t startParam, HANDLE handle, int speed, std::uint8_t deviceType, int place,
-                   bool fixWine);
+    tMeasureThread(std::uint8_t startParam, HANDLE handle, int speed, std::uint8_t deviceType, bool fixWine);
     ~tMeasureThread() override;
 
     int GetPacketCount() override;
@@ -70,7 +69,6 @@ private:
     const HANDLE Handle;
     const int Speed;
     const std::uint8_t DeviceType;
-    const int Place;
     const bool FixWine;
     const bool LogMeasure;
 

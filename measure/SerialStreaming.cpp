@@ -66,7 +66,8 @@ void tMeasureThread::MeasureSerial(const tSerialStreamLink& link) {
     for (char byte : request) {
         DWORD written = 0;
         if (!api.WriteFile(Handle, &byte, 1, &written, nullptr) || written != 1) {
-            PostFailure(WM_MEASURE_SEND_ERROR, 0);
+            // A sensor unplugged while nothing was read from it is found out here.
+            PostFailure(WM_MEASURE_SEND_ERROR, link.LinkGone(Handle) ? 2 : 0);
             return;
         }
     }

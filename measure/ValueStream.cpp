@@ -2,6 +2,8 @@
 // sensors.
 #include "measure/ValueStream.h"
 
+#include "core/Decimal.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -21,31 +23,13 @@ struct tNumber {
     bool Overflow = false;
 };
 
-constexpr std::int64_t kExact = std::int64_t(1) << 53;
-constexpr std::int64_t kPowers[] = {1,
-                                    10,
-                                    100,
-                                    1000,
-                                    10000,
-                                    100000,
-                                    1000000,
-                                    10000000,
-                                    100000000,
-                                    1000000000,
-                                    10000000000,
-                                    100000000000,
-                                    1000000000000,
-                                    10000000000000,
-                                    100000000000000,
-                                    1000000000000000};
-
 // The double nearest to the number as the sensor wrote it: 69.694, not 69.694 made of 69 + 0.694.
 double Value(const tNumber& number) {
     const int digits = number.FractionDigits;
-    if (digits < int(std::size(kPowers)) && number.Integer < kExact / kPowers[digits]) {
-        const std::int64_t whole = number.Integer * kPowers[digits] + number.Fraction;
+    if (digits < int(std::size(kDecimalPowers)) && number.Integer < kExactInteger / kDecimalPowers[digits]) {
+        const std::int64_t whole = number.Integer * kDecimalPowers[digits] + number.Fraction;
         // Both exact: one division, correctly rounded.
-        if (whole < kExact) return double(whole) / double(kPowers[digits]);
+        if (whole < kExactInteger) return double(whole) / double(kDecimalPowers[digits]);
     }
     char text[48];
     char* end = std::to_chars(text, text + 20, number.Integer).ptr;
@@ -60,40 +44,7 @@ double Value(const tNumber& number) {
     return value;
 }
 
-// True when `value` is the double nearest to a decimal of `places` places, that decimal times 10^places being
-// `scaled`.
-bool IsDecimal(double value, int places, std::int64_t& scaled) {
-    const double power = double(kPowers[places]);
-    const double times = value * power;
-    if (!(std::abs(times) < double(kExact))) return false;
-    scaled = std::llround(times);
-    return double(scaled) / power == value;
-}
-
 } // namespace
-
-double DecimalMean(const double* values, std::size_t count) {
-    if (count == 0) return 0;
-    if (count == 1) return values[0];
-    int places = 0;
-    std::int64_t sum = 0;
-    bool exact = count < std::size_t(kPowers[6]);
-    for (std::size_t i = 0; i < count && exact; ++i) {
-        std::int64_t scaled = 0;
-        while (places <= 9 && !IsDecimal(values[i], places, scaled)) ++places;
-        exact = places <= 9;
-    }
-    for (std::size_t i = 0; i < count && exact; ++i) {
-        std::int64_t scaled = 0;
-        exact = IsDecimal(values[i], places, scaled) && std::abs(sum) < kExact / 2 &&
-                std::abs(scaled) < kExact / 2;
-        sum += scaled;
-    }
-    if (exact && std::abs(sum) < kExact) return double(sum) / (double(kPowers[places]) * double(count));
-    double plain = 0;
-    for (std::size_t i = 0; i < count; ++i) plain += values[i];
-    return plain / double(count);
-}
 
 bool ExtractPayload(const std::uint8_t* packet, std::size_t size, std::vector<std::uint8_t>& payload) {
     if (size < 2 || packet[0] != kPacketStart || packet[size - 1] != kPacketEnd) return false;

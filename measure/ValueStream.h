@@ -36,7 +36,3 @@ bool DecodeValueStream(const std::uint8_t* payload, std::size_t size, int& curre
 // Codes one number the way the sensors do: digits, 0xA for a minus, 0xB for the point, 0xC at the end,
 // two nibbles to a byte, the last byte padded so that it ends the group.
 void EncodeValue(double value, int decimals, std::vector<std::uint8_t>& out);
-// The mean of `count` values that are decimals of at most nine places (as sensors send them), as the double
-// nearest to the exact decimal mean: (20.1 + 20.2) / 2 is 20.15, not 20.150000000000002. Other values are
-// averaged as doubles.
-double DecimalMean(const double* values, std::size_t count);

@@ -6,20 +6,30 @@
 void tRunStore::Clear() {
     FRuns.clear();
     FChosen = -1;
+    FLastId = 0;
 }
 
 void tRunStore::Add(std::shared_ptr<tRun> run) {
+    // A run read back from its file goes by its file's number; one kept nowhere by a number above every
+    // file's.
+    FLastId = std::max(FLastId + 1, run->Number);
+    run->Id = FLastId;
     FRuns.push_back(std::move(run));
 }
 
 void tRunStore::Add(std::vector<std::shared_ptr<tRun>> runs) {
-    for (auto& run : runs) FRuns.push_back(std::move(run));
+    for (auto& run : runs) Add(std::move(run));
 }
 
-void tRunStore::RemoveLast() {
-    if (FRuns.empty()) return;
-    FRuns.pop_back();
-    if (FChosen >= Count()) FChosen = -1;
+int tRunStore::IndexOf(int id) const {
+    for (int i = Count() - 1; i >= 0; --i)
+        if (FRuns[size_t(i)]->Id == id) return i;
+    return -1;
+}
+
+int tRunStore::Number(int i) const {
+    const tRun& run = Run(i);
+    return run.Number > 0 ? run.Number : run.Id;
 }
 
 void tRunStore::Remove(int i) {
@@ -34,7 +44,7 @@ void tRunStore::Remove(int i) {
 QString tRunStore::Name(int i) const {
     const tRun& run = Run(i);
     if (!run.Name.isEmpty()) return run.Name;
-    return QStringLiteral("Опыт %1").arg(run.Number > 0 ? run.Number : i + 1);
+    return QStringLiteral("Опыт %1").arg(Number(i));
 }
 
 int tRunStore::Chosen() const {

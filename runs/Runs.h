@@ -30,6 +30,9 @@ struct tRun {
     std::int64_t Period = 0;
     // Its file's number in the work folder (run-NN.csv); 0 when it is not kept there.
     int Number = 0;
+    // The number the lesson knows it by, given when it joins the lesson's runs and never given to another:
+    // deleting a run renumbers none of the others.
+    int Id = 0;
     // The name the user gave it; empty: «Опыт N».
     QString Name;
     // Drawn on the chart and shown in the table.
@@ -42,15 +45,18 @@ struct tRun {
 class tRunStore {
 public:
     void Clear();
-    // Adds a run; the store keeps it until cleared.
+    // Adds a run with an id above every one given before (and above every file number); the store keeps it
+    // until cleared.
     void Add(std::shared_ptr<tRun> run);
-    // Adds runs at once (a work opened): one notice for all.
+    // Adds runs at once (a work opened).
     void Add(std::vector<std::shared_ptr<tRun>> runs);
-    // Takes the newest run away (one that measured nothing).
-    void RemoveLast();
-    // Takes run i away (deleted by the user).
+    // Takes run i away (deleted by the user, or one that measured nothing).
     void Remove(int i);
-    // The run's name: the one given, else «Опыт N» by its file's number (its place when it has none).
+    // The place of the run with `id`; -1 when there is none.
+    int IndexOf(int id) const;
+    // The number a run goes by: its file's number, else its id.
+    int Number(int i) const;
+    // The run's name: the one given, else «Опыт N» by its number.
     QString Name(int i) const;
     // The run that markers, labels and analysis work on: the one chosen, else the newest; -1 with no run.
     int Chosen() const;
@@ -62,4 +68,5 @@ public:
 private:
     std::vector<std::shared_ptr<tRun>> FRuns;
     int FChosen = -1;
+    int FLastId = 0;
 };

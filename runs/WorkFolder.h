@@ -38,6 +38,9 @@ public:
     void RewritePoints();
     // The current run is complete.
     void EndRun();
+    // The run whose file is open (null: none), and how many of its points the file holds.
+    const std::shared_ptr<tRun>& CurrentRun() const { return FRun; }
+    int Written() const { return FWritten; }
     // The current run measured nothing: its file and its lines in the list go.
     void DropRun();
     // Keeps the runs' names and visibility and the chosen run in the folder's list.

@@ -170,7 +170,8 @@ BOOL Write(HANDLE handle, void* buffer, DWORD size, DWORD* done, void*) {
     tSimPort* port = Call(handle, QStringLiteral("Write %1").arg(size));
     if (!port) return 0;
     if (!port->Sensor->HostWrite(static_cast<const std::uint8_t*>(buffer), int(size))) {
-        errno = EIO;
+        // A scripted failure of a line that is still there.
+        errno = EPROTO;
         return 0;
     }
     *done = size;

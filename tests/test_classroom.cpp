@@ -11,6 +11,7 @@
 #include "runs/PointSeries.h"
 #include "sim/DemoWorld.h"
 #include "support/DemoLessons.h"
+#include "support/LessonSteps.h"
 #include "support/MessageCollector.h"
 #include "support/TempDir.h"
 
@@ -117,11 +118,11 @@ struct tStation {
     void Measure(double seconds, double speed) {
         for (const std::int64_t end = Fed + std::llround(seconds * 10); Fed < end; ++Fed) {
             Values.push_back(CoolingSignal(double(Fed) * 0.1 * speed));
-            Lesson.TakeValues(Values, false);
+            Lesson.TakeRunValues(Values, false);
         }
     }
     void End() {
-        Lesson.TakeValues(Values, true);
+        Lesson.TakeRunValues(Values, true);
         Lesson.EndRun();
     }
 };
@@ -146,7 +147,6 @@ protected:
         const tTeacherPin pin = PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt);
         EXPECT_EQ(pin.Fingerprint, certificate.Fingerprint);
         auto station = std::make_unique<tStation>();
-        station->Lesson.KeepOnDisk(false);
         station->Lesson.Open(Cooling(n));
         station->Link = std::make_unique<tStationLink>(
             station->Lesson,
@@ -197,7 +197,7 @@ TEST_F(ClassroomTest, FifteenStationsPublishTheirRunsAndResults) {
         // Each group's vessel cools at its own pace: 600 s of it in 60 s of the lesson's clock and more.
         station->Measure(60, 10 + double(&station - &stations[0]));
         station->End();
-        station->Lesson.Analyse(tAnalysisKind::Fit, tFitModel::ExpApproach, 0, 600);
+        Analyse(station->Lesson, tAnalysisKind::Fit, tFitModel::ExpApproach, 0, 600);
     }
     ASSERT_TRUE(WaitUntil([&] {
         for (int n = 1; n <= 15; ++n)
@@ -324,7 +324,7 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
     station->End();
     EXPECT_EQ(station->Lesson.Run(1).Points->Count() * 10, station->Fed - before)
         << "every value kept while the broker is gone";
-    station->Lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 30);
+    Analyse(station->Lesson, tAnalysisKind::Statistics, tFitModel::Line, 0, 30);
     broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
     tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
                       QStringLiteral("zorbinka/%1/#").arg(codes.Lesson), certificate.CertFile);
@@ -506,7 +506,7 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
         station.Lesson.BeginRun(0);
         station.Measure(60, 8 + n);
         station.End();
-        station.Lesson.Analyse(tAnalysisKind::Fit, tFitModel::ExpApproach, 0, 600);
+        Analyse(station.Lesson, tAnalysisKind::Fit, tFitModel::ExpApproach, 0, 600);
     }
     // Station 1 measures on while the page is looked at.
     tStation& live = *stations.front();

@@ -100,29 +100,6 @@ TEST(AppMessages, ThreadsPostAndTheApplicationReceivesInOrder) {
     ASSERT_EQ(counter.Received.size(), 401u);
     EXPECT_EQ(counter.Received.back(), WM_SENSOR_LOST);
 
-    // Quiet notices: one waits at a time, delivered when the loop next runs, and before anything posted
-    // after it.
-    const struct {
-        int quiet;
-        bool thenLoud;
-        std::vector<int> received;
-    } rows[] = {
-        {400, false, {WM_MEASURE_DATA}},
-        {1, true, {WM_MEASURE_DATA, WM_SENSOR_LOST}},
-        {0, true, {WM_SENSOR_LOST}},
-    };
-    for (const auto& row : rows) {
-        counter.Received.clear();
-        threads.clear();
-        for (int t = 0; t < 4 && row.quiet > 0; ++t)
-            threads.emplace_back([&row] {
-                for (int i = 0; i < row.quiet / 4 + 1; ++i) PostQuietAppMessage(WM_MEASURE_DATA, 1, i);
-            });
-        for (auto& thread : threads) thread.join();
-        if (row.thenLoud) PostAppMessage(WM_SENSOR_LOST, 1);
-        QCoreApplication::processEvents();
-        EXPECT_EQ(counter.Received, row.received) << row.quiet;
-    }
     qApp->removeEventFilter(&counter);
 }
 

@@ -2,13 +2,13 @@
 #include "core/LocaleFormats.h"
 #include "core/TextCodec.h"
 #include "experiment/Experiment.h"
-#include "experiment/Experimentsfm.h"
 #include "experiment/Sensors.h"
 #include "sim/DemoWorld.h"
 #include "support/LogCapture.h"
 #include "support/QtPrint.h"
 #include "support/RecordingPrompts.h"
 #include "support/TempDir.h"
+#include "ui/Experimentsfm.h"
 #include "widgets/RichEdit.h"
 
 #include <QAction>

@@ -1,21 +1,22 @@
 // The File commands: the chart as BMP, the pages as RTF, printing to PDF, JPEG and BMP pictures in the
 // report.
 #include "core/CommandLine.h"
+#include "core/NumberFormat.h"
 #include "core/TextCodec.h"
 #include "device/Searches.h"
-#include "experiment/Experimentsfm.h"
 #include "lesson/Lesson.h"
 #include "runs/Runs.h"
+#include "support/LessonSteps.h"
 #include "support/MessageCollector.h"
 #include "support/Pdf.h"
 #include "support/QtPrint.h"
 #include "support/TempDir.h"
 #include "support/WindowFixture.h"
 #include "ui/Experimentfr.h"
+#include "ui/Experimentsfm.h"
 #include "ui/Mainfm.h"
 #include "ui/TablePage.h"
 #include "widgets/Chart.h"
-#include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
 #include "widgets/RtfReader.h"
 
@@ -254,8 +255,8 @@ TEST_F(FileCommandsTest, ALongTableExportsPageByPageAndCanBeCancelled) {
     const int rows = 100000;
     std::vector<double> values;
     for (int i = 0; i < rows; ++i) values.push_back(20 + i % 7);
-    int labelled = 0;
-    lesson.TakeValues(values, true, [&] { return ++labelled == rows ? QStringLiteral("конец") : QString(); });
+    TakeLabelled(lesson, values,
+                 [&](int point) { return point == rows - 1 ? QStringLiteral("конец") : QString(); });
     lesson.EndRun();
     ShowPage(1);
     const tRunsModel& model = *window->Frame->tvTable->Model();

@@ -1,24 +1,29 @@
 // The lesson without any window: runs made of values, the beat rate of a pulse, results that follow their
 // runs, colours kept, and a whole lesson on a demo sensor and the virtual clock with every notice it gives.
+#include "acquisition/Acquisition.h"
 #include "core/Exception.h"
 #include "core/LocaleFormats.h"
 #include "core/TextCodec.h"
 #include "device/Device.h"
+#include "device/PacketSource.h"
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
 #include "lesson/Lesson.h"
 #include "measure/ValueStream.h"
 #include "sim/DemoWorld.h"
+#include "support/LessonSteps.h"
 #include "support/LogCapture.h"
 #include "support/MessageCollector.h"
 #include "support/SimFixture.h"
 #include "support/TempDir.h"
+#include "ui/LessonTexts.h"
 
 #include <QDir>
 #include <QDirIterator>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <cmath>
+#include <deque>
 #include <functional>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -65,6 +70,7 @@ public:
         QObject::connect(&lesson, &tLesson::workFailed, [this] { append(QStringLiteral("workFailed")); });
         QObject::connect(&lesson, &tLesson::pointsAppended,
                          [this](int run) { append(QStringLiteral("pointsAppended %1").arg(run)); });
+        QObject::connect(&lesson, &tLesson::pointsChanged, note("pointsChanged"));
     }
     // The notices since the last look, points appended once for all.
     QString Taken() {
@@ -82,7 +88,6 @@ public:
 std::vector<std::pair<double, double>> Rates(const std::function<double(double)>& signal, double seconds,
                                              double step = 0.01) {
     tLesson lesson;
-    lesson.KeepOnDisk(false);
     tExperiment e = Defined(QStringLiteral("M401"));
     e.Freq = int(std::lround(step * 1e6));
     lesson.Open(e);
@@ -91,9 +96,9 @@ std::vector<std::pair<double, double>> Rates(const std::function<double(double)>
     std::vector<double> values;
     for (int k = 0; k * step <= seconds + 1e-9; ++k) {
         values.push_back(signal(k * step));
-        if ((k + 1) % perTick == 0) lesson.TakeValues(values, true);
+        if ((k + 1) % perTick == 0) lesson.TakeRunValues(values, true);
     }
-    lesson.TakeValues(values, true);
+    lesson.TakeRunValues(values, true);
     lesson.EndRun();
     const tPointSeries& rates = *lesson.Run(0).Rates;
     std::vector<std::pair<double, double>> found;
@@ -113,7 +118,7 @@ std::function<double(double)> Spikes(std::vector<double> times) {
 } // namespace
 
 // Blocks of values become points: a complete block waits for one more value during a run, the last take
-// takes it; x counts points at Freq × Average; a label goes to the next point.
+// takes it; x counts points at Freq × Average; a label typed before any point goes to the first.
 TEST(Lesson, PointsAreMadeOfBlocksOfValues) {
     const struct {
         int freq, average;
@@ -142,24 +147,75 @@ TEST(Lesson, PointsAreMadeOfBlocksOfValues) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.values.size());
         tLesson lesson;
-        lesson.KeepOnDisk(false);
         tExperiment e = Defined();
         e.Freq = row.freq;
         e.Average = row.average;
         lesson.Open(e);
         lesson.BeginRun(0);
         std::vector<double> values = row.values;
-        int labels = 0;
-        lesson.TakeValues(values, row.last,
-                          [&] { return labels++ == 1 ? QStringLiteral("метка") : QString(); });
+        lesson.BeginLabel();
+        EXPECT_EQ(lesson.EndLabel(QStringLiteral("метка")), -1) << "for the next point";
+        lesson.TakeRunValues(values, row.last);
         const tPointSeries& points = *lesson.Run(0).Points;
         ASSERT_EQ(std::size_t(points.Count()), row.x.size());
         for (int i = 0; i < points.Count(); ++i) {
             EXPECT_DOUBLE_EQ(points.X(i), row.x[std::size_t(i)]);
             EXPECT_DOUBLE_EQ(points.Y(i), row.y[std::size_t(i)]);
-            EXPECT_EQ(points.Label(i), i == 1 ? QStringLiteral("метка") : QString());
+            EXPECT_EQ(points.Label(i), i == 0 ? QStringLiteral("метка") : QString());
         }
         EXPECT_EQ(values.size(), row.left);
+    }
+}
+
+// A label goes to the first point measured after its box opened, though the run ended meanwhile: to the next
+// point when none came yet, to the run's last when the run ended first, nowhere when the run was dropped or
+// the label is empty. A point already on the disk is written again with it.
+TEST(Lesson, ALabelGoesToThePointAskedFor) {
+    const struct {
+        const char* what;
+        int before, during;       // points measured before the box opened, and while it was open
+        bool ended;               // the run ended while the box was open
+        int after;                // points measured after it closed
+        std::optional<int> place; // where EndLabel said it went
+        int labelled;             // the point that has it, -1 none
+    } rows[] = {
+        {"a point came while the box was open", 5, 3, false, 0, 5, 5},
+        {"no point yet: the next one takes it", 5, 0, false, 2, -1, 5},
+        {"the run ended with points after the box opened", 5, 3, true, 0, 5, 5},
+        {"the run ended with none after it opened: its last", 5, 0, true, 0, 4, 4},
+        {"the run ended with none at all", 0, 0, true, 0, std::nullopt, -1},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        tLesson lesson;
+        lesson.Open(Defined());
+        lesson.BeginRun(0);
+        const int id = lesson.Run(0).Id;
+        const auto points = [&](int count) {
+            std::vector<double> values(std::size_t(count), 21.5);
+            lesson.TakeRunValues(values, true);
+        };
+        points(row.before);
+        lesson.BeginLabel();
+        points(row.during);
+        if (row.ended) lesson.EndRun();
+        EXPECT_EQ(lesson.EndLabel(QStringLiteral("метка")), row.place);
+        if (!row.ended) {
+            points(row.after);
+            lesson.EndRun();
+        }
+        if (row.labelled < 0) {
+            EXPECT_EQ(lesson.RunIndex(id), -1);
+            continue;
+        }
+        const tPointSeries& kept = *lesson.Run(0).Points;
+        EXPECT_EQ(kept.Labels(), (std::map<int, QString>{{row.labelled, QStringLiteral("метка")}}));
+        const QStringList lines =
+            QString::fromUtf8(ReadFile(lesson.Work()->Path() + QStringLiteral("/run-01.csv"))).split(u'\n');
+        ASSERT_GT(lines.size(), kept.Count());
+        EXPECT_EQ(lines.filter(QStringLiteral("метка")).size(), 1);
+        EXPECT_TRUE(lines[row.labelled + 1].trimmed().endsWith(QStringLiteral("метка")));
+        EXPECT_EQ(lines.size(), kept.Count() + 2) << "every point once";
     }
 }
 
@@ -213,7 +269,7 @@ protected:
         qputenv("XDG_STATE_HOME", dir.filePath(QStringLiteral("state")).toLocal8Bit());
     }
     void TearDown() override {
-        device.reset();
+        acquisition.Release();
         SetDetectorSpacing(100);
         tSimFixture::TearDown();
     }
@@ -227,36 +283,27 @@ protected:
         return e;
     }
     void Connect() {
-        device.reset();
+        acquisition.Release();
         tLogCapture log;
-        device = FindCOMSensor(lesson.Experiment().SensorName, &settings);
+        std::unique_ptr<tDevice> device = FindCOMSensor(lesson.Experiment().SensorName, &settings);
         ASSERT_TRUE(device) << log.Text().toStdString();
         device->SetFreq(0, lesson.Experiment().Freq);
+        acquisition.Attach(std::move(device));
         lesson.SetSensorState(tLesson::tSensorState::Connected);
     }
     void Start(int line = 0) {
         lesson.BeginRun(line);
-        for (auto& values : channels) values.clear();
-        channel = 0;
-        device->StartMeasure(0);
+        acquisition.BeginRun();
     }
-    // The queued packets into the channels and channel 0 into the lesson; false when the sensor said it is
+    // A tick of the window: the queued packets' values into the lesson; false when the sensor said it is
     // gone.
     bool Tick(bool last = false) {
-        bool present = true;
-        const int packets = device->GetPacketCount();
-        std::vector<std::uint8_t> payload;
-        for (int n = 0; n < packets; ++n) {
-            tMeasurePacket packet;
-            device->GetPacket(packet);
-            payload.clear();
-            if (!packet.Data || !ExtractPayload(packet.Data.get(), std::size_t(packet.Size), payload)) break;
-            present = DecodeValueStream(payload.data(), payload.size(), channel, channels) && present;
-        }
-        taken = channels[0].size();
-        lesson.TakeValues(channels[0], last);
-        taken -= channels[0].size();
-        return present;
+        const std::size_t before = messages.Messages.size();
+        acquisition.Pump(last);
+        QCoreApplication::processEvents();
+        for (std::size_t i = before; i < messages.Messages.size(); ++i)
+            if (messages.Messages[i].first == WM_SENSOR_LOST) return false;
+        return true;
     }
     void TicksUntil(int points) {
         ASSERT_TRUE(WaitUntil([&] {
@@ -265,19 +312,15 @@ protected:
         }));
     }
     void Stop() {
-        device->EndMeasureThread();
-        Tick(true);
-        device->Stop();
+        acquisition.EndRun(true);
         lesson.EndRun();
     }
 
     QTemporaryDir dir;
     tLesson lesson;
     tNotices notices{lesson};
-    std::unique_ptr<tDevice> device;
-    tChannels channels;
-    int channel = 0;
-    std::size_t taken = 0; // values the lesson took at the last tick
+    tAcquisition acquisition{lesson};
+    tMessageCollector messages;
 };
 
 } // namespace
@@ -305,11 +348,11 @@ TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
         EXPECT_EQ(notices.Taken(),
                   QStringLiteral("runStarted %1, collectingChanged, pointsAppended %1, runEnded %1, "
                                  "collectingChanged")
-                      .arg(run));
+                      .arg(run + 1));
     }
     ASSERT_EQ(lesson.RunCount(), 2);
-    EXPECT_EQ(lesson.RunColour(0), QColor(255, 0, 0));
-    EXPECT_EQ(lesson.RunColour(1), QColor(0, 0, 255));
+    EXPECT_EQ(RunColour(lesson, 0), QColor(255, 0, 0));
+    EXPECT_EQ(RunColour(lesson, 1), QColor(0, 0, 255));
     const QString work = lesson.Work()->Path();
     for (int run = 0; run < 2; ++run) {
         const QByteArray file = ReadFile(work + QStringLiteral("/run-0%1.csv").arg(run + 1));
@@ -317,19 +360,19 @@ TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
     }
 
     // Analysed: the chosen run, then the first one chosen and analysed too.
-    const tAnalysisResult& slope = lesson.Analyse(tAnalysisKind::Fit, tFitModel::Line, 0, 10);
+    const tAnalysisResult& slope = Analyse(lesson, tAnalysisKind::Fit, tFitModel::Line, 0, 10);
     EXPECT_NEAR(slope.Values[0], 10, 0.01) << "the sensor warms by 10 a second";
     EXPECT_EQ(slope.Run, 2);
     lesson.ChooseRun(0);
-    lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 10);
+    Analyse(lesson, tAnalysisKind::Statistics, tFitModel::Line, 0, 10);
     EXPECT_EQ(lesson.ResultRun(1), 0);
-    EXPECT_EQ(notices.Taken(), QStringLiteral("resultAdded 0, runChosen 0, resultAdded 1"));
+    EXPECT_EQ(notices.Taken(), QStringLiteral("resultAdded 0, runChosen 1, resultAdded 1"));
     EXPECT_EQ(ReadFile(work + QStringLiteral("/analysis.txt")).count('\n'), 2);
 
     // Renamed, hidden: its results are hidden with it.
     lesson.RenameRun(0, QStringLiteral("Стакан"));
     lesson.ShowRun(1, false);
-    EXPECT_EQ(notices.Taken(), QStringLiteral("runChanged 0, runChanged 1"));
+    EXPECT_EQ(notices.Taken(), QStringLiteral("runChanged 1, runChanged 2"));
     EXPECT_FALSE(lesson.ResultShown(0));
     EXPECT_TRUE(lesson.ResultShown(1));
     EXPECT_TRUE(ReadFile(work + QStringLiteral("/work.txt")).contains("Run1.Name=Стакан"));
@@ -337,10 +380,10 @@ TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
 
     // Deleted: its file and its results go to deleted/, the other run keeps its colour.
     lesson.DeleteRun(1);
-    EXPECT_EQ(notices.Taken(), QStringLiteral("runRemoved 1, resultsChanged"));
+    EXPECT_EQ(notices.Taken(), QStringLiteral("runRemoved 2, resultsChanged"));
     ASSERT_EQ(lesson.ResultCount(), 1);
     EXPECT_EQ(lesson.Result(0).Kind, tAnalysisKind::Statistics);
-    EXPECT_EQ(lesson.RunColour(0), QColor(255, 0, 0));
+    EXPECT_EQ(RunColour(lesson, 0), QColor(255, 0, 0));
     EXPECT_TRUE(QFileInfo::exists(work + QStringLiteral("/deleted/run-02.csv")));
     EXPECT_TRUE(ReadFile(work + QStringLiteral("/deleted/run-02.analysis.txt")).startsWith("Fit;Line;2;"));
     EXPECT_EQ(ReadFile(work + QStringLiteral("/analysis.txt")).count('\n'), 1);
@@ -349,7 +392,7 @@ TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
     Start(1);
     TicksUntil(20);
     Stop();
-    EXPECT_EQ(lesson.RunColour(1), QColor(0, 150, 0));
+    EXPECT_EQ(RunColour(lesson, 1), QColor(0, 150, 0));
     notices.clear();
 
     // Reopened as it was left: names, results, colours.
@@ -361,7 +404,7 @@ TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
     EXPECT_TRUE(lesson.WorkOpened());
     EXPECT_EQ(lesson.RunName(0), QStringLiteral("Стакан"));
     EXPECT_EQ(lesson.RunName(1), QStringLiteral("Опыт 3"));
-    EXPECT_EQ(lesson.RunColour(1), QColor(0, 150, 0));
+    EXPECT_EQ(RunColour(lesson, 1), QColor(0, 150, 0));
     ASSERT_EQ(lesson.ResultCount(), 1);
     EXPECT_EQ(lesson.ResultRun(0), 0);
 
@@ -376,18 +419,18 @@ TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
     lesson.SetSensorState(tLesson::tSensorState::Lost);
     EXPECT_EQ(lesson.Run(2).Points->Count(), 30);
     EXPECT_EQ(lesson.SensorState(), tLesson::tSensorState::Lost);
-    EXPECT_TRUE(
-        notices.Taken().endsWith(QStringLiteral("runEnded 2, collectingChanged, sensorStateChanged")));
+    EXPECT_TRUE(notices.Taken().endsWith(QStringLiteral("runEnded 4, collectingChanged, sensorStateChanged")))
+        << "runs named by ids that never shift: the run read back as the third file keeps 3";
 
     // A run on a trigger with a duration, after a countdown.
     sensor->SetFaults({});
     Connect();
     lesson.SetCollection({0.5, 3, true, 25, true, 0.1});
     EXPECT_TRUE(lesson.BeginCountdown(100));
-    EXPECT_EQ(lesson.CollectionStatus(101),
+    EXPECT_EQ(CollectionStatus(lesson, 101),
               QStringLiteral("Пуск через 2.0 с").replace(u'.', QLocale().decimalPoint()));
-    EXPECT_FALSE(lesson.CountdownOver(102.9));
-    EXPECT_TRUE(lesson.CountdownOver(103));
+    EXPECT_FALSE(lesson.Recording().CountdownOver(102.9));
+    EXPECT_TRUE(lesson.Recording().CountdownOver(103));
     Start(1);
     EXPECT_EQ(lesson.Collecting(), tLesson::tCollecting::Waiting);
     ASSERT_TRUE(WaitUntil([&] {
@@ -401,6 +444,107 @@ TEST_F(LessonTest, AWholeLessonWithoutAWindow) {
     EXPECT_GE(triggered.Y(triggered.UpperBound(-1e-9)), 25);
     EXPECT_EQ(lesson.Collecting(), tLesson::tCollecting::Idle);
     EXPECT_TRUE(ReadFile(work + QStringLiteral("/work.txt")).contains("Collection.Duration=0.5"));
+}
+
+namespace {
+
+// The measuring thread's queue as a test fills it.
+std::deque<tMeasurePacket> gQueued;
+
+class tQueuedSource : public tPacketSource {
+public:
+    int GetPacketCount() override { return int(gQueued.size()); }
+    void GetPacket(tMeasurePacket& packet) override {
+        if (gQueued.empty()) return void(packet = tMeasurePacket());
+        packet = std::move(gQueued.front());
+        gQueued.pop_front();
+    }
+    void EndAndWait() override {}
+};
+
+// A packet as the thread frames it around `payload`; `broken` leaves out its end byte.
+void Queue(const std::vector<std::uint8_t>& payload, bool broken = false) {
+    std::vector<std::uint8_t> bytes{kPacketStart, 0, kDataStart};
+    bytes.insert(bytes.end(), payload.begin(), payload.end());
+    bytes.push_back(kDataEnd);
+    bytes.push_back(broken ? kDataEnd : kPacketEnd);
+    tMeasurePacket packet{std::make_unique<std::uint8_t[]>(bytes.size()), int(bytes.size())};
+    std::copy(bytes.begin(), bytes.end(), packet.Data.get());
+    gQueued.push_back(std::move(packet));
+}
+
+} // namespace
+
+// The acquisition's one pump, in a run and between runs: the values of channel 0 to the lesson (a channel
+// chosen holds on into later packets), a sensor lost said once its values before it are kept, a broken packet
+// ending the run with what came before it, a reading that cannot be read never shown.
+TEST_F(LessonTest, TheAcquisitionPumpsEveryValueIntoTheLesson) {
+    tSimSensorConfig config;
+    config.Name = "T108";
+    AddCom(QStringLiteral("/dev/ttyACM0"), config);
+    lesson.Open(Chosen("Насос", "SensorName=T108\r\nFreq=100000\r\nAverage=1\r\n"));
+    Connect();
+    SetPacketSourceMaker([](const tStreamStart&) -> std::unique_ptr<tPacketSource> {
+        return std::make_unique<tQueuedSource>();
+    });
+    const struct {
+        const char* what;
+        std::vector<std::vector<std::uint8_t>> packets; // 0xEE as the first byte: a broken packet
+        std::vector<double> points;                     // the run's, once it ended
+        bool whole;                                     // the pump found every packet whole
+        int lost;                                       // WM_SENSOR_LOST posted
+    } rows[] = {
+        {"values in two packets", {{0x1C, 0x2C}, {0x3C}}, {1, 2, 3}, true, 0},
+        {"a channel chosen holds into the next packet",
+         {{0x1C, 0xD2, 0x7C}, {0x8C, 0xD0, 0x4C}},
+         {1, 4},
+         true,
+         0},
+        {"a lost sensor after two values", {{0x1C, 0x2C, 0xF6, 0x3C}}, {1, 2}, true, 1},
+        {"a broken packet between others", {{0x1C}, {0xEE, 0x2C}, {0x3C}}, {1}, false, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        gQueued.clear();
+        messages.Messages.clear();
+        lesson.BeginRun(0);
+        acquisition.BeginRun();
+        for (const auto& packet : row.packets) {
+            const bool broken = !packet.empty() && packet[0] == 0xEE;
+            Queue({packet.begin() + (broken ? 1 : 0), packet.end()}, broken);
+        }
+        EXPECT_EQ(acquisition.Pump(), row.whole);
+        if (!row.whole) {
+            EXPECT_EQ(gQueued.size(), 1u) << "the packets behind a broken one stay";
+        }
+        // A broken packet stops the run from inside the tick: nothing more is taken.
+        acquisition.EndRun(row.whole);
+        lesson.EndRun();
+        QCoreApplication::processEvents();
+        const tPointSeries& points = *lesson.Run(lesson.RunCount() - 1).Points;
+        std::vector<double> ys;
+        for (int i = 0; i < points.Count(); ++i) ys.push_back(points.Y(i));
+        EXPECT_EQ(ys, row.points);
+        EXPECT_EQ(messages.Count(WM_SENSOR_LOST), row.lost);
+    }
+    // Between runs: the newest reading; a packet that cannot be read loses the reading, and shows nothing.
+    gQueued.clear();
+    int lostReadings = 0;
+    QObject::connect(&acquisition, &tAcquisition::readingLost, [&] { ++lostReadings; });
+    ASSERT_TRUE(acquisition.BeginReading());
+    EXPECT_FALSE(acquisition.BeginReading()) << "one stream at a time";
+    Queue({0x1C, 0x2C, 0x5C});
+    EXPECT_TRUE(acquisition.Pump());
+    EXPECT_EQ(lesson.NewestValue(), 5);
+    Queue({0x9C}, true);
+    EXPECT_FALSE(acquisition.Pump());
+    EXPECT_EQ(lostReadings, 1);
+    EXPECT_FALSE(acquisition.Reading());
+    EXPECT_EQ(lesson.NewestValue(), 5) << "the broken packet's value is not shown";
+    lesson.SetSensorState(tLesson::tSensorState::Lost);
+    EXPECT_FALSE(lesson.NewestValue()) << "a sensor gone gives no value";
+    EXPECT_EQ(messages.Count(WM_SENSOR_LOST), 0) << "a reading lost stops no run";
+    UseMeasureThreads();
 }
 
 // Without a sensor the points are typed by hand: each row in x order, the run's file rewritten at every
@@ -435,7 +579,7 @@ TEST_F(LessonTest, RowsTypedByHandAreARunKeptAtOnce) {
         EXPECT_EQ(rows(), QString::fromLatin1(step.rows));
     }
     EXPECT_EQ(lesson.RunCount(), 1);
-    EXPECT_TRUE(notices.Taken().startsWith(QStringLiteral("runStarted 0, runChanged 0")));
+    EXPECT_TRUE(notices.Taken().startsWith(QStringLiteral("runStarted 1, pointsChanged 1 0")));
     EXPECT_THROW(lesson.SetTypedRow(0, NAN, 1), Exception);
     // On disk at once, every row, as the work opens again.
     ASSERT_TRUE(lesson.Work());
@@ -443,7 +587,6 @@ TEST_F(LessonTest, RowsTypedByHandAreARunKeptAtOnce) {
     const QByteArray file = ReadFile(work + QStringLiteral("/run-01.csv"));
     EXPECT_EQ(file.count('\n'), 4) << file.constData();
     tLesson again;
-    again.KeepOnDisk(false);
     tExperiment e;
     LoadExperimentFolder(e, QStringLiteral("Рост"), work + u'/', nullptr);
     again.Open(e, ReadSavedWork(work));
@@ -451,7 +594,7 @@ TEST_F(LessonTest, RowsTypedByHandAreARunKeptAtOnce) {
     EXPECT_EQ(again.Run(0).Points->Count(), 3);
     EXPECT_EQ(again.Run(0).Points->Y(2), 3.25);
     // Analysed as any run.
-    const tAnalysisResult& line = lesson.Analyse(tAnalysisKind::Fit, tFitModel::Line, 2, 5);
+    const tAnalysisResult& line = Analyse(lesson, tAnalysisKind::Fit, tFitModel::Line, 2, 5);
     EXPECT_TRUE(line.Ok) << line.Error.toStdString();
     // The work opened again goes on with the same run and file.
     lesson.Open(e, ReadSavedWork(work));
@@ -492,7 +635,9 @@ TEST_F(LessonTest, EventsKeepTheLastSecondsMeanAtTheValueTyped) {
     for (const auto& step : steps) {
         SCOPED_TRACE(step.rows);
         for (int i = 0; i < step.values; ++i) values.push_back(next++);
-        EXPECT_EQ(lesson.TakeValues(values, false), 0);
+        const int kept = lesson.Run(0).Points->Count();
+        lesson.TakeRunValues(values, false);
+        EXPECT_EQ(lesson.Run(0).Points->Count(), kept) << "nothing kept by itself";
         EXPECT_DOUBLE_EQ(*lesson.EventReading(), step.mean);
         lesson.KeepEvent(step.x);
         QStringList rows;
@@ -553,22 +698,22 @@ TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
         LoadExperimentFolder(e, QString::fromUtf8(row.folder), folder, nullptr);
         ASSERT_TRUE(e.SuggestedFit.has_value());
         lesson.Open(e);
-        device.reset();
-        device = FindSensor(e.SensorName, &settings).Device;
+        std::unique_ptr<tDevice> device = FindSensor(e.SensorName, &settings).Device;
         ASSERT_TRUE(device);
         device->SetFreq(0, e.Freq);
+        acquisition.Attach(std::move(device));
         lesson.SetSensorState(tLesson::tSensorState::Connected);
         Start();
         for (const double r : row.distances) {
             // The lamp moves; once its new light is read, a second more of it is what the point keeps.
             SetDemoLampDistance(r);
-            int after = -1;
+            std::int64_t after = -1;
             ASSERT_TRUE(WaitUntil([&] {
                 Tick();
                 const std::optional<double> newest = lesson.NewestValue();
-                if (after < 0 && newest && std::abs(*newest - 90000 / (r * r)) < 10) after = 0;
-                if (after >= 0) after += int(taken) / e.Average;
-                return after > 6;
+                if (after < 0 && newest && std::abs(*newest - 90000 / (r * r)) < 10)
+                    after = acquisition.ValuesTaken();
+                return after >= 0 && (acquisition.ValuesTaken() - after) / e.Average > 6;
             }));
             lesson.KeepEvent(r);
         }
@@ -594,7 +739,6 @@ TEST_F(LessonTest, EveryCatalogueFitFindsItsDemoSensorsTruth) {
         const double error = job.Result.Values[count + row.parameter];
         const double truth = row.truth(run, lesson.FitShift());
         EXPECT_LT(std::abs(found - truth), 3 * error) << found << " ± " << error << " against " << truth;
-        device->Stop();
     }
     SetDemoLampDistance(20);
 }
@@ -620,7 +764,7 @@ TEST_F(LessonTest, NothingMeasuredIsNoRunAndNothingIsWrittenOver) {
         Start();
         TicksUntil(5);
         Stop();
-        lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 1);
+        Analyse(lesson, tAnalysisKind::Statistics, tFitModel::Line, 0, 1);
     }
     const QString work = lesson.Work()->Path();
     QDir().mkpath(work + QStringLiteral("/deleted"));
@@ -689,7 +833,7 @@ TEST(Lesson, EveryKeptResultIsReadAndNoneIsWrittenOver) {
             EXPECT_TRUE(notes.isEmpty()) << notes.toStdString();
         else
             EXPECT_TRUE(notes.contains(QString::fromUtf8(row.said))) << notes.toStdString();
-        lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 1);
+        Analyse(lesson, tAnalysisKind::Statistics, tFitModel::Line, 0, 1);
         const QStringList lines = SplitTextLines(QString::fromUtf8(ReadFile(file)));
         EXPECT_EQ(lines.size(), row.linesAfter);
         if (row.results == 2) {
@@ -729,10 +873,10 @@ TEST(Lesson, ADiskFullAtAnyPointLeavesTheWorkWhole) {
             lesson.BeginRun(run);
             for (int tick = 0; tick < 3; ++tick) {
                 std::vector<double> v = values(tick * 40, 40);
-                lesson.TakeValues(v, true);
+                lesson.TakeRunValues(v, true);
             }
             lesson.EndRun();
-            lesson.Analyse(tAnalysisKind::Statistics, tFitModel::Line, 0, 100);
+            Analyse(lesson, tAnalysisKind::Statistics, tFitModel::Line, 0, 100);
         }
         lesson.RenameRun(0, QStringLiteral("Стакан"));
         lesson.ShowRun(1, false);
@@ -783,12 +927,11 @@ TEST(Lesson, ADiskFullAtAnyPointLeavesTheWorkWhole) {
 // only while its run is there.
 TEST(Lesson, AnAnalysisOffTheWindowsThread) {
     tLesson lesson;
-    lesson.KeepOnDisk(false);
     lesson.Open(Defined());
     lesson.BeginRun(0);
     std::vector<double> values;
     for (int i = 0; i < 200000; ++i) values.push_back(20 + 3 * std::exp(-i * 1e-5) + (i % 7) * 0.01);
-    lesson.TakeValues(values, true);
+    lesson.TakeRunValues(values, true);
     lesson.EndRun();
     const auto job = [&] {
         return lesson.PrepareAnalysis(tAnalysisKind::Fit, tFitModel::ExpApproach, 50, 1550);

@@ -4,13 +4,13 @@
 #include "core/Exception.h"
 #include "core/Functions.h"
 #include "core/LocaleFormats.h"
+#include "core/NumberFormat.h"
 #include "core/Strings.h"
 #include "core/TextCodec.h"
 #include "core/UserFolders.h"
 #include "device/Componentusb.h"
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
-#include "experiment/Experimentsfm.h"
 #include "experiment/Sensors.h"
 #include "lesson/Lesson.h"
 #include "platform/Clock.h"
@@ -18,6 +18,7 @@
 #include "runs/Csv.h"
 #include "runs/WorkFolder.h"
 #include "sim/DemoWorld.h"
+#include "support/LessonSteps.h"
 #include "support/LogCapture.h"
 #include "support/MessageCollector.h"
 #include "support/PaintSpy.h"
@@ -30,6 +31,8 @@
 #include "ui/CollectionDialog.h"
 #include "ui/DialogPrompts.h"
 #include "ui/Experimentfr.h"
+#include "ui/Experimentsfm.h"
+#include "ui/LessonTexts.h"
 #include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
 #include "ui/RunsPanel.h"
@@ -37,7 +40,6 @@
 #include "ui/TablePage.h"
 #include "widgets/BigDigits.h"
 #include "widgets/Chart.h"
-#include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
 #include "widgets/RtfReader.h"
 #include "widgets/StatusPanel.h"
@@ -161,10 +163,13 @@ protected:
     template <typename T> T* Child(const char* name = nullptr) {
         return Window().findChild<T*>(name ? QString::fromLatin1(name) : QString());
     }
-    bool ValueLabelVisible() {
+    bool ValueLabelVisible() { return ToolBarLabelVisible(Window().lb); }
+    // The sensor's reading between runs, in a label of its own.
+    tValueLabel* ReadingLabel() { return Child<tValueLabel>("lbReading"); }
+    bool ToolBarLabelVisible(QWidget* label) {
         QToolBar* bar = Window().tlbMain;
         for (QAction* action : bar->actions())
-            if (bar->widgetForAction(action) == Window().lb) return action->isVisible();
+            if (bar->widgetForAction(action) == label) return action->isVisible();
         return false;
     }
     // The points of the run measured (or of the newest run).
@@ -325,7 +330,7 @@ TEST_F(MainWindowTest, EverySampleExperimentReadsWithinItsAxes) {
         w.RunAction(w.acExperimentChoose);
         ASSERT_TRUE(w.Experiment);
         if (!DescribeSensor(w.Experiment->SensorName).Connects) continue;
-        ASSERT_TRUE(w.Device);
+        ASSERT_TRUE(w.Device());
         w.RunAction(w.acExperimentStart);
         // An experiment of events keeps its points at distances typed.
         for (int r = 20; w.Experiment->Events && r <= 40; r += 20) {
@@ -457,7 +462,7 @@ TEST_F(MainWindowTest, ChooseConnectStartStop) {
     TfmMain& w = Window();
     Choose(QStringLiteral("Тепло"));
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка - Тепло"));
-    ASSERT_TRUE(w.Device);
+    ASSERT_TRUE(w.Device());
     EXPECT_TRUE(w.acExperimentConnect->isChecked());
     EXPECT_EQ(tSimWorld::Instance().FindCom(QStringLiteral("/dev/ttyACM0"))->Freq(), 100000) << "FREQ sent";
     EXPECT_TRUE(BoxTexts().isEmpty());
@@ -491,7 +496,7 @@ TEST_F(MainWindowTest, ChooseConnectStartStop) {
     TicksUntil(3);
     w.RunAction(w.acExperimentConnect);
     EXPECT_FALSE(w.tmMeasure->isActive());
-    EXPECT_TRUE(w.Device);
+    EXPECT_TRUE(w.Device());
     EXPECT_GE(w.Frame->chMain->Series(w.SeriesIndex)->Count(), 3);
 }
 
@@ -525,7 +530,7 @@ TEST_F(MainWindowTest, TheSearchShowsThatItWorksAndNothingRunsMeanwhile) {
     EXPECT_TRUE(seen);
     EXPECT_TRUE(text.startsWith(QStringLiteral("Поиск датчика «T101»…|Подключение: "))) << text.toStdString();
     EXPECT_EQ(choosers, 1) << "the chooser was not opened again";
-    ASSERT_TRUE(w.Device);
+    ASSERT_TRUE(w.Device());
     EXPECT_FALSE(w.tmMeasure->isActive()) << "Пуск did not run";
     EXPECT_FALSE(Child<QDialog>("SearchBox"));
     EXPECT_TRUE(Enabled(w.acFileExit));
@@ -535,7 +540,7 @@ TEST_F(MainWindowTest, ExperimentWithoutSensorAndLinksSwitchedOff) {
     TfmMain& w = Window();
     Choose(QStringLiteral("Без датчика"));
     EXPECT_TRUE(BoxTexts().isEmpty());
-    EXPECT_FALSE(w.Device);
+    EXPECT_FALSE(w.Device());
     EXPECT_FALSE(w.Frame->chMain->isVisibleTo(w.Frame));
     EXPECT_TRUE(w.Frame->lbNoSensor->isVisibleTo(w.Frame));
     EXPECT_FALSE(Enabled(w.acExperimentStart));
@@ -578,7 +583,7 @@ TEST_F(MainWindowTest, MissingFtdiLibraryGivesTwoBoxes) {
     prompts.Boxes.clear();
     Choose(QStringLiteral("Тепло"));
     EXPECT_TRUE(BoxTexts().isEmpty()) << BoxTexts().join(u'|').toStdString();
-    EXPECT_TRUE(Window().Device);
+    EXPECT_TRUE(Window().Device());
 }
 
 TEST_F(MainWindowTest, ChooseWhileMeasuring) {
@@ -600,8 +605,8 @@ TEST_F(MainWindowTest, ChooseWhileMeasuring) {
     EXPECT_FALSE(w.tmMeasure->isActive()) << "Yes: the measurement stops";
     EXPECT_TRUE(frame.isNull()) << "the old frame is gone";
     EXPECT_EQ(w.windowTitle(), QStringLiteral("Зорбинка - Звук"));
-    ASSERT_TRUE(w.Device);
-    EXPECT_EQ(w.Device->GetName(), QStringLiteral("C101"));
+    ASSERT_TRUE(w.Device());
+    EXPECT_EQ(w.Device()->GetName(), QStringLiteral("C101"));
     // The value label is not shown for C101 while measuring; a marker placed after the run shows its reading.
     w.RunAction(w.acExperimentStart);
     TicksUntil(30);
@@ -631,8 +636,8 @@ TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
                 {WM_MEASURE_SEND_ERROR, 0, LoadStr(sSendError), false},
                 {WM_SENSOR_LOST, 0, lost, true}};
     for (const auto& row : rows) {
-        if (!w.Device) w.RunAction(w.acExperimentConnect);
-        ASSERT_TRUE(w.Device) << BoxTexts().join(u'|').toStdString();
+        if (!w.Device()) w.RunAction(w.acExperimentConnect);
+        ASSERT_TRUE(w.Device()) << BoxTexts().join(u'|').toStdString();
         prompts.Boxes.clear();
         w.RunAction(w.acExperimentStart);
         // The sensor streams before the notice comes: a stop that overtook its start would leave it
@@ -647,7 +652,7 @@ TEST_F(MainWindowTest, OneBoxPerStoppedRun) {
         EXPECT_FALSE(w.tmMeasure->isActive());
         EXPECT_EQ(BoxTexts(), QStringList{row.text});
         EXPECT_EQ(prompts.Boxes.last().Caption, QStringLiteral("Внимание"));
-        EXPECT_EQ(!w.Device, row.gone);
+        EXPECT_EQ(!w.Device(), row.gone);
         EXPECT_EQ(w.acExperimentConnect->isChecked(), !row.gone);
         EXPECT_EQ(Enabled(w.acExperimentStart), !row.gone);
         EXPECT_EQ(Lesson().SensorState(),
@@ -715,7 +720,7 @@ TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
         // Between runs nothing is read here: what a run leaves is what is looked at.
         Action("acViewSensorReading")->setChecked(false);
         Choose(QStringLiteral("Обрыв"));
-        ASSERT_TRUE(w.Device);
+        ASSERT_TRUE(w.Device());
         w.RunAction(w.acExperimentStart);
         TicksUntil(20);
         if (row.silent) {
@@ -742,8 +747,8 @@ TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
         const int readsAfterStop = reads();
         for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
         EXPECT_EQ(BoxTexts(), row.box ? QStringList{LoadStr(sReceiveError)} : QStringList());
-        EXPECT_EQ(!w.Device, row.box) << "a sensor that stopped answering is let go";
-        EXPECT_TRUE(!w.Device || !w.Device->IsMeasuring()) << "the thread is gone";
+        EXPECT_EQ(!w.Device(), row.box) << "a sensor that stopped answering is let go";
+        EXPECT_TRUE(!w.Device() || !w.Device()->IsMeasuring()) << "the thread is gone";
         EXPECT_EQ(reads(), readsAfterStop) << "nothing reads on";
         const std::vector<double> sent = sensor->Generated();
         tFastLine* line = w.Frame->chMain->Series(0);
@@ -757,7 +762,7 @@ TEST_F(MainWindowTest, LostAndSilentSensorsOnEveryLink) {
         EXPECT_EQ(w.StatusPanels[0]->text(), QStringLiteral("Датчик подключён. Нажмите «Подключение»."));
         prompts.Boxes.clear();
         w.RunAction(w.acExperimentConnect);
-        ASSERT_TRUE(w.Device);
+        ASSERT_TRUE(w.Device());
         EXPECT_TRUE(BoxTexts().isEmpty());
         EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty());
         w.RunAction(w.acExperimentStart);
@@ -778,11 +783,11 @@ TEST_F(MainWindowTest, ADeviceArrivingIsPointedOutWhileTheSensorIsNotConnected) 
     EXPECT_TRUE(w.StatusPanels[0]->text().isEmpty()) << "an experiment without a sensor";
     tSimWorld::Instance().SetPlugged(false);
     Choose(QStringLiteral("Тепло"));
-    EXPECT_FALSE(w.Device);
+    EXPECT_FALSE(w.Device());
     tSimWorld::Instance().SetPlugged(true);
     w.usb->WMDeviceChange(0x8000, 5);
     EXPECT_EQ(w.StatusPanels[0]->text(), hint);
-    EXPECT_FALSE(w.Device) << "nothing connects by itself";
+    EXPECT_FALSE(w.Device()) << "nothing connects by itself";
 }
 
 // A second Пуск on a one-line experiment clears the line, not the measurement: run 1 stays in the table and
@@ -797,7 +802,8 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     for (int run = 0; run < 2; ++run) {
         w.RunAction(w.acExperimentStart);
         TicksUntil(4);
-        w.Frame->PointLabel = QStringLiteral("метка %1").arg(run + 1);
+        Lesson().BeginLabel();
+        Lesson().EndLabel(QStringLiteral("метка %1").arg(run + 1));
         TicksUntil(12 + 3 * run);
         w.RunAction(w.acExperimentStop);
         tFastLine* line = w.Frame->chMain->Series(0);
@@ -831,7 +837,7 @@ TEST_F(MainWindowTest, EveryRunIsKeptAndTheWorkOpensAgain) {
     Window().OpenWork(path);
     TfmMain& again = Window();
     EXPECT_EQ(again.windowTitle(), QStringLiteral("Зорбинка - Тепло"));
-    EXPECT_FALSE(again.Device) << "a saved work opens without a sensor";
+    EXPECT_FALSE(again.Device()) << "a saved work opens without a sensor";
     ASSERT_EQ(Lesson().RunCount(), 2);
     tFastLine* line = again.Frame->chMain->Series(0);
     ASSERT_EQ(std::size_t(line->Count()), drawn[1].size()) << "the last run is on the chart";
@@ -1077,6 +1083,193 @@ TEST_F(MainWindowTest, PointsTypedIntoTheTableOfAnExperimentWithoutASensor) {
 // Between runs a connected sensor's reading is in the tool bar, nothing of it recorded; its stream is ended
 // (the stop byte) before Пуск starts the run's, and goes on after Стоп; Вид → Показания датчика turns it off.
 // A sensor lost while idle is noticed at once: one box, Подключение released, Пуск disabled.
+// Nothing on the chart outlives the lesson's removing it: a run deleted (the newest of its line, the work's
+// only one, one with a fit), and the previous experiment's curve while the next one's sensor is searched for.
+TEST_F(MainWindowTest, NothingTheLessonRemovedStaysOnTheChart) {
+    ChooseCooling("SeriesCount=2\r\n");
+    TfmMain& w = Window();
+    TChart* chart = w.Frame->chMain;
+    chart->resize(800, 500);
+    // The pixels of a run's colour on the screen.
+    const auto inked = [&](const QColor& colour) {
+        const QImage image = chart->RenderImage();
+        int pixels = 0;
+        for (int y = 0; y < image.height(); ++y)
+            for (int x = 0; x < image.width(); ++x) pixels += image.pixelColor(x, y) == colour;
+        return pixels;
+    };
+    const auto drawnPoints = [&] {
+        int points = 0;
+        for (int line = 0; line < chart->SeriesCount(); ++line)
+            points += chart->Series(line)->visible() ? chart->Series(line)->Count() : 0;
+        return points;
+    };
+    const auto run = [&](double seconds) {
+        Lesson().SetCollection({seconds});
+        w.RunAction(w.acExperimentStart);
+        ASSERT_TRUE(WaitUntil([&] {
+            w.tmMeasureTimer();
+            return !w.tmMeasure->isActive();
+        }));
+    };
+    const auto remove = [&](int i) {
+        Lesson().ChooseRun(i);
+        prompts.ButtonAnswers = {bbYes};
+        Child<TRunsPanel>()->Tree()->setCurrentItem(Child<TRunsPanel>()->Tree()->topLevelItem(i));
+        QCoreApplication::processEvents();
+        Child<TRunsPanel>()->acDelete->trigger();
+        QCoreApplication::processEvents();
+    };
+    w.RunAction(Action("acViewRuns"));
+    const struct {
+        const char* what;
+        std::vector<double> runs; // their durations
+        int fitted;               // the run fitted, -1 none
+        int deleted;
+    } rows[] = {
+        {"the work's only run", {1}, -1, 0},
+        {"the newest run of two, on the second line", {1, 0.5}, -1, 1},
+        {"the first run of two, fitted", {1, 0.5}, 0, 0},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        while (Lesson().RunCount() > 0) remove(0);
+        for (const double seconds : row.runs) run(seconds);
+        if (row.fitted >= 0) {
+            Lesson().ChooseRun(row.fitted);
+            w.RunAction(Action("acAnalysisFitLine"));
+            ASSERT_EQ(Lesson().ResultCount(), 1) << BoxTexts().join(u'|').toStdString();
+        }
+        const QColor colour = RunColour(Lesson(), row.deleted);
+        const int kept = drawnPoints() - Lesson().Run(row.deleted).Points->Count();
+        EXPECT_GT(inked(colour), 100);
+        remove(row.deleted);
+        ASSERT_EQ(Lesson().RunCount(), int(row.runs.size()) - 1);
+        EXPECT_EQ(drawnPoints(), kept) << "the chart draws the runs there are";
+        EXPECT_EQ(inked(colour), 0) << "its curve is gone";
+        EXPECT_EQ(w.Frame->ScreenResultBoxes().size(), 0u);
+    }
+    // Another experiment: while its sensor is searched for, the chart shows nothing of the last one's runs.
+    run(1);
+    ASSERT_GT(drawnPoints(), 0);
+    int shownWhileSearching = -1;
+    const QMetaObject::Connection seen =
+        QObject::connect(&Lesson(), &tLesson::opened, [&] { shownWhileSearching = drawnPoints(); });
+    Choose(QStringLiteral("Тепло"));
+    QObject::disconnect(seen);
+    EXPECT_EQ(shownWhileSearching, 0);
+}
+
+// A sensor pulled during a run shows no value afterwards: not in the tool bar, not in Крупные цифры.
+TEST_F(MainWindowTest, ASensorPulledDuringARunShowsNoValue) {
+    ChooseCooling("");
+    TfmMain& w = Window();
+    w.RunAction(Action("acViewBigDigits"));
+    auto* digits = Child<TBigDigits>("BigDigits");
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(20);
+    EXPECT_TRUE(ValueLabelVisible());
+    EXPECT_FALSE(digits->Value().isEmpty());
+    tSimWorld::Instance().FindCom(QStringLiteral("/dev/ttyACM5"))->Unplug();
+    ASSERT_TRUE(WaitUntil([&] {
+        if (w.tmMeasure->isActive()) w.tmMeasureTimer();
+        return !w.Device();
+    }));
+    EXPECT_EQ(BoxTexts(), QStringList{LoadStr(sReceiveError)});
+    EXPECT_FALSE(ValueLabelVisible()) << w.lb->text().toStdString();
+    EXPECT_TRUE(digits->Value().isEmpty()) << digits->Value().toStdString() << ": the big digits show «—»";
+    EXPECT_FALSE(Lesson().NewestValue());
+    EXPECT_GT(Lesson().Run(0).Points->Count(), 20) << "what was measured stays";
+    // Closed and opened again, they still show no number.
+    w.RunAction(Action("acViewBigDigits"));
+    w.RunAction(Action("acViewBigDigits"));
+    EXPECT_TRUE(digits->Value().isEmpty());
+}
+
+// A run of a set duration that ends while the point-label box is open: the label goes to the point asked for,
+// on the chart and in the run's file; a run that ended before any point was measured says why there is none.
+TEST_F(MainWindowTest, ALabelTypedAsItsRunEndsIsKept) {
+    ChooseSimulated("Удар", "C103", "/dev/ttyACM7", ForkSignal, "MaxX=3\r\n");
+    TfmMain& w = Window();
+    const struct {
+        bool byItself; // the run ends by itself, else Стоп comes while the box is open
+    } rows[] = {{true}, {false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.byItself);
+        Lesson().SetCollection({0.5});
+        w.RunAction(w.acExperimentStart);
+        TicksUntil(30);
+        const int run = Lesson().Measured();
+        int opened = -1;
+        prompts.WhileShown = [&] {
+            opened = MeasuredPoints();
+            if (!row.byItself) return w.RunAction(w.acExperimentStop);
+            ASSERT_TRUE(WaitUntil([&] {
+                w.tmMeasureTimer();
+                return !w.tmMeasure->isActive();
+            }));
+        };
+        prompts.TextAnswers = {QStringLiteral("удар")};
+        prompts.Boxes.clear();
+        w.RunAction(w.acExperimentMarkPoint);
+        prompts.WhileShown = nullptr;
+        ASSERT_FALSE(w.tmMeasure->isActive());
+        const tPointSeries& points = *Lesson().Run(run).Points;
+        // The first point measured after the box opened; its run's last when none came.
+        const int at = points.Count() > opened ? opened : points.Count() - 1;
+        EXPECT_EQ(points.Labels(), (std::map<int, QString>{{at, QStringLiteral("удар")}}));
+        EXPECT_EQ(BoxTexts(), QStringList());
+        // In the run's file, on its point's line.
+        const QStringList lines =
+            QString::fromUtf8(ReadFile(Lesson().Work()->Path() +
+                                       QStringLiteral("/run-%1.csv").arg(run + 1, 2, 10, QLatin1Char('0'))))
+                .split(QStringLiteral("\r\n"));
+        ASSERT_GT(lines.size(), at + 1);
+        EXPECT_TRUE(lines[at + 1].endsWith(QStringLiteral("удар"))) << lines[at + 1].toStdString();
+        EXPECT_EQ(lines.filter(QStringLiteral("удар")).size(), 1);
+    }
+    // A run that measured nothing is no run: the label has no point to go to, and that is said.
+    Lesson().SetCollection({});
+    tSimFaults mute;
+    mute.Mute = true;
+    tSimWorld::Instance().FindCom(QStringLiteral("/dev/ttyACM7"))->SetFaults(mute);
+    w.RunAction(w.acExperimentStart);
+    prompts.WhileShown = [&] { w.RunAction(w.acExperimentStop); };
+    prompts.TextAnswers = {QStringLiteral("пусто")};
+    prompts.Boxes.clear();
+    w.RunAction(w.acExperimentMarkPoint);
+    prompts.WhileShown = nullptr;
+    EXPECT_EQ(BoxTexts(), QStringList{QStringLiteral(
+                              "Метка «пусто» не поставлена: опыт закончился, не записав ни одной точки.")});
+}
+
+// A sensor that shows no reading between runs, pulled while idle: Пуск finds it gone, says so and lets it go.
+TEST_F(MainWindowTest, ASensorPulledWhileIdleIsLetGoAtPusk) {
+    for (const char* name : {"Звук", "Пульс"}) {
+        SCOPED_TRACE(name);
+        window.reset();
+        tSimWorld::Instance().SetPlugged(true);
+        TfmMain& w = Window();
+        Choose(QString::fromUtf8(name));
+        ASSERT_TRUE(w.Device());
+        tSimWorld::Instance().SetPlugged(false);
+        prompts.Boxes.clear();
+        w.RunAction(w.acExperimentStart);
+        ASSERT_TRUE(WaitUntil([&] {
+            if (w.tmMeasure->isActive()) w.tmMeasureTimer();
+            return !w.Device();
+        })) << BoxTexts().join(u'|').toStdString();
+        for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
+        EXPECT_EQ(BoxTexts().size(), 1);
+        EXPECT_FALSE(w.acExperimentConnect->isChecked());
+        EXPECT_FALSE(Enabled(w.acExperimentStart));
+        EXPECT_EQ(Lesson().SensorState(), tLesson::tSensorState::Lost);
+        EXPECT_EQ(Lesson().RunCount(), 0) << "a start that measured nothing is no run";
+        EXPECT_TRUE(w.StatusPanels[0]->text().contains(QStringLiteral("Подключение")));
+    }
+    tSimWorld::Instance().SetPlugged(true);
+}
+
 TEST_F(MainWindowTest, TheSensorIsReadBetweenRunsAndItsLossNoticedAtOnce) {
     tSimSensorConfig config;
     config.Name = "Z102";
@@ -1084,23 +1277,24 @@ TEST_F(MainWindowTest, TheSensorIsReadBetweenRunsAndItsLossNoticedAtOnce) {
     Experiment("Чтение", "SensorName=Z102\r\nFreq=100000\r\nAverage=2\r\nCaptionY=T\r\nFormatY=0.0\r\n");
     TfmMain& w = Window();
     Choose(QStringLiteral("Чтение"));
-    ASSERT_TRUE(w.Device);
+    ASSERT_TRUE(w.Device());
     const auto reading = [&](bool on) {
         return WaitUntil([&] {
             QCoreApplication::processEvents();
-            return ValueLabelVisible() == on && sensor->Streaming() == on;
+            return ToolBarLabelVisible(ReadingLabel()) == on && sensor->Streaming() == on;
         });
     };
     ASSERT_TRUE(reading(true));
     ASSERT_TRUE(WaitUntil([&] {
         QCoreApplication::processEvents();
-        return w.lb->text().startsWith(QStringLiteral("T = 2"));
-    })) << w.lb->text().toStdString();
+        return ReadingLabel()->text().startsWith(QStringLiteral("Датчик: T = 2"));
+    })) << ReadingLabel()->text().toStdString();
     EXPECT_EQ(Lesson().RunCount(), 0);
     const QByteArray start("S\0", 2); // in rate mode
     const auto starts = [&] { return sensor->Written().count(start); };
     EXPECT_EQ(starts(), 1);
     w.RunAction(w.acExperimentStart);
+    EXPECT_FALSE(ToolBarLabelVisible(ReadingLabel())) << "a run shows its own value";
     TicksUntil(3);
     QByteArray written = sensor->Written();
     ASSERT_EQ(starts(), 2);
@@ -1111,6 +1305,30 @@ TEST_F(MainWindowTest, TheSensorIsReadBetweenRunsAndItsLossNoticedAtOnce) {
     ASSERT_TRUE(reading(true));
     EXPECT_EQ(starts(), 3);
     EXPECT_EQ(Lesson().RunCount(), 1);
+
+    // A marker's reading and the sensor's are both there to be read, however long the reading goes on.
+    TChart* chart = w.Frame->chMain;
+    chart->resize(600, 400);
+    const QRect plot = chart->PlotRect();
+    const QPoint at(int(std::lround(chart->XToPixel(Lesson().Run(0).Points->X(1)))), plot.center().y());
+    QMouseEvent press(QEvent::MouseButtonPress, at, chart->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
+                      Qt::NoModifier);
+    QMouseEvent release(QEvent::MouseButtonRelease, at, chart->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
+                        Qt::NoModifier);
+    QApplication::sendEvent(chart, &press);
+    QApplication::sendEvent(chart, &release);
+    QCoreApplication::processEvents();
+    const QString marker = w.lb->text();
+    EXPECT_TRUE(marker.startsWith(QStringLiteral("T="))) << marker.toStdString();
+    const QString before = ReadingLabel()->text();
+    ASSERT_TRUE(WaitUntil([&] {
+        QCoreApplication::processEvents();
+        return ReadingLabel()->text() != before;
+    })) << "the reading goes on";
+    EXPECT_EQ(w.lb->text(), marker) << "the marker's reading stays";
+    EXPECT_TRUE(ValueLabelVisible());
+    EXPECT_TRUE(ToolBarLabelVisible(ReadingLabel()));
+
     Action("acViewSensorReading")->setChecked(false);
     EXPECT_TRUE(reading(false));
     Action("acViewSensorReading")->setChecked(true);
@@ -1119,7 +1337,7 @@ TEST_F(MainWindowTest, TheSensorIsReadBetweenRunsAndItsLossNoticedAtOnce) {
     sensor->Unplug();
     ASSERT_TRUE(WaitUntil([&] {
         QCoreApplication::processEvents();
-        return !w.Device;
+        return !w.Device();
     }));
     for (int i = 0; i < 5; ++i) QCoreApplication::processEvents();
     EXPECT_EQ(BoxTexts(), QStringList{QStringLiteral(
@@ -1127,7 +1345,8 @@ TEST_F(MainWindowTest, TheSensorIsReadBetweenRunsAndItsLossNoticedAtOnce) {
     EXPECT_FALSE(w.acExperimentConnect->isChecked());
     EXPECT_FALSE(Enabled(w.acExperimentStart));
     EXPECT_EQ(Lesson().SensorState(), tLesson::tSensorState::Lost);
-    EXPECT_FALSE(ValueLabelVisible());
+    EXPECT_FALSE(ToolBarLabelVisible(ReadingLabel())) << "a sensor gone shows no number";
+    EXPECT_FALSE(Lesson().NewestValue());
 }
 
 // An experiment of events: «Сохранить точку» (Enter), shown for it alone and enabled while its run records,
@@ -1221,6 +1440,8 @@ TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {
     ResetSystemDecimalSeparator();
 }
 
+// The chart follows the lesson: the values the acquisition gives are made points, the first placing the left
+// axis when the experiment says so, a label waiting going to the next point.
 TEST_F(MainWindowTest, LiveDisplayRules) {
     // A sensor that sends nothing: the values are the test's own.
     tSimSensorConfig quiet;
@@ -1237,34 +1458,29 @@ TEST_F(MainWindowTest, LiveDisplayRules) {
     w.RunAction(w.acExperimentStart);
     tFastLine* line = w.Frame->chMain->Series(w.SeriesIndex);
     // Ten values draw nothing; the eleventh lets the mean of the first ten appear.
-    w.Channels[0] = std::vector<double>(10, 50);
-    w.tmMeasureTimer();
+    std::vector<double> channel(10, 50);
+    Lesson().TakeRunValues(channel, false);
     EXPECT_EQ(line->Count(), 0);
-    w.Channels[0].push_back(500);
-    w.tmMeasureTimer();
+    channel.push_back(500);
+    Lesson().TakeRunValues(channel, false);
     ASSERT_EQ(line->Count(), 1);
     EXPECT_DOUBLE_EQ(line->Y(0), 50);
     EXPECT_EQ(w.Frame->chMain->LeftRange(), QCPRange(20, 120)) << "YOffset places the first point";
-    for (int i = 0; i < 20; ++i) w.Channels[0].push_back(500);
-    w.tmMeasureTimer();
+    for (int i = 0; i < 20; ++i) channel.push_back(500);
+    Lesson().TakeRunValues(channel, false);
     ASSERT_EQ(line->Count(), 3);
     EXPECT_DOUBLE_EQ(line->X(1), 0.01);
     EXPECT_DOUBLE_EQ(line->X(2), 0.02);
     EXPECT_EQ(w.Frame->chMain->LeftRange(), QCPRange(20, 120)) << "only the first point moves the axis";
 
-    // A pending label goes to the next point drawn.
-    for (int i = 0; i < 30; ++i) w.Channels[0].push_back(7);
-    w.Frame->PointLabel = QStringLiteral("метка");
-    w.tmMeasureTimer();
+    // A label waiting goes to the next point drawn.
+    for (int i = 0; i < 30; ++i) channel.push_back(7);
+    Lesson().BeginLabel();
+    Lesson().EndLabel(QStringLiteral("метка"));
+    Lesson().TakeRunValues(channel, false);
     EXPECT_EQ(line->Count(), 6);
     EXPECT_EQ(line->Label(3), QStringLiteral("метка"));
     EXPECT_TRUE(line->Label(4).isEmpty());
-
-    // A lost sensor after two values: both kept, the rest dropped, the notice posted.
-    tMessageCollector messages;
-    w.DecodeValueStream({0x1C, 0x2C, 0xF6, 0x3C});
-    EXPECT_EQ(messages.Count(WM_SENSOR_LOST), 1);
-    EXPECT_EQ(std::vector<double>(w.Channels[0].end() - 2, w.Channels[0].end()), (std::vector<double>{1, 2}));
     w.RunAction(w.acExperimentStop);
 }
 
@@ -1302,7 +1518,7 @@ TEST_F(MainWindowTest, ElapsedTimeTexts) {
 TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     TfmMain& w = Window();
     Choose(QStringLiteral("Пульс"));
-    ASSERT_TRUE(w.Device);
+    ASSERT_TRUE(w.Device());
     auto* pulse = dynamic_cast<TfrPulse*>(w.Frame);
     ASSERT_TRUE(pulse);
     w.RunAction(w.acExperimentStart);
@@ -1359,7 +1575,7 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
         }
     };
     coloured(pulse);
-    const QColor colours[] = {Lesson().RunColour(0), Lesson().RunColour(1)};
+    const QColor colours[] = {RunColour(Lesson(), 0), RunColour(Lesson(), 1)};
     // The work opened again shows the rates too, made again from its wave, in the runs' own colours, on the
     // experiment's time axis; the table shows its 100 Hz times to the hundredth.
     const QString path = Lesson().Work()->Path();
@@ -1368,8 +1584,8 @@ TEST_F(MainWindowTest, PulseOnTheDemoPulseSensor) {
     auto* again = dynamic_cast<TfrPulse*>(Window().Frame);
     ASSERT_TRUE(again);
     coloured(again);
-    EXPECT_EQ(Lesson().RunColour(0), colours[0]);
-    EXPECT_EQ(Lesson().RunColour(1), colours[1]);
+    EXPECT_EQ(RunColour(Lesson(), 0), colours[0]);
+    EXPECT_EQ(RunColour(Lesson(), 1), colours[1]);
     const tPointSeries& rebuilt = *Lesson().Run(0).Rates;
     ASSERT_EQ(std::size_t(rebuilt.Count()), measured.size());
     for (int i = 0; i < rebuilt.Count(); ++i) {
@@ -1406,7 +1622,6 @@ TEST_F(MainWindowTest, MarkPointAndPageSetup) {
     EXPECT_FALSE(w.acExperimentMarkPoint->isChecked()) << "unchecked when the box is closed";
     const tPointSeries& points = *w.Frame->chMain->Series(0)->Series();
     EXPECT_EQ(points.Labels(), (std::map<int, QString>{{opened, QStringLiteral("кипение")}}));
-    EXPECT_TRUE(w.Frame->PointLabel.isEmpty());
     w.Frame->tvTable->Model()->SetShown(true);
     EXPECT_EQ(
         w.Frame->tvTable->Model()->data(w.Frame->tvTable->Model()->index(opened, 1), tRunsModel::kLabelRole),
@@ -1485,7 +1700,7 @@ TEST_F(MainWindowTest, StartScreenAndStatusBar) {
 TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     ChooseCooling("TwiceMarker=1\r\nFit=ExpApproach\r\n");
     TfmMain& w = Window();
-    ASSERT_TRUE(w.Device);
+    ASSERT_TRUE(w.Device());
     emit Child<QMenu>("mnAnalysisFit")->aboutToShow();
     EXPECT_EQ(Child<QMenu>("mnAnalysisFit")->actions().first(), Action("acAnalysisFitExpApproach"));
     w.RunAction(w.acExperimentStart);
@@ -1585,7 +1800,7 @@ TEST_F(MainWindowTest, TheSpectrumOfARunShowsItsPeakOnScreenAndOnPaper) {
         "Камертон", "C102", "/dev/ttyACM6", [](double t) { return 0.5 + 0.4 * std::sin(2 * M_PI * 7.3 * t); },
         "MaxX=3\r\nMinY=0\r\nMaxY=1\r\nCaptionY=U, В\r\nFit=Sine\r\n");
     TfmMain& w = Window();
-    ASSERT_TRUE(w.Device);
+    ASSERT_TRUE(w.Device());
     w.RunAction(w.acExperimentStart);
     TicksUntil(300);
     w.RunAction(w.acExperimentStop);
@@ -1660,7 +1875,7 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
         }));
     };
     run(3);
-    const QColor firstColour = Lesson().RunColour(0);
+    const QColor firstColour = RunColour(Lesson(), 0);
     run(1);
     ASSERT_EQ(Lesson().RunCount(), 2);
     const int first = Lesson().Run(0).Points->Count();
@@ -1734,7 +1949,7 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     // A third run: the others keep their colours.
     run(0.5);
     EXPECT_EQ(colourOf(0), firstColour);
-    EXPECT_EQ(Lesson().RunColour(2), RunColour(3));
+    EXPECT_EQ(RunColour(Lesson(), 2), RunColour(3));
     // The second run analysed, hidden (its box goes with it) and shown again, then deleted after asking: its
     // file and its results go to deleted/, its box and curve leave the chart.
     tree->setCurrentItem(tree->topLevelItem(1));
@@ -1747,7 +1962,7 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     EXPECT_EQ(w.Frame->ScreenResultBoxes().size(), 1u) << "a hidden run's box is not drawn";
     tree->topLevelItem(1)->setCheckState(0, Qt::Checked);
     QCoreApplication::processEvents();
-    const QColor curve = Lesson().RunColour(1).darker(160);
+    const QColor curve = RunColour(Lesson(), 1).darker(160);
     const auto curvePixels = [&] {
         const QImage image = chart->RenderImage();
         int pixels = 0;
@@ -1977,7 +2192,7 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
     ChooseSimulated("Удар", "C103", "/dev/ttyACM7", ForkSignal,
                     "MaxX=2\r\nMinY=-1\r\nMaxY=1\r\nCaptionY=U, В\r\nFormatY=0.000\r\nDuration=9\r\n");
     TfmMain& w = Window();
-    ASSERT_TRUE(w.Device);
+    ASSERT_TRUE(w.Device());
     EXPECT_EQ(Lesson().Collection(), (tCollection{9})) << "the definition's default";
     const tCollection set{2, 3, true, 0.2, true, 0.3};
     collecting = [&](TfmCollection& dialog) {
@@ -2060,16 +2275,16 @@ TEST_F(MainWindowTest, AForkRunStartsOnItsStrikeAndStopsByItself) {
         std::lround((w.Experiment->MaxX - w.Experiment->MinX) * 1e6 / double(w.Experiment->Period())));
     EXPECT_TRUE(WaitUntil([&] {
         w.tmMeasureTimer();
-        return Lesson().WaitingValues().size() >= span;
+        return Lesson().Recording().Waiting().size() >= span;
     }));
-    EXPECT_EQ(Lesson().WaitingValues().size(), span);
+    EXPECT_EQ(Lesson().Recording().Waiting().size(), span);
     const QImage live = w.Frame->chMain->grab().toImage();
     int grey = 0;
     for (int y = 0; y < live.height(); ++y)
         for (int x = 0; x < live.width(); ++x) grey += live.pixelColor(x, y) == QColor(150, 150, 150);
     EXPECT_GT(grey, 100);
     w.RunAction(w.acExperimentStop);
-    EXPECT_TRUE(Lesson().WaitingValues().empty());
+    EXPECT_TRUE(Lesson().Recording().Waiting().empty());
     EXPECT_EQ(Lesson().RunCount(), 1) << "a wait that was cancelled is no run";
     EXPECT_TRUE(w.Frame->Notice().isEmpty());
     EXPECT_LT(noticeInk(), 20);
@@ -2217,7 +2432,7 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     EXPECT_EQ(BoxTexts().last(), QStringLiteral("Учитель предлагает эксперимент «Тепло»: открыть?"));
     ASSERT_TRUE(WaitUntil([&] { return Lesson().RunCount() == 0; })) << "opened anew";
     EXPECT_EQ(w.Experiment->Name, QStringLiteral("Тепло"));
-    ASSERT_TRUE(w.Device);
+    ASSERT_TRUE(w.Device());
     Action("acClassEnd")->trigger();
     EXPECT_FALSE(menu->Codes());
     ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Lost; }));
@@ -2244,7 +2459,7 @@ TEST_F(MainWindowTest, ACurveThatShootsOffTheChartStaysDrawableOnPaper) {
     // E against r as a run of the lamp kept them: E = 4.6·10⁶·r^−3.08, 3·10⁸ at r = 0.25.
     const double points[][2] = {{25, 226}, {35, 73}, {45, 44}};
     for (int i = 0; i < 3; ++i) Lesson().SetTypedRow(i, points[i][0], points[i][1]);
-    const tAnalysisResult& fit = Lesson().Analyse(tAnalysisKind::Fit, tFitModel::Power, 0, 100);
+    const tAnalysisResult& fit = Analyse(Lesson(), tAnalysisKind::Fit, tFitModel::Power, 0, 100);
     ASSERT_TRUE(fit.Ok) << fit.Error.toStdString();
     QApplication::processEvents();
     const QString pdf = dir.filePath(QStringLiteral("power.pdf"));

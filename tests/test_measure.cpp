@@ -5,8 +5,8 @@
 #include "support/SimFixture.h"
 
 #include "core/Settings.h"
-#include "measure/Collection.h"
 #include "measure/ValueStream.h"
+#include "runs/Collection.h"
 
 namespace {
 
@@ -87,9 +87,6 @@ TEST_F(MeasureTest, FtdiRateModeStreamsTenSecondsWhole) {
     ExpectPrefixOf(decoded, sensor->Generated());
     EXPECT_GE(decoded.size(), 9800u);
     EXPECT_EQ(messages.Count(WM_MEASURE_RECV_ERROR) + messages.Count(WM_MEASURE_SEND_ERROR), 0);
-    // One notice pending at a time: a notice when a packet finds the queue empty, none while packets wait.
-    EXPECT_GE(messages.Count(WM_MEASURE_DATA, 42), 1);
-    EXPECT_LE(messages.Count(WM_MEASURE_DATA, 42), int(stream.size()) + 1);
     EXPECT_EQ(sensor->Written(), QByteArray("INFO\0S\0\xFF", 8));
 }
 
@@ -311,27 +308,6 @@ TEST_F(MeasureTest, SequenceWrapsAfter255) {
     ExpectPrefixOf(Decode(stream, false), sensor->Generated());
 }
 
-TEST_F(MeasureTest, OneDataNoticePendingAtATime) {
-    tSimSensorConfig config;
-    config.Freq = 1000;
-    auto sensor = AddCom(QStringLiteral("/dev/ttyACM0"), config);
-    auto device = Open(QStringLiteral("/dev/ttyACM0"), dtCOM);
-    QCoreApplication::processEvents(); // notices of earlier tests
-    tMessageCollector messages;
-    Start(*device);
-    // Nobody takes the packets: however many come, one notice tells of them.
-    ASSERT_TRUE(WaitUntil([&] { return device->GetPacketCount() >= 20; }));
-    QCoreApplication::processEvents();
-    EXPECT_EQ(messages.Count(WM_MEASURE_DATA), 1);
-    // Once the window took them, the next packet gives the next notice.
-    Drain(*device);
-    ASSERT_TRUE(WaitUntil([&] {
-        QCoreApplication::processEvents();
-        return messages.Count(WM_MEASURE_DATA) >= 2;
-    }));
-    device->Stop();
-}
-
 TEST_F(MeasureTest, QueueHandOverAndEnd) {
     tDevice idle(QStringLiteral("x"), dtCOM, &settings);
     EXPECT_EQ(idle.GetPacketCount(), 0);
@@ -351,7 +327,7 @@ TEST_F(MeasureTest, QueueHandOverAndEnd) {
     // An unknown device type ends the thread with its error, queues nothing and says so to the window once,
     // as a receive error.
     tMessageCollector messages;
-    tMeasureThread thread(0, InvalidHandle(), 1000, 9, 0, true);
+    tMeasureThread thread(0, InvalidHandle(), 1000, 9, true);
     thread.WaitFor();
     EXPECT_EQ(thread.FatalMessage(), QStringLiteral("tMeasureThread::Execute: Unknown device type"));
     EXPECT_EQ(thread.GetPacketCount(), 0);

@@ -4,6 +4,7 @@
 #include "core/LocaleFormats.h"
 #include "experiment/Experiment.h"
 #include "lesson/Lesson.h"
+#include "support/LessonSteps.h"
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
 
@@ -113,7 +114,6 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
                                                      : std::make_unique<TfrExperiment>(nullptr, true);
         frame->SetUp(e);
         tLesson lesson;
-        lesson.KeepOnDisk(false);
         lesson.Open(e);
         frame->SetLesson(&lesson);
         frame->resize(pick(420, 760), pick(320, 520));
@@ -152,13 +152,11 @@ TEST(Redraw, WhatTheWindowShowsIsTheStateDrawnAfresh) {
                         values.push_back(40 + 10 * std::sin(t) + 40 * beat);
                     }
                     // Now and then a point gets a label, its box moved in from the chart's edge (chosen by
-                    // the point's number, so that the steps stay those of the sequence).
-                    int taken = count;
-                    lesson.TakeValues(values, true, [&] {
-                        return taken++ % 23 == 7 ? QStringLiteral("метка") : QString();
+                    // the point's number, so that the steps stay those of the sequence). The frame follows
+                    // the lesson: the new points are drawn as they come.
+                    TakeLabelled(lesson, values, [](int point) {
+                        return point % 23 == 7 ? QStringLiteral("метка") : QString();
                     });
-                    frame->FollowNewest(e.AutoSize);
-                    frame->Redraw();
                 }
                 break;
             case 2:

@@ -1,4 +1,5 @@
 // The value stream: packet payloads and the nibble decoder, as table rows.
+#include "core/Decimal.h"
 #include "measure/ValueStream.h"
 #include "support/QtPrint.h"
 

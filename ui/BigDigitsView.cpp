@@ -2,8 +2,8 @@
 // The big digits following the lesson and covering their window.
 #include "ui/BigDigitsView.h"
 
+#include "core/NumberFormat.h"
 #include "lesson/Lesson.h"
-#include "widgets/NumberFormat.h"
 
 #include <QAction>
 #include <QEvent>
@@ -26,6 +26,10 @@ TBigDigitsView::TBigDigitsView(QWidget* window, tLesson& lesson, QAction* toggle
     connect(&lesson, &tLesson::valueMeasured, this, [this](double value) {
         if (!isHidden()) SetValue(FormatFloat(FLesson.Experiment().FormatY, value));
     });
+    connect(&lesson, &tLesson::sensorStateChanged, this, [this] {
+        if (!FLesson.NewestValue()) SetValue(QString());
+        ShowNote();
+    });
     window->installEventFilter(this);
 }
 
@@ -43,11 +47,29 @@ void TBigDigitsView::Cover() {
     const int top = menu && !menu->isHidden() ? menu->sizeHint().height() : 0;
     setGeometry(0, top, window->width(), window->height() - top);
     SetCaption(FLesson.IsOpen() ? FLesson.Experiment().CaptionY : QString());
-    if (const int run = FLesson.Chosen(); run >= 0 && FLesson.Run(run).Points->Count() > 0) {
-        const tPointSeries& points = *FLesson.Run(run).Points;
-        SetValue(FormatFloat(FLesson.Experiment().FormatY, points.Y(points.Count() - 1)));
-    }
+    // The sensor's newest value; without a sensor giving one, the chosen run's last.
+    QString value;
+    if (FLesson.NewestValue())
+        value = FormatFloat(FLesson.Experiment().FormatY, *FLesson.NewestValue());
+    else if (const int run = FLesson.Chosen(); FLesson.SensorState() != tLesson::tSensorState::Lost &&
+                                               run >= 0 && FLesson.Run(run).Points->Count() > 0)
+        value = FormatFloat(FLesson.Experiment().FormatY,
+                            FLesson.Run(run).Points->Y(FLesson.Run(run).Points->Count() - 1));
+    SetValue(value);
+    ShowNote();
     show();
     raise();
     setFocus();
+}
+
+void TBigDigitsView::SetStatus(const QString& status) {
+    FStatus = status;
+    ShowNote();
+}
+
+void TBigDigitsView::ShowNote() {
+    const bool lost = FLesson.IsOpen() && FLesson.SensorState() == tLesson::tSensorState::Lost;
+    SetNote(!FStatus.isEmpty() || !lost
+                ? FStatus
+                : QStringLiteral("Датчик «%1» отключён").arg(FLesson.Experiment().SensorName));
 }

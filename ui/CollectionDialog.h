@@ -2,7 +2,7 @@
 // «Параметры сбора»: a run's duration, the countdown before it and the trigger that starts it.
 #pragma once
 
-#include "measure/Collection.h"
+#include "runs/Collection.h"
 
 #include <QDialog>
 

@@ -3,10 +3,11 @@
 #include "ui/EventEntry.h"
 
 #include "core/Exception.h"
+#include "core/NumberFormat.h"
 #include "core/Prompts.h"
 #include "lesson/Lesson.h"
+#include "ui/LessonTexts.h"
 #include "widgets/Icons.h"
-#include "widgets/NumberFormat.h"
 
 #include <QAction>
 #include <QWidget>
@@ -42,7 +43,7 @@ void TEventEntry::Keep() {
     QString text = offered ? FormatFloat(FLesson.Experiment().FormatX, *offered) : QString();
     const tExperiment& e = FLesson.Experiment();
     QString prompt =
-        FLesson.ReadingText(*reading) +
+        ReadingText(FLesson.Experiment(), *reading) +
         QStringLiteral(". Введите %1:").arg(e.CaptionX.isEmpty() ? QStringLiteral("значение") : e.CaptionX);
     for (;;) {
         if (!Prompts().InputQuery(FWindow, QStringLiteral("Сохранить точку"), prompt, text)) return;

@@ -5,16 +5,17 @@
 #include <QTextDocument>
 
 #include "core/AppMessages.h"
+#include "core/NumberFormat.h"
 #include "core/Prompts.h"
 #include "core/Strings.h"
 #include "experiment/Experiment.h"
 #include "experiment/Sensors.h"
 #include "lesson/Lesson.h"
 #include "runs/Runs.h"
+#include "ui/LessonTexts.h"
 #include "ui/TablePage.h"
 #include "widgets/BoxPlacement.h"
 #include "widgets/Chart.h"
-#include "widgets/NumberFormat.h"
 #include "widgets/RichEdit.h"
 
 #include "core/Exception.h"
@@ -191,7 +192,7 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
     painter.setClipRect(plotRect);
     const auto colour = [&](int i) {
         const int run = FLesson->ResultRun(i);
-        return (run >= 0 ? FLesson->RunColour(run) : QColor(Qt::red)).darker(160);
+        return (run >= 0 ? RunColour(*FLesson, run) : QColor(Qt::red)).darker(160);
     };
     for (int i = 0; i < FLesson->ResultCount(); ++i) {
         if (!FLesson->ResultShown(i)) continue;
@@ -462,6 +463,8 @@ void TfrExperiment::SetLesson(tLesson* lesson) {
     connect(lesson, &tLesson::runChanged, this, runs);
     connect(lesson, &tLesson::runChosen, this, runs);
     connect(lesson, &tLesson::runRemoved, this, runs);
+    connect(lesson, &tLesson::pointsChanged, this, runs);
+    connect(lesson, &tLesson::pointsAppended, this, [this](int id, int from) { PointsAppended(id, from); });
     connect(lesson, &tLesson::resultAdded, this, results);
     connect(lesson, &tLesson::resultRemoved, this, results);
     // The notice goes when the countdown or the wait ends (the trigger, Стоп).
@@ -490,11 +493,13 @@ void TfrExperiment::ShowRuns() {
         const int run = FLineRuns[std::size_t(line)];
         for (TChart* chart : charts) {
             tFastLine* drawn = chart->Series(line);
-            if (run >= 0 && drawn->Series() != SeriesOf(chart, lesson.Run(run)))
-                drawn->SetSeries(SeriesOf(chart, lesson.Run(run)));
+            // A line without a run draws nothing: a run deleted, another experiment's, leaves no curve.
+            const std::shared_ptr<tPointSeries> series =
+                run >= 0 ? SeriesOf(chart, lesson.Run(run)) : std::shared_ptr<tPointSeries>();
+            if (drawn->Series() != series && (run >= 0 || drawn->Count() > 0)) drawn->SetSeries(series);
             drawn->SetPointMarks(run >= 0 && lesson.Run(run).Period == 0);
             QPen pen = drawn->pen();
-            pen.setColor(run >= 0 ? lesson.RunColour(run) : RunColour(line + 1));
+            pen.setColor(run >= 0 ? RunColour(lesson, run) : RunColour(line + 1));
             drawn->setPen(pen);
             drawn->setVisible(run < 0 || lesson.Run(run).Shown);
         }
@@ -503,7 +508,7 @@ void TfrExperiment::ShowRuns() {
     for (int i = 0; i < lesson.RunCount(); ++i) {
         if (FLineRuns[std::size_t(lineOf(i))] == i || !lesson.Run(i).Shown) continue;
         for (TChart* chart : charts) {
-            const int line = chart->AddSeries(lesson.RunColour(i), true, 3);
+            const int line = chart->AddSeries(RunColour(lesson, i), true, 3);
             chart->Series(line)->SetSeries(SeriesOf(chart, lesson.Run(i)));
             chart->Series(line)->SetPointMarks(lesson.Run(i).Period == 0);
         }
@@ -512,7 +517,7 @@ void TfrExperiment::ShowRuns() {
     // The legend in the runs' order.
     for (int i = 0; i < lesson.RunCount(); ++i)
         if (lesson.Run(i).Shown && std::find(FLineRuns.begin(), FLineRuns.end(), i) != FLineRuns.end())
-            FLegend.emplace_back(lesson.RunName(i), lesson.RunColour(i));
+            FLegend.emplace_back(lesson.RunName(i), RunColour(lesson, i));
     if (FLegend.size() < 2) FLegend.clear();
     // The chosen run's line is the active one.
     const int chosen = lesson.Chosen();
@@ -523,6 +528,19 @@ void TfrExperiment::ShowRuns() {
         for (TChart* chart : charts) chart->Marker = chart->SecondMarker = -1;
     ActiveSeries = std::min(active, chMain->SeriesCount() - 1);
     for (TChart* chart : charts) chart->replot();
+}
+
+void TfrExperiment::PointsAppended(int id, int from) {
+    const int run = FLesson->RunIndex(id);
+    if (run < 0 || std::find(FLineRuns.begin(), FLineRuns.end(), run) == FLineRuns.end()) return;
+    const tExperiment& e = FLesson->Experiment();
+    // Only the first point of a line moves the left axis, when the experiment places it.
+    if (from == 0 && std::abs(e.YOffset) > 0.000001) {
+        const auto [low, high] = e.PlacedRange(FLesson->Run(run).Points->Y(0));
+        chMain->SetLeftRange(low, high);
+    }
+    FollowNewest(e.AutoSize);
+    Redraw();
 }
 
 std::pair<double, double> TfrExperiment::AnalysisRegion(tAnalysisKind kind) const {
@@ -594,7 +612,7 @@ void TfrExperiment::DrawNotice(TChart* chart, QPainter& painter, const QRect& pl
     painter.save();
     // While waiting for the trigger the signal is drawn live in grey, its newest point at the right end of
     // the time axis: nothing of it is recorded yet.
-    const std::deque<double>& waiting = FLesson->WaitingValues();
+    const std::deque<double>& waiting = FLesson->Recording().Waiting();
     if (waiting.size() > 1) {
         const double period = double(FLesson->Experiment().Period()) / 1e6;
         const double right = chart->BottomRange().upper;
@@ -678,7 +696,6 @@ int TfrExperiment::BeginMeasurement(const tExperiment& experiment) {
     chMain->Series(chosen)->Clear();
     ActiveSeries = chosen;
     MeasureRunning = true;
-    PointLabel.clear();
     chMain->Redraw();
     return chosen;
 }
@@ -714,10 +731,11 @@ void TfrExperiment::Redraw() {
     chMain->Redraw();
 }
 
-void TfrExperiment::AskPointLabel() {
+std::optional<QString> TfrExperiment::AskPointLabel() {
     QString text;
-    if (Prompts().InputQuery(this, LoadStr(sCaptionInput), QStringLiteral("Введите метку точки:"), text))
-        PointLabel = text;
+    if (!Prompts().InputQuery(this, LoadStr(sCaptionInput), QStringLiteral("Введите метку точки:"), text))
+        return std::nullopt;
+    return text;
 }
 
 void TfrExperiment::ShowAll(const tExperiment& experiment) {
@@ -746,12 +764,6 @@ void TfrExperiment::ShowAll(const tExperiment& experiment) {
 
 void TfrExperiment::ShowPage(tPage page) {
     pcMain->setCurrentIndex(int(page));
-}
-
-QString TfrExperiment::TakePointLabel() {
-    QString label = PointLabel;
-    PointLabel.clear();
-    return label;
 }
 
 void TfrExperiment::LoadOrFallback(TRichEdit* edit, const QString& fileName, const QString& fallback) {

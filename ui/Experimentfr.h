@@ -40,16 +40,17 @@ public:
     virtual void EndMeasurement();
     virtual void FollowNewest(bool autoSize);
 
-    // The point-label box; the label goes to the next point added.
-    void AskPointLabel();
-    QString TakePointLabel();
+    // The point-label box: the label typed, none when it was cancelled.
+    std::optional<QString> AskPointLabel();
     // The index of the point of `line` nearest to v by X; on equal distance the lower index.
     static int NearestPoint(const tFastLine& line, double v);
 
     // The lesson whose runs and results the frame draws (none: the lines show what is added to them). The
     // newest run of each of the experiment's lines is drawn on that line, as measured; every other shown run
     // on a line of its own behind them; each in the run's own colour, the chosen run's line active (markers
-    // start anew when it changes). A legend names the runs when more than one is drawn.
+    // start anew when it changes). A legend names the runs when more than one is drawn. A run's new points
+    // are drawn as the lesson announces them, the chart following the newest; nothing the lesson removed
+    // stays on the chart.
     void SetLesson(tLesson* lesson);
     tLesson* Lesson() const { return FLesson; }
     // The names the legend shows, with their colours.
@@ -121,7 +122,6 @@ public:
     // The close mark in the corner of a box on the screen.
     static QRect CloseMark(const QRect& box, const QFontMetrics& metrics);
 
-    QString PointLabel;
     bool MeasureRunning = false;
     bool TwiceMarker = false;
     int ActiveSeries = 0;
@@ -136,12 +136,13 @@ protected:
     QString MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const;
     void BeginChart(TChart* chart);
     static void LoadOrFallback(TRichEdit* edit, const QString& fileName, const QString& fallback);
-    // The experiment's lines a run can be measured on (1 or 2).
-    int BaseLines() const { return FBaseLines; }
 
 private:
     // The lines drawn anew from the lesson's runs.
     void ShowRuns();
+    // Points [from, to) came to the run `id`: the first of a line may place the left axis; the time axis
+    // follows the newest; only what they changed is drawn.
+    void PointsAppended(int id, int from);
     void PlaceMarker(TChart* chart, Qt::MouseButton button, const QPoint& position, bool ctrl);
     void DrawMarkers(TChart* chart, QPainter& painter, const QRect& plotRect) const;
     void DrawResults(TChart* chart, QPainter& painter, const QRect& plotRect) const;

@@ -1,6 +1,7 @@
 // The main window's construction: actions with their images and rules, menus, tool bar, status bar, clock.
 #include "ui/Mainfm.h"
 
+#include "acquisition/Acquisition.h"
 #include "core/AppMessages.h"
 #include "core/CommandLine.h"
 #include "core/LocaleFormats.h"
@@ -42,6 +43,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QWidgetAction>
 
 TfmMain* fmMain = nullptr;
 
@@ -55,13 +57,17 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     SetDefaultPrompts(&DialogPrompts());
     resize(650, 328);
     FLesson = new tLesson(this);
+    FAcquisition = new tAcquisition(*FLesson, this);
     FOutput = std::make_unique<tPageOutput>();
     CreateActions();
     CreateMenus();
     CreateToolBar();
     CreateStatusBar();
-    // What the window shows of the lesson itself: how runs are collected, a work that cannot be written.
+    // What the window shows of the lesson itself: how runs are collected, the newest value, a work that
+    // cannot be written.
     connect(FLesson, &tLesson::collectingChanged, this, [this] { ShowCollectionStatus(); });
+    connect(FLesson, &tLesson::valueMeasured, this, [this] { ShowNewestValue(); });
+    connect(FLesson, &tLesson::sensorStateChanged, this, [this] { ShowNewestValue(); });
     connect(FLesson, &tLesson::workFailed, this, [this](const QString& reason) {
         ShowWarningBox(this,
                        QStringLiteral("Измерения и отчёт этого эксперимента не сохраняются на диск.\r\n") +
@@ -85,7 +91,7 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     // connected is only pointed out: connecting stays the user's choice.
     usb = new TComponentUSB(this);
     usb->OnUSBArrival = [this](QObject*) {
-        if (Experiment && !Device && FLesson->Sensor().Connects)
+        if (Experiment && !Device() && FLesson->Sensor().Connects)
             StatusPanels[0]->setText(QStringLiteral("Датчик подключён. Нажмите «Подключение»."));
     };
     usb->OnUSBRemove = [](QObject*) {};
@@ -110,7 +116,6 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     tmReportSave->setInterval(3000);
     connect(tmReportSave, &QTimer::timeout, this, [this] { SaveReport(); });
 
-    PrepareAppMessages();
     qApp->installEventFilter(this);
     if (QAbstractEventDispatcher* dispatcher = QAbstractEventDispatcher::instance())
         FIdle = connect(dispatcher, &QAbstractEventDispatcher::aboutToBlock, this, &TfmMain::UpdateActions);
@@ -133,12 +138,12 @@ TfmMain::~TfmMain() {
     // A run still measured is ended as Stop ends it, so its last points reach the table and the disk.
     try {
         if (tmMeasure->isActive()) Stop();
-        if (Device && Device->IsMeasuring()) Device->Stop();
+        FAcquisition->EndReading();
     } catch (...) {
         // A destructor raises nothing: the sensor is released below all the same.
     }
     tmMeasure->stop();
-    Device.reset();
+    FAcquisition->Release();
     // The views go before the lesson they follow.
     delete Frame;
     Frame = nullptr;
@@ -229,12 +234,7 @@ void TfmMain::CreateActions() {
     acViewRuns->setStatusTip(QStringLiteral("Показать/спрятать список опытов работы"));
     BigDigits = new TBigDigitsView(this, *FLesson, acViewBigDigits);
     FEventEntry = new TEventEntry(this, *FLesson);
-    FReading = new TSensorReading(
-        this, *FLesson, [this] { return Device.get(); },
-        [this](const QString& text) {
-            if (!text.isEmpty()) ShowLabelText(text);
-            ShowValueLabel(!text.isEmpty());
-        });
+    FReading = new TSensorReading(this, *FLesson, *FAcquisition);
     connect(FReading, &TSensorReading::lost, this, [this] {
         StopNotice(QStringLiteral("Датчик «%1» отключён.\r\nПодключите его и нажмите «Подключение».")
                        .arg(Experiment ? Experiment->SensorName : QString()),
@@ -262,7 +262,7 @@ void TfmMain::CreateActions() {
     });
     // The Connect button shows the state, not the click: the command decides whether it stays pressed.
     connect(acExperimentConnect, &QAction::triggered, this, [this] {
-        acExperimentConnect->setChecked(Device != nullptr);
+        acExperimentConnect->setChecked(Device() != nullptr);
         Guarded([this] { Connect(); });
     });
     connect(acExperimentMarkPoint, &QAction::triggered, this, [this] {
@@ -336,6 +336,11 @@ void TfmMain::CreateToolBar() {
     lb->setContentsMargins(12, 0, 0, 0);
     FLabelAction = tlbMain->addWidget(lb);
     FLabelAction->setVisible(false);
+    // The sensor's reading between runs beside it, so that a marker's reading and the sensor's can be read at
+    // once.
+    FReading->Label()->setFont(bold);
+    FReading->Label()->setContentsMargins(12, 0, 0, 0);
+    tlbMain->addAction(FReading->LabelAction());
     tlbExit->addAction(acFileExit);
     for (QToolBar* bar : {tlbMain, tlbExit})
         for (QAction* action : bar->actions())
@@ -417,7 +422,7 @@ void TfmMain::resizeEvent(QResizeEvent* event) {
 tWindowState TfmMain::State() const {
     if (!Experiment || !Frame) return tWindowState::NoExperiment;
     if (tmMeasure->isActive()) return tWindowState::Measuring;
-    if (Device) return tWindowState::Connected;
+    if (Device()) return tWindowState::Connected;
     if (FLesson->SensorState() == tLesson::tSensorState::Lost) return tWindowState::SensorLost;
     if (FLesson->WorkOpened()) return tWindowState::WorkOpened;
     return tWindowState::Chosen;
@@ -447,6 +452,10 @@ void TfmMain::RunAction(QAction* action) {
     if (FBusy) return;
     UpdateActions();
     if (action->isEnabled()) action->trigger();
+}
+
+tDevice* TfmMain::Device() const {
+    return FAcquisition->Device();
 }
 
 void TfmMain::RestoreAndRaise() {

@@ -4,7 +4,6 @@
 #pragma once
 
 #include "core/Settings.h"
-#include "measure/ValueStream.h"
 #include "ui/WindowState.h"
 
 #include <QMainWindow>
@@ -19,6 +18,7 @@ class QTextDocument;
 class QTimer;
 class QToolBar;
 class QWidget;
+class tAcquisition;
 class tDevice;
 class tExperiment;
 class tLesson;
@@ -44,6 +44,10 @@ public:
     tSettings& Settings() { return *FSettings; }
     // The lesson the window shows: its runs, results and collection.
     tLesson& Lesson() { return *FLesson; }
+    // The sensor connected and its stream, feeding the lesson.
+    tAcquisition& Acquisition() { return *FAcquisition; }
+    // The sensor connected; null when none is.
+    tDevice* Device() const;
 
     // Brings the window forward for a second copy of the program: a minimised window comes back in the
     // state it had, then it is raised and activated.
@@ -57,8 +61,6 @@ public:
 
     // One tick of the live display (the 100 ms timer).
     void tmMeasureTimer();
-    // Decodes one packet's payload into the channels; a lost sensor posts WM_SENSOR_LOST.
-    void DecodeValueStream(const std::vector<std::uint8_t>& payload);
 
     // Opens a saved work folder: its experiment without a sensor, its runs, results and report. Asks first
     // when an experiment is open.
@@ -66,10 +68,7 @@ public:
 
     // The state the workflow works on.
     std::unique_ptr<tExperiment> Experiment;
-    std::unique_ptr<tDevice> Device;
     TfrExperiment* Frame = nullptr;
-    tChannels Channels;
-    int CurrentChannel = 0;
     int SeriesIndex = 0;
     std::int64_t PerfFrequency = 0;
     std::int64_t MeasureStart = 0;
@@ -141,7 +140,8 @@ private:
     // Writes the report into the work folder when it was changed or a work folder exists.
     void SaveReport();
     void OpenWorkCommand();
-    // A tick; the last one of a run (`last`) draws what the ended thread left, the waiting block included.
+    // A tick: the sensor's values into the lesson, which the views follow, then the times; the last one of a
+    // run (`last`) takes what the ended thread left, the waiting block included.
     void Tick(bool last);
     // The elapsed time in panel 1; the tick shows it when it is done with its points, together with the
     // clock and with everything else it changed.
@@ -151,6 +151,10 @@ private:
     // The value label in the tool bar, and its text (fields joined by tabs, shown with clear spacing).
     void ShowValueLabel(bool visible);
     void ShowLabelText(const QString& text);
+    // What the value label shows: a run's newest value, a marker's reading, or nothing of either.
+    enum class tLabelShows { Nothing, Value, Marker };
+    // The newest value of a run in the value label, as the lesson announces it; a sensor gone shows none.
+    void ShowNewestValue();
     void CollectionCommand(); // Параметры сбора, and the status bar's word on it
     void ShowCollectionStatus();
     double Now() const; // seconds on the counter behind elapsed times
@@ -164,6 +168,7 @@ private:
 
     std::unique_ptr<tSettings> FSettings;
     tLesson* FLesson = nullptr;
+    tAcquisition* FAcquisition = nullptr;
     std::unique_ptr<tPageOutput> FOutput;
     // Commands beyond the first program's: a saved work, Показать всё, the runs panel, big digits,
     // collection.
@@ -180,6 +185,7 @@ private:
     QTimer* tmReportSave = nullptr;
     QTimer* tmCloseQueryBack = nullptr;
     QLabel* lbStart = nullptr;
+    tLabelShows FLabelShows = tLabelShows::Nothing;
     std::array<QAction*, kCommandCount> FCommands{};
     bool FCloseQueryInstalled = true;
     bool FInTick = false;

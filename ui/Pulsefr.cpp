@@ -2,10 +2,10 @@
 // chart.
 #include "ui/Pulsefr.h"
 
+#include "core/NumberFormat.h"
 #include "experiment/Experiment.h"
 #include "runs/Runs.h"
 #include "widgets/Chart.h"
-#include "widgets/NumberFormat.h"
 
 #include <QEvent>
 #include <QSplitter>

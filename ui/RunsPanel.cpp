@@ -4,6 +4,7 @@
 
 #include "core/Prompts.h"
 #include "lesson/Lesson.h"
+#include "ui/LessonTexts.h"
 
 #include <QAction>
 #include <QHeaderView>
@@ -80,9 +81,10 @@ TRunsPanel::TRunsPanel(QWidget* parent, tLesson& lesson)
     connect(&lesson, &tLesson::runChanged, this, fill);
     connect(&lesson, &tLesson::runChosen, this, fill);
     connect(&lesson, &tLesson::runRemoved, this, fill);
-    connect(&lesson, &tLesson::runEnded, this, [this](int run) { ShowLength(run); });
-    connect(&lesson, &tLesson::pointsAppended, this, [this](int run) {
-        if (!isHidden()) ShowLength(run);
+    connect(&lesson, &tLesson::pointsChanged, this, fill);
+    connect(&lesson, &tLesson::runEnded, this, [this](int id) { ShowLength(FLesson.RunIndex(id)); });
+    connect(&lesson, &tLesson::pointsAppended, this, [this](int id) {
+        if (!isHidden()) ShowLength(FLesson.RunIndex(id));
     });
     connect(toggleViewAction(), &QAction::toggled, this, [this](bool on) {
         if (on) Fill();
@@ -96,7 +98,7 @@ void TRunsPanel::Later(const std::function<void()>& command) {
 }
 
 void TRunsPanel::ShowLength(int run) {
-    QTreeWidgetItem* item = tvRuns->topLevelItem(run);
+    QTreeWidgetItem* item = run >= 0 ? tvRuns->topLevelItem(run) : nullptr;
     if (!item || run >= FLesson.RunCount()) return;
     const tRun& r = FLesson.Run(run);
     const tPointSeries& points = *r.Points;
@@ -131,7 +133,7 @@ void TRunsPanel::Fill() {
         swatch.fill(Qt::transparent);
         {
             QPainter painter(&swatch);
-            painter.fillRect(QRect(1, 5, 14, 6), FLesson.RunColour(i));
+            painter.fillRect(QRect(1, 5, 14, 6), RunColour(FLesson, i));
         }
         item->setIcon(0, QIcon(swatch));
         item->setToolTip(0, run.Start.toString(QStringLiteral("dd.MM.yyyy HH:mm:ss")));

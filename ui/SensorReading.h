@@ -1,30 +1,30 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-// The sensor's reading between runs: while a sensor is connected and nothing is recorded, its values stream
-// and the newest is shown (the tool bar, Крупные цифры) through the lesson, nothing of it recorded. The
-// stream is ended before a run begins, so Пуск and Стоп send what they always send; a sensor lost meanwhile
-// is noticed at once.
+// The sensor's reading between runs: while a sensor that shows its value is connected and nothing is
+// recorded, the acquisition reads it and the lesson keeps its newest value, shown here in a label of its own
+// in the tool bar (beside the value label, which keeps a marker's reading) and in Крупные цифры; nothing of
+// it is recorded. The stream is ended before a run begins, so Пуск and Стоп send what they always send; a
+// sensor lost meanwhile is noticed at once.
 #pragma once
 
-#include "measure/ValueStream.h"
-
 #include <QObject>
-#include <functional>
 
 class QAction;
-class QTimer;
 class QWidget;
-class tDevice;
+class QWidgetAction;
+class tAcquisition;
 class tLesson;
+class tValueLabel;
 
 class TSensorReading : public QObject {
     Q_OBJECT
 public:
-    // `device` gives the sensor connected (null when none); `show` shows a reading's text, empty: none.
-    TSensorReading(QWidget* window, tLesson& lesson, std::function<tDevice*()> device,
-                   std::function<void(const QString&)> show);
+    TSensorReading(QWidget* window, tLesson& lesson, tAcquisition& acquisition);
     // Вид → Показания датчика: on unless the user turned it off (kept per user).
     QAction* Action() const { return FAction; }
-    bool Active() const { return FActive; }
+    // The label that shows the reading, and the tool bar's action that carries it.
+    tValueLabel* Label() const { return FLabel; }
+    QWidgetAction* LabelAction() const { return FLabelAction; }
+    bool Active() const;
     // Begins the reading when the event loop is back, if by then a sensor that shows its value is connected,
     // nothing is measured and the reading is on.
     void Begin();
@@ -39,14 +39,12 @@ signals:
 
 private:
     void BeginNow();
-    void Tick();
+    // The label brought up to the lesson's newest value: shown while the sensor is read and gives one.
+    void Show();
 
     tLesson& FLesson;
-    std::function<tDevice*()> FDevice;
-    std::function<void(const QString&)> FShow;
+    tAcquisition& FAcquisition;
     QAction* FAction;
-    QTimer* FTimer;
-    bool FActive = false;
-    tChannels FChannels;
-    int FChannel = 0;
+    tValueLabel* FLabel;
+    QWidgetAction* FLabelAction;
 };

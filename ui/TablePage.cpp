@@ -3,10 +3,10 @@
 #include "ui/TablePage.h"
 
 #include "core/LocaleFormats.h"
+#include "core/NumberFormat.h"
 #include "lesson/Lesson.h"
 #include "runs/Csv.h"
 #include "runs/Runs.h"
-#include "widgets/NumberFormat.h"
 #include "widgets/Printing.h"
 
 #include <QApplication>
@@ -55,7 +55,9 @@ void tRunsModel::SetLesson(tLesson* lesson) {
         connect(lesson, &tLesson::runStarted, this, reset);
         connect(lesson, &tLesson::runChanged, this, reset);
         connect(lesson, &tLesson::runRemoved, this, reset);
-        connect(lesson, &tLesson::pointsAppended, this, [this](int run) { PointsAppended(run); });
+        connect(lesson, &tLesson::pointsChanged, this, reset);
+        connect(lesson, &tLesson::pointsAppended, this,
+                [this](int id) { PointsAppended(FLesson->RunIndex(id)); });
         connect(lesson, &QObject::destroyed, this, [this] {
             FLesson = nullptr;
             Reset();

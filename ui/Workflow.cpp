@@ -2,6 +2,7 @@
 // and the stop notices.
 #include "ui/Mainfm.h"
 
+#include "acquisition/Acquisition.h"
 #include "core/AppMessages.h"
 #include "core/CommandLine.h"
 #include "core/Exception.h"
@@ -12,12 +13,12 @@
 #include "device/Device.h"
 #include "device/Searches.h"
 #include "experiment/Experiment.h"
-#include "experiment/Experimentsfm.h"
 #include "lesson/Lesson.h"
 #include "platform/Clock.h"
 #include "ui/AnalysisMenu.h"
 #include "ui/CollectionDialog.h"
 #include "ui/Experimentfr.h"
+#include "ui/Experimentsfm.h"
 #include "ui/OffThread.h"
 #include "ui/Pulsefr.h"
 #include "ui/SensorReading.h"
@@ -116,7 +117,7 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
 }
 
 void TfmMain::Connect() {
-    if (Device) Disconnect();
+    if (Device()) Disconnect();
     if (!Experiment) {
         acExperimentConnect->setChecked(false);
         ShowWarningBox(this, LoadStr(sChooseExperimentFirst));
@@ -136,12 +137,13 @@ void TfmMain::Connect() {
     RunBusy([&] { found = FindSensor(wanted, FSettings.get(), &link); },
             [&] { box.ShowLink(QString::fromLatin1(kLinks[link.load()])); });
     box.hide();
-    Device = std::move(found.Device);
-    acExperimentConnect->setChecked(Device != nullptr);
-    if (Device) {
+    const bool connected = found.Device != nullptr;
+    if (connected) found.Device->SetFreq(0, Experiment->Freq);
+    FAcquisition->Attach(std::move(found.Device));
+    acExperimentConnect->setChecked(connected);
+    if (connected) {
         StatusPanels[0]->clear();
         FLesson->SetSensorState(tLesson::tSensorState::Connected);
-        Device->SetFreq(0, Experiment->Freq);
         return;
     }
     // On Linux FTDI sensors usually work as serial ports without the D2XX library: its absence matters only
@@ -173,7 +175,7 @@ void TfmMain::RunBusy(const std::function<void()>& work, const std::function<voi
 void TfmMain::Disconnect() {
     RunAction(acExperimentStop);
     FReading->End();
-    Device.reset();
+    FAcquisition->Release();
     acExperimentConnect->setChecked(false);
     FLesson->SetSensorState(tLesson::tSensorState::None);
 }
@@ -194,9 +196,8 @@ void TfmMain::Start() {
         Frame->chMain->SetBottomRange(Experiment->MinX - collection.PreTrigger,
                                       Experiment->MaxX - collection.PreTrigger);
     ShowValueLabel(false);
-    for (auto& channel : Channels) std::vector<double>().swap(channel);
-    if (Device) Device->StartMeasure(0);
-    CurrentChannel = 0;
+    FLabelShows = tLabelShows::Nothing;
+    FAcquisition->BeginRun();
     MeasureStart = ElapsedCounter();
     tmMeasure->start();
 }
@@ -209,14 +210,12 @@ void TfmMain::Stop() {
         FLesson->EndRun();
         return;
     }
-    if (Device) {
-        // What the sensor sent up to the stop or the loss is drawn before the thread goes. A broken packet
-        // stops the run from inside a tick: what is queued behind it is dropped.
-        if (!FInTick) {
-            Device->EndMeasureThread();
-            Tick(true);
-        }
-        Device->Stop();
+    // What the sensor sent up to the stop or the loss is drawn before the thread goes. A broken packet stops
+    // the run from inside a tick: what is queued behind it is dropped.
+    FAcquisition->EndRun(!FInTick);
+    if (!FInTick) {
+        ShowTime();
+        ShowElapsed(true);
     }
     if (Frame) Frame->EndMeasurement();
     // A run that measured nothing is no run; the chart then shows the runs there are, whole.
@@ -258,7 +257,7 @@ void TfmMain::OpenWork(const QString& path) {
     progress.Finish();
     WriteLog(QStringLiteral("Open work: ") + path);
     CloseWork();
-    if (Device) Disconnect();
+    if (Device()) Disconnect();
     auto experiment = std::make_unique<tExperiment>();
     const QString name =
         work.Opened.ExperimentName.isEmpty() ? QDir(path).dirName() : work.Opened.ExperimentName;
@@ -282,26 +281,29 @@ void TfmMain::CollectionCommand() {
 void TfmMain::MarkPoint() {
     if (!Frame) return;
     // The label belongs to the moment the teacher asked for it: the first point measured after the box
-    // opened, although the chart goes on while the box is open.
+    // opened, although the chart goes on while the box is open (and the run may end meanwhile).
     FLesson->BeginLabel();
     acExperimentMarkPoint->setChecked(true);
-    Frame->AskPointLabel();
+    const std::optional<QString> label = Frame->AskPointLabel();
     acExperimentMarkPoint->setChecked(false);
-    if (FLesson->EndLabel(Frame->PointLabel)) {
-        Frame->TakePointLabel();
-        Frame->chMain->replot();
-    }
+    if (!FLesson->EndLabel(label.value_or(QString())) && label && !label->isEmpty())
+        ShowWarningBox(this, QStringLiteral("Метка «%1» не поставлена: опыт закончился, не записав ни одной "
+                                            "точки.")
+                                 .arg(*label));
 }
 
 void TfmMain::StopNotice(const QString& text, bool lost) {
     RunAction(acExperimentStop);
     // A sensor that is gone is let go: Подключение is released and Пуск waits until it is found again (a
     // start on the gone sensor would only fail and leave an empty run). The chart shows every run whole.
-    if (lost && Device) {
-        Device.reset();
+    if (lost && Device()) {
+        FAcquisition->Release();
         FLesson->SetSensorState(tLesson::tSensorState::Lost);
         acExperimentConnect->setChecked(false);
         if (Frame && Experiment) Frame->ShowAll(*Experiment);
+        StatusPanels[0]->setText(
+            QStringLiteral("Датчик «%1» отключён. Подключите его и нажмите «Подключение».")
+                .arg(Experiment ? Experiment->SensorName : QString()));
     }
     ShowWarningBox(this, text);
 }
@@ -314,13 +316,11 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
     if ((type == WM_MEASURE_SEND_ERROR || type == WM_MEASURE_RECV_ERROR || type == WM_SENSOR_LOST) &&
         !tmMeasure->isActive())
         return FReading->Lose(), true;
-    if (type == WM_MEASURE_SEND_ERROR) {
-        StopNotice(LoadStr(sSendError));
-        return true;
-    }
-    if (type == WM_MEASURE_RECV_ERROR) {
+    // A first parameter of 2: the sensor's link is gone (the cable pulled), not only its answer.
+    if (type == WM_MEASURE_SEND_ERROR || type == WM_MEASURE_RECV_ERROR) {
         const auto* message = dynamic_cast<tAppMessage*>(event);
-        StopNotice(LoadStr(sReceiveError), message && message->WParam == 2);
+        StopNotice(LoadStr(type == WM_MEASURE_SEND_ERROR ? sSendError : sReceiveError),
+                   message && message->WParam == 2);
         return true;
     }
     if (type == WM_SENSOR_LOST) {
@@ -338,6 +338,7 @@ bool TfmMain::eventFilter(QObject* watched, QEvent* event) {
             // The sound sensor hides the value label while measuring; a marker's reading is shown all the
             // same.
             if (!text.isEmpty()) ShowValueLabel(true);
+            FLabelShows = text.isEmpty() ? tLabelShows::Nothing : tLabelShows::Marker;
         }
         return true;
     }

@@ -45,7 +45,6 @@ void BM_TickOfA1kHzRun(benchmark::State& state) {
     tBenchLesson classroom(dir);
     if (linked) classroom.Start(dir);
     tLesson lesson;
-    lesson.KeepOnDisk(false);
     const tExperiment e = DemoFork();
     lesson.Open(e);
     std::unique_ptr<tStationLink> link;
@@ -65,7 +64,7 @@ void BM_TickOfA1kHzRun(benchmark::State& state) {
     double t = 0;
     for (auto _ : state) {
         for (int i = 0; i < 100; ++i, t += 0.001) values.push_back(ForkSignal(t));
-        lesson.TakeValues(values, false);
+        lesson.TakeRunValues(values, false);
         if (link)
             while (link->Pending() > 0) std::this_thread::yield();
     }
@@ -123,7 +122,6 @@ void BM_LatencyFromTickToTeacher(benchmark::State& state) {
     const tExperiment e = DemoFork();
     for (int n = 0; n < 15; ++n) {
         lessons.push_back(std::make_unique<tLesson>());
-        lessons.back()->KeepOnDisk(false);
         lessons.back()->Open(e);
         links.push_back(std::make_unique<tStationLink>(
             *lessons.back(),
@@ -148,7 +146,7 @@ void BM_LatencyFromTickToTeacher(benchmark::State& state) {
             for (std::size_t n = 0; n < lessons.size(); ++n) {
                 for (int i = 0; i < 100; ++i)
                     values[n].push_back(ForkSignal(double(k * 100 + std::size_t(i)) * 0.001));
-                lessons[n]->TakeValues(values[n], true);
+                lessons[n]->TakeRunValues(values[n], true);
             }
             std::this_thread::sleep_until(due);
         }

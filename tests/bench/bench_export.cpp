@@ -2,6 +2,7 @@
 // page exports it.
 #include "experiment/Experiment.h"
 #include "lesson/Lesson.h"
+#include "support/LessonSteps.h"
 #include "ui/TablePage.h"
 #include "widgets/Printing.h"
 
@@ -24,14 +25,12 @@ void BM_TablePdf(benchmark::State& state) {
     sound.Freq = 1000;
     sound.Average = 1;
     tLesson lesson;
-    lesson.KeepOnDisk(false);
     lesson.Open(sound);
     lesson.BeginRun(0);
     std::vector<double> values;
     for (int i = 0; i < rows; ++i) values.push_back(0.8 * (i % 97) / 97.0);
-    int point = 0;
-    lesson.TakeValues(values, true,
-                      [&] { return point++ % 20000 == 0 ? QStringLiteral("удар") : QString(); });
+    TakeLabelled(lesson, values,
+                 [](int point) { return point % 20000 == 0 ? QStringLiteral("удар") : QString(); });
     lesson.EndRun();
     TTablePage page;
     page.SetLesson(&lesson);

@@ -1,14 +1,18 @@
 // One tick of the live display with one second of a 921600-baud stream queued and 10^6 points already on the
-// line: payload walk, decoding, averaging into points, following, the chart's repaint and its paint onto the
-// window (blend and flush); with the time axis standing still or moving on at nearly every tick; and the
-// memory per point held.
+// line: the acquisition's payload walk, decoding, averaging into points, the chart following the lesson, its
+// repaint and its paint onto the window (blend and flush); with the time axis standing still or moving on at
+// nearly every tick; and the memory per point held.
+#include "acquisition/Acquisition.h"
 #include "core/CommandLine.h"
+#include "device/PacketSource.h"
 #include "experiment/Experiment.h"
-#include "experiment/Experimentsfm.h"
 #include "lesson/Lesson.h"
 #include "measure/ValueStream.h"
+#include "platform/CommApi.h"
+#include "sim/SimWorld.h"
 #include "support/RecordingPrompts.h"
 #include "ui/Experimentfr.h"
+#include "ui/Experimentsfm.h"
 #include "ui/Mainfm.h"
 #include "widgets/Chart.h"
 
@@ -22,6 +26,7 @@
 #include <QTreeWidget>
 #include <benchmark/benchmark.h>
 #include <cmath>
+#include <deque>
 
 namespace {
 
@@ -46,6 +51,19 @@ std::vector<std::vector<std::uint8_t>> OneSecondOfStream(int& values) {
     return packets;
 }
 
+// The measuring thread's queue, filled by the benchmark: a second of the line before each tick.
+std::deque<tMeasurePacket> gQueued;
+
+class tQueuedSource : public tPacketSource {
+public:
+    int GetPacketCount() override { return int(gQueued.size()); }
+    void GetPacket(tMeasurePacket& packet) override {
+        packet = std::move(gQueued.front());
+        gQueued.pop_front();
+    }
+    void EndAndWait() override {}
+};
+
 void BM_Tick(benchmark::State& state) {
     const int existing = int(state.range(0));
     const bool scrolling = state.range(2) != 0;
@@ -57,7 +75,7 @@ void BM_Tick(benchmark::State& state) {
     SetExecutablePath(dir.filePath(QStringLiteral("zorbinka")));
     QFile cfg(dir.filePath(QStringLiteral("zorbinka.cfg")));
     cfg.open(QIODevice::WriteOnly);
-    cfg.write("UseFTDI=0\r\nUseCDC=0\r\nUseHID=0\r\n");
+    cfg.write("UseFTDI=0\r\nUseCDC=1\r\nUseHID=0\r\nTimeout=0\r\n");
     cfg.close();
     QDir().mkpath(dir.filePath(QStringLiteral("data/g/e")));
     QFile experiment(dir.filePath(QStringLiteral("data/g/e/experiment.txt")));
@@ -81,28 +99,41 @@ void BM_Tick(benchmark::State& state) {
         chooser.Tree()->setCurrentItem(chooser.Tree()->topLevelItem(0)->child(0));
         return int(QDialog::Accepted);
     };
+    // The sensor a demo one, its stream the benchmark's queue.
+    tSimWorld::Instance().Clear();
+    tSimSensorConfig sensor;
+    sensor.Name = "T101";
+    tSimWorld::Instance().AddComSensor(
+        QStringLiteral("/dev/ttyACM0"),
+        std::make_shared<tSimSensor>(sensor, std::make_shared<tVirtualClock>(1000)));
+    SetComApi(&SimComApi());
+    SetComPortLister([] { return tSimWorld::Instance().ComPaths(); });
+    SetPacketSourceMaker([](const tStreamStart&) -> std::unique_ptr<tPacketSource> {
+        return std::make_unique<tQueuedSource>();
+    });
     TfmMain window;
     window.resize(1280, 800);
     window.show();
     window.RunAction(window.acExperimentChoose);
     // The run as Пуск makes it: the lesson keeps it, the table reads it, its file is written at every tick.
     tLesson& lesson = window.Lesson();
-    window.SeriesIndex = window.Frame->BeginMeasurement(*window.Experiment);
-    lesson.BeginRun(window.SeriesIndex);
+    window.Acquisition().EndReading();
+    window.RunAction(window.acExperimentStart);
     if (state.range(1)) window.Frame->ShowPage(TfrExperiment::tPage::Table);
     std::vector<double> before;
     for (int i = 0; i < existing * average; ++i) before.push_back(20 + std::sin(i / average * 0.01));
-    lesson.TakeValues(before, true);
+    lesson.TakeRunValues(before, true);
     const tPointSeries& points = *lesson.Run(lesson.Measured()).Points;
     int values = 0;
     const auto packets = OneSecondOfStream(values);
-    std::vector<std::uint8_t> payload;
     for (auto _ : state) {
+        state.PauseTiming();
         for (const auto& packet : packets) {
-            payload.clear();
-            ExtractPayload(packet.data(), packet.size(), payload);
-            window.DecodeValueStream(payload);
+            tMeasurePacket queued{std::make_unique<std::uint8_t[]>(packet.size()), int(packet.size())};
+            std::copy(packet.begin(), packet.end(), queued.Data.get());
+            gQueued.push_back(std::move(queued));
         }
+        state.ResumeTiming();
         window.tmMeasureTimer();
         // The repaint the tick asked for, onto the window.
         QCoreApplication::processEvents();
@@ -114,6 +145,10 @@ void BM_Tick(benchmark::State& state) {
     state.counters["store_bytes_per_point"] = double(points.BytesHeld()) / points.Count();
     state.counters["table_shown"] = double(state.range(1));
     state.counters["scrolling"] = double(scrolling);
+    window.RunAction(window.acExperimentStop);
+    SetComApi(nullptr);
+    SetComPortLister(nullptr);
+    tSimWorld::Instance().Clear();
 }
 BENCHMARK(BM_Tick)
     ->Args({0, 0, 0})

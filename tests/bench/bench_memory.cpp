@@ -32,7 +32,6 @@ void BM_LongRun(benchmark::State& state) {
     double process = 0, store = 0;
     for (auto _ : state) {
         tLesson lesson;
-        lesson.KeepOnDisk(false);
         lesson.Open(fork);
         // The window's table reads the run as it grows (shown or not).
         std::unique_ptr<TTablePage> table;
@@ -48,9 +47,9 @@ void BM_LongRun(benchmark::State& state) {
             for (int k = i; k < i + 100; ++k)
                 values.push_back(
                     double(std::llround(800 * std::sin(k * 0.0157) * std::exp(-(k % 6000) / 3000.0))) / 1000);
-            lesson.TakeValues(values, false);
+            lesson.TakeRunValues(values, false);
         }
-        lesson.TakeValues(values, true);
+        lesson.TakeRunValues(values, true);
         lesson.EndRun();
         const tPointSeries& run = *lesson.Run(0).Points;
         process = (ResidentMegabytes() - before) * 1048576 / run.Count();

@@ -85,7 +85,7 @@ void BM_RateModeFramingAndQueueing(benchmark::State& state) {
     std::int64_t bytes = 0;
     for (auto _ : state) {
         gLine.Started = false;
-        tMeasureThread thread(0, &gLine, 921600, dtCOM, 0, true);
+        tMeasureThread thread(0, &gLine, 921600, dtCOM, true);
         const int packetSize = RatePacketSize(921600);
         std::int64_t packets = 0;
         while (packets < 2000) {
@@ -106,7 +106,7 @@ BENCHMARK(BM_RateModeFramingAndQueueing)->Unit(benchmark::kMillisecond)->UseReal
 void BM_PacketHandOver(benchmark::State& state) {
     PrepareLine();
     gLine.Started = false;
-    tMeasureThread thread(0, &gLine, 921600, dtCOM, 0, true);
+    tMeasureThread thread(0, &gLine, 921600, dtCOM, true);
     while (thread.GetPacketCount() < 20000) {
     }
     thread.RequestStop();

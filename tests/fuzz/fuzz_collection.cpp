@@ -1,7 +1,7 @@
 // Fuzz target: collection.ini in any bytes gives each experiment's way of collecting within its ranges, and
 // that is written and read back the same.
 #include "core/Settings.h"
-#include "measure/Collection.h"
+#include "runs/Collection.h"
 
 #include <QSettings>
 #include <QTemporaryDir>

@@ -82,7 +82,6 @@ int main(int argc, char** argv) {
     qputenv("XDG_CONFIG_HOME", home.filePath(QStringLiteral("config")).toLocal8Bit());
     ::testing::InitGoogleTest(&argc, argv);
     QApplication app(argc, argv);
-    PrepareAppMessages();
 #if defined(__SANITIZE_THREAD__)
     WatchToolkitThreads(false);
 #endif

@@ -3,11 +3,11 @@
 #include "core/CommandLine.h"
 #include "core/Prompts.h"
 #include "experiment/Experiment.h"
-#include "experiment/Experimentsfm.h"
 #include "lesson/Lesson.h"
 #include "measure/Measurethread.h"
 #include "sim/DemoWorld.h"
 #include "ui/DialogPrompts.h"
+#include "ui/Experimentsfm.h"
 #include "ui/Mainfm.h"
 #include "ui/Pulsefr.h"
 #include "widgets/Chart.h"
@@ -68,11 +68,13 @@ int Frame(const QString& root, bool pulse) {
     const int points = pulse ? 2500 : 420;
     for (int k = 0; k < points; ++k) {
         const double t = k * step;
-        if (!pulse && k == 60) frame->PointLabel = QStringLiteral("крышка");
-        if (!pulse && k == 250) frame->PointLabel = QStringLiteral("помешали");
+        const QString label = pulse      ? QString()
+                              : k == 60  ? QStringLiteral("крышка")
+                              : k == 250 ? QStringLiteral("помешали")
+                                         : QString();
         const double y =
             pulse ? HeartbeatSignal(t, 70) : 72 - 40 * (1 - std::exp(-t / 300)) + 0.2 * std::sin(k);
-        line->Add(t, y, frame->TakePointLabel());
+        line->Add(t, y, label);
         if (k % 10 == 9) frame->FollowNewest(experiment.AutoSize);
     }
     frame->FollowNewest(experiment.AutoSize);

@@ -6,6 +6,7 @@
 #include "lesson/Lesson.h"
 #include "sim/DemoWorld.h"
 #include "support/DemoLessons.h"
+#include "support/LessonSteps.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
@@ -35,6 +36,8 @@ int main(int argc, char** argv) {
     }
     QTemporaryDir state;
     qputenv("XDG_STATE_HOME", state.path().toLocal8Bit());
+    // The stations' works are of this run alone.
+    qputenv("XDG_DATA_HOME", state.filePath(QStringLiteral("data")).toLocal8Bit());
     QString host = args[1];
     int port = kLessonPort;
     if (host.contains(u':')) port = host.section(u':', -1).toInt(), host = host.section(u':', 0, -2);
@@ -48,7 +51,6 @@ int main(int argc, char** argv) {
         auto station = std::make_unique<tStation>();
         const tExperiment e = fork ? DemoFork() : DemoCooling(60);
         station->Speed = 6 + n;
-        station->Lesson.KeepOnDisk(false);
         station->Lesson.Open(e);
         station->Link = std::make_unique<tStationLink>(
             station->Lesson,
@@ -69,13 +71,13 @@ int main(int argc, char** argv) {
                 for (int i = 0; i < 100; ++i) s->Values.push_back(ForkSignal(double(s->Fed++) * 0.001));
             else
                 s->Values.push_back(CoolingSignal(double(s->Fed++) * 0.1 * s->Speed));
-            s->Lesson.TakeValues(s->Values, false);
+            s->Lesson.TakeRunValues(s->Values, false);
             if (s->Fed >= (fork ? 60000 : 600)) {
-                s->Lesson.TakeValues(s->Values, true);
+                s->Lesson.TakeRunValues(s->Values, true);
                 s->Lesson.EndRun();
                 try {
-                    s->Lesson.Analyse(tAnalysisKind::Fit, fork ? tFitModel::Sine : tFitModel::ExpApproach, 0,
-                                      fork ? 3 : 60);
+                    Analyse(s->Lesson, tAnalysisKind::Fit, fork ? tFitModel::Sine : tFitModel::ExpApproach, 0,
+                            fork ? 3 : 60);
                 } catch (...) {
                 }
             }

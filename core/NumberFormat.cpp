@@ -1,5 +1,5 @@
 // The number-pattern formatter: sections, required and optional digits, grouping, exponents, quoted text.
-#include "widgets/NumberFormat.h"
+#include "core/NumberFormat.h"
 
 #include "core/LocaleFormats.h"
 

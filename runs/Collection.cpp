@@ -1,5 +1,5 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
-#include "measure/Collection.h"
+#include "runs/Collection.h"
 
 #include "core/Functions.h"
 #include "core/Settings.h"

@@ -1,6 +1,6 @@
 // The chooser dialog: lazy tree from the disk, description pane with its tool bar, OK on groups and
 // experiments.
-#include "experiment/Experimentsfm.h"
+#include "ui/Experimentsfm.h"
 
 #include "core/Exception.h"
 #include "core/Prompts.h"

@@ -1,0 +1,75 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// Results kept with their boxes, read from and written to their lines; analyses prepared off the window.
+#include "lesson/ResultList.h"
+
+#include "runs/PointSeries.h"
+
+#include <algorithm>
+
+void tAnalysisJob::Run(const tFitProgress& progress) {
+    const QString quantity = Result.Quantity;
+    const int run = Result.Run;
+    const double from = Result.From, to = Result.To;
+    Result = ::Analyse(Result.Kind, Result.Model, X, Y, from + Shift, to + Shift, progress, &Spectrum);
+    Result.From = from;
+    Result.To = to;
+    Result.Quantity = quantity;
+    Result.Run = run;
+}
+
+tAnalysisJob MakeAnalysisJob(const tPointSeries& points, tAnalysisKind kind, tFitModel model, double from,
+                             double to, double shift) {
+    tAnalysisJob job;
+    job.Result.Kind = kind;
+    job.Result.Model = model;
+    job.Result.From = from;
+    job.Result.To = to;
+    job.Shift = shift;
+    int first = 0, last = points.Count();
+    if (!KindInfo(kind).AtPoint) {
+        first = std::max(0, points.UpperBound(std::min(from, to)) - 2);
+        last = std::min(points.Count(), points.UpperBound(std::max(from, to)) + 1);
+    }
+    job.X.reserve(std::size_t(std::max(0, last - first)));
+    job.Y.reserve(std::size_t(std::max(0, last - first)));
+    for (int i = first; i < last; ++i) {
+        job.X.push_back(points.X(i) + shift);
+        job.Y.push_back(points.Y(i));
+    }
+    return job;
+}
+
+void tResultList::Clear() {
+    FResults.clear();
+    FUnknown.clear();
+}
+
+void tResultList::Load(const QStringList& lines) {
+    Clear();
+    for (const QString& line : lines) {
+        QPointF box;
+        if (const std::optional<tAnalysisResult> result = DecodeResult(line.trimmed(), &box))
+            FResults.push_back({*result, box});
+        else if (!line.trimmed().isEmpty())
+            FUnknown << line;
+    }
+}
+
+bool tResultList::Without(int number, QStringList& gone, tResultList& kept) const {
+    kept.FResults.clear();
+    kept.FUnknown = FUnknown;
+    for (const tEntry& entry : FResults) {
+        if (entry.Value.Run == number)
+            gone << EncodeResult(entry.Value, entry.Box);
+        else
+            kept.FResults.push_back(entry);
+    }
+    return kept.FResults.size() != FResults.size();
+}
+
+QStringList tResultList::Lines() const {
+    QStringList lines;
+    for (const tEntry& entry : FResults) lines << EncodeResult(entry.Value, entry.Box);
+    // Lines this program cannot read (damaged, or of a newer one) stay as they were.
+    return lines << FUnknown;
+}

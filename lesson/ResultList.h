@@ -1,0 +1,58 @@
+// SPDX-License-Identifier: GPL-3.0-or-later
+// The analysis results of a work: each result with where its box stands, in the order found, the runs named
+// by their numbers; the lines of analysis.txt that are no result this program knows, kept as they came; and
+// an analysis to be done off the window's thread.
+#pragma once
+
+#include "analysis/Results.h"
+
+#include <QPointF>
+#include <QStringList>
+#include <vector>
+
+class tPointSeries;
+
+// An analysis of a run, to be done off the window's thread: the points it needs, copied, and what it found.
+struct tAnalysisJob {
+    std::vector<double> X, Y;
+    tAnalysisResult Result; // the kind, model, region, run and quantity asked for; then what was found
+    tSpectrum Spectrum;     // of a spectrum: all of it, for its window
+    // Seconds added to every x before a fit (the fit shift); the region and the result stay in the chart's x.
+    double Shift = 0;
+    // Runs the analysis (on any thread); `progress` cancels it with false.
+    void Run(const tFitProgress& progress = {});
+};
+// The job for the points of `points` that an analysis of the region [from, to] of `kind` needs: the region's
+// and one beyond each end (a slope's neighbours), all of them for a kind taken at a point; x shifted by
+// `shift`.
+tAnalysisJob MakeAnalysisJob(const tPointSeries& points, tAnalysisKind kind, tFitModel model, double from,
+                             double to, double shift);
+
+class tResultList {
+public:
+    void Clear();
+    // The lines of analysis.txt: each result with its box; the lines that are none, kept to be written back.
+    void Load(const QStringList& lines);
+    int Count() const { return int(FResults.size()); }
+    const tAnalysisResult& Result(int i) const { return FResults[std::size_t(i)].Value; }
+    // Where the box stands in fractions of the plotting area; negative: where the chart places it.
+    QPointF Box(int i) const { return FResults[std::size_t(i)].Box; }
+    void SetBox(int i, QPointF box) { FResults[std::size_t(i)].Box = box; }
+    void Add(const tAnalysisResult& result) { FResults.push_back({result, QPointF(-1, -1)}); }
+    void Remove(int i) { FResults.erase(FResults.begin() + i); }
+    // Every result goes; the lines that are none stay.
+    void RemoveAll() { FResults.clear(); }
+    // The results of the run numbered `number`, as lines, taken out of `kept` (a copy of these results
+    // without them); true when there were any.
+    bool Without(int number, QStringList& gone, tResultList& kept) const;
+    // Every line analysis.txt is to hold: the results, then the lines that are no result.
+    QStringList Lines() const;
+
+private:
+    struct tEntry {
+        tAnalysisResult Value;
+        QPointF Box{-1, -1};
+    };
+    std::vector<tEntry> FResults;
+    QStringList FUnknown;
+};
