@@ -30,15 +30,14 @@ public:
     // Raising above normal may be refused by the system for an ordinary user; the thread then runs at
     // normal priority.
     void SetPriority(tPriority priority) { FPriority = priority; }
-    tPriority Priority() const { return FPriority; }
 
     // The message of an error that escaped Execute, empty when none did.
     QString FatalMessage() const;
 
 protected:
     virtual void Execute() = 0;
-    // Called on the thread when an error escaped Execute (after it was logged): a thread whose failure someone
-    // waits for says so here.
+    // Called on the thread when an error escaped Execute (after it was logged): a thread whose failure
+    // someone waits for says so here.
     virtual void Failed(const QString& message) { (void)message; }
 
 private:

@@ -2,26 +2,11 @@
 // The lesson: what it is asked to do, done by its parts, and the notice of each change.
 #include "lesson/Lesson.h"
 
-#include "analysis/BeatRate.h"
 #include "core/Exception.h"
 #include "core/Settings.h"
 #include "lesson/WorkWriter.h"
 
 #include <cmath>
-
-tSavedWork ReadSavedWork(const QString& path, const tReadProgress& progress) {
-    tSavedWork work;
-    work.Path = path;
-    work.Opened = ReadWorkFolder(path, work.Runs, progress);
-    int damaged = 0;
-    for (const QString& line : work.Opened.AnalysisLines)
-        if (!line.trimmed().isEmpty() && !DecodeResult(line.trimmed())) ++damaged;
-    if (damaged > 0)
-        work.Opened.Skipped
-            << QString::fromLatin1(kAnalysisFile) +
-                   QStringLiteral(": пропущено строк: %1 (они сохранены в файле как были)").arg(damaged);
-    return work;
-}
 
 tLesson::tLesson(QObject* parent) : QObject(parent), FWriter(std::make_unique<tWorkWriter>(*this)) {
     connect(FWriter.get(), &tWorkWriter::failed, this, &tLesson::workFailed);
@@ -339,32 +324,10 @@ QString tLesson::QuantityOf(const tAnalysisResult& result) const {
     return result.Quantity.isEmpty() ? FExperiment.CaptionY : result.Quantity;
 }
 
-const tPointSeries& tLesson::AnalysedPoints(int run, tAnalysisKind kind, QString& quantity) const {
-    quantity.clear();
-    const tRun& r = FRuns.Run(run);
-    if (kind == tAnalysisKind::Statistics && Sensor().BeatRate && r.Rates->Count() > 0) {
-        quantity = QString::fromUtf8(Sensor().RateCaption) + QStringLiteral(", уд/мин");
-        return *r.Rates;
-    }
-    return *r.Points;
-}
-
 tAnalysisJob tLesson::PrepareAnalysis(tAnalysisKind kind, tFitModel model, double from, double to) const {
     const int run = Chosen();
     if (run < 0) throw Exception(QStringLiteral("Измерений ещё нет: анализировать нечего."));
-    QString quantity;
-    const tPointSeries& points = AnalysedPoints(run, kind, quantity);
-    const bool fitOfPoints = kind == tAnalysisKind::Fit && &points == FRuns.Run(run).Points.get();
-    tAnalysisJob job = MakeAnalysisJob(points, kind, model, from, to, fitOfPoints ? FitShift() : 0);
-    job.Result.Quantity = quantity;
-    job.Result.Run = RunNumber(run);
-    return job;
-}
-
-double tLesson::FitShift() const {
-    // Points typed, or kept at typed values, stand where they are typed.
-    if (!TimedRuns(FExperiment)) return 0;
-    return FExperiment.Average > 1 ? (FExperiment.Average - 1) / 2.0 * FExperiment.Freq * 1e-6 : 0;
+    return ::PrepareAnalysis(FRuns.Run(run), RunNumber(run), FExperiment, kind, model, from, to);
 }
 
 const tAnalysisResult& tLesson::AddResult(const tAnalysisJob& job) {

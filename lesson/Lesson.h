@@ -12,6 +12,7 @@
 #include "experiment/Sensors.h"
 #include "lesson/Recording.h"
 #include "lesson/ResultList.h"
+#include "lesson/WorkWriter.h"
 #include "runs/Runs.h"
 #include "runs/WorkFolder.h"
 
@@ -21,18 +22,6 @@
 #include <memory>
 #include <optional>
 #include <vector>
-
-class tWorkWriter;
-
-// A saved work as read from its folder, before it replaces what is open: read off the window's thread.
-struct tSavedWork {
-    QString Path;
-    tOpenedWork Opened;
-    tRunStore Runs;
-};
-// Reads the work folder `path`; raises Exception with the reason when it holds no work, EAbort when
-// `progress` cancels.
-tSavedWork ReadSavedWork(const QString& path, const tReadProgress& progress = {});
 
 class tLesson : public QObject {
     Q_OBJECT
@@ -147,10 +136,8 @@ public:
     bool ResultShown(int i) const;
     // What the result is of: its own quantity, else the experiment's.
     QString QuantityOf(const tAnalysisResult& result) const;
-    // Where a fit takes the points of an averaged run: each at the middle of the block of values it is the
-    // mean of, Shift seconds after the chart's x (k·Freq·Average); 0 without averaging. A fitted curve is
-    // drawn at the chart's x through the model at x + Shift.
-    double FitShift() const;
+    // Where a fit takes the points of an averaged run (::FitShift of the experiment).
+    double FitShift() const { return ::FitShift(FExperiment); }
     // An analysis of the chosen run between `from` and `to` (a slope at `from`), in three steps, the second
     // on any thread: the points copied, the analysis, the result kept (and saved). Raises Exception with the
     // reason when there is nothing to analyse or the analysis failed.
@@ -191,9 +178,6 @@ private:
     int RunNumber(int i) const { return FRuns.Number(i); }
     // A run of the experiment, begun now, without points.
     std::shared_ptr<tRun> NewRun() const;
-    // The points an analysis of `kind` takes of run `run`: for a pulse run's statistics its beat rate (its
-    // caption in `quantity`); else the run's own points.
-    const tPointSeries& AnalysedPoints(int run, tAnalysisKind kind, QString& quantity) const;
     // Makes the points of `run` (the typed or the measured one) the rows given (in x order) and says so.
     void PutRows(const std::shared_ptr<tRun>& run, const std::vector<std::pair<double, double>>& rows);
     void RebuildRates(tRun& run) const;

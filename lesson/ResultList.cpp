@@ -2,7 +2,11 @@
 // Results kept with their boxes, read from and written to their lines; analyses prepared off the window.
 #include "lesson/ResultList.h"
 
+#include "experiment/Experiment.h"
+#include "experiment/Sensors.h"
+#include "lesson/Recording.h"
 #include "runs/PointSeries.h"
+#include "runs/Runs.h"
 
 #include <algorithm>
 
@@ -17,9 +21,21 @@ void tAnalysisJob::Run(const tFitProgress& progress) {
     Result.Run = run;
 }
 
-tAnalysisJob MakeAnalysisJob(const tPointSeries& points, tAnalysisKind kind, tFitModel model, double from,
-                             double to, double shift) {
+double FitShift(const tExperiment& experiment) {
+    // Points typed, or kept at typed values, stand where they are typed.
+    if (!TimedRuns(experiment)) return 0;
+    return experiment.Average > 1 ? (experiment.Average - 1) / 2.0 * experiment.Freq * 1e-6 : 0;
+}
+
+tAnalysisJob PrepareAnalysis(const tRun& run, int number, const tExperiment& experiment, tAnalysisKind kind,
+                             tFitModel model, double from, double to) {
+    const tSensorDescription& sensor = DescribeSensor(experiment.SensorName);
+    const bool rates = kind == tAnalysisKind::Statistics && sensor.BeatRate && run.Rates->Count() > 0;
+    const tPointSeries& points = rates ? *run.Rates : *run.Points;
+    const double shift = kind == tAnalysisKind::Fit && !rates ? FitShift(experiment) : 0;
     tAnalysisJob job;
+    job.Result.Run = number;
+    if (rates) job.Result.Quantity = QString::fromUtf8(sensor.RateCaption) + QStringLiteral(", уд/мин");
     job.Result.Kind = kind;
     job.Result.Model = model;
     job.Result.From = from;

@@ -10,7 +10,8 @@
 #include <QStringList>
 #include <vector>
 
-class tPointSeries;
+class tExperiment;
+struct tRun;
 
 // An analysis of a run, to be done off the window's thread: the points it needs, copied, and what it found.
 struct tAnalysisJob {
@@ -22,11 +23,16 @@ struct tAnalysisJob {
     // Runs the analysis (on any thread); `progress` cancels it with false.
     void Run(const tFitProgress& progress = {});
 };
-// The job for the points of `points` that an analysis of the region [from, to] of `kind` needs: the region's
-// and one beyond each end (a slope's neighbours), all of them for a kind taken at a point; x shifted by
-// `shift`.
-tAnalysisJob MakeAnalysisJob(const tPointSeries& points, tAnalysisKind kind, tFitModel model, double from,
-                             double to, double shift);
+// The analysis of `kind` of run `run` of an experiment `experiment` (its number `number`) over the region
+// [from, to]: the points it needs copied, the region's and one beyond each end (a slope's neighbours), all of
+// them for a kind taken at a point. A pulse run's statistics are of its beat rate; a fit's x are shifted by
+// FitShift.
+tAnalysisJob PrepareAnalysis(const tRun& run, int number, const tExperiment& experiment, tAnalysisKind kind,
+                             tFitModel model, double from, double to);
+// Where a fit takes the points of an averaged run: each at the middle of the block of values it is the mean
+// of, this many seconds after the chart's x (k·Freq·Average); 0 without averaging. A fitted curve is drawn at
+// the chart's x through the model at x + the shift.
+double FitShift(const tExperiment& experiment);
 
 class tResultList {
 public:

@@ -6,6 +6,20 @@
 #include "core/Logfile.h"
 #include "lesson/Lesson.h"
 
+tSavedWork ReadSavedWork(const QString& path, const tReadProgress& progress) {
+    tSavedWork work;
+    work.Path = path;
+    work.Opened = ReadWorkFolder(path, work.Runs, progress);
+    int damaged = 0;
+    for (const QString& line : work.Opened.AnalysisLines)
+        if (!line.trimmed().isEmpty() && !DecodeResult(line.trimmed())) ++damaged;
+    if (damaged > 0)
+        work.Opened.Skipped
+            << QString::fromLatin1(kAnalysisFile) +
+                   QStringLiteral(": пропущено строк: %1 (они сохранены в файле как были)").arg(damaged);
+    return work;
+}
+
 tWorkWriter::tWorkWriter(tLesson& lesson) : QObject(&lesson), FLesson(lesson) {
     connect(&lesson, &tLesson::runStarted, this, &tWorkWriter::RunStarted);
     connect(&lesson, &tLesson::pointsAppended, this, [this] {

@@ -14,6 +14,16 @@
 
 class tLesson;
 
+// A saved work as read from its folder, before it replaces what is open: read off the window's thread.
+struct tSavedWork {
+    QString Path;
+    tOpenedWork Opened;
+    tRunStore Runs;
+};
+// Reads the work folder `path`; raises Exception with the reason when it holds no work, EAbort when
+// `progress` cancels.
+tSavedWork ReadSavedWork(const QString& path, const tReadProgress& progress = {});
+
 class tWorkWriter : public QObject {
     Q_OBJECT
 public:

@@ -13,8 +13,8 @@ tUsbMonitor::tUsbMonitor(QObject* parent) : QObject(parent) {
     if (!FMonitor || udev_monitor_filter_add_match_subsystem_devtype(FMonitor, "usb", nullptr) < 0 ||
         udev_monitor_enable_receiving(FMonitor) < 0)
         return;
-    FNotifier = new QSocketNotifier(udev_monitor_get_fd(FMonitor), QSocketNotifier::Read, this);
-    connect(FNotifier, &QSocketNotifier::activated, this, &tUsbMonitor::Read);
+    auto* notifier = new QSocketNotifier(udev_monitor_get_fd(FMonitor), QSocketNotifier::Read, this);
+    connect(notifier, &QSocketNotifier::activated, this, &tUsbMonitor::Read);
 }
 
 tUsbMonitor::~tUsbMonitor() {

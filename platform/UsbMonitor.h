@@ -3,7 +3,6 @@
 
 #include <QObject>
 
-class QSocketNotifier;
 struct udev;
 struct udev_monitor;
 
@@ -12,9 +11,6 @@ class tUsbMonitor : public QObject {
 public:
     explicit tUsbMonitor(QObject* parent = nullptr);
     ~tUsbMonitor() override;
-
-    // False when udev refused the monitor: then no notice ever comes.
-    bool IsActive() const { return FNotifier != nullptr; }
 
 signals:
     // The system's device-change codes: 0x8000 arrival, 0x8004 removal complete, 0x0007 device tree changed;
@@ -26,5 +22,4 @@ private:
 
     udev* FUdev = nullptr;
     udev_monitor* FMonitor = nullptr;
-    QSocketNotifier* FNotifier = nullptr;
 };

@@ -101,7 +101,7 @@ TJoinDialog::TJoinDialog(QWidget* parent)
 
 TLessonDialog::TLessonDialog(QWidget* parent, const QString& text, const QString& page,
                              std::function<void()> openPage)
-    : QDialog(parent), FText(text), FPage(page), FQr(page.isEmpty() ? QImage() : QrCodeImage(page, 5)) {
+    : QDialog(parent), FText(text), FPage(page) {
     setWindowTitle(QStringLiteral("Урок в классе"));
     auto* layout = new QHBoxLayout(this);
     auto* label = new QLabel(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
@@ -120,9 +120,9 @@ TLessonDialog::TLessonDialog(QWidget* parent, const QString& text, const QString
     }
     column->addWidget(buttons);
     layout->addLayout(column, 1);
-    if (!FQr.isNull()) {
+    if (const QImage code = page.isEmpty() ? QImage() : QrCodeImage(page, 5); !code.isNull()) {
         auto* qr = new QLabel;
-        qr->setPixmap(QPixmap::fromImage(FQr));
+        qr->setPixmap(QPixmap::fromImage(code));
         layout->addWidget(qr, 0, Qt::AlignTop);
     }
 }

@@ -45,11 +45,9 @@ public:
     TLessonDialog(QWidget* parent, const QString& text, const QString& page, std::function<void()> openPage);
     QString Text() const { return FText; }
     QString Page() const { return FPage; }
-    QImage Qr() const { return FQr; }
 
 private:
     QString FText, FPage;
-    QImage FQr;
 };
 
 class TClassMenu : public QMenu {

@@ -37,7 +37,6 @@ public:
     QAction* PrintAction() const { return acDescrPrint; }
     QAction* SaveAction() const { return acDescrSave; }
     QAction* CopyToMineAction() const { return acCopyToMine; }
-    double GetDescrRatio() const { return DescrRatio; }
     // The OK button's command: accepts an experiment, expands a group.
     void OkClicked();
     // The folder of a node, ending in "/": of the last catalogue that has it.
