@@ -15,6 +15,15 @@ const char kExperimentFile[] = "experiment.txt";
 
 namespace {
 
+// The value a key takes when it is missing or cannot work, written once: the reader and its checks take them
+// from here.
+constexpr int kFreq = 100000;
+constexpr int kAverage = 1;
+constexpr double kMinX = 0, kMaxX = 100, kIncX = 10;
+constexpr double kMinY = 0, kMaxY = 100, kIncY = 10;
+// What a definition that cannot be read is shown with: a 10 ms period and captions that say nothing was read.
+constexpr int kUnreadFreq = 10000;
+
 double Real(const tSettings& file, const char* key, double fallback) {
     double value = 0;
     return ParseFloat(file.GetSettingByName(QString::fromLatin1(key)), value) ? value : fallback;
@@ -32,15 +41,15 @@ QString Text(const tSettings& file, const char* key) {
 
 void tExperiment::SetDefaults() {
     SensorName.clear();
-    Freq = 10000;
-    Average = 1;
-    MinX = 0;
-    MaxX = 100;
-    IncX = 10;
+    Freq = kUnreadFreq;
+    Average = kAverage;
+    MinX = kMinX;
+    MaxX = kMaxX;
+    IncX = kIncX;
     CaptionX = QStringLiteral("Значение");
-    MinY = 0;
-    MaxY = 100;
-    IncY = 10;
+    MinY = kMinY;
+    MaxY = kMaxY;
+    IncY = kIncY;
     CaptionY = QStringLiteral("t, c");
     AutoSize = false;
     YOffset = 0;
@@ -63,18 +72,18 @@ void tExperiment::ReadText(const QByteArray& bytes) {
     if (file.IndexOfName(QStringLiteral("SensorName")) < 0)
         throw Exception(QStringLiteral("Не указан датчик используемый в экперименте."));
     SensorName = Text(file, "SensorName");
-    Freq = Integer(file, "Freq", 100000);
-    Average = Integer(file, "Average", 1);
+    Freq = Integer(file, "Freq", kFreq);
+    Average = Integer(file, "Average", kAverage);
     FormatY = Text(file, "FormatY");
     FormatX = Text(file, "FormatX");
     CaptionX = Text(file, "CaptionX");
-    MinX = Real(file, "MinX", 0);
-    MaxX = Real(file, "MaxX", 100);
-    IncX = Real(file, "IncX", 10);
+    MinX = Real(file, "MinX", kMinX);
+    MaxX = Real(file, "MaxX", kMaxX);
+    IncX = Real(file, "IncX", kIncX);
     CaptionY = Text(file, "CaptionY");
-    MinY = Real(file, "MinY", 0);
-    MaxY = Real(file, "MaxY", 100);
-    IncY = Real(file, "IncY", 10);
+    MinY = Real(file, "MinY", kMinY);
+    MaxY = Real(file, "MaxY", kMaxY);
+    IncY = Real(file, "IncY", kIncY);
     AutoSize = file.GetBool(QStringLiteral("AutoSize"), false);
     TwiceMarker = file.GetBool(QStringLiteral("TwiceMarker"), false);
     YOffset = Real(file, "YOffset", 0);
@@ -101,29 +110,29 @@ void tExperiment::ReadText(const QByteArray& bytes) {
     };
     if (Freq <= 0) {
         reject("Freq");
-        Freq = 100000;
+        Freq = kFreq;
     }
     if (Average <= 0) {
         reject("Average");
-        Average = 1;
+        Average = kAverage;
     }
     if (!(MinX < MaxX)) {
         reject("MinX/MaxX");
-        MinX = 0;
-        MaxX = 100;
+        MinX = kMinX;
+        MaxX = kMaxX;
     }
     if (!(MinY < MaxY)) {
         reject("MinY/MaxY");
-        MinY = 0;
-        MaxY = 100;
+        MinY = kMinY;
+        MaxY = kMaxY;
     }
     if (!(IncX > 0)) {
         reject("IncX");
-        IncX = 10;
+        IncX = kIncX;
     }
     if (!(IncY > 0)) {
         reject("IncY");
-        IncY = 10;
+        IncY = kIncY;
     }
 }
 

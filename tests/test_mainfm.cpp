@@ -70,6 +70,8 @@
 #include <QScrollArea>
 #include <QShortcut>
 #include <QTabWidget>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QToolBar>
@@ -2446,6 +2448,45 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     EXPECT_EQ(Lesson().RunCount(), 1) << "measuring goes on without the teacher";
     Action("acClassLeave")->trigger();
     EXPECT_FALSE(menu->Link());
+}
+
+// Joining a teacher who is slow to answer: the window goes on meanwhile (its timers fire, a run measured goes
+// on), and a teacher who never completes the handshake is said.
+TEST_F(MainWindowTest, TheWindowGoesOnWhileTheTeacherIsAsked) {
+    QTcpServer teacher;
+    ASSERT_TRUE(teacher.listen(QHostAddress::LocalHost, 0));
+    // It takes the connection and says nothing for a second and a half, then hangs up.
+    QObject::connect(&teacher, &QTcpServer::newConnection, [&] {
+        QTcpSocket* socket = teacher.nextPendingConnection();
+        QTimer::singleShot(1500, socket, [socket] { socket->abort(); });
+    });
+    TfmMain& w = Window();
+    Choose(QStringLiteral("Тепло"));
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(3);
+    w.tmMeasure->setInterval(20);
+    const int before = MeasuredPoints();
+    int fired = 0;
+    QTimer counting;
+    QObject::connect(&counting, &QTimer::timeout, [&] { ++fired; });
+    counting.start(50);
+    other = [&](QDialog& dialog) {
+        auto* join = qobject_cast<TJoinDialog*>(&dialog);
+        if (!join) return int(QDialog::Rejected);
+        join->Address->setText(QStringLiteral("127.0.0.1:%1").arg(teacher.serverPort()));
+        join->Code->setText(QStringLiteral("ABC123"));
+        return int(QDialog::Accepted);
+    };
+    prompts.Boxes.clear();
+    Action("acClassJoin")->trigger();
+    EXPECT_FALSE(Child<TClassMenu>()->Link());
+    ASSERT_EQ(BoxTexts().size(), 1);
+    EXPECT_TRUE(BoxTexts()[0].startsWith(QStringLiteral("Нет связи с учителем по адресу 127.0.0.1:")))
+        << BoxTexts()[0].toStdString();
+    EXPECT_GT(fired, 10) << "the window's own timers went on";
+    EXPECT_GT(MeasuredPoints(), before) << "the run measured went on";
+    w.tmMeasure->setInterval(24 * 3600 * 1000);
+    w.RunAction(w.acExperimentStop);
 }
 
 // A fitted curve that shoots off the chart (a power near x = 0) is cut a plot's height beyond it: the

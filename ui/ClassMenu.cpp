@@ -8,6 +8,7 @@
 #include "core/Prompts.h"
 #include "core/UserFolders.h"
 #include "lesson/Lesson.h"
+#include "ui/OffThread.h"
 #include "widgets/QrCode.h"
 
 #include <QCoreApplication>
@@ -260,7 +261,7 @@ void TClassMenu::OfferExperiment() {
     tTeacherMessage offer;
     offer.Kind = tTeacherMessage::tKind::Offer;
     offer.Experiment = CataloguePath(FLesson.Experiment().Path);
-    SendToClass(FPort, FCertificate, *FCodes, offer);
+    Send(offer);
 }
 
 void TClassMenu::MessageClass() {
@@ -272,7 +273,15 @@ void TClassMenu::MessageClass() {
         return;
     tTeacherMessage message;
     message.Text = text.trimmed();
-    SendToClass(FPort, FCertificate, *FCodes, message);
+    Send(message);
+}
+
+void TClassMenu::Send(const tTeacherMessage& message) {
+    // The broker may take seconds to answer: the window and a run measured go on meanwhile.
+    const int port = FPort;
+    const QString certificate = FCertificate;
+    const tLessonCodes codes = *FCodes;
+    RunOffThread([&] { SendToClass(port, certificate, codes, message); }, nullptr, false);
 }
 
 void TClassMenu::EndLesson() {
@@ -296,7 +305,16 @@ void TClassMenu::Join() {
     QSettings state(StateFile(), QSettings::IniFormat);
     state.setValue(QStringLiteral("Address"), dialog.Address->text().trimmed());
     state.setValue(QStringLiteral("Group"), dialog.Group->text().trimmed());
-    const tTeacherPin pin = PinTeacher(server, port);
+    // The teacher may take seconds to answer, or never: the window and a run measured go on meanwhile.
+    tTeacherPin pin;
+    FStatus->setText(QStringLiteral("Класс: подключение…"));
+    FStatus->setVisible(true);
+    try {
+        RunOffThread([&, server = server, port = port] { pin = PinTeacher(server, port); }, nullptr, false);
+    } catch (...) {
+        Update();
+        throw;
+    }
     FLink.reset();
     FLink = std::make_unique<tStationLink>(
         FLesson, tStationSettings{server, port, LessonOfCode(code), code, StationIdentity(),

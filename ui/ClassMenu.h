@@ -5,6 +5,7 @@
 
 #include "classroom/Discovery.h"
 #include "classroom/LessonBroker.h"
+#include "classroom/Payloads.h"
 
 #include <QDialog>
 #include <QImage>
@@ -73,6 +74,8 @@ public:
 
 private:
     void Update();
+    // Hands the teacher's word to the lesson's broker off the window's thread.
+    void Send(const tTeacherMessage& message);
 
     QMainWindow* FWindow;
     tLesson& FLesson;

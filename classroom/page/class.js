@@ -10,8 +10,7 @@ const LIVE_POINTS = 2000; // of the run being recorded, per tile
 
 const stations = new Map(); // id → station
 let client = null;
-let frames = 0;
-window.__zorbinka = { stations, frames: () => frames, connected: false };
+let frames = 0; // drawn since the page opened
 
 function number(value, digits = 4) {
     if (typeof value !== 'number' || !Number.isFinite(value)) return '—';
@@ -314,8 +313,6 @@ function csv() {
     a.download = 'группы.csv';
     a.click();
 }
-window.__zorbinka.csvText = () => groupsTable.map(row => row.join(';')).join('\r\n');
-window.__zorbinka.groupsSeries = () => (groupsChart ? groupsChart.series.length - 1 : 0);
 
 // ---- The connection.
 
@@ -327,14 +324,12 @@ function connect(code) {
     client.on('connect', () => {
         status.textContent = 'Подключено';
         status.classList.remove('lost');
-        window.__zorbinka.connected = true;
         document.getElementById('login').hidden = true;
         client.subscribe('zorbinka/+/station/+/#', { qos: 0 });
     });
     client.on('close', () => {
         status.textContent = 'Нет связи с сервером урока';
         status.classList.add('lost');
-        window.__zorbinka.connected = false;
     });
     client.on('error', error => {
         if (/authori|Bad User|password/i.test(String(error && error.message))) {

@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // Opens the class page in Debian's Chromium (headless, through playwright-core; no browser is ever
 // downloaded) and prints what it shows as JSON: the tiles, all groups' table and CSV, frames drawn a second.
+// The page ships nothing for tests: its own top-level names (stations, frames, client, groupsTable,
+// groupsChart) are read from outside, as a console would.
 // node check_page.cjs <node_modules folder> <page url> <screenshot folder> <tiles expected>
 'use strict';
 const path = require('path');
@@ -23,9 +25,9 @@ const { chromium } = require(path.join(modules, 'playwright-core'));
             [...document.querySelectorAll('.tile .experiment')].every(v => v.textContent.trim() !== ''), Number(expected),
             { timeout: 20000 });
         // Frames drawn in a second while the live data flows.
-        const before = await page.evaluate(() => window.__zorbinka.frames());
+        const before = await page.evaluate(() => frames);
         await page.waitForTimeout(1000);
-        out.fps = (await page.evaluate(() => window.__zorbinka.frames())) - before;
+        out.fps = (await page.evaluate(() => frames)) - before;
         out.tiles = await page.evaluate(() => [...document.querySelectorAll('.tile')].map(t => ({
             station: t.dataset.station, group: t.querySelector('.group').textContent,
             value: t.querySelector('.value').textContent, state: t.querySelector('.state').textContent,
@@ -44,32 +46,33 @@ const { chromium } = require(path.join(modules, 'playwright-core'));
         await page.waitForSelector('#groups-table tr');
         out.groups = await page.evaluate(() => [...document.querySelectorAll('#groups-table tr')].map(
             tr => [...tr.cells].map(c => c.textContent)));
-        out.csv = await page.evaluate(() => window.__zorbinka.csvText());
-        out.series = await page.evaluate(() => window.__zorbinka.groupsSeries());
+        out.csv = await page.evaluate(() => groupsTable.map(row => row.join(';')).join('\r\n'));
+        out.series = await page.evaluate(() => (groupsChart ? groupsChart.series.length - 1 : 0));
         await page.screenshot({ path: path.join(shots, 'class-groups.png') });
         // The broker restarted by the test: the page is whole again by itself.
         await page.click('#groups .close');
         process.stdout.write('restart-now\n');
-        await page.waitForFunction(() => !window.__zorbinka.connected, null, { timeout: 20000 });
+        await page.waitForFunction(() => !(client && client.connected), null, { timeout: 20000 });
         const lost = Date.now();
         // As a page opened now: no runs, nothing of the run being recorded.
         await page.evaluate(() => {
-            for (const s of window.__zorbinka.stations.values()) {
+            for (const s of stations.values()) {
                 s.runs.clear();
                 s.live = { run: 0, x: [], y: [] };
                 s.current = null;
             }
         });
         // Whole: the runs of every station still in the lesson, and the run being recorded drawn from its start.
-        await page.waitForFunction(n => window.__zorbinka.connected &&
-            [...window.__zorbinka.stations.values()].filter(s => s.runs.size > 0 || s.online === false).length >= n &&
-            [...window.__zorbinka.stations.values()].some(s => s.current && s.chart.data[0].length &&
+        await page.waitForFunction(n => (client && client.connected) &&
+            [...stations.values()].filter(s => s.runs.size > 0 || s.online === false).length >= n &&
+            [...stations.values()].some(s => s.current && s.chart.data[0].length &&
                                                           s.chart.data[0][0] === s.current.x[0]),
             Number(expected), { timeout: 30000 });
         out.whole = Date.now() - lost;
         out.liveFrom = await page.evaluate(() =>
-            [...window.__zorbinka.stations.values()].find(s => s.current).chart.data[0][0]);
+            [...stations.values()].find(s => s.current).chart.data[0][0]);
         out.tilesAfter = await page.evaluate(() => document.querySelectorAll('.tile').length);
+        out.hooks = await page.evaluate(() => Object.keys(window).filter(k => /zorbinka/i.test(k)));
         out.errors = messages.filter(m => !/WebSocket|ERR_CONNECTION_REFUSED/.test(m));
     } finally {
         await browser.close();
