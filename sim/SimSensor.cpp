@@ -312,6 +312,11 @@ bool tSimSensor::Streaming() {
     return FStreaming;
 }
 
+long long tSimSensor::ValuesMade() {
+    std::lock_guard<std::mutex> guard(FMutex);
+    return FNextValue;
+}
+
 int tSimSensor::Freq() {
     std::lock_guard<std::mutex> guard(FMutex);
     return FFreq;

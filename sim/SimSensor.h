@@ -97,6 +97,8 @@ public:
     // The byte counts the host asked for, read by read.
     std::vector<int> ReadRequests();
     bool Streaming();
+    // How many values the stream begun last has made so far (each from the signal as it was then).
+    long long ValuesMade();
     int Freq();
     tSimClock& Clock() { return *FClock; }
     const tSimSensorConfig& Config() const { return FConfig; }

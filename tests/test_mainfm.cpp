@@ -1198,10 +1198,16 @@ TEST_F(MainWindowTest, ALabelTypedAsItsRunEndsIsKept) {
     } rows[] = {{true}, {false}};
     for (const auto& row : rows) {
         SCOPED_TRACE(row.byItself);
-        Lesson().SetCollection({0.5});
-        w.RunAction(w.acExperimentStart);
-        TicksUntil(30);
-        const int run = Lesson().Measured();
+        // A run still measured when the box opens: on a busy machine one tick may take a whole short run,
+        // which is then begun again.
+        int run = -1;
+        for (int attempt = 0; attempt < 20 && run < 0; ++attempt) {
+            Lesson().SetCollection({1});
+            w.RunAction(w.acExperimentStart);
+            TicksUntil(30);
+            run = Lesson().Measured();
+        }
+        ASSERT_GE(run, 0);
         int opened = -1;
         prompts.WhileShown = [&] {
             opened = MeasuredPoints();
@@ -1216,6 +1222,7 @@ TEST_F(MainWindowTest, ALabelTypedAsItsRunEndsIsKept) {
         w.RunAction(w.acExperimentMarkPoint);
         prompts.WhileShown = nullptr;
         ASSERT_FALSE(w.tmMeasure->isActive());
+        ASSERT_LT(run, Lesson().RunCount());
         const tPointSeries& points = *Lesson().Run(run).Points;
         // The first point measured after the box opened; its run's last when none came.
         const int at = points.Count() > opened ? opened : points.Count() - 1;
@@ -1223,8 +1230,10 @@ TEST_F(MainWindowTest, ALabelTypedAsItsRunEndsIsKept) {
         EXPECT_EQ(BoxTexts(), QStringList());
         // In the run's file, on its point's line.
         const QStringList lines =
-            QString::fromUtf8(ReadFile(Lesson().Work()->Path() +
-                                       QStringLiteral("/run-%1.csv").arg(run + 1, 2, 10, QLatin1Char('0'))))
+            QString::fromUtf8(
+                ReadFile(
+                    Lesson().Work()->Path() +
+                    QStringLiteral("/run-%1.csv").arg(Lesson().Run(run).Number, 2, 10, QLatin1Char('0'))))
                 .split(QStringLiteral("\r\n"));
         ASSERT_GT(lines.size(), at + 1);
         EXPECT_TRUE(lines[at + 1].endsWith(QStringLiteral("удар"))) << lines[at + 1].toStdString();
@@ -1275,6 +1284,9 @@ TEST_F(MainWindowTest, ASensorPulledWhileIdleIsLetGoAtPusk) {
 TEST_F(MainWindowTest, TheSensorIsReadBetweenRunsAndItsLossNoticedAtOnce) {
     tSimSensorConfig config;
     config.Name = "Z102";
+    // Between 20 and 30 however long the sensor has streamed (on a busy machine the reading is looked at
+    // seconds of the sensor's clock after it began).
+    config.Signal = [](double t, int) { return 20 + std::fmod(t, 8.0); };
     const std::shared_ptr<tSimSensor> sensor = AddCom(QStringLiteral("/dev/ttyACM7"), config);
     Experiment("Чтение", "SensorName=Z102\r\nFreq=100000\r\nAverage=2\r\nCaptionY=T\r\nFormatY=0.0\r\n");
     TfmMain& w = Window();
@@ -1864,13 +1876,20 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     chart->resize(800, 500);
     w.RunAction(Action("acViewRuns"));
     QTreeWidget* tree = Child<TRunsPanel>()->Tree();
+    // The panel counts the points as they come: looked at whenever the lesson says points came.
+    int counted = 0;
+    const QMetaObject::Connection counting =
+        QObject::connect(&Lesson(), &tLesson::pointsAppended, [&](int id) {
+            const int i = Lesson().RunIndex(id);
+            QTreeWidgetItem* item = i >= 0 ? tree->topLevelItem(i) : nullptr;
+            ASSERT_TRUE(item) << "the run measured is listed";
+            EXPECT_EQ(item->text(2), QLocale().toString(Lesson().Run(i).Points->Count()));
+            ++counted;
+        });
     // Each run stops by itself: its points are known whatever the machine's load.
     const auto run = [&](double seconds) {
         Lesson().SetCollection({seconds});
         w.RunAction(w.acExperimentStart);
-        TicksUntil(5);
-        EXPECT_EQ(tree->topLevelItem(Lesson().Measured())->text(2), QString::number(MeasuredPoints()))
-            << "the panel counts the points as they come";
         ASSERT_TRUE(WaitUntil([&] {
             w.tmMeasureTimer();
             return !w.tmMeasure->isActive();
@@ -1879,6 +1898,8 @@ TEST_F(MainWindowTest, RunsComparedOnOneChart) {
     run(3);
     const QColor firstColour = RunColour(Lesson(), 0);
     run(1);
+    QObject::disconnect(counting);
+    EXPECT_GE(counted, 2);
     ASSERT_EQ(Lesson().RunCount(), 2);
     const int first = Lesson().Run(0).Points->Count();
     EXPECT_EQ(first, 301);
