@@ -15,6 +15,7 @@
 #include <QKeyEvent>
 #include <QPainter>
 #include <QStyledItemDelegate>
+#include <QTimer>
 #include <QToolTip>
 
 namespace {
@@ -44,7 +45,11 @@ public:
 
 } // namespace
 
-tRunsModel::tRunsModel(QObject* parent) : QAbstractTableModel(parent) {}
+tRunsModel::tRunsModel(QObject* parent) : QAbstractTableModel(parent), FRowTimer(new QTimer(this)) {
+    FRowTimer->setSingleShot(true);
+    FRowTimer->setInterval(1000);
+    connect(FRowTimer, &QTimer::timeout, this, &tRunsModel::TakeRowsNow);
+}
 
 void tRunsModel::SetLesson(tLesson* lesson) {
     if (FLesson) disconnect(FLesson, nullptr, this, nullptr);
@@ -58,6 +63,7 @@ void tRunsModel::SetLesson(tLesson* lesson) {
         connect(lesson, &tLesson::pointsChanged, this, reset);
         connect(lesson, &tLesson::pointsAppended, this,
                 [this](int id) { PointsAppended(FLesson->RunIndex(id)); });
+        connect(lesson, &tLesson::runEnded, this, &tRunsModel::TakeRowsNow);
         connect(lesson, &QObject::destroyed, this, [this] {
             FLesson = nullptr;
             Reset();
@@ -67,6 +73,7 @@ void tRunsModel::SetLesson(tLesson* lesson) {
 }
 
 void tRunsModel::Reset() {
+    FRowTimer->stop();
     beginResetModel();
     FRows = 0;
     FShown.clear();
@@ -101,11 +108,21 @@ void tRunsModel::PointsAppended(int run) {
     }
     if (before < FRows)
         emit dataChanged(index(before, 2 * pair), index(std::min(now, FRows) - 1, 2 * pair + 1));
-    if (now > FRows) {
-        beginInsertRows(QModelIndex(), FRows, now - 1);
-        FRows = now;
-        endInsertRows();
+    // New rows at most once a second: a view lays itself out and paints all it shows for every insertion, at
+    // a thousand points a second ten times a second over the whole table.
+    if (now > FRows && !FRowTimer->isActive()) {
+        TakeRowsNow();
+        FRowTimer->start();
     }
+}
+
+void tRunsModel::TakeRowsNow() {
+    int rows = FRows;
+    for (const int count : FCounts) rows = std::max(rows, count);
+    if (!FViewShown || rows <= FRows) return;
+    beginInsertRows(QModelIndex(), FRows, rows - 1);
+    FRows = rows;
+    endInsertRows();
 }
 
 int tRunsModel::rowCount(const QModelIndex& parent) const {
@@ -317,6 +334,7 @@ void TTablePage::keyPressEvent(QKeyEvent* event) {
 }
 
 QString TTablePage::SelectionText() const {
+    FModel->TakeRowsNow();
     const QModelIndexList selected =
         selectionModel() ? selectionModel()->selectedIndexes() : QModelIndexList();
     int top = 0;
@@ -352,6 +370,7 @@ QString TTablePage::SelectionText() const {
 }
 
 QByteArray TTablePage::CsvText() const {
+    FModel->TakeRowsNow();
     const QChar separator = CsvSeparator(SystemDecimalSeparator());
     const int runs = FModel->columnCount() / 2;
     QStringList heads;
@@ -402,5 +421,6 @@ private:
 } // namespace
 
 std::unique_ptr<tPrintedTable> TTablePage::Printed() const {
+    FModel->TakeRowsNow();
     return std::make_unique<tPrintedRuns>(*FModel);
 }

@@ -8,6 +8,7 @@
 #include <memory>
 #include <optional>
 
+class QTimer;
 class tPrintedTable;
 class tLesson;
 
@@ -38,6 +39,9 @@ public:
     QString PlainText(int row, int column) const;
     // The rows of the runs, whether a view shows them or not.
     int Rows() const { return FRows; }
+    // While a run is measured, a view is told of new rows once a second (each time it lays out and paints all
+    // it shows): the rows measured meanwhile are given to it now.
+    void TakeRowsNow();
     // Only while a view shows the table does it see its rows: a view keeps 8 bytes for every row it knows,
     // which a run of hours must not cost while the chart is shown.
     void SetShown(bool shown);
@@ -64,6 +68,7 @@ private:
     // The runs shown, side by side, and their point counts.
     std::vector<int> FShown;
     std::vector<int> FCounts;
+    QTimer* FRowTimer = nullptr;
 };
 
 class TTablePage : public QTableView {
