@@ -113,6 +113,7 @@ void TfrExperiment::AttachMarkers(TChart* chart) {
                                     Qt::KeyboardModifiers modifiers) {
             return GrabResult(type, position, modifiers);
         };
+    chart->OnFixedOverlay = [this, chart] { return FixedOverlay(chart); };
     chart->OnMouseUp = [this, chart](Qt::MouseButton button, const QPoint& position, bool ctrl) {
         PlaceMarker(chart, button, position, ctrl);
     };
@@ -125,6 +126,20 @@ void TfrExperiment::AttachMarkers(TChart* chart) {
         }
         DrawMarkers(chart, painter, plotRect);
     };
+}
+
+QRegion TfrExperiment::FixedOverlay(TChart* chart) const {
+    if (chart != chMain) return QRegion();
+    const QRect plot = chart->PlotRect();
+    // The notice's trace runs from the right edge whatever the time: all of the plot.
+    if (!FNotice.isEmpty()) return plot;
+    // With the pixels their frames' pens and smoothing reach.
+    QRegion fixed;
+    if (const QRect legend = LegendBox(plot, ResultFont(chart->font()), chart); !legend.isEmpty())
+        fixed |= legend.adjusted(-2, -2, 2, 2);
+    if (FLesson && FLesson->ResultCount() > 0)
+        for (const tResultBox& box : ScreenResultBoxes()) fixed |= box.Rect.adjusted(-2, -2, 2, 2);
+    return fixed;
 }
 
 void TfrExperiment::PlaceMarker(TChart* chart, Qt::MouseButton button, const QPoint& position, bool ctrl) {
@@ -189,7 +204,8 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing);
     painter.setRenderHint(QPainter::TextAntialiasing);
-    painter.setClipRect(plotRect);
+    // Within whatever part of the chart is being drawn (a patch of new points draws only there).
+    painter.setClipRect(plotRect, Qt::IntersectClip);
     const auto colour = [&](int i) {
         const int run = FLesson->ResultRun(i);
         return (run >= 0 ? RunColour(*FLesson, run) : QColor(Qt::red)).darker(160);
@@ -622,11 +638,12 @@ void TfrExperiment::DrawNotice(TChart* chart, QPainter& painter, const QRect& pl
         for (std::size_t k = 0; k < waiting.size(); ++k)
             trace << QPointF(chart->XToPixel(right - (last - double(k)) * period),
                              chart->yAxis->coordToPixel(waiting[k]));
-        painter.setClipRect(plotRect);
+        painter.save();
+        painter.setClipRect(plotRect, Qt::IntersectClip);
         painter.setRenderHint(QPainter::Antialiasing);
         painter.setPen(QPen(QColor(150, 150, 150), 2));
         painter.drawPolyline(trace);
-        painter.setClipping(false);
+        painter.restore();
     }
     QFont font = painter.font();
     font.setBold(true);

@@ -133,6 +133,9 @@ protected:
     virtual std::shared_ptr<tPointSeries> SeriesOf(TChart* chart, const tRun& run) const;
     // Marker placement and drawing on a chart of this frame.
     void AttachMarkers(TChart* chart);
+    // What the overlay of `chart` draws that stands still when its time axis moves on: the legend, the result
+    // boxes, the notice.
+    QRegion FixedOverlay(TChart* chart) const;
     QString MarkerText(const QString& formatX, const QString& formatY, TChart* chart) const;
     void BeginChart(TChart* chart);
     static void LoadOrFallback(TRichEdit* edit, const QString& fileName, const QString& fallback);

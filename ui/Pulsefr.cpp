@@ -44,12 +44,13 @@ TfrPulse::TfrPulse(QWidget* owner, bool twiceMarker) : TfrExperiment(owner, twic
         margins.setLeft(std::max(margins.left(), left));
         chart->axisRect()->setMinimumMargins(margins);
     }
-    // The rate chart keeps the upper chart's time axis, also when the user pans or zooms after a run.
+    // The rate chart keeps the upper chart's time axis, also when the user pans or zooms after a run: drawn
+    // again once the event loop is back (its picture moved, when the axis moved on while following a run).
     connect(chMain->xAxis, qOverload<const QCPRange&>(&QCPAxis::rangeChanged), chPulse,
             [this](const QCPRange& range) {
                 if (chPulse->BottomRange() == range) return;
                 chPulse->SetBottomRange(range.lower, range.upper);
-                chPulse->replot(QCustomPlot::rpQueuedReplot);
+                QMetaObject::invokeMethod(chPulse, &TChart::Redraw, Qt::QueuedConnection);
             });
     // The chart page sets the rate chart's height on its first two showings only.
     tsChart->installEventFilter(this);

@@ -63,8 +63,9 @@ void TBigDigits::paintEvent(QPaintEvent*) {
     painter.drawText(caption, Qt::AlignCenter, FCaption);
     font.setBold(true);
     painter.setPen(Qt::black);
+    // No value: a dash as large as a value's digits would be, not stretched over the whole width.
     const QString value = FValue.isEmpty() ? QStringLiteral("—") : FValue;
-    painter.setFont(Fitted(font, value, number.size()));
+    painter.setFont(Fitted(font, FValue.isEmpty() ? QStringLiteral("00,0") : value, number.size()));
     painter.drawText(number, Qt::AlignCenter, value);
     if (!FNote.isEmpty()) {
         font.setBold(false);

@@ -6,6 +6,7 @@
 
 #include <QApplication>
 #include <cmath>
+#include <cstring>
 #include <memory>
 
 namespace {
@@ -102,6 +103,17 @@ public:
         if (painter && painter->isActive()) painter->drawImage(0, 0, FImage);
     }
     void clear(const QColor&) override { FImage.fill(FBackground); }
+    // Moves the part `rect` (in the picture's own pixels) left by `dx` of them; what it uncovers keeps what
+    // stood there, to be drawn again.
+    void ShiftLeft(const QRect& rect, int dx) {
+        const QRect part = rect & FImage.rect();
+        if (dx <= 0 || dx >= part.width()) return;
+        const qsizetype bytes = qsizetype(part.width() - dx) * 4;
+        for (int y = part.top(); y <= part.bottom(); ++y) {
+            uchar* line = FImage.scanLine(y) + qsizetype(part.left()) * 4;
+            std::memmove(line, line + qsizetype(dx) * 4, size_t(bytes));
+        }
+    }
 
 protected:
     void reallocateBuffer() override {
@@ -150,7 +162,10 @@ TChart::TChart(QWidget* parent) : QCustomPlot(parent) {
         if (OnMouseUp) OnMouseUp(event->button(), at, event->modifiers() & Qt::ControlModifier);
     });
     AllowPanZoom(true, true);
-    connect(this, &QCustomPlot::afterReplot, this, [this] { FDrawn = Drawn(); });
+    connect(this, &QCustomPlot::afterReplot, this, [this] {
+        FDrawn = Drawn();
+        FFixedDrawn = FixedOverlay();
+    });
 }
 
 void TChart::updateLayout() {
@@ -220,10 +235,77 @@ void TChart::AllowPanZoom(bool horizontal, bool zoom) {
 void TChart::Redraw() {
     // The picture shows the axes, the size, the pixel ratio and the markers of the last whole replot, whoever
     // asked for it (the wheel, a drag, a resize, «Показать всё», a click); new points are patched in only
-    // while those stand.
-    if (!FDrawn.SameAxes(Drawn()) || FDrawn.Marker != Marker || FDrawn.SecondMarker != SecondMarker ||
-        !PatchLines())
-        replot(QCustomPlot::rpImmediateRefresh);
+    // while those stand, and the picture moves with the time axis only when nothing else changed.
+    // Nothing is drawn for no one: a chart on a page not shown, or covered whole, is drawn when it is
+    // painted.
+    if (!isVisible() || visibleRegion().isEmpty()) {
+        FStale = true;
+        return;
+    }
+    const bool markers = FDrawn.Marker == Marker && FDrawn.SecondMarker == SecondMarker;
+    if (markers && FDrawn.SameAxes(Drawn()) && PatchLines()) return;
+    if (const int dx = markers ? ScrolledPixels() : 0; dx > 0 && ScrollLines(dx)) return;
+    replot(QCustomPlot::rpImmediateRefresh);
+}
+
+int TChart::ScrolledPixels() const {
+    const tDrawn now = Drawn();
+    if (now.Values != FDrawn.Values || now.Size != FDrawn.Size || now.Ratio != FDrawn.Ratio ||
+        std::abs(now.Keys.size() - FDrawn.Keys.size()) > 1e-9 * FDrawn.Keys.size())
+        return 0;
+    // In the window's pixels, whole ones of the screen's too: at a scale of 1.5 a move by one of the window's
+    // pixels is no whole number of the screen's.
+    const double moved = xAxis->coordToPixel(now.Keys.lower) - xAxis->coordToPixel(FDrawn.Keys.lower);
+    const double whole = std::round(moved);
+    const double device = whole * now.Ratio;
+    if (whole < 1 || std::abs(moved - whole) > 0.01 || std::abs(device - std::round(device)) > 1e-6) return 0;
+    return int(whole);
+}
+
+bool TChart::ScrollLines(int dx) {
+    const QRect plot = PlotRect();
+    if (dx >= plot.width() || mPaintBuffers.size() != 1) return false;
+    auto* buffer = dynamic_cast<tPaintBuffer*>(mPaintBuffers.front().data());
+    if (!buffer || buffer->invalidated()) return false;
+    // A point's label near an edge is moved in to stay whole: it does not move with the data.
+    const QCPRange before = FDrawn.Keys, after = xAxis->range();
+    for (const tFastLine* line : FSeries)
+        if (line->realVisibility() && line->LabelBetween(before.lower, after.upper)) return false;
+    // The lines' pictures move too, and take their new points.
+    QRegion lines;
+    for (tFastLine* line : FSeries) {
+        if (!line->realVisibility() || line->layer() != FLinesLayer) continue;
+        const std::optional<QRect> part = line->DrawNewPoints(FDrawn.Ratio, true);
+        if (!part) return false;
+        lines |= *part;
+    }
+    // What stands still over the plot: where the moved picture put it, and where it stands now (a result box
+    // placed clear of the curve may have moved).
+    const QRegion now = FixedOverlay();
+    const QRegion fixed = (FFixedDrawn.translated(-dx, 0) | now) & plot;
+    const double ratio = FDrawn.Ratio;
+    const QRect device(QPoint(int(std::lround(plot.left() * ratio)), int(std::lround(plot.top() * ratio))),
+                       QPoint(int(std::lround((plot.right() + 1) * ratio)) - 1,
+                              int(std::lround((plot.bottom() + 1) * ratio)) - 1));
+    buffer->ShiftLeft(device, int(std::lround(dx * ratio)));
+    // The part uncovered; the axes, whose ticks reach into the plot; the overlay's fixed parts.
+    const QRect uncovered(QPoint(plot.right() + 1 - dx, plot.top()), plot.bottomRight());
+    const QRegion parts = QRegion(uncovered) | AxisArea(*xAxis) | AxisArea(*yAxis) | fixed | (lines & plot);
+    // The axes' ticks (and the grid's lines) for the range shown now.
+    axisRect()->update(QCPLayoutElement::upPreparation);
+    {
+        std::unique_ptr<QCPPainter> painter(buffer->startPainting());
+        if (!painter) return false;
+        if (painter->isActive()) DrawParts(*painter, parts);
+    }
+    buffer->donePainting();
+    FDrawn = Drawn();
+    FFixedDrawn = now;
+    // The window moves its own picture of the plot the same way (on the display's side, where it can) and
+    // paints what was uncovered; the rest drawn again is painted where it stands.
+    scroll(-dx, 0, plot);
+    update(parts - uncovered);
+    return true;
 }
 
 void TChart::SetUpBuffers() {
@@ -253,6 +335,9 @@ void TChart::paintEvent(QPaintEvent* event) {
     // A new pixel ratio (the window moved to another screen) is QCustomPlot's to handle.
     if (!qFuzzyCompare(mBufferDevicePixelRatio, devicePixelRatioF()) || mPaintBuffers.isEmpty())
         return QCustomPlot::paintEvent(event);
+    // Points that came while the chart could not be seen are drawn now (the replot asks for one more paint,
+    // which finds nothing new).
+    if (std::exchange(FStale, false)) replot(QCustomPlot::rpRefreshHint);
     QCPPainter painter(this);
     if (!painter.isActive()) return;
     for (const QSharedPointer<QCPAbstractPaintBuffer>& buffer : std::as_const(mPaintBuffers))
@@ -319,29 +404,39 @@ bool TChart::PatchLines() {
     if (mPaintBuffers.size() != 1) return false;
     const QSharedPointer<QCPAbstractPaintBuffer> buffer = mPaintBuffers.front();
     if (buffer->invalidated()) return false;
-    // The changed part is drawn again, every layer in turn, each layerable clipped to it.
+    // The changed part is drawn again, and the overlay's fixed parts where they stood and stand, when the new
+    // points moved them (a result box placed clear of the curve).
+    QRegion parts(changed);
+    if (const QRegion now = FixedOverlay(); now != FFixedDrawn) {
+        parts |= (FFixedDrawn | now) & PlotRect();
+        FFixedDrawn = now;
+    }
     std::unique_ptr<QCPPainter> painter(buffer->startPainting());
     if (!painter) return false;
-    if (painter->isActive()) {
-        painter->fillRect(changed, mBackgroundBrush);
+    if (painter->isActive()) DrawParts(*painter, parts);
+    painter.reset();
+    buffer->donePainting();
+    update(parts);
+    return true;
+}
+
+void TChart::DrawParts(QCPPainter& painter, const QRegion& parts) {
+    for (const QRect& part : parts) {
+        painter.fillRect(part, mBackgroundBrush);
         for (int i = 0; i < layerCount(); ++i) {
             for (QCPLayerable* child : layer(i)->children()) {
                 if (!child->realVisibility()) continue;
                 // An axis draws at its side of the plot, its ticks reaching in a few pixels.
                 const auto* axis = qobject_cast<const QCPAxis*>(child);
-                if (axis && !changed.intersects(AxisArea(*axis))) continue;
-                const QRect clip = changed & (child->*(&tLayerableDrawing::clipRect))().translated(0, -1);
+                if (axis && !part.intersects(AxisArea(*axis))) continue;
+                const QRect clip = part & (child->*(&tLayerableDrawing::clipRect))().translated(0, -1);
                 if (clip.isEmpty()) continue;
-                painter->save();
-                painter->setClipRect(clip);
-                (child->*(&tLayerableDrawing::applyDefaultAntialiasingHint))(painter.get());
-                (child->*(&tLayerableDrawing::draw))(painter.get());
-                painter->restore();
+                painter.save();
+                painter.setClipRect(clip);
+                (child->*(&tLayerableDrawing::applyDefaultAntialiasingHint))(&painter);
+                (child->*(&tLayerableDrawing::draw))(&painter);
+                painter.restore();
             }
         }
     }
-    painter.reset();
-    buffer->donePainting();
-    update(changed);
-    return true;
 }

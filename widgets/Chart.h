@@ -39,8 +39,10 @@ public:
     // Pan and zoom switches: while measuring only vertical panning, when idle both directions and zoom.
     void AllowPanZoom(bool horizontal, bool zoom);
 
-    // Redraws; after new points only the part of the picture they changed is drawn again, the lines from a picture
-    // kept of the old points, and only that part of the window is painted.
+    // Redraws; after new points only the part of the picture they changed is drawn again, the lines from a
+    // picture kept of the old points, and only that part of the window is painted. When the time axis moved
+    // on by whole pixels and nothing else changed, the plot's picture is moved (on the display's side as
+    // well) and only the part uncovered, the axes and what stands still over the plot are drawn again.
     void Redraw();
     // The chart as a picture of its size on screen.
     QImage RenderImage();
@@ -50,6 +52,10 @@ public:
 
     // Called after every painting, with the painter and the plotting rectangle.
     std::function<void(QPainter& painter, const QRect& plotRect)> OnAfterDraw;
+    // What OnAfterDraw draws that stands where it is whatever the time axis shows (a legend, result boxes, a
+    // notice): drawn anew wherever it stands when the plot's picture moves. Unset: all of it moves with the
+    // data.
+    std::function<QRegion()> OnFixedOverlay;
     // Called when a mouse button is released over the chart.
     std::function<void(Qt::MouseButton button, const QPoint& position, bool ctrl)> OnMouseUp;
 
@@ -82,6 +88,16 @@ private:
     // Draws the part of the picture the lines' new points changed again and asks the window to paint that
     // part; false when the picture must be drawn whole.
     bool PatchLines();
+    // The time axis moved on by `dx` whole pixels of the window, nothing else changed: the plot's picture
+    // moves left and what it uncovered, the axes and the overlay's fixed parts are drawn again; false when
+    // the picture must be drawn whole.
+    bool ScrollLines(int dx);
+    // By how many of the window's whole pixels the time axis moved on since the picture was drawn, its span,
+    // the value axis, the size and the markers kept; 0 for any other change.
+    int ScrolledPixels() const;
+    // Draws `parts` of the picture again on `painter` (the picture's own): the background, then every layer,
+    // each layerable clipped to the part it draws in.
+    void DrawParts(QCPPainter& painter, const QRegion& parts);
 
     // What a whole replot drew the picture for.
     struct tDrawn {
@@ -100,7 +116,14 @@ private:
     std::vector<tFastLine*> FSeries;
     QCPLayer* FLinesLayer = nullptr;
     tDrawn FDrawn;
+    // Where the overlay's fixed parts stand on the picture.
+    QRegion FFixedDrawn;
+    // Where they stand now.
+    QRegion FixedOverlay() const { return OnFixedOverlay ? OnFixedOverlay() : QRegion(); }
     QPoint FPressedAt;
     bool FGrabbed = false;
     bool FOffScreen = false;
+    // New points came while nothing of the chart could be seen (another page shown, the window covered): the
+    // picture is drawn when it is painted next.
+    bool FStale = false;
 };

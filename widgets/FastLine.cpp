@@ -10,35 +10,47 @@
 namespace {
 
 // The outline of a round pen of `radius` drawn along points whose x never decreases and whose steps are
-// short next to the pen: a disc at every point, their union taken column by column (the points and the
-// caps beyond both ends), as one simple polygon. It covers what the stroke covers, within the spacing of the
-// points, at a fraction of the cost: the antialiased stroke of a hundred jagged segments shorter than the
-// pen is wide fills hundreds of overlapping pieces. False when the points do not qualify.
+// short (a few pixels at most): a disc at every point, and at points put along the longer steps so that the
+// discs overlap, their union taken column by column (the points and the caps beyond both ends), as one simple
+// polygon. It covers what the stroke covers, within the spacing of the points, at a fraction of the cost: the
+// stroke of a thousand jagged segments shorter than the pen is wide joins each to the next, and its
+// antialiased form fills thousands of overlapping pieces. False when the points do not qualify.
 bool BandOutline(const QVector<QPointF>& path, double radius, QVector<QPointF>& outline) {
     const qsizetype n = path.size();
-    if (n < 2) return false;
+    if (n < 2 || !(radius > 0)) return false;
+    // Longer steps are the few points of a slow sensor: their stroke is cheap.
+    constexpr double kLongestStep = 8;
+    const double spacing = radius / 2;
+    QVector<QPointF> points;
+    points.reserve(n);
+    points.append(path.front());
     for (qsizetype k = 1; k < n; ++k) {
-        const double step = path[k].x() - path[k - 1].x();
-        if (!(step >= 0 && step <= radius / 2)) return false;
+        const QPointF from = path[k - 1], to = path[k];
+        const double step = to.x() - from.x();
+        if (!(step >= 0 && step <= kLongestStep)) return false;
+        const int parts = int(std::ceil(step / spacing));
+        for (int j = 1; j < parts; ++j) points.append(from + (to - from) * (double(j) / parts));
+        points.append(to);
     }
+    const qsizetype m = points.size();
     constexpr int kCapSteps = 4;
     QVector<double> columns;
-    columns.reserve(n + 2 * kCapSteps);
-    for (int j = kCapSteps; j >= 1; --j) columns.append(path.front().x() - radius * j / kCapSteps);
-    for (const QPointF& point : path) columns.append(point.x());
-    for (int j = 1; j <= kCapSteps; ++j) columns.append(path.back().x() + radius * j / kCapSteps);
+    columns.reserve(m + 2 * kCapSteps);
+    for (int j = kCapSteps; j >= 1; --j) columns.append(points.front().x() - radius * j / kCapSteps);
+    for (const QPointF& point : points) columns.append(point.x());
+    for (int j = 1; j <= kCapSteps; ++j) columns.append(points.back().x() + radius * j / kCapSteps);
     outline.resize(2 * columns.size());
     qsizetype near = 0; // the first point within the pen's reach of the column
     for (qsizetype c = 0; c < columns.size(); ++c) {
         const double x = columns[c];
-        while (near < n - 1 && path[near].x() < x - radius) ++near;
-        double top = path[near].y();
+        while (near < m - 1 && points[near].x() < x - radius) ++near;
+        double top = points[near].y();
         double bottom = top;
-        for (qsizetype k = near; k < n && path[k].x() <= x + radius; ++k) {
-            const double dx = path[k].x() - x;
+        for (qsizetype k = near; k < m && points[k].x() <= x + radius; ++k) {
+            const double dx = points[k].x() - x;
             const double half = std::sqrt(std::max(0.0, radius * radius - dx * dx));
-            top = std::min(top, path[k].y() - half);
-            bottom = std::max(bottom, path[k].y() + half);
+            top = std::min(top, points[k].y() - half);
+            bottom = std::max(bottom, points[k].y() + half);
         }
         outline[c] = QPointF(x, top);
         outline[outline.size() - 1 - c] = QPointF(x, bottom);
@@ -117,6 +129,13 @@ bool tFastLine::BuildPath(int from, int to, QVector<QPointF>& path, qreal ratio)
     return false;
 }
 
+bool tFastLine::LabelBetween(double from, double to) const {
+    const std::map<int, QString>& labels = FSeries->Labels();
+    if (labels.empty()) return false;
+    const auto first = labels.lower_bound(std::max(0, UpperBound(std::nextafter(from, -INFINITY))));
+    return first != labels.end() && X(first->first) <= to;
+}
+
 void tFastLine::SetPointMarks(bool marks) {
     if (marks == FMarks) return;
     FMarks = marks;
@@ -130,10 +149,10 @@ void tFastLine::DrawPath(QPainter& painter, const QVector<QPointF>& path, bool s
         // Antialiased wide strokes cost much more than plain ones: they are kept for lines of few segments.
         const bool antialiased = path.size() <= 1500;
         painter.setRenderHint(QPainter::Antialiasing, antialiased);
-        // Points closer together than the pen is wide (a sound sensor's thousand a second): the area the
-        // round pen covers, filled as one polygon. Printing keeps the stroke.
+        // Points a few pixels apart or closer (a sound sensor's thousand a second): the area the round pen
+        // covers, filled as one polygon, smoothed while it has few points. Printing keeps the stroke.
         QVector<QPointF> outline;
-        if (cached && antialiased && pen.widthF() > 2 && pen.capStyle() == Qt::RoundCap &&
+        if (cached && pen.widthF() > 2 && pen.capStyle() == Qt::RoundCap &&
             BandOutline(path, pen.widthF() / 2, outline)) {
             painter.setPen(Qt::NoPen);
             painter.setBrush(pen.brush());
@@ -246,7 +265,7 @@ QPen tFastLine::LinePen() const {
     return pen;
 }
 
-std::optional<QRect> tFastLine::UpdateCache(qreal ratio, bool onlyNew) {
+std::optional<QRect> tFastLine::UpdateCache(qreal ratio, tCacheUpdate update) {
     const int count = Count();
     QCPAxis* keys = keyAxis();
     QCPAxis* values = valueAxis();
@@ -261,7 +280,8 @@ std::optional<QRect> tFastLine::UpdateCache(qreal ratio, bool onlyNew) {
                       FCachePen == mPen && FCachePoints <= count && FCachePoints > 0 &&
                       FCache.devicePixelRatio() == ratio;
     const int shift = same ? ScrollPixels(ratio) : -1;
-    if (onlyNew && shift != 0) return std::nullopt;
+    if ((update == tCacheUpdate::NewPoints && shift != 0) || (update == tCacheUpdate::MovedOn && shift < 0))
+        return std::nullopt;
     // Columns from `seam` on are drawn afresh: none while the axes stand still.
     double seam = rect.right() + 1;
     QRect changed;
@@ -270,6 +290,13 @@ std::optional<QRect> tFastLine::UpdateCache(qreal ratio, bool onlyNew) {
         // with it and only the uncovered strip on the right is drawn.
         ShiftCache(shift);
         seam -= shift / ratio;
+        changed = QRect(QPoint(int(std::floor(seam)), rect.top()), rect.bottomRight());
+    } else if (shift > 0) {
+        if (update == tCacheUpdate::MovedOn) return std::nullopt;
+        FCache = QImage(rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
+        FCache.setDevicePixelRatio(ratio);
+        FCache.fill(Qt::transparent);
+        FCachePoints = 0;
         changed = rect;
     } else if (shift != 0) {
         FCache = QImage(rect.size() * ratio, QImage::Format_ARGB32_Premultiplied);
@@ -311,12 +338,12 @@ std::optional<QRect> tFastLine::UpdateCache(qreal ratio, bool onlyNew) {
     return changed;
 }
 
-std::optional<QRect> tFastLine::DrawNewPoints(qreal ratio) {
+std::optional<QRect> tFastLine::DrawNewPoints(qreal ratio, bool movedOn) {
     if (FPlain) return std::nullopt;
     // An empty line changes nothing, unless it was cleared after being drawn: then the layer is drawn whole.
     if (Count() == 0) return FShown ? std::nullopt : std::optional<QRect>(QRect());
     if (FCache.isNull()) return std::nullopt;
-    return UpdateCache(ratio, true);
+    return UpdateCache(ratio, movedOn ? tCacheUpdate::MovedOn : tCacheUpdate::NewPoints);
 }
 
 void tFastLine::DrawCached(QCPPainter* painter) {
@@ -347,6 +374,6 @@ void tFastLine::draw(QCPPainter* painter) {
         DrawLabels(painter, first, last);
         return;
     }
-    UpdateCache(painter->device() ? painter->device()->devicePixelRatioF() : 1.0, false);
+    UpdateCache(painter->device() ? painter->device()->devicePixelRatioF() : 1.0, tCacheUpdate::Whole);
     DrawCached(painter);
 }

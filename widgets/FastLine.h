@@ -31,6 +31,8 @@ public:
     QString Label(int i) const { return FSeries->Label(i); }
     // Index of the first point whose X is greater than x.
     int UpperBound(double x) const { return FSeries->UpperBound(x); }
+    // Whether a point with x in [from, to] has a label.
+    bool LabelBetween(double from, double to) const;
     // Bytes held for the points, their summaries and labels.
     std::size_t BytesHeld() const { return FSeries->BytesHeld(); }
     // Draws every point, the slow way: the reference picture for tests.
@@ -38,11 +40,12 @@ public:
     // Marks every point with a dot where the points stand apart (points typed, or kept at typed values).
     void SetPointMarks(bool marks);
 
-    // Adds the points that came since the line was last drawn to its cached picture, the axes unchanged: the
-    // part of the plot that changed (empty when nothing came), or nothing when the picture cannot be kept
-    // (the axes, the plot or the pen changed, or the line is not drawn from a picture) and the line must be
-    // drawn whole.
-    std::optional<QRect> DrawNewPoints(qreal ratio);
+    // Adds the points that came since the line was last drawn to its cached picture, the axes unchanged (or,
+    // `movedOn`, the time axis moved on by whole pixels: the picture moves with it): the part of the plot
+    // that changed (empty when nothing came), or nothing when the picture cannot be kept (the axes, the plot
+    // or the pen changed otherwise, or the line is not drawn from a picture) and the line must be drawn
+    // whole.
+    std::optional<QRect> DrawNewPoints(qreal ratio, bool movedOn = false);
     // Draws the cached picture and the point labels, clipped to the plot.
     void DrawCached(QCPPainter* painter);
 
@@ -74,9 +77,10 @@ private:
     // The line's pen with round ends and joins.
     QPen LinePen() const;
     // Brings the cached picture up to the line's points and axes (only new points when they allow it, moved
-    // when the time axis moved on by whole pixels); returns the part of the plot it changed. With `onlyNew`,
-    // nothing is done when the axes changed.
-    std::optional<QRect> UpdateCache(qreal ratio, bool onlyNew);
+    // when the time axis moved on by whole pixels); returns the part of the plot it changed. Nothing is done
+    // (and nothing returned) when the axes changed more than `update` allows.
+    enum class tCacheUpdate { NewPoints, MovedOn, Whole };
+    std::optional<QRect> UpdateCache(qreal ratio, tCacheUpdate update);
     // Moves the cached picture left by that many device pixels; the uncovered columns become transparent.
     void ShiftCache(int pixels);
 
