@@ -10,6 +10,7 @@
 #include "ui/Pulsefr.h"
 #include "widgets/BoxPlacement.h"
 #include "widgets/Chart.h"
+#include "widgets/ReadingsPanel.h"
 #include "widgets/StatusPanel.h"
 #include "widgets/ValueLabel.h"
 
@@ -23,6 +24,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QToolBar>
 #include <cmath>
 #include <gtest/gtest.h>
 #include <tuple>
@@ -605,7 +607,7 @@ TEST(ValueLabel, ShowsEveryTextWholeAndKeepsItsSizeWhileItFits) {
         {"Метка\nвторая строка", false},
         {"Метка 2\nвторая строка", true},
         {"U, В = 3", false},
-        {"U, В = 4", false, 40},
+        {"U, В = 4", true, 40}, // fitted to the new font at once
         {"U, В = 5", true},
     };
     for (const auto& row : rows) {
@@ -629,6 +631,77 @@ TEST(ValueLabel, ShowsEveryTextWholeAndKeepsItsSizeWhileItFits) {
         EXPECT_LE(label.maximumWidth() * 2 / 3, wanted.width()) << "far too wide";
         EXPECT_EQ(label.maximumHeight(), wanted.height());
         EXPECT_EQ(label.maximumSize() == before, row.kept);
+    }
+}
+
+// The readings in a tool bar short of room: a marker's reading and the sensor's stay in view, whole, one over
+// the other when side by side they would not fit, and side by side again when the room comes back.
+TEST(ReadingsPanel, BothReadingsStayInViewWholeWhateverTheToolBarsRoom) {
+    QFont bold(QStringLiteral("DejaVu Sans"));
+    bold.setPixelSize(17);
+    bold.setBold(true);
+    QWidget window;
+    auto* bar = new QToolBar(&window);
+    // As the window's: a row 34 pixels high of buttons 31 by 30.
+    bar->setFixedHeight(34);
+    for (int i = 0; i < 12; ++i)
+        bar->widgetForAction(bar->addAction(QStringLiteral("К%1").arg(i)))->setFixedSize(31, 30);
+    auto* panel = new tReadingsPanel(bold);
+    auto* marker = new tValueLabel;
+    auto* reading = new tValueLabel;
+    for (tValueLabel* label : {marker, reading}) {
+        label->setContentsMargins(12, 0, 0, 0);
+        panel->Add(label);
+    }
+    QAction* carrier = bar->addWidget(panel);
+    panel->SetAction(carrier);
+    EXPECT_FALSE(carrier->isVisible()) << "nothing to show";
+    window.show();
+    const struct {
+        int width;
+        const char* marker; // nullptr: not shown
+        const char* reading;
+        bool stacked;
+    } rows[] = {
+        {1400, "T, °C=69,1\tt, c=4", "Датчик: T, °C = 23,6", false},
+        {700, "T, °C=69,1\tt, c=4", "Датчик: T, °C = 23,6", true},
+        {700, nullptr, "Датчик: T, °C = 23,6", false},
+        {700, "T, °C=69,1\tt, c=4", nullptr, false},
+        {640, "T, °C=69,1\tt, c=4", "Датчик: T, °C = 23,6", true},
+        {640, "T, °C=71,25\tt, c=12", "Датчик: T, °C = 123,6", true},
+        {1400, "T, °C=71,25\tt, c=12", "Датчик: T, °C = 123,6", false},
+        {1400, "T1=69,1  t1=4  T2=48,2  t2=91  ΔT=−20,9  Δt=87", "Датчик: T, °C = 23,6", false},
+        {900, "T1=69,1  t1=4  T2=48,2  t2=91  ΔT=−20,9  Δt=87", "Датчик: T, °C = 23,6", true},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.width << " " << (row.marker ? row.marker : "-"));
+        bar->setFixedWidth(row.width);
+        for (auto [label, text] : {std::pair{marker, row.marker}, std::pair{reading, row.reading}}) {
+            if (text) label->SetValue(QString::fromUtf8(text));
+            panel->SetShown(label, text != nullptr);
+        }
+        for (int i = 0; i < 4; ++i) {
+            QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+            bar->layout()->activate();
+        }
+        EXPECT_TRUE(carrier->isVisible());
+        ASSERT_TRUE(panel->isVisible()) << "the panel went into the tool bar's menu";
+        EXPECT_EQ(panel->Stacked(), row.stacked);
+        const QRect inBar(panel->mapTo(bar, QPoint(0, 0)), panel->size());
+        EXPECT_TRUE(bar->rect().contains(inBar)) << "cut by the tool bar";
+        QRect taken;
+        for (auto [label, text] : {std::pair{marker, row.marker}, std::pair{reading, row.reading}}) {
+            EXPECT_EQ(label->isVisible(), text != nullptr);
+            if (!text) continue;
+            EXPECT_TRUE(panel->rect().contains(label->geometry())) << text;
+            EXPECT_GE(label->width(), label->NaturalSize(label->text()).width()) << "cut: " << text;
+            if (row.stacked)
+                EXPECT_TRUE(label->font().pixelSize() >= 10 && label->font().pixelSize() <= 12);
+            else
+                EXPECT_EQ(label->font().pixelSize(), 17);
+            EXPECT_FALSE(taken.intersects(label->geometry())) << "one over the other's text";
+            taken |= label->geometry();
+        }
     }
 }
 

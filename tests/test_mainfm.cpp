@@ -40,6 +40,7 @@
 #include "ui/TablePage.h"
 #include "widgets/BigDigits.h"
 #include "widgets/Chart.h"
+#include "widgets/ReadingsPanel.h"
 #include "widgets/RichEdit.h"
 #include "widgets/RtfReader.h"
 #include "widgets/StatusPanel.h"
@@ -168,10 +169,12 @@ protected:
     bool ValueLabelVisible() { return ToolBarLabelVisible(Window().lb); }
     // The sensor's reading between runs, in a label of its own.
     tValueLabel* ReadingLabel() { return Child<tValueLabel>("lbReading"); }
-    bool ToolBarLabelVisible(QWidget* label) {
+    bool ToolBarLabelVisible(tValueLabel* label) {
         QToolBar* bar = Window().tlbMain;
+        auto* panel = dynamic_cast<tReadingsPanel*>(label->parentWidget());
         for (QAction* action : bar->actions())
-            if (bar->widgetForAction(action) == label) return action->isVisible();
+            if (panel && bar->widgetForAction(action) == panel)
+                return action->isVisible() && panel->Shown(label);
         return false;
     }
     // The points of the run measured (or of the newest run).

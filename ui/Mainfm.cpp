@@ -26,6 +26,7 @@
 #include "ui/RunsPanel.h"
 #include "ui/SensorReading.h"
 #include "widgets/Icons.h"
+#include "widgets/ReadingsPanel.h"
 #include "widgets/StatusPanel.h"
 #include "widgets/ValueLabel.h"
 
@@ -328,19 +329,19 @@ void TfmMain::CreateToolBar() {
     tlbMain->addActions({acFileExport, acFilePrint});
     tlbMain->addSeparator();
     tlbMain->addAction(acFileAddImage);
-    lb = new tValueLabel;
+    // The value label (a run's value, a marker's reading) and the sensor's reading between runs beside it, as
+    // one item, so that both can be read at once even when the tool bar is short of room.
     QFont bold(QStringList{QStringLiteral("Tahoma"), QStringLiteral("DejaVu Sans")});
     bold.setPixelSize(17);
     bold.setBold(true);
-    lb->setFont(bold);
-    lb->setContentsMargins(12, 0, 0, 0);
-    FLabelAction = tlbMain->addWidget(lb);
-    FLabelAction->setVisible(false);
-    // The sensor's reading between runs beside it, so that a marker's reading and the sensor's can be read at
-    // once.
-    FReading->Label()->setFont(bold);
-    FReading->Label()->setContentsMargins(12, 0, 0, 0);
-    tlbMain->addAction(FReading->LabelAction());
+    FReadings = new tReadingsPanel(bold);
+    lb = new tValueLabel;
+    for (tValueLabel* label : {lb, FReading->Label()}) {
+        label->setContentsMargins(12, 0, 0, 0);
+        FReadings->Add(label);
+    }
+    FReadings->SetAction(tlbMain->addWidget(FReadings));
+    FReading->ShowIn(FReadings);
     tlbExit->addAction(acFileExit);
     for (QToolBar* bar : {tlbMain, tlbExit})
         for (QAction* action : bar->actions())
@@ -373,7 +374,7 @@ void TfmMain::CreateToolBar() {
 }
 
 void TfmMain::ShowValueLabel(bool visible) {
-    FLabelAction->setVisible(visible);
+    FReadings->SetShown(lb, visible);
 }
 
 void TfmMain::ShowLabelText(const QString& text) {

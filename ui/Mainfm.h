@@ -25,6 +25,7 @@ class tLesson;
 class tPageOutput;
 class tSessionEnd;
 class tStatusPanel;
+class tReadingsPanel;
 class tValueLabel;
 class TAnalysisMenu;
 class TBigDigitsView;
@@ -195,7 +196,7 @@ private:
     // The second of the day that the clock panel shows (seconds since the epoch).
     qint64 FShownSecond = -1;
     QWidget* FClient = nullptr;
-    QAction* FLabelAction = nullptr;
+    tReadingsPanel* FReadings = nullptr;
     tSessionEnd* FSessionEnd = nullptr;
     QMetaObject::Connection FIdle;
 };

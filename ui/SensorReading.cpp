@@ -6,13 +6,13 @@
 #include "core/UserFolders.h"
 #include "lesson/Lesson.h"
 #include "ui/LessonTexts.h"
+#include "widgets/ReadingsPanel.h"
 #include "widgets/ValueLabel.h"
 
 #include <QAction>
 #include <QSettings>
 #include <QTimer>
 #include <QWidget>
-#include <QWidgetAction>
 
 namespace {
 
@@ -24,8 +24,7 @@ QString ViewFile() {
 
 TSensorReading::TSensorReading(QWidget* window, tLesson& lesson, tAcquisition& acquisition)
     : QObject(window), FLesson(lesson), FAcquisition(acquisition),
-      FAction(new QAction(QStringLiteral("Показания &датчика"), window)), FLabel(new tValueLabel),
-      FLabelAction(new QWidgetAction(window)) {
+      FAction(new QAction(QStringLiteral("Показания &датчика"), window)), FLabel(new tValueLabel) {
     FAction->setObjectName(QStringLiteral("acViewSensorReading"));
     FAction->setStatusTip(QStringLiteral("Показывать значение датчика и между измерениями"));
     FAction->setCheckable(true);
@@ -35,8 +34,6 @@ TSensorReading::TSensorReading(QWidget* window, tLesson& lesson, tAcquisition& a
     FLabel->setObjectName(QStringLiteral("lbReading"));
     FLabel->setToolTip(QStringLiteral("Показание датчика между измерениями"));
     FLabel->setStyleSheet(QStringLiteral("color: #1d5a8c"));
-    FLabelAction->setDefaultWidget(FLabel);
-    FLabelAction->setVisible(false);
     connect(FAction, &QAction::toggled, this, [this](bool on) {
         QSettings(ViewFile(), QSettings::IniFormat).setValue(QStringLiteral("SensorReading"), on);
         if (on) return Begin();
@@ -84,5 +81,5 @@ void TSensorReading::Show() {
     const std::optional<double> newest = FLesson.NewestValue();
     const bool shown = FAcquisition.Reading() && newest && FLesson.Collecting() == tLesson::tCollecting::Idle;
     if (shown) FLabel->SetValue(QStringLiteral("Датчик: ") + ReadingText(FLesson.Experiment(), *newest));
-    FLabelAction->setVisible(shown);
+    if (FPanel) FPanel->SetShown(FLabel, shown);
 }

@@ -10,9 +10,9 @@
 
 class QAction;
 class QWidget;
-class QWidgetAction;
 class tAcquisition;
 class tLesson;
+class tReadingsPanel;
 class tValueLabel;
 
 class TSensorReading : public QObject {
@@ -21,9 +21,9 @@ public:
     TSensorReading(QWidget* window, tLesson& lesson, tAcquisition& acquisition);
     // Вид → Показания датчика: on unless the user turned it off (kept per user).
     QAction* Action() const { return FAction; }
-    // The label that shows the reading, and the tool bar's action that carries it.
+    // The label that shows the reading, and the panel of readings that shows the label.
     tValueLabel* Label() const { return FLabel; }
-    QWidgetAction* LabelAction() const { return FLabelAction; }
+    void ShowIn(tReadingsPanel* panel) { FPanel = panel; }
     bool Active() const;
     // Begins the reading when the event loop is back, if by then a sensor that shows its value is connected,
     // nothing is measured and the reading is on.
@@ -46,5 +46,5 @@ private:
     tAcquisition& FAcquisition;
     QAction* FAction;
     tValueLabel* FLabel;
-    QWidgetAction* FLabelAction;
+    tReadingsPanel* FPanel = nullptr;
 };

@@ -16,4 +16,15 @@ public:
     // The size a label without a frame wants for the text. A label's own size hint never goes below its
     // fixed size, so it cannot tell when the text has shrunk; and for one line this is much cheaper.
     QSize NaturalSize(const QString& text) const;
+    // The size the label takes for its text at `font`: its natural size and a digit more, so that the next
+    // value usually fits.
+    QSize FittedSize(const QFont& font) const;
+
+protected:
+    // A new font: the label fits itself to it at once.
+    void changeEvent(QEvent* event) override;
+
+private:
+    QSize NaturalSize(const QString& text, const QFont& font) const;
+    void Fit(bool anew);
 };
