@@ -177,6 +177,16 @@ protected:
                 return action->isVisible() && panel->Shown(label);
         return false;
     }
+    // A click on the chart (a marker put on the nearest point).
+    void Click(TChart* chart, QPoint at) {
+        QMouseEvent press(QEvent::MouseButtonPress, at, chart->mapToGlobal(at), Qt::LeftButton,
+                          Qt::LeftButton, Qt::NoModifier);
+        QMouseEvent release(QEvent::MouseButtonRelease, at, chart->mapToGlobal(at), Qt::LeftButton,
+                            Qt::NoButton, Qt::NoModifier);
+        QApplication::sendEvent(chart, &press);
+        QApplication::sendEvent(chart, &release);
+        QCoreApplication::processEvents();
+    }
     // The points of the run measured (or of the newest run).
     int MeasuredPoints() {
         const int run = Lesson().Measured() >= 0 ? Lesson().Measured() : Lesson().RunCount() - 1;
@@ -1154,15 +1164,23 @@ TEST_F(MainWindowTest, NothingTheLessonRemovedStaysOnTheChart) {
         EXPECT_EQ(inked(colour), 0) << "its curve is gone";
         EXPECT_EQ(w.Frame->ScreenResultBoxes().size(), 0u);
     }
-    // Another experiment: while its sensor is searched for, the chart shows nothing of the last one's runs.
+    // Another experiment: while its sensor is searched for, the chart shows nothing of the last one's runs,
+    // and the tool bar no reading of a marker on them.
     run(1);
     ASSERT_GT(drawnPoints(), 0);
+    Click(chart, QPoint(int(std::lround(chart->XToPixel(Lesson().Run(0).Points->X(1)))),
+                        chart->PlotRect().center().y()));
+    ASSERT_TRUE(ValueLabelVisible());
     int shownWhileSearching = -1;
-    const QMetaObject::Connection seen =
-        QObject::connect(&Lesson(), &tLesson::opened, [&] { shownWhileSearching = drawnPoints(); });
+    bool markerWhileSearching = true;
+    const QMetaObject::Connection seen = QObject::connect(&Lesson(), &tLesson::opened, [&] {
+        shownWhileSearching = drawnPoints();
+        markerWhileSearching = ValueLabelVisible();
+    });
     Choose(QStringLiteral("Тепло"));
     QObject::disconnect(seen);
     EXPECT_EQ(shownWhileSearching, 0);
+    EXPECT_FALSE(markerWhileSearching) << w.lb->text().toStdString();
 }
 
 // A sensor pulled during a run shows no value afterwards: not in the tool bar, not in Крупные цифры.
@@ -1327,14 +1345,7 @@ TEST_F(MainWindowTest, TheSensorIsReadBetweenRunsAndItsLossNoticedAtOnce) {
     TChart* chart = w.Frame->chMain;
     chart->resize(600, 400);
     const QRect plot = chart->PlotRect();
-    const QPoint at(int(std::lround(chart->XToPixel(Lesson().Run(0).Points->X(1)))), plot.center().y());
-    QMouseEvent press(QEvent::MouseButtonPress, at, chart->mapToGlobal(at), Qt::LeftButton, Qt::LeftButton,
-                      Qt::NoModifier);
-    QMouseEvent release(QEvent::MouseButtonRelease, at, chart->mapToGlobal(at), Qt::LeftButton, Qt::NoButton,
-                        Qt::NoModifier);
-    QApplication::sendEvent(chart, &press);
-    QApplication::sendEvent(chart, &release);
-    QCoreApplication::processEvents();
+    Click(chart, QPoint(int(std::lround(chart->XToPixel(Lesson().Run(0).Points->X(1)))), plot.center().y()));
     const QString marker = w.lb->text();
     EXPECT_TRUE(marker.startsWith(QStringLiteral("T="))) << marker.toStdString();
     const QString before = ReadingLabel()->text();

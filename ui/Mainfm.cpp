@@ -68,6 +68,11 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
     // cannot be written.
     connect(FLesson, &tLesson::collectingChanged, this, [this] { ShowCollectionStatus(); });
     connect(FLesson, &tLesson::valueMeasured, this, [this] { ShowNewestValue(); });
+    // Another work: no reading of the last one's runs stays in the tool bar while the sensor is searched for.
+    connect(FLesson, &tLesson::opened, this, [this] {
+        ShowValueLabel(false);
+        FLabelShows = tLabelShows::Nothing;
+    });
     connect(FLesson, &tLesson::sensorStateChanged, this, [this] { ShowNewestValue(); });
     connect(FLesson, &tLesson::workFailed, this, [this](const QString& reason) {
         ShowWarningBox(this,
