@@ -213,7 +213,7 @@ protected:
             QDir().mkpath(dir.filePath(QString::fromUtf8(folder)));
         WriteFile(dir.filePath(QStringLiteral("файл.txt")), "не папка");
         WriteFile(dir.filePath(QStringLiteral("Биология/descr.rtf")),
-                  "{\\rtf1\\ansi\\ansicpg1251 " +
+                  "{\\rtf1\\ansi\\ansicpg1251{\\colortbl;\\red31\\green78\\blue140;}\\cf1\\fs48 " +
                       EncodeCodePage(QStringLiteral("Описание биологии"), tCodePage::Cp1251) + "}");
         chooser.FillTree(dir.path() + u'/');
     }
@@ -357,6 +357,12 @@ TEST_F(ChooserTest, DescriptionOrItsFallback) {
     EXPECT_EQ(chooser.Description()->document()->lastBlock().blockFormat().alignment() &
                   Qt::AlignHorizontal_Mask,
               Qt::AlignHCenter);
+    // In its own letters, not in those of the description shown before it.
+    const QTextCharFormat letters =
+        chooser.Description()->document()->lastBlock().begin().fragment().charFormat();
+    EXPECT_TRUE(letters.font().bold());
+    EXPECT_NE(letters.foreground().color(), QColor(31, 78, 140));
+    EXPECT_NE(letters.fontPointSize(), 24.0);
     // The fit the experiment suggests is named under its description; none without the key.
     EXPECT_TRUE(chooser.AnalysisHint()->isHidden());
     WriteFile(dir.filePath(QStringLiteral("Пусто/experiment.txt")), "SensorName=T101\r\nFit=ExpApproach\r\n");

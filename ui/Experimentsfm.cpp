@@ -354,11 +354,7 @@ void TfmExperiments::ShowDescription(QTreeWidgetItem* node) {
         reDescr->LoadFromFile(NodeFolder(node) + QStringLiteral("descr.rtf"));
     } catch (...) {
         // Unreadable, too large, or more than the memory holds: the fallback text is shown instead.
-        reDescr->clear();
-        reDescr->SetParagraphAlignment(Qt::AlignHCenter);
-        reDescr->SetBold(true);
-        for (int i = 0; i < 3; ++i) reDescr->AddLine(QStringLiteral(" "));
-        reDescr->AddLine(LoadStr(sNoDescription));
+        reDescr->ShowPlaceholder(LoadStr(sNoDescription));
     }
     std::optional<tFitModel> fit;
     if (!IsGroup(node)) {

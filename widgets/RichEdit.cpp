@@ -68,6 +68,11 @@ void TRichEdit::DrawLater(std::vector<tPendingPicture> pictures) {
 
 void TRichEdit::ShowPlaceholder(const QString& text) {
     clear();
+    // The letters of the document shown before are not the placeholder's.
+    setCurrentCharFormat(QTextCharFormat());
+    QTextCursor cursor = textCursor();
+    cursor.setBlockFormat(QTextBlockFormat());
+    setTextCursor(cursor);
     SetParagraphAlignment(Qt::AlignHCenter);
     SetBold(true);
     for (int i = 0; i < 3; ++i) AddLine(QStringLiteral(" "));
