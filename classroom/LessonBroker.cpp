@@ -3,6 +3,7 @@
 #include "classroom/LessonBroker.h"
 
 #include "core/Exception.h"
+#include "core/Logfile.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -146,6 +147,13 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
                        "password_file %1\nacl_file %2\nlog_dest stderr\n"
                        "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n")
             .arg(passwordFile, folder + QStringLiteral("/acl"));
+    // What no station sends is refused: a message larger than any of a station's (its sender disconnected),
+    // more than 16 MiB or 1,000 messages queued for one slow client, and over 256 MiB in all.
+    config += QStringLiteral("max_packet_size %1\nmax_queued_messages 1000\nmax_queued_bytes %2\n"
+                             "max_inflight_messages 20\nmemory_limit %3\n")
+                  .arg(kMaxPacketBytes)
+                  .arg(16 << 20)
+                  .arg(256 << 20);
     // Started by root the broker would become the user "mosquitto", who cannot read the user's folder: it
     // stays whoever started it.
     if (const struct passwd* user = ::getpwuid(::geteuid()))
@@ -173,17 +181,29 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
         said += FProcess->readAll();
         if (said.contains(" running")) {
             FLog = QString::fromLocal8Bit(said);
+            WriteLog(QStringLiteral("Lesson broker started: pid %1, port %2%3, folder %4")
+                         .arg(FProcess->processId())
+                         .arg(ports.Mqtt)
+                         .arg(ports.WebSockets > 0 ? QStringLiteral(", page port %1").arg(ports.WebSockets)
+                                                   : QString())
+                         .arg(folder));
             return;
         }
     }
     said += FProcess->readAll();
     Stop();
+    WriteLog(QStringLiteral("Lesson broker did not start on port %1: ").arg(ports.Mqtt) +
+             QString::fromLocal8Bit(said).trimmed());
     throw Exception(QStringLiteral("Сервер урока не запустился.\r\n") +
                     QString::fromLocal8Bit(said).trimmed());
 }
 
 void tLessonBroker::Stop() {
     if (!FProcess) return;
+    if (FProcess->state() == QProcess::NotRunning)
+        WriteLog(QStringLiteral("Lesson broker had ended (exit code %1)").arg(FProcess->exitCode()));
+    else
+        WriteLog(QStringLiteral("Lesson broker stopped: pid %1").arg(FProcess->processId()));
     if (FProcess->state() != QProcess::NotRunning) {
         FProcess->terminate();
         if (!FProcess->waitForFinished(5000)) {

@@ -22,6 +22,11 @@ QString LessonOfCode(const QString& stationCode);
 // The port a lesson's broker takes for stations (the class page's is the next one) when it is free.
 inline constexpr int kLessonPort = 18883;
 
+// The largest message a client of the lesson may send, payload and topic; the broker disconnects a client
+// that sends more. A station's messages stay well below it.
+inline constexpr int kMaxMessageBytes = 1 << 20;
+inline constexpr int kMaxPacketBytes = kMaxMessageBytes + 64 * 1024;
+
 // The user names the codes go with.
 extern const char kTeacherUser[];
 extern const char kStationUser[];

@@ -172,12 +172,11 @@ QByteArray RunPayload(const tLesson& lesson, int run, int limit) {
     return Compact(payload);
 }
 
-QByteArray ResultsPayload(const tLesson& lesson) {
-    QJsonArray lines, results;
+QByteArray ResultsPayload(const tLesson& lesson, int maxBytes) {
+    std::vector<std::pair<QJsonValue, QJsonObject>> all;
     const tExperiment& e = lesson.Experiment();
     for (int i = 0; i < lesson.ResultCount(); ++i) {
         const tAnalysisResult& r = lesson.Result(i);
-        lines.append(EncodeResult(r, lesson.ResultBox(i)));
         // The same for a reader that shows it: the box's lines, and a fit's parameters by name.
         QJsonObject result{
             {QStringLiteral("run"), r.Run},
@@ -196,7 +195,22 @@ QByteArray ResultsPayload(const tLesson& lesson) {
             result.insert(QStringLiteral("values"), values);
             result.insert(QStringLiteral("errors"), errors);
         }
-        results.append(result);
+        all.emplace_back(EncodeResult(r, lesson.ResultBox(i)), result);
+    }
+    // The newest results that fit in `maxBytes`: a work of very many results never makes a message the
+    // broker refuses.
+    // {"lines":[],"results":[]} and each kept result's line and object, with a comma each after the first.
+    std::size_t first = all.size();
+    for (qsizetype bytes = 25; first > 0; --first) {
+        const auto& [line, result] = all[first - 1];
+        bytes += QJsonDocument(QJsonArray{line}).toJson(QJsonDocument::Compact).size() - 2 +
+                 QJsonDocument(result).toJson(QJsonDocument::Compact).size() + (first < all.size() ? 2 : 0);
+        if (bytes > maxBytes) break;
+    }
+    QJsonArray lines, results;
+    for (std::size_t i = first; i < all.size(); ++i) {
+        lines.append(all[i].first);
+        results.append(all[i].second);
     }
     return Compact(QJsonObject{{QStringLiteral("lines"), lines}, {QStringLiteral("results"), results}});
 }

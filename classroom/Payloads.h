@@ -49,8 +49,9 @@ QByteArray RunPayload(const tLesson& lesson, int run, int limit = 5000);
 int PublishedRunNumber(const tLesson& lesson, int run);
 // The points that summarise [0, count) of `points` in at most `limit` points.
 std::vector<std::pair<double, double>> SummaryPoints(const tPointSeries& points, int limit);
-// `results` (retained): the analysis results as the work folder keeps them, one line each.
-QByteArray ResultsPayload(const tLesson& lesson);
+// `results` (retained): the analysis results as the work folder keeps them, one line each; the newest of them
+// that fit in `maxBytes`.
+QByteArray ResultsPayload(const tLesson& lesson, int maxBytes = 512 * 1024);
 
 // What the teacher sends to every station.
 struct tTeacherMessage {

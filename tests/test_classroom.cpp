@@ -6,7 +6,10 @@
 #include "classroom/LessonBroker.h"
 #include "classroom/Payloads.h"
 #include "classroom/StationLink.h"
+#include "core/CommandLine.h"
 #include "core/Exception.h"
+#include "core/Logfile.h"
+#include "core/TextCodec.h"
 #include "lesson/Lesson.h"
 #include "runs/PointSeries.h"
 #include "sim/DemoWorld.h"
@@ -26,6 +29,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <QTemporaryFile>
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -160,12 +164,18 @@ protected:
     // mosquitto_pub as `user` with `password` (none: anonymous) and client id `id`; its exit code.
     int Publish(const char* user, const QString& password, const QString& id, const QString& topic,
                 const QString& message = QStringLiteral("{\"forged\":1}"), bool tls = true) {
-        QStringList args{QStringLiteral("-h"), QStringLiteral("127.0.0.1"),
-                         QStringLiteral("-p"), QString::number(ports.Mqtt),
-                         QStringLiteral("-t"), topic,
-                         QStringLiteral("-m"), message,
-                         QStringLiteral("-r"), QStringLiteral("-q"),
-                         QStringLiteral("1")};
+        QStringList args{QStringLiteral("-h"),        QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                         QString::number(ports.Mqtt), QStringLiteral("-t"),        topic,
+                         QStringLiteral("-r"),        QStringLiteral("-q"),        QStringLiteral("1")};
+        // A message longer than a command line's argument may be goes by a file.
+        QTemporaryFile file;
+        if (message.size() > 60000 && file.open()) {
+            file.write(message.toUtf8());
+            file.flush();
+            args << QStringLiteral("-f") << file.fileName();
+        } else {
+            args << QStringLiteral("-m") << message;
+        }
         if (user)
             args << QStringLiteral("-u") << QString::fromLatin1(user) << QStringLiteral("-P") << password;
         if (!id.isEmpty()) args << QStringLiteral("-i") << id;
@@ -407,6 +417,36 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
         << again.Heard(Topic(1, QStringLiteral("link"))).toStdString();
 }
 
+// The broker refuses what no station sends: a message over the bound is not passed on and its sender is
+// disconnected; the broker goes on, and the next message of the same station is heard.
+TEST_F(ClassroomTest, TheBrokerRefusesAMessageNoStationSends) {
+    tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson), certificate.CertFile);
+    const QString big(kMaxPacketBytes + 1, u'a');
+    EXPECT_NE(Publish(kStationUser, codes.StationCode, QStringLiteral("st1"),
+                      Topic(1, QStringLiteral("results")), big),
+              0);
+    EXPECT_EQ(Publish(kStationUser, codes.StationCode, QStringLiteral("st1"),
+                      Topic(1, QStringLiteral("state")), QStringLiteral("{\"group\":\"Группа 1\"}")),
+              0);
+    ASSERT_TRUE(WaitUntil([&] { return !teacher.Heard(Topic(1, QStringLiteral("state"))).isEmpty(); }));
+    EXPECT_TRUE(teacher.Heard(Topic(1, QStringLiteral("results"))).isEmpty());
+    // The teacher's log says when the broker starts and stops, and where.
+    const QString path = dir.filePath(QStringLiteral("zorbinka.log"));
+    SetCommandLine({QStringLiteral("zorbinka"), QStringLiteral("/log")});
+    LogFile = new tLogFile(path);
+    broker.Stop();
+    broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
+    delete LogFile;
+    LogFile = nullptr;
+    SetCommandLine({QStringLiteral("zorbinka")});
+    const QString log = QString::fromUtf8(ReadFile(path));
+    EXPECT_TRUE(log.contains(QStringLiteral("Lesson broker stopped: pid "))) << log.toStdString();
+    EXPECT_TRUE(log.contains(QStringLiteral("Lesson broker started: pid ")) &&
+                log.contains(QStringLiteral(", port %1, folder ").arg(ports.Mqtt)))
+        << log.toStdString();
+}
+
 // A station that vanishes without a word (its program killed) is said gone by the broker.
 TEST_F(ClassroomTest, AStationThatVanishesIsSaidGone) {
     tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
@@ -461,6 +501,37 @@ TEST(ClassroomPayloads, TheSketchOfARunStaysSmallAndKeepsItsShape) {
 }
 
 // Live batches span at most 50 ms and carry at most 200 points a second, keeping each batch's extremes.
+// A work of very many results publishes the newest of them that fit in a message the broker takes.
+TEST(ClassroomPayloads, ResultsKeepTheNewestThatFitInAMessage) {
+    tStation station;
+    station.Lesson.Open(Cooling(1));
+    station.Lesson.BeginRun(0);
+    station.Measure(60, 10);
+    station.End();
+    for (int i = 0; i < 30; ++i) Analyse(station.Lesson, tAnalysisKind::Statistics, tFitModel::Line, i, 600);
+    Analyse(station.Lesson, tAnalysisKind::Fit, tFitModel::ExpApproach, 0, 600);
+    const int whole = int(ResultsPayload(station.Lesson).size());
+    const struct {
+        int maxBytes;
+        bool all, some;
+    } rows[] = {{whole, true, true}, {whole - 1, false, true}, {whole / 3, false, true}, {20, false, false}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.maxBytes);
+        const QByteArray payload = ResultsPayload(station.Lesson, row.maxBytes);
+        EXPECT_LE(payload.size(), std::max(row.maxBytes, 40));
+        const QJsonObject object = QJsonDocument::fromJson(payload).object();
+        const QJsonArray results = object.value(QStringLiteral("results")).toArray();
+        EXPECT_EQ(object.value(QStringLiteral("lines")).toArray().size(), results.size());
+        EXPECT_EQ(results.size() == 31, row.all);
+        EXPECT_EQ(!results.isEmpty(), row.some);
+        // The newest are kept: the fit, last.
+        if (row.some) {
+            EXPECT_EQ(results.last().toObject().value(QStringLiteral("kind")).toString(),
+                      QStringLiteral("Fit"));
+        }
+    }
+}
+
 TEST(ClassroomPayloads, LiveBatchesAreShortAndKeepTheirExtremes) {
     tPointSeries points;
     for (int i = 0; i < 1000; ++i)
@@ -519,13 +590,34 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
     }));
     // Group 15 has left the lesson: its tile stays, without link.
     stations.back()->Link.reset();
-    // Junk a station may write under its own name: skipped by the page, no tile made of it.
-    for (const auto& [what, junk] : std::vector<std::pair<QString, QString>>{
-             {QStringLiteral("state"), QStringLiteral("not json")},
-             {QStringLiteral("live"), QStringLiteral("{\"run\":\"x\",\"x\":[1],\"y\":[]}")},
-             {QStringLiteral("run/1"), QStringLiteral("{\"x\":\"a\"}")},
-             {QStringLiteral("results"), QStringLiteral("[1,2]")}})
-        Publish(kStationUser, codes.StationCode, QStringLiteral("st99"), Topic(99, what), junk);
+    // Junk a station may write under its own name, retained for every page opened later: skipped by the page
+    // (a line in its console), no tile made of it, the page drawing on.
+    QString zeros = QStringLiteral("0");
+    for (int i = 1; i < 200000; ++i) zeros += QStringLiteral(",0");
+    const struct {
+        int station;
+        QString what, junk;
+    } junk[] = {
+        {99, QStringLiteral("state"), QStringLiteral("not json")},
+        {98, QStringLiteral("live"), QStringLiteral("{\"run\":\"x\",\"x\":[1],\"y\":[]}")},
+        {97, QStringLiteral("run/1"), QStringLiteral("{\"x\":\"a\"}")},
+        {96, QStringLiteral("results"), QStringLiteral("[1,2]")},
+        {95, QStringLiteral("state"), QStringLiteral("{\"group\":{\"a\":1}}")},
+        {94, QStringLiteral("live"), QStringLiteral("{\"run\":1,\"x\":[%1],\"y\":[%1]}").arg(zeros)},
+        {93, QStringLiteral("run/1"), QStringLiteral("{\"x\":[0,1],\"y\":[0,1e308]}")},
+        {92, QStringLiteral("state"), QStringLiteral("{\"group\":\"%1\"}").arg(QString(10000, u'Щ'))},
+        {91, QStringLiteral("results"),
+         QStringLiteral(
+             "{\"results\":[{\"kind\":\"Fit\",\"names\":[\"a\"],\"values\":[\"x\"],\"errors\":[1]}]}")},
+        {90, QStringLiteral("run/99999999999"), QStringLiteral("{\"x\":[0],\"y\":[0]}")},
+        {89, QStringLiteral("state"), QStringLiteral("{\"collecting\":\"constructor\"}")},
+        {88, QStringLiteral("link"), QStringLiteral("{\"online\":\"no\"}")},
+    };
+    for (const auto& row : junk)
+        EXPECT_EQ(Publish(kStationUser, codes.StationCode, QStringLiteral("st%1").arg(row.station),
+                          Topic(row.station, row.what), row.junk),
+                  0)
+            << row.what.toStdString();
     const QString shots = qEnvironmentVariable("ZORBINKA_KEEP_OUTPUT", dir.path());
     QProcess node;
     node.start(
@@ -560,6 +652,7 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
               live.Lesson.Run(live.Lesson.Measured()).Points->X(0))
         << "the run being recorded drawn from its start";
     EXPECT_TRUE(out.value(QStringLiteral("hooks")).toArray().isEmpty()) << "the page ships nothing for tests";
+    EXPECT_GE(out.value(QStringLiteral("fps")).toInt(), 1) << "the page draws on";
     EXPECT_TRUE(out.value(QStringLiteral("errors")).toArray().isEmpty())
         << QJsonDocument(out.value(QStringLiteral("errors")).toArray()).toJson().toStdString();
     const QJsonArray tiles = out.value(QStringLiteral("tiles")).toArray();
@@ -597,9 +690,16 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
     const int count = FitParamCount(tFitModel::ExpApproach);
     ASSERT_EQ(groups[0].toArray().size(), 1 + count);
     for (int k = 0; k < count; ++k) {
+        // The mean to the places of the groups' values: each to its error's second significant digit.
         double sum = 0;
-        for (auto& station : stations) sum += station->Lesson.Result(0).Values[std::size_t(k)];
-        EXPECT_EQ(groups[16].toArray()[k + 1].toString(), russian.toString(sum / 15, 'g', 4)) << k;
+        int places = 0;
+        for (auto& station : stations) {
+            const std::vector<double>& values = station->Lesson.Result(0).Values;
+            sum += values[std::size_t(k)];
+            const double error = values[std::size_t(count + k)];
+            places = std::max(places, std::clamp(1 - int(std::floor(std::log10(error))), 0, 12));
+        }
+        EXPECT_EQ(groups[16].toArray()[k + 1].toString(), russian.toString(sum / 15, 'f', places)) << k;
     }
     EXPECT_EQ(out.value(QStringLiteral("csv")).toString().count(QStringLiteral("\r\n")), 17);
     std::printf(

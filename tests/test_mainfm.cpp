@@ -46,6 +46,7 @@
 #include "widgets/StatusPanel.h"
 #include "widgets/ValueLabel.h"
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QMouseEvent>
 #include <QProcess>
 #include <QStandardPaths>
@@ -992,6 +993,27 @@ TEST_F(MainWindowTest, TheSessionsEndClosesAnOpenBoxAndTheWindow) {
               bbNo);
     EndPrompts(false);
     SetPrompts(&prompts);
+}
+
+// A box shows its text as it stands: markup another typed (a teacher's message) is not obeyed.
+TEST_F(MainWindowTest, ABoxShowsMarkupAsItStands) {
+    TfmMain& w = Window();
+    w.show();
+    SetPrompts(&DialogPrompts());
+    Qt::TextFormat format = Qt::RichText;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, &w, [&] {
+        if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+            format = box->textFormat();
+            box->done(QMessageBox::Ok);
+        }
+    });
+    poll.start(10);
+    Prompts().MessageBox(&w, QStringLiteral("Сообщение учителя: <b>жирный</b> <img src=x>"),
+                         QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
+    poll.stop();
+    SetPrompts(&prompts);
+    EXPECT_EQ(format, Qt::PlainText);
 }
 
 // Открыть работу lists the works with their whole names, in a dialog of a good part of the screen.

@@ -77,6 +77,8 @@ public:
                    int defaultButton) override {
         QMessageBox box(parent);
         box.setWindowTitle(caption);
+        // As it stands: a box often shows what others typed (a teacher's message, a label, a file's name).
+        box.setTextFormat(Qt::PlainText);
         box.setText(QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n")));
         box.setIcon(icon == tBoxIcon::Error      ? QMessageBox::Critical
                     : icon == tBoxIcon::Warning  ? QMessageBox::Warning

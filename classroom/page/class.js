@@ -7,6 +7,21 @@
 const COLOURS = ['#d62828', '#1f4f9a', '#2a9d3f', '#e67700', '#8c00aa', '#009696', '#8c5014', '#dc0096',
                  '#6e6e00', '#5a5a5a', '#0077b6', '#9d0208', '#588157', '#bc6c25', '#3a0ca3'];
 const LIVE_POINTS = 2000; // of the run being recorded, per tile
+// What a station ever sends, and more: a message beyond these is skipped whole, with a line in the console.
+const LIMITS = {
+    bytes: 1 << 20,        // a message
+    livePoints: 5000,      // a live batch
+    runPoints: 20000,      // a run's summary, the sketch of the run being recorded
+    runs: 1000,            // runs kept of a station
+    runNumber: 1e9,
+    stations: 200,
+    results: 2000,
+    text: 200,             // a name or a caption
+    line: 1000,            // a line of a result's text
+    lines: 100,            // lines of a result's text
+    parameters: 20,        // a fit's parameters
+    magnitude: 1e12,       // a point's coordinate
+};
 
 const stations = new Map(); // id → station
 let client = null;
@@ -14,6 +29,12 @@ let frames = 0; // drawn since the page opened
 
 function number(value, digits = 4) {
     if (typeof value !== 'number' || !Number.isFinite(value)) return '—';
+    // Very large and very small numbers as a power of ten, so that no cell grows with the exponent.
+    const size = Math.abs(value);
+    if (size !== 0 && (size >= 1e9 || size < 1e-4)) {
+        const [mantissa, exponent] = value.toExponential(digits - 1).split('e');
+        return `${Number(mantissa).toLocaleString('ru-RU', { maximumSignificantDigits: digits })}·10^${Number(exponent)}`;
+    }
     return value.toLocaleString('ru-RU', { maximumSignificantDigits: digits });
 }
 
@@ -27,21 +48,38 @@ function measured(value, decimals) {
 }
 
 // "48,013 ± 0,005": the value to the place of the error's second significant digit.
+function errorDigits(error) {
+    if (typeof error !== 'number' || !Number.isFinite(error) || error <= 0) return null;
+    return Math.min(12, Math.max(0, 1 - Math.floor(Math.log10(error))));
+}
+function fixed(value, digits) {
+    if (typeof value !== 'number' || !Number.isFinite(value)) return '—';
+    if (digits === null || Math.abs(value) >= 1e9) return number(value);
+    return value.toLocaleString('ru-RU', { minimumFractionDigits: digits, maximumFractionDigits: digits });
+}
 function withError(value, error) {
-    if (typeof error !== 'number' || !Number.isFinite(error) || error <= 0) return number(value);
-    const digits = Math.min(12, Math.max(0, 1 - Math.floor(Math.log10(error))));
-    const format = v => v.toLocaleString('ru-RU', { minimumFractionDigits: digits, maximumFractionDigits: digits });
-    return typeof value === 'number' && Number.isFinite(value) ? `${format(value)} ± ${format(error)}` : '—';
+    const digits = errorDigits(error);
+    if (digits === null) return number(value);
+    return typeof value === 'number' && Number.isFinite(value) ? `${fixed(value, digits)} ± ${fixed(error, digits)}` : '—';
 }
 
 // Groups in the order a teacher counts them: «Группа 2» before «Группа 10».
 function byGroup(a, b) {
-    return (a.state.group || a.id).localeCompare(b.state.group || b.id, 'ru', { numeric: true });
+    return String(a.state.group || a.id).localeCompare(String(b.state.group || b.id), 'ru', { numeric: true });
 }
 
+// The station's newest run, without spreading its numbers over the call stack.
+function newestRun(s) {
+    let newest = -Infinity;
+    for (const n of s.runs.keys()) if (n > newest) newest = n;
+    return s.runs.get(newest);
+}
+
+// The station of an id; none beyond the page's bound on stations.
 function station(id) {
     let s = stations.get(id);
     if (s) return s;
+    if (stations.size >= LIMITS.stations) return null;
     s = { id, state: {}, runs: new Map(), live: { run: 0, x: [], y: [] }, current: null,
           results: { lines: [], results: [] },
           colour: COLOURS[stations.size % COLOURS.length], dirty: true };
@@ -52,15 +90,65 @@ function station(id) {
 
 // ---- What the broker says.
 
-function isNumbers(a) { return Array.isArray(a) && a.every(v => v === null || typeof v === 'number'); }
+// Each message is checked against what a station sends before anything of it is kept.
+const isText = (v, length = LIMITS.text) => typeof v === 'string' && v.length <= length;
+const isOptionalText = v => v === undefined || isText(v);
+const isCoordinate = v => v === null || (typeof v === 'number' && Number.isFinite(v) && Math.abs(v) <= LIMITS.magnitude);
+const isFiniteOrNull = v => v === null || (typeof v === 'number' && Number.isFinite(v));
+function isPoints(d, limit) {
+    return Array.isArray(d.x) && Array.isArray(d.y) && d.x.length === d.y.length && d.x.length <= limit &&
+           d.x.every(isCoordinate) && d.y.every(isCoordinate);
+}
+const isRunNumber = v => Number.isInteger(v) && v >= 0 && v <= LIMITS.runNumber;
+function isState(d) {
+    return ['group', 'experiment', 'sensor', 'captionX', 'captionY'].every(k => isOptionalText(d[k])) &&
+           (d.collecting === undefined || Object.hasOwn(STATES, d.collecting)) &&
+           ['value', 'minX', 'maxX', 'minY', 'maxY'].every(k => d[k] === undefined || isFiniteOrNull(d[k])) &&
+           (d.decimalsY === undefined || (Number.isInteger(d.decimalsY) && d.decimalsY >= 0 && d.decimalsY <= 10)) &&
+           (d.runs === undefined || (Number.isInteger(d.runs) && d.runs >= 0));
+}
+function isResult(r) {
+    if (!r || typeof r !== 'object' || !isOptionalText(r.kind) || !isOptionalText(r.model)) return false;
+    if (r.text !== undefined && !(Array.isArray(r.text) && r.text.length <= LIMITS.lines &&
+                                  r.text.every(l => isText(l, LIMITS.line)))) return false;
+    if (r.kind !== 'Fit') return true;
+    const list = (a, check) => Array.isArray(a) && a.length <= LIMITS.parameters && a.every(check);
+    return list(r.names, v => isText(v)) && list(r.values, isFiniteOrNull) && list(r.errors, isFiniteOrNull) &&
+           r.values.length === r.names.length && r.errors.length === r.names.length;
+}
+const CHECKS = {
+    state: isState,
+    live: d => isRunNumber(d.run) && isPoints(d, LIMITS.livePoints),
+    current: d => isRunNumber(d.run) && isPoints(d, LIMITS.runPoints),
+    link: d => typeof d.online === 'boolean',
+    run: d => isPoints(d, LIMITS.runPoints) && isOptionalText(d.name) && isOptionalText(d.captionX) &&
+              isOptionalText(d.captionY) && (d.points === undefined || (Number.isInteger(d.points) && d.points >= 0)),
+    results: d => Array.isArray(d.results) && d.results.length <= LIMITS.results && d.results.every(isResult),
+};
+
+// One line in the console for a message skipped.
+function skip(topic, why) {
+    console.warn('skipped', topic.slice(0, 200), why);
+}
 
 function take(topic, payload) {
+    try {
+        takeChecked(topic, payload);
+    } catch (e) {
+        skip(topic, String(e));
+    }
+}
+
+function takeChecked(topic, payload) {
     const parts = topic.split('/');
     if (parts.length < 5 || parts[0] !== 'zorbinka' || parts[2] !== 'station') return;
     const id = parts[3], what = parts.slice(4).join('/');
     if (!/^[A-Za-z0-9_-]{1,64}$/.test(id)) return;
+    if (payload.length > LIMITS.bytes) return skip(topic, 'too large');
     const text = new TextDecoder().decode(payload);
-    if (text === '' && what.startsWith('run/')) { // a run taken away
+    const runTopic = /^run\/\d{1,10}$/.test(what);
+    if (runTopic && Number(what.slice(4)) > LIMITS.runNumber) return skip(topic, 'run number');
+    if (text === '' && runTopic) { // a run taken away
         const s = stations.get(id);
         if (s) { s.runs.delete(Number(what.slice(4))); s.dirty = true; }
         return;
@@ -70,55 +158,49 @@ function take(topic, payload) {
         if (s) { s.current = null; s.dirty = true; }
         return;
     }
+    const kind = runTopic ? 'run' : what;
+    if (!Object.hasOwn(CHECKS, kind)) return;
     let data;
-    try { data = JSON.parse(text); } catch (e) { console.warn('skipped', topic); return; }
-    if (!data || typeof data !== 'object') return;
-    if (what === 'state') {
-        const s = station(id);
+    try { data = JSON.parse(text); } catch (e) { return skip(topic, 'not JSON'); }
+    if (!data || typeof data !== 'object' || Array.isArray(data) || !CHECKS[kind](data)) return skip(topic, 'not as a station sends it');
+    const s = station(id);
+    if (!s) return skip(topic, 'too many stations');
+    if (kind === 'state') {
         if (s.state.group !== data.group) orderDirty = true;
         s.state = data;
-        s.dirty = true;
-    } else if (what === 'live') {
-        if (!Number.isInteger(data.run) || !isNumbers(data.x) || !isNumbers(data.y) || data.x.length !== data.y.length) return;
-        const s = station(id);
+    } else if (kind === 'live') {
         if (s.live.run !== data.run) s.live = { run: data.run, x: [], y: [] };
-        s.live.x.push(...data.x);
-        s.live.y.push(...data.y);
+        // The newest points kept, appended one by one: a batch's size never reaches the call stack.
+        const from = Math.max(0, data.x.length - LIVE_POINTS);
+        for (let i = from; i < data.x.length; i++) {
+            s.live.x.push(data.x[i]);
+            s.live.y.push(data.y[i]);
+        }
         if (s.live.x.length > LIVE_POINTS) {
             s.live.x.splice(0, s.live.x.length - LIVE_POINTS);
             s.live.y.splice(0, s.live.y.length - LIVE_POINTS);
         }
-        s.dirty = true;
-    } else if (what === 'link') {
-        if (typeof data.online !== 'boolean') return;
-        const s = station(id);
+    } else if (kind === 'link') {
         s.online = data.online;
-        s.dirty = true;
-    } else if (what === 'current') {
-        if (!Number.isInteger(data.run) || !isNumbers(data.x) || !isNumbers(data.y) || data.x.length !== data.y.length) return;
-        const s = station(id);
+    } else if (kind === 'current') {
         s.current = data;
-        s.dirty = true;
-    } else if (/^run\/\d+$/.test(what)) {
-        if (!isNumbers(data.x) || !isNumbers(data.y) || data.x.length !== data.y.length) return;
-        const s = station(id);
-        s.runs.set(Number(what.slice(4)), data);
-        s.dirty = true;
+    } else if (kind === 'run') {
+        const n = Number(what.slice(4));
+        if (!s.runs.has(n) && s.runs.size >= LIMITS.runs) return skip(topic, 'too many runs');
+        s.runs.set(n, data);
         groupsDirty = true;
-    } else if (what === 'results') {
-        if (!Array.isArray(data.results)) return;
-        const s = station(id);
-        s.results = data;
-        s.dirty = true;
+    } else if (kind === 'results') {
+        s.results = { lines: [], results: data.results };
         groupsDirty = true;
     }
+    s.dirty = true;
 }
 
 // ---- Tiles.
 
-function chart(element, width, height, captionX, captionY, series) {
+function chart(element, width, height, captionX, captionY, series, legend = false) {
     return new uPlot({
-        width, height, legend: { show: false }, cursor: { show: false },
+        width, height, legend: { show: legend, live: false }, cursor: { show: false },
         scales: { x: { time: false } },
         axes: [{ label: captionX, size: 30 }, { label: captionY, size: 44 }],
         series: [{}, ...series.map(s => ({ points: { show: false }, ...s }))],
@@ -176,7 +258,7 @@ function drawTile(s) {
         y = c.y.slice(0, end).concat(y);
     }
     if (st.collecting !== 'recording' && s.runs.size) {
-        const newest = s.runs.get(Math.max(...s.runs.keys()));
+        const newest = newestRun(s);
         x = newest.x; y = newest.y;
     }
     if (s.chart.axes[0].label !== st.captionX) {
@@ -188,21 +270,32 @@ function drawTile(s) {
 
 let orderDirty = false;
 
+// Whatever one station's data does to its drawing, the page goes on drawing the others.
+function guarded(what, draw) {
+    try {
+        draw();
+    } catch (e) {
+        console.warn('not drawn:', what, String(e));
+    }
+}
+
 function frame() {
+    requestAnimationFrame(frame);
     frames++;
     if (orderDirty) {
         orderDirty = false;
-        const tiles = document.getElementById('tiles');
-        for (const s of [...stations.values()].sort(byGroup)) tiles.appendChild(s.tile);
+        guarded('the order of the tiles', () => {
+            const tiles = document.getElementById('tiles');
+            for (const s of [...stations.values()].sort(byGroup)) tiles.appendChild(s.tile);
+        });
     }
     for (const s of stations.values()) {
         if (!s.dirty) continue;
         s.dirty = false;
-        drawTile(s);
-        if (largeStation === s) drawLarge();
+        guarded(s.id, () => drawTile(s));
+        if (largeStation === s) guarded(s.id, drawLarge);
     }
-    if (groupsDirty && !document.getElementById('groups').hidden) drawGroups();
-    requestAnimationFrame(frame);
+    if (groupsDirty && !document.getElementById('groups').hidden) guarded('all groups', drawGroups);
 }
 
 // ---- A station large: its runs and results.
@@ -268,10 +361,10 @@ function drawGroups() {
     if (groupsChart) groupsChart.destroy();
     const first = list[0] ? list[0].state : {};
     groupsChart = chart(element, Math.min(1100, window.innerWidth * 0.85), 400, first.captionX, first.captionY,
-                        list.map(s => ({ label: s.state.group || s.id, stroke: s.colour, width: 2 })));
+                        list.map(s => ({ label: s.state.group || s.id, stroke: s.colour, width: 2 })), true);
     if (list.length)
         groupsChart.setData(uPlot.join(list.map(s => {
-            const run = s.runs.get(Math.max(...s.runs.keys()));
+            const run = newestRun(s);
             return [run.x, run.y];
         })));
     const { model, rows } = groupFits();
@@ -284,11 +377,15 @@ function drawGroups() {
     const tr = table.insertRow();
     for (const h of head) { const th = document.createElement('th'); th.textContent = h; tr.appendChild(th); }
     const columns = names.map(() => []);
+    // The class's mean and spread to the places of the groups' own values.
+    const places = names.map(() => null);
     for (const row of rows) {
         const cells = [row.group];
         names.forEach((n, k) => {
             const v = row.fit ? row.fit.values[k] : null;
             if (typeof v === 'number') columns[k].push(v);
+            const digits = row.fit ? errorDigits(row.fit.errors[k]) : null;
+            if (digits !== null) places[k] = Math.max(places[k] ?? 0, digits);
             cells.push(row.fit ? withError(v, row.fit.errors[k]) : '—');
         });
         groupsTable.push(cells);
@@ -300,7 +397,7 @@ function drawGroups() {
     for (const [title, values] of [['Среднее по классу', mean], ['Разброс (СКО)', spread]]) {
         const r = table.insertRow();
         r.className = 'summary';
-        const cells = [title, ...values.map(v => number(v))];
+        const cells = [title, ...values.map((v, k) => fixed(v, places[k]))];
         groupsTable.push(cells);
         for (const c of cells) r.insertCell().textContent = c;
     }
