@@ -316,9 +316,10 @@ TEST_F(HidTest, StopDuringAWaitingReadReturnsAtOnce) {
     ASSERT_TRUE(WaitUntil([&] { return device->GetPacketCount() > 0; }));
     tSimHidFaults silent;
     silent.Silent = true;
-    sensor->SetFaults(silent);
-    // A read begun after the sensor fell silent waits for a report that never comes.
+    // A read begun after the sensor fell silent waits for a report that never comes. The reads are counted
+    // before the silence: one begun in between already waits its whole 10 s, and no other begins meanwhile.
     const int reads = sensor->Reads();
+    sensor->SetFaults(silent);
     ASSERT_TRUE(WaitUntil([&] { return sensor->Reads() > reads; }));
     const int queued = device->GetPacketCount();
     QElapsedTimer timer;
