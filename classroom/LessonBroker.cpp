@@ -12,7 +12,10 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QTimer>
+#include <csignal>
 #include <pwd.h>
+#include <sys/prctl.h>
 #include <unistd.h>
 
 const char kTeacherUser[] = "teacher";
@@ -52,15 +55,26 @@ QString Program(const char* name) {
 } // namespace
 
 tLessonCodes NewLessonCodes() {
-    const QString station = Code(6);
+    const QString station = Code(4) + Code(8);
     return {LessonOfCode(station), station, Code(6), Code(24)};
 }
 
 QString LessonOfCode(const QString& stationCode) {
-    return QString::fromLatin1(
-        QCryptographicHash::hash(stationCode.trimmed().toUpper().toUtf8(), QCryptographicHash::Sha256)
-            .toHex()
-            .left(10));
+    return NormalizedCode(stationCode).left(4).toLower();
+}
+
+QString NormalizedCode(const QString& typed) {
+    QString code;
+    for (const QChar c : typed)
+        if (c.isLetterOrNumber()) code += c.toUpper();
+    return code;
+}
+
+QString GroupedCode(const QString& code) {
+    QString grouped;
+    for (qsizetype i = 0; i < code.size(); i += 4)
+        grouped += (i ? QStringLiteral("-") : QString()) + code.mid(i, 4);
+    return grouped;
 }
 
 QString BrokerAcl(const tLessonCodes& codes) {
@@ -129,24 +143,34 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
     const QString passwordFile = folder + QStringLiteral("/passwd");
+    // The page's listener knows the viewer alone: the station code is refused there.
+    const QString pagePasswordFile = folder + QStringLiteral("/passwd-page");
     WriteText(passwordFile, QString());
+    WriteText(pagePasswordFile, QString());
     // Hashed by the broker's own tool.
     const QString tool = Program("mosquitto_passwd");
     for (const auto& [user, password] :
          {std::pair{kTeacherUser, codes.TeacherPassword}, std::pair{kStationUser, codes.StationCode},
           std::pair{kViewerUser, codes.ViewerCode}}) {
-        QProcess hash;
-        hash.start(tool, {QStringLiteral("-b"), passwordFile, QString::fromLatin1(user), password});
-        if (!hash.waitForFinished(10000) || hash.exitStatus() != QProcess::NormalExit || hash.exitCode() != 0)
-            throw Exception(QStringLiteral("mosquitto_passwd: ") +
-                            QString::fromLocal8Bit(hash.readAllStandardError()));
+        for (const QString& file : {passwordFile, pagePasswordFile}) {
+            if (file == pagePasswordFile && user != kViewerUser) continue;
+            QProcess hash;
+            hash.start(tool, {QStringLiteral("-b"), file, QString::fromLatin1(user), password});
+            if (!hash.waitForFinished(10000) || hash.exitStatus() != QProcess::NormalExit ||
+                hash.exitCode() != 0)
+                throw Exception(QStringLiteral("mosquitto_passwd: ") +
+                                QString::fromLocal8Bit(hash.readAllStandardError()));
+        }
     }
     WriteText(folder + QStringLiteral("/acl"), BrokerAcl(codes));
+    // Each listener its own who may connect: the stations' (TLS) everyone, the page's the viewer alone.
+    const QString acl = folder + QStringLiteral("/acl");
+    const auto access = [&](const QString& passwords) {
+        return QStringLiteral("allow_anonymous false\npassword_file %1\nacl_file %2\n").arg(passwords, acl);
+    };
     QString config =
-        QStringLiteral("per_listener_settings false\nallow_anonymous false\npersistence false\n"
-                       "password_file %1\nacl_file %2\nlog_dest stderr\n"
-                       "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n")
-            .arg(passwordFile, folder + QStringLiteral("/acl"));
+        QStringLiteral("per_listener_settings true\npersistence false\nlog_dest stderr\n"
+                       "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n");
     // What no station sends is refused: a message larger than any of a station's (its sender disconnected),
     // more than 16 MiB or 1,000 messages queued for one slow client, and over 256 MiB in all.
     config += QStringLiteral("max_packet_size %1\nmax_queued_messages 1000\nmax_queued_bytes %2\n"
@@ -159,11 +183,12 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
     if (const struct passwd* user = ::getpwuid(::geteuid()))
         config += QStringLiteral("user %1\n").arg(QString::fromLocal8Bit(user->pw_name));
     const QString bind = ports.Bind.isEmpty() ? QString() : QStringLiteral(" ") + ports.Bind;
-    config += QStringLiteral("listener %1%2\n").arg(ports.Mqtt).arg(bind);
+    config += QStringLiteral("listener %1%2\n").arg(ports.Mqtt).arg(bind) + access(passwordFile);
     if (!ports.CertFile.isEmpty())
         config += QStringLiteral("certfile %1\nkeyfile %2\n").arg(ports.CertFile, ports.KeyFile);
     if (ports.WebSockets > 0) {
-        config += QStringLiteral("listener %1%2\nprotocol websockets\n").arg(ports.WebSockets).arg(bind);
+        config += QStringLiteral("listener %1%2\nprotocol websockets\n").arg(ports.WebSockets).arg(bind) +
+                  access(pagePasswordFile);
         if (!ports.HttpDir.isEmpty()) config += QStringLiteral("http_dir %1\n").arg(ports.HttpDir);
     }
     const QString configFile = folder + QStringLiteral("/mosquitto.conf");
@@ -171,6 +196,8 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
 
     FProcess = std::make_unique<QProcess>();
     FProcess->setProcessChannelMode(QProcess::MergedChannels);
+    // The broker ends with the program however the program ends, killed too: no broker is left on the ports.
+    FProcess->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
     FProcess->start(Program("mosquitto"), {QStringLiteral("-c"), configFile});
     // Ready when it says it runs; a broker that ends, or says nothing of it in 10 s, did not start.
     QDeadlineTimer deadline(10000);
@@ -187,6 +214,15 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
                          .arg(ports.WebSockets > 0 ? QStringLiteral(", page port %1").arg(ports.WebSockets)
                                                    : QString())
                          .arg(folder));
+            // A broker that ends by itself (killed, crashed) is started again on the same ports with the same
+            // codes: stations and pages come back by themselves.
+            FWatch = std::make_unique<QObject>();
+            QObject::connect(FProcess.get(), &QProcess::finished, FWatch.get(), [this, folder, codes, ports] {
+                WriteLog(QStringLiteral("Lesson broker ended by itself (exit code %1): started again")
+                             .arg(FProcess->exitCode()));
+                QTimer::singleShot(500, FWatch.get(),
+                                   [this, folder, codes, ports] { Restart(folder, codes, ports); });
+            });
             return;
         }
     }
@@ -198,7 +234,25 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
                     QString::fromLocal8Bit(said).trimmed());
 }
 
+void tLessonBroker::Restart(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports) {
+    try {
+        Start(folder, codes, ports);
+    } catch (const Exception& e) {
+        // The ports still held by the one that ended, or the machine short of something: tried again.
+        WriteLog(e.Message());
+        FWatch = std::make_unique<QObject>();
+        QTimer::singleShot(2000, FWatch.get(),
+                           [this, folder, codes, ports] { Restart(folder, codes, ports); });
+    }
+}
+
+qint64 tLessonBroker::ProcessId() const {
+    return FProcess ? FProcess->processId() : 0;
+}
+
 void tLessonBroker::Stop() {
+    // Stopped on purpose: not started again.
+    FWatch.reset();
     if (!FProcess) return;
     if (FProcess->state() == QProcess::NotRunning)
         WriteLog(QStringLiteral("Lesson broker had ended (exit code %1)").arg(FProcess->exitCode()));

@@ -6,6 +6,7 @@
 #include <QString>
 #include <memory>
 
+class QObject;
 class QProcess;
 
 // What a lesson is known by: its name in the topics and the codes given out for it, new every lesson.
@@ -15,10 +16,17 @@ struct tLessonCodes {
     QString ViewerCode;  // the class page reads with it, and writes nothing
     QString TeacherPassword;
 };
-// Short codes of letters and digits that cannot be mistaken for one another; the lesson's name is made from
-// the station code, so that a station needs the code alone and a viewer, who sees the name, cannot know it.
+// Codes of letters and digits that cannot be mistaken for one another, each drawn at random. The lesson's
+// name (4 of them, as the topics show it) begins the station code, so that a station needs the code alone;
+// the code's other 8 are its secret, which nothing a viewer sees tells anything of (32⁸ codes to try on the
+// broker, each try a password check).
 tLessonCodes NewLessonCodes();
+// The lesson's name in a station code.
 QString LessonOfCode(const QString& stationCode);
+// A code as typed, in upper case without the spaces and dashes that group it.
+QString NormalizedCode(const QString& typed);
+// A code as shown: its characters in groups of four ("K7PQ-X3MZ-9TRW").
+QString GroupedCode(const QString& code);
 // The port a lesson's broker takes for stations (the class page's is the next one) when it is free.
 inline constexpr int kLessonPort = 18883;
 
@@ -60,12 +68,17 @@ public:
     // Writes the broker's files into `folder` (made private to the user) and starts it; returns once it takes
     // connections. Raises Exception with the reason (and what the broker said) when it cannot.
     void Start(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports);
+    // Stops it for good (a broker that ends by itself is started again with the same codes and ports).
     void Stop();
     bool Running() const;
+    qint64 ProcessId() const;
     // What the broker wrote to its log so far.
     QString Log() const;
 
 private:
+    void Restart(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports);
+
     std::unique_ptr<QProcess> FProcess;
+    std::unique_ptr<QObject> FWatch; // while it lives, a broker that ends is started again
     mutable QString FLog;
 };

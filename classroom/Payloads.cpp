@@ -239,6 +239,10 @@ std::optional<tTeacherMessage> ParseTeacherMessage(const QString& topic, const Q
             return fail(QStringLiteral("an experiment outside the catalogue"));
         return message;
     }
+    if (topic == QStringLiteral("end")) {
+        message.Kind = tTeacherMessage::tKind::End;
+        return message;
+    }
     if (topic == QStringLiteral("message")) {
         message.Text = object.value(QStringLiteral("text")).toString().simplified().left(500);
         return message;
@@ -246,7 +250,20 @@ std::optional<tTeacherMessage> ParseTeacherMessage(const QString& topic, const Q
     return fail(QStringLiteral("unknown topic ") + topic.left(100));
 }
 
+QString TeacherMessageTopic(const tTeacherMessage& message) {
+    switch (message.Kind) {
+    case tTeacherMessage::tKind::Offer:
+        return QStringLiteral("offer");
+    case tTeacherMessage::tKind::End:
+        return QStringLiteral("end");
+    case tTeacherMessage::tKind::Text:
+        break;
+    }
+    return QStringLiteral("message");
+}
+
 QByteArray TeacherPayload(const tTeacherMessage& message) {
+    if (message.Kind == tTeacherMessage::tKind::End) return "{}";
     if (message.Kind == tTeacherMessage::tKind::Offer)
         return Compact(QJsonObject{{QStringLiteral("experiment"), message.Experiment}});
     return Compact(QJsonObject{{QStringLiteral("text"), message.Text}});

@@ -55,7 +55,7 @@ QByteArray ResultsPayload(const tLesson& lesson, int maxBytes = 512 * 1024);
 
 // What the teacher sends to every station.
 struct tTeacherMessage {
-    enum class tKind { Offer, Text } Kind = tKind::Text;
+    enum class tKind { Offer, Text, End } Kind = tKind::Text; // End: the teacher ended the lesson
     QString Experiment; // Offer: the experiment's path in the catalogue, as the chooser shows it
     QString Text;       // Text: the line to show
 };
@@ -63,3 +63,5 @@ struct tTeacherMessage {
 std::optional<tTeacherMessage> ParseTeacherMessage(const QString& topic, const QByteArray& payload,
                                                    QString* error = nullptr);
 QByteArray TeacherPayload(const tTeacherMessage& message);
+// The topic it goes under, after "teacher/".
+QString TeacherMessageTopic(const tTeacherMessage& message);

@@ -58,7 +58,15 @@ QString StationIdentity() {
     return id;
 }
 
-tTeacherPin PinTeacher(const QString& host, int port) {
+namespace {
+
+QString PinKey(const QString& address) {
+    return QStringLiteral("Pins/") + QString::fromLatin1(address.toUtf8().toHex());
+}
+
+} // namespace
+
+tTeacherPin PinTeacher(const QString& host, int port, bool trustNew) {
     QSslSocket socket;
     socket.setPeerVerifyMode(QSslSocket::VerifyNone);
     socket.connectToHostEncrypted(host, quint16(port));
@@ -67,29 +75,42 @@ tTeacherPin PinTeacher(const QString& host, int port) {
                             .arg(host)
                             .arg(port)
                             .arg(socket.errorString()));
-    const QByteArray pem = socket.peerCertificate().toPem();
-    socket.abort();
     tTeacherPin pin;
-    pin.Fingerprint = CertificateFingerprint(pem);
-    const QString address = QStringLiteral("%1:%2").arg(host).arg(port);
+    pin.Pem = socket.peerCertificate().toPem();
+    socket.abort();
+    pin.Fingerprint = CertificateFingerprint(pin.Pem);
+    pin.Host = host;
+    // Pinned for the host: a lesson on another port is the same teacher's computer. (Pins kept for an address
+    // with its port before are read as well.)
     QSettings state(UserStateFolder() + QStringLiteral("/class.ini"), QSettings::IniFormat);
-    const QString key = QStringLiteral("Pins/") + QString::fromLatin1(address.toUtf8().toHex());
-    const QString pinned = state.value(key).toString();
-    if (!pinned.isEmpty() && pinned != pin.Fingerprint)
+    pin.Pinned = state.value(PinKey(host)).toString();
+    if (pin.Pinned.isEmpty())
+        pin.Pinned = state.value(PinKey(QStringLiteral("%1:%2").arg(host).arg(port))).toString();
+    pin.First = pin.Pinned.isEmpty();
+    if (pin.Changed() && trustNew)
         throw Exception(
             QStringLiteral(
                 "Сертификат учителя по адресу %1 не тот, что был раньше.\r\nБыл: %2\r\nСейчас: %3\r\n"
                 "Если учитель не менял компьютер, не подключайтесь.")
-                .arg(address, pinned, pin.Fingerprint));
-    pin.First = pinned.isEmpty();
-    if (pin.First) state.setValue(key, pin.Fingerprint);
+                .arg(host, pin.Pinned, pin.Fingerprint));
+    if (!pin.First && !pin.Changed()) {
+        KeepTeacherPin(pin);
+    } else if (trustNew) {
+        KeepTeacherPin(pin);
+        pin.First = true;
+    }
+    return pin;
+}
+
+void KeepTeacherPin(tTeacherPin& pin) {
     QDir().mkpath(UserStateFolder());
+    QSettings(UserStateFolder() + QStringLiteral("/class.ini"), QSettings::IniFormat)
+        .setValue(PinKey(pin.Host), pin.Fingerprint);
     pin.CaFile = UserStateFolder() + QStringLiteral("/teacher-") +
                  QString(pin.Fingerprint).remove(u':').left(16) + QStringLiteral(".pem");
     QFile file(pin.CaFile);
-    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(pem) != pem.size())
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(pin.Pem) != pin.Pem.size())
         throw Exception(QStringLiteral("Невозможно записать файл \"%1\".").arg(pin.CaFile));
-    return pin;
 }
 
 struct tStationLink::tShared {
@@ -125,7 +146,8 @@ struct tStationLink::tShared {
     // TLS error, a refused code), it is made again after a pause that doubles up to 5 s.
     void Run(const QByteArray& host, int port) {
         int pause = 500;
-        bool started = mosquitto_connect_async(Client, host.constData(), port, 10) == MOSQ_ERR_SUCCESS;
+        // A keep-alive of 5 s: a broker that stalls is noticed within about 8.
+        bool started = mosquitto_connect_async(Client, host.constData(), port, 5) == MOSQ_ERR_SUCCESS;
         while (!Stopping) {
             if (started && mosquitto_loop(Client, 100, 1) == MOSQ_ERR_SUCCESS) {
                 if (Accepted.exchange(false)) Connect();
@@ -287,16 +309,22 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
         const int run = FLesson.RunIndex(id);
         if (run < 0) return;
         const int number = PublishedRunNumber(FLesson, run);
+        bool seeded = false;
         if (number != FSketchRun) {
             FSketch.Clear();
             FSketchRun = number;
             FSketchSent = 0;
+            // Joined while the run goes on: its sketch begins with the run so far, from its start.
+            if (from > 0) {
+                FSketch.Add(SummaryPoints(*FLesson.Run(run).Points, 1000));
+                seeded = true;
+            }
         }
         std::vector<std::pair<double, double>> sent;
         for (const QByteArray& batch :
              LivePayloads(*FLesson.Run(run).Points, number, from, to, 0.05, 200, &sent))
             Queue(QStringLiteral("live"), batch, false);
-        FSketch.Add(sent);
+        if (!seeded) FSketch.Add(sent);
         // The run so far, for a page that opens now: once its first points are there, then every few seconds.
         const qint64 now = QDateTime::currentMSecsSinceEpoch();
         if (now - FSketchSent >= 5000) PublishCurrent();
@@ -431,10 +459,7 @@ void SendToClass(int port, const QString& ca, const tLessonCodes& codes, const t
     mosquitto_username_pw_set(client, kTeacherUser, codes.TeacherPassword.toUtf8().constData());
     mosquitto_tls_set(client, QFile::encodeName(ca).constData(), nullptr, nullptr, nullptr, nullptr);
     mosquitto_tls_insecure_set(client, true);
-    const QByteArray topic =
-        TeacherTopic(codes.Lesson, message.Kind == tTeacherMessage::tKind::Offer ? QStringLiteral("offer")
-                                                                                 : QStringLiteral("message"))
-            .toUtf8();
+    const QByteArray topic = TeacherTopic(codes.Lesson, TeacherMessageTopic(message)).toUtf8();
     const QByteArray payload = TeacherPayload(message);
     int sent = -1;
     if (mosquitto_connect(client, "127.0.0.1", port, 10) == MOSQ_ERR_SUCCESS &&

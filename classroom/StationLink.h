@@ -25,15 +25,23 @@ struct tStationSettings {
     QString CaFile;
 };
 
-// The teacher's certificate at `host`:`port`, pinned on first join (kept per address for the user) and
-// checked against the pin after: the PEM file to trust and its fingerprint. Raises Exception with the reason
-// when the teacher cannot be reached or shows another certificate than the one pinned.
+// The teacher's certificate at `host`:`port`, pinned for the host (whatever port the lesson takes) and
+// checked against the pin after: the PEM file to trust and its fingerprint. With `trustNew`, a first
+// certificate is pinned at once and another than the one pinned raises Exception with both fingerprints;
+// without it nothing is kept: the caller asks the user (`First`, `Changed()`) and keeps it with
+// KeepTeacherPin. Raises Exception with the reason when the teacher cannot be reached.
 struct tTeacherPin {
-    QString CaFile;
+    QString CaFile; // written once the certificate is trusted
     QString Fingerprint;
-    bool First = false; // pinned now: the user is to compare it with the teacher's screen
+    QString Pinned; // the fingerprint pinned before for the host; empty on the first join
+    QString Host;
+    QByteArray Pem;
+    bool First = false; // not pinned before: the user is to compare it with the teacher's screen
+    bool Changed() const { return !Pinned.isEmpty() && Pinned != Fingerprint; }
 };
-tTeacherPin PinTeacher(const QString& host, int port);
+tTeacherPin PinTeacher(const QString& host, int port, bool trustNew = true);
+// Pins the certificate for its host (in place of another pinned before) and writes its PEM file.
+void KeepTeacherPin(tTeacherPin& pin);
 
 // A station identity of the user's: made once at random, then kept.
 QString StationIdentity();

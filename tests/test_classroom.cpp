@@ -19,6 +19,7 @@
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
@@ -27,6 +28,7 @@
 #include <QJsonObject>
 #include <QLocale>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTemporaryDir>
 #include <QTemporaryFile>
@@ -34,11 +36,13 @@
 #include <atomic>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <gtest/gtest.h>
 #include <map>
 #include <mosquitto.h>
 #include <mutex>
+#include <set>
 #include <thread>
 
 namespace {
@@ -311,6 +315,24 @@ TEST_F(ClassroomTest, TheAccessListHoldsEveryClientToItsOwn) {
     } catch (const Exception& e) {
         EXPECT_TRUE(e.Message().contains(first.Fingerprint)) << e.Message().toStdString();
     }
+    // Asked rather than refused: the new one is told with the old, and kept once the user accepts it; the pin
+    // holds for the host on any port.
+    tTeacherPin changed = PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt, false);
+    EXPECT_TRUE(changed.Changed());
+    EXPECT_FALSE(changed.First);
+    EXPECT_EQ(changed.Pinned, first.Fingerprint);
+    EXPECT_EQ(changed.Fingerprint, other.Fingerprint);
+    EXPECT_TRUE(PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt, false).Changed())
+        << "nothing kept unasked";
+    KeepTeacherPin(changed);
+    const tTeacherPin accepted = PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt);
+    EXPECT_FALSE(accepted.First || accepted.Changed());
+    EXPECT_TRUE(QFile::exists(accepted.CaFile));
+    broker.Stop();
+    ports.Mqtt = FreePort();
+    broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
+    const tTeacherPin moved = PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt, false);
+    EXPECT_FALSE(moved.First || moved.Changed()) << "another port of the same computer";
 }
 
 // The broker killed in the middle of a run and started again: the station records every value meanwhile, and
@@ -364,7 +386,8 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
              {QStringLiteral("offer"), "{\"experiment\":\"../../etc/passwd\"}"},
              {QStringLiteral("offer"), "{\"experiment\":\"/etc/passwd\"}"},
              {QStringLiteral("offer"), "{\"experiment\":\"Физика/Остывание\"}"},
-             {QStringLiteral("message"), "{\"text\":\"Начинаем\"}"}}) {
+             {QStringLiteral("message"), "{\"text\":\"Начинаем\"}"},
+             {QStringLiteral("end"), "{}"}}) {
         QProcess pub;
         pub.start(QStringLiteral("mosquitto_pub"),
                   {QStringLiteral("-p"), QString::number(ports.Mqtt), QStringLiteral("-u"),
@@ -373,11 +396,12 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
                    QStringLiteral("-t"), root + what, QStringLiteral("-m"), QString::fromUtf8(payload)});
         pub.waitForFinished(10000);
     }
-    ASSERT_TRUE(WaitUntil([&] { return told.size() >= 2; }));
+    ASSERT_TRUE(WaitUntil([&] { return told.size() >= 3; }));
     for (int i = 0; i < 20; ++i) QCoreApplication::processEvents();
-    ASSERT_EQ(told.size(), 2u);
+    ASSERT_EQ(told.size(), 3u);
     EXPECT_EQ(told[0].Experiment, QStringLiteral("Физика/Остывание"));
     EXPECT_EQ(told[1].Text, QStringLiteral("Начинаем"));
+    EXPECT_EQ(told[2].Kind, tTeacherMessage::tKind::End) << "the lesson's end told";
 
     // A run under way when the broker comes back is there from its start, with what was measured meanwhile;
     // once it ends, its summary takes the sketch's place.
@@ -415,6 +439,88 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
         << again.Heard(Topic(1, QStringLiteral("current"))).left(80).toStdString() << ", run/3 "
         << again.Heard(Topic(1, QStringLiteral("run/3"))).left(80).toStdString() << ", link "
         << again.Heard(Topic(1, QStringLiteral("link"))).toStdString();
+}
+
+// A broker killed (or crashed) is started again by itself on the same port with the same codes: the station
+// comes back without a new code, and the teacher's side hears it again.
+TEST_F(ClassroomTest, ABrokerKilledComesBackWithTheSameCodes) {
+    auto station = Station(1);
+    ASSERT_TRUE(WaitUntil([&] { return station->Link->State() == tStationLink::tState::Connected; }));
+    const qint64 first = broker.ProcessId();
+    ASSERT_GT(first, 0);
+    ::kill(pid_t(first), SIGKILL);
+    ASSERT_TRUE(WaitUntil([&] { return station->Link->State() == tStationLink::tState::Lost; }));
+    // Started again: another process, on the same port, taking the same codes.
+    ASSERT_TRUE(WaitUntil([&] { return broker.Running() && broker.ProcessId() != first; }, 20000));
+    tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson), certificate.CertFile);
+    ASSERT_TRUE(WaitUntil([&] { return station->Link->State() == tStationLink::tState::Connected; }, 20000));
+    ASSERT_TRUE(WaitUntil([&] { return !teacher.Heard(Topic(1, QStringLiteral("state"))).isEmpty(); }, 20000))
+        << broker.Log().toStdString();
+    // Stopped on purpose, it stays stopped.
+    broker.Stop();
+    EXPECT_FALSE(WaitUntil([&] { return broker.Running(); }, 1500)) << "started again after a stop";
+}
+
+// A station that joins (or joins again) while a run goes on shows the run from its start, not from the join.
+TEST_F(ClassroomTest, AStationJoiningMidRunShowsTheRunFromItsStart) {
+    tStation station;
+    station.Lesson.Open(Cooling(1));
+    station.Lesson.BeginRun(0);
+    station.Measure(60, 10);
+    const tPointSeries& points = *station.Lesson.Run(station.Lesson.Measured()).Points;
+    ASSERT_GT(points.Count(), 1);
+    const double joined = points.X(points.Count() - 1);
+    const tTeacherPin pin = PinTeacher(QStringLiteral("127.0.0.1"), ports.Mqtt);
+    station.Link = std::make_unique<tStationLink>(
+        station.Lesson,
+        tStationSettings{QStringLiteral("127.0.0.1"), ports.Mqtt, codes.Lesson, codes.StationCode,
+                         QStringLiteral("st1"), QStringLiteral("Группа 1"), pin.CaFile});
+    tListener teacher(ports.Mqtt, kTeacherUser, codes.TeacherPassword,
+                      QStringLiteral("zorbinka/%1/#").arg(codes.Lesson), certificate.CertFile);
+    ASSERT_TRUE(WaitUntil([&] { return station.Link->State() == tStationLink::tState::Connected; }));
+    station.Measure(1, 10);
+    ASSERT_TRUE(WaitUntil([&] { return !teacher.Heard(Topic(1, QStringLiteral("current"))).isEmpty(); }));
+    const QJsonObject current =
+        QJsonDocument::fromJson(teacher.Heard(Topic(1, QStringLiteral("current")))).object();
+    const QJsonArray x = current.value(QStringLiteral("x")).toArray();
+    ASSERT_FALSE(x.isEmpty());
+    EXPECT_EQ(x.first().toDouble(), points.X(0)) << "from the run's start";
+    EXPECT_GE(x.last().toDouble(), joined) << "up to the join";
+    EXPECT_LE(x.size(), 2000);
+}
+
+// The page's port takes the viewer alone: the station code and the teacher's password are refused there, so
+// that a code tried from a browser is tried where it cannot write.
+TEST_F(ClassroomTest, ThePagesPortTakesTheViewerAlone) {
+    if (QStandardPaths::findExecutable(QStringLiteral("node")).isEmpty() ||
+        !QFileInfo::exists(QStringLiteral(PAGE_MODULES "/mqtt")))
+        GTEST_SKIP() << "node or mqtt.js missing";
+    broker.Stop();
+    ports.WebSockets = FreePort();
+    broker.Start(dir.filePath(QStringLiteral("broker")), codes, ports);
+    const QString script =
+        QFileInfo(QStringLiteral(CHECK_PAGE)).dir().filePath(QStringLiteral("check_login.cjs"));
+    const struct {
+        const char* user;
+        QString password;
+        const char* said;
+    } rows[] = {
+        {kViewerUser, codes.ViewerCode, "connected"},
+        {kStationUser, codes.StationCode, "refused"},
+        {kTeacherUser, codes.TeacherPassword, "refused"},
+        {kViewerUser, codes.StationCode, "refused"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.user);
+        QProcess node;
+        node.start(QStringLiteral("node"), {script, QStringLiteral(PAGE_MODULES),
+                                            QStringLiteral("ws://127.0.0.1:%1/").arg(ports.WebSockets),
+                                            QString::fromLatin1(row.user), row.password});
+        ASSERT_TRUE(node.waitForFinished(60000));
+        EXPECT_EQ(node.readAllStandardOutput().trimmed().split('\n').value(0), QByteArray(row.said))
+            << node.readAllStandardError().toStdString();
+    }
 }
 
 // The broker refuses what no station sends: a message over the bound is not passed on and its sender is
@@ -501,6 +607,40 @@ TEST(ClassroomPayloads, TheSketchOfARunStaysSmallAndKeepsItsShape) {
 }
 
 // Live batches span at most 50 ms and carry at most 200 points a second, keeping each batch's extremes.
+// A station code: the lesson's name and 8 characters of its own, all drawn at random; typed in any case, with
+// or without the dashes that group it.
+TEST(ClassroomCodes, AStationCodeTellsNothingButTheLessonsName) {
+    const struct {
+        const char* typed;
+        const char* normal;
+        const char* grouped;
+        const char* lesson;
+    } rows[] = {
+        {"K7PQX3MZ9TRW", "K7PQX3MZ9TRW", "K7PQ-X3MZ-9TRW", "k7pq"},
+        {"k7pq-x3mz-9trw", "K7PQX3MZ9TRW", "K7PQ-X3MZ-9TRW", "k7pq"},
+        {" K7PQ X3MZ 9TRW\n", "K7PQX3MZ9TRW", "K7PQ-X3MZ-9TRW", "k7pq"},
+        {"AB", "AB", "AB", "ab"},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.typed);
+        const QString normal = NormalizedCode(QString::fromUtf8(row.typed));
+        EXPECT_EQ(normal, QString::fromLatin1(row.normal));
+        EXPECT_EQ(GroupedCode(normal), QString::fromLatin1(row.grouped));
+        EXPECT_EQ(LessonOfCode(QString::fromUtf8(row.typed)), QString::fromLatin1(row.lesson));
+    }
+    // Codes drawn anew: the secret part differs for the same lesson's name, from letters not mistaken for
+    // others.
+    std::set<QString> secrets;
+    for (int i = 0; i < 200; ++i) {
+        const tLessonCodes codes = NewLessonCodes();
+        ASSERT_EQ(codes.StationCode.size(), 12);
+        EXPECT_EQ(codes.Lesson, codes.StationCode.left(4).toLower());
+        EXPECT_FALSE(codes.StationCode.contains(QRegularExpression(QStringLiteral("[^A-HJ-NP-Z2-9]"))));
+        secrets.insert(codes.StationCode.mid(4));
+    }
+    EXPECT_EQ(secrets.size(), 200u);
+}
+
 // A work of very many results publishes the newest of them that fit in a message the broker takes.
 TEST(ClassroomPayloads, ResultsKeepTheNewestThatFitInAMessage) {
     tStation station;

@@ -2421,7 +2421,11 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
     ASSERT_TRUE(menu->Codes()) << BoxTexts().join(u'|').toStdString();
     const tLessonCodes codes = *menu->Codes();
-    EXPECT_TRUE(begun.contains(codes.StationCode) && begun.contains(codes.ViewerCode)) << begun.toStdString();
+    // The station code in groups of four, beginning with the lesson's name.
+    EXPECT_TRUE(begun.contains(GroupedCode(codes.StationCode)) && begun.contains(codes.ViewerCode))
+        << begun.toStdString();
+    EXPECT_EQ(codes.StationCode.size(), 12);
+    EXPECT_EQ(LessonOfCode(codes.StationCode), codes.Lesson);
     // The certificate's fingerprint follows its line on the teacher's box, and is the one the station shows.
     const QStringList lines = begun.split(QStringLiteral("\r\n"));
     const qsizetype said =
@@ -2433,8 +2437,9 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     w.show();
     QApplication::processEvents();
     const QList<QLabel*> labels = w.statusBar()->findChildren<QLabel*>();
-    const auto state = std::find_if(labels.begin(), labels.end(),
-                                    [&](QLabel* label) { return label->text().contains(codes.StationCode); });
+    const auto state = std::find_if(labels.begin(), labels.end(), [&](QLabel* label) {
+        return label->text().contains(GroupedCode(codes.StationCode));
+    });
     ASSERT_NE(state, labels.end());
     EXPECT_LT(w.StatusPanels[0]->geometry().right(), (*state)->geometry().left());
     EXPECT_LT((*state)->geometry().right(), w.StatusPanels[1]->geometry().left());
@@ -2455,17 +2460,25 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
         auto* join = qobject_cast<TJoinDialog*>(&dialog);
         if (!join) return int(QDialog::Rejected);
         join->Address->setText(QStringLiteral("127.0.0.1:%1").arg(menu->Port()));
-        join->Code->setText(codes.StationCode.toLower());
+        // Typed as a student would: in small letters, with the dashes that group it.
+        join->Code->setText(GroupedCode(codes.StationCode).toLower());
         join->Group->setText(QStringLiteral("Группа А"));
         return int(QDialog::Accepted);
     };
+    // The first join asks before any link, with the fingerprint to compare: «Нет» makes no link and pins
+    // nothing, so that the next join asks again.
+    prompts.Boxes.clear();
+    prompts.ButtonAnswers = {bbNo};
+    Action("acClassJoin")->trigger();
+    EXPECT_FALSE(menu->Link());
+    ASSERT_EQ(BoxTexts().size(), 1);
     prompts.Boxes.clear();
     Action("acClassJoin")->trigger();
     ASSERT_TRUE(menu->Link());
-    // The first join pins the teacher's certificate and shows its fingerprint to compare.
+    // Answered «Да», it pins the teacher's certificate.
     ASSERT_EQ(BoxTexts().size(), 1);
     EXPECT_TRUE(BoxTexts()[0].contains(QStringLiteral("Сверьте отпечаток"))) << BoxTexts()[0].toStdString();
-    EXPECT_TRUE(BoxTexts()[0].endsWith(fingerprint));
+    EXPECT_TRUE(BoxTexts()[0].contains(fingerprint));
     ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Connected; }));
     QProcess sub;
     sub.start(QStringLiteral("mosquitto_sub"),
@@ -2498,7 +2511,12 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     ASSERT_TRUE(w.Device());
     Action("acClassEnd")->trigger();
     EXPECT_FALSE(menu->Codes());
-    ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Lost; }));
+    // The station is told: it leaves the lesson by itself and says so.
+    ASSERT_TRUE(WaitUntil([&] { return !menu->Link(); }));
+    const QList<QLabel*> ended = w.statusBar()->findChildren<QLabel*>();
+    EXPECT_TRUE(std::any_of(ended.begin(), ended.end(), [](QLabel* label) {
+        return label->text() == QStringLiteral("Класс: урок закончен учителем");
+    }));
     w.RunAction(w.acExperimentStart);
     TicksUntil(3);
     if (HasFailure()) {
@@ -2507,8 +2525,7 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     }
     w.RunAction(w.acExperimentStop);
     EXPECT_EQ(Lesson().RunCount(), 1) << "measuring goes on without the teacher";
-    Action("acClassLeave")->trigger();
-    EXPECT_FALSE(menu->Link());
+    EXPECT_FALSE(Action("acClassLeave")->isEnabled());
 }
 
 // Joining a teacher who is slow to answer: the window goes on meanwhile (its timers fire, a run measured goes
@@ -2536,6 +2553,7 @@ TEST_F(MainWindowTest, TheWindowGoesOnWhileTheTeacherIsAsked) {
         if (!join) return int(QDialog::Rejected);
         join->Address->setText(QStringLiteral("127.0.0.1:%1").arg(teacher.serverPort()));
         join->Code->setText(QStringLiteral("ABC123"));
+        join->Group->setText(QStringLiteral("Группа Б"));
         return int(QDialog::Accepted);
     };
     prompts.Boxes.clear();

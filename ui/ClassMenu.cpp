@@ -75,7 +75,9 @@ TJoinDialog::TJoinDialog(QWidget* parent)
     Address->setText(state.value(QStringLiteral("Address")).toString());
     Address->setPlaceholderText(QStringLiteral("например 192.168.1.10"));
     Code->setPlaceholderText(QStringLiteral("код станции, который назвал учитель"));
-    Group->setText(state.value(QStringLiteral("Group"), QSysInfo::machineHostName()).toString());
+    // The group's name as typed last time; the first time none (a computer's name says nothing to a teacher).
+    Group->setText(state.value(QStringLiteral("Group")).toString());
+    Group->setPlaceholderText(QStringLiteral("например, Группа 1"));
     auto* address = new QHBoxLayout;
     FFind = new QPushButton(QStringLiteral("Найти в сети"));
     FFound = new QLabel;
@@ -230,7 +232,7 @@ void TClassMenu::BeginLesson() {
         QStringLiteral(
             "Урок начат.\r\n\r\nАдрес учителя: %1\r\nКод для станций: %2\r\nКод для просмотра: %3\r\n\r\n"
             "На каждой станции: Класс → Присоединиться к уроку.")
-            .arg(address, codes.StationCode, codes.ViewerCode) +
+            .arg(address, GroupedCode(codes.StationCode), codes.ViewerCode) +
         QStringLiteral("\r\nОтпечаток сертификата учителя (станции показывают его же):\r\n%1")
             .arg(certificate.Fingerprint);
     QString page;
@@ -285,6 +287,12 @@ void TClassMenu::Send(const tTeacherMessage& message) {
 }
 
 void TClassMenu::EndLesson() {
+    // The stations are told, and leave the lesson by themselves.
+    if (FBroker && FCodes) {
+        tTeacherMessage end;
+        end.Kind = tTeacherMessage::tKind::End;
+        Send(end);
+    }
     FAnnouncement.Stop();
     FBroker.reset();
     FCodes.reset();
@@ -293,12 +301,14 @@ void TClassMenu::EndLesson() {
 }
 
 void TClassMenu::Join() {
+    FEndedByTeacher = false;
     TJoinDialog dialog(FWindow);
     if (Prompts().Exec(dialog) != QDialog::Accepted) return;
-    const QString code = dialog.Code->text().trimmed().toUpper();
+    const QString code = NormalizedCode(dialog.Code->text());
     const QString host = dialog.Address->text().trimmed();
     if (host.isEmpty() || code.isEmpty())
         throw Exception(QStringLiteral("Введите адрес учителя и код станции."));
+    if (dialog.Group->text().trimmed().isEmpty()) throw Exception(QStringLiteral("Введите название группы."));
     const std::optional<std::pair<QString, int>> address = ParseTeacherAddress(host, kLessonPort);
     if (!address) throw Exception(QStringLiteral("«%1» — не адрес.").arg(host));
     const auto [server, port] = *address;
@@ -310,10 +320,31 @@ void TClassMenu::Join() {
     FStatus->setText(QStringLiteral("Класс: подключение…"));
     FStatus->setVisible(true);
     try {
-        RunOffThread([&, server = server, port = port] { pin = PinTeacher(server, port); }, nullptr, false);
+        RunOffThread([&, server = server, port = port] { pin = PinTeacher(server, port, false); }, nullptr,
+                     false);
     } catch (...) {
         Update();
         throw;
+    }
+    // A teacher's certificate not seen before, or another than the one seen before: asked before any link is
+    // made, the fingerprint to compare with the teacher's screen.
+    if (pin.First || pin.Changed()) {
+        const QString address = dialog.Address->text().trimmed();
+        const QString question =
+            pin.First
+                ? QStringLiteral("Первое подключение к учителю по адресу %1.\r\nСверьте отпечаток его "
+                                 "сертификата с экраном учителя:\r\n%2\r\n\r\nОтпечатки совпадают?")
+                      .arg(address, pin.Fingerprint)
+                : QStringLiteral("Сертификат учителя по адресу %1 не тот, что был раньше.\r\nБыл: %2\r\n"
+                                 "Сейчас: %3\r\n\r\nПодключайтесь, только если учитель сменил компьютер или "
+                                 "сертификат и новый отпечаток совпадает с его экраном.\r\nПодключиться?")
+                      .arg(address, pin.Pinned, pin.Fingerprint);
+        if (!AskYesNo(FWindow, question, pin.First ? tBoxIcon::Question : tBoxIcon::Warning,
+                      pin.First ? bbYes : bbNo)) {
+            Update();
+            return;
+        }
+        KeepTeacherPin(pin);
     }
     FLink.reset();
     FLink = std::make_unique<tStationLink>(
@@ -321,15 +352,16 @@ void TClassMenu::Join() {
                                   dialog.Group->text().trimmed(), pin.CaFile});
     connect(FLink.get(), &tStationLink::stateChanged, this, &TClassMenu::Update);
     FStatus->setToolTip(QStringLiteral("Отпечаток сертификата учителя: ") + pin.Fingerprint);
-    if (pin.First)
-        Prompts().MessageBox(
-            FWindow,
-            QStringLiteral(
-                "Первое подключение к учителю по адресу %1.\r\nСверьте отпечаток его сертификата с "
-                "экраном учителя:\r\n%2")
-                .arg(dialog.Address->text().trimmed(), pin.Fingerprint),
-            QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
     connect(FLink.get(), &tStationLink::teacherMessage, this, [this](const tTeacherMessage& message) {
+        if (message.Kind == tTeacherMessage::tKind::End) {
+            // Left when the link's notice is over; said without a box in the way of a run.
+            QTimer::singleShot(0, this, [this] {
+                Leave();
+                FEndedByTeacher = true;
+                Update();
+            });
+            return;
+        }
         // Never forced: an offer is a question.
         if (message.Kind == tTeacherMessage::tKind::Offer) {
             if (AskYesNo(FWindow,
@@ -347,6 +379,7 @@ void TClassMenu::Join() {
 }
 
 void TClassMenu::Leave() {
+    FEndedByTeacher = false;
     FLink.reset();
     Update();
 }
@@ -361,8 +394,8 @@ void TClassMenu::Update() {
     QString text;
     if (FCodes) FStatus->setToolTip(QStringLiteral("Отпечаток сертификата учителя: ") + FFingerprint);
     if (FCodes)
-        text =
-            QStringLiteral("Урок: код станций %1, просмотра %2").arg(FCodes->StationCode, FCodes->ViewerCode);
+        text = QStringLiteral("Урок: код станций %1, просмотра %2")
+                   .arg(GroupedCode(FCodes->StationCode), FCodes->ViewerCode);
     if (FLink) {
         if (!text.isEmpty()) text += QStringLiteral("  ·  ");
         switch (FLink->State()) {
@@ -377,6 +410,7 @@ void TClassMenu::Update() {
             break;
         }
     }
+    if (text.isEmpty() && FEndedByTeacher) text = QStringLiteral("Класс: урок закончен учителем");
     FStatus->setText(text);
     FStatus->setVisible(!text.isEmpty());
 }

@@ -95,4 +95,6 @@ private:
     int FPort = 0;
     QString FFingerprint;
     std::unique_ptr<tStationLink> FLink;
+    bool FEndedByTeacher =
+        false; // the teacher ended the lesson this station was in: said until it joins again
 };

@@ -184,6 +184,15 @@ function takeChecked(topic, payload) {
         s.online = data.online;
     } else if (kind === 'current') {
         s.current = data;
+        // The sketch sent again after an outage covers what the live batches missed: the live points up to its
+        // end give way to it, so that no hole stays in the curve.
+        if (s.live.run === data.run && data.x.length) {
+            const end = data.x[data.x.length - 1];
+            let k = 0;
+            while (k < s.live.x.length && s.live.x[k] <= end) k++;
+            s.live.x.splice(0, k);
+            s.live.y.splice(0, k);
+        }
     } else if (kind === 'run') {
         const n = Number(what.slice(4));
         if (!s.runs.has(n) && s.runs.size >= LIMITS.runs) return skip(topic, 'too many runs');
@@ -416,7 +425,8 @@ function csv() {
 function connect(code) {
     const status = document.getElementById('status');
     client = mqtt.connect(`${location.protocol === 'https:' ? 'wss' : 'ws'}://${location.host}/`, {
-        username: 'viewer', password: code, reconnectPeriod: 2000, clientId: 'page-' + Math.random().toString(16).slice(2, 10),
+        // A keep-alive of 5 s: a broker that stalls is noticed within about 8.
+        username: 'viewer', password: code, reconnectPeriod: 2000, keepalive: 5, clientId: 'page-' + Math.random().toString(16).slice(2, 10),
     });
     client.on('connect', () => {
         status.textContent = 'Подключено';

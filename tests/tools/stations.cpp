@@ -41,7 +41,7 @@ int main(int argc, char** argv) {
     QString host = args[1];
     int port = kLessonPort;
     if (host.contains(u':')) port = host.section(u':', -1).toInt(), host = host.section(u':', 0, -2);
-    const QString code = args[2].toUpper();
+    const QString code = NormalizedCode(args[2]);
     const int count = args.size() > 3 ? args[3].toInt() : 15;
     const bool fork = args.size() > 4 && args[4] == QStringLiteral("fork");
     const tTeacherPin pin = PinTeacher(host, port);
