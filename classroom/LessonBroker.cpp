@@ -52,6 +52,16 @@ QString Program(const char* name) {
     return found;
 }
 
+// Whether the process is stopped: its state in /proc is T (stopped) or t (stopped by a tracer).
+bool ProcessStopped(qint64 pid) {
+    QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+    if (!stat.open(QIODevice::ReadOnly)) return false;
+    // "pid (name) S ...": the name may hold spaces and parentheses; the state follows the last ')'.
+    const QByteArray line = stat.read(4096);
+    const qsizetype close = line.lastIndexOf(')');
+    return close >= 0 && close + 2 < line.size() && (line[close + 2] == 'T' || line[close + 2] == 't');
+}
+
 } // namespace
 
 tLessonCodes NewLessonCodes() {
@@ -223,6 +233,18 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
                 QTimer::singleShot(500, FWatch.get(),
                                    [this, folder, codes, ports] { Restart(folder, codes, ports); });
             });
+            // A broker stopped (SIGSTOP, a debugger) answers no one while its ports stay taken: after two
+            // looks a second apart it is killed, and so started again.
+            auto* look = new QTimer(FWatch.get());
+            QObject::connect(look, &QTimer::timeout, FWatch.get(), [this, stopped = 0]() mutable {
+                const qint64 pid = ProcessId();
+                stopped = pid > 0 && ProcessStopped(pid) ? stopped + 1 : 0;
+                if (stopped < 2) return;
+                stopped = 0;
+                WriteLog(QStringLiteral("Lesson broker stalled: pid %1 killed").arg(pid));
+                ::kill(pid_t(pid), SIGKILL);
+            });
+            look->start(1000);
             return;
         }
     }

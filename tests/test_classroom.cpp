@@ -441,8 +441,8 @@ TEST_F(ClassroomTest, ABrokerThatGoesAwayCostsAStationNothing) {
         << again.Heard(Topic(1, QStringLiteral("link"))).toStdString();
 }
 
-// A broker killed (or crashed) is started again by itself on the same port with the same codes: the station
-// comes back without a new code, and the teacher's side hears it again.
+// A broker killed (or crashed), or stalled, is started again by itself on the same port with the same codes:
+// the station comes back without a new code, and the teacher's side hears it again.
 TEST_F(ClassroomTest, ABrokerKilledComesBackWithTheSameCodes) {
     auto station = Station(1);
     ASSERT_TRUE(WaitUntil([&] { return station->Link->State() == tStationLink::tState::Connected; }));
@@ -457,6 +457,13 @@ TEST_F(ClassroomTest, ABrokerKilledComesBackWithTheSameCodes) {
     ASSERT_TRUE(WaitUntil([&] { return station->Link->State() == tStationLink::tState::Connected; }, 20000));
     ASSERT_TRUE(WaitUntil([&] { return !teacher.Heard(Topic(1, QStringLiteral("state"))).isEmpty(); }, 20000))
         << broker.Log().toStdString();
+    // A broker stalled (stopped by a signal) is killed and started again: the station is back by itself.
+    const qint64 second = broker.ProcessId();
+    ::kill(pid_t(second), SIGSTOP);
+    ASSERT_TRUE(WaitUntil([&] { return broker.Running() && broker.ProcessId() != second; }, 20000));
+    teacher.Forget();
+    ASSERT_TRUE(WaitUntil([&] { return !teacher.Heard(Topic(1, QStringLiteral("state"))).isEmpty(); }, 30000))
+        << int(station->Link->State());
     // Stopped on purpose, it stays stopped.
     broker.Stop();
     EXPECT_FALSE(WaitUntil([&] { return broker.Running(); }, 1500)) << "started again after a stop";
