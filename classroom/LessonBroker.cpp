@@ -16,6 +16,7 @@
 #include <csignal>
 #include <pwd.h>
 #include <sys/prctl.h>
+#include <tuple>
 #include <unistd.h>
 
 const char kTeacherUser[] = "teacher";
@@ -159,18 +160,15 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
     WriteText(pagePasswordFile, QString());
     // Hashed by the broker's own tool.
     const QString tool = Program("mosquitto_passwd");
-    for (const auto& [user, password] :
-         {std::pair{kTeacherUser, codes.TeacherPassword}, std::pair{kStationUser, codes.StationCode},
-          std::pair{kViewerUser, codes.ViewerCode}}) {
-        for (const QString& file : {passwordFile, pagePasswordFile}) {
-            if (file == pagePasswordFile && user != kViewerUser) continue;
-            QProcess hash;
-            hash.start(tool, {QStringLiteral("-b"), file, QString::fromLatin1(user), password});
-            if (!hash.waitForFinished(10000) || hash.exitStatus() != QProcess::NormalExit ||
-                hash.exitCode() != 0)
-                throw Exception(QStringLiteral("mosquitto_passwd: ") +
-                                QString::fromLocal8Bit(hash.readAllStandardError()));
-        }
+    for (const auto& [file, user, password] : {std::tuple{passwordFile, kTeacherUser, codes.TeacherPassword},
+                                               std::tuple{passwordFile, kStationUser, codes.StationCode},
+                                               std::tuple{passwordFile, kViewerUser, codes.ViewerCode},
+                                               std::tuple{pagePasswordFile, kViewerUser, codes.ViewerCode}}) {
+        QProcess hash;
+        hash.start(tool, {QStringLiteral("-b"), file, QString::fromLatin1(user), password});
+        if (!hash.waitForFinished(10000) || hash.exitStatus() != QProcess::NormalExit || hash.exitCode() != 0)
+            throw Exception(QStringLiteral("mosquitto_passwd: ") +
+                            QString::fromLocal8Bit(hash.readAllStandardError()));
     }
     WriteText(folder + QStringLiteral("/acl"), BrokerAcl(codes));
     // Each listener its own who may connect: the stations' (TLS) everyone, the page's the viewer alone.

@@ -8,13 +8,29 @@
 #include <QFontMetrics>
 #include <algorithm>
 
+namespace {
+
+// The font one over the other: 12/17 of the labels' own, and smaller still until two lines fit `height` (none
+// given: as it is), 8 pixels at least.
+QFont Narrowed(const QFont& wide, int height) {
+    QFont narrow = wide;
+    if (wide.pixelSize() <= 0) {
+        narrow.setPointSizeF(wide.pointSizeF() * 12 / 17);
+        return narrow;
+    }
+    int size = std::max(8, wide.pixelSize() * 12 / 17);
+    for (; size > 8; --size) {
+        narrow.setPixelSize(size);
+        if (height <= 0 || 2 * QFontMetrics(narrow).height() <= height) break;
+    }
+    narrow.setPixelSize(size);
+    return narrow;
+}
+
+} // namespace
+
 tReadingsPanel::tReadingsPanel(const QFont& font, QWidget* parent)
-    : QWidget(parent), FWide(font), FNarrow(font) {
-    // Two lines of the smaller font fit where one of the labels' own does, in a tool bar's row.
-    if (font.pixelSize() > 0)
-        FNarrow.setPixelSize(std::max(8, font.pixelSize() * 12 / 17));
-    else
-        FNarrow.setPointSizeF(font.pointSizeF() * 12 / 17);
+    : QWidget(parent), FWide(font), FNarrow(Narrowed(font, 0)) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
@@ -83,15 +99,7 @@ void tReadingsPanel::Arrange() {
     FArranging = true;
     const bool stacked = width() < Arranged(false).width();
     // One over the other, two lines of the largest smaller font that fits the height the tool bar gives.
-    QFont narrow = FNarrow;
-    if (FWide.pixelSize() > 0) {
-        int size = std::max(8, FWide.pixelSize() * 12 / 17);
-        for (; size > 8; --size) {
-            narrow.setPixelSize(size);
-            if (2 * QFontMetrics(narrow).height() <= height()) break;
-        }
-        narrow.setPixelSize(size);
-    }
+    const QFont narrow = Narrowed(FWide, height());
     if (stacked != FStacked || (stacked && narrow != FNarrow)) {
         // Each label fits itself to its new font.
         FStacked = stacked;
