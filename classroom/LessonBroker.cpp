@@ -9,6 +9,10 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QPasswordDigestor>
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QStandardPaths>
@@ -23,15 +27,15 @@ const char kTeacherUser[] = "teacher";
 const char kStationUser[] = "station";
 const char kViewerUser[] = "viewer";
 
-namespace {
-
-QString Code(int length) {
+QString RandomCode(int length) {
     static const char letters[] = "ABCDEFGHJKLMNPQRSTUVWXYZ23456789";
     QString code;
     for (int i = 0; i < length; ++i)
         code += QChar::fromLatin1(letters[QRandomGenerator::system()->bounded(int(sizeof letters) - 1)]);
     return code;
 }
+
+namespace {
 
 void WriteText(const QString& fileName, const QString& text) {
     QFile file(fileName);
@@ -63,11 +67,22 @@ bool ProcessStopped(qint64 pid) {
     return close >= 0 && close + 2 < line.size() && (line[close + 2] == 'T' || line[close + 2] == 't');
 }
 
+QString DynamicSecurityPlugin() {
+    static const char name[] = "mosquitto_dynamic_security.so";
+    QStringList folders{QStringLiteral("/usr/lib"), QStringLiteral("/usr/lib64"), QStringLiteral("/usr/local/lib")};
+    for (const QFileInfo& multiarch :
+         QDir(QStringLiteral("/usr/lib")).entryInfoList({QStringLiteral("*-linux-gnu*")}, QDir::Dirs))
+        folders.prepend(multiarch.filePath());
+    for (const QString& folder : folders)
+        if (QFile::exists(folder + u'/' + QString::fromLatin1(name))) return folder + u'/' + QString::fromLatin1(name);
+    throw Exception(QStringLiteral("Для урока в классе нужен модуль %1 (пакет mosquitto).").arg(QString::fromLatin1(name)));
+}
+
 } // namespace
 
 tLessonCodes NewLessonCodes() {
-    const QString station = Code(4) + Code(8);
-    return {LessonOfCode(station), station, Code(6), Code(24)};
+    const QString station = RandomCode(4) + RandomCode(8);
+    return {LessonOfCode(station), station, RandomCode(6), RandomCode(24)};
 }
 
 QString LessonOfCode(const QString& stationCode) {
@@ -89,15 +104,92 @@ QString GroupedCode(const QString& code) {
 }
 
 QString BrokerAcl(const tLessonCodes& codes) {
+    // The page's listener: the viewer reads the lesson but for the stations' requests to join (their
+    // passwords), and writes nothing.
     const QString root = QStringLiteral("zorbinka/") + codes.Lesson;
-    return QStringLiteral("user %1\ntopic readwrite %4/#\n"
-                          "user %2\ntopic read %4/teacher/#\n"
-                          "user %3\ntopic read %4/#\ntopic deny %4/%3/#\n"
-                          // A client writes under its user's name and its own client id only: a station under
-                          // station/<its id>; a viewer's own place is denied above.
-                          "pattern write %4/%u/%c/#\n")
-        .arg(QString::fromLatin1(kTeacherUser), QString::fromLatin1(kStationUser),
-             QString::fromLatin1(kViewerUser), root);
+    return QStringLiteral("user %1\ntopic read %2/#\ntopic deny %2/join/#\n")
+        .arg(QString::fromLatin1(kViewerUser), root);
+}
+
+namespace {
+
+QJsonObject Acl(const char* type, const QString& topic, bool allow = true, int priority = 0) {
+    return {{QStringLiteral("acltype"), QString::fromLatin1(type)},
+            {QStringLiteral("topic"), topic},
+            {QStringLiteral("allow"), allow},
+            {QStringLiteral("priority"), priority}};
+}
+
+// Reading `topic`: subscribing to it and receiving what comes under it.
+QJsonArray Reads(const QString& topic) {
+    return {Acl("subscribePattern", topic), Acl("publishClientReceive", topic)};
+}
+
+QJsonArray operator+(QJsonArray a, const QJsonArray& b) {
+    for (const QJsonValue& v : b) a.append(v);
+    return a;
+}
+
+QJsonObject Role(const QString& name, const QJsonArray& acls) {
+    return {{QStringLiteral("rolename"), name}, {QStringLiteral("acls"), acls}};
+}
+
+} // namespace
+
+QJsonObject StationRole(const QString& lesson, const QString& station) {
+    const QString root = QStringLiteral("zorbinka/") + lesson;
+    return Role(StationUser(station),
+                QJsonArray{Acl("publishClientSend", root + QStringLiteral("/station/") + station +
+                                                        QStringLiteral("/#"))} +
+                    Reads(root + QStringLiteral("/teacher/#")));
+}
+
+QJsonObject DynamicSecurityClient(const QString& user, const QString& password, const QString& role) {
+    // Hashed as the broker hashes: PBKDF2 with SHA-512 over 12 random bytes of salt.
+    QByteArray salt(12, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32*>(salt.data()), 3);
+    constexpr int iterations = 101;
+    const QByteArray hash = QPasswordDigestor::deriveKeyPbkdf2(QCryptographicHash::Sha512, password.toUtf8(),
+                                                               salt, iterations, 64);
+    return {{QStringLiteral("username"), user},
+            {QStringLiteral("password"), QString::fromLatin1(hash.toBase64())},
+            {QStringLiteral("salt"), QString::fromLatin1(salt.toBase64())},
+            {QStringLiteral("iterations"), iterations},
+            {QStringLiteral("roles"), QJsonArray{QJsonObject{{QStringLiteral("rolename"), role}}}}};
+}
+
+QByteArray DynamicSecurityConfig(const tLessonCodes& codes) {
+    const QString root = QStringLiteral("zorbinka/") + codes.Lesson;
+    const QString control = QStringLiteral("$CONTROL/dynamic-security/#");
+    const QJsonArray roles{
+        // The teacher reads and writes the lesson, and makes and removes the stations' clients.
+        Role(QString::fromLatin1(kTeacherUser),
+             QJsonArray{Acl("publishClientSend", control), Acl("publishClientSend", root + QStringLiteral("/#"))} +
+                 Reads(control) + Reads(root + QStringLiteral("/#"))),
+        // The station code only asks to join, and hears the answer.
+        Role(QString::fromLatin1(kStationUser),
+             QJsonArray{Acl("publishClientSend", root + QStringLiteral("/join/+"))} +
+                 Reads(root + QStringLiteral("/roll/+"))),
+        // A viewer reads the lesson but for the requests to join.
+        Role(QString::fromLatin1(kViewerUser),
+             QJsonArray{Acl("publishClientReceive", root + QStringLiteral("/join/#"), false, 1)} +
+                 Reads(root + QStringLiteral("/#"))),
+    };
+    const QJsonArray clients{
+        DynamicSecurityClient(QString::fromLatin1(kTeacherUser), codes.TeacherPassword,
+                              QString::fromLatin1(kTeacherUser)),
+        DynamicSecurityClient(QString::fromLatin1(kStationUser), codes.StationCode,
+                              QString::fromLatin1(kStationUser)),
+        DynamicSecurityClient(QString::fromLatin1(kViewerUser), codes.ViewerCode, QString::fromLatin1(kViewerUser)),
+    };
+    const QJsonObject defaults{{QStringLiteral("publishClientSend"), false},
+                               {QStringLiteral("publishClientReceive"), false},
+                               {QStringLiteral("subscribe"), false},
+                               {QStringLiteral("unsubscribe"), true}};
+    return QJsonDocument(QJsonObject{{QStringLiteral("clients"), clients},
+                                     {QStringLiteral("roles"), roles},
+                                     {QStringLiteral("defaultACLAccess"), defaults}})
+        .toJson();
 }
 
 tTeacherCertificate TeacherCertificate(const QString& folder) {
@@ -150,53 +242,54 @@ tLessonBroker::~tLessonBroker() {
 }
 
 void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports) {
-    Stop();
+    Launch(folder, codes, ports, true);
+}
+
+void tLessonBroker::Launch(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports,
+                           bool fresh) {
+    Stop(!fresh);
     QDir().mkpath(folder);
     QFile::setPermissions(folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    const QString passwordFile = folder + QStringLiteral("/passwd");
+    // The stations' listener knows its clients by the broker's dynamic security: the teacher, the station
+    // code (which only asks to join), the viewer, and a client of each station's own made when it joins. The
+    // broker keeps what is made in the file, so a broker started again knows every station that joined.
+    const QString clientsFile = folder + QStringLiteral("/clients.json");
+    if (fresh || !QFile::exists(clientsFile)) WriteText(clientsFile, QString::fromUtf8(DynamicSecurityConfig(codes)));
     // The page's listener knows the viewer alone: the station code is refused there.
     const QString pagePasswordFile = folder + QStringLiteral("/passwd-page");
-    WriteText(passwordFile, QString());
     WriteText(pagePasswordFile, QString());
     // Hashed by the broker's own tool.
-    const QString tool = Program("mosquitto_passwd");
-    for (const auto& [file, user, password] : {std::tuple{passwordFile, kTeacherUser, codes.TeacherPassword},
-                                               std::tuple{passwordFile, kStationUser, codes.StationCode},
-                                               std::tuple{passwordFile, kViewerUser, codes.ViewerCode},
-                                               std::tuple{pagePasswordFile, kViewerUser, codes.ViewerCode}}) {
-        QProcess hash;
-        hash.start(tool, {QStringLiteral("-b"), file, QString::fromLatin1(user), password});
-        if (!hash.waitForFinished(10000) || hash.exitStatus() != QProcess::NormalExit || hash.exitCode() != 0)
-            throw Exception(QStringLiteral("mosquitto_passwd: ") +
-                            QString::fromLocal8Bit(hash.readAllStandardError()));
-    }
+    QProcess hash;
+    hash.start(Program("mosquitto_passwd"),
+               {QStringLiteral("-b"), pagePasswordFile, QString::fromLatin1(kViewerUser), codes.ViewerCode});
+    if (!hash.waitForFinished(10000) || hash.exitStatus() != QProcess::NormalExit || hash.exitCode() != 0)
+        throw Exception(QStringLiteral("mosquitto_passwd: ") + QString::fromLocal8Bit(hash.readAllStandardError()));
     WriteText(folder + QStringLiteral("/acl"), BrokerAcl(codes));
-    // Each listener its own who may connect: the stations' (TLS) everyone, the page's the viewer alone.
     const QString acl = folder + QStringLiteral("/acl");
-    const auto access = [&](const QString& passwords) {
-        return QStringLiteral("allow_anonymous false\npassword_file %1\nacl_file %2\n").arg(passwords, acl);
-    };
     QString config =
         QStringLiteral("per_listener_settings true\npersistence false\nlog_dest stderr\n"
                        "log_type error\nlog_type warning\nlog_type notice\nlog_type information\n");
     // What no station sends is refused: a message larger than any of a station's (its sender disconnected),
     // more than 16 MiB or 1,000 messages queued for one slow client, and over 256 MiB in all.
     config += QStringLiteral("max_packet_size %1\nmax_queued_messages 1000\nmax_queued_bytes %2\n"
-                             "max_inflight_messages 20\nmemory_limit %3\n")
+                             "max_inflight_messages 20\n")
                   .arg(kMaxPacketBytes)
-                  .arg(16 << 20)
-                  .arg(256 << 20);
+                  .arg(16 << 20);
     // Started by root the broker would become the user "mosquitto", who cannot read the user's folder: it
     // stays whoever started it.
     if (const struct passwd* user = ::getpwuid(::geteuid()))
         config += QStringLiteral("user %1\n").arg(QString::fromLocal8Bit(user->pw_name));
     const QString bind = ports.Bind.isEmpty() ? QString() : QStringLiteral(" ") + ports.Bind;
-    config += QStringLiteral("listener %1%2\n").arg(ports.Mqtt).arg(bind) + access(passwordFile);
+    config += QStringLiteral("listener %1%2\nallow_anonymous false\nplugin %3\nplugin_opt_config_file %4\n")
+                  .arg(ports.Mqtt)
+                  .arg(bind, DynamicSecurityPlugin(), clientsFile);
     if (!ports.CertFile.isEmpty())
         config += QStringLiteral("certfile %1\nkeyfile %2\n").arg(ports.CertFile, ports.KeyFile);
     if (ports.WebSockets > 0) {
-        config += QStringLiteral("listener %1%2\nprotocol websockets\n").arg(ports.WebSockets).arg(bind) +
-                  access(pagePasswordFile);
+        config += QStringLiteral("listener %1%2\nprotocol websockets\nallow_anonymous false\npassword_file %3\n"
+                                 "acl_file %4\n")
+                      .arg(ports.WebSockets)
+                      .arg(bind, pagePasswordFile, acl);
         if (!ports.HttpDir.isEmpty()) config += QStringLiteral("http_dir %1\n").arg(ports.HttpDir);
     }
     const QString configFile = folder + QStringLiteral("/mosquitto.conf");
@@ -243,11 +336,14 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
                 ::kill(pid_t(pid), SIGKILL);
             });
             look->start(1000);
+            // The teacher's side of the roll: it takes the stations that ask to join, and it stays through a
+            // broker started again (its link comes back by itself).
+            if (!FRoll) FRoll = std::make_unique<tClassRoll>(codes, ports);
             return;
         }
     }
     said += FProcess->readAll();
-    Stop();
+    Stop(!fresh);
     WriteLog(QStringLiteral("Lesson broker did not start on port %1: ").arg(ports.Mqtt) +
              QString::fromLocal8Bit(said).trimmed());
     throw Exception(QStringLiteral("Сервер урока не запустился.\r\n") +
@@ -256,7 +352,7 @@ void tLessonBroker::Start(const QString& folder, const tLessonCodes& codes, cons
 
 void tLessonBroker::Restart(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports) {
     try {
-        Start(folder, codes, ports);
+        Launch(folder, codes, ports, false);
     } catch (const Exception& e) {
         // The ports still held by the one that ended, or the machine short of something: tried again.
         WriteLog(e.Message());
@@ -270,9 +366,10 @@ qint64 tLessonBroker::ProcessId() const {
     return FProcess ? FProcess->processId() : 0;
 }
 
-void tLessonBroker::Stop() {
+void tLessonBroker::Stop(bool again) {
     // Stopped on purpose: not started again.
     FWatch.reset();
+    if (!again) FRoll.reset();
     if (!FProcess) return;
     if (FProcess->state() == QProcess::NotRunning)
         WriteLog(QStringLiteral("Lesson broker had ended (exit code %1)").arg(FProcess->exitCode()));

@@ -3,8 +3,11 @@
 // password file and an access list made for the lesson in a folder of the user's, no system service touched.
 #pragma once
 
+#include <QJsonObject>
 #include <QString>
 #include <memory>
+
+#include "classroom/ClassRoll.h"
 
 class QObject;
 class QProcess;
@@ -21,6 +24,8 @@ struct tLessonCodes {
 // the code's other 8 are its secret, which nothing a viewer sees tells anything of (32⁸ codes to try on the
 // broker, each try a password check).
 tLessonCodes NewLessonCodes();
+// `length` such letters and digits drawn at random.
+QString RandomCode(int length);
 // The lesson's name in a station code.
 QString LessonOfCode(const QString& stationCode);
 // A code as typed, in upper case without the spaces and dashes that group it.
@@ -32,8 +37,10 @@ inline constexpr int kLessonPort = 18883;
 
 // The largest message a client of the lesson may send, payload and topic; the broker disconnects a client
 // that sends more. A station's messages stay well below it.
-inline constexpr int kMaxMessageBytes = 1 << 20;
-inline constexpr int kMaxPacketBytes = kMaxMessageBytes + 64 * 1024;
+// The broker hands a page over WebSockets about 40 KB a second of one message, and a page that waits over 5 s
+// for its keep-alive's answer connects again: larger messages would hold every page off for good.
+inline constexpr int kMaxMessageBytes = 128 * 1024;
+inline constexpr int kMaxPacketBytes = kMaxMessageBytes + 1024;
 
 // The user names the codes go with.
 extern const char kTeacherUser[];
@@ -57,9 +64,14 @@ tTeacherCertificate TeacherCertificate(const QString& folder);
 // The fingerprint of a PEM certificate as it is shown on both screens.
 QString CertificateFingerprint(const QByteArray& pem);
 
-// The access list: the teacher reads and writes the lesson, a station writes only under its own client id and
-// reads what the teacher sends, a viewer reads the lesson.
+// The access list of the class page's listener: the viewer reads the lesson, but for the requests to join.
 QString BrokerAcl(const tLessonCodes& codes);
+// The stations' listener's clients and roles as the broker's dynamic security keeps them: the teacher reads
+// and writes the lesson and administers the clients, the station code asks to join and hears the answer
+// (zorbinka/<lesson>/join/<id>, …/roll/<id>), the viewer reads the lesson but for the requests to join.
+QByteArray DynamicSecurityConfig(const tLessonCodes& codes);
+// The role of a station that joined: it writes under station/<its id>/ alone and reads what the teacher sends.
+QJsonObject StationRole(const QString& lesson, const QString& station);
 
 class tLessonBroker {
 public:
@@ -68,17 +80,22 @@ public:
     // Writes the broker's files into `folder` (made private to the user) and starts it; returns once it takes
     // connections. Raises Exception with the reason (and what the broker said) when it cannot.
     void Start(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports);
-    // Stops it for good (a broker that ends by itself is started again with the same codes and ports).
-    void Stop();
+    // Stops it for good (a broker that ends by itself is started again with the same codes and ports);
+    // `again`: to start it again, the roll of stations kept.
+    void Stop(bool again = false);
     bool Running() const;
     qint64 ProcessId() const;
     // What the broker wrote to its log so far.
     QString Log() const;
+    // The stations that joined, while it runs.
+    tClassRoll* Roll() const { return FRoll.get(); }
 
 private:
+    void Launch(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports, bool fresh);
     void Restart(const QString& folder, const tLessonCodes& codes, const tBrokerPorts& ports);
 
     std::unique_ptr<QProcess> FProcess;
     std::unique_ptr<QObject> FWatch; // while it lives, a broker that ends is started again
+    std::unique_ptr<tClassRoll> FRoll;
     mutable QString FLog;
 };

@@ -126,23 +126,25 @@ std::vector<QByteArray> LivePayloads(const tPointSeries& points, int run, int fr
 
 void tRunSketch::Add(const std::vector<std::pair<double, double>>& points) {
     FPoints.insert(FPoints.end(), points.begin(), points.end());
-    if (FPoints.size() < std::size_t(2 * std::max(2, FLimit))) return;
-    std::vector<std::pair<double, double>> kept;
-    kept.reserve(FPoints.size() / 2 + 2);
-    for (std::size_t first = 0; first < FPoints.size(); first += 4) {
-        const std::size_t last = std::min(FPoints.size(), first + 4);
-        std::size_t low = first, high = first;
-        for (std::size_t i = first; i < last; ++i) {
-            if (FPoints[i].second < FPoints[low].second) low = i;
-            if (FPoints[i].second > FPoints[high].second) high = i;
+    // Halved as often as it takes: a batch may be larger than the sketch itself.
+    while (FPoints.size() >= std::size_t(2 * std::max(2, FLimit))) {
+        std::vector<std::pair<double, double>> kept;
+        kept.reserve(FPoints.size() / 2 + 2);
+        for (std::size_t first = 0; first < FPoints.size(); first += 4) {
+            const std::size_t last = std::min(FPoints.size(), first + 4);
+            std::size_t low = first, high = first;
+            for (std::size_t i = first; i < last; ++i) {
+                if (FPoints[i].second < FPoints[low].second) low = i;
+                if (FPoints[i].second > FPoints[high].second) high = i;
+            }
+            // The run's first and last points stay: the sketch spans the run.
+            if (first == 0 && std::min(low, high) != 0) kept.push_back(FPoints[0]);
+            kept.push_back(FPoints[std::min(low, high)]);
+            if (low != high) kept.push_back(FPoints[std::max(low, high)]);
+            if (last == FPoints.size() && std::max(low, high) != last - 1) kept.push_back(FPoints[last - 1]);
         }
-        // The run's first and last points stay: the sketch spans the run.
-        if (first == 0 && std::min(low, high) != 0) kept.push_back(FPoints[0]);
-        kept.push_back(FPoints[std::min(low, high)]);
-        if (low != high) kept.push_back(FPoints[std::max(low, high)]);
-        if (last == FPoints.size() && std::max(low, high) != last - 1) kept.push_back(FPoints[last - 1]);
+        FPoints.swap(kept);
     }
-    FPoints.swap(kept);
 }
 
 QByteArray CurrentPayload(int run, const tRunSketch& sketch) {

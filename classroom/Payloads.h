@@ -12,6 +12,10 @@
 class tLesson;
 class tPointSeries;
 
+// The points of a run's summary: with its numbers at full precision it stays well within a message the
+// broker passes (a class page over WebSockets takes about 40 KB a second of one message).
+inline constexpr int kRunSummaryPoints = 2000;
+
 // The topics of a lesson: "zorbinka/<lesson>/station/<id>/" + what, and "zorbinka/<lesson>/teacher/" + what.
 QString StationTopic(const QString& lesson, const QString& station, const QString& what);
 QString TeacherTopic(const QString& lesson, const QString& what = QString());
@@ -44,14 +48,14 @@ private:
 QByteArray CurrentPayload(int run, const tRunSketch& sketch);
 // `run/<n>` (retained): the run's number, name, point count, captions and a summary of at most `limit` points
 // that draws it faithfully (each stretch's first, lowest, highest and last points in x order).
-QByteArray RunPayload(const tLesson& lesson, int run, int limit = 5000);
+QByteArray RunPayload(const tLesson& lesson, int run, int limit = kRunSummaryPoints);
 // The number a run is published under: its file's, else its place counting from 1.
 int PublishedRunNumber(const tLesson& lesson, int run);
 // The points that summarise [0, count) of `points` in at most `limit` points.
 std::vector<std::pair<double, double>> SummaryPoints(const tPointSeries& points, int limit);
 // `results` (retained): the analysis results as the work folder keeps them, one line each; the newest of them
 // that fit in `maxBytes`.
-QByteArray ResultsPayload(const tLesson& lesson, int maxBytes = 512 * 1024);
+QByteArray ResultsPayload(const tLesson& lesson, int maxBytes = 96 * 1024);
 
 // What the teacher sends to every station.
 struct tTeacherMessage {

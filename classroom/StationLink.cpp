@@ -3,6 +3,7 @@
 // lesson queued.
 #include "classroom/StationLink.h"
 
+#include "classroom/ClassRoll.h"
 #include "classroom/LessonBroker.h"
 #include "core/Exception.h"
 #include "core/Logfile.h"
@@ -17,7 +18,7 @@
 #include <QSettings>
 #include <QSslCertificate>
 #include <QSslSocket>
-#include <QUuid>
+#include <QCryptographicHash>
 #include <atomic>
 #include <condition_variable>
 #include <cstring>
@@ -43,19 +44,25 @@ void InitLibrary() {
 
 } // namespace
 
-QString StationIdentity() {
-    const QString fileName = UserStateFolder() + QStringLiteral("/station-id");
-    QFile file(fileName);
-    if (file.open(QIODevice::ReadOnly)) {
-        const QString id = QString::fromLatin1(file.read(64)).trimmed();
-        if (id.size() >= 8 && id.size() <= 40 && std::all_of(id.begin(), id.end(), [](QChar c) {
-                return c.isLetterOrNumber() && c.unicode() < 128;
-            }))
-            return id;
-    }
-    const QString id = QUuid::createUuid().toString(QUuid::Id128).left(16);
-    if (file.open(QIODevice::WriteOnly | QIODevice::Truncate)) file.write(id.toLatin1());
-    return id;
+
+void TakeLessonIdentity(tStationSettings& settings) {
+    // Kept under a digest of the code: the file tells nothing of it.
+    const QString key = QStringLiteral("Lessons/") +
+                        QString::fromLatin1(QCryptographicHash::hash(NormalizedCode(settings.Code).toUtf8(),
+                                                                     QCryptographicHash::Sha256)
+                                                .toHex()
+                                                .left(24));
+    QDir().mkpath(UserStateFolder());
+    QSettings state(UserStateFolder() + QStringLiteral("/class.ini"), QSettings::IniFormat);
+    settings.Id = state.value(key + QStringLiteral("/Id")).toString();
+    settings.Password = state.value(key + QStringLiteral("/Password")).toString();
+    if (ValidStationId(settings.Id) && ParseJoinPayload(JoinPayload({settings.Password, QStringLiteral("-")})))
+        return;
+    // A new identity every lesson: no one can claim it before the station does.
+    settings.Id = RandomCode(16);
+    settings.Password = RandomCode(32);
+    state.setValue(key + QStringLiteral("/Id"), settings.Id);
+    state.setValue(key + QStringLiteral("/Password"), settings.Password);
 }
 
 namespace {
@@ -119,7 +126,11 @@ struct tStationLink::tShared {
         QByteArray Payload;
     };
     mosquitto* Client = nullptr;
+    tStationSettings Settings;
     mutable std::mutex Lock;
+    // The broker did not know the station's own client: it asks the teacher to join.
+    std::atomic<bool> NeedJoin{false};
+    QString Refusal;
     std::condition_variable Wake;
     bool Stopping = false;
     std::atomic<bool> Connected{false};
@@ -154,6 +165,22 @@ struct tStationLink::tShared {
                 if (Connected) pause = 500;
                 continue;
             }
+            if (NeedJoin.exchange(false)) {
+                const int joined = Join(host, port);
+                if (joined > 0) {
+                    started = mosquitto_reconnect_async(Client) == MOSQ_ERR_SUCCESS;
+                    continue;
+                }
+                if (joined < 0) {
+                    std::unique_lock<std::mutex> guard(Lock);
+                    State = int(tState::Refused);
+                    guard.unlock();
+                    Changed();
+                    guard.lock();
+                    Wake.wait(guard, [&] { return Stopping; });
+                    break;
+                }
+            }
             {
                 std::unique_lock<std::mutex> guard(Lock);
                 Connected = false;
@@ -174,6 +201,64 @@ struct tStationLink::tShared {
         mosquitto_disconnect(Client);
         for (int i = 0; there && i < 10 && mosquitto_loop(Client, 50, 1) == MOSQ_ERR_SUCCESS; ++i) {
         }
+    }
+
+    // Asks the teacher, with the station code, to take the station: 1 once taken, -1 when refused (the reason
+    // in Refusal), 0 when the teacher did not answer in 10 s (asked again later).
+    int Join(const QByteArray& host, int port) {
+        struct tAsk {
+            int Connack = -1;
+            bool Subscribed = false;
+            std::optional<QString> Answer;
+        } ask;
+        mosquitto* asker = mosquitto_new(nullptr, true, &ask);
+        struct tDestroy {
+            mosquitto* Client;
+            ~tDestroy() { mosquitto_destroy(Client); }
+        } destroy{asker};
+        mosquitto_int_option(asker, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
+        mosquitto_username_pw_set(asker, kStationUser, NormalizedCode(Settings.Code).toUtf8().constData());
+        if (!Settings.CaFile.isEmpty()) {
+            mosquitto_tls_set(asker, QFile::encodeName(Settings.CaFile).constData(), nullptr, nullptr, nullptr,
+                              nullptr);
+            mosquitto_tls_insecure_set(asker, true);
+        }
+        mosquitto_connect_callback_set(asker, [](mosquitto*, void* a, int rc) { static_cast<tAsk*>(a)->Connack = rc; });
+        mosquitto_subscribe_callback_set(asker, [](mosquitto*, void* a, int, int, const int*) {
+            static_cast<tAsk*>(a)->Subscribed = true;
+        });
+        mosquitto_message_callback_set(asker, [](mosquitto*, void* a, const mosquitto_message* m) {
+            static_cast<tAsk*>(a)->Answer =
+                ParseJoinAnswer(QByteArray(static_cast<const char*>(m->payload), m->payloadlen));
+        });
+        if (mosquitto_connect(asker, host.constData(), port, 5) != MOSQ_ERR_SUCCESS) return 0;
+        // Waits for `done` 10 s at most, while the link is not let go.
+        const auto until = [&](auto done) {
+            for (int i = 0; i < 100 && !Stopping && !done(); ++i)
+                if (mosquitto_loop(asker, 100, 1) != MOSQ_ERR_SUCCESS) return false;
+            return bool(done());
+        };
+        if (!until([&] { return ask.Connack >= 0; }) || ask.Connack != 0) {
+            if (ask.Connack == 4 || ask.Connack == 5) {
+                std::lock_guard<std::mutex> guard(Lock);
+                Refusal = QStringLiteral("код станции не подходит к этому уроку");
+                return -1;
+            }
+            return 0;
+        }
+        const QByteArray answerTopic = RollTopic(Settings.Lesson, Settings.Id).toUtf8();
+        mosquitto_subscribe(asker, nullptr, answerTopic.constData(), 1);
+        if (!until([&] { return ask.Subscribed; })) return 0;
+        const QByteArray topic = JoinTopic(Settings.Lesson, Settings.Id).toUtf8();
+        const QByteArray request = JoinPayload({Settings.Password, Settings.Group});
+        mosquitto_publish(asker, nullptr, topic.constData(), int(request.size()), request.constData(), 1, false);
+        const bool answered = until([&] { return ask.Answer.has_value(); });
+        mosquitto_disconnect(asker);
+        if (!answered) return 0;
+        if (ask.Answer->isEmpty()) return 1;
+        std::lock_guard<std::mutex> guard(Lock);
+        Refusal = *ask.Answer;
+        return -1;
     }
 
     // The broker has accepted the connection, and libmosquitto has finished taking it (its connect callback
@@ -230,9 +315,14 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
     : QObject(parent), FLesson(lesson), FSettings(std::move(settings)), FShared(std::make_shared<tShared>()) {
     InitLibrary();
     tShared& shared = *FShared;
-    shared.Client = mosquitto_new(FSettings.Id.toUtf8().constData(), true, this);
+    if (FSettings.Password.isEmpty()) FSettings.Password = RandomCode(32);
+    shared.Settings = FSettings;
+    // Its client id is its own secret (another client taking it would take the station's place); its user is
+    // made by the teacher when it first asks to join.
+    shared.Client = mosquitto_new(RandomCode(24).toUtf8().constData(), true, this);
     mosquitto_int_option(shared.Client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_username_pw_set(shared.Client, kStationUser, FSettings.Code.toUtf8().constData());
+    mosquitto_username_pw_set(shared.Client, StationUser(FSettings.Id).toUtf8().constData(),
+                              FSettings.Password.toUtf8().constData());
     // A station gone without a word (its computer off, the program killed) is said gone by the broker.
     shared.LinkTopic = StationTopic(FSettings.Lesson, FSettings.Id, QStringLiteral("link")).toUtf8();
     mosquitto_will_set(shared.Client, shared.LinkTopic.constData(), int(std::strlen(kOffline)), kOffline, 1,
@@ -251,6 +341,8 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
     // The callbacks run on libmosquitto's thread.
     mosquitto_connect_callback_set(shared.Client, [](mosquitto* client, void* self, int rc) {
         auto* link = static_cast<tStationLink*>(self);
+        // Not known (yet): the station asks to join.
+        if (rc == 4 || rc == 5) link->FShared->NeedJoin = true;
         if (rc != 0) return;
         link->FShared->Accepted = true;
         const QByteArray topic = TeacherTopic(link->FSettings.Lesson, QStringLiteral("#")).toUtf8();
@@ -262,7 +354,7 @@ tStationLink::tStationLink(tLesson& lesson, tStationSettings settings, QObject* 
         {
             std::lock_guard<std::mutex> guard(s.Lock);
             s.Connected = false;
-            if (!s.Stopping) s.State = int(tState::Lost);
+            if (!s.Stopping && !s.NeedJoin && s.State != int(tState::Refused)) s.State = int(tState::Lost);
         }
         s.Wake.notify_all();
         s.Changed();
@@ -375,6 +467,11 @@ tStationLink::~tStationLink() {
 
 tStationLink::tState tStationLink::State() const {
     return tState(FShared->State.load());
+}
+
+QString tStationLink::Refusal() const {
+    std::lock_guard<std::mutex> guard(FShared->Lock);
+    return FShared->Refusal;
 }
 
 long long tStationLink::Dropped() const {

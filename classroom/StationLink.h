@@ -18,12 +18,18 @@ struct tStationSettings {
     QString Host = QStringLiteral("127.0.0.1");
     int Port = 1883;
     QString Lesson;
-    QString Code; // the station code of the lesson
-    QString Id;   // the station's own identity: its client id, the topic it writes under
+    QString Code; // the station code of the lesson: it asks to join with it, once
+    QString Id;   // the station's identity in the lesson: the topic it writes under
     QString Group;
     // The teacher's certificate the station pinned: the connection is encrypted and made only to its holder.
     QString CaFile;
+    // The password of the station's own client in the lesson, chosen by it when it asks to join (empty: one is
+    // drawn at random).
+    QString Password = QString();
 };
+// The station's identity and password in the lesson of the station code `code`: drawn at random for a lesson
+// not joined before, else as kept, so that a station started again comes back as itself.
+void TakeLessonIdentity(tStationSettings& settings);
 
 // The teacher's certificate at `host`:`port`, pinned for the host (whatever port the lesson takes) and
 // checked against the pin after: the PEM file to trust and its fingerprint. With `trustNew`, a first
@@ -43,16 +49,17 @@ tTeacherPin PinTeacher(const QString& host, int port, bool trustNew = true);
 // Pins the certificate for its host (in place of another pinned before) and writes its PEM file.
 void KeepTeacherPin(tTeacherPin& pin);
 
-// A station identity of the user's: made once at random, then kept.
-QString StationIdentity();
-
 class tStationLink : public QObject {
     Q_OBJECT
 public:
-    enum class tState { Connecting, Connected, Lost };
+    // Refused: the teacher did not take the station (its group's name taken, removed by the teacher); the
+    // link tries no more.
+    enum class tState { Connecting, Connected, Lost, Refused };
     tStationLink(tLesson& lesson, tStationSettings settings, QObject* parent = nullptr);
     ~tStationLink() override;
     tState State() const;
+    // Why the teacher refused the station.
+    QString Refusal() const;
     const tStationSettings& Settings() const { return FSettings; }
     // Live batches dropped because the broker could not take them fast enough (the queue holds 256).
     long long Dropped() const;

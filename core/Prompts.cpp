@@ -38,6 +38,10 @@ bool tPrompts::Progress(QWidget*, const QString&, int, int) {
     return true;
 }
 
+bool tPrompts::ChooseItem(QWidget*, const QString&, const QString&, const QStringList&, QString&) {
+    return false;
+}
+
 int tPrompts::Exec(QDialog&) {
     return 0;
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 #include <functional>
 
 class QWidget;
@@ -33,6 +34,10 @@ public:
     // The input box; true and the text in `value` when the user confirmed.
     virtual bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt,
                             QString& value) = 0;
+    // A choice of one of `items`; true and the item in `value` when the user confirmed. Without a user
+    // interface nothing is chosen.
+    virtual bool ChooseItem(QWidget* parent, const QString& caption, const QString& prompt,
+                            const QStringList& items, QString& value);
     // The chosen file, or empty text when the user cancelled.
     virtual QString OpenFileName(QWidget* parent, const tFileDialogOptions& options) = 0;
     virtual QString SaveFileName(QWidget* parent, const tFileDialogOptions& options) = 0;

@@ -177,6 +177,9 @@ TClassMenu::TClassMenu(QMainWindow* window, tLesson& lesson, std::function<void(
                   &TClassMenu::OfferExperiment);
     FMessage = make("acClassMessage", QStringLiteral("&Сообщение классу..."),
                     QStringLiteral("Показать строку текста на всех станциях"), &TClassMenu::MessageClass);
+    FRemove = make("acClassRemove", QStringLiteral("&Убрать станцию..."),
+                   QStringLiteral("Отключить станцию от урока и убрать её со страницы класса"),
+                   &TClassMenu::RemoveStation);
     FEnd = make("acClassEnd", QStringLiteral("&Закончить урок"), QStringLiteral("Остановить сервер урока"),
                 &TClassMenu::EndLesson);
     addSeparator();
@@ -286,6 +289,27 @@ void TClassMenu::Send(const tTeacherMessage& message) {
     RunOffThread([&] { SendToClass(port, certificate, codes, message); }, nullptr, false);
 }
 
+void TClassMenu::RemoveStation() {
+    if (!FBroker || !FBroker->Roll()) return;
+    const std::vector<tRollStation> stations = FBroker->Roll()->Stations();
+    if (stations.empty()) throw Exception(QStringLiteral("К уроку не присоединилась ни одна станция."));
+    QStringList groups;
+    for (const tRollStation& station : stations) groups << station.Group;
+    QString chosen;
+    if (!Prompts().ChooseItem(FWindow, QStringLiteral("Убрать станцию"),
+                              QStringLiteral("Группа, которую отключить от урока:"), groups, chosen))
+        return;
+    const qsizetype index = groups.indexOf(chosen);
+    if (index < 0) return;
+    if (!AskYesNo(FWindow,
+                  QStringLiteral("Отключить группу «%1» от урока? Она не сможет присоединиться снова до "
+                                 "следующего урока.")
+                      .arg(chosen),
+                  tBoxIcon::Warning, bbNo))
+        return;
+    FBroker->Roll()->Remove(stations[std::size_t(index)].Id);
+}
+
 void TClassMenu::EndLesson() {
     // The stations are told, and leave the lesson by themselves.
     if (FBroker && FCodes) {
@@ -347,9 +371,10 @@ void TClassMenu::Join() {
         KeepTeacherPin(pin);
     }
     FLink.reset();
-    FLink = std::make_unique<tStationLink>(
-        FLesson, tStationSettings{server, port, LessonOfCode(code), code, StationIdentity(),
-                                  dialog.Group->text().trimmed(), pin.CaFile});
+    tStationSettings settings{server, port, LessonOfCode(code), code, QString(), dialog.Group->text().trimmed(),
+                              pin.CaFile};
+    TakeLessonIdentity(settings);
+    FLink = std::make_unique<tStationLink>(FLesson, settings);
     connect(FLink.get(), &tStationLink::stateChanged, this, &TClassMenu::Update);
     FStatus->setToolTip(QStringLiteral("Отпечаток сертификата учителя: ") + pin.Fingerprint);
     connect(FLink.get(), &tStationLink::teacherMessage, this, [this](const tTeacherMessage& message) {
@@ -390,6 +415,7 @@ void TClassMenu::Update() {
     FPage->setEnabled(bool(FBroker) && !PageFolder().isEmpty());
     FOffer->setEnabled(bool(FBroker));
     FMessage->setEnabled(bool(FBroker));
+    FRemove->setEnabled(bool(FBroker));
     FLeave->setEnabled(bool(FLink));
     QString text;
     if (FCodes) FStatus->setToolTip(QStringLiteral("Отпечаток сертификата учителя: ") + FFingerprint);
@@ -407,6 +433,9 @@ void TClassMenu::Update() {
             break;
         case tStationLink::tState::Lost:
             text += QStringLiteral("Класс: нет связи с учителем, измерения идут");
+            break;
+        case tStationLink::tState::Refused:
+            text += QStringLiteral("Класс: учитель не принял станцию — ") + FLink->Refusal();
             break;
         }
     }

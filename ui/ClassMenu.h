@@ -65,6 +65,8 @@ public:
     // The teacher's word to the class: the experiment open offered, a line of text.
     void OfferExperiment();
     void MessageClass();
+    // A station taken out of the lesson: disconnected, gone from the class page, not let back in.
+    void RemoveStation();
     void Join();
     void Leave();
     // While this computer gives a lesson: its codes and the port stations join on.
@@ -84,6 +86,7 @@ private:
     QAction* FPage;
     QAction* FOffer;
     QAction* FMessage;
+    QAction* FRemove;
     std::function<void(const QString&)> FOpen;
     QString FCertificate;
     QAction* FJoin;

@@ -106,6 +106,13 @@ public:
         return true;
     }
 
+    bool ChooseItem(QWidget* parent, const QString& caption, const QString& prompt, const QStringList& items,
+                    QString& value) override {
+        bool chosen = false;
+        value = QInputDialog::getItem(parent, caption, prompt, items, 0, false, &chosen);
+        return chosen;
+    }
+
     QString OpenFileName(QWidget* parent, const tFileDialogOptions& options) override {
         QFileDialog dialog(parent, options.Title, options.Directory, options.Filter);
         dialog.setFileMode(QFileDialog::ExistingFile);

@@ -63,9 +63,14 @@ function withError(value, error) {
     return typeof value === 'number' && Number.isFinite(value) ? `${fixed(value, digits)} ± ${fixed(error, digits)}` : '—';
 }
 
+// The teacher's roll of the lesson: each station's group as the teacher took it (unique in the lesson); a
+// station's own state may say another.
+let roll = new Map();
+const groupOf = s => roll.get(s.id) || s.state.group || s.id;
+
 // Groups in the order a teacher counts them: «Группа 2» before «Группа 10».
 function byGroup(a, b) {
-    return String(a.state.group || a.id).localeCompare(String(b.state.group || b.id), 'ru', { numeric: true });
+    return String(groupOf(a)).localeCompare(String(groupOf(b)), 'ru', { numeric: true });
 }
 
 // The station's newest run, without spreading its numbers over the call stack.
@@ -139,8 +144,29 @@ function take(topic, payload) {
     }
 }
 
+function takeRoll(topic, payload) {
+    if (payload.length > LIMITS.bytes) return skip(topic, 'too large');
+    let data;
+    try { data = JSON.parse(new TextDecoder().decode(payload)); } catch (e) { return skip(topic, 'not JSON'); }
+    const groups = data && data.groups;
+    if (!groups || typeof groups !== 'object' || Array.isArray(groups) ||
+        Object.keys(groups).length > LIMITS.stations ||
+        !Object.entries(groups).every(([id, group]) => /^[A-Za-z0-9]{1,64}$/.test(id) && isText(group)))
+        return skip(topic, 'not as the teacher sends it');
+    const next = new Map(Object.entries(groups));
+    // A station the teacher removed leaves the page.
+    for (const id of roll.keys()) {
+        const s = stations.get(id);
+        if (!next.has(id) && s) { s.tile.remove(); s.chart.destroy(); stations.delete(id); }
+    }
+    roll = next;
+    for (const s of stations.values()) s.dirty = true;
+    orderDirty = groupsDirty = true;
+}
+
 function takeChecked(topic, payload) {
     const parts = topic.split('/');
+    if (parts.length === 3 && parts[0] === 'zorbinka' && parts[2] === 'roll') return takeRoll(topic, payload);
     if (parts.length < 5 || parts[0] !== 'zorbinka' || parts[2] !== 'station') return;
     const id = parts[3], what = parts.slice(4).join('/');
     if (!/^[A-Za-z0-9_-]{1,64}$/.test(id)) return;
@@ -243,7 +269,7 @@ const STATES = { idle: 'между опытами', countdown: 'отсчёт', w
 
 function drawTile(s) {
     const t = s.tile, st = s.state;
-    t.querySelector('.group').textContent = st.group || s.id;
+    t.querySelector('.group').textContent = groupOf(s);
     t.querySelector('.experiment').textContent = st.experiment || '';
     const state = t.querySelector('.state');
     // A station gone (left the lesson, or its computer off) keeps its tile, said to be without link.
@@ -319,7 +345,7 @@ function openLarge(s) {
 
 function drawLarge() {
     const s = largeStation;
-    document.getElementById('large-title').textContent = (s.state.group || s.id) + ' — ' + (s.state.experiment || '');
+    document.getElementById('large-title').textContent = groupOf(s) + ' — ' + (s.state.experiment || '');
     const element = document.getElementById('large-chart');
     const numbers = [...s.runs.keys()].sort((a, b) => a - b);
     if (largeChart) largeChart.destroy();
@@ -358,7 +384,7 @@ function groupFits() {
     const rows = [];
     for (const s of [...stations.values()].sort(byGroup)) {
         const fits = s.results.results.filter(r => r.kind === 'Fit' && r.model === model);
-        rows.push({ group: s.state.group || s.id, fit: fits.length ? fits[fits.length - 1] : null });
+        rows.push({ group: groupOf(s), fit: fits.length ? fits[fits.length - 1] : null });
     }
     return { model, rows };
 }
@@ -370,7 +396,7 @@ function drawGroups() {
     if (groupsChart) groupsChart.destroy();
     const first = list[0] ? list[0].state : {};
     groupsChart = chart(element, Math.min(1100, window.innerWidth * 0.85), 400, first.captionX, first.captionY,
-                        list.map(s => ({ label: s.state.group || s.id, stroke: s.colour, width: 2 })), true);
+                        list.map(s => ({ label: groupOf(s), stroke: s.colour, width: 2 })), true);
     if (list.length)
         groupsChart.setData(uPlot.join(list.map(s => {
             const run = newestRun(s);
@@ -432,7 +458,7 @@ function connect(code) {
         status.textContent = 'Подключено';
         status.classList.remove('lost');
         document.getElementById('login').hidden = true;
-        client.subscribe('zorbinka/+/station/+/#', { qos: 0 });
+        client.subscribe(['zorbinka/+/station/+/#', 'zorbinka/+/roll'], { qos: 0 });
     });
     client.on('close', () => {
         status.textContent = 'Нет связи с сервером урока';
