@@ -169,32 +169,32 @@ struct tClassRoll::tShared {
         }
         QString error;
         const std::optional<tJoinRequest> request = ParseJoinPayload(payload, &error);
-        if (!request) return Refuse(id, QStringLiteral("Учитель не понял просьбу станции."), error);
+        if (!request) return Refuse(id, QStringLiteral("учитель не понял просьбу станции"), error);
         std::unique_lock<std::mutex> guard(Lock);
         const auto same = [&](const QString& group) {
             return group.compare(request->Group, Qt::CaseInsensitive) == 0;
         };
         if (Removed.count(id)) {
             guard.unlock();
-            return Refuse(id, QStringLiteral("Учитель убрал эту станцию из урока."), QStringLiteral("removed"));
+            return Refuse(id, QStringLiteral("учитель убрал эту станцию из урока"), QStringLiteral("removed"));
         }
         if (Joining.count(id) || std::any_of(Stations.begin(), Stations.end(),
                                              [&](const tRollStation& s) { return s.Id == id; })) {
             guard.unlock();
-            return Refuse(id, QStringLiteral("Станция с этим номером уже есть на уроке."),
+            return Refuse(id, QStringLiteral("станция с этим номером уже есть на уроке"),
                           QStringLiteral("the id is taken"));
         }
         if (std::any_of(Stations.begin(), Stations.end(), [&](const tRollStation& s) { return same(s.Group); }) ||
             std::any_of(Joining.begin(), Joining.end(), [&](const auto& j) { return same(j.second); })) {
             guard.unlock();
             return Refuse(id,
-                          QStringLiteral("Группа «%1» уже есть на уроке: выберите другое название.")
+                          QStringLiteral("группа «%1» уже есть на уроке: покиньте урок и выберите другое название")
                               .arg(request->Group),
                           QStringLiteral("the group's name is taken"));
         }
         if (int(Stations.size() + Joining.size()) >= kMaxStations) {
             guard.unlock();
-            return Refuse(id, QStringLiteral("На уроке уже %1 станций.").arg(kMaxStations),
+            return Refuse(id, QStringLiteral("на уроке уже %1 станций").arg(kMaxStations),
                           QStringLiteral("the lesson is full"));
         }
         Joining[id] = request->Group;
@@ -231,7 +231,7 @@ struct tClassRoll::tShared {
                 }
             }
             if (!error.isEmpty()) {
-                Refuse(id, QStringLiteral("Учитель не смог принять станцию."), error);
+                Refuse(id, QStringLiteral("учитель не смог принять станцию"), error);
                 continue;
             }
             WriteLog(QStringLiteral("Class: station %1 joined as \"%2\"").arg(id, group));

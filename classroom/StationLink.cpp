@@ -240,6 +240,7 @@ struct tStationLink::tShared {
         };
         if (!until([&] { return ask.Connack >= 0; }) || ask.Connack != 0) {
             if (ask.Connack == 4 || ask.Connack == 5) {
+                WriteLog(QStringLiteral("Class: the station code refused by the broker (%1)").arg(ask.Connack));
                 std::lock_guard<std::mutex> guard(Lock);
                 Refusal = QStringLiteral("код станции не подходит к этому уроку");
                 return -1;

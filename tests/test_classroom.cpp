@@ -552,11 +552,11 @@ TEST_F(ClassroomTest, NoStudentCanPoseAsAnotherStation) {
         const char* refusal; // the answer's beginning, none when nothing is answered
         bool retained = false;
     } rows[] = {
-        {QStringLiteral("st1"), QStringLiteral("Группа 9"), "Станция с этим номером уже есть"},
-        {QStringLiteral("st8"), QStringLiteral("гРУППА 2"), "Группа «гРУППА 2» уже есть"},
+        {QStringLiteral("st1"), QStringLiteral("Группа 9"), "станция с этим номером уже есть"},
+        {QStringLiteral("st8"), QStringLiteral("гРУППА 2"), "группа «гРУППА 2» уже есть"},
         {QStringLiteral("st9"), QStringLiteral("Группа 9"), "", true},
         {QStringLiteral("s/1"), QStringLiteral("Группа 10"), nullptr},
-        {QStringLiteral("st10"), QString(), "Учитель не понял"},
+        {QStringLiteral("st10"), QString(), "учитель не понял"},
     };
     tListener answers(ports.Mqtt, kTeacherUser, codes.TeacherPassword, RollTopic(codes.Lesson, QStringLiteral("+")),
                       certificate.CertFile);

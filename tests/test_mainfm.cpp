@@ -2526,6 +2526,37 @@ TEST_F(MainWindowTest, ALessonInClassBegunJoinedAndEnded) {
     w.RunAction(w.acExperimentStop);
     EXPECT_EQ(Lesson().RunCount(), 1) << "measuring goes on without the teacher";
     EXPECT_FALSE(Action("acClassLeave")->isEnabled());
+    EXPECT_FALSE(Action("acClassRemove")->isEnabled());
+    // The next lesson: the station joins it under a new identity, and the teacher removes it; it says why it
+    // is out, and measures on.
+    Action("acClassBegin")->trigger();
+    ASSERT_TRUE(menu->Codes());
+    const tLessonCodes next = *menu->Codes();
+    other = [&](QDialog& dialog) {
+        auto* join = qobject_cast<TJoinDialog*>(&dialog);
+        if (!join) return int(QDialog::Accepted);
+        join->Address->setText(QStringLiteral("127.0.0.1:%1").arg(menu->Port()));
+        join->Code->setText(next.StationCode);
+        join->Group->setText(QStringLiteral("Группа А"));
+        return int(QDialog::Accepted);
+    };
+    Action("acClassJoin")->trigger();
+    ASSERT_TRUE(menu->Link());
+    ASSERT_TRUE(WaitUntil([&] { return menu->Link()->State() == tStationLink::tState::Connected; }));
+    prompts.Boxes.clear();
+    prompts.TextAnswers = {QStringLiteral("Группа А")};
+    prompts.ButtonAnswers = {bbYes};
+    Action("acClassRemove")->trigger();
+    ASSERT_EQ(BoxTexts().size(), 1) << BoxTexts().join(u'|').toStdString();
+    EXPECT_TRUE(BoxTexts()[0].contains(QStringLiteral("«Группа А»"))) << BoxTexts()[0].toStdString();
+    ASSERT_TRUE(WaitUntil([&] {
+        const QList<QLabel*> labels = w.statusBar()->findChildren<QLabel*>();
+        return std::any_of(labels.begin(), labels.end(), [](QLabel* label) {
+            return label->text().endsWith(
+                QStringLiteral("Класс: станция не принята — учитель убрал эту станцию из урока"));
+        });
+    }));
+    Action("acClassEnd")->trigger();
 }
 
 // Joining a teacher who is slow to answer: the window goes on meanwhile (its timers fire, a run measured goes

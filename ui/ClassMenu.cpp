@@ -435,7 +435,7 @@ void TClassMenu::Update() {
             text += QStringLiteral("Класс: нет связи с учителем, измерения идут");
             break;
         case tStationLink::tState::Refused:
-            text += QStringLiteral("Класс: учитель не принял станцию — ") + FLink->Refusal();
+            text += QStringLiteral("Класс: станция не принята — ") + FLink->Refusal();
             break;
         }
     }

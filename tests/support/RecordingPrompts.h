@@ -56,6 +56,16 @@ public:
         return true;
     }
 
+    // A choice among items: the text answer names the item ("\x1b" or none: cancelled).
+    bool ChooseItem(QWidget*, const QString& caption, const QString& prompt, const QStringList& items,
+                    QString& value) override {
+        Boxes.append({QStringLiteral("choice"), prompt, caption, tBoxIcon::Question, 0, 0, {}, items.join(u'|')});
+        if (TextAnswers.empty()) return false;
+        value = TextAnswers.front();
+        TextAnswers.pop_front();
+        return items.contains(value);
+    }
+
     QString OpenFileName(QWidget*, const tFileDialogOptions& options) override {
         return File("open", options);
     }
