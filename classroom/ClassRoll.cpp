@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <condition_variable>
 #include <map>
 #include <mosquitto.h>
 #include <mutex>
@@ -91,6 +92,9 @@ struct tClassRoll::tShared {
     // Stations whose clients are being made: their group's name, held until the broker answers.
     std::map<QString, QString> Joining;
     std::function<void()> Changed;
+    // Whether the broker has taken the roll's subscriptions since it connected.
+    bool Ready = false;
+    mutable std::condition_variable ReadyChanged;
 
     void Publish(const QString& topic, const QByteArray& payload, bool retained) {
         const QByteArray name = topic.toUtf8();
@@ -119,13 +123,13 @@ struct tClassRoll::tShared {
     }
 
     void Connected() {
-        for (const QString& topic :
-             {JoinTopic(Lesson, QStringLiteral("+")), QString::fromLatin1(kControlAnswer)}) {
-            const QByteArray name = topic.toUtf8();
-            mosquitto_subscribe(Client, nullptr, name.constData(), 1);
-        }
-        // A broker started again keeps no retained message: the roll is said again.
+        const QByteArray join = JoinTopic(Lesson, QStringLiteral("+")).toUtf8();
+        const char* topics[] = {join.constData(), kControlAnswer};
+        mosquitto_subscribe_multiple(Client, nullptr, 2, const_cast<char* const*>(topics), 1, 0, nullptr);
+        // A broker started again keeps no retained message: the roll is said again. Requests it never answered
+        // are asked again by their stations.
         std::lock_guard<std::mutex> guard(Lock);
+        Joining.clear();
         PublishRoll();
         for (const QString& id : Removed) Forget(id);
     }
@@ -259,6 +263,19 @@ tClassRoll::tClassRoll(const tLessonCodes& codes, const tBrokerPorts& ports)
     mosquitto_connect_callback_set(shared.Client, [](mosquitto*, void* self, int rc) {
         if (rc == 0) static_cast<tShared*>(self)->Connected();
     });
+    mosquitto_disconnect_callback_set(shared.Client, [](mosquitto*, void* self, int) {
+        auto* s = static_cast<tShared*>(self);
+        std::lock_guard<std::mutex> guard(s->Lock);
+        s->Ready = false;
+    });
+    mosquitto_subscribe_callback_set(shared.Client, [](mosquitto*, void* self, int, int, const int*) {
+        auto* s = static_cast<tShared*>(self);
+        {
+            std::lock_guard<std::mutex> guard(s->Lock);
+            s->Ready = true;
+        }
+        s->ReadyChanged.notify_all();
+    });
     mosquitto_message_callback_set(shared.Client, [](mosquitto*, void* self, const mosquitto_message* message) {
         static_cast<tShared*>(self)->Take(*message);
     });
@@ -270,6 +287,11 @@ tClassRoll::~tClassRoll() {
     mosquitto_disconnect(FShared->Client);
     mosquitto_loop_stop(FShared->Client, false);
     mosquitto_destroy(FShared->Client);
+}
+
+bool tClassRoll::WaitReady(int ms) const {
+    std::unique_lock<std::mutex> guard(FShared->Lock);
+    return FShared->ReadyChanged.wait_for(guard, std::chrono::milliseconds(ms), [&] { return FShared->Ready; });
 }
 
 std::vector<tRollStation> tClassRoll::Stations() const {

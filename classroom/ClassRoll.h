@@ -50,6 +50,8 @@ public:
     ~tClassRoll();
     tClassRoll(const tClassRoll&) = delete;
     tClassRoll& operator=(const tClassRoll&) = delete;
+    // Waits (`ms` at most) until the roll hears requests to join; whether it does.
+    bool WaitReady(int ms) const;
     // The stations that joined, in the order they did.
     std::vector<tRollStation> Stations() const;
     // Takes a station out of the lesson: its client removed (disconnected at once), what it left on the broker

@@ -338,7 +338,11 @@ void tLessonBroker::Launch(const QString& folder, const tLessonCodes& codes, con
             look->start(1000);
             // The teacher's side of the roll: it takes the stations that ask to join, and it stays through a
             // broker started again (its link comes back by itself).
-            if (!FRoll) FRoll = std::make_unique<tClassRoll>(codes, ports);
+            if (!FRoll) {
+                FRoll = std::make_unique<tClassRoll>(codes, ports);
+                // Ready before the codes are given out: a station's first request is heard.
+                if (!FRoll->WaitReady(5000)) WriteLog(QStringLiteral("Class: the roll is not ready yet"));
+            }
             return;
         }
     }
