@@ -235,6 +235,33 @@ QString CertificateFingerprint(const QByteArray& pem) {
     return QString::fromLatin1(digest.toHex(':').toUpper());
 }
 
+int EndOrphanBrokers(const QString& parent) {
+    int ended = 0;
+    const QFileInfoList folders =
+        QDir(parent).entryInfoList({QStringLiteral("zorbinka-lesson-*")}, QDir::Dirs | QDir::NoDotAndDotDot);
+    for (const QFileInfo& folder : folders) {
+        const qint64 owner = folder.fileName().section(u'-', -1).toLongLong();
+        QFile pidFile(folder.filePath() + QStringLiteral("/mosquitto.pid"));
+        if (!pidFile.open(QIODevice::ReadOnly)) continue;
+        const qint64 pid = pidFile.read(32).trimmed().toLongLong();
+        if (pid <= 1) continue;
+        // Its broker, by its command line naming the folder's configuration; whose parent is not the program
+        // that started it (that one ended, and the broker was handed on).
+        QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(pid));
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
+        if (!cmdline.open(QIODevice::ReadOnly) || !stat.open(QIODevice::ReadOnly)) continue;
+        const QByteArray config = QFile::encodeName(folder.filePath() + QStringLiteral("/mosquitto.conf"));
+        if (!cmdline.read(65536).split('\0').contains(config)) continue;
+        const QByteArray line = stat.read(4096);
+        const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+        if (fields.size() < 2 || fields[1].toLongLong() == owner) continue;
+        WriteLog(QStringLiteral("Lesson broker left by an ended program: pid %1 ended (%2)").arg(pid).arg(folder.filePath()));
+        ::kill(pid_t(pid), SIGTERM);
+        ++ended;
+    }
+    return ended;
+}
+
 tLessonBroker::tLessonBroker() = default;
 
 tLessonBroker::~tLessonBroker() {
@@ -292,6 +319,8 @@ void tLessonBroker::Launch(const QString& folder, const tLessonCodes& codes, con
                       .arg(bind, pagePasswordFile, acl);
         if (!ports.HttpDir.isEmpty()) config += QStringLiteral("http_dir %1\n").arg(ports.HttpDir);
     }
+    // Where a broker left by a program that crashed is found at the next start.
+    config += QStringLiteral("pid_file %1/mosquitto.pid\n").arg(folder);
     const QString configFile = folder + QStringLiteral("/mosquitto.conf");
     WriteText(configFile, config);
 

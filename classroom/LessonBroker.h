@@ -73,6 +73,10 @@ QByteArray DynamicSecurityConfig(const tLessonCodes& codes);
 // The role of a station that joined: it writes under station/<its id>/ alone and reads what the teacher sends.
 QJsonObject StationRole(const QString& lesson, const QString& station);
 
+// Ends the brokers of lessons in folders "zorbinka-lesson-<program's pid>" under `parent` whose program ended
+// (a crash that took it too fast to end them): none stays on the lesson's ports. How many were ended.
+int EndOrphanBrokers(const QString& parent);
+
 class tLessonBroker {
 public:
     tLessonBroker();

@@ -607,6 +607,57 @@ TEST_F(ClassroomTest, NoStudentCanPoseAsAnotherStation) {
     EXPECT_FALSE(viewer.Heard(RollTopic(codes.Lesson)).isEmpty());
 }
 
+// A broker whose program ended without ending it (a crash faster than the signal it leaves) is found by the
+// next lesson begun and ended; a broker of a program still running, and a pid file naming something else, are
+// left alone.
+TEST(ClassroomBroker, ABrokerLeftByAnEndedProgramIsEndedAtTheNextStart) {
+    if (QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin")}).isEmpty())
+        GTEST_SKIP() << "mosquitto missing";
+    QTemporaryDir runtime;
+    const QString me = QString::fromLocal8Bit(qgetenv("USER").isEmpty() ? "root" : qgetenv("USER"));
+    // A broker in the folder of the program `owner`: daemonized (its parent gone), or a child of ours.
+    const auto broker = [&](qint64 owner, bool daemon, QProcess* child) {
+        const QString folder = runtime.filePath(QStringLiteral("zorbinka-lesson-%1").arg(owner));
+        QDir().mkpath(folder);
+        QFile config(folder + QStringLiteral("/mosquitto.conf"));
+        EXPECT_TRUE(config.open(QIODevice::WriteOnly));
+        config.write(QStringLiteral("listener %1 127.0.0.1\npid_file %2/mosquitto.pid\nuser %3\n")
+                         .arg(FreePort())
+                         .arg(folder, me)
+                         .toUtf8());
+        config.close();
+        const QString program = QStandardPaths::findExecutable(QStringLiteral("mosquitto"), {QStringLiteral("/usr/sbin")});
+        if (daemon)
+            EXPECT_EQ(QProcess::execute(program, {QStringLiteral("-c"), config.fileName(), QStringLiteral("-d")}), 0);
+        else
+            child->start(program, {QStringLiteral("-c"), config.fileName()});
+        EXPECT_TRUE(WaitUntil([&] { return QFile(folder + QStringLiteral("/mosquitto.pid")).size() > 0; }));
+        QFile pid(folder + QStringLiteral("/mosquitto.pid"));
+        pid.open(QIODevice::ReadOnly);
+        return pid.readAll().trimmed().toLongLong();
+    };
+    QProcess child;
+    const qint64 orphan = broker(4194000, true, nullptr);
+    const qint64 ours = broker(QCoreApplication::applicationPid(), false, &child);
+    // A pid file naming this test: not a broker of that folder.
+    QDir().mkpath(runtime.filePath(QStringLiteral("zorbinka-lesson-4194001")));
+    QFile other(runtime.filePath(QStringLiteral("zorbinka-lesson-4194001/mosquitto.pid")));
+    ASSERT_TRUE(other.open(QIODevice::WriteOnly));
+    other.write(QByteArray::number(QCoreApplication::applicationPid()));
+    other.close();
+    ASSERT_GT(orphan, 1);
+    ASSERT_GT(ours, 1);
+    EXPECT_EQ(EndOrphanBrokers(runtime.path()), 1);
+    // Gone, or a zombie where nothing reaps what was handed on.
+    EXPECT_TRUE(WaitUntil([&] {
+        QFile stat(QStringLiteral("/proc/%1/stat").arg(orphan));
+        return !stat.open(QIODevice::ReadOnly) || stat.readAll().contains(") Z ");
+    }));
+    EXPECT_EQ(child.state(), QProcess::Running);
+    child.terminate();
+    child.waitForFinished(5000);
+}
+
 // The page's port takes the viewer alone: the station code and the teacher's password are refused there, so
 // that a code tried from a browser is tried where it cannot write.
 TEST_F(ClassroomTest, ThePagesPortTakesTheViewerAlone) {

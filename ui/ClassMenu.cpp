@@ -199,8 +199,9 @@ void TClassMenu::BeginLesson() {
     if (FBroker) return;
     auto broker = std::make_unique<tLessonBroker>();
     const tLessonCodes codes = NewLessonCodes();
-    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) +
-                           QStringLiteral("/zorbinka-lesson-%1").arg(QCoreApplication::applicationPid());
+    const QString runtime = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    const QString folder = runtime + QStringLiteral("/zorbinka-lesson-%1").arg(QCoreApplication::applicationPid());
+    EndOrphanBrokers(runtime);
     // Stations connect with TLS, to the teacher's certificate they pin.
     const tTeacherCertificate certificate =
         TeacherCertificate(UserStateFolder() + QStringLiteral("/teacher"));
