@@ -992,6 +992,13 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
     EXPECT_EQ(out.value(QStringLiteral("liveFrom")).toDouble(-1),
               live.Lesson.Run(live.Lesson.Measured()).Points->X(0))
         << "the run being recorded drawn from its start";
+    // The outage (over 5 s, so 50 s of the run's x) leaves no hole in the page's curve: the widest step is
+    // one of the sketch's (a thousandth of the run at most) or where it meets the live points.
+    const double length = live.Lesson.Run(live.Lesson.Measured()).Points->X(
+        live.Lesson.Run(live.Lesson.Measured()).Points->Count() - 1);
+    EXPECT_GT(out.value(QStringLiteral("widestStep")).toDouble(), 0);
+    EXPECT_LT(out.value(QStringLiteral("widestStep")).toDouble(), std::max(10.0, length / 100))
+        << "run of " << length << " s";
     EXPECT_TRUE(out.value(QStringLiteral("hooks")).toArray().isEmpty()) << "the page ships nothing for tests";
     EXPECT_GE(out.value(QStringLiteral("fps")).toInt(), 1) << "the page draws on";
     EXPECT_TRUE(out.value(QStringLiteral("errors")).toArray().isEmpty())
@@ -1044,8 +1051,10 @@ TEST_F(ClassroomTest, ThePageShowsEveryStationInChromium) {
     }
     EXPECT_EQ(out.value(QStringLiteral("csv")).toString().count(QStringLiteral("\r\n")), 17);
     std::printf(
-        "class page: %d frames a second with 15 tiles, one live; whole again %d ms after the broker went\n",
-        out.value(QStringLiteral("fps")).toInt(), out.value(QStringLiteral("whole")).toInt());
+        "class page: %d frames a second with 15 tiles, one live; whole again %d ms after the broker went, the "
+        "widest step of the live curve then %.2f s\n",
+        out.value(QStringLiteral("fps")).toInt(), out.value(QStringLiteral("whole")).toInt(),
+        out.value(QStringLiteral("widestStep")).toDouble());
 }
 
 // Avahi for a test: the machine's own daemon when one answers; else, as root, a daemon of the test's own on a

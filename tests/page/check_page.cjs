@@ -54,11 +54,11 @@ const { chromium } = require(path.join(modules, 'playwright-core'));
         process.stdout.write('restart-now\n');
         await page.waitForFunction(() => !(client && client.connected), null, { timeout: 20000 });
         const lost = Date.now();
-        // As a page opened now: no runs, nothing of the run being recorded.
+        // No runs and no sketch, as a page opened now; the live points drawn before the outage stay, as on a
+        // page left open: the hole the outage made is to be filled.
         await page.evaluate(() => {
             for (const s of stations.values()) {
                 s.runs.clear();
-                s.live = { run: 0, x: [], y: [] };
                 s.current = null;
             }
         });
@@ -71,6 +71,14 @@ const { chromium } = require(path.join(modules, 'playwright-core'));
         out.whole = Date.now() - lost;
         out.liveFrom = await page.evaluate(() =>
             [...stations.values()].find(s => s.current).chart.data[0][0]);
+        // The widest step of x in the run being recorded, once the station has sent on for a second.
+        await page.waitForTimeout(1000);
+        out.widestStep = await page.evaluate(() => {
+            const x = [...stations.values()].find(s => s.current).chart.data[0];
+            let widest = 0;
+            for (let i = 1; i < x.length; i++) widest = Math.max(widest, x[i] - x[i - 1]);
+            return widest;
+        });
         out.tilesAfter = await page.evaluate(() => document.querySelectorAll('.tile').length);
         out.hooks = await page.evaluate(() => Object.keys(window).filter(k => /zorbinka/i.test(k)));
         out.errors = messages.filter(m => !/WebSocket|ERR_CONNECTION_REFUSED/.test(m));
