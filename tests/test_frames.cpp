@@ -27,6 +27,8 @@
 #include <QToolBar>
 #include <cmath>
 #include <gtest/gtest.h>
+#include <limits>
+#include <random>
 #include <tuple>
 
 TEST(NumberFormat, PatternsOnBothSeparators) {
@@ -761,6 +763,111 @@ TEST(BoxPlacement, BoxesStandApartInsideTheArea) {
     const std::vector<QRect> covered = PlaceBoxes(area, two, {}, {}, 2, &apart, everywhere);
     EXPECT_TRUE(apart && area.contains(covered[0]) && area.contains(covered[1]) &&
                 !covered[0].intersects(covered[1]));
+}
+
+namespace {
+
+// Every place on the grid tried against every box placed, as boxes were first placed: the placing that takes the
+// best place first must choose the same.
+std::vector<QRect> ExhaustivePlaceBoxes(const QRect& area, const std::vector<QSize>& sizes,
+                                        const std::vector<std::optional<QPoint>>& wanted,
+                                        const std::vector<QRect>& taken, int gap, bool* apart,
+                                        const std::vector<QPoint>& curve) {
+    *apart = true;
+    std::vector<QRect> placed = taken, boxes;
+    const QRect room = area.adjusted(gap, gap, -gap, -gap);
+    const auto inside = [&](QRect box) {
+        if (box.right() > room.right()) box.moveRight(room.right());
+        if (box.bottom() > room.bottom()) box.moveBottom(room.bottom());
+        box.moveLeft(std::max(box.left(), room.left()));
+        box.moveTop(std::max(box.top(), room.top()));
+        return box;
+    };
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        const QSize size = sizes[i].boundedTo(room.size().expandedTo(QSize(1, 1)));
+        const std::optional<QPoint> want = i < wanted.size() ? wanted[i] : std::nullopt;
+        const QPoint target = want ? inside(QRect(*want, size)).topLeft()
+                                   : QPoint(room.right() + 1 - size.width(), room.top());
+        std::vector<int> xs{target.x(), room.left(), room.right() + 1 - size.width()};
+        std::vector<int> ys{target.y(), room.top(), room.bottom() + 1 - size.height()};
+        if (!want && !curve.empty())
+            for (int k = 1; k < 8; ++k) {
+                xs.push_back(room.left() + (room.width() - size.width()) * k / 8);
+                ys.push_back(room.top() + (room.height() - size.height()) * k / 8);
+            }
+        for (const QRect& p : placed) {
+            xs.push_back(p.left() - gap - size.width());
+            xs.push_back(p.right() + 1 + gap);
+            ys.push_back(p.top());
+            ys.push_back(p.top() - gap - size.height());
+            ys.push_back(p.bottom() + 1 + gap);
+        }
+        std::optional<QRect> best;
+        std::int64_t bestScore = std::numeric_limits<std::int64_t>::max();
+        for (const int x : xs)
+            for (const int y : ys) {
+                const QRect box(QPoint(x, y), size);
+                const QRect spaced = box.adjusted(-gap, -gap, gap, gap);
+                if (!room.contains(box) ||
+                    std::any_of(placed.begin(), placed.end(), [&](const QRect& p) { return spaced.intersects(p); }))
+                    continue;
+                const std::int64_t dx = x - target.x(), dy = y - target.y();
+                // The curve's points counted in cells of 8 × 8 pixels of the area, as the placing counts them.
+                const int columns = area.width() / 8 + 2, rows = area.height() / 8 + 2;
+                const auto cell = [&](int v, int origin, int high) { return std::clamp((v - origin) / 8, 0, high); };
+                const int c0 = cell(box.left(), area.left(), columns), c1 = cell(box.right() + 8, area.left(), columns);
+                const int r0 = cell(box.top(), area.top(), rows), r1 = cell(box.bottom() + 8, area.top(), rows);
+                const std::int64_t covered = std::count_if(curve.begin(), curve.end(), [&](const QPoint& p) {
+                    const int c = (p.x() - area.left()) / 8, r = (p.y() - area.top()) / 8;
+                    return p.x() >= area.left() && p.y() >= area.top() && c < columns && r < rows && c >= c0 &&
+                           c < c1 && r >= r0 && r < r1;
+                });
+                const std::int64_t score = want ? dx * dx + dy * dy
+                                                : (covered << 40) + std::int64_t(room.right() - x) * (1 << 20) +
+                                                      (y - room.top());
+                if (score < bestScore) bestScore = score, best = box;
+            }
+        if (!best) *apart = false;
+        boxes.push_back(best ? *best : inside(QRect(target, size)));
+        placed.push_back(boxes.back());
+    }
+    return boxes;
+}
+
+} // namespace
+
+// Random charts of boxes (alike and unlike in size, wanted places or none, a legend, a curve or none, from a few
+// boxes to more than the area holds): placed as the exhaustive search places them, apart or not alike.
+TEST(BoxPlacement, TheFastPlacingChoosesAsTheExhaustiveSearch) {
+    std::mt19937 random(20261209);
+    const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE(round);
+        const QRect area(uniform(0, 40), uniform(0, 40), uniform(150, 700), uniform(120, 500));
+        const int count = uniform(1, round % 10 == 0 ? 60 : 20);
+        std::vector<QSize> sizes;
+        std::vector<std::optional<QPoint>> wanted;
+        const QSize alike(uniform(40, 160), uniform(20, 80));
+        for (int i = 0; i < count; ++i) {
+            sizes.push_back(uniform(0, 2) ? alike : QSize(uniform(10, 200), uniform(10, 120)));
+            if (uniform(0, 2) == 0)
+                wanted.emplace_back(QPoint(uniform(area.left() - 20, area.right()), uniform(area.top() - 20, area.bottom())));
+            else
+                wanted.emplace_back();
+        }
+        std::vector<QRect> taken;
+        if (uniform(0, 1)) taken.emplace_back(area.right() - 120, area.top() + 2, 118, uniform(20, 90));
+        std::vector<QPoint> curve;
+        if (uniform(0, 1))
+            for (int x = area.left(); x <= area.right(); x += 3)
+                curve.emplace_back(x, area.top() + int((std::sin(x / 40.0) + 1) / 2 * (area.height() - 1)));
+        const int gap = uniform(0, 6);
+        bool fastApart = false, slowApart = false;
+        const std::vector<QRect> fast = PlaceBoxes(area, sizes, wanted, taken, gap, &fastApart, curve);
+        const std::vector<QRect> slow = ExhaustivePlaceBoxes(area, sizes, wanted, taken, gap, &slowApart, curve);
+        ASSERT_EQ(fast, slow);
+        ASSERT_EQ(fastApart, slowApart);
+    }
 }
 
 // The class page's address as a QR code reads back as it was given (read by zbarimg, as a phone reads it).

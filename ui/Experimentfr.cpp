@@ -321,23 +321,38 @@ std::vector<TfrExperiment::tResultBox> TfrExperiment::ResultBoxes(TChart* chart,
     if (const QRect legend = LegendBox(plotRect, ResultFont(chart->font()), device); !legend.isEmpty())
         taken.push_back(legend);
     const std::vector<QPoint> curve = CurvePixels(chart);
-    // The text as large as lets every box stand apart (a small chart on paper), down to six points.
+    // The text as large as lets every box stand apart (a small chart on paper), down to six points. Boxes
+    // whose area at six points exceeds the plot's never stand apart: they are placed once, at six points.
     std::vector<QRect> placed;
-    for (double points = font.pointSizeF(); points >= 6 - 1e-9; points -= 0.5) {
-        font.setPointSizeF(points);
-        const QFontMetrics metrics(font, device);
-        QFont boldFont = font;
+    const auto sizesAt = [&](const QFont& at, int* pad) {
+        const QFontMetrics metrics(at, device);
+        QFont boldFont = at;
         boldFont.setBold(true);
         const QFontMetrics bold(boldFont, device);
-        const int pad = metrics.height() / 3;
+        *pad = metrics.height() / 3;
         std::vector<QSize> sizes;
         for (const QStringList& lines : texts) {
             // The bold title with the close mark beside it, and the lines below.
-            int width = lines.isEmpty() ? 0 : bold.horizontalAdvance(lines[0]) + pad + metrics.height();
+            int width = lines.isEmpty() ? 0 : bold.horizontalAdvance(lines[0]) + *pad + metrics.height();
             for (int k = 1; k < lines.size(); ++k)
                 width = std::max(width, metrics.horizontalAdvance(lines[k]));
-            sizes.emplace_back(width + 3 * pad, int(lines.size()) * metrics.lineSpacing() + 2 * pad);
+            sizes.emplace_back(width + 3 * *pad, int(lines.size()) * metrics.lineSpacing() + 2 * *pad);
         }
+        return sizes;
+    };
+    double largest = font.pointSizeF();
+    {
+        QFont smallest = font;
+        smallest.setPointSizeF(6);
+        int pad = 0;
+        std::int64_t total = 0;
+        for (const QSize& size : sizesAt(smallest, &pad)) total += std::int64_t(size.width()) * size.height();
+        if (total > std::int64_t(plotRect.width()) * plotRect.height()) largest = 6;
+    }
+    for (double points = largest; points >= 6 - 1e-9; points -= 0.5) {
+        font.setPointSizeF(points);
+        int pad = 0;
+        const std::vector<QSize> sizes = sizesAt(font, &pad);
         bool apart = true;
         placed = PlaceBoxes(plotRect, sizes, wanted, taken, std::max(2, pad / 2), &apart, curve);
         if (apart) break;

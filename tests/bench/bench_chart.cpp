@@ -1,6 +1,7 @@
 // Chart repaint with long runs, offscreen at 1280 x 700 with a noisy signal: a full repaint (axes changed),
 // the repaint after one tick's new points (axes still), a move by half the window (a chart following its
 // newest point), the same against QCustomPlot's own graph, and the memory held per point.
+#include "widgets/BoxPlacement.h"
 #include "widgets/Chart.h"
 
 #include "QtBenchmarkMain.h"
@@ -196,3 +197,29 @@ BENCHMARK(BM_BytesPerPoint)->Arg(1000000)->Arg(10000000)->Iterations(1);
 int main(int argc, char** argv) {
     return RunQtBenchmarks(argc, argv);
 }
+
+// Result boxes of a chart of 1500 × 800 pixels: `n` boxes of a fit's size, none with a place of its own, around
+// a sine curve; more than the area holds from about 120 on.
+void BM_PlaceResultBoxes(benchmark::State& state) {
+    const QRect area(60, 20, 1500, 800);
+    const std::vector<QSize> sizes(std::size_t(state.range(0)), QSize(190, 96));
+    std::vector<QPoint> curve;
+    for (int x = area.left(); x <= area.right(); ++x)
+        curve.emplace_back(x, area.center().y() + int(300 * std::sin(x / 90.0)));
+    bool apart = true;
+    for (auto _ : state) benchmark::DoNotOptimize(PlaceBoxes(area, sizes, {}, {}, 4, &apart, curve));
+    state.counters["apart"] = apart;
+}
+BENCHMARK(BM_PlaceResultBoxes)->Arg(30)->Arg(100)->Arg(300)->Arg(1000)->Unit(benchmark::kMillisecond);
+
+// The same boxes, each where the user dragged it (places kept in the work), scattered over the area.
+void BM_PlaceDraggedBoxes(benchmark::State& state) {
+    const QRect area(60, 20, 1500, 800);
+    const std::vector<QSize> sizes(std::size_t(state.range(0)), QSize(190, 96));
+    std::vector<std::optional<QPoint>> wanted;
+    for (int i = 0; i < state.range(0); ++i)
+        wanted.emplace_back(QPoint(area.left() + (i * 7919) % area.width(), area.top() + (i * 104729) % area.height()));
+    bool apart = true;
+    for (auto _ : state) benchmark::DoNotOptimize(PlaceBoxes(area, sizes, wanted, {}, 4, &apart));
+}
+BENCHMARK(BM_PlaceDraggedBoxes)->Arg(30)->Arg(300)->Arg(1000)->Unit(benchmark::kMillisecond);

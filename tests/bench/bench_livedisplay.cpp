@@ -24,6 +24,7 @@
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QTreeWidget>
+#include "support/LessonSteps.h"
 #include <benchmark/benchmark.h>
 #include <cmath>
 #include <deque>
@@ -223,6 +224,40 @@ void BM_LiveFork(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations() * 100);
 }
 BENCHMARK(BM_LiveFork)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(10);
+
+// A run with `n` statistics results on the chart (none dragged anywhere): a tick of the next run measured
+// beside it, the chart following it and repainting (its result boxes placed among the curves), and a resize.
+void BM_TickWithResults(benchmark::State& state) {
+    tLiveWindow live(QStringLiteral("SensorName=T101\r\nFreq=1000\r\nAverage=1\r\nMinX=0\r\nMaxX=20\r\n"
+                                    "IncX=2\r\nMinY=-1\r\nMaxY=1\r\nIncY=0.2\r\n"),
+                     QSize(1920, 1040));
+    TfmMain& window = live.Window();
+    const auto wave = [](int n) { return 0.8 * std::sin(n * 0.002); };
+    for (int n = 0; n < 10000; n += 100) {
+        gQueued.push_back(Packet(n, 100, wave));
+        window.tmMeasureTimer();
+    }
+    window.RunAction(window.acExperimentStop);
+    for (int i = 0; i < state.range(0); ++i)
+        Analyse(window.Lesson(), tAnalysisKind::Statistics, tFitModel::Line, i % 9, i % 9 + 1);
+    QElapsedTimer resize;
+    resize.start();
+    window.resize(1600, 900);
+    QCoreApplication::processEvents();
+    window.resize(1920, 1040);
+    QCoreApplication::processEvents();
+    state.counters["resize_ms"] = double(resize.elapsed()) / 2;
+    window.RunAction(window.acExperimentStart);
+    QCoreApplication::processEvents();
+    int next = 0;
+    for (auto _ : state) {
+        gQueued.push_back(Packet(next, 100, wave));
+        next += 100;
+        window.tmMeasureTimer();
+        QCoreApplication::processEvents();
+    }
+}
+BENCHMARK(BM_TickWithResults)->Arg(0)->Arg(30)->Arg(300)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(20);
 
 } // namespace
 
