@@ -2104,6 +2104,71 @@ TEST_F(MainWindowTest, StatisticsAndAreaTakeTheSameRegion) {
 
 // Eight results on one chart: eight boxes inside the plot, none covering another, on the screen and on paper
 // alike (looked at in the pixels of the page); a box put by hand stays where it was put.
+// The boxes the screen keeps where they were placed are where placing them anew puts them, over random steps a
+// user takes (results added and removed, a box moved, the window resized); a run measured beside them moves
+// none.
+TEST_F(MainWindowTest, TheBoxesKeptAreTheBoxesPlacedAnew) {
+    ChooseCooling("");
+    TfmMain& w = Window();
+    w.resize(1400, 900);
+    w.show();
+    Lesson().SetCollection({5});
+    w.RunAction(w.acExperimentStart);
+    ASSERT_TRUE(WaitUntil([&] {
+        w.tmMeasureTimer();
+        return !w.tmMeasure->isActive();
+    }));
+    QApplication::processEvents();
+    std::mt19937 random(912);
+    const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
+    const auto same = [&](const char* step) {
+        QFont keptFont, placedFont;
+        const auto kept = w.Frame->ScreenResultBoxes(&keptFont);
+        const auto placed = w.Frame->PlacedResultBoxes(&placedFont);
+        ASSERT_EQ(kept.size(), placed.size()) << step;
+        for (std::size_t i = 0; i < kept.size(); ++i) {
+            EXPECT_EQ(kept[i].Result, placed[i].Result) << step << " " << i;
+            EXPECT_EQ(kept[i].Rect, placed[i].Rect) << step << " " << i;
+        }
+        EXPECT_EQ(keptFont, placedFont) << step;
+    };
+    for (int step = 0; step < 40; ++step) {
+        switch (uniform(0, 4)) {
+        case 0:
+        case 1:
+            Analyse(Lesson(), tAnalysisKind::Statistics, tFitModel::Line, uniform(0, 1) * 0.1, 0.2 + uniform(0, 2) * 0.1);
+            break;
+        case 2:
+            if (Lesson().ResultCount() > 0) Lesson().RemoveResult(uniform(0, Lesson().ResultCount() - 1));
+            break;
+        case 3:
+            if (Lesson().ResultCount() > 0)
+                Lesson().SetResultBox(uniform(0, Lesson().ResultCount() - 1),
+                                      QPointF(uniform(0, 90) / 100.0, uniform(0, 90) / 100.0));
+            break;
+        case 4:
+            w.resize(uniform(900, 1800), uniform(600, 1000));
+            break;
+        }
+        QApplication::processEvents();
+        SCOPED_TRACE(step);
+        same("step");
+    }
+    // A run measured beside them moves no box while their texts stay (they name their runs once it begins).
+    Analyse(Lesson(), tAnalysisKind::Statistics, tFitModel::Line, 0, 0.2);
+    w.RunAction(w.acExperimentStart);
+    w.tmMeasureTimer();
+    QApplication::processEvents();
+    std::vector<QRect> before;
+    for (const auto& box : w.Frame->ScreenResultBoxes()) before.push_back(box.Rect);
+    for (int tick = 0; tick < 3; ++tick) w.tmMeasureTimer();
+    QApplication::processEvents();
+    std::vector<QRect> during;
+    for (const auto& box : w.Frame->ScreenResultBoxes()) during.push_back(box.Rect);
+    w.RunAction(w.acExperimentStop);
+    EXPECT_EQ(before, during);
+}
+
 TEST_F(MainWindowTest, EveryResultBoxIsOnTheChartAndOnPaper) {
     ChooseCooling("");
     TfmMain& w = Window();

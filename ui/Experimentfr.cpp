@@ -271,7 +271,11 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
     }
     // The boxes, each where it stands, inside the plotting area.
     QFont font = ResultFont(painter.font());
-    const std::vector<tResultBox> boxes = ResultBoxes(chart, plotRect, font, painter.device());
+    // On the screen the boxes stand where they were placed; on paper they are placed for the page.
+    const bool screen = plotRect == chMain->PlotRect() && painter.font() == chMain->font() &&
+                        painter.device()->logicalDpiX() == chMain->logicalDpiX();
+    const std::vector<tResultBox> boxes =
+        screen ? ScreenResultBoxes(&font) : ResultBoxes(chart, plotRect, font, painter.device());
     const QFontMetrics metrics(font, painter.device());
     const int pad = metrics.height() / 3;
     for (const auto& [result, box] : boxes) {
@@ -397,11 +401,42 @@ QFontMetrics TfrExperiment::ScreenResultMetrics() const {
     return QFontMetrics(font, chMain);
 }
 
-std::vector<TfrExperiment::tResultBox> TfrExperiment::ScreenResultBoxes(QFont* font) const {
+std::vector<TfrExperiment::tResultBox> TfrExperiment::PlacedResultBoxes(QFont* font) const {
     QFont chosen = ResultFont(chMain->font());
     std::vector<tResultBox> boxes = ResultBoxes(chMain, chMain->PlotRect(), chosen, chMain);
     if (font) *font = chosen;
     return boxes;
+}
+
+std::vector<TfrExperiment::tResultBox> TfrExperiment::ScreenResultBoxes(QFont* font) const {
+    // What the placing depends on but the curves: the plot, the font, the legend, and each box's text and the
+    // place asked of it.
+    const QRect plot = chMain->PlotRect();
+    const QFont base = ResultFont(chMain->font());
+    const QRect legend = LegendBox(plot, base, chMain);
+    QString key = QStringLiteral("%1 %2 %3 %4|%5 %6 %7 %8|")
+                      .arg(plot.x())
+                      .arg(plot.y())
+                      .arg(plot.width())
+                      .arg(plot.height())
+                      .arg(legend.x())
+                      .arg(legend.y())
+                      .arg(legend.width())
+                      .arg(legend.height()) +
+                  base.toString();
+    for (int i = 0; FLesson && i < FLesson->ResultCount(); ++i) {
+        if (!FLesson->ResultShown(i)) continue;
+        const QPointF box = i == FDragged ? FDragBox : FLesson->ResultBox(i);
+        key += QStringLiteral("|%1 %2 %3 ").arg(i).arg(box.x(), 0, 'g', 17).arg(box.y(), 0, 'g', 17) +
+               ResultText(i).join(u'\n');
+    }
+    if (!FPlacement || FPlacement->Key != key) {
+        QFont chosen;
+        std::vector<tResultBox> boxes = PlacedResultBoxes(&chosen);
+        FPlacement = tBoxPlacement{key, chosen, std::move(boxes)};
+    }
+    if (font) *font = FPlacement->Font;
+    return FPlacement->Boxes;
 }
 
 QRect TfrExperiment::CloseMark(const QRect& box, const QFontMetrics& metrics) {

@@ -110,8 +110,11 @@ public:
     };
     std::vector<tResultBox> ResultBoxes(TChart* chart, const QRect& plotRect, QFont& font,
                                         QPaintDevice* device) const;
-    // The same on the screen, and their font there.
+    // The same on the screen, and their font there. They stay where they were placed while the chart's plot,
+    // the boxes' texts and the places asked of them stay the same (the curves drawn meanwhile move no box).
     std::vector<tResultBox> ScreenResultBoxes(QFont* font = nullptr) const;
+    // The same as ResultBoxes on the screen, placed anew.
+    std::vector<tResultBox> PlacedResultBoxes(QFont* font = nullptr) const;
     // The lines of result i's box: its run named when more than one run is shown.
     QStringList ResultText(int i) const;
     // The boxes' text: the chart's own font, smaller; its measures on the screen.
@@ -163,6 +166,13 @@ private:
     std::vector<int> FLineRuns;
     std::vector<std::pair<QString, QColor>> FLegend;
     QString FNotice;
+    // The screen's result boxes as last placed, and what they were placed for.
+    struct tBoxPlacement {
+        QString Key;
+        QFont Font;
+        std::vector<tResultBox> Boxes;
+    };
+    mutable std::optional<tBoxPlacement> FPlacement;
     // A box being dragged: its result and where it stands meanwhile.
     int FDragged = -1;
     QPointF FDragBox;
