@@ -217,6 +217,21 @@ protected:
             "Остывание", "T102", "/dev/ttyACM5", [](double t) { return CoolingSignal(100 * t); },
             QByteArray("MaxX=6\r\nMinY=20\r\nMaxY=80\r\nCaptionY=T, °C\r\n") + more);
     }
+    // The cooling measured in a shown window of `size`: a run of 5 points, ended.
+    TfmMain& MeasuredCooling(QSize size) {
+        ChooseCooling("");
+        TfmMain& w = Window();
+        w.resize(size);
+        w.show();
+        Lesson().SetCollection({5});
+        w.RunAction(w.acExperimentStart);
+        EXPECT_TRUE(WaitUntil([&] {
+            w.tmMeasureTimer();
+            return !w.tmMeasure->isActive();
+        }));
+        QApplication::processEvents();
+        return w;
+    }
     bool Enabled(QAction* action) {
         Window().UpdateActions();
         return action->isEnabled();
@@ -2102,23 +2117,12 @@ TEST_F(MainWindowTest, StatisticsAndAreaTakeTheSameRegion) {
     }
 }
 
-// Eight results on one chart: eight boxes inside the plot, none covering another, on the screen and on paper
-// alike (looked at in the pixels of the page); a box put by hand stays where it was put.
 // The boxes the screen keeps where they were placed are where placing them anew puts them, over random steps a
 // user takes (results added and removed, a box moved, the window resized); a run measured beside them moves
 // none.
 TEST_F(MainWindowTest, TheBoxesKeptAreTheBoxesPlacedAnew) {
-    ChooseCooling("");
-    TfmMain& w = Window();
-    w.resize(1400, 900);
-    w.show();
-    Lesson().SetCollection({5});
-    w.RunAction(w.acExperimentStart);
-    ASSERT_TRUE(WaitUntil([&] {
-        w.tmMeasureTimer();
-        return !w.tmMeasure->isActive();
-    }));
-    QApplication::processEvents();
+    TfmMain& w = MeasuredCooling(QSize(1400, 900));
+    ASSERT_FALSE(HasFailure());
     std::mt19937 random(912);
     const auto uniform = [&](int low, int high) { return std::uniform_int_distribution<int>(low, high)(random); };
     const auto same = [&](const char* step) {
@@ -2169,19 +2173,12 @@ TEST_F(MainWindowTest, TheBoxesKeptAreTheBoxesPlacedAnew) {
     EXPECT_EQ(before, during);
 }
 
+// Eight results on one chart: eight boxes inside the plot, none covering another, on the screen and on paper
+// alike (looked at in the pixels of the page); a box put by hand stays where it was put.
 TEST_F(MainWindowTest, EveryResultBoxIsOnTheChartAndOnPaper) {
-    ChooseCooling("");
-    TfmMain& w = Window();
     // As wide as a maximised window on a 1920 × 1080 screen: on an A4 page the chart is a third of it.
-    w.resize(1900, 1000);
-    w.show();
-    Lesson().SetCollection({5});
-    w.RunAction(w.acExperimentStart);
-    ASSERT_TRUE(WaitUntil([&] {
-        w.tmMeasureTimer();
-        return !w.tmMeasure->isActive();
-    }));
-    QApplication::processEvents();
+    TfmMain& w = MeasuredCooling(QSize(1900, 1000));
+    ASSERT_FALSE(HasFailure());
     TChart* chart = w.Frame->chMain;
     for (const char* name :
          {"acAnalysisStatistics", "acAnalysisArea", "acAnalysisFitLine", "acAnalysisFitParabola",
