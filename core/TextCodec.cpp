@@ -236,6 +236,28 @@ QStringList SplitTextLines(const QString& text) {
     return lines;
 }
 
+QList<QByteArray> SplitRawLines(const QByteArray& bytes) {
+    QList<QByteArray> lines;
+    qsizetype start = 0;
+    const qsizetype n = bytes.size();
+    for (qsizetype i = 0; i < n; ++i) {
+        const char c = bytes[i];
+        if (c != '\r' && c != '\n') continue;
+        if (c == '\r' && i + 1 < n && bytes[i + 1] == '\n') ++i;
+        lines.append(bytes.mid(start, i + 1 - start));
+        start = i + 1;
+    }
+    if (start < n) lines.append(bytes.mid(start));
+    return lines;
+}
+
+QByteArray WithoutTerminator(const QByteArray& line) {
+    qsizetype n = line.size();
+    if (n > 0 && line[n - 1] == '\n') --n;
+    if (n > 0 && line[n - 1] == '\r') --n;
+    return line.left(n);
+}
+
 int OpenRegularFile(const QString& fileName, qint64 maxSize, qint64* size) {
     const QByteArray path = fileName.toLocal8Bit();
     // Without waiting: a FIFO of that name would hold the open until a writer came.

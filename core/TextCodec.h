@@ -33,6 +33,10 @@ QString DecodeTextFile(const QByteArray& bytes, bool* wasUtf8 = nullptr);
 // Splits text into lines ending in CR LF, a lone CR or a lone LF. A terminator at the very end does
 // not start another line.
 QStringList SplitTextLines(const QString& text);
+// The same on bytes, each line keeping its own terminator, so that lines can be written back as they came.
+QList<QByteArray> SplitRawLines(const QByteArray& bytes);
+// A raw line without its terminator.
+QByteArray WithoutTerminator(const QByteArray& line);
 
 // Opens a file with data for reading: a FIFO, a device, a socket or a folder of that name is refused at once
 // (it would hang the reader or never end), as is a file larger than `maxSize` bytes (a negative limit allows

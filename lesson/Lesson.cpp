@@ -129,8 +129,8 @@ void tLesson::DeleteRun(int i) {
     QStringList gone;
     tResultList kept;
     const bool results = FResults.Without(RunNumber(i), gone, kept);
-    const QStringList remaining = kept.Lines();
-    FWriter->DeleteRun(run->Number, gone, results ? &remaining : nullptr);
+    const QByteArray remaining = AnalysisBytes(kept.Lines(), kept.Kept());
+    FWriter->DeleteRun(run->Number, gone, results ? &remaining : nullptr, kept.Lines());
     if (run == FTyped) FTyped.reset();
     FRuns.Remove(i);
     FResults = std::move(kept);

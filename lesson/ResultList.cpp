@@ -2,6 +2,7 @@
 // Results kept with their boxes, read from and written to their lines; analyses prepared off the window.
 #include "lesson/ResultList.h"
 
+#include "core/TextCodec.h"
 #include "experiment/Experiment.h"
 #include "experiment/Sensors.h"
 #include "lesson/Recording.h"
@@ -60,14 +61,19 @@ void tResultList::Clear() {
     FUnknown.clear();
 }
 
-void tResultList::Load(const QStringList& lines) {
+void tResultList::Load(const QList<QByteArray>& lines) {
     Clear();
-    for (const QString& line : lines) {
+    for (const QByteArray& raw : lines) {
+        // Each line in its own encoding: one damaged line does not make the others cp1251.
+        const QString line = DecodeTextFile(WithoutTerminator(raw)).trimmed();
         QPointF box;
-        if (const std::optional<tAnalysisResult> result = DecodeResult(line.trimmed(), &box))
+        if (const std::optional<tAnalysisResult> result = DecodeResult(line, &box))
             FResults.push_back({*result, box});
-        else if (!line.trimmed().isEmpty())
-            FUnknown << line;
+        else {
+            // Blank lines too: what no result is goes back as it came.
+            FUnknown += raw;
+            if (!raw.endsWith('\n') && !raw.endsWith('\r')) FUnknown += "\r\n";
+        }
     }
 }
 
@@ -86,6 +92,5 @@ bool tResultList::Without(int number, QStringList& gone, tResultList& kept) cons
 QStringList tResultList::Lines() const {
     QStringList lines;
     for (const tEntry& entry : FResults) lines << EncodeResult(entry.Value, entry.Box);
-    // Lines this program cannot read (damaged, or of a newer one) stay as they were.
-    return lines << FUnknown;
+    return lines;
 }

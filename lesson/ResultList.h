@@ -37,8 +37,9 @@ double FitShift(const tExperiment& experiment);
 class tResultList {
 public:
     void Clear();
-    // The lines of analysis.txt: each result with its box; the lines that are none, kept to be written back.
-    void Load(const QStringList& lines);
+    // The lines of analysis.txt (bytes, each with its end): each result with its box; the lines that are none,
+    // kept byte for byte to be written back.
+    void Load(const QList<QByteArray>& lines);
     int Count() const { return int(FResults.size()); }
     const tAnalysisResult& Result(int i) const { return FResults[std::size_t(i)].Value; }
     // Where the box stands in fractions of the plotting area; negative: where the chart places it.
@@ -51,8 +52,10 @@ public:
     // The results of the run numbered `number`, as lines, taken out of `kept` (a copy of these results
     // without them); true when there were any.
     bool Without(int number, QStringList& gone, tResultList& kept) const;
-    // Every line analysis.txt is to hold: the results, then the lines that are no result.
+    // The results as analysis.txt holds them, a line each.
     QStringList Lines() const;
+    // The lines that are no result (damaged, or of a newer program), as they came: each ends in its own end.
+    const QByteArray& Kept() const { return FUnknown; }
 
 private:
     struct tEntry {
@@ -60,5 +63,5 @@ private:
         QPointF Box{-1, -1};
     };
     std::vector<tEntry> FResults;
-    QStringList FUnknown;
+    QByteArray FUnknown;
 };

@@ -4,6 +4,7 @@
 
 #include "core/Exception.h"
 #include "core/Logfile.h"
+#include "core/TextCodec.h"
 #include "lesson/Lesson.h"
 
 tSavedWork ReadSavedWork(const QString& path, const tReadProgress& progress) {
@@ -11,8 +12,10 @@ tSavedWork ReadSavedWork(const QString& path, const tReadProgress& progress) {
     work.Path = path;
     work.Opened = ReadWorkFolder(path, work.Runs, progress);
     int damaged = 0;
-    for (const QString& line : work.Opened.AnalysisLines)
-        if (!line.trimmed().isEmpty() && !DecodeResult(line.trimmed())) ++damaged;
+    for (const QByteArray& raw : work.Opened.AnalysisLines)
+        if (const QString line = DecodeTextFile(WithoutTerminator(raw)).trimmed();
+            !line.isEmpty() && !DecodeResult(line))
+            ++damaged;
     if (damaged > 0)
         work.Opened.Skipped
             << QString::fromLatin1(kAnalysisFile) +
@@ -51,6 +54,7 @@ void tWorkWriter::Reset() {
     FFailed = FFailing = FUnkept = false;
     FCollection.clear();
     FAnalysis.clear();
+    FAnalysisKnown = true;
 }
 
 void tWorkWriter::Adopt(const QString& path, int runFiles, const QStringList& list, bool analysisUnread) {
@@ -68,6 +72,12 @@ bool tWorkWriter::Write(const std::function<void(tWorkFolder&)>& write, bool mak
     if (!FLesson.IsOpen() || (!FWork && (!make || FUnkept))) return false;
     try {
         if (!FWork) FWork = tWorkFolder::Create(FLesson.Experiment().Name, FLesson.Experiment().Path);
+        // A write done off the window's thread that failed is said like any other; the results are written
+        // whole at their next change.
+        if (const QString later = FWork->TakeLaterError(); !later.isEmpty()) {
+            FAnalysisKnown = false;
+            throw Exception(later);
+        }
         write(*FWork);
         FFailing = false;
         return true;
@@ -131,10 +141,14 @@ bool tWorkWriter::SaveReport(const QByteArray& rtf) {
     return Write([&](tWorkFolder& work) { work.SaveReport(rtf); }, true);
 }
 
-void tWorkWriter::DeleteRun(int number, const QStringList& gone, const QStringList* remaining) {
+void tWorkWriter::DeleteRun(int number, const QStringList& gone, const QByteArray* remaining,
+                            const QStringList& results) {
     if (number <= 0 || !FWork) return;
     FWork->DeleteRun(number, gone, remaining);
-    if (remaining) FAnalysis = *remaining;
+    if (remaining) {
+        FAnalysis = results;
+        FAnalysisKnown = true;
+    }
 }
 
 void tWorkWriter::SaveCollection() {
@@ -145,7 +159,21 @@ void tWorkWriter::SaveCollection() {
 }
 
 void tWorkWriter::SaveAnalysis() {
-    const QStringList lines = FLesson.Results().Lines();
-    if (lines == FAnalysis) return;
-    if (Write([&](tWorkFolder& work) { work.SaveAnalysis(lines); }, !lines.isEmpty())) FAnalysis = lines;
+    const tResultList& results = FLesson.Results();
+    const QStringList lines = results.Lines();
+    if (FAnalysisKnown && lines == FAnalysis) return;
+    // A result found is added at the end of the file; anything else writes the file anew, off this thread.
+    const auto write = [&](tWorkFolder& work) {
+        if (FAnalysisKnown && lines.size() == FAnalysis.size() + 1 &&
+            std::equal(FAnalysis.begin(), FAnalysis.end(), lines.begin()))
+            work.AppendAnalysis(lines.last());
+        else
+            work.SaveAnalysis(lines, results.Kept());
+    };
+    if (Write(write, !lines.isEmpty())) {
+        FAnalysis = lines;
+        FAnalysisKnown = true;
+    } else {
+        FAnalysisKnown = false;
+    }
 }

@@ -41,9 +41,10 @@ public:
     bool ContinueRun(const std::shared_ptr<tRun>& run);
     // False when it could not be written.
     bool SaveReport(const QByteArray& rtf);
-    // Run `number`'s file and its results `gone` to deleted/, analysis.txt keeping `remaining` (when given):
-    // all of it or none. Raises Exception when the folder cannot take it; nothing to do without a folder.
-    void DeleteRun(int number, const QStringList& gone, const QStringList* remaining);
+    // Run `number`'s file and its results `gone` to deleted/, analysis.txt holding `remaining` (when given;
+    // its results `results`): all of it or none. Raises Exception when the folder cannot take it; nothing to
+    // do without a folder.
+    void DeleteRun(int number, const QStringList& gone, const QByteArray* remaining, const QStringList& results);
 
 signals:
     void failed(const QString& reason);
@@ -64,4 +65,5 @@ private:
     bool FUnkept = false;    // a run began with no folder to keep it
     QStringList FCollection; // the collection as the folder's list holds it
     QStringList FAnalysis;   // the results as analysis.txt holds them
+    bool FAnalysisKnown = true; // false: a write of it failed, it is written whole next time
 };

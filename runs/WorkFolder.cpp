@@ -19,6 +19,7 @@
 #include <charconv>
 #include <chrono>
 #include <condition_variable>
+#include <deque>
 #include <fcntl.h>
 #include <mutex>
 #include <thread>
@@ -180,11 +181,100 @@ QByteArray Lines(const QStringList& lines) {
     return (lines.join(QStringLiteral("\r\n")) + QStringLiteral("\r\n")).toUtf8();
 }
 
+// Writes that may take long (analysis.txt of a work with hundreds of megabytes of lines kept) on a thread of
+// their own, in the order given; a file written anew drops the writes of it still waiting. A failure is kept
+// for the file's folder to take.
+class tLaterWriter {
+public:
+    tLaterWriter() : FThread([this] { Run(); }) {}
+    ~tLaterWriter() {
+        {
+            std::lock_guard<std::mutex> guard(FMutex);
+            FEnd = true;
+        }
+        FWake.notify_all();
+        FThread.join();
+    }
+    void Post(const QString& file, bool whole, std::function<void()> write) {
+        {
+            std::lock_guard<std::mutex> guard(FMutex);
+            if (whole)
+                std::erase_if(FJobs, [&](const tJob& job) { return job.File == file; });
+            FJobs.push_back({file, std::move(write)});
+        }
+        FWake.notify_all();
+    }
+    bool Pending(const QString& file) {
+        std::lock_guard<std::mutex> guard(FMutex);
+        return FBusy == file || std::any_of(FJobs.begin(), FJobs.end(),
+                                            [&](const tJob& job) { return job.File == file; });
+    }
+    void Finish() {
+        std::unique_lock<std::mutex> lock(FMutex);
+        FIdle.wait(lock, [this] { return FJobs.empty() && FBusy.isEmpty(); });
+    }
+    QString TakeError(const QString& folder) {
+        std::lock_guard<std::mutex> guard(FMutex);
+        for (auto it = FErrors.begin(); it != FErrors.end(); ++it)
+            if (it->first.startsWith(folder + u'/')) {
+                const QString error = it->second;
+                FErrors.erase(it);
+                return error;
+            }
+        return {};
+    }
+
+private:
+    struct tJob {
+        QString File;
+        std::function<void()> Write;
+    };
+    void Run() {
+        std::unique_lock<std::mutex> lock(FMutex);
+        for (;;) {
+            FWake.wait(lock, [this] { return FEnd || !FJobs.empty(); });
+            if (FJobs.empty()) return;
+            tJob job = std::move(FJobs.front());
+            FJobs.pop_front();
+            FBusy = job.File;
+            lock.unlock();
+            QString error;
+            try {
+                job.Write();
+            } catch (const Exception& e) {
+                error = e.Message();
+            }
+            lock.lock();
+            if (!error.isEmpty()) FErrors.emplace_back(job.File, error);
+            FBusy.clear();
+            FIdle.notify_all();
+        }
+    }
+
+    std::mutex FMutex;
+    std::condition_variable FWake;
+    std::condition_variable FIdle;
+    std::deque<tJob> FJobs;
+    QString FBusy;
+    std::vector<std::pair<QString, QString>> FErrors;
+    bool FEnd = false;
+    std::thread FThread;
+};
+
+tLaterWriter& LaterWriter() {
+    static tLaterWriter writer;
+    return writer;
+}
+
 QString RunKey(int number, const char* field) {
     return QStringLiteral("Run%1.%2").arg(number).arg(QString::fromLatin1(field));
 }
 
 } // namespace
+
+QByteArray AnalysisBytes(const QStringList& results, const QByteArray& kept) {
+    return (results.isEmpty() ? QByteArray() : Lines(results)) + kept;
+}
 
 QString tWorkFolder::DataRoot() {
     return QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) +
@@ -430,14 +520,53 @@ void tWorkFolder::SaveReport(const QByteArray& rtf) {
     ReplaceFile(FPath + u'/' + QString::fromLatin1(kReportFile), rtf);
 }
 
-void tWorkFolder::SaveAnalysis(const QStringList& lines) {
+void tWorkFolder::SaveAnalysis(const QStringList& results, const QByteArray& kept) {
     KeepUnreadAnalysis(false);
     const QString file = FPath + u'/' + QString::fromLatin1(kAnalysisFile);
-    if (lines.isEmpty()) {
-        QFile::remove(file);
-        return;
-    }
-    ReplaceFile(file, Lines(lines));
+    LaterWriter().Post(file, true, [file, results, kept] {
+        if (results.isEmpty() && kept.isEmpty())
+            QFile::remove(file);
+        else
+            ReplaceFile(file, AnalysisBytes(results, kept));
+    });
+}
+
+void tWorkFolder::AppendAnalysis(const QString& result) {
+    KeepUnreadAnalysis(false);
+    const QString file = FPath + u'/' + QString::fromLatin1(kAnalysisFile);
+    const auto append = [file, result] {
+        const int fd = ::open(file.toLocal8Bit().constData(), O_RDWR | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+        if (fd < 0)
+            throw Exception(QStringLiteral("Невозможно создать файл \"%1\".\r\nСистема сообщает: %2")
+                                .arg(file, SystemErrorText(errno)));
+        const off_t size = ::lseek(fd, 0, SEEK_END);
+        // A last line kept without its end gets one: the result is a line of its own.
+        char last = '\n';
+        if (size > 0 && ::pread(fd, &last, 1, size - 1) != 1) last = '\n';
+        const QByteArray bytes =
+            (last == '\n' || last == '\r' ? QByteArray() : QByteArrayLiteral("\r\n")) + Lines({result});
+        try {
+            WriteAll(fd, bytes, file);
+        } catch (const Exception&) {
+            if (size >= 0 && ::ftruncate(fd, size) != 0) WriteLog(QStringLiteral("ftruncate failed: ") + file);
+            ::close(fd);
+            throw;
+        }
+        ::close(fd);
+    };
+    // After a rewrite still under way, in its turn; else at once (one line).
+    if (LaterWriter().Pending(file))
+        LaterWriter().Post(file, false, append);
+    else
+        append();
+}
+
+QString tWorkFolder::TakeLaterError() {
+    return LaterWriter().TakeError(FPath);
+}
+
+void tWorkFolder::FinishLaterWrites() {
+    LaterWriter().Finish();
 }
 
 void tWorkFolder::KeepUnreadAnalysis(bool later) {
@@ -490,7 +619,8 @@ void tWorkFolder::SaveRunViews(const tRunStore& runs) {
     WriteList();
 }
 
-void tWorkFolder::DeleteRun(int number, const QStringList& results, const QStringList* remaining) {
+void tWorkFolder::DeleteRun(int number, const QStringList& results, const QByteArray* remaining) {
+    FinishLaterWrites();
     if (FRun && FRun->Number == number) EndRun();
     const QString prefix = QStringLiteral("Run%1.").arg(number);
     QString file;
@@ -527,8 +657,7 @@ void tWorkFolder::DeleteRun(int number, const QStringList& results, const QStrin
     QStringList staged;
     try {
         staged << (results.isEmpty() ? QString() : StageFile(analysis, Lines(results)));
-        staged << (remaining && !remaining->isEmpty() ? StageFile(analysisFile, Lines(*remaining))
-                                                      : QString());
+        staged << (remaining && !remaining->isEmpty() ? StageFile(analysisFile, *remaining) : QString());
         staged << StageFile(listFile, Lines(FList));
         if (moved && ::link(from.toLocal8Bit().constData(), to.toLocal8Bit().constData()) != 0)
             throw Exception(

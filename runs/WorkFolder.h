@@ -50,7 +50,7 @@ public:
     // Moves run `number`'s file to the folder's deleted/ (never over a file there) and takes it off the list;
     // the run's analysis results (`results`, lines of analysis.txt) go beside it and analysis.txt keeps the
     // `remaining` ones (when given). All or nothing of it is done.
-    void DeleteRun(int number, const QStringList& results = {}, const QStringList* remaining = nullptr);
+    void DeleteRun(int number, const QStringList& results = {}, const QByteArray* remaining = nullptr);
     // The folder's list as it is now.
     const QStringList& List() const { return FList; }
     // Tests make the disk full: the work folders' writes take `bytes` more bytes in all, then fail as on a
@@ -58,9 +58,17 @@ public:
     static void SimulateDiskSpace(qint64 bytes);
     // Replaces the saved report with `rtf`, so that a reader never sees half a file.
     void SaveReport(const QByteArray& rtf);
-    // Replaces the kept analysis results (one line each) in the same way; none removes the file. A file that
-    // could not be read when the work was opened (KeepUnreadAnalysis) is first kept as analysis.txt.unread-N.
-    void SaveAnalysis(const QStringList& lines);
+    // Replaces the kept analysis results (one line each) and the lines `kept` as they came (bytes, each line
+    // with its end) in the same way, off the calling thread (the lines kept may be many megabytes); none
+    // removes the file. A file that could not be read when the work was opened (KeepUnreadAnalysis) is first
+    // kept as analysis.txt.unread-N.
+    void SaveAnalysis(const QStringList& results, const QByteArray& kept);
+    // Adds one result at the end of the file, after any rewrite still under way.
+    void AppendAnalysis(const QString& result);
+    // Why a write done off the calling thread failed since the last call (empty: none did).
+    QString TakeLaterError();
+    // Waits until every write off the calling thread is done (a folder read back finds them all).
+    static void FinishLaterWrites();
     // `later`: analysis.txt could not be read when the work was opened; else, when it could not, it is kept
     // as analysis.txt.unread-N now.
     void KeepUnreadAnalysis(bool later = true);
@@ -91,8 +99,8 @@ struct tOpenedWork {
     QStringList Rebuilt;
     // The folder's list as the work goes on with it: the one read, with the runs made again from their files.
     QStringList ListLines;
-    // The lines of the kept analysis results (analysis.txt), as they stand.
-    QStringList AnalysisLines;
+    // The lines of the kept analysis results (analysis.txt) as they stand, bytes, each with its end.
+    QList<QByteArray> AnalysisLines;
     // Why analysis.txt could not be read (empty when it was, or there is none): it is never written over.
     QString AnalysisUnread;
     // What the user is told of the reading: the runs made again from their files, what could not be read;
@@ -108,6 +116,9 @@ using tReadProgress = std::function<bool(qint64 done, qint64 total)>;
 // missing or damaged). Only files with data are read, each up to 2 GB, record by record. Raises Exception
 // with the reason when the folder cannot be read or holds no work at all.
 tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProgress& progress = {});
+
+// What analysis.txt holds: the results a line each, then the lines `kept` as they came (each with its end).
+QByteArray AnalysisBytes(const QStringList& results, const QByteArray& kept);
 
 // The names of the files in a work folder.
 extern const char kWorkListFile[];

@@ -270,6 +270,8 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
     if (const QString problem = FolderProblem(path); !problem.isEmpty())
         throw Exception(QStringLiteral("Папку \"%1\" невозможно открыть: %2.").arg(path, problem));
     tOpenedWork work;
+    // What this program still writes off its window's thread is in the files first.
+    tWorkFolder::FinishLaterWrites();
 
     // The run files the folder holds, by their numbers.
     std::map<int, QString> files;
@@ -406,7 +408,7 @@ tOpenedWork ReadWorkFolder(const QString& path, tRunStore& runs, const tReadProg
     const QString analysis = path + u'/' + QString::fromLatin1(kAnalysisFile);
     if (QFileInfo::exists(analysis) || QFileInfo(analysis).isSymLink()) {
         try {
-            work.AnalysisLines = SplitTextLines(DecodeTextFile(ReadFileBytes(analysis, qint64(1) << 30)));
+            work.AnalysisLines = SplitRawLines(ReadFileBytes(analysis, qint64(1) << 30));
         } catch (const Exception& e) {
             work.AnalysisUnread = e.Message();
             work.Skipped << QString::fromLatin1(kAnalysisFile) + QStringLiteral(": ") + e.Message();

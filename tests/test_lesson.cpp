@@ -26,6 +26,7 @@
 #include <cmath>
 #include <deque>
 #include <functional>
+#include <random>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
@@ -849,6 +850,41 @@ TEST(Lesson, EveryKeptResultIsReadAndNoneIsWrittenOver) {
         EXPECT_EQ(QFileInfo(file + QStringLiteral(".unread-1")).exists(), row.unreadKept);
         EXPECT_FALSE(QFileInfo::exists(file + QStringLiteral(".tmp")));
     }
+
+    // Lines that are no UTF-8 stay byte for byte: a result is added after them, a box moved writes the
+    // results and then them, a run deleted leaves them alone.
+    QTemporaryDir dir;
+    {
+        tWorkFolder folder(dir.path(), 0, {QStringLiteral("Experiment=Опыт")});
+        auto run = std::make_shared<tRun>();
+        for (int i = 0; i < 10; ++i) run->Points->Add(i * 0.1, i);
+        folder.BeginRun(run);
+        folder.EndRun();
+    }
+    const QString file = dir.filePath(QStringLiteral("analysis.txt"));
+    QByteArray junk;
+    std::mt19937 random(7);
+    for (int i = 0; i < 200000; ++i) junk += char(random() % 256);
+    junk += ("\r\n" + good + "\r\n").toUtf8() + "\xC0\xFF конец"; // a result among them, no end
+    WriteFile(file, junk);
+    tLesson lesson2;
+    lesson2.Open(Defined(), ReadSavedWork(dir.path()));
+    ASSERT_EQ(lesson2.ResultCount(), 1);
+    Analyse(lesson2, tAnalysisKind::Statistics, tFitModel::Line, 0, 1);
+    const QByteArray added = ReadFile(file);
+    EXPECT_TRUE(added.startsWith(junk)) << "appended, nothing before it written again";
+    EXPECT_TRUE(added.endsWith(("\r\n" + lesson2.Results().Lines().last() + QStringLiteral("\r\n")).toUtf8()));
+    lesson2.SetResultBox(0, QPointF(0.5, 0.5));
+    tWorkFolder::FinishLaterWrites();
+    const QByteArray moved = ReadFile(file);
+    const QByteArray kept = lesson2.Results().Kept();
+    EXPECT_TRUE(moved.endsWith(kept));
+    EXPECT_EQ(moved.size() - kept.size(), AnalysisBytes(lesson2.Results().Lines(), {}).size());
+    EXPECT_EQ(kept, junk.left(junk.indexOf((good + QStringLiteral("\r\n")).toUtf8())) +
+                        junk.mid(junk.lastIndexOf("\xC0\xFF")) + "\r\n");
+    lesson2.DeleteRun(0);
+    EXPECT_EQ(lesson2.ResultCount(), 0);
+    EXPECT_EQ(ReadFile(file), kept);
 }
 
 // A disk that fills at any byte of a lesson: the work stays one folder whose list, results and files agree,
@@ -916,7 +952,8 @@ TEST(Lesson, ADiskFullAtAnyPointLeavesTheWorkWhole) {
             for (int p = 0; p < kept.Points->Count(); ++p) ASSERT_EQ(kept.Points->Y(p), measured.Y(p));
         }
         // Results name runs the list has.
-        for (const QString& line : opened.AnalysisLines) {
+        for (const QByteArray& raw : opened.AnalysisLines) {
+            const QString line = QString::fromUtf8(WithoutTerminator(raw));
             const std::optional<tAnalysisResult> result = DecodeResult(line);
             ASSERT_TRUE(result) << line.toStdString();
             bool listed = false;

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <benchmark/benchmark.h>
 #include <charconv>
+#include <chrono>
 #include <sys/resource.h>
 
 namespace {
@@ -91,6 +92,39 @@ void BM_OpenWorkOfManyRuns(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_OpenWorkOfManyRuns)->Arg(1000)->Arg(4000)->Unit(benchmark::kMillisecond);
+
+// A result found in a work whose analysis.txt keeps 200 MB of lines: what the window's thread spends on it.
+// A result is added at the end; a box moved hands the whole file to a thread of its own ("rewrite_ms" is
+// how long that thread then takes).
+void BM_ResultBesideBigAnalysis(benchmark::State& state) {
+    QTemporaryDir folder;
+    const QString path = folder.path();
+    QByteArray line(200, 'x');
+    line += "\r\n";
+    const QByteArray kept = line.repeated(int(state.range(0) * 1000000 / line.size()));
+    {
+        QFile file(path + QStringLiteral("/analysis.txt"));
+        file.open(QIODevice::WriteOnly);
+        file.write(kept);
+    }
+    tWorkFolder work(path);
+    const QString result = QStringLiteral("Statistics;Line;1;0;1;-1;-1;3 1 1 0 2");
+    double rewrite = 0;
+    for (auto _ : state) {
+        if (state.range(1) == 0) {
+            work.AppendAnalysis(result);
+        } else {
+            work.SaveAnalysis({result}, kept);
+            state.PauseTiming();
+            const auto from = std::chrono::steady_clock::now();
+            tWorkFolder::FinishLaterWrites();
+            rewrite = std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - from).count();
+            state.ResumeTiming();
+        }
+    }
+    if (state.range(1) != 0) state.counters["rewrite_ms"] = rewrite;
+}
+BENCHMARK(BM_ResultBesideBigAnalysis)->Args({200, 0})->Args({200, 1})->Unit(benchmark::kMillisecond)->Iterations(3);
 
 } // namespace
 
