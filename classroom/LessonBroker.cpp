@@ -4,6 +4,8 @@
 
 #include "core/Exception.h"
 #include "core/Logfile.h"
+#include "core/TextCodec.h"
+#include "core/UserFolders.h"
 
 #include <QCryptographicHash>
 #include <QDeadlineTimer>
@@ -196,6 +198,9 @@ tTeacherCertificate TeacherCertificate(const QString& folder) {
     QDir().mkpath(folder);
     tTeacherCertificate made{
         folder + QStringLiteral("/teacher.crt"), folder + QStringLiteral("/teacher.key"), {}};
+    // A FIFO or a device of these names would hold the reading: set aside, and a new pair made.
+    SetAsideUnusable(made.CertFile);
+    SetAsideUnusable(made.KeyFile);
     if (!QFile::exists(made.CertFile) || !QFile::exists(made.KeyFile)) {
         QProcess openssl;
         openssl.start(Program("openssl"),
@@ -210,10 +215,11 @@ tTeacherCertificate TeacherCertificate(const QString& folder) {
                             QString::fromLocal8Bit(openssl.readAllStandardError()).trimmed());
         QFile::setPermissions(made.KeyFile, QFileDevice::ReadOwner | QFileDevice::WriteOwner);
     }
-    QFile pem(made.CertFile);
-    if (!pem.open(QIODevice::ReadOnly))
-        throw Exception(QStringLiteral("Сертификат учителя не читается: ") + made.CertFile);
-    made.Fingerprint = CertificateFingerprint(pem.readAll());
+    try {
+        made.Fingerprint = CertificateFingerprint(ReadFileBytes(made.CertFile, qint64(1) << 20));
+    } catch (const Exception& e) {
+        throw Exception(QStringLiteral("Сертификат учителя не читается: ") + e.Message());
+    }
     return made;
 }
 

@@ -53,7 +53,7 @@ void TakeLessonIdentity(tStationSettings& settings) {
                                                 .toHex()
                                                 .left(24));
     QDir().mkpath(UserStateFolder());
-    QSettings state(UserStateFolder() + QStringLiteral("/class.ini"), QSettings::IniFormat);
+    QSettings state(UserStateFile(QStringLiteral("class.ini")), QSettings::IniFormat);
     settings.Id = state.value(key + QStringLiteral("/Id")).toString();
     settings.Password = state.value(key + QStringLiteral("/Password")).toString();
     if (ValidStationId(settings.Id) && ParseJoinPayload(JoinPayload({settings.Password, QStringLiteral("-")})))
@@ -89,7 +89,7 @@ tTeacherPin PinTeacher(const QString& host, int port, bool trustNew) {
     pin.Host = host;
     // Pinned for the host: a lesson on another port is the same teacher's computer. (Pins kept for an address
     // with its port before are read as well.)
-    QSettings state(UserStateFolder() + QStringLiteral("/class.ini"), QSettings::IniFormat);
+    QSettings state(UserStateFile(QStringLiteral("class.ini")), QSettings::IniFormat);
     pin.Pinned = state.value(PinKey(host)).toString();
     if (pin.Pinned.isEmpty())
         pin.Pinned = state.value(PinKey(QStringLiteral("%1:%2").arg(host).arg(port))).toString();
@@ -111,10 +111,11 @@ tTeacherPin PinTeacher(const QString& host, int port, bool trustNew) {
 
 void KeepTeacherPin(tTeacherPin& pin) {
     QDir().mkpath(UserStateFolder());
-    QSettings(UserStateFolder() + QStringLiteral("/class.ini"), QSettings::IniFormat)
+    QSettings(UserStateFile(QStringLiteral("class.ini")), QSettings::IniFormat)
         .setValue(PinKey(pin.Host), pin.Fingerprint);
     pin.CaFile = UserStateFolder() + QStringLiteral("/teacher-") +
                  QString(pin.Fingerprint).remove(u':').left(16) + QStringLiteral(".pem");
+    SetAsideUnusable(pin.CaFile);
     QFile file(pin.CaFile);
     if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) || file.write(pin.Pem) != pin.Pem.size())
         throw Exception(QStringLiteral("Невозможно записать файл \"%1\".").arg(pin.CaFile));

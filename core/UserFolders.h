@@ -13,3 +13,11 @@ QString UserConfigFolder();
 // $XDG_DATA_HOME/zorbinka/data/, by default ~/.local/share/zorbinka/data/: the teacher's own experiments,
 // shown in the chooser beside the shipped catalogue. Ends in "/".
 QString UserCatalogueFolder();
+
+// The state file `name` in UserStateFolder, safe to hand to QSettings: one that is no plain file (a FIFO, a
+// device, a folder, a link to one), is larger than 1 MiB or cannot be read is moved aside first (to
+// `name`.unusable, the log says why), so that reading it never hangs and the file begins anew; /dev/null
+// when it cannot be moved.
+QString UserStateFile(const QString& name);
+// The same for a file anywhere; the reason it was moved aside, empty when it was not.
+QString SetAsideUnusable(const QString& fileName, qint64 maxSize = qint64(1) << 20);

@@ -134,7 +134,7 @@ std::unique_ptr<tDevice> FindHIDSensor(const QString& wanted, tSettings* setting
 namespace {
 
 QString LinksFile() {
-    return UserStateFolder() + QStringLiteral("/links.ini");
+    return UserStateFile(QStringLiteral("links.ini"));
 }
 
 } // namespace
@@ -144,7 +144,8 @@ QString LastSensorLink(const QString& sensor) {
     return state.value(QStringLiteral("Links/") + sensor).toString();
 }
 
-tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic<int>* link) {
+tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic<int>* link,
+                         const std::atomic<bool>* cancel) {
     const struct {
         const char* Setting;
         bool ByDefault;
@@ -164,6 +165,10 @@ tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic
     tSensorSearch found;
     for (const int i : order) {
         if (found.Device) break;
+        if (cancel && *cancel) {
+            found.Cancelled = true;
+            break;
+        }
         if (!settings->GetBool(QString::fromLatin1(links[i].Setting), links[i].ByDefault)) continue;
         if (link) *link = i + 1;
         found.Searched << QString::fromLatin1(links[i].Link);

@@ -23,11 +23,15 @@ struct tSensorSearch {
     QStringList Searched;
     // The FTDI search found nothing because the D2XX library is not installed.
     bool FtdiMissing = false;
+    // The user cancelled the search: the links after the one searched then were not.
+    bool Cancelled = false;
 };
 // The searches the settings switch on (UseFTDI, UseCDC, UseHID) until one finds the sensor named `wanted`: first
 // the link it was found on last time (kept per user), then the others in the order FTDI, COM, HID; `link`
-// tells meanwhile which link is searched (1 FTDI, 2 COM, 3 HID).
-tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic<int>* link = nullptr);
+// tells meanwhile which link is searched (1 FTDI, 2 COM, 3 HID); `cancel`, once set, ends the search before the
+// next link.
+tSensorSearch FindSensor(const QString& wanted, tSettings* settings, std::atomic<int>* link = nullptr,
+                         const std::atomic<bool>* cancel = nullptr);
 
 // The link ("FTDI", "COM" or "HID") the sensor named `sensor` was found on last time; empty when unknown.
 QString LastSensorLink(const QString& sensor);

@@ -13,7 +13,7 @@
 namespace {
 
 QString StateFile() {
-    return UserStateFolder() + QStringLiteral("/collection.ini");
+    return UserStateFile(QStringLiteral("collection.ini"));
 }
 
 QString StateKey(const tExperiment& experiment) {

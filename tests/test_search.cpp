@@ -2,6 +2,7 @@
 // switch.
 #include "core/Exception.h"
 #include "core/Strings.h"
+#include "core/UserFolders.h"
 #include "device/Componentusb.h"
 #include "device/Device.h"
 #include "device/Searches.h"
@@ -12,7 +13,12 @@
 #include "support/RecordingPrompts.h"
 #include "support/SimFixture.h"
 
+#include <QDir>
 #include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <functional>
+#include <sys/stat.h>
 
 namespace {
 
@@ -119,6 +125,51 @@ TEST_F(SearchTest, TheLinkASensorWasFoundOnLastIsSearchedFirst) {
         EXPECT_EQ(LastSensorLink(QStringLiteral("M")), remembered) << "a search that finds nothing forgets nothing";
     }
     EXPECT_TRUE(LastSensorLink(QStringLiteral("E")).isEmpty());
+}
+
+// A search cancelled stops before the next link; a remembered link kept in a file that is no plain file (a
+// FIFO would hold the reading for good, /dev/zero would never end) is set aside and the search goes on.
+TEST_F(SearchTest, ASearchCanBeCancelledAndNoStateFileHoldsIt) {
+    AddHid(QStringLiteral("hid0"), Named("D"));
+    tSettings switches(false);
+    switches.AddName(QStringLiteral("Timeout"), QStringLiteral("0"));
+    for (const char* key : {"UseFTDI", "UseCDC", "UseHID"}) switches.AddName(QString::fromLatin1(key), "1");
+    std::atomic<bool> cancel{true};
+    const tSensorSearch cancelled = FindSensor(QStringLiteral("D"), &switches, nullptr, &cancel);
+    EXPECT_TRUE(cancelled.Cancelled);
+    EXPECT_FALSE(cancelled.Device);
+    EXPECT_TRUE(cancelled.Searched.isEmpty());
+
+    const QString state = UserStateFolder();
+    QDir().mkpath(state);
+    const QString links = state + QStringLiteral("/links.ini");
+    const struct {
+        const char* what;
+        std::function<void()> make;
+    } rows[] = {
+        {"a FIFO", [&] { ::mkfifo(links.toLocal8Bit().constData(), 0600); }},
+        {"a link to /dev/zero", [&] { QFile::link(QStringLiteral("/dev/zero"), links); }},
+        {"a folder", [&] { QDir().mkpath(links); }},
+        {"a link to nowhere", [&] { QFile::link(state + QStringLiteral("/none"), links); }},
+        {"two megabytes", [&] {
+             QFile file(links);
+             file.open(QIODevice::WriteOnly);
+             file.write(QByteArray(2 << 20, '['));
+         }},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.what);
+        QDir(links + QStringLiteral(".unusable")).removeRecursively();
+        QFile::remove(links + QStringLiteral(".unusable"));
+        row.make();
+        tLogCapture log;
+        const tSensorSearch found = FindSensor(QStringLiteral("D"), &switches);
+        EXPECT_TRUE(found.Device);
+        EXPECT_TRUE(log.Text().contains(QStringLiteral("links.ini.unusable")));
+        EXPECT_EQ(LastSensorLink(QStringLiteral("D")), QStringLiteral("HID")) << "kept anew";
+        EXPECT_TRUE(QFileInfo(links).isFile());
+        QFile::remove(links);
+    }
 }
 
 TEST_F(SearchTest, FirstInCreationOrderWinsAndNamesMatchExactly) {

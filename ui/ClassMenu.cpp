@@ -35,7 +35,7 @@
 namespace {
 
 QString StateFile() {
-    return UserStateFolder() + QStringLiteral("/class.ini");
+    return UserStateFile(QStringLiteral("class.ini"));
 }
 
 // The ports to try for stations: the usual one when it and the next one (the page's) are free, then any.

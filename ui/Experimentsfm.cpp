@@ -248,7 +248,7 @@ void TfmExperiments::FillTree(const QStringList& roots) {
 }
 
 QString TfmExperiments::StateFile() {
-    return UserStateFolder() + QStringLiteral("/chooser.ini");
+    return UserStateFile(QStringLiteral("chooser.ini"));
 }
 
 void TfmExperiments::SaveState() const {

@@ -7,6 +7,7 @@
 #include <QEventLoop>
 #include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
 #include <QVBoxLayout>
 #include <atomic>
@@ -72,7 +73,18 @@ TSearchBox::TSearchBox(QWidget* owner, const QString& wanted) : QDialog(owner) {
     layout->addWidget(new QLabel(QStringLiteral("Поиск датчика «%1»…").arg(wanted)));
     layout->addWidget(busy);
     layout->addWidget(lbLink);
+    btCancel = new QPushButton(QStringLiteral("Отмена"));
+    btCancel->setObjectName(QStringLiteral("btCancel"));
+    connect(btCancel, &QPushButton::clicked, this, &TSearchBox::reject);
+    layout->addWidget(btCancel, 0, Qt::AlignRight);
     ShowLink(QString());
+}
+
+void TSearchBox::reject() {
+    // The box stays until the search ends: the link searched now is finished first.
+    FCancel = true;
+    btCancel->setEnabled(false);
+    btCancel->setText(QStringLiteral("Отмена…"));
 }
 
 void TSearchBox::ShowLink(const QString& link) {

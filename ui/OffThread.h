@@ -7,6 +7,7 @@
 #include <functional>
 
 class QLabel;
+class QPushButton;
 
 // Runs `work` on a thread of its own while this thread's event loop goes on (with the user's input only when
 // `input`), calling `poll` every 100 ms meanwhile; an error that escaped `work` is raised here.
@@ -31,13 +32,20 @@ private:
     std::atomic<bool> FCancelled{false};
 };
 
-// The small box shown while the sensor searches run: the sensor searched for and the link searched now.
+// The small box shown while the sensor searches run: the sensor searched for and the link searched now;
+// Отмена ends the search after the link searched.
 class TSearchBox : public QDialog {
     Q_OBJECT
 public:
     TSearchBox(QWidget* owner, const QString& wanted);
     void ShowLink(const QString& link);
+    const std::atomic<bool>* Cancel() const { return &FCancel; }
+
+protected:
+    void reject() override;
 
 private:
     QLabel* lbLink = nullptr;
+    QPushButton* btCancel = nullptr;
+    std::atomic<bool> FCancel{false};
 };

@@ -17,7 +17,7 @@
 namespace {
 
 QString ViewFile() {
-    return UserStateFolder() + QStringLiteral("/view.ini");
+    return UserStateFile(QStringLiteral("view.ini"));
 }
 
 } // namespace

@@ -134,8 +134,9 @@ void TfmMain::Connect() {
     static const char* const kLinks[] = {"", "FTDI", "COM", "HID"};
     TSearchBox box(this, wanted);
     box.show();
-    RunBusy([&] { found = FindSensor(wanted, FSettings.get(), &link); },
-            [&] { box.ShowLink(QString::fromLatin1(kLinks[link.load()])); });
+    // With the user's input: Отмена in the box (the window itself waits behind the box).
+    RunBusy([&] { found = FindSensor(wanted, FSettings.get(), &link, box.Cancel()); },
+            [&] { box.ShowLink(QString::fromLatin1(kLinks[link.load()])); }, true);
     box.hide();
     const bool connected = found.Device != nullptr;
     if (connected) found.Device->SetFreq(0, Experiment->Freq);
@@ -146,6 +147,7 @@ void TfmMain::Connect() {
         FLesson->SetSensorState(tLesson::tSensorState::Connected);
         return;
     }
+    if (found.Cancelled) return;
     // On Linux FTDI sensors usually work as serial ports without the D2XX library: its absence matters only
     // when no link found the sensor, and is said once a program run.
     if (found.FtdiMissing && !FFtdiWarned) {
