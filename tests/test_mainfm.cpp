@@ -1833,6 +1833,7 @@ TEST_F(MainWindowTest, AFitBetweenTheMarkersIsDrawnPrintedReportedAndKept) {
     mouse(QEvent::MouseButtonPress, mark);
     mouse(QEvent::MouseButtonRelease, mark);
     EXPECT_TRUE((Lesson().ResultCount() == 0));
+    tWorkFolder::FinishLaterWrites(); // a result removed is written off the window's thread
     EXPECT_FALSE(QFile::exists(work + QStringLiteral("/analysis.txt")));
     // Shift and a drag sweep the region analysed, before the markers; a plain click forgets it.
     const auto pixel = [&](double x) {
