@@ -34,6 +34,10 @@ std::atomic<tPrompts*> gDefault{nullptr};
 
 } // namespace
 
+void tPrompts::Notify(QWidget*, const QString& text, const QString& caption, tBoxIcon) {
+    WriteLog(caption + QStringLiteral(": ") + text);
+}
+
 bool tPrompts::Progress(QWidget*, const QString&, int, int) {
     return true;
 }

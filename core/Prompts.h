@@ -31,6 +31,9 @@ public:
     // Cancel, or OK).
     virtual int MessageBox(QWidget* parent, const QString& text, const QString& caption, tBoxIcon icon,
                            int buttons, int defaultButton) = 0;
+    // A box that does not wait for its answer: what it says stays until the user closes it while the program
+    // goes on (measuring, the clock). Without a user interface it goes to the log.
+    virtual void Notify(QWidget* parent, const QString& text, const QString& caption, tBoxIcon icon);
     // The input box; true and the text in `value` when the user confirmed.
     virtual bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt,
                             QString& value) = 0;

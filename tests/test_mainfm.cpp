@@ -1246,6 +1246,31 @@ TEST_F(MainWindowTest, ASensorPulledDuringARunShowsNoValue) {
     EXPECT_TRUE(digits->Value().isEmpty());
 }
 
+// A disk that fills during a run is said once, in a box that does not wait: the run and its clock go on, and
+// what the disk could not take is written once it has room.
+TEST_F(MainWindowTest, ADiskFullIsSaidWithoutStoppingTheRun) {
+    ChooseCooling("");
+    TfmMain& w = Window();
+    w.RunAction(w.acExperimentStart);
+    TicksUntil(10);
+    tWorkFolder::SimulateDiskSpace(0);
+    TicksUntil(40);
+    TicksUntil(60);
+    tWorkFolder::SimulateDiskSpace(-1);
+    TicksUntil(80);
+    w.RunAction(w.acExperimentStop);
+    int notices = 0;
+    for (const tRecordedBox& box : prompts.Boxes)
+        if (box.Kind == QStringLiteral("notice") && box.Text.contains(QStringLiteral("не сохраняются на диск")))
+            ++notices;
+    EXPECT_EQ(notices, 1) << "once, and in no box that waits";
+    EXPECT_TRUE(BoxTexts().filter(QStringLiteral("диск")).isEmpty()) << BoxTexts().join(u'|').toStdString();
+    tRunStore kept;
+    ReadWorkFolder(Lesson().Work()->Path(), kept);
+    ASSERT_EQ(kept.Count(), 1);
+    EXPECT_EQ(kept.Run(0).Points->Count(), Lesson().Run(0).Points->Count()) << "every point on the disk";
+}
+
 // A run of a set duration that ends while the point-label box is open: the label goes to the point asked for,
 // on the chart and in the run's file; a run that ended before any point was measured says why there is none.
 TEST_F(MainWindowTest, ALabelTypedAsItsRunEndsIsKept) {

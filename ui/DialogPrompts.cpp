@@ -76,6 +76,30 @@ public:
     int MessageBox(QWidget* parent, const QString& text, const QString& caption, tBoxIcon icon, int buttons,
                    int defaultButton) override {
         QMessageBox box(parent);
+        Fill(box, text, caption, icon);
+        QMessageBox::StandardButtons standard;
+        for (const int b : {bbOk, bbCancel, bbYes, bbNo})
+            if (buttons & b) standard |= ToQt(b);
+        box.setStandardButtons(standard);
+        if (defaultButton) box.setDefaultButton(ToQt(defaultButton));
+        return FromQt(box.exec());
+    }
+
+    void Notify(QWidget* parent, const QString& text, const QString& caption, tBoxIcon icon) override {
+        // The same words once: a box still open is not shown a second time.
+        for (QMessageBox* open : parent ? parent->findChildren<QMessageBox*>(QStringLiteral("NotifyBox"))
+                                        : QList<QMessageBox*>())
+            if (open->text() == QString(text).replace(QStringLiteral("\r\n"), QStringLiteral("\n"))) return;
+        auto* box = new QMessageBox(parent);
+        box->setObjectName(QStringLiteral("NotifyBox"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setWindowModality(Qt::NonModal);
+        Fill(*box, text, caption, icon);
+        box->setStandardButtons(QMessageBox::Ok);
+        box->show();
+    }
+
+    static void Fill(QMessageBox& box, const QString& text, const QString& caption, tBoxIcon icon) {
         box.setWindowTitle(caption);
         // As it stands: a box often shows what others typed (a teacher's message, a label, a file's name).
         box.setTextFormat(Qt::PlainText);
@@ -84,12 +108,6 @@ public:
                     : icon == tBoxIcon::Warning  ? QMessageBox::Warning
                     : icon == tBoxIcon::Question ? QMessageBox::Question
                                                  : QMessageBox::Information);
-        QMessageBox::StandardButtons standard;
-        for (const int b : {bbOk, bbCancel, bbYes, bbNo})
-            if (buttons & b) standard |= ToQt(b);
-        box.setStandardButtons(standard);
-        if (defaultButton) box.setDefaultButton(ToQt(defaultButton));
-        return FromQt(box.exec());
     }
 
     bool InputQuery(QWidget* parent, const QString& caption, const QString& prompt, QString& value) override {

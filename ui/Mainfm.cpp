@@ -74,10 +74,12 @@ TfmMain::TfmMain(QWidget* parent) : QMainWindow(parent) {
         FLabelShows = tLabelShows::Nothing;
     });
     connect(FLesson, &tLesson::sensorStateChanged, this, [this] { ShowNewestValue(); });
+    // Said while measuring goes on: the run, the clock and the chart do not wait for the box.
     connect(FLesson, &tLesson::workFailed, this, [this](const QString& reason) {
-        ShowWarningBox(this,
-                       QStringLiteral("Измерения и отчёт этого эксперимента не сохраняются на диск.\r\n") +
-                           reason);
+        Prompts().Notify(this,
+                         QStringLiteral("Измерения и отчёт этого эксперимента не сохраняются на диск.\r\n") +
+                             reason,
+                         LoadStr(sCaptionWarning), tBoxIcon::Warning);
     });
     PerfFrequency = PerformanceFrequency();
     setWindowTitle(QString::fromUtf8(kApplicationTitle));

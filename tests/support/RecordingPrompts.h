@@ -44,6 +44,11 @@ public:
         return answer;
     }
 
+    // Recorded as a box, answered by nothing: the program does not wait for it.
+    void Notify(QWidget*, const QString& text, const QString& caption, tBoxIcon icon) override {
+        Boxes.append({QStringLiteral("notice"), text, caption, icon, bbOk, bbOk, {}, {}});
+    }
+
     bool InputQuery(QWidget*, const QString& caption, const QString& prompt, QString& value) override {
         Boxes.append({QStringLiteral("input"), prompt, caption, tBoxIcon::Information, 0, 0, {}, value});
         if (WhileShown) WhileShown();
