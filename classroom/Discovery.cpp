@@ -2,6 +2,7 @@
 // Avahi's tools, run as programs: the announcement and the parsing of what the browser finds.
 #include "classroom/Discovery.h"
 
+#include <QHash>
 #include <QHostAddress>
 #include <QProcess>
 #include <QStandardPaths>
@@ -57,6 +58,7 @@ std::vector<tFoundTeacher> ParseAvahiBrowse(const QByteArray& output) {
         int Line = 0;
     };
     std::vector<tHeard> heard;
+    QHash<QString, std::size_t> byName; // each name's place in `heard`: one look a line
     int number = 0;
     for (const QByteArray& line : output.split('\n')) {
         ++number;
@@ -66,17 +68,26 @@ std::vector<tFoundTeacher> ParseAvahiBrowse(const QByteArray& output) {
         bool ok = false;
         const int port = fields[8].toInt(&ok);
         if (!ok || port <= 0 || port > 65535) continue;
-        tFoundTeacher teacher{Unescape(fields[3]), Unescape(fields[7]), port};
+        // The address is one of the protocol it is heard on, written as that protocol writes it: no scope
+        // (a link-local address names no interface of the station), nothing a reader could take apart.
         const bool ipv6 = fields[2] == "IPv6";
-        if (teacher.Address.isEmpty() || teacher.Address.contains(u'%')) continue;
-        if (ipv6) teacher.Address = u'[' + teacher.Address + u']';
-        const int rank = ipv6 ? 2 : QHostAddress(teacher.Address).isLoopback() ? 1 : 0;
-        const auto same = std::find_if(heard.begin(), heard.end(),
-                                       [&](const tHeard& h) { return h.Teacher.Name == teacher.Name; });
-        if (same == heard.end())
+        if (!ipv6 && fields[2] != "IPv4") continue;
+        const QString text = Unescape(fields[7]);
+        const QHostAddress address(text);
+        if (address.isNull() || !address.scopeId().isEmpty() || text.contains(u'%')) continue;
+        if (address.protocol() != (ipv6 ? QAbstractSocket::IPv6Protocol : QAbstractSocket::IPv4Protocol)) continue;
+        if (!ipv6 && address.toString() != text) continue;
+        tFoundTeacher teacher{Unescape(fields[3]), ipv6 ? u'[' + address.toString() + u']' : text, port};
+        const int rank = ipv6 ? 2 : address.isLoopback() ? 1 : 0;
+        const auto same = byName.constFind(teacher.Name);
+        if (same == byName.cend()) {
+            // A network flooded with announcements gives at most this many lessons.
+            if (heard.size() >= kMaxLessonsFound) continue;
+            byName.insert(teacher.Name, heard.size());
             heard.push_back({teacher, rank, number});
-        else if (rank < same->Rank)
-            *same = {teacher, rank, number};
+        } else if (rank < heard[*same].Rank) {
+            heard[*same] = {teacher, rank, number};
+        }
     }
     std::sort(heard.begin(), heard.end(), [](const tHeard& a, const tHeard& b) {
         return std::pair(a.Rank, a.Line) < std::pair(b.Rank, b.Line);

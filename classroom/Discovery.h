@@ -26,8 +26,13 @@ struct tFoundTeacher {
 // and port (`port` when none is given), or none for what is no address.
 std::optional<std::pair<QString, int>> ParseTeacherAddress(const QString& text, int port);
 
-// The lessons in what `avahi-browse -rpt _zorbinka._tcp` prints, each once at its best address, IPv4 first.
+// The lessons in what `avahi-browse -rpt _zorbinka._tcp` prints, each once at its best address, IPv4 first;
+// a line whose address is not one address of its protocol is skipped. In time growing with the lines, and
+// at most kMaxLessonsFound lessons.
 std::vector<tFoundTeacher> ParseAvahiBrowse(const QByteArray& output);
+inline constexpr std::size_t kMaxLessonsFound = 1000;
+// What of the browser's output is read at most.
+inline constexpr qint64 kMaxBrowseBytes = qint64(8) << 20;
 // The command that lists them, when Avahi's tools are installed; empty when not.
 QStringList AvahiBrowseCommand();
 

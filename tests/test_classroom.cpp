@@ -1196,7 +1196,15 @@ TEST(ClassroomDiscovery, TeachersFoundInWhatAvahiPrints) {
         "=;eth0;IPv4;Room 12;_zorbinka._tcp;local;r.local;10.0.0.7;40001;\n"
         "=;eth0;IPv6;Room 12;_zorbinka._tcp;local;r.local;2001:db8::7;40001;\n"
         "=;lo;IPv4;Here;_zorbinka._tcp;local;h.local;127.0.0.1;18883;\n"
-        "=;eth0;IPv6;Six;_zorbinka._tcp;local;s.local;2001:db8::6;18883;\n";
+        "=;eth0;IPv6;Six;_zorbinka._tcp;local;s.local;2001:db8::6;18883;\n"
+        // Addresses that are not one address of their protocol.
+        "=;eth0;IPv4;Slash;_zorbinka._tcp;local;x.local;192.168/1.10;18883;\n"
+        "=;eth0;IPv4;Short;_zorbinka._tcp;local;x.local;192.168.1;18883;\n"
+        "=;eth0;IPv4;V6InV4;_zorbinka._tcp;local;x.local;2001:db8::9;18883;\n"
+        "=;eth0;IPv6;V4InV6;_zorbinka._tcp;local;x.local;10.0.0.9;18883;\n"
+        "=;eth0;IPv4;Host;_zorbinka._tcp;local;x.local;evil.example;18883;\n"
+        "=;eth0;IPv4;Escaped;_zorbinka._tcp;local;x.local;10.0.0.1\\05980;18883;\n"
+        "=;eth0;IPv5;Odd;_zorbinka._tcp;local;x.local;10.0.0.10;18883;\n";
     // Each lesson once, at the address the room reaches best.
     const std::vector<tFoundTeacher> found = ParseAvahiBrowse(output);
     std::vector<std::pair<QString, QString>> got;
@@ -1209,6 +1217,14 @@ TEST(ClassroomDiscovery, TeachersFoundInWhatAvahiPrints) {
         {QStringLiteral("Six"), QStringLiteral("[2001:db8::6]:18883")},
     };
     EXPECT_EQ(got, expected);
+
+    // A flood of announcements: at most so many lessons, the first heard.
+    QByteArray flood;
+    for (int i = 0; i < 3000; ++i)
+        flood += "=;eth0;IPv4;L" + QByteArray::number(i) + ";_zorbinka._tcp;local;x.local;10.0.0.1;18883;\n";
+    const std::vector<tFoundTeacher> many = ParseAvahiBrowse(flood);
+    ASSERT_EQ(many.size(), kMaxLessonsFound);
+    EXPECT_EQ(many.back().Name, QStringLiteral("L%1").arg(kMaxLessonsFound - 1));
 }
 
 // The teacher's address as a station types it.

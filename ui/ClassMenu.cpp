@@ -137,9 +137,18 @@ void TJoinDialog::Find() {
     FFind->setEnabled(false);
     FFound->setText(QStringLiteral("Поиск учителя…"));
     static_cast<QFormLayout*>(layout())->setRowVisible(FFound, true);
-    connect(browse, &QProcess::finished, this, [this, browse] {
-        const std::vector<tFoundTeacher> found = ParseAvahiBrowse(browse->readAllStandardOutput());
+    // What the browser prints is kept up to a bound (a network may be flooded with announcements) and read
+    // off the window's thread.
+    auto output = std::make_shared<QByteArray>();
+    connect(browse, &QProcess::readyReadStandardOutput, this, [browse, output] {
+        const QByteArray more = browse->readAllStandardOutput();
+        if (output->size() < kMaxBrowseBytes) *output += more.left(kMaxBrowseBytes - output->size());
+    });
+    connect(browse, &QProcess::finished, this, [this, browse, output] {
+        *output += browse->readAllStandardOutput().left(std::max<qint64>(0, kMaxBrowseBytes - output->size()));
         browse->deleteLater();
+        std::vector<tFoundTeacher> found;
+        RunOffThread([&] { found = ParseAvahiBrowse(*output); }, nullptr, false);
         FFind->setEnabled(true);
         if (found.empty())
             return FFound->setText(QStringLiteral("Учитель в сети не найден: введите его адрес."));

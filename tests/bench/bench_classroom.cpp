@@ -2,6 +2,7 @@
 // and without its link to a real broker on 127.0.0.1, in the process's CPU time (the link's thread included).
 // The difference over a tick's 100 ms is the share of a core that publishing adds.
 #include "QtCoreBenchmarkMain.h"
+#include "classroom/Discovery.h"
 #include "classroom/LessonBroker.h"
 #include "classroom/StationLink.h"
 #include "lesson/Lesson.h"
@@ -164,6 +165,16 @@ void BM_LatencyFromTickToTeacher(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LatencyFromTickToTeacher)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// What Avahi's browser prints on a network flooded with lessons, read: in time growing with the lines.
+void BM_ParseAvahiBrowse(benchmark::State& state) {
+    QByteArray output;
+    for (int i = 0; i < state.range(0); ++i)
+        output += "=;eth0;IPv4;Lesson " + QByteArray::number(i) + ";_zorbinka._tcp;local;h.local;10.0." +
+                  QByteArray::number(i / 250 % 250) + '.' + QByteArray::number(i % 250 + 1) + ";18883;\n";
+    for (auto _ : state) benchmark::DoNotOptimize(ParseAvahiBrowse(output).size());
+}
+BENCHMARK(BM_ParseAvahiBrowse)->Arg(10000)->Arg(40000)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
