@@ -530,6 +530,41 @@ TEST(RichEdit, FormulasAreDrawnAfterTheTextShows) {
     EXPECT_EQ(picture().size(), QSize(200, 100));
 }
 
+// A large document is read off the window's thread: «Загрузка…» read-only meanwhile, then the document,
+// editable as before; a document asked for later wins, and a control that goes takes nothing with it.
+TEST(RichEdit, ALargeDocumentIsReadOffTheWindowsThread) {
+    QTemporaryDir folder;
+    const QString large = folder.filePath(QStringLiteral("large.rtf"));
+    const QString other = folder.filePath(QStringLiteral("other.rtf"));
+    WriteFile(large, "{\\rtf1 " + QByteArray("{\\b x}y\\par ").repeated(80000) + "}");
+    WriteFile(other, "{\\rtf1 " + QByteArray("{\\i z}w\\par ").repeated(80000) + "}");
+    TRichEdit edit;
+    int loaded = 0;
+    QObject::connect(&edit, &TRichEdit::loaded, [&] { ++loaded; });
+    edit.LoadFromFile(large);
+    EXPECT_TRUE(edit.Loading());
+    EXPECT_TRUE(edit.ShowsPlaceholder()) << "nothing of it is saved as the user's";
+    EXPECT_TRUE(edit.isReadOnly());
+    EXPECT_EQ(edit.toPlainText().trimmed(), QStringLiteral("Загрузка…"));
+    edit.LoadFromFile(other);
+    ASSERT_TRUE(WaitUntil([&] { return loaded > 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(loaded, 1) << "the first one asked for never shows";
+    EXPECT_FALSE(edit.Loading());
+    EXPECT_FALSE(edit.ShowsPlaceholder());
+    EXPECT_FALSE(edit.isReadOnly());
+    QTextDocument expected;
+    ReadRtf(ReadFile(other), expected);
+    EXPECT_EQ(edit.toPlainText(), expected.toPlainText());
+    edit.insertPlainText(QStringLiteral("!"));
+    EXPECT_FALSE(edit.ShowsPlaceholder()) << "typed into, it is the user's";
+    {
+        TRichEdit gone;
+        gone.LoadFromFile(large);
+    }
+    QCoreApplication::processEvents();
+}
+
 TEST(RichEdit, TabMovesBetweenTableCells) {
     TRichEdit edit;
     QTextCursor cursor(edit.document());
@@ -787,6 +822,24 @@ TEST(Rtf, ALargeDocumentKeepsAllItsText) {
         // The formats read within the budget stay.
         const bool bold = document.begin().begin().fragment().charFormat().fontWeight() == QFont::Bold;
         EXPECT_EQ(bold, QByteArray(row.piece).startsWith("{\\b"));
+        // No paragraph carries more than the text engine lays out at once.
+        for (QTextBlock block = document.begin(); block.isValid(); block = block.next()) {
+            int fragments = 0;
+            for (auto it = block.begin(); !it.atEnd(); ++it) ++fragments;
+            ASSERT_LE(fragments, kMaxBlockRuns);
+            ASSERT_LE(block.length() - 1, kMaxBlockCharacters);
+        }
+    }
+    // A long paragraph goes on in paragraphs of its format, broken after a space.
+    QTextDocument words;
+    ReadRtf("{\\rtf1\\qc " + QByteArray("{\\b word} {\\i word} ").repeated(4000) + "}", words);
+    EXPECT_EQ(words.toPlainText().count(QStringLiteral("word")), 8000);
+    EXPECT_GE(words.blockCount(), 8);
+    for (QTextBlock block = words.begin(); block.isValid(); block = block.next()) {
+        EXPECT_EQ(block.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+        if (block.next().isValid()) {
+            EXPECT_TRUE(block.text().endsWith(u' '));
+        }
     }
     // Runs of one format are one run: a hundred thousand bold groups are one fragment.
     QTextDocument bold;

@@ -52,7 +52,12 @@ void TfmMain::Choose() {
     chooser.LoadExperiment(Experiment.get());
     FLesson->Open(*Experiment);
     RunAction(acExperimentConnect);
-    BuildFrame(chooser.Description()->document());
+    // A description still being read, or a large one, is read again by the frame (off the window's thread)
+    // rather than copied here.
+    const TRichEdit* description = chooser.Description();
+    BuildFrame(description->Loading() || description->document()->characterCount() > 100000
+                   ? nullptr
+                   : description->document());
     setWindowTitle(QString::fromUtf8(kApplicationTitle) + QStringLiteral(" - ") + Experiment->Name);
 }
 
@@ -104,8 +109,8 @@ void TfmMain::BuildFrame(const QTextDocument* description) {
         });
     }
     Frame->reReport->document()->setModified(false);
-    connect(Frame->reReport->document(), &QTextDocument::contentsChanged, tmReportSave,
-            qOverload<>(&QTimer::start));
+    // The edit's own signal: a large report read off the window's thread comes as another document.
+    connect(Frame->reReport, &QTextEdit::textChanged, tmReportSave, qOverload<>(&QTimer::start));
     connect(Frame->pcMain, &QTabWidget::currentChanged, this, [this] { SaveReport(); });
     FClient->layout()->addWidget(Frame);
     SeriesIndex = 0;

@@ -14,19 +14,26 @@
 #include <QTextBlock>
 #include <QTextCursor>
 #include <QTextDocument>
+#include <QThread>
 #include <QUrl>
+#include <atomic>
 #include <mutex>
 #include <thread>
+#include <utility>
 
 // Where the pictures drawn off the window's thread go: the control, until it loads another document or goes.
 struct TRichEdit::tDrawing {
     std::mutex Lock;
     TRichEdit* Edit;
+    std::atomic<bool> Cancel{false}; // a document read off the window's thread is wanted no more
 };
 
 TRichEdit::TRichEdit(QWidget* parent) : QTextEdit(parent) {
     setAcceptRichText(true);
-    connect(document(), &QTextDocument::contentsChanged, this, [this] { FPlaceholder = false; });
+    // Whatever document it shows (a large one read off the window's thread replaces the first).
+    connect(this, &QTextEdit::textChanged, this, [this] {
+        if (!FLoading) FPlaceholder = false;
+    });
 }
 
 TRichEdit::~TRichEdit() {
@@ -34,10 +41,14 @@ TRichEdit::~TRichEdit() {
 }
 
 void TRichEdit::ForgetDrawing() {
-    if (!FDrawing) return;
-    std::lock_guard<std::mutex> guard(FDrawing->Lock);
-    FDrawing->Edit = nullptr;
-    FDrawing.reset();
+    if (FDrawing) {
+        FDrawing->Cancel = true;
+        std::lock_guard<std::mutex> guard(FDrawing->Lock);
+        FDrawing->Edit = nullptr;
+        FDrawing.reset();
+    }
+    // A document still being read stops at its next step: no thread outlives the control.
+    if (FLoader.joinable()) FLoader.join();
 }
 
 void TRichEdit::DrawLater(std::vector<tPendingPicture> pictures) {
@@ -66,7 +77,15 @@ void TRichEdit::DrawLater(std::vector<tPendingPicture> pictures) {
     }).detach();
 }
 
+void TRichEdit::EndLoading() {
+    ForgetDrawing();
+    if (!FLoading) return;
+    FLoading = false;
+    setReadOnly(FLoadingReadOnly);
+}
+
 void TRichEdit::ShowPlaceholder(const QString& text) {
+    EndLoading();
     clear();
     // The letters of the document shown before are not the placeholder's.
     setCurrentCharFormat(QTextCharFormat());
@@ -82,12 +101,66 @@ void TRichEdit::ShowPlaceholder(const QString& text) {
 
 void TRichEdit::LoadFromFile(const QString& fileName) {
     const QByteArray bytes = ReadFileBytes(fileName, kMaxDocumentBytes);
-    ForgetDrawing();
-    if (bytes.trimmed().startsWith("{\\rtf"))
-        DrawLater(ReadRtfLater(bytes, *document()));
-    else
+    EndLoading();
+    const bool readOnly = isReadOnly();
+    if (!bytes.trimmed().startsWith("{\\rtf")) {
         setPlainText(DecodeTextFile(bytes));
+        moveCursor(QTextCursor::Start);
+        return;
+    }
+    if (bytes.size() <= kReadAtOnceBytes) {
+        DrawLater(ReadRtfLater(bytes, *document()));
+        moveCursor(QTextCursor::Start);
+        return;
+    }
+    // Read into a document of its own on a thread of its own; the window goes on meanwhile.
+    ShowPlaceholder(QStringLiteral("Загрузка…"));
+    FLoading = true;
+    FLoadingReadOnly = readOnly;
+    setReadOnly(true);
+    auto drawing = std::make_shared<tDrawing>();
+    drawing->Edit = this;
+    FDrawing = drawing;
+    const QFont font = document()->defaultFont();
+    const qreal margin = document()->documentMargin();
+    QThread* home = thread();
+    FLoader = std::thread([drawing, bytes, font, margin, home, readOnly] {
+        auto read = std::make_unique<QTextDocument>();
+        read->setDefaultFont(font);
+        read->setDocumentMargin(margin);
+        std::vector<tPendingPicture> pictures = ReadRtfLater(bytes, *read, &drawing->Cancel);
+        std::lock_guard<std::mutex> guard(drawing->Lock);
+        if (!drawing->Edit) return;
+        read->moveToThread(home);
+        // Deleted on the window's thread unless the control takes it (a call queued to a control that went
+        // is dropped with what it holds).
+        struct tHeld {
+            QTextDocument* Document;
+            ~tHeld() {
+                if (Document) Document->deleteLater();
+            }
+        };
+        auto held = std::make_shared<tHeld>(tHeld{read.release()});
+        QMetaObject::invokeMethod(
+            drawing->Edit,
+            [drawing, held, pictures = std::move(pictures), readOnly]() mutable {
+                if (TRichEdit* edit = drawing->Edit)
+                    edit->TakeDocument(std::exchange(held->Document, nullptr), std::move(pictures), readOnly);
+            },
+            Qt::QueuedConnection);
+    });
+}
+
+void TRichEdit::TakeDocument(QTextDocument* read, std::vector<tPendingPicture> pictures, bool readOnly) {
+    // The control's own: the document it showed before, its child, goes with the change.
+    read->setParent(this);
+    setDocument(read);
+    FLoading = false;
+    FPlaceholder = false;
+    setReadOnly(readOnly);
     moveCursor(QTextCursor::Start);
+    DrawLater(std::move(pictures));
+    emit loaded();
 }
 
 void TRichEdit::SaveToFile(const QString& fileName) const {

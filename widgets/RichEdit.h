@@ -5,9 +5,11 @@
 
 #include <QTextEdit>
 #include <memory>
+#include <thread>
 #include <vector>
 
 class QPrinter;
+class QTextDocument;
 
 class TRichEdit : public QTextEdit {
     Q_OBJECT
@@ -16,8 +18,11 @@ public:
     ~TRichEdit() override;
 
     // Loads an RTF file (a file that is no RTF is shown as plain text); raises Exception when it cannot be
-    // read. Its formula pictures are drawn off the window's thread and take their places as they come.
+    // read. Its formula pictures are drawn off the window's thread and take their places as they come. A
+    // large file is read off the window's thread: «Загрузка…» shows (as a placeholder, read-only) until
+    // `loaded`.
     void LoadFromFile(const QString& fileName);
+    bool Loading() const { return FLoading; }
     // Saves the content as RTF; raises Exception when the file cannot be written.
     void SaveToFile(const QString& fileName) const;
     // In place of a file that cannot be loaded: three blank lines and the text, centred and bold. The text is
@@ -48,12 +53,21 @@ public:
 signals:
     // A formula picture of the loaded document was drawn and shows.
     void pictureDrawn();
+    // A large file read off the window's thread shows.
+    void loaded();
 
 private:
     struct tDrawing;
     void DrawLater(std::vector<tPendingPicture> pictures);
     void ForgetDrawing();
+    // No picture nor document read off the window's thread comes any more; read-only as before a load.
+    void EndLoading();
+    // The document read off the window's thread takes the place of the one shown.
+    void TakeDocument(QTextDocument* document, std::vector<tPendingPicture> pictures, bool readOnly);
 
     bool FPlaceholder = false;
+    bool FLoading = false;
+    bool FLoadingReadOnly = false; // as it was before «Загрузка…»
     std::shared_ptr<tDrawing> FDrawing;
+    std::thread FLoader; // reading a large document
 };

@@ -165,8 +165,11 @@ struct tPicture {
 
 class tReader {
 public:
-    tReader(const QByteArray& rtf, QTextDocument& document)
-        : FData(rtf), FDocument(document), FCursor(&document) {}
+    tReader(const QByteArray& rtf, QTextDocument& document, const std::atomic<bool>* cancel)
+        : FData(rtf), FDocument(document), FCancel(cancel), FCursor(&document) {}
+
+    // Asked to stop (a document read off the window's thread that nobody waits for any more).
+    bool Cancelled() { return FCancel && (++FLooks & 1023) == 0 && FCancel->load(); }
 
     void Run() {
         // Inside one edit block an insertion neither lays out its paragraph again nor keeps an undo step: a
@@ -174,7 +177,7 @@ public:
         FCursor.beginEditBlock();
         FStates.push_back(tState());
         // Nothing after the document's final brace is read (WordPad ends its files with a NUL).
-        while (FPos < FData.size() && !FEnded) Step();
+        while (FPos < FData.size() && !FEnded && !Cancelled()) Step();
         FlushText();
         if (!FParagraph.Runs.empty()) EndParagraph(true);
         if (!FCells.empty() || !FCellParagraphs.empty()) EndRow();
@@ -888,12 +891,41 @@ private:
         if (FItems.back().Rows.size() >= 10000) FTableOpen = false;
     }
 
-    static void InsertRuns(QTextCursor& cursor, const std::vector<tRun>& runs) {
+    // A paragraph carries at most kMaxBlockRuns pieces of text and kMaxBlockCharacters characters: the text
+    // engine lays out one paragraph in time growing faster than its pieces (two hundred thousand of them took
+    // minutes), so a longer one goes on in another paragraph of the same format.
+    static void InsertRuns(QTextCursor& cursor, const std::vector<tRun>& runs, const QTextBlockFormat& block) {
+        int pieces = 0;
+        qsizetype characters = 0;
+        const auto room = [&](qsizetype wanted) {
+            if (pieces < kMaxBlockRuns && characters + std::min<qsizetype>(wanted, 1) <= kMaxBlockCharacters)
+                return;
+            cursor.insertBlock(block);
+            pieces = 0;
+            characters = 0;
+        };
         for (const tRun& run : runs) {
-            if (run.IsImage)
+            if (run.IsImage) {
+                room(1);
                 cursor.insertImage(run.Image);
-            else
-                cursor.insertText(run.Text, run.Format);
+                ++pieces;
+                ++characters;
+                continue;
+            }
+            for (qsizetype from = 0; from < run.Text.size();) {
+                room(run.Text.size() - from);
+                qsizetype take = std::min(run.Text.size() - from, kMaxBlockCharacters - characters);
+                // Broken after a space where one is near, and never inside a surrogate pair.
+                if (from + take < run.Text.size()) {
+                    const qsizetype space = run.Text.lastIndexOf(u' ', from + take - 1);
+                    if (space >= from + take / 2) take = space + 1 - from;
+                    if (run.Text[from + take - 1].isHighSurrogate() && take > 1) --take;
+                }
+                cursor.insertText(run.Text.mid(from, take), run.Format);
+                from += take;
+                characters += take;
+                ++pieces;
+            }
         }
     }
 
@@ -901,10 +933,11 @@ private:
         QTextCursor& cursor = FCursor;
         bool& emptyBlock = FEmptyBlock;
         for (const tItem& item : FItems) {
+            if (Cancelled()) break;
             if (!item.IsTable) {
                 if (!emptyBlock) cursor.insertBlock();
                 cursor.setBlockFormat(item.Paragraph.Block);
-                InsertRuns(cursor, item.Paragraph.Runs);
+                InsertRuns(cursor, item.Paragraph.Runs, item.Paragraph.Block);
                 emptyBlock = false;
                 continue;
             }
@@ -938,7 +971,7 @@ private:
                     for (const tParagraph& paragraph : row.Cells[size_t(c)].Paragraphs) {
                         if (!first) cell.insertBlock();
                         cell.setBlockFormat(paragraph.Block);
-                        InsertRuns(cell, paragraph.Runs);
+                        InsertRuns(cell, paragraph.Runs, paragraph.Block);
                         first = false;
                     }
                 }
@@ -952,6 +985,8 @@ private:
 
     const QByteArray& FData;
     QTextDocument& FDocument;
+    const std::atomic<bool>* FCancel;
+    unsigned FLooks = 0;
     qsizetype FPos = 0;
     std::vector<tState> FStates;
     std::size_t FOverflow = 0;
@@ -995,11 +1030,12 @@ void ReadRtf(const QByteArray& rtf, QTextDocument& document) {
     });
 }
 
-std::vector<tPendingPicture> ReadRtfLater(const QByteArray& rtf, QTextDocument& document) {
+std::vector<tPendingPicture> ReadRtfLater(const QByteArray& rtf, QTextDocument& document,
+                                          const std::atomic<bool>* cancel) {
     document.clear();
     const bool undo = document.isUndoRedoEnabled();
     document.setUndoRedoEnabled(false);
-    tReader reader(rtf, document);
+    tReader reader(rtf, document, cancel);
     reader.Run();
     document.setUndoRedoEnabled(undo);
     return reader.TakePending();

@@ -1,10 +1,16 @@
 // Reading a teacher's documents: RTF of many small groups, paragraphs and table rows, up to the reader's
 // 20 MiB limit.
+#include "widgets/RichEdit.h"
 #include "widgets/RtfReader.h"
 
 #include "QtBenchmarkMain.h"
 
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTextDocument>
+#include <QTimer>
 #include <benchmark/benchmark.h>
 
 namespace {
@@ -40,6 +46,51 @@ BENCHMARK(BM_ReadRtf)
     ->Args({kParagraphs, 3400000})
     ->Args({kTableRows, 400000})
     ->Args({kCyrillic, 600000})
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
+
+// A description of one paragraph of many groups shown in the control, as the chooser shows it: the longest
+// the window's thread is held ("longest_gap_ms", between two timer ticks 10 ms apart) from the load until the
+// document shows and a second after. Time is the whole, until it shows.
+void BM_ShowRtf(benchmark::State& state) {
+    QTemporaryDir folder;
+    const QString file = folder.filePath(QStringLiteral("descr.rtf"));
+    {
+        QFile out(file);
+        out.open(QIODevice::WriteOnly);
+        out.write(Document(tShape(state.range(0)), int(state.range(1))));
+    }
+    TRichEdit edit;
+    edit.setReadOnly(true);
+    edit.resize(600, 400);
+    edit.show();
+    QCoreApplication::processEvents();
+    qint64 longest = 0;
+    for (auto _ : state) {
+        bool shown = false;
+        const QMetaObject::Connection done = QObject::connect(&edit, &TRichEdit::loaded, [&] { shown = true; });
+        QElapsedTimer gap, after;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] { longest = std::max(longest, gap.restart()); });
+        gap.start();
+        tick.start(10);
+        edit.LoadFromFile(file);
+        if (!edit.Loading()) shown = true;
+        while (!shown) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
+        state.PauseTiming();
+        after.start();
+        while (after.elapsed() < 1000) QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        longest = std::max(longest, gap.restart());
+        QObject::disconnect(done);
+        state.ResumeTiming();
+    }
+    state.counters["longest_gap_ms"] = double(longest);
+}
+BENCHMARK(BM_ShowRtf)
+    ->Args({kAlternating, 100000})
+    ->Args({kAlternating, 400000})
+    ->Args({kGroups, 3400000})
+    ->Args({kAlternating, 2900000})
     ->Unit(benchmark::kMillisecond)
     ->Iterations(1);
 
