@@ -320,6 +320,19 @@ bool tLesson::ResultShown(int i) const {
     return run >= 0 && FRuns.Run(run).Shown;
 }
 
+std::vector<int> tLesson::ResultsOnChart(int* shown) const {
+    std::vector<int> all;
+    for (int i = 0; i < ResultCount(); ++i)
+        if (ResultShown(i)) all.push_back(i);
+    if (shown) *shown = int(all.size());
+    if (int(all.size()) <= kMaxResultsOnChart) return all;
+    std::vector<int> chosen;
+    for (const int i : all)
+        if (ResultRun(i) == Chosen()) chosen.push_back(i);
+    if (int(chosen.size()) > kMaxResultsOnChart) chosen.erase(chosen.begin(), chosen.end() - kMaxResultsOnChart);
+    return chosen;
+}
+
 QString tLesson::QuantityOf(const tAnalysisResult& result) const {
     return result.Quantity.isEmpty() ? FExperiment.CaptionY : result.Quantity;
 }

@@ -134,6 +134,13 @@ public:
     int ResultRun(int i) const;
     // Drawn: its run is shown.
     bool ResultShown(int i) const;
+    // The number a result names run `i` by: its file's number, else its id.
+    int RunNumber(int i) const { return FRuns.Number(i); }
+    // The results the chart draws, in order: those of the runs shown; when they are more than
+    // kMaxResultsOnChart (hundreds of boxes would hide the curves and each other), the newest of the chosen
+    // run's alone. `shown` tells how many the runs shown have. Every result stays in the list and the file.
+    std::vector<int> ResultsOnChart(int* shown = nullptr) const;
+    static constexpr int kMaxResultsOnChart = 20;
     // What the result is of: its own quantity, else the experiment's.
     QString QuantityOf(const tAnalysisResult& result) const;
     // Where a fit takes the points of an averaged run (::FitShift of the experiment).
@@ -174,8 +181,6 @@ signals:
 
 private:
     void Close();
-    // The number a result names its run by: its file's number, else its id.
-    int RunNumber(int i) const { return FRuns.Number(i); }
     // A run of the experiment, begun now, without points.
     std::shared_ptr<tRun> NewRun() const;
     // Makes the points of `run` (the typed or the measured one) the rows given (in x order) and says so.

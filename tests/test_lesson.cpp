@@ -887,6 +887,47 @@ TEST(Lesson, EveryKeptResultIsReadAndNoneIsWrittenOver) {
     EXPECT_EQ(ReadFile(file), kept);
 }
 
+// Hundreds of results: the chart draws those of the runs shown while they are few, else the newest of the
+// chosen run's; the list keeps every one.
+TEST(Lesson, TheChartDrawsAFewResultsOfHundreds) {
+    const struct {
+        int first, second;  // results of run 1 and run 2
+        bool secondShown;
+        int chosen;         // the run chosen while looking
+        int shown;          // results of the runs shown
+        const char* onChart; // "first..last" indexes drawn
+    } rows[] = {
+        {10, 5, true, 1, 15, "0..14"},   {15, 15, true, 1, 30, "15..29"}, {15, 30, true, 1, 45, "25..44"},
+        {15, 30, false, 1, 15, "0..14"}, {15, 30, true, 0, 45, "0..14"},  {20, 0, true, 0, 20, "0..19"},
+        {30, 0, true, 1, 30, ""},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(testing::Message() << row.first << "+" << row.second << " chosen " << row.chosen);
+        tLesson lesson;
+        lesson.Open(Defined());
+        for (int run = 0; run < 2; ++run) {
+            lesson.BeginRun(run);
+            std::vector<double> values(50, 20.0 + run);
+            lesson.TakeRunValues(values, true);
+            lesson.EndRun();
+        }
+        for (int run = 0; run < 2; ++run) {
+            lesson.ChooseRun(run);
+            for (int k = 0; k < (run == 0 ? row.first : row.second); ++k)
+                Analyse(lesson, tAnalysisKind::Statistics, tFitModel::Line, 0, 1);
+        }
+        lesson.ShowRun(1, row.secondShown);
+        lesson.ChooseRun(row.chosen);
+        int shown = 0;
+        const std::vector<int> drawn = lesson.ResultsOnChart(&shown);
+        EXPECT_EQ(shown, row.shown);
+        EXPECT_EQ(drawn.empty() ? QString() : QStringLiteral("%1..%2").arg(drawn.front()).arg(drawn.back()),
+                  QString::fromLatin1(row.onChart));
+        EXPECT_TRUE(std::is_sorted(drawn.begin(), drawn.end()));
+        EXPECT_EQ(lesson.ResultCount(), row.first + row.second) << "every result stays";
+    }
+}
+
 // A disk that fills at any byte of a lesson: the work stays one folder whose list, results and files agree,
 // with no file half written beside them and no file left open.
 TEST(Lesson, ADiskFullAtAnyPointLeavesTheWorkWhole) {

@@ -210,8 +210,9 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
         const int run = FLesson->ResultRun(i);
         return (run >= 0 ? RunColour(*FLesson, run) : QColor(Qt::red)).darker(160);
     };
-    for (int i = 0; i < FLesson->ResultCount(); ++i) {
-        if (!FLesson->ResultShown(i)) continue;
+    int shown = 0;
+    const std::vector<int> onChart = FLesson->ResultsOnChart(&shown);
+    for (const int i : onChart) {
         const tAnalysisResult& r = FLesson->Result(i);
         painter.setPen(QPen(colour(i), 2.5, Qt::DashLine));
         painter.setBrush(Qt::NoBrush);
@@ -278,6 +279,16 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
         screen ? ScreenResultBoxes(&font) : ResultBoxes(chart, plotRect, font, painter.device());
     const QFontMetrics metrics(font, painter.device());
     const int pad = metrics.height() / 3;
+    // Not every result is drawn: the chart says which are, at the plot's foot.
+    if (int(onChart.size()) < shown) {
+        const QString note = QStringLiteral("Результаты на графике: %1 из %2 (опыт %3)")
+                                 .arg(onChart.size())
+                                 .arg(shown)
+                                 .arg(FLesson->RunNumber(FLesson->Chosen()));
+        painter.setFont(font);
+        painter.setPen(QColor(90, 90, 90));
+        painter.drawText(plotRect.adjusted(pad, pad, -pad, -pad), Qt::AlignLeft | Qt::AlignBottom, note);
+    }
     for (const auto& [result, box] : boxes) {
         const QStringList lines = ResultText(result);
         painter.setPen(QPen(QColor(90, 90, 90), 1));
@@ -309,8 +320,7 @@ std::vector<TfrExperiment::tResultBox> TfrExperiment::ResultBoxes(TChart* chart,
     if (!FLesson || plotRect.isEmpty()) return boxes;
     std::vector<QStringList> texts;
     std::vector<std::optional<QPoint>> wanted;
-    for (int i = 0; i < FLesson->ResultCount(); ++i) {
-        if (!FLesson->ResultShown(i)) continue;
+    for (const int i : FLesson->ResultsOnChart()) {
         texts.push_back(ResultText(i));
         const QPointF box = i == FDragged ? FDragBox : FLesson->ResultBox(i);
         if (box.x() >= 0 && box.y() >= 0)
@@ -424,8 +434,7 @@ std::vector<TfrExperiment::tResultBox> TfrExperiment::ScreenResultBoxes(QFont* f
                       .arg(legend.width())
                       .arg(legend.height()) +
                   base.toString();
-    for (int i = 0; FLesson && i < FLesson->ResultCount(); ++i) {
-        if (!FLesson->ResultShown(i)) continue;
+    for (const int i : FLesson ? FLesson->ResultsOnChart() : std::vector<int>()) {
         const QPointF box = i == FDragged ? FDragBox : FLesson->ResultBox(i);
         key += QStringLiteral("|%1 %2 %3 ").arg(i).arg(box.x(), 0, 'g', 17).arg(box.y(), 0, 'g', 17) +
                ResultText(i).join(u'\n');
