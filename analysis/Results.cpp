@@ -23,6 +23,21 @@ QString Name(const QString& caption) {
     return (comma < 0 ? caption : caption.left(comma)).trimmed();
 }
 
+// An axis named by its unit alone ("Сутки": days counted) is in that unit: a growth per day reads "мм/сут".
+QString WithImpliedUnit(const QString& caption) {
+    if (!Unit(caption).isEmpty()) return caption;
+    static const struct {
+        const char16_t* Name;
+        const char16_t* Unit;
+    } kUnits[] = {{u"сутки", u"сут"}, {u"день", u"сут"},  {u"дни", u"сут"},   {u"дней", u"сут"},
+                  {u"час", u"ч"},     {u"часы", u"ч"},    {u"минуты", u"мин"}, {u"недели", u"нед"},
+                  {u"секунды", u"с"}, {u"месяцы", u"мес"}, {u"годы", u"год"}};
+    const QString name = caption.trimmed().toLower();
+    for (const auto& [unitName, unit] : kUnits)
+        if (name == QStringView(unitName)) return caption.trimmed() + QStringLiteral(", ") + QString::fromUtf16(unit);
+    return caption;
+}
+
 QString WithUnit(const QString& number, const QString& unit) {
     return unit.isEmpty() ? number : number + u' ' + unit;
 }
@@ -84,7 +99,8 @@ QStringList StatisticsLines(const tAnalysisResult& r, const QString&, const QStr
             QStringLiteral("точек: %1").arg(QString::number(v[0], 'f', 0)),
             QStringLiteral("среднее: %1").arg(WithUnit(FormatWithError(v[1], v[2] / std::sqrt(v[0])), uy)),
             QStringLiteral("ст. отклонение: %1").arg(WithUnit(FormatSignificant(v[2], 3), uy)),
-            QStringLiteral("мин.: %1, макс.: %2").arg(FormatSignificant(v[3], 6), FormatSignificant(v[4], 6)),
+            QStringLiteral("мин.: %1, макс.: %2")
+                .arg(WithUnit(FormatSignificant(v[3], 6), uy), WithUnit(FormatSignificant(v[4], 6), uy)),
             QStringLiteral("Δ = %1").arg(WithUnit(FormatSignificant(v[4] - v[3], 4), uy))};
 }
 
@@ -311,7 +327,7 @@ const tAnalysisKindInfo& KindInfo(tAnalysisKind kind) {
 
 QStringList ResultLines(const tAnalysisResult& r, const QString& captionX, const QString& captionY) {
     if (!r.Ok) return {r.Error};
-    QStringList lines = KindInfo(r.Kind).Lines(r, captionX, captionY);
+    QStringList lines = KindInfo(r.Kind).Lines(r, WithImpliedUnit(captionX), captionY);
     // A number's sign is the minus of the formulas (U+2212), not a hyphen.
     static const QRegularExpression hyphen(QStringLiteral("(^|[\\s(=:…])-(?=[0-9])"));
     for (QString& line : lines) line.replace(hyphen, QStringLiteral("\\1−"));
@@ -326,7 +342,8 @@ QString PeakText(const tAnalysisResult& r) {
         .arg(r.Values.empty() ? QStringLiteral("—") : Fixed(r.Values[0], decimals));
 }
 
-QString RegionText(const tAnalysisResult& r, const QString& captionX) {
+QString RegionText(const tAnalysisResult& r, const QString& axis) {
+    const QString captionX = WithImpliedUnit(axis);
     if (KindInfo(r.Kind).AtPoint)
         return Name(captionX) + QStringLiteral(" = ") +
                WithUnit(FormatSignificant(r.From, 6), Unit(captionX));

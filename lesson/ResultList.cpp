@@ -16,8 +16,15 @@ void tAnalysisJob::Run(const tFitProgress& progress) {
     const int run = Result.Run;
     const double from = Result.From, to = Result.To;
     Result = ::Analyse(Result.Kind, Result.Model, X, Y, from + Shift, to + Shift, progress, &Spectrum);
-    Result.From = from;
-    Result.To = to;
+    // In the chart's x: a point where it was asked, a region as far as it holds points (a run of 11 s
+    // analysed between markers at 0 and 600 s is 0…11 s).
+    if (KindInfo(Result.Kind).AtPoint) {
+        Result.From = from;
+        Result.To = to;
+    } else {
+        Result.From -= Shift;
+        Result.To -= Shift;
+    }
     Result.Quantity = quantity;
     Result.Run = run;
 }

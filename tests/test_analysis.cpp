@@ -337,7 +337,17 @@ TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
         double from, to;
         const char* captionY;
         const char* lines; // from the third line of a fit, the second of the rest
+        const char* captionX = "t, с";
     } boxes[] = {
+        {tAnalysisKind::Statistics,
+         tFitModel::Line,
+         {5, 22, 0.5, 21.5, 23},
+         0,
+         10,
+         "T, °C",
+         "точек: 5|среднее: 22.00 ± 0.22 °C|ст. отклонение: 0.5 °C|мин.: 21.5 °C, макс.: 23 °C|Δ = 1.5 °C"},
+        // An axis named by its unit: days counted.
+        {tAnalysisKind::Slope, tFitModel::Line, {8.15, 5, 40}, 5, 5, "Длина, мм", "наклон: 8.15 мм/сут", "Сутки"},
         {tAnalysisKind::Fit,
          tFitModel::Line,
          {0.25, -3, 0.01, 0.1, 0.1, 0.9},
@@ -395,7 +405,8 @@ TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
         r.From = box.from;
         r.To = box.to;
         r.Ok = true;
-        const QStringList lines = ResultLines(r, QStringLiteral("t, с"), QString::fromUtf8(box.captionY));
+        const QStringList lines =
+            ResultLines(r, QString::fromUtf8(box.captionX), QString::fromUtf8(box.captionY));
         const int first = box.kind == tAnalysisKind::Fit ? 2 : 1;
         QStringList shown = lines.mid(first);
         if (box.kind == tAnalysisKind::Fit) shown.removeLast(); // R²
@@ -420,6 +431,8 @@ TEST(Analysis, ResultsAreShownWithTheirDigitsAndKept) {
     EXPECT_TRUE(lines[3].contains(local("(половина за 207.9"))) << lines[3].toStdString();
     EXPECT_TRUE(lines[5].startsWith(QStringLiteral("R² = 1"))) << lines[5].toStdString();
     EXPECT_EQ(RegionText(fit, QStringLiteral("t, с")), QStringLiteral("t = 100…700 с"));
+    EXPECT_EQ(RegionText(fit, QStringLiteral("Сутки")), QStringLiteral("Сутки = 100…700 сут"));
+    EXPECT_EQ(RegionText(fit, QStringLiteral("Номер")), QStringLiteral("Номер = 100…700"));
     const tAnalysisResult stats = Analyse(tAnalysisKind::Statistics, tFitModel::Line, x, y, 10.5, 20);
     EXPECT_EQ(stats.Values[0], 10) << "the points 11…20";
     EXPECT_EQ(stats.Values[1], 95);

@@ -926,6 +926,16 @@ TEST(Lesson, TheChartDrawsAFewResultsOfHundreds) {
         EXPECT_TRUE(std::is_sorted(drawn.begin(), drawn.end()));
         EXPECT_EQ(lesson.ResultCount(), row.first + row.second) << "every result stays";
     }
+    // A region asked wider than the run is the run's: its report says 0…the last point, not the markers.
+    tLesson lesson;
+    lesson.Open(Defined());
+    lesson.BeginRun(0);
+    std::vector<double> values(50, 20.0);
+    lesson.TakeRunValues(values, true);
+    lesson.EndRun();
+    const tAnalysisResult& wide = Analyse(lesson, tAnalysisKind::Statistics, tFitModel::Line, -5, 600);
+    EXPECT_EQ(wide.From, lesson.Run(0).Points->X(0));
+    EXPECT_EQ(wide.To, lesson.Run(0).Points->X(49));
 }
 
 // A disk that fills at any byte of a lesson: the work stays one folder whose list, results and files agree,
