@@ -574,6 +574,10 @@ TEST_F(MainWindowTest, ExperimentWithoutSensorAndLinksSwitchedOff) {
     EXPECT_FALSE(w.Device());
     EXPECT_FALSE(w.Frame->chMain->isVisibleTo(w.Frame));
     EXPECT_TRUE(w.Frame->lbNoSensor->isVisibleTo(w.Frame));
+    // It points to the table page, a click away.
+    EXPECT_TRUE(w.Frame->lbNoSensor->text().contains(QStringLiteral("«Таблица»")));
+    emit w.Frame->lbNoSensor->linkActivated(QStringLiteral("table"));
+    EXPECT_EQ(w.Frame->CurrentPage(), TfrExperiment::tPage::Table);
     EXPECT_FALSE(Enabled(w.acExperimentStart));
     EXPECT_FALSE(Enabled(w.acFileExport));
 
@@ -1506,6 +1510,12 @@ TEST_F(MainWindowTest, ClipboardTextAndCsvReadBackAsNumbers) {
     EXPECT_EQ(ParseCsv(table->SelectionText(), u'\t').size(), points.Count() + 1);
     w.RunAction(w.acExperimentStop);
     EXPECT_EQ(table->Model()->rowCount(), points.Count());
+    // Each head whole in its column: the run's name, its quantity and its start.
+    for (int c = 0; c < table->Model()->columnCount(); ++c) {
+        const QFontMetrics metrics(table->horizontalHeader()->font());
+        for (const QString& line : table->Model()->headerData(c, Qt::Horizontal).toString().split(u'\n'))
+            EXPECT_GT(table->horizontalHeader()->sectionSize(c), metrics.horizontalAdvance(line)) << line.toStdString();
+    }
     for (const char16_t decimal : {u'.', u','}) {
         SCOPED_TRACE(char(decimal));
         SetSystemDecimalSeparator(QChar(decimal));

@@ -58,8 +58,15 @@ TfrExperiment::TfrExperiment(QWidget* owner, bool twiceMarker) : QWidget(owner),
     chMain->AddSeries(QColor(255, 0, 0));
     chMain->AddSeries(QColor(0, 0, 255));
     FBaseLines = chMain->SeriesCount();
-    lbNoSensor = new QLabel(QStringLiteral("Эксперимент проводится без датчика."));
+    // Where the values go instead: the table page, one click away.
+    lbNoSensor = new QLabel(QStringLiteral("Эксперимент проводится без датчика.<br>Введите измерения на "
+                                           "странице <a href=\"table\">«Таблица»</a>: график появится по "
+                                           "первым точкам."));
+    lbNoSensor->setObjectName(QStringLiteral("lbNoSensor"));
+    lbNoSensor->setTextFormat(Qt::RichText);
+    lbNoSensor->setWordWrap(true);
     lbNoSensor->setAlignment(Qt::AlignCenter);
+    connect(lbNoSensor, &QLabel::linkActivated, this, [this] { ShowPage(tPage::Table); });
     QFont big = lbNoSensor->font();
     big.setPointSizeF(big.pointSizeF() * 1.4);
     lbNoSensor->setFont(big);

@@ -238,6 +238,8 @@ QVariant tRunsModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant tRunsModel::headerData(int section, Qt::Orientation orientation, int role) const {
+    // The whole head when its column is narrower.
+    if (role == Qt::ToolTipRole && orientation == Qt::Horizontal) return headerData(section, orientation);
     if (role != Qt::DisplayRole) return QVariant();
     if (orientation == Qt::Vertical) return section + 1;
     if (FLesson && section / 2 == int(FShown.size()) && TypedPair() == int(FShown.size()))
@@ -280,6 +282,25 @@ TTablePage::TTablePage(QWidget* parent) : QTableView(parent) {
     verticalHeader()->setDefaultSectionSize(fontMetrics().height() + 6);
     horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     horizontalHeader()->setDefaultSectionSize(150);
+    // A head wider than its column is cut at its end, not on both sides.
+    horizontalHeader()->setTextElideMode(Qt::ElideRight);
+    connect(FModel, &QAbstractItemModel::modelReset, this, &TTablePage::FitHeads);
+    connect(FModel, &QAbstractItemModel::headerDataChanged, this, &TTablePage::FitHeads);
+}
+
+void TTablePage::FitHeads() {
+    QHeaderView* header = horizontalHeader();
+    const QFontMetrics metrics(header->font());
+    const int columns = FModel->columnCount();
+    FFittedHeads.resize(columns);
+    for (int c = 0; c < columns; ++c) {
+        const QString head = FModel->headerData(c, Qt::Horizontal).toString();
+        if (head == FFittedHeads[c]) continue;
+        FFittedHeads[c] = head;
+        int width = 0;
+        for (const QString& line : head.split(u'\n')) width = std::max(width, metrics.horizontalAdvance(line));
+        header->resizeSection(c, std::clamp(width + 3 * metrics.height() / 2, 150, 40 * metrics.averageCharWidth()));
+    }
 }
 
 void TTablePage::showEvent(QShowEvent* event) {

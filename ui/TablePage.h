@@ -96,7 +96,12 @@ protected:
     void hideEvent(QHideEvent* event) override;
 
 private:
+    // Each column as wide as its head (a run's name, its quantity and its start), within bounds; a column is
+    // fitted again only when its head changes, so a width the user set stays.
+    void FitHeads();
+
     tRunsModel* FModel = nullptr;
+    QStringList FFittedHeads;
     // A typed point was kept while its editor was open (the model reset the editor away).
     bool FTyped = false;
     // The cell whose number was refused, and why.
