@@ -574,12 +574,12 @@ TEST_F(MainWindowTest, ExperimentWithoutSensorAndLinksSwitchedOff) {
     EXPECT_FALSE(w.Device());
     EXPECT_FALSE(w.Frame->chMain->isVisibleTo(w.Frame));
     EXPECT_TRUE(w.Frame->lbNoSensor->isVisibleTo(w.Frame));
+    EXPECT_FALSE(Enabled(w.acExperimentStart));
+    EXPECT_FALSE(Enabled(w.acFileExport));
     // It points to the table page, a click away.
     EXPECT_TRUE(w.Frame->lbNoSensor->text().contains(QStringLiteral("«Таблица»")));
     emit w.Frame->lbNoSensor->linkActivated(QStringLiteral("table"));
     EXPECT_EQ(w.Frame->CurrentPage(), TfrExperiment::tPage::Table);
-    EXPECT_FALSE(Enabled(w.acExperimentStart));
-    EXPECT_FALSE(Enabled(w.acFileExport));
 
     window.reset();
     Cfg("UseFTDI=0\r\nUseCDC=0\r\nUseHID=0\r\nTimeout=0\r\n");
