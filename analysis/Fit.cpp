@@ -2,9 +2,13 @@
 // row of the model table starts them.
 #include "analysis/Fit.h"
 
+#include <QLocale>
+
 #include "analysis/FitSolver.h"
 #include "analysis/Spectrum.h"
 #include "analysis/Statistics.h"
+
+#include <QLocale>
 
 #include <algorithm>
 #include <cmath>
@@ -94,7 +98,42 @@ void Finish(tFit& fit, double residualSquares, std::span<const double> y) {
     fit.Ok =
         std::all_of(fit.Params.begin(), fit.Params.end(), [](double v) { return std::isfinite(v); }) &&
         std::all_of(fit.StdErrors.begin(), fit.StdErrors.end(), [](double v) { return std::isfinite(v); });
-    if (!fit.Ok) fit.Error = Diverged();
+    // Parameters beyond the largest double are numbers too large, not a failure to converge.
+    const auto infinite = [](double v) { return std::isinf(v); };
+    if (!fit.Ok)
+        fit.Error = std::any_of(fit.Params.begin(), fit.Params.end(), infinite) ||
+                            std::any_of(fit.StdErrors.begin(), fit.StdErrors.end(), infinite)
+                        ? TooLarge()
+                        : Diverged();
+}
+
+// A curved model's answer must explain the points: its residuals clearly smaller than the points' own
+// spread about their mean (R² of 0.19 is residuals nine tenths of that spread). A line or a parabola is
+// the best of its kind whatever the points, and a level one is the honest answer that there is no trend.
+void Explains(tFit& fit) {
+    if (!fit.Ok || fit.RSquared >= 0.19) return;
+    fit.Ok = false;
+    fit.Error = QStringLiteral("Подобранная кривая не объясняет точки: они отклоняются от неё почти так же, "
+                               "как от своего среднего (R² = %1). Выберите другую кривую или область.")
+                    .arg(QLocale().toString(fit.RSquared, 'f', 2));
+}
+
+// Which parameters of `model` are in the unit of y (they scale with it); the others (τ, a frequency, a
+// phase, a power) do not.
+bool ScalesWithY(tFitModel model, std::size_t i) {
+    switch (model) {
+    case tFitModel::Line:
+    case tFitModel::Parabola:
+        return true;
+    case tFitModel::Power:
+    case tFitModel::RiseToLimit:
+        return i == 0;
+    case tFitModel::ExpApproach:
+        return i != 1;
+    case tFitModel::Sine:
+        return i == 0 || i == 3;
+    }
+    return false;
 }
 
 // The symmetric m × m matrix `a` (row by row) inverted in place; false when it is singular.
@@ -403,6 +442,29 @@ tFit FitNonlinear(tFitModel model, std::span<const double> x, std::span<const do
         }
         tProblem sample{row.Solved, sx, sy, 0, {}};
         if (const QString error = row.Start(sample, logs, q); !error.isEmpty()) return Failed(error);
+        // First on a few thousand of the sample's points (an oscillation's first ones, else evenly spread):
+        // a curve that explains nothing of them explains nothing of the whole, and is said at once.
+        std::vector<double> fx, fy;
+        const std::size_t few = row.Oscillates ? std::min<std::size_t>(sx.size(), 5000) : sx.size();
+        for (std::size_t i = 0; i < few; i += row.Oscillates ? 1 : std::max<std::size_t>(1, few / 5000)) {
+            fx.push_back(sx[i]);
+            fy.push_back(sy[i]);
+        }
+        // An oscillation's phase never more than a little off: on its first 500 points, then on all of these.
+        for (std::size_t part = row.Oscillates ? std::min<std::size_t>(500, fx.size()) : fx.size();;
+             part = std::min(fx.size(), part * 10)) {
+            tProblem start{row.Solved, std::span<const double>(fx).first(part),
+                           std::span<const double>(fy).first(part), sample.Origin, {}};
+            if (!Solve(start, q, covariance, squares, 200, false)) return Failed(Diverged());
+            if (part == fx.size()) break;
+        }
+        tFit onStart;
+        onStart.Ok = true;
+        const tStatistics about = Describe(fy);
+        const double total = about.StdDev * about.StdDev * double(about.Count - 1);
+        onStart.RSquared = total > 0 ? 1 - squares / total : 0;
+        Explains(onStart);
+        if (!onStart.Ok) return onStart;
         if (!Solve(sample, q, covariance, squares, 200, false)) return Failed(Diverged());
         problem.Origin = sample.Origin;
         if (!Refine(problem, q, covariance, squares, progress)) return Failed(Diverged());
@@ -450,7 +512,33 @@ tFit FitCurve(tFitModel model, std::span<const double> x, std::span<const double
     const tModelRow& row = Row(model);
     if (!(*high > *low) && row.Degree == 0)
         return Failed(QStringLiteral("Все значения y одинаковы: у этой кривой нечего подбирать."));
-    return row.Degree > 0 ? FitPolynomial(row.Degree, x, y) : FitNonlinear(model, x, y, progress);
+    // Values near the ends of the doubles (10³⁰⁰, 10⁻³⁰⁰) are fitted as values near 1, scaled by a power of
+    // two (exactly), and the answer scaled back: their squares would overflow or vanish.
+    double largest = 0;
+    for (const double v : y) largest = std::max(largest, std::fabs(v));
+    int exponent = 0;
+    std::frexp(largest, &exponent);
+    if (largest > 0 && std::abs(exponent) > 300) {
+        std::vector<double> scaled(y.begin(), y.end());
+        for (double& v : scaled) v = std::ldexp(v, -exponent);
+        tFit fit = FitCurve(model, x, scaled, progress);
+        if (!fit.Ok) return fit;
+        for (std::size_t i = 0; i < fit.Params.size(); ++i)
+            if (ScalesWithY(model, i)) {
+                fit.Params[i] = std::ldexp(fit.Params[i], exponent);
+                fit.StdErrors[i] = std::ldexp(fit.StdErrors[i], exponent);
+            }
+        fit.ResidualSD = std::ldexp(fit.ResidualSD, exponent);
+        const auto finite = [](double v) { return std::isfinite(v); };
+        if (!std::all_of(fit.Params.begin(), fit.Params.end(), finite) ||
+            !std::all_of(fit.StdErrors.begin(), fit.StdErrors.end(), finite) || !std::isfinite(fit.ResidualSD))
+            return Failed(TooLarge());
+        return fit;
+    }
+    if (row.Degree > 0) return FitPolynomial(row.Degree, x, y);
+    tFit fit = FitNonlinear(model, x, y, progress);
+    Explains(fit);
+    return fit;
 }
 
 double FitValue(tFitModel model, const std::vector<double>& p, double x) {

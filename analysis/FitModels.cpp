@@ -166,7 +166,9 @@ QString SineStart(tProblem& problem, std::vector<double>&, std::vector<double>& 
     if (!(frequency > 0)) return QStringLiteral("В выбранных точках не видно колебаний.");
     std::vector<std::vector<double>> columns(3);
     std::vector<double> ys;
-    for (const std::size_t i : Sample(n)) {
+    // On the first points, every one: points spread evenly may fall a whole number of periods apart and see
+    // no oscillation at all (a perfect sine sampled at its zeros).
+    for (std::size_t i = 0; i < std::min<std::size_t>(n, 2000); ++i) {
         const double angle = kTwoPi * frequency * (x[i] - problem.Origin);
         columns[0].push_back(std::sin(angle));
         columns[1].push_back(std::cos(angle));

@@ -201,6 +201,58 @@ TEST(Analysis, FitsMeetCertifiedValuesAndKnownTruth) {
     }
 }
 
+// Perfect data give their parameters exactly, at any length and any magnitude; a curve that explains nothing
+// of the points is refused with the reason, never shown as a result.
+TEST(Analysis, AFitExplainsThePointsOrSaysNo) {
+    const auto perfect = [](std::size_t n, double scale) {
+        tSignal s;
+        for (std::size_t i = 0; i < n; ++i) {
+            s.X.push_back(1e-3 * double(i));
+            s.Y.push_back(scale * 0.2 * std::sin(2 * std::numbers::pi * 2.5 * 1e-3 * double(i)));
+        }
+        return s;
+    };
+    const struct {
+        const char* name;
+        std::size_t n;
+        double scale;
+    } rows[] = {{"2·10⁴", 20000, 1}, {"10⁷", 10000000, 1}, {"at 10³⁰⁰", 20000, 1e300},
+                {"at 10⁻³⁰⁰", 20000, 1e-300}};
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        const tSignal s = perfect(row.n, row.scale);
+        const tFit fit = FitCurve(tFitModel::Sine, s.X, s.Y);
+        ASSERT_TRUE(fit.Ok) << fit.Error.toStdString();
+        EXPECT_NEAR(fit.Params[0] / row.scale, 0.2, 1e-9);
+        EXPECT_NEAR(fit.Params[1], 2.5, 1e-9);
+        EXPECT_NEAR(std::remainder(fit.Params[2], 2 * std::numbers::pi), 0, 1e-6);
+        EXPECT_NEAR(fit.Params[3] / row.scale, 0, 1e-9);
+        EXPECT_GT(fit.RSquared, 1 - 1e-12);
+    }
+    // Lines that are no exponential approach nor sine: a fit that explains nothing is refused.
+    tSignal noise;
+    std::mt19937 random(3);
+    std::normal_distribution<double> normal(0, 1);
+    for (int i = 0; i < 2000; ++i) {
+        noise.X.push_back(i * 0.01);
+        noise.Y.push_back(normal(random));
+    }
+    tSignal trace = noise;
+    for (std::size_t i = 0; i < trace.Y.size(); ++i) trace.Y[i] += 0.3 * std::exp(-trace.X[i] / 3);
+    for (const tFitModel model : {tFitModel::ExpApproach, tFitModel::Sine, tFitModel::RiseToLimit}) {
+        SCOPED_TRACE(FitModelKey(model).toStdString());
+        const tFit traced = FitCurve(model, trace.X, trace.Y);
+        EXPECT_FALSE(traced.Ok) << "R² = " << traced.RSquared;
+        const tFit fit = FitCurve(model, noise.X, noise.Y);
+        EXPECT_FALSE(fit.Ok && fit.RSquared < 0.19) << "R² = " << fit.RSquared;
+        if (!fit.Ok) {
+            EXPECT_FALSE(fit.Error.isEmpty());
+        }
+    }
+    // A line through noise is the honest answer that there is no trend: kept.
+    EXPECT_TRUE(FitCurve(tFitModel::Line, noise.X, noise.Y).Ok);
+}
+
 // Bad input is said, never thrown or hung on.
 TEST(Analysis, BadInputIsSaid) {
     const tValues line = {1, 2, 3, 4, 5, 6, 7, 8};
@@ -219,13 +271,14 @@ TEST(Analysis, BadInputIsSaid) {
         {tFitModel::Sine, line, line, ""},
         {tFitModel::ExpApproach, line, tValues(8, 5.0), ""},
         {tFitModel::RiseToLimit, line, {0, 0, 0, 0, 0, 0, 0, 0}, ""},
-        // Squares beyond the largest double: refused, not R² = 0 with errors of 0.
+        // An answer beyond the largest double: refused, not R² = 0 with errors of 0 (the values alone, at
+        // 10³⁰⁰, are fitted).
         {tFitModel::Line,
-         {1, 2, 3, 4},
+         {1e-10, 2e-10, 3e-10, 4e-10},
          {1e300, -1e300, 2e300, 0},
          "Числа в выбранной области слишком велики"},
         {tFitModel::Parabola,
-         {1, 2, 3, 4},
+         {1e-10, 2e-10, 3e-10, 4e-10},
          {1e300, -1e300, 2e300, 0},
          "Числа в выбранной области слишком велики"},
     };
