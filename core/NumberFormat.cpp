@@ -1,6 +1,8 @@
 // The number-pattern formatter: sections, required and optional digits, grouping, exponents, quoted text.
 #include "core/NumberFormat.h"
 
+#include "core/TextCodec.h"
+
 #include "core/LocaleFormats.h"
 
 #include <QLocale>
@@ -202,4 +204,47 @@ std::optional<double> ParseTypedNumber(const QString& text, QString* reason) {
             QStringLiteral("«%1» — не число. Введите число, например %2.")
                 .arg(text.trimmed(), QStringLiteral("2") + QLocale().decimalPoint() + QStringLiteral("35"));
     return std::nullopt;
+}
+
+std::optional<std::vector<std::pair<double, double>>> ParsePastedRows(const QString& text, QString* reason) {
+    std::vector<std::pair<double, double>> rows;
+    const auto fail = [&](const QString& why) {
+        if (reason) *reason = why;
+        return std::nullopt;
+    };
+    int number = 0;
+    bool headsSeen = false;
+    for (const QString& line : SplitTextLines(text)) {
+        ++number;
+        if (line.trimmed().isEmpty()) continue;
+        QStringList cells = line.contains(u'\t')  ? line.split(u'\t')
+                            : line.contains(u';') ? line.split(u';')
+                                                  : line.simplified().split(u' ');
+        // Empty cells at the end of a row (a spreadsheet's row copied wide) are none.
+        while (!cells.isEmpty() && cells.last().trimmed().isEmpty()) cells.removeLast();
+        QString why;
+        std::optional<double> x, y;
+        if (cells.size() == 2) {
+            x = ParseTypedNumber(cells[0], &why);
+            if (x) y = ParseTypedNumber(cells[1], &why);
+        }
+        if (x && y) {
+            if (int(rows.size()) >= kMaxPastedRows)
+                return fail(QStringLiteral("Больше %1 строк за раз не вставить.").arg(kMaxPastedRows));
+            rows.emplace_back(*x, *y);
+            continue;
+        }
+        // The heads of the columns, copied with them: a first row that starts with words.
+        if (rows.empty() && !headsSeen && !cells.isEmpty() && !ParseTypedNumber(cells[0])) {
+            headsSeen = true;
+            continue;
+        }
+        if (cells.size() != 2)
+            return fail(QStringLiteral("Строка %1: нужны два числа — x и y, разделённые табуляцией или точкой "
+                                       "с запятой.")
+                            .arg(number));
+        return fail(QStringLiteral("Строка %1: %2").arg(number).arg(why));
+    }
+    if (rows.empty()) return fail(QStringLiteral("В буфере обмена нет строк с числами."));
+    return rows;
 }

@@ -259,6 +259,21 @@ int tLesson::SetTypedRow(int row, double x, double y) {
     return place;
 }
 
+void tLesson::AddTypedRows(const std::vector<std::pair<double, double>>& added) {
+    if (added.empty()) return;
+    for (const auto& [x, y] : added)
+        if (!std::isfinite(x) || !std::isfinite(y)) throw Exception(QStringLiteral("Введите конечное число."));
+    // The first row begins the run where there is none yet.
+    const bool begun = TypedRun() < 0;
+    if (begun) SetTypedRow(0, added.front().first, added.front().second);
+    std::vector<std::pair<double, double>> rows;
+    const tPointSeries& points = *FTyped->Points;
+    for (int i = 0; i < points.Count(); ++i) rows.emplace_back(points.X(i), points.Y(i));
+    rows.insert(rows.end(), added.begin() + (begun ? 1 : 0), added.end());
+    std::stable_sort(rows.begin(), rows.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    PutRows(FTyped, rows);
+}
+
 void tLesson::RemoveTypedRow(int row) {
     if (TypedRun() < 0 || row < 0 || row >= FTyped->Points->Count()) return;
     std::vector<std::pair<double, double>> rows;

@@ -104,6 +104,8 @@ public:
     // so the row may move: its place is returned. Every change is in the run's file at once.
     int SetTypedRow(int row, double x, double y);
     void RemoveTypedRow(int row);
+    // Rows pasted at once, each at its place in x order (after rows of the same x), in one change.
+    void AddTypedRows(const std::vector<std::pair<double, double>>& rows);
     // The run typed by hand, or -1 before its first row.
     int TypedRun() const;
     // A run of an experiment of events keeps no point by itself: the readings of its last second are held,

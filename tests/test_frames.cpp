@@ -74,6 +74,41 @@ TEST(NumberFormat, PatternsOnBothSeparators) {
     ResetSystemDecimalSeparator();
 }
 
+// Rows as spreadsheets copy them: every dialect read, every cell checked, the reason names the row.
+TEST(NumberFormat, PastedRowsAreReadOrRefusedWithTheRow) {
+    const struct {
+        const char* text;
+        const char* rows;   // "x:y x:y", or nullptr: refused
+        const char* reason; // the start of the reason when refused
+    } rows[] = {
+        {"1\t2\n3,5\t-4\n", "1:2 3.5:-4", ""},
+        {"t, с\tT, °C\r\n0\t21,5\r\n", "0:21.5", ""},
+        {"0;1\r\n\r\n2;3;;\r\n", "0:1 2:3", ""},
+        {"0 1\n2   3\n", "0:1 2:3", ""},
+        {"0.5\t1e3\n", "0.5:1000", ""},
+        {"1\t2\nx\ty\n", nullptr, "Строка 2: «x» — не число"},
+        {"1\t2\t3\n", nullptr, "Строка 1: нужны два числа"},
+        {"1\n", nullptr, "Строка 1: нужны два числа"},
+        {"1\tinf\n", nullptr, "Строка 1: «inf» — не число"},
+        {"", nullptr, "В буфере обмена нет строк с числами."},
+        {"x\ty\n", nullptr, "В буфере обмена нет строк с числами."},
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.text);
+        QString reason;
+        const auto read = ParsePastedRows(QString::fromUtf8(row.text), &reason);
+        if (!row.rows) {
+            EXPECT_FALSE(read);
+            EXPECT_TRUE(reason.startsWith(QString::fromUtf8(row.reason))) << reason.toStdString();
+            continue;
+        }
+        ASSERT_TRUE(read) << reason.toStdString();
+        QStringList got;
+        for (const auto& [x, y] : *read) got << QString::number(x) + u':' + QString::number(y);
+        EXPECT_EQ(got.join(u' '), QString::fromUtf8(row.rows));
+    }
+}
+
 namespace {
 
 tExperiment MakeExperiment(const QString& sensor = QStringLiteral("T101")) {

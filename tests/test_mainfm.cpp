@@ -1134,6 +1134,25 @@ TEST_F(MainWindowTest, PointsTypedIntoTheTableOfAnExperimentWithoutASensor) {
     ASSERT_EQ(Lesson().Run(0).Points->Count(), 1);
     EXPECT_EQ(Lesson().Run(0).Points->X(0), 1.5);
     EXPECT_EQ(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")).count('\n'), 2);
+
+    // Ctrl+V of rows from a spreadsheet: each cell checked, all rows or none, in x order, on the disk.
+    const auto paste = [&](const QString& text) {
+        QApplication::clipboard()->setText(text);
+        QKeyEvent press(QEvent::KeyPress, Qt::Key_V, Qt::ControlModifier);
+        QApplication::sendEvent(table, &press);
+    };
+    paste(QStringLiteral("x\ty\r\n3\t0,75\r\n2,5\t4\r\nдва\t1\r\n"));
+    ASSERT_EQ(BoxTexts().size(), 1);
+    EXPECT_TRUE(BoxTexts()[0].startsWith(QStringLiteral("Строка 4: «два» — не число"))) << BoxTexts()[0].toStdString();
+    EXPECT_EQ(Lesson().Run(0).Points->Count(), 1) << "none of them";
+    paste(QStringLiteral("t;T\n3;0,75\n2,5;4\n\n0;-1;\n"));
+    const tPointSeries& pasted = *Lesson().Run(0).Points;
+    ASSERT_EQ(pasted.Count(), 4);
+    EXPECT_EQ(std::vector<double>({pasted.X(0), pasted.X(1), pasted.X(2), pasted.X(3)}),
+              std::vector<double>({0, 1.5, 2.5, 3}));
+    EXPECT_EQ(pasted.Y(3), 0.75);
+    EXPECT_EQ(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")).count('\n'), 5);
+    EXPECT_EQ(BoxTexts().size(), 1);
 }
 
 // Between runs a connected sensor's reading is in the tool bar, nothing of it recorded; its stream is ended

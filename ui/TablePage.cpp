@@ -4,6 +4,7 @@
 
 #include "core/LocaleFormats.h"
 #include "core/NumberFormat.h"
+#include "core/Prompts.h"
 #include "lesson/Lesson.h"
 #include "runs/Csv.h"
 #include "runs/Runs.h"
@@ -184,6 +185,20 @@ bool tRunsModel::setData(const QModelIndex& index, const QVariant& value, int ro
     return true;
 }
 
+bool tRunsModel::PasteRows(const QString& text, QString* reason) {
+    if (!Typing()) {
+        *reason = QStringLiteral("Строки вставляются в таблицу эксперимента без датчика: точки опыта с датчиком "
+                                 "измеряет датчик.");
+        return false;
+    }
+    const auto rows = ParsePastedRows(text, reason);
+    if (!rows) return false;
+    FNewX.reset();
+    FNewY.reset();
+    FLesson->AddTypedRows(*rows);
+    return true;
+}
+
 bool tRunsModel::RemoveTypedRow(const QModelIndex& index) {
     const int pair = TypedPair();
     if (!index.isValid() || index.column() / 2 != pair || pair >= int(FCounts.size()) ||
@@ -346,6 +361,12 @@ void TTablePage::closeEditor(QWidget* editor, QAbstractItemDelegate::EndEditHint
 void TTablePage::keyPressEvent(QKeyEvent* event) {
     if (event->matches(QKeySequence::Copy)) {
         QApplication::clipboard()->setText(SelectionText());
+        return;
+    }
+    // Rows copied from a spreadsheet, each cell checked: all of them or none, and why.
+    if (event->matches(QKeySequence::Paste) && state() != EditingState) {
+        QString reason;
+        if (!FModel->PasteRows(QApplication::clipboard()->text(), &reason)) ShowWarningBox(this, reason);
         return;
     }
     // Delete takes a row typed by hand away.

@@ -32,6 +32,8 @@ public:
     bool Typing() const;
     // Removes the typed row at `index`; false when it is no typed row.
     bool RemoveTypedRow(const QModelIndex& index);
+    // Rows pasted (as a spreadsheet copies them) into the typed run, all or none; false with the reason.
+    bool PasteRows(const QString& text, QString* reason);
 
     // The role that holds a point's label, on the value cell.
     static constexpr int kLabelRole = Qt::UserRole + 1;
