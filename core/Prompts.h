@@ -21,6 +21,8 @@ struct tFileDialogOptions {
     QString Directory;
     QString FileName;
     bool OverwritePrompt = false;
+    // The type of file chosen among the filter's: the one offered first, then the one the user chose.
+    QString* Chosen = nullptr;
 };
 
 class tPrompts {

@@ -4,6 +4,7 @@
 #include "core/Functions.h"
 #include "core/LocaleFormats.h"
 #include "runs/Csv.h"
+#include "runs/Spreadsheet.h"
 #include "runs/WorkFolder.h"
 #include "support/TempDir.h"
 
@@ -11,7 +12,11 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QMap>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <csignal>
+#include <functional>
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -74,6 +79,75 @@ TEST(Csv, NumbersAndFieldsReadBackExactly) {
         EXPECT_EQ(ParseCsv(line + line, separator), (QList<QStringList>{fields, fields}));
     }
     EXPECT_EQ(CsvLine({QStringLiteral("t, c"), QStringLiteral("x")}, u';'), QStringLiteral("t, c;x\r\n"));
+}
+
+// A table saved for a spreadsheet: a real one (Gnumeric's ssconvert) reads the comma, tab and workbook forms
+// back as the same numbers; the semicolon form (which Gnumeric cannot be told) reads back through our reader.
+TEST(Spreadsheet, EveryExportReadsBackAsTheSameNumbers) {
+    const std::vector<double> xs{0, 0.001, 12.5, -3.25, 1e-7, 123456.789};
+    const std::vector<double> ys{21.5, -0.75, 1e6, 0.1, 99.999, 2.5e-5};
+    tSheet sheet;
+    sheet.Heads = {QStringLiteral("Опыт 1: t, с"), QStringLiteral("Опыт 1: T, °C"), QStringLiteral("Метка")};
+    sheet.Rows = int(xs.size());
+    sheet.Cell = [&](int row, int column) {
+        tSheetCell cell;
+        if (column == 2) {
+            cell.Text = row == 1 ? QStringLiteral("кипение; \"бурное\", 1") : QString();
+        } else {
+            cell.IsNumber = true;
+            cell.Number = column == 0 ? xs[std::size_t(row)] : ys[std::size_t(row)];
+        }
+        return cell;
+    };
+    const auto check = [&](const QList<QStringList>& records, QChar decimal) {
+        ASSERT_EQ(records.size(), sheet.Rows + 1);
+        EXPECT_EQ(records[0].value(0), sheet.Heads[0]);
+        EXPECT_EQ(records[0].value(1), sheet.Heads[1]);
+        for (int r = 0; r < sheet.Rows; ++r) {
+            const QStringList& record = records[r + 1];
+            bool ok = false;
+            EXPECT_EQ(QString(record.value(0)).replace(decimal, u'.').toDouble(&ok), xs[std::size_t(r)]) << r;
+            EXPECT_TRUE(ok) << record.join(u'|').toStdString();
+            EXPECT_EQ(QString(record.value(1)).replace(decimal, u'.').toDouble(&ok), ys[std::size_t(r)]) << r;
+            EXPECT_TRUE(ok) << record.join(u'|').toStdString();
+        }
+        EXPECT_EQ(records[2].value(2), QStringLiteral("кипение; \"бурное\", 1"));
+    };
+    QTemporaryDir dir;
+    // Ours first: the semicolon with the decimal comma.
+    const QByteArray semicolon = SheetCsv(sheet, tCsvDialect::SemicolonComma, u'.');
+    ASSERT_TRUE(semicolon.startsWith("\xEF\xBB\xBF"));
+    check(ParseCsv(QString::fromUtf8(semicolon.mid(3)), u';'), u',');
+    const QString ssconvert = QStandardPaths::findExecutable(QStringLiteral("ssconvert"));
+    if (ssconvert.isEmpty()) GTEST_SKIP() << "gnumeric is not installed";
+    const struct {
+        const char* file;
+        std::function<void(const QString&)> write;
+    } forms[] = {
+        {"comma.csv", [&](const QString& f) { WriteFile(f, SheetCsv(sheet, tCsvDialect::CommaPoint, u',')); }},
+        {"tab.txt", [&](const QString& f) { WriteFile(f, SheetCsv(sheet, tCsvDialect::Tab, u'.')); }},
+        {"book.xlsx", [&](const QString& f) { WriteWorkbook(f, sheet, QStringLiteral("Остывание: воды [1]")); }},
+    };
+    for (const auto& form : forms) {
+        SCOPED_TRACE(form.file);
+        const QString file = dir.filePath(QString::fromLatin1(form.file));
+        form.write(file);
+        const QString out = file + QStringLiteral(".out.csv");
+        QProcess convert;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert(QStringLiteral("LC_ALL"), QStringLiteral("C.UTF-8"));
+        convert.setProcessEnvironment(environment);
+        convert.start(ssconvert, {QStringLiteral("-T"), QStringLiteral("Gnumeric_stf:stf_csv"), file, out});
+        ASSERT_TRUE(convert.waitForFinished(60000));
+        ASSERT_EQ(convert.exitCode(), 0) << convert.readAllStandardError().toStdString();
+        check(ParseCsv(QString::fromUtf8(ReadFile(out)), u','), u'.');
+    }
+    // More rows than a sheet holds: refused with the reason, nothing left behind.
+    tSheet huge = sheet;
+    huge.Rows = kMaxWorkbookRows;
+    huge.Cell = [](int, int) { return tSheetCell{true, 1, {}}; };
+    EXPECT_THROW(WriteWorkbook(dir.filePath(QStringLiteral("huge.xlsx")), huge, QStringLiteral("x")), Exception);
+    EXPECT_FALSE(QFileInfo::exists(dir.filePath(QStringLiteral("huge.xlsx"))));
 }
 
 TEST(WorkFolder, RunsAreWrittenAsMeasuredAndReadBack) {

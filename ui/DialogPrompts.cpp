@@ -153,7 +153,9 @@ public:
         });
         if (!options.OverwritePrompt) dialog.setOption(QFileDialog::DontConfirmOverwrite);
         if (!options.FileName.isEmpty()) dialog.selectFile(options.FileName);
+        if (options.Chosen && !options.Chosen->isEmpty()) dialog.selectNameFilter(*options.Chosen);
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+        if (options.Chosen) *options.Chosen = dialog.selectedNameFilter();
         return WithDefaultExt(dialog.selectedFiles().first(), dialog.defaultSuffix());
     }
 

@@ -3,7 +3,11 @@
 #include "ui/PageOutput.h"
 
 #include "core/Exception.h"
+#include "core/LocaleFormats.h"
 #include "core/TextCodec.h"
+#include "core/UserFolders.h"
+#include "runs/Csv.h"
+#include "runs/Spreadsheet.h"
 #include "ui/Experimentfr.h"
 #include "ui/TablePage.h"
 #include "widgets/Chart.h"
@@ -17,6 +21,8 @@
 #include <QFileInfo>
 #include <QImageReader>
 #include <QPrinter>
+#include <QRegularExpression>
+#include <QSettings>
 #include <QStandardPaths>
 
 namespace {
@@ -79,9 +85,17 @@ tFileDialogOptions tPageOutput::PageDialog() {
     return SaveDialog(QStringLiteral("RTF-файлы (*.rtf);;PDF-файлы (*.pdf)"), QStringLiteral("rtf"));
 }
 
+static const char kWorkbookFilterText[] = "Книга Excel (*.xlsx)";
+
 tFileDialogOptions tPageOutput::TableDialog() {
-    return SaveDialog(QStringLiteral("CSV-файлы (*.csv);;PDF-файлы (*.pdf)"), QStringLiteral("csv"));
+    return SaveDialog(CsvDialectFilter(tCsvDialect::SemicolonComma) + QStringLiteral(";;") +
+                          CsvDialectFilter(tCsvDialect::CommaPoint) + QStringLiteral(";;") +
+                          CsvDialectFilter(tCsvDialect::Tab) + QStringLiteral(";;") +
+                          QString::fromUtf8(kWorkbookFilterText) +
+                          QStringLiteral(";;PDF-файлы (*.pdf)"),
+                      QStringLiteral("csv"));
 }
+
 
 bool tPageOutput::IsPdf(const QString& fileName) {
     return QFileInfo(fileName).suffix().compare(QStringLiteral("pdf"), Qt::CaseInsensitive) == 0;
@@ -161,6 +175,49 @@ tPageProgress TableProgress(QWidget* window) {
 
 } // namespace
 
+namespace {
+
+// The table's last type of file, kept for the next time.
+QString TableFilterKept() {
+    const QSettings state(UserStateFile(QStringLiteral("export.ini")), QSettings::IniFormat);
+    return state.value(QStringLiteral("TableFilter")).toString();
+}
+
+void KeepTableFilter(const QString& filter) {
+    QSettings(UserStateFile(QStringLiteral("export.ini")), QSettings::IniFormat)
+        .setValue(QStringLiteral("TableFilter"), filter);
+}
+
+} // namespace
+
+void tPageOutput::ExportTable(QWidget* parent, const TTablePage& table, const QString& title,
+                              const QString& chosenBefore) {
+    tFileDialogOptions options = TableDialog();
+    // Where nothing was chosen yet: the dialect the system's settings read.
+    QString chosen = !chosenBefore.isEmpty() ? chosenBefore
+                     : CsvSeparator(SystemDecimalSeparator()) == u';'
+                         ? CsvDialectFilter(tCsvDialect::SemicolonComma)
+                         : CsvDialectFilter(tCsvDialect::CommaPoint);
+    options.Chosen = &chosen;
+    const QRegularExpressionMatch extension = QRegularExpression(QStringLiteral("\\*\\.(\\w+)")).match(chosen);
+    if (extension.hasMatch()) options.DefaultExt = extension.captured(1);
+    const QString fileName = AskSaveName(parent, options, title, QStringLiteral("таблица"));
+    if (fileName.isEmpty()) return;
+    KeepTableFilter(chosen);
+    const QString suffix = QFileInfo(fileName).suffix().toLower();
+    if (IsPdf(fileName)) {
+        SaveTablePdf(fileName, *table.Printed(), title, Printer().pageLayout(), TableProgress(parent));
+        return;
+    }
+    if (suffix == QStringLiteral("xlsx")) return WriteWorkbook(fileName, table.Sheet(), title);
+    // The dialect chosen; a name ending in .txt is the tab's whatever was chosen.
+    std::optional<tCsvDialect> dialect;
+    for (const tCsvDialect d : {tCsvDialect::SemicolonComma, tCsvDialect::CommaPoint, tCsvDialect::Tab})
+        if (chosen == CsvDialectFilter(d)) dialect = d;
+    if (suffix == QStringLiteral("txt")) dialect = tCsvDialect::Tab;
+    WriteFileBytes(fileName, table.CsvText(dialect));
+}
+
 void tPageOutput::ExportPage(QWidget* parent, TfrExperiment& frame, const QString& title) {
     using tPage = TfrExperiment::tPage;
     const tPage page = frame.CurrentPage();
@@ -168,12 +225,7 @@ void tPageOutput::ExportPage(QWidget* parent, TfrExperiment& frame, const QStrin
     if (page == tPage::Chart) {
         ExportCharts(parent, frame.Charts(), title, QStringLiteral("график"));
     } else if (page == tPage::Table) {
-        const QString fileName = AskSaveName(parent, TableDialog(), title, QStringLiteral("таблица"));
-        if (fileName.isEmpty()) return;
-        if (IsPdf(fileName))
-            SaveTablePdf(fileName, *frame.tvTable->Printed(), title, layout, TableProgress(parent));
-        else
-            WriteFileBytes(fileName, frame.tvTable->CsvText());
+        ExportTable(parent, *frame.tvTable, title, TableFilterKept());
     } else {
         const QString fileName =
             AskSaveName(parent, PageDialog(), title,

@@ -15,6 +15,7 @@ class QPrinter;
 class QWidget;
 class TChart;
 class TfrExperiment;
+class TTablePage;
 
 class tPageOutput {
 public:
@@ -46,6 +47,9 @@ public:
     static tFileDialogOptions ChartDialog();
     static tFileDialogOptions PageDialog();
     static tFileDialogOptions TableDialog();
+    // The table saved as the user chooses: CSV in a dialect, tab-separated text, an Excel workbook or PDF;
+    // `chosen` the type offered first (the one chosen last time, kept per user).
+    void ExportTable(QWidget* parent, const TTablePage& table, const QString& title, const QString& chosen);
     static bool IsPdf(const QString& fileName);
 
 private:

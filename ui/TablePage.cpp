@@ -267,11 +267,16 @@ QVariant tRunsModel::headerData(int section, Qt::Orientation orientation, int ro
            u'\n' + run.Start.toString(ShortDateFormat() + u' ' + LongTimeFormat());
 }
 
-QString tRunsModel::PlainText(int row, int column) const {
+std::optional<double> tRunsModel::Value(int row, int column) const {
     const int pair = column / 2;
-    if (!FLesson || pair >= int(FCounts.size()) || row >= FCounts[size_t(pair)]) return QString();
+    if (!FLesson || pair >= int(FCounts.size()) || row >= FCounts[size_t(pair)]) return std::nullopt;
     const tPointSeries& points = *FLesson->Run(FShown[size_t(pair)]).Points;
-    return CsvNumber(column % 2 == 1 ? points.Y(row) : points.X(row), SystemDecimalSeparator());
+    return column % 2 == 1 ? points.Y(row) : points.X(row);
+}
+
+QString tRunsModel::PlainText(int row, int column) const {
+    const std::optional<double> value = Value(row, column);
+    return value ? CsvNumber(*value, SystemDecimalSeparator()) : QString();
 }
 
 TTablePage::TTablePage(QWidget* parent) : QTableView(parent) {
@@ -411,25 +416,36 @@ QString TTablePage::SelectionText() const {
     return text;
 }
 
-QByteArray TTablePage::CsvText() const {
+tSheet TTablePage::Sheet() const {
     FModel->TakeRowsNow();
-    const QChar separator = CsvSeparator(SystemDecimalSeparator());
     const int runs = FModel->columnCount() / 2;
-    QStringList heads;
+    tSheet sheet;
     for (int c = 0; c < runs * 2; ++c) {
-        heads << FModel->headerData(c, Qt::Horizontal).toString().replace(u'\n', u' ');
-        if (c % 2 == 1) heads << QStringLiteral("Метка");
+        sheet.Heads << FModel->headerData(c, Qt::Horizontal).toString().replace(u'\n', u' ');
+        if (c % 2 == 1) sheet.Heads << QStringLiteral("Метка");
     }
-    QString text = CsvLine(heads, separator);
-    for (int r = 0; r < FModel->Rows(); ++r) {
-        QStringList cells;
-        for (int c = 0; c < runs * 2; ++c) {
-            cells << FModel->PlainText(r, c);
-            if (c % 2 == 1) cells << FModel->data(FModel->index(r, c), tRunsModel::kLabelRole).toString();
+    sheet.Rows = FModel->Rows();
+    // Each run's x, its y and the y's label, three columns a run.
+    sheet.Cell = [model = FModel](int row, int column) {
+        tSheetCell cell;
+        const int c = column / 3 * 2 + std::min(column % 3, 1);
+        if (column % 3 == 2) {
+            cell.Text = model->data(model->index(row, c), tRunsModel::kLabelRole).toString();
+        } else if (const std::optional<double> value = model->Value(row, c)) {
+            cell.IsNumber = true;
+            cell.Number = *value;
         }
-        text += CsvLine(cells, separator);
-    }
-    return "\xEF\xBB\xBF" + text.toUtf8();
+        return cell;
+    };
+    return sheet;
+}
+
+QByteArray TTablePage::CsvText(std::optional<tCsvDialect> dialect) const {
+    const QChar decimal = SystemDecimalSeparator();
+    return SheetCsv(Sheet(),
+                    dialect.value_or(CsvSeparator(decimal) == u';' ? tCsvDialect::SemicolonComma
+                                                                    : tCsvDialect::CommaPoint),
+                    decimal);
 }
 
 namespace {

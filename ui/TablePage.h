@@ -2,6 +2,8 @@
 // points, the newest values appearing while a run is measured; copy to the clipboard and CSV.
 #pragma once
 
+#include "runs/Spreadsheet.h"
+
 #include <QAbstractTableModel>
 #include <QPersistentModelIndex>
 #include <QTableView>
@@ -39,6 +41,8 @@ public:
     static constexpr int kLabelRole = Qt::UserRole + 1;
     // The cell as a number a spreadsheet reads (the system's decimal separator, no grouping), or empty.
     QString PlainText(int row, int column) const;
+    // The cell's number, none where the run has no point.
+    std::optional<double> Value(int row, int column) const;
     // The rows of the runs, whether a view shows them or not.
     int Rows() const { return FRows; }
     // While a run is measured, a view is told of new rows once a second (each time it lays out and paints all
@@ -83,8 +87,10 @@ public:
     // The selection (everything when nothing is selected) as tab-separated lines, with the column heads when
     // everything is taken.
     QString SelectionText() const;
-    // Every run as CSV: a byte-order mark, ";" between fields where the decimal separator is a comma.
-    QByteArray CsvText() const;
+    // Every run as CSV in `dialect`; without one ";" between fields where the decimal separator is a comma.
+    QByteArray CsvText(std::optional<tCsvDialect> dialect = std::nullopt) const;
+    // The table as a spreadsheet reads it: each run's x, y and label, the heads with their units.
+    tSheet Sheet() const;
     // The table as it is printed: the heads and the values as the page shows them, the labels beside their
     // values; the rows there are now.
     std::unique_ptr<tPrintedTable> Printed() const;
