@@ -144,8 +144,12 @@ QRegion TfrExperiment::FixedOverlay(TChart* chart) const {
     QRegion fixed;
     if (const QRect legend = LegendBox(plot, ResultFont(chart->font()), chart); !legend.isEmpty())
         fixed |= legend.adjusted(-2, -2, 2, 2);
-    if (FLesson && FLesson->ResultCount() > 0)
-        for (const tResultBox& box : ScreenResultBoxes()) fixed |= box.Rect.adjusted(-2, -2, 2, 2);
+    if (FLesson && FLesson->ResultCount() > 0) {
+        QFont font;
+        for (const tResultBox& box : ScreenResultBoxes(&font)) fixed |= box.Rect.adjusted(-2, -2, 2, 2);
+        if (const QRect note = ResultsNoteBox(plot, font, chart, nullptr); !note.isEmpty())
+            fixed |= note.adjusted(-2, -2, 2, 2);
+    }
     return fixed;
 }
 
@@ -217,9 +221,7 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
         const int run = FLesson->ResultRun(i);
         return (run >= 0 ? RunColour(*FLesson, run) : QColor(Qt::red)).darker(160);
     };
-    int shown = 0;
-    const std::vector<int> onChart = FLesson->ResultsOnChart(&shown);
-    for (const int i : onChart) {
+    for (const int i : FLesson->ResultsOnChart()) {
         const tAnalysisResult& r = FLesson->Result(i);
         painter.setPen(QPen(colour(i), 2.5, Qt::DashLine));
         painter.setBrush(Qt::NoBrush);
@@ -287,14 +289,13 @@ void TfrExperiment::DrawResults(TChart* chart, QPainter& painter, const QRect& p
     const QFontMetrics metrics(font, painter.device());
     const int pad = metrics.height() / 3;
     // Not every result is drawn: the chart says which are, at the plot's foot.
-    if (int(onChart.size()) < shown) {
-        const QString note = QStringLiteral("Результаты на графике: %1 из %2 (опыт %3)")
-                                 .arg(onChart.size())
-                                 .arg(shown)
-                                 .arg(FLesson->RunNumber(FLesson->Chosen()));
+    QString note;
+    if (const QRect noteBox = ResultsNoteBox(plotRect, font, painter.device(), &note); !noteBox.isEmpty()) {
         painter.setFont(font);
-        painter.setPen(QColor(90, 90, 90));
-        painter.drawText(plotRect.adjusted(pad, pad, -pad, -pad), Qt::AlignLeft | Qt::AlignBottom, note);
+        painter.setPen(QPen(QColor(90, 90, 90), 1));
+        painter.setBrush(QColor(255, 255, 255, 230));
+        painter.drawRect(noteBox);
+        painter.drawText(noteBox, Qt::AlignCenter, note);
     }
     for (const auto& [result, box] : boxes) {
         const QStringList lines = ResultText(result);
@@ -341,6 +342,8 @@ std::vector<TfrExperiment::tResultBox> TfrExperiment::ResultBoxes(TChart* chart,
     std::vector<QRect> taken;
     if (const QRect legend = LegendBox(plotRect, ResultFont(chart->font()), device); !legend.isEmpty())
         taken.push_back(legend);
+    if (const QRect note = ResultsNoteBox(plotRect, font, device, nullptr); !note.isEmpty())
+        taken.push_back(note);
     const std::vector<QPoint> curve = CurvePixels(chart);
     // The text as large as lets every box stand apart (a small chart on paper), down to six points. Boxes
     // whose area at six points exceeds the plot's never stand apart: they are placed once, at six points.
@@ -431,6 +434,7 @@ std::vector<TfrExperiment::tResultBox> TfrExperiment::ScreenResultBoxes(QFont* f
     const QRect plot = chMain->PlotRect();
     const QFont base = ResultFont(chMain->font());
     const QRect legend = LegendBox(plot, base, chMain);
+    const QRect note = ResultsNoteBox(plot, base, chMain, nullptr);
     QString key = QStringLiteral("%1 %2 %3 %4|%5 %6 %7 %8|")
                       .arg(plot.x())
                       .arg(plot.y())
@@ -440,7 +444,7 @@ std::vector<TfrExperiment::tResultBox> TfrExperiment::ScreenResultBoxes(QFont* f
                       .arg(legend.y())
                       .arg(legend.width())
                       .arg(legend.height()) +
-                  base.toString();
+                  base.toString() + QStringLiteral("|%1 %2").arg(note.width()).arg(note.height());
     for (const int i : FLesson ? FLesson->ResultsOnChart() : std::vector<int>()) {
         const QPointF box = i == FDragged ? FDragBox : FLesson->ResultBox(i);
         key += QStringLiteral("|%1 %2 %3 ").arg(i).arg(box.x(), 0, 'g', 17).arg(box.y(), 0, 'g', 17) +
@@ -652,6 +656,22 @@ QRect TfrExperiment::LegendBox(const QRect& plotRect, const QFont& font, QPaintD
     for (const auto& [name, colour] : FLegend) width = std::max(width, metrics.horizontalAdvance(name));
     return QRect(plotRect.left() + pad * 2, plotRect.top() + pad * 2, width + metrics.height() * 2 + 3 * pad,
                  int(FLegend.size()) * metrics.lineSpacing() + 2 * pad);
+}
+
+QRect TfrExperiment::ResultsNoteBox(const QRect& plotRect, const QFont& font, QPaintDevice* device,
+                                    QString* text) const {
+    int shown = 0;
+    const std::size_t drawn = FLesson ? FLesson->ResultsOnChart(&shown).size() : 0;
+    if (int(drawn) >= shown) return QRect();
+    const QString note = QStringLiteral("Результаты на графике: %1 из %2 (опыт %3)")
+                             .arg(drawn)
+                             .arg(shown)
+                             .arg(FLesson->RunNumber(FLesson->Chosen()));
+    if (text) *text = note;
+    const QFontMetrics metrics(font, device);
+    const int pad = metrics.height() / 3;
+    const QSize size(metrics.horizontalAdvance(note) + 2 * pad, metrics.height() + pad);
+    return QRect(QPoint(plotRect.left() + pad * 2, plotRect.bottom() - pad * 2 - size.height()), size);
 }
 
 void TfrExperiment::DrawLegend(QPainter& painter, const QRect& plotRect) const {

@@ -157,6 +157,9 @@ private:
     void DrawRegion(TChart* chart, QPainter& painter, const QRect& plotRect) const;
     // The legend's box, where it is drawn (empty without a legend).
     QRect LegendBox(const QRect& plotRect, const QFont& font, QPaintDevice* device) const;
+    // Where the chart says that it draws only some of the results, at the plot's foot, and what it says
+    // (empty when it draws them all).
+    QRect ResultsNoteBox(const QRect& plotRect, const QFont& font, QPaintDevice* device, QString* text) const;
     void DrawLegend(QPainter& painter, const QRect& plotRect) const;
     void DrawNotice(TChart* chart, QPainter& painter, const QRect& plotRect) const;
     int FBaseLines = 1;

@@ -203,8 +203,15 @@ void tPageOutput::ExportTable(QWidget* parent, const TTablePage& table, const QS
     if (extension.hasMatch()) options.DefaultExt = extension.captured(1);
     const QString fileName = AskSaveName(parent, options, title, QStringLiteral("таблица"));
     if (fileName.isEmpty()) return;
-    KeepTableFilter(chosen);
     const QString suffix = QFileInfo(fileName).suffix().toLower();
+    // A name typed with another type's extension is that type, for this time and the next.
+    if (!chosen.contains(QStringLiteral("*.") + suffix))
+        for (const QString& filter : TableDialog().Filter.split(QStringLiteral(";;")))
+            if (filter.contains(QStringLiteral("(*.") + suffix + u')')) {
+                chosen = filter;
+                break;
+            }
+    KeepTableFilter(chosen);
     if (IsPdf(fileName)) {
         SaveTablePdf(fileName, *table.Printed(), title, Printer().pageLayout(), TableProgress(parent));
         return;
