@@ -1135,6 +1135,48 @@ TEST_F(MainWindowTest, PointsTypedIntoTheTableOfAnExperimentWithoutASensor) {
     EXPECT_EQ(Lesson().Run(0).Points->X(0), 1.5);
     EXPECT_EQ(ReadFile(Lesson().Work()->Path() + QStringLiteral("/run-01.csv")).count('\n'), 2);
 
+    // Typed fast: every key already waiting when the one before it is handled, each going to whatever has the
+    // focus then (as keys typed at 3 ms a key come from the window system). Every row keeps its numbers.
+    {
+        struct tTypist : QObject {
+            bool event(QEvent* event) override {
+                if (event->type() != QEvent::User) return QObject::event(event);
+                const auto* key = static_cast<tKey*>(event);
+                QWidget* to = QApplication::focusWidget();
+                if (!to) return true;
+                QKeyEvent press(QEvent::KeyPress, key->Key, Qt::NoModifier, key->Text);
+                QApplication::sendEvent(to, &press);
+                QKeyEvent release(QEvent::KeyRelease, key->Key, Qt::NoModifier, key->Text);
+                QApplication::sendEvent(to, &release);
+                return true;
+            }
+            struct tKey : QEvent {
+                tKey(int key, QString text) : QEvent(QEvent::User), Key(key), Text(std::move(text)) {}
+                int Key;
+                QString Text;
+            };
+        } typist;
+        const int before = Lesson().Run(0).Points->Count();
+        table->setFocus();
+        table->setCurrentIndex(model->index(before, 0));
+        for (int row = 0; row < 30; ++row) {
+            const QString x = QString::number(100 + row), y = QStringLiteral("0,") + QString::number(100 + row);
+            for (const QChar c : x) QCoreApplication::postEvent(&typist, new tTypist::tKey(c.unicode(), c));
+            QCoreApplication::postEvent(&typist, new tTypist::tKey(Qt::Key_Tab, QStringLiteral("\t")));
+            for (const QChar c : y) QCoreApplication::postEvent(&typist, new tTypist::tKey(c.unicode(), c));
+            QCoreApplication::postEvent(&typist, new tTypist::tKey(Qt::Key_Return, QStringLiteral("\r")));
+        }
+        QApplication::processEvents();
+        QApplication::processEvents();
+        const tPointSeries& fast = *Lesson().Run(0).Points;
+        ASSERT_EQ(fast.Count(), before + 30);
+        for (int row = 0; row < 30; ++row) {
+            EXPECT_EQ(fast.X(before + row), 100 + row);
+            EXPECT_DOUBLE_EQ(fast.Y(before + row), (100 + row) / 1000.0) << row;
+        }
+        for (int row = 0; row < 30; ++row) Lesson().RemoveTypedRow(before);
+    }
+
     // Ctrl+V of rows from a spreadsheet: each cell checked, all rows or none, in x order, on the disk.
     const auto paste = [&](const QString& text) {
         QApplication::clipboard()->setText(text);
