@@ -175,9 +175,13 @@ QByteArray RunPayload(const tLesson& lesson, int run, int limit) {
 }
 
 QByteArray ResultsPayload(const tLesson& lesson, int maxBytes) {
-    std::vector<std::pair<QJsonValue, QJsonObject>> all;
+    // The newest results that fit in `maxBytes`, taken from the newest back: a work of very many results
+    // never makes a message the broker refuses, and only the results sent are written out.
+    std::vector<std::pair<QJsonValue, QJsonObject>> kept;
     const tExperiment& e = lesson.Experiment();
-    for (int i = 0; i < lesson.ResultCount(); ++i) {
+    // {"lines":[],"results":[]} and each kept result's line and object, with a comma each after the first.
+    qsizetype bytes = 25;
+    for (int i = lesson.ResultCount() - 1; i >= 0; --i) {
         const tAnalysisResult& r = lesson.Result(i);
         // The same for a reader that shows it: the box's lines, and a fit's parameters by name.
         QJsonObject result{
@@ -197,22 +201,16 @@ QByteArray ResultsPayload(const tLesson& lesson, int maxBytes) {
             result.insert(QStringLiteral("values"), values);
             result.insert(QStringLiteral("errors"), errors);
         }
-        all.emplace_back(EncodeResult(r, lesson.ResultBox(i)), result);
-    }
-    // The newest results that fit in `maxBytes`: a work of very many results never makes a message the
-    // broker refuses.
-    // {"lines":[],"results":[]} and each kept result's line and object, with a comma each after the first.
-    std::size_t first = all.size();
-    for (qsizetype bytes = 25; first > 0; --first) {
-        const auto& [line, result] = all[first - 1];
+        const QJsonValue line = EncodeResult(r, lesson.ResultBox(i));
         bytes += QJsonDocument(QJsonArray{line}).toJson(QJsonDocument::Compact).size() - 2 +
-                 QJsonDocument(result).toJson(QJsonDocument::Compact).size() + (first < all.size() ? 2 : 0);
+                 QJsonDocument(result).toJson(QJsonDocument::Compact).size() + (kept.empty() ? 0 : 2);
         if (bytes > maxBytes) break;
+        kept.emplace_back(line, result);
     }
     QJsonArray lines, results;
-    for (std::size_t i = first; i < all.size(); ++i) {
-        lines.append(all[i].first);
-        results.append(all[i].second);
+    for (auto it = kept.rbegin(); it != kept.rend(); ++it) {
+        lines.append(it->first);
+        results.append(it->second);
     }
     return Compact(QJsonObject{{QStringLiteral("lines"), lines}, {QStringLiteral("results"), results}});
 }

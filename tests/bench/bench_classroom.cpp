@@ -4,6 +4,7 @@
 #include "QtCoreBenchmarkMain.h"
 #include "classroom/Discovery.h"
 #include "classroom/LessonBroker.h"
+#include "classroom/Payloads.h"
 #include "classroom/StationLink.h"
 #include "lesson/Lesson.h"
 #include "sim/DemoWorld.h"
@@ -165,6 +166,26 @@ void BM_LatencyFromTickToTeacher(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_LatencyFromTickToTeacher)->Iterations(1)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+// The results a station sends after each new one, with thousands in its work: only the newest that fit are
+// written out, on the window's thread.
+void BM_ResultsPayload(benchmark::State& state) {
+    tLesson lesson;
+    lesson.Open(DemoCooling(60));
+    lesson.BeginRun(0);
+    std::vector<double> values;
+    for (int i = 0; i < 600; ++i) values.push_back(20 + 60 * std::exp(-i / 300.0));
+    lesson.TakeRunValues(values, true);
+    lesson.EndRun();
+    for (int i = 0; i < state.range(0); ++i) {
+        tAnalysisJob job = lesson.PrepareAnalysis(i % 2 ? tAnalysisKind::Statistics : tAnalysisKind::Fit,
+                                                  tFitModel::Line, i % 50, i % 50 + 10);
+        job.Run();
+        lesson.AddResult(job);
+    }
+    for (auto _ : state) benchmark::DoNotOptimize(ResultsPayload(lesson).size());
+}
+BENCHMARK(BM_ResultsPayload)->Arg(30)->Arg(3000)->Unit(benchmark::kMillisecond);
 
 // What Avahi's browser prints on a network flooded with lessons, read: in time growing with the lines.
 void BM_ParseAvahiBrowse(benchmark::State& state) {
