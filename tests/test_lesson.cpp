@@ -791,6 +791,19 @@ TEST_F(LessonTest, NothingMeasuredIsNoRunAndNothingIsWrittenOver) {
     Stop();
 }
 
+namespace {
+
+// A work folder at `path` holding one run of ten points.
+void OneRunWork(const QString& path) {
+    tWorkFolder folder(path, 0, {QStringLiteral("Experiment=Опыт")});
+    auto run = std::make_shared<tRun>();
+    for (int i = 0; i < 10; ++i) run->Points->Add(i * 0.1, i);
+    folder.BeginRun(run);
+    folder.EndRun();
+}
+
+} // namespace
+
 // A work's kept results are all read, however many; what cannot be read is said and never written over.
 TEST(Lesson, EveryKeptResultIsReadAndNoneIsWrittenOver) {
     const QString good = QStringLiteral("Statistics;Line;1;0;1;-1;-1;3 1 1 0 2");
@@ -822,13 +835,7 @@ TEST(Lesson, EveryKeptResultIsReadAndNoneIsWrittenOver) {
     for (const auto& row : rows) {
         SCOPED_TRACE(row.what);
         QTemporaryDir dir;
-        {
-            tWorkFolder folder(dir.path(), 0, {QStringLiteral("Experiment=Опыт")});
-            auto run = std::make_shared<tRun>();
-            for (int i = 0; i < 10; ++i) run->Points->Add(i * 0.1, i);
-            folder.BeginRun(run);
-            folder.EndRun();
-        }
+        OneRunWork(dir.path());
         const QString file = dir.filePath(QStringLiteral("analysis.txt"));
         row.make(file);
         tSavedWork saved = ReadSavedWork(dir.path());
@@ -854,13 +861,7 @@ TEST(Lesson, EveryKeptResultIsReadAndNoneIsWrittenOver) {
     // Lines that are no UTF-8 stay byte for byte: a result is added after them, a box moved writes the
     // results and then them, a run deleted leaves them alone.
     QTemporaryDir dir;
-    {
-        tWorkFolder folder(dir.path(), 0, {QStringLiteral("Experiment=Опыт")});
-        auto run = std::make_shared<tRun>();
-        for (int i = 0; i < 10; ++i) run->Points->Add(i * 0.1, i);
-        folder.BeginRun(run);
-        folder.EndRun();
-    }
+    OneRunWork(dir.path());
     const QString file = dir.filePath(QStringLiteral("analysis.txt"));
     QByteArray junk;
     std::mt19937 random(7);
