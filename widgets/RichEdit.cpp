@@ -135,12 +135,14 @@ void TRichEdit::LoadFromFile(const QString& fileName) {
         // Deleted on the window's thread unless the control takes it (a call queued to a control that went
         // is dropped with what it holds).
         struct tHeld {
-            QTextDocument* Document;
+            QTextDocument* Document = nullptr;
             ~tHeld() {
                 if (Document) Document->deleteLater();
             }
         };
-        auto held = std::make_shared<tHeld>(tHeld{read.release()});
+        // Made in place: a temporary holder would let the document go when it went.
+        const auto held = std::make_shared<tHeld>();
+        held->Document = read.release();
         QMetaObject::invokeMethod(
             drawing->Edit,
             [drawing, held, pictures = std::move(pictures), readOnly]() mutable {
