@@ -1031,8 +1031,23 @@ TEST_F(MainWindowTest, ABoxShowsMarkupAsItStands) {
     Prompts().MessageBox(&w, QStringLiteral("Сообщение учителя: <b>жирный</b> <img src=x>"),
                          QStringLiteral("Урок в классе"), tBoxIcon::Information, bbOk, bbOk);
     poll.stop();
-    SetPrompts(&prompts);
     EXPECT_EQ(format, Qt::PlainText);
+
+    // The entry box is as wide as its title needs (the title bar cut «Сохранить точку» to «Сохра… точку»).
+    int width = 0;
+    QObject::connect(&poll, &QTimer::timeout, &w, [&] {
+        if (auto* box = qobject_cast<QInputDialog*>(QApplication::activeModalWidget())) {
+            width = box->width();
+            box->reject();
+        }
+    });
+    poll.start(10);
+    QString value;
+    Prompts().InputQuery(&w, QStringLiteral("Сохранить точку"), QStringLiteral("Введите r, см:"), value);
+    poll.stop();
+    SetPrompts(&prompts);
+    const QFontMetrics metrics(w.font());
+    EXPECT_GE(width, metrics.horizontalAdvance(QStringLiteral("Сохранить точку")) + metrics.height() * 8);
 }
 
 // Открыть работу lists the works with their whole names, in a dialog of a good part of the screen.

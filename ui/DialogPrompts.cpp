@@ -7,6 +7,7 @@
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QInputDialog>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QPageSetupDialog>
 #include <QPointer>
@@ -115,10 +116,13 @@ public:
         dialog.setWindowTitle(caption);
         dialog.setLabelText(prompt);
         dialog.setTextValue(value);
-        // Wide enough for its caption in the title bar (with the window's buttons) and a number typed.
+        // Wide enough for its caption in the title bar (with the window's buttons) and a number typed. The
+        // dialog's layout sets the dialog's own least width from its children: the field is widened.
         const QFontMetrics metrics(dialog.font());
-        dialog.setMinimumWidth(std::max(metrics.horizontalAdvance(caption) + metrics.height() * 8,
-                                        metrics.horizontalAdvance(u'0') * 40));
+        const int width = std::max(metrics.horizontalAdvance(caption) + metrics.height() * 8,
+                                   metrics.horizontalAdvance(u'0') * 40);
+        dialog.setMinimumWidth(width);
+        if (auto* field = dialog.findChild<QLineEdit*>()) field->setMinimumWidth(width);
         if (dialog.exec() != QDialog::Accepted) return false;
         value = dialog.textValue();
         return true;
