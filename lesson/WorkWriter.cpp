@@ -51,7 +51,7 @@ tWorkWriter::~tWorkWriter() = default;
 
 void tWorkWriter::Reset() {
     FWork.reset();
-    FFailed = FFailing = FUnkept = false;
+    FFailing = FUnkept = false;
     FCollection.clear();
     FAnalysis.clear();
     FAnalysisKnown = true;
@@ -82,12 +82,14 @@ bool tWorkWriter::Write(const std::function<void(tWorkFolder&)>& write, bool mak
         FFailing = false;
         return true;
     } catch (const Exception& e) {
-        // Said once an experiment; the folder stays the work's, and the next writes try again (the disk may
-        // have room by then).
-        if (!FFailing) WriteLog(e.Message());
+        // Said when writing begins to fail: again after writes that succeeded (a disk that filled anew, a run
+        // that found no number left), never at every write of one failure. The folder stays the work's, and
+        // the next writes try again (the disk may have room by then).
+        if (!FFailing) {
+            WriteLog(e.Message());
+            emit failed(e.Message());
+        }
         FFailing = true;
-        if (!FFailed) emit failed(e.Message());
-        FFailed = true;
         return false;
     }
 }

@@ -1,8 +1,8 @@
 // SPDX-License-Identifier: GPL-3.0-or-later
 // The work folder of a lesson, written as the lesson announces what changed: a folder made when a run, a
 // report or a result first needs one, each run's file begun, appended to at every tick and closed, the runs'
-// names and visibility, how runs are collected, the results. A folder that cannot be written is said once an
-// experiment; measuring goes on and later writes try again.
+// names and visibility, how runs are collected, the results. A folder that cannot be written is said when
+// writing begins to fail; measuring goes on and later writes try again.
 #pragma once
 
 #include "runs/WorkFolder.h"
@@ -50,8 +50,8 @@ signals:
     void failed(const QString& reason);
 
 private:
-    // Runs `write` on the work folder (made first when `make`); a failure is said once and later writes try
-    // again. False when nothing was written.
+    // Runs `write` on the work folder (made first when `make`); a failure is said when writing begins to fail
+    // and later writes try again. False when nothing was written.
     bool Write(const std::function<void(tWorkFolder&)>& write, bool make = false);
     void RunStarted(int id);
     void PointsChanged(int id, int from);
@@ -60,7 +60,6 @@ private:
 
     tLesson& FLesson;
     std::unique_ptr<tWorkFolder> FWork;
-    bool FFailed = false;    // said to the user
     bool FFailing = false;   // the last write failed
     bool FUnkept = false;    // a run began with no folder to keep it
     QStringList FCollection; // the collection as the folder's list holds it

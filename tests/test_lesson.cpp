@@ -939,6 +939,41 @@ TEST(Lesson, TheChartDrawsAFewResultsOfHundreds) {
     EXPECT_EQ(wide.To, lesson.Run(0).Points->X(49));
 }
 
+// A failure to write is said when writing begins to fail: once for one failure however many writes it
+// takes, and again when it comes back after writes that succeeded (two runs once went unsaved without a word
+// after a first failure had been said).
+TEST(Lesson, AFailureAfterWritesThatSucceededIsSaidAgain) {
+    QTemporaryDir home;
+    qputenv("XDG_DATA_HOME", home.path().toLocal8Bit());
+    tLesson lesson;
+    lesson.Open(Defined());
+    int said = 0;
+    QObject::connect(&lesson, &tLesson::workFailed, [&] { ++said; });
+    const auto tick = [&](double value) {
+        std::vector<double> values(10, value);
+        lesson.TakeRunValues(values, true);
+    };
+    lesson.BeginRun(0);
+    tick(20);
+    tWorkFolder::SimulateDiskSpace(0);
+    tick(21);
+    tick(22);
+    EXPECT_EQ(said, 1);
+    tWorkFolder::SimulateDiskSpace(-1);
+    tick(23);
+    tWorkFolder::SimulateDiskSpace(0);
+    tick(24);
+    tick(25);
+    EXPECT_EQ(said, 2) << "a new failure after writes that succeeded is said again";
+    tWorkFolder::SimulateDiskSpace(-1);
+    lesson.EndRun();
+    tRunStore runs;
+    ReadWorkFolder(lesson.Work()->Path(), runs);
+    ASSERT_EQ(runs.Count(), 1);
+    EXPECT_EQ(runs.Run(0).Points->Count(), 60) << "what waited is written once there is room";
+    qunsetenv("XDG_DATA_HOME");
+}
+
 // A disk that fills at any byte of a lesson: the work stays one folder whose list, results and files agree,
 // with no file half written beside them and no file left open.
 TEST(Lesson, ADiskFullAtAnyPointLeavesTheWorkWhole) {
